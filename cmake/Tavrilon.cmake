@@ -1,0 +1,190 @@
+# Helper functions shared by every subsystem's CMakeLists.txt.
+#
+# The same source tree is configured twice:
+#   - the Windows tree (mingw-w64 toolchain): every deliverable, Windows tests run under Wine;
+#   - the host tree (native clang): portable libraries, their native tests with
+#     AddressSanitizer/UBSan, fuzz targets, the device emulator and other test tools.
+include_guard(GLOBAL)
+
+if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
+    set(TV_WINDOWS_TREE ON)
+    set(TV_HOST_TREE OFF)
+else()
+    set(TV_WINDOWS_TREE OFF)
+    set(TV_HOST_TREE ON)
+endif()
+
+# GoogleTest from Debian's source package, built inside each tree.
+if(NOT TARGET gtest)
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+    add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+endif()
+
+# tv_portable_library(<name> SOURCES <files...> [LIBS <libs...>])
+# A static library without Windows headers, built in both trees; its folder is its include path.
+function(tv_portable_library name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+    add_library(${name} STATIC ${ARG_SOURCES})
+    target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+    if(ARG_LIBS)
+        target_link_libraries(${name} PUBLIC ${ARG_LIBS})
+    endif()
+endfunction()
+
+# tv_host_test(<name> SOURCES <files...> [LIBS <libs...>])
+# A native GoogleTest executable (host tree only), one ctest entry.
+function(tv_host_test name)
+    if(NOT TV_HOST_TREE)
+        return()
+    endif()
+    cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+    add_test(NAME ${name} COMMAND ${name})
+    if(NOT ARG_TIMEOUT)
+        set(ARG_TIMEOUT 300)
+    endif()
+    set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT})
+endfunction()
+
+# tv_host_executable(<name> SOURCES <files...> [LIBS <libs...>])
+# A native program used by tests (emulator, fake peers); host tree only.
+function(tv_host_executable name)
+    if(NOT TV_HOST_TREE)
+        return()
+    endif()
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    if(ARG_LIBS)
+        target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+    endif()
+endfunction()
+
+# tv_fuzz_target(<name> SOURCES <files...> [LIBS <libs...>] [SECONDS <n>])
+# A libFuzzer target (host tree only); the test command runs it for a bounded time.
+function(tv_fuzz_target name)
+    if(NOT TV_HOST_TREE OR NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+        return()
+    endif()
+    cmake_parse_arguments(ARG "" "SECONDS" "SOURCES;LIBS" ${ARGN})
+    if(NOT ARG_SECONDS)
+        set(ARG_SECONDS 20)
+    endif()
+    add_executable(${name} ${ARG_SOURCES})
+    target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+    set(corpus ${CMAKE_CURRENT_BINARY_DIR}/${name}_corpus)
+    file(MAKE_DIRECTORY ${corpus})
+    add_test(NAME ${name} COMMAND ${name} -max_total_time=${ARG_SECONDS} -rss_limit_mb=2048 ${corpus})
+    set_tests_properties(${name} PROPERTIES TIMEOUT 600 LABELS fuzz)
+endfunction()
+
+# tv_win_test(<name> SOURCES <files...> [LIBS <libs...>] [TIMEOUT <s>])
+# A Windows GoogleTest executable run under Wine (Windows tree only), one ctest entry.
+function(tv_win_test name)
+    if(NOT TV_WINDOWS_TREE)
+        return()
+    endif()
+    cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${TV_TEST_BIN_DIR})
+    add_test(NAME ${name} COMMAND ${name} WORKING_DIRECTORY ${TV_TEST_BIN_DIR})
+    if(NOT ARG_TIMEOUT)
+        set(ARG_TIMEOUT 300)
+    endif()
+    set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT})
+endfunction()
+
+# tv_win_executable(<name> SOURCES <files...> [LIBS <libs...>] [GUI] [TEST_ONLY])
+# A Windows program; deliverables go to bin/, test-only programs to tests/bin/.
+function(tv_win_executable name)
+    if(NOT TV_WINDOWS_TREE)
+        return()
+    endif()
+    cmake_parse_arguments(ARG "GUI;TEST_ONLY;UNICODE" "" "SOURCES;LIBS" ${ARGN})
+    if(ARG_GUI)
+        add_executable(${name} WIN32 ${ARG_SOURCES})
+    else()
+        add_executable(${name} ${ARG_SOURCES})
+    endif()
+    if(ARG_UNICODE)
+        target_link_options(${name} PRIVATE -municode)
+    endif()
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+    if(ARG_TEST_ONLY)
+        set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${TV_TEST_BIN_DIR})
+    endif()
+endfunction()
+
+# tv_com_dll(<name> SOURCES <files...> DEF <file.def> [LIBS <libs...>] [TEST_ONLY] [NO_REGISTER])
+# An in-process COM server. Deliverables land in bin/ and are registered by the install script
+# in the order they are declared; TEST_ONLY servers land in tests/bin/ and are registered too.
+function(tv_com_dll name)
+    if(NOT TV_WINDOWS_TREE)
+        return()
+    endif()
+    cmake_parse_arguments(ARG "TEST_ONLY;NO_REGISTER" "DEF" "SOURCES;LIBS" ${ARGN})
+    add_library(${name} MODULE ${ARG_SOURCES} ${ARG_DEF})
+    set_target_properties(${name} PROPERTIES PREFIX "")
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+    if(ARG_TEST_ONLY)
+        set_target_properties(${name} PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${TV_TEST_BIN_DIR})
+    endif()
+    if(NOT ARG_NO_REGISTER)
+        set_property(GLOBAL APPEND PROPERTY TV_REGISTERED_SERVERS "dll:$<TARGET_FILE:${name}>")
+    endif()
+endfunction()
+
+# tv_register_exe(<target>): the install script runs "<exe> /RegServer" for this local server.
+function(tv_register_exe name)
+    if(TV_WINDOWS_TREE)
+        set_property(GLOBAL APPEND PROPERTY TV_REGISTERED_SERVERS "exe:$<TARGET_FILE:${name}>")
+    endif()
+endfunction()
+
+# tv_resource_dll(<name> RC <file.rc>): a resource-only DLL (no code, no entry point).
+function(tv_resource_dll name)
+    if(NOT TV_WINDOWS_TREE)
+        return()
+    endif()
+    cmake_parse_arguments(ARG "" "" "RC" ${ARGN})
+    add_library(${name} MODULE ${ARG_RC})
+    set_target_properties(${name} PROPERTIES PREFIX "" LINKER_LANGUAGE C)
+    target_link_options(${name} PRIVATE -nostdlib -Wl,-e,0 -s)
+endfunction()
+
+# tv_idl(<target> IDL <file.idl> [PROXY]) generates <base>.h, <base>_i.c and <base>.tlb into the
+# build's generated folder; <target> is an interface library that carries the include path and
+# the _i.c. With PROXY, also the stubless proxy/stub code <base>_p.c (listed in TV_PROXY_SOURCES).
+function(tv_idl target)
+    if(NOT TV_WINDOWS_TREE)
+        return()
+    endif()
+    cmake_parse_arguments(ARG "PROXY" "IDL" "DEPENDS" ${ARGN})
+    get_filename_component(base ${ARG_IDL} NAME_WE)
+    get_filename_component(idl ${ARG_IDL} ABSOLUTE)
+    set(out ${TV_GENERATED_DIR})
+    set(widl_flags -m64 -I${CMAKE_SOURCE_DIR}/common -I/usr/include/wine/wine/windows
+                   -L/usr/lib/x86_64-linux-gnu/wine/x86_64-windows)
+    set(outputs ${out}/${base}.h ${out}/${base}_i.c ${out}/${base}.tlb)
+    set(cmds COMMAND ${TV_WIDL} ${widl_flags} -h -o ${out}/${base}.h ${idl}
+             COMMAND ${TV_WIDL} ${widl_flags} -u -o ${out}/${base}_i.c ${idl}
+             COMMAND ${TV_WIDL} ${widl_flags} -t -o ${out}/${base}.tlb ${idl})
+    if(ARG_PROXY)
+        list(APPEND outputs ${out}/${base}_p.c)
+        list(APPEND cmds COMMAND ${TV_WIDL} ${widl_flags} -Oif -p -o ${out}/${base}_p.c ${idl})
+        set_property(GLOBAL APPEND PROPERTY TV_PROXY_SOURCES ${out}/${base}_p.c)
+        set_property(GLOBAL APPEND PROPERTY TV_PROXY_IDLS ${idl})
+    endif()
+    add_custom_command(OUTPUT ${outputs} ${cmds}
+                       DEPENDS ${idl} ${ARG_DEPENDS} VERBATIM
+                       COMMENT "widl ${base}.idl")
+    add_custom_target(${target}_gen DEPENDS ${outputs})
+    add_library(${target} STATIC ${out}/${base}_i.c)
+    add_dependencies(${target} ${target}_gen)
+    target_include_directories(${target} PUBLIC ${out})
+    set_property(TARGET ${target} PROPERTY TV_TLB ${out}/${base}.tlb)
+endfunction()

@@ -1,0 +1,75 @@
+#include "MessagePump.h"
+
+namespace tv {
+
+bool WaitWithMessagePump(HANDLE handle, DWORD timeoutMs) {
+    DWORD remaining = timeoutMs;
+    bool quitSeen = false;
+    WPARAM quitCode = 0;
+    bool signalled = false;
+    for (;;) {
+        const DWORD started = GetTickCount();
+        DWORD result = MsgWaitForMultipleObjectsEx(1, &handle, remaining, QS_ALLINPUT, MWMO_ALERTABLE | MWMO_INPUTAVAILABLE);
+        if (remaining != INFINITE) {
+            DWORD passed = GetTickCount() - started;
+            remaining = passed >= remaining ? 0 : remaining - passed;
+        }
+        if (result == WAIT_OBJECT_0) {
+            signalled = true;
+            break;
+        }
+        if (result == WAIT_TIMEOUT)
+            break;
+        if (result == WAIT_OBJECT_0 + 1) {
+            MSG msg;
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                if (msg.message == WM_QUIT) {
+                    quitSeen = true;
+                    quitCode = msg.wParam;
+                    continue;
+                }
+                TranslateMessage(&msg);
+                DispatchMessageW(&msg);
+            }
+            if (quitSeen)
+                break;
+            if (WaitForSingleObject(handle, 0) == WAIT_OBJECT_0) {
+                signalled = true;
+                break;
+            }
+            if (remaining == 0)
+                break;
+            continue;
+        }
+        if (result == WAIT_FAILED)
+            break;
+        // An alert or an abandoned wait: wait again for what remains.
+        if (remaining == 0)
+            break;
+    }
+    if (quitSeen) {
+        // The quit belongs to the thread's own loop: hand it back instead of swallowing it.
+        PostQuitMessage(static_cast<int>(quitCode));
+        return false;
+    }
+    return signalled;
+}
+
+bool WaitForThreadWithPump(HANDLE handle) {
+    for (;;) {
+        DWORD result = MsgWaitForMultipleObjects(1, &handle, FALSE, INFINITE, QS_ALLINPUT);
+        if (result == WAIT_OBJECT_0)
+            return true;
+        if (result != WAIT_OBJECT_0 + 1)
+            return false;
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+            if (WaitForSingleObject(handle, 0) == WAIT_OBJECT_0)
+                return true;
+        }
+    }
+}
+
+} // namespace tv

@@ -1,0 +1,119 @@
+#include "Handles.h"
+#include "MessagePump.h"
+#include <gtest/gtest.h>
+#include <thread>
+
+using tv::com::UniqueHandle;
+
+namespace {
+
+const UINT kPing = WM_APP + 1;
+int g_pings = 0;
+
+LRESULT CALLBACK CountingProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == kPing) {
+        ++g_pings;
+        return 0;
+    }
+    return DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+class MessageWindow {
+public:
+    MessageWindow() {
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = CountingProc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"TvPumpTestWindow";
+        RegisterClassW(&wc);
+        hwnd_.Reset(CreateWindowW(L"TvPumpTestWindow", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  wc.hInstance, nullptr));
+    }
+    HWND Get() const { return hwnd_.Get(); }
+
+private:
+    tv::com::UniqueWindow hwnd_;
+};
+
+void DrainQuit() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+    }
+}
+
+} // namespace
+
+TEST(WaitWithMessagePump, DispatchesMessagesUntilTheHandleIsSignalled) {
+    MessageWindow window;
+    ASSERT_NE(nullptr, window.Get());
+    UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    g_pings = 0;
+    HWND target = window.Get();
+    HANDLE raw = event.Get();
+    std::thread poster([target, raw] {
+        for (int i = 0; i < 5; ++i) {
+            PostMessageW(target, kPing, 0, 0);
+            Sleep(20);
+        }
+        SetEvent(raw);
+    });
+    EXPECT_TRUE(tv::WaitWithMessagePump(event.Get(), 10000));
+    poster.join();
+    EXPECT_EQ(5, g_pings);
+}
+
+TEST(WaitWithMessagePump, TimesOutWithMessagesArrivingMeanwhile) {
+    MessageWindow window;
+    UniqueHandle never(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    g_pings = 0;
+    HWND target = window.Get();
+    std::thread poster([target] {
+        for (int i = 0; i < 10; ++i) {
+            PostMessageW(target, kPing, 0, 0);
+            Sleep(30);
+        }
+    });
+    const DWORD started = GetTickCount();
+    EXPECT_FALSE(tv::WaitWithMessagePump(never.Get(), 500));
+    const DWORD elapsed = GetTickCount() - started;
+    poster.join();
+    EXPECT_GE(elapsed, 450u);
+    EXPECT_LT(elapsed, 3000u);
+    EXPECT_GT(g_pings, 0) << "the window stayed responsive";
+}
+
+TEST(WaitWithMessagePump, AQuitEndsTheWaitAndIsPostedAgain) {
+    UniqueHandle never(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    DrainQuit();
+    PostQuitMessage(7);
+    EXPECT_FALSE(tv::WaitWithMessagePump(never.Get(), 5000));
+    MSG msg;
+    ASSERT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "the quit was swallowed";
+    EXPECT_EQ(7u, msg.wParam);
+}
+
+TEST(WaitWithMessagePump, AnAlreadySignalledHandleReturnsAtOnce) {
+    UniqueHandle event(CreateEventW(nullptr, TRUE, TRUE, nullptr));
+    EXPECT_TRUE(tv::WaitWithMessagePump(event.Get(), 0));
+    EXPECT_TRUE(tv::WaitWithMessagePump(event.Get(), INFINITE));
+}
+
+TEST(WaitForThreadWithPump, ReturnsWhenTheThreadEndsAndServesMessages) {
+    MessageWindow window;
+    g_pings = 0;
+    HWND target = window.Get();
+    DWORD mainThread = GetCurrentThreadId();
+    HANDLE thread = CreateThread(
+        nullptr, 0,
+        [](void* param) -> DWORD {
+            HWND hwnd = static_cast<HWND>(param);
+            // A cross-thread SendMessage only returns once the waiting thread dispatches it.
+            SendMessageW(hwnd, kPing, 0, 0);
+            return 0;
+        },
+        target, 0, nullptr);
+    (void)mainThread;
+    UniqueHandle owned(thread);
+    EXPECT_TRUE(tv::WaitForThreadWithPump(owned.Get()));
+    EXPECT_EQ(1, g_pings);
+}

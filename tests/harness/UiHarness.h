@@ -1,0 +1,43 @@
+// Helpers for tests that drive windows under Wine: start a server program, wait for a window,
+// click a dialog button, save a screenshot of the desktop.
+#pragma once
+#include "Handles.h"
+#include <windows.h>
+#include <string>
+
+namespace tv::test {
+
+// A started process; ended (and waited for) when the object goes out of scope.
+class StartedProcess {
+public:
+    StartedProcess() = default;
+    StartedProcess(StartedProcess&&) = default;
+    StartedProcess& operator=(StartedProcess&&) = default;
+    ~StartedProcess() { Terminate(); }
+
+    // Starts `commandLine` (the program's path first); false when it cannot be started.
+    bool Start(const std::wstring& commandLine);
+    // Waits for the process to end; its exit code, or -1 after `timeoutMs` without an end.
+    long WaitForExit(DWORD timeoutMs);
+    void Terminate();
+    HANDLE Handle() const { return process_.Get(); }
+    DWORD Id() const { return id_; }
+
+private:
+    com::UniqueHandle process_;
+    DWORD id_ = 0;
+};
+
+// The folder of the running test program, without a trailing backslash.
+std::wstring ExeFolder();
+
+// Polls for a top-level window of that class and/or title (null: any) for at most `timeoutMs`.
+HWND WaitForWindow(const wchar_t* className, const wchar_t* title, DWORD timeoutMs);
+
+// Presses the button with that control id in a dialog, as a user's click would.
+bool ClickButton(HWND dialog, int buttonId);
+
+// Saves the whole desktop as a 24-bit BMP file.
+bool SaveScreenshot(const std::wstring& path);
+
+} // namespace tv::test

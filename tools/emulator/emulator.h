@@ -1,0 +1,72 @@
+// The emulator process: device slots, the USB link server that the test driver connects to,
+// the control server, and one poll loop that runs all of them on the calling thread.
+#pragma once
+
+#include <atomic>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "control_server.h"
+#include "device15.h"
+#include "tcp.h"
+#include "usb_link_server.h"
+
+namespace zvemu {
+
+struct EmulatorOptions {
+    uint16_t usbPort = 47150;
+    uint16_t controlPort = 47151;
+    std::string commandLogFile;
+    std::vector<std::string> deviceSpecs; // "slot=0,id=...,short=...,root=..."
+};
+
+// Splits a control line into words; double quotes group a word with blanks.
+std::vector<std::string> SplitControlWords(const std::string& line);
+// Parses key=value words into a device configuration; the slot comes back separately.
+bool ParseDeviceConfig(const std::map<std::string, std::string>& keys, DeviceConfig& config,
+                       std::string& error);
+
+class Emulator final : private UsbSlotHandler {
+  public:
+    explicit Emulator(EmulatorOptions options);
+    ~Emulator() override;
+
+    bool Start(std::string& error);
+    // Serves until Stop; call from one thread only.
+    void Run();
+    // May be called from any thread or from a signal handler.
+    void Stop();
+
+    uint16_t usbPort() const { return usb_.port(); }
+    uint16_t controlPort() const { return control_.port(); }
+
+    std::string HandleControlLine(const std::string& line);
+
+    static constexpr int kSlotCount = 16;
+
+  private:
+    void OnSlotAttached(int slot, int kind) override;
+    void OnSlotWrite(int slot, std::span<const uint8_t> bytes) override;
+    void OnSlotDetached(int slot) override;
+
+    std::string Plug(int slot, const std::map<std::string, std::string>& keys);
+    std::string Unplug(int slot);
+    std::string ConfigureFaults(Device15& device, const std::map<std::string, std::string>& keys);
+    std::string DescribeLog(const Device15& device, size_t from) const;
+    std::string Status() const;
+    void DeliverDueEvents(Clock::time_point now);
+
+    EmulatorOptions options_;
+    UsbLinkServer usb_;
+    ControlServer control_;
+    std::map<int, std::unique_ptr<Device15>> slots_;
+    std::ofstream commandLog_;
+    int wakeRead_ = -1;
+    int wakeWrite_ = -1;
+    std::atomic<bool> stopping_{false};
+};
+
+} // namespace zvemu

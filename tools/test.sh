@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# The test command: installs what the build needs, builds both trees, makes a fresh Wine prefix
+# with every server registered, and runs every test of both trees. Exits non-zero on any failure.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+started=$(date +%s)
+status=0
+
+bash "$root/tools/setup-deps.sh" || exit 1
+bash "$root/tools/build.sh" || exit 1
+
+. "$root/tools/wine-env.sh"
+trap tv_wine_stop EXIT
+prefix=$root/build/wineprefix
+tv_wine_start "$prefix" fresh || exit 1
+bash "$root/tools/install-prefix.sh" "$root/build/win" "$prefix" || status=1
+
+echo "== host tree =="
+ctest --test-dir "$root/build/host" --output-on-failure -j "$(nproc)" || status=1
+echo "== Windows tree (Wine) =="
+ctest --test-dir "$root/build/win" --output-on-failure -j 4 || status=1
+
+elapsed=$(( $(date +%s) - started ))
+printf 'wall time: %dm%02ds\n' $((elapsed / 60)) $((elapsed % 60))
+exit $status
