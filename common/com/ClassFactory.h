@@ -2,9 +2,27 @@
 // per process and remembers a failed first creation for every later caller.
 #pragma once
 #include "ComObject.h"
+#include "HResult.h"
 #include <mutex>
 
 namespace tv::com {
+
+// IClassFactory::LockServer of every class object.
+inline HRESULT LockModule(BOOL lock) {
+    if (lock)
+        ModuleLock::Lock();
+    else
+        ModuleLock::Unlock();
+    return S_OK;
+}
+
+// The checks every CreateInstance starts with; S_OK when the request may go on.
+inline HRESULT CheckCreateRequest(IUnknown* outer, void** ppv) {
+    if (!ppv)
+        return E_POINTER;
+    *ppv = nullptr;
+    return outer ? CLASS_E_NOAGGREGATION : S_OK;
+}
 
 template <class T, class LockPolicy = CountsModuleLock>
 class ClassFactory
@@ -12,20 +30,10 @@ class ClassFactory
       private ModuleLockHolder<LockPolicy::value> {
 public:
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
-        *ppv = nullptr;
-        if (outer)
-            return CLASS_E_NOAGGREGATION;
+        TV_RETURN_IF_FAILED(CheckCreateRequest(outer, ppv));
         return CreateComObject<T>(riid, ppv);
     }
-    STDMETHODIMP LockServer(BOOL lock) override {
-        if (lock)
-            ModuleLock::Lock();
-        else
-            ModuleLock::Unlock();
-        return S_OK;
-    }
+    STDMETHODIMP LockServer(BOOL lock) override { return LockModule(lock); }
 };
 
 template <class T, class LockPolicy = CountsModuleLock>
@@ -34,11 +42,7 @@ class SingletonClassFactory
       private ModuleLockHolder<LockPolicy::value> {
 public:
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
-        *ppv = nullptr;
-        if (outer)
-            return CLASS_E_NOAGGREGATION;
+        TV_RETURN_IF_FAILED(CheckCreateRequest(outer, ppv));
         ComPtr<T> object;
         {
             std::lock_guard<std::mutex> guard(mutex_);
@@ -52,13 +56,7 @@ public:
         }
         return object->QueryInterface(riid, ppv);
     }
-    STDMETHODIMP LockServer(BOOL lock) override {
-        if (lock)
-            ModuleLock::Lock();
-        else
-            ModuleLock::Unlock();
-        return S_OK;
-    }
+    STDMETHODIMP LockServer(BOOL lock) override { return LockModule(lock); }
     // Drops the kept object (a local server does this before it revokes its class objects).
     void ReleaseInstance() {
         ComPtr<T> dropped;

@@ -42,21 +42,35 @@ std::vector<RegKey> InprocClassKeys(const ClassInfo& info) {
     return keys;
 }
 
+namespace {
+
+HRESULT CreateCategoryRegistrar(ComPtr<ICatRegister>& registrar) {
+    return CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER,
+                            IID_PPV_ARGS(&registrar));
+}
+
+std::vector<CATID> CategoryIds(const ClassInfo& info) {
+    std::vector<CATID> ids;
+    for (const CategoryInfo& category : info.categories)
+        ids.push_back(category.id);
+    return ids;
+}
+
+} // namespace
+
 HRESULT RegisterClassCategories(const ClassInfo& info) {
     if (info.categories.empty())
         return S_OK;
     ComPtr<ICatRegister> registrar;
-    TV_RETURN_IF_FAILED(CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER,
-                                         IID_PPV_ARGS(&registrar)));
-    std::vector<CATID> ids;
+    TV_RETURN_IF_FAILED(CreateCategoryRegistrar(registrar));
     for (const CategoryInfo& category : info.categories) {
         CATEGORYINFO record{};
         record.catid = category.id;
         record.lcid = 0x409;
         lstrcpynW(record.szDescription, category.description, ARRAYSIZE(record.szDescription));
         TV_RETURN_IF_FAILED(registrar->RegisterCategories(1, &record));
-        ids.push_back(category.id);
     }
+    std::vector<CATID> ids = CategoryIds(info);
     return registrar->RegisterClassImplCategories(*info.clsid, static_cast<ULONG>(ids.size()), ids.data());
 }
 
@@ -64,11 +78,8 @@ HRESULT UnregisterClassCategories(const ClassInfo& info) {
     if (info.categories.empty())
         return S_OK;
     ComPtr<ICatRegister> registrar;
-    TV_RETURN_IF_FAILED(CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER,
-                                         IID_PPV_ARGS(&registrar)));
-    std::vector<CATID> ids;
-    for (const CategoryInfo& category : info.categories)
-        ids.push_back(category.id);
+    TV_RETURN_IF_FAILED(CreateCategoryRegistrar(registrar));
+    std::vector<CATID> ids = CategoryIds(info);
     // The class key may already be gone; a missing key is not a failure here.
     registrar->UnRegisterClassImplCategories(*info.clsid, static_cast<ULONG>(ids.size()), ids.data());
     return S_OK;

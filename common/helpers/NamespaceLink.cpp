@@ -58,24 +58,38 @@ bool IsNamespaceItem(const SHITEMID* item) {
     return std::memcmp(signature, kNamespaceItemSignature, sizeof(kNamespaceItemSignature)) == 0;
 }
 
+namespace {
+
+// Enumerates the items (folders and non-folders) of the folder at `folderPidl` and hands each
+// to `visit` until it returns true; the result is the absolute list of that item, or null.
+template <class Visit>
+PIDLIST_ABSOLUTE FindChild(PCIDLIST_ABSOLUTE folderPidl, Visit visit) {
+    ComPtr<IShellFolder> desktop, folder;
+    ComPtr<IEnumIDList> items;
+    if (FAILED(SHGetDesktopFolder(&desktop)) ||
+        FAILED(desktop->BindToObject(folderPidl, nullptr, IID_PPV_ARGS(&folder))) ||
+        folder->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, &items) != S_OK)
+        return nullptr;
+    PIDLIST_ABSOLUTE result = nullptr;
+    PITEMID_CHILD child = nullptr;
+    while (!result && items->Next(1, &child, nullptr) == S_OK) {
+        if (visit(folder.Get(), child))
+            result = ILCombine(folderPidl, child);
+        CoTaskMemFree(child);
+    }
+    return result;
+}
+
+} // namespace
+
 PIDLIST_ABSOLUTE FindMyZelvanPidl() {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); // repeated calls are harmless
     PIDLIST_ABSOLUTE drives = nullptr;
     if (FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_DRIVES, &drives)))
         return nullptr;
-    PIDLIST_ABSOLUTE result = nullptr;
-    ComPtr<IShellFolder> desktop, computer;
-    ComPtr<IEnumIDList> items;
-    if (SUCCEEDED(SHGetDesktopFolder(&desktop)) &&
-        SUCCEEDED(desktop->BindToObject(drives, nullptr, IID_PPV_ARGS(&computer))) &&
-        computer->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, &items) == S_OK) {
-        PITEMID_CHILD child = nullptr;
-        while (!result && items->Next(1, &child, nullptr) == S_OK) {
-            if (DisplayNameIs(computer.Get(), child, kMyZelvanFolderName))
-                result = ILCombine(drives, child);
-            CoTaskMemFree(child);
-        }
-    }
+    PIDLIST_ABSOLUTE result = FindChild(drives, [](IShellFolder* folder, PCUITEMID_CHILD child) {
+        return DisplayNameIs(folder, child, kMyZelvanFolderName);
+    });
     CoTaskMemFree(drives);
     return result;
 }
@@ -86,22 +100,10 @@ PIDLIST_ABSOLUTE FindDeviceFolderPidl(int index) {
     PIDLIST_ABSOLUTE root = FindMyZelvanPidl();
     if (!root)
         return nullptr;
-    PIDLIST_ABSOLUTE result = nullptr;
-    ComPtr<IShellFolder> desktop, myZelvan;
-    ComPtr<IEnumIDList> items;
-    if (SUCCEEDED(SHGetDesktopFolder(&desktop)) &&
-        SUCCEEDED(desktop->BindToObject(root, nullptr, IID_PPV_ARGS(&myZelvan))) &&
-        myZelvan->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, &items) == S_OK) {
-        PITEMID_CHILD child = nullptr;
-        for (int taken = 0; items->Next(1, &child, nullptr) == S_OK; ++taken) {
-            if (taken == index) {
-                result = ILCombine(root, child);
-                CoTaskMemFree(child);
-                break;
-            }
-            CoTaskMemFree(child);
-        }
-    }
+    int taken = 0;
+    PIDLIST_ABSOLUTE result = FindChild(root, [&taken, index](IShellFolder*, PCUITEMID_CHILD) {
+        return taken++ == index;
+    });
     CoTaskMemFree(root);
     return result;
 }
