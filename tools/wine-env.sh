@@ -41,12 +41,13 @@ tv_wine_start() {
         rm -rf "$prefix"
     fi
     mkdir -p "$(dirname "$prefix")"
-    "$TV_WINESERVER" -p >/dev/null 2>&1 </dev/null
-    "$TV_WINE" wineboot -i >/dev/null 2>&1 </dev/null
+    # The first command creates the prefix (Wine runs its own initialisation and waits for it);
+    # an explicit "wineboot -i" on top would start a second services.exe.
     # Wine's virtual desktop: without a window manager every hide or destroy waits otherwise.
     "$TV_WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1 </dev/null
     "$TV_WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1 </dev/null
-    "$TV_WINESERVER" -w >/dev/null 2>&1 </dev/null || true
+    # Restart so that the desktop takes the setting, then keep the server warm.
+    "$TV_WINESERVER" -k >/dev/null 2>&1 </dev/null || true
     "$TV_WINESERVER" -p >/dev/null 2>&1 </dev/null
     "$TV_WINE" wineboot >/dev/null 2>&1 </dev/null
 }
