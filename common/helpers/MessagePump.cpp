@@ -2,6 +2,16 @@
 
 namespace tv {
 
+namespace {
+
+// Takes the handle if it is signalled now (a mutex left by an ended owner counts as taken).
+bool IsSignalled(HANDLE handle) {
+    DWORD result = WaitForSingleObject(handle, 0);
+    return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
+}
+
+} // namespace
+
 bool WaitWithMessagePump(HANDLE handle, DWORD timeoutMs) {
     DWORD remaining = timeoutMs;
     bool quitSeen = false;
@@ -14,7 +24,8 @@ bool WaitWithMessagePump(HANDLE handle, DWORD timeoutMs) {
             DWORD passed = GetTickCount() - started;
             remaining = passed >= remaining ? 0 : remaining - passed;
         }
-        if (result == WAIT_OBJECT_0) {
+        // An abandoned mutex is owned by this thread now, just as a signalled one would be.
+        if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED_0) {
             signalled = true;
             break;
         }
@@ -33,7 +44,7 @@ bool WaitWithMessagePump(HANDLE handle, DWORD timeoutMs) {
             }
             if (quitSeen)
                 break;
-            if (WaitForSingleObject(handle, 0) == WAIT_OBJECT_0) {
+            if (IsSignalled(handle)) {
                 signalled = true;
                 break;
             }
@@ -58,7 +69,7 @@ bool WaitWithMessagePump(HANDLE handle, DWORD timeoutMs) {
 bool WaitForThreadWithPump(HANDLE handle) {
     for (;;) {
         DWORD result = MsgWaitForMultipleObjects(1, &handle, FALSE, INFINITE, QS_ALLINPUT);
-        if (result == WAIT_OBJECT_0)
+        if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED_0)
             return true;
         if (result != WAIT_OBJECT_0 + 1)
             return false;
@@ -66,7 +77,7 @@ bool WaitForThreadWithPump(HANDLE handle) {
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
-            if (WaitForSingleObject(handle, 0) == WAIT_OBJECT_0)
+            if (IsSignalled(handle))
                 return true;
         }
     }

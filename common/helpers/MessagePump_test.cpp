@@ -117,3 +117,18 @@ TEST(WaitForThreadWithPump, ReturnsWhenTheThreadEndsAndServesMessages) {
     EXPECT_TRUE(tv::WaitForThreadWithPump(owned.Get()));
     EXPECT_EQ(1, g_pings);
 }
+
+TEST(WaitWithMessagePump, AMutexLeftByAnEndedOwnerIsTakenOnce) {
+    UniqueHandle mutex(CreateMutexW(nullptr, FALSE, nullptr));
+    HANDLE raw = mutex.Get();
+    std::thread owner([raw] { WaitForSingleObject(raw, 0); }); // ends without releasing it
+    owner.join();
+    EXPECT_TRUE(tv::WaitWithMessagePump(mutex.Get(), 5000));
+    EXPECT_TRUE(ReleaseMutex(mutex.Get()));
+    EXPECT_FALSE(ReleaseMutex(mutex.Get())) << "owned exactly once";
+    std::thread other([raw] {
+        EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(raw, 0)) << "free for others again";
+        ReleaseMutex(raw);
+    });
+    other.join();
+}

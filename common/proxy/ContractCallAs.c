@@ -66,3 +66,38 @@ HRESULT __RPC_STUB IZelvanMgr_Command_Stub(IZelvanMgr *This, LPSTR strNameOrID,
 {
     return IZelvanMgr_Command(This, strNameOrID, strCommand, nMaxLen, &pResponse->text);
 }
+
+HRESULT CALLBACK IZvDevice_GetPropPageID_Proxy(IZvDevice *This, LONG type, CAUUID *pPages)
+{
+    if (!pPages)
+        return E_POINTER;
+    return IZvDevice_RemoteGetPropPageID_Proxy(This, type, pPages);
+}
+
+HRESULT __RPC_STUB IZvDevice_GetPropPageID_Stub(IZvDevice *This, LONG type, CAUUID *pPages)
+{
+    return IZvDevice_GetPropPageID(This, type, pPages);
+}
+
+HRESULT CALLBACK IZvEnumFileItems_Next_Proxy(IZvEnumFileItems *This, ULONG nElems, ZVFILEITEM *pElems,
+                                             LONG *nFetched)
+{
+    LONG fetched = 0;
+    HRESULT hr;
+
+    if (!pElems)
+        return E_INVALIDARG;
+    if (!nFetched && nElems != 1)
+        return E_POINTER;
+    hr = IZvEnumFileItems_RemoteNext_Proxy(This, nElems, pElems, &fetched);
+    if (nFetched)
+        *nFetched = fetched;
+    return hr;
+}
+
+HRESULT __RPC_STUB IZvEnumFileItems_Next_Stub(IZvEnumFileItems *This, ULONG nElems, ZVFILEITEM *pElems,
+                                              LONG *nFetched)
+{
+    *nFetched = 0;
+    return IZvEnumFileItems_Next(This, nElems, pElems, nFetched);
+}
