@@ -13,3 +13,32 @@
 // Service and topic names of the program's DDE file-open service.
 #define IDS_DDE_SERVICE 12272
 #define IDS_DDE_TOPIC 12273
+
+// Errors of the named-item store.
+#define IDS_REGISTRAR_KEY_OPEN 12359
+#define IDS_REGISTRAR_VALUE_WRITE 12360
+#define IDS_REGISTRAR_VALUE_READ 12361
+#define IDS_REGISTRAR_VALUE_DELETE 12362
+#define IDS_REGISTRAR_STRING_TOO_LONG 12363
+
+// Texts of the hub: file operations, device lookups and the automation face's error reports.
+#define IDS_HUB_BAD_RENAME 12212
+#define IDS_HUB_CREATE_FOLDER_BUSY 12213
+#define IDS_HUB_LISTING_FAILED 12214
+#define IDS_HUB_TIMED_OUT 12215
+#define IDS_HUB_CANCELLED 12236
+#define IDS_HUB_CREATE_FOLDER_FAILED 12382
+#define IDS_HUB_LISTENER_INTERFACE 12384
+#define IDS_HUB_LISTENER_CREATE 12385
+#define IDS_HUB_DEVICE_LOOKUP 12387
+#define IDS_HUB_DEVICE_VERSION 12388
+#define IDS_HUB_COPY_FAILED 12396
+#define IDS_HUB_DELETING 12401
+#define IDS_HUB_NO_DEVICE_INFO 12402
+#define IDS_HUB_NAME_TOO_LONG 16219
+#define IDS_HUB_FLAG_FAILED 20001
+#define IDS_HUB_FREE_SPACE 20018
+#define IDS_HUB_NAME_ENDS_IN_SEPARATORS 20025
+
+// The program's title: caption of its message boxes (script error reports among them).
+#define IDS_PROGRAM_TITLE 12208
