@@ -8,6 +8,7 @@ pkgs=(
   xvfb xauth imagemagick x11-utils
   googletest libgtest-dev libgmock-dev
   clang libclang-rt-14-dev
+  dpkg-dev bzip2
 )
 missing=()
 for p in "${pkgs[@]}"; do
@@ -17,4 +18,17 @@ if [ ${#missing[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+# Source packages the build compiles with mingw (bzip2 for the compression control): a deb-src
+# entry for bookworm main lets "apt-get source" fetch them into the build folder.
+src_list=/etc/apt/sources.list.d/tavrilon-deb-src.sources
+if [ ! -f "$src_list" ]; then
+  cat > "$src_list" <<'SRC'
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: bookworm
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SRC
+  apt-get update -qq
 fi

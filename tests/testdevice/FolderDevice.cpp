@@ -1,0 +1,457 @@
+#include "FolderDevice.h"
+#include "TestDeviceIds.h"
+#include <cstdio>
+#include <cstring>
+#include <objbase.h>
+
+namespace tv::tests {
+namespace {
+
+constexpr long kTypeFolder = 4;
+constexpr long kTypeFile = 8;
+constexpr long kBlockSize = 512;
+constexpr DWORD kDelayStepMs = 20;
+
+HRESULT CopyOut(const std::string& value, LONG nMaxLen, unsigned char* buffer) {
+    if (!buffer || nMaxLen <= 0 || value.size() >= static_cast<size_t>(nMaxLen))
+        return E_INVALIDARG;
+    std::memcpy(buffer, value.c_str(), value.size() + 1);
+    return S_OK;
+}
+
+void SetError(const std::string& text, LONG nMaxLen, unsigned char* buffer) {
+    if (!buffer || nMaxLen <= 0)
+        return;
+    size_t n = std::min(text.size(), static_cast<size_t>(nMaxLen - 1));
+    std::memcpy(buffer, text.data(), n);
+    buffer[n] = 0;
+}
+
+char* TaskString(const std::string& text) {
+    auto* copy = static_cast<char*>(CoTaskMemAlloc(text.size() + 1));
+    if (copy)
+        std::memcpy(copy, text.c_str(), text.size() + 1);
+    return copy;
+}
+
+bool IsFolder(const std::string& path) {
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::string LastPart(const std::string& path) {
+    size_t slash = path.find_last_of('\\');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Files and folders directly inside `folder` matching `pattern`, without "." and "..".
+std::vector<FolderEntry> ReadFolder(const std::string& folder, const char* pattern, long typeMask) {
+    std::vector<FolderEntry> entries;
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((folder + "\\" + pattern).c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE)
+        return entries;
+    do {
+        if (!std::strcmp(data.cFileName, ".") || !std::strcmp(data.cFileName, ".."))
+            continue;
+        bool folderEntry = data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+        long type = folderEntry ? kTypeFolder : kTypeFile;
+        if (!(type & typeMask))
+            continue;
+        entries.push_back({type, static_cast<long>(data.dwFileAttributes),
+                           folderEntry ? 0 : static_cast<long>(data.nFileSizeLow), data.cFileName,
+                           data.ftLastWriteTime});
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+    return entries;
+}
+
+void CountTree(const std::string& path, ITEMSINFO& info) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+        return;
+    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        ++info.files;
+        info.nTotalSize += static_cast<long>(data.nFileSizeLow);
+        return;
+    }
+    ++info.folders;
+    for (const FolderEntry& entry : ReadFolder(path, "*", kTypeFolder | kTypeFile))
+        CountTree(path + "\\" + entry.name, info);
+}
+
+bool RemoveTree(const std::string& path) {
+    if (!IsFolder(path))
+        return DeleteFileA(path.c_str());
+    for (const FolderEntry& entry : ReadFolder(path, "*", kTypeFolder | kTypeFile))
+        if (!RemoveTree(path + "\\" + entry.name))
+            return false;
+    return RemoveDirectoryA(path.c_str());
+}
+
+} // namespace
+
+// ---- FolderItems ----
+
+STDMETHODIMP FolderItems::Next(ULONG nElems, ZVFILEITEM* pElems, LONG* nFetched) {
+    if (!pElems)
+        return E_INVALIDARG;
+    if (!nFetched && nElems != 1)
+        return E_POINTER;
+    LONG fetched = 0;
+    while (static_cast<ULONG>(fetched) < nElems && position_ < entries_.size()) {
+        const FolderEntry& entry = entries_[position_++];
+        ZVFILEITEM& item = pElems[fetched++];
+        item = {};
+        item.type = entry.type;
+        item.attr = entry.attr;
+        item.nSize = entry.size;
+        item.strName = TaskString(entry.name);
+        item.strDesc = TaskString(entry.type == kTypeFolder ? "Folder" : "File");
+        item.strIconFile = TaskString("");
+        item.nTimeLow = static_cast<long>(entry.time.dwLowDateTime);
+        item.nTimeHigh = static_cast<long>(entry.time.dwHighDateTime);
+    }
+    if (nFetched)
+        *nFetched = fetched;
+    return fetched == 0 && nElems > 0 ? S_FALSE : S_OK;
+}
+
+STDMETHODIMP FolderItems::Reset() {
+    position_ = 0;
+    return S_OK;
+}
+
+STDMETHODIMP FolderItems::Skip(ULONG nElems) {
+    position_ = std::min(entries_.size(), position_ + nElems);
+    return position_ < entries_.size() ? S_OK : S_FALSE;
+}
+
+STDMETHODIMP FolderItems::Clone(IZvEnumFileItems** piCloned) {
+    return com::CreateComObject<FolderItems>(__uuidof(IZvEnumFileItems), reinterpret_cast<void**>(piCloned),
+                                             entries_, position_);
+}
+
+// ---- FolderDevice ----
+
+FolderDevice::FolderDevice(std::string folder, std::string name)
+    : folder_(std::move(folder)), name_(name), strId_(std::string(kTestDeviceIdPrefix) + name) {}
+
+std::string FolderDevice::PcPath(const char* devicePath) const {
+    std::string rest = devicePath ? devicePath : "";
+    while (!rest.empty() && rest.front() == '\\')
+        rest.erase(0, 1);
+    while (!rest.empty() && rest.back() == '\\')
+        rest.pop_back();
+    return rest.empty() ? folder_ : folder_ + "\\" + rest;
+}
+
+bool FolderDevice::Cancelled() const {
+    HANDLE* location = cancelEvent_.load();
+    HANDLE event = location ? *location : nullptr;
+    return event && WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
+}
+
+bool FolderDevice::DelayTransfer() {
+    DWORD left = static_cast<DWORD>(transferDelayMs_.load());
+    while (left > 0) {
+        if (Cancelled())
+            return false;
+        DWORD step = std::min(left, kDelayStepMs);
+        Sleep(step);
+        left -= step;
+    }
+    return !Cancelled();
+}
+
+STDMETHODIMP FolderDevice::GetName(LONG nMaxLen, unsigned char* strName) { return CopyOut(name_, nMaxLen, strName); }
+
+STDMETHODIMP FolderDevice::GetStrID(LONG nMaxLen, unsigned char* strID) { return CopyOut(strId_, nMaxLen, strID); }
+
+STDMETHODIMP FolderDevice::GetDescription(LONG nMaxLen, unsigned char* strName) {
+    return CopyOut("Zelvan test device (" + folder_ + ")", nMaxLen, strName);
+}
+
+STDMETHODIMP FolderDevice::GetAttributes(LONG* nAttributes) {
+    if (!nAttributes)
+        return E_POINTER;
+    *nAttributes = 0;
+    return S_OK;
+}
+
+STDMETHODIMP FolderDevice::GetVersion(LONG* nModelVersion, LONG* nSubmodelVersion) {
+    if (!nModelVersion || !nSubmodelVersion)
+        return E_POINTER;
+    *nModelVersion = 21;
+    *nSubmodelVersion = 0;
+    return S_OK;
+}
+
+HRESULT FolderDevice::ListFolder(const std::string& pcFolder, const char* pattern, long typeMask,
+                                 IZvEnumFileItems** ppiEnum) const {
+    if (!ppiEnum)
+        return E_POINTER;
+    *ppiEnum = nullptr;
+    if (!IsFolder(pcFolder))
+        return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+    return com::CreateComObject<FolderItems>(__uuidof(IZvEnumFileItems), reinterpret_cast<void**>(ppiEnum),
+                                             ReadFolder(pcFolder, pattern, typeMask), size_t{0});
+}
+
+STDMETHODIMP FolderDevice::EnumFileItems(LPSTR strPath, LONG type, IZvEnumFileItems** ppiEnum) {
+    return ListFolder(PcPath(strPath), "*", type, ppiEnum);
+}
+
+HRESULT FolderDevice::TransferFile(const std::string& from, const std::string& to, const char* reportedItem,
+                                   IZvFileOperationCallback* callback, LONG nMaxLen, unsigned char* strError) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(from.c_str(), GetFileExInfoStandard, &data)) {
+        SetError("Cannot find " + from, nMaxLen, strError);
+        return kTestDeviceNotFound;
+    }
+    long size = static_cast<long>(data.nFileSizeLow);
+    std::string item = reportedItem;
+    if (callback) {
+        callback->OnItemInfo(const_cast<LPSTR>(("Copying " + LastPart(from)).c_str()));
+        callback->OnItemInit(const_cast<LPSTR>(item.c_str()), size);
+    }
+    if (!DelayTransfer()) {
+        SetError("Cancelled", nMaxLen, strError);
+        return E_ABORT;
+    }
+    if (!CopyFileA(from.c_str(), to.c_str(), FALSE)) {
+        SetError("Cannot write " + to, nMaxLen, strError);
+        return HRESULT_FROM_WIN32(GetLastError());
+    }
+    if (callback)
+        callback->OnItemProgress(const_cast<LPSTR>(item.c_str()), size);
+    return S_OK;
+}
+
+HRESULT FolderDevice::Transfer(const std::string& from, const std::string& to, const char* reportedItem,
+                               IZvFileOperationCallback* callback, LONG nMaxLen, unsigned char* strError) {
+    if (!IsFolder(from))
+        return TransferFile(from, to, reportedItem, callback, nMaxLen, strError);
+    if (!Exists(to) && !CreateDirectoryA(to.c_str(), nullptr)) {
+        SetError("Cannot create " + to, nMaxLen, strError);
+        return HRESULT_FROM_WIN32(GetLastError());
+    }
+    // The caller reports the folder; each file inside is reported here.
+    for (const FolderEntry& entry : ReadFolder(from, "*", kTypeFolder | kTypeFile)) {
+        std::string inner = std::string(reportedItem) + "\\" + entry.name;
+        char error[260] = {};
+        HRESULT hr = Transfer(from + "\\" + entry.name, to + "\\" + entry.name, inner.c_str(), callback,
+                              sizeof(error), reinterpret_cast<unsigned char*>(error));
+        if (entry.type == kTypeFile && callback)
+            callback->OnItemComplete(const_cast<LPSTR>(inner.c_str()), error, hr);
+        if (FAILED(hr)) {
+            SetError(error, nMaxLen, strError);
+            return hr;
+        }
+    }
+    return S_OK;
+}
+
+STDMETHODIMP FolderDevice::CopyFileItem(LPSTR strSrc, LPSTR strDest, IZvFileOperationCallback* piCallback,
+                                        LONG nMaxLen, unsigned char* strError) {
+    if (!strSrc || !strDest)
+        return E_INVALIDARG;
+    return Transfer(PcPath(strSrc), PcPath(strDest), strSrc, piCallback, nMaxLen, strError);
+}
+
+STDMETHODIMP FolderDevice::ExportFileItem(LPSTR strSource, LPSTR strDestination,
+                                          IZvFileOperationCallback* piCallback, LONG nMaxLen,
+                                          unsigned char* strError) {
+    if (!strSource || !strDestination)
+        return E_INVALIDARG;
+    return Transfer(PcPath(strSource), strDestination, strSource, piCallback, nMaxLen, strError);
+}
+
+STDMETHODIMP FolderDevice::ImportFileItem(LPSTR strSource, LPSTR strDestination,
+                                          IZvFileOperationCallback* piCallback, LONG nMaxLen,
+                                          unsigned char* strError) {
+    if (!strSource || !strDestination)
+        return E_INVALIDARG;
+    return Transfer(strSource, PcPath(strDestination), strSource, piCallback, nMaxLen, strError);
+}
+
+STDMETHODIMP FolderDevice::DeleteFileItem(LPSTR strItem, LONG nMaxLen, unsigned char* strError) {
+    if (!strItem)
+        return E_INVALIDARG;
+    std::string path = PcPath(strItem);
+    if (!Exists(path)) {
+        SetError(std::string("Cannot find ") + strItem, nMaxLen, strError);
+        return kTestDeviceNotFound;
+    }
+    if (!RemoveTree(path)) {
+        SetError(std::string("Cannot delete ") + strItem, nMaxLen, strError);
+        return HRESULT_FROM_WIN32(GetLastError());
+    }
+    return S_OK;
+}
+
+STDMETHODIMP FolderDevice::RenameFileItem(LPSTR strItem, LPSTR strNewName, LONG nMaxLen, unsigned char* strError) {
+    if (!strItem || !strNewName)
+        return E_INVALIDARG;
+    if (!MoveFileA(PcPath(strItem).c_str(), PcPath(strNewName).c_str())) {
+        SetError(std::string("Cannot rename ") + strItem, nMaxLen, strError);
+        return HRESULT_FROM_WIN32(GetLastError());
+    }
+    return S_OK;
+}
+
+STDMETHODIMP FolderDevice::CreateFolder(LPSTR strFolderName) {
+    if (!strFolderName)
+        return E_INVALIDARG;
+    return CreateDirectoryA(PcPath(strFolderName).c_str(), nullptr) ? S_OK : HRESULT_FROM_WIN32(GetLastError());
+}
+
+STDMETHODIMP FolderDevice::GetItemsInfo(LONG nStringCount, LONG, LPSTR* aStrItems, IZvItemsInfoCallback* piCallback) {
+    if (nStringCount <= 0 || !aStrItems || !piCallback)
+        return E_INVALIDARG;
+    piCallback->OnOperationStart();
+    ITEMSINFO info = {};
+    for (LONG i = 0; i < nStringCount; ++i)
+        if (aStrItems[i])
+            CountTree(PcPath(aStrItems[i]), info);
+    piCallback->OnOperationProgress(info);
+    char none[] = "";
+    piCallback->OnOperationComplete(none);
+    return S_OK;
+}
+
+STDMETHODIMP FolderDevice::GetVolumeInfo(LPSTR, VOLUMEINFO* pInfo) {
+    if (!pInfo)
+        return E_INVALIDARG;
+    ULARGE_INTEGER freeBytes, totalBytes;
+    if (!GetDiskFreeSpaceExA((folder_ + "\\").c_str(), &freeBytes, &totalBytes, nullptr))
+        return HRESULT_FROM_WIN32(GetLastError());
+    auto blocks = [](ULONGLONG bytes) {
+        return static_cast<long>(std::min<ULONGLONG>(bytes / kBlockSize, 0x7FFFFFFF));
+    };
+    pInfo->nBlockSize = kBlockSize;
+    pInfo->nTotalBlocks = blocks(totalBytes.QuadPart);
+    pInfo->nFreeBlocks = blocks(freeBytes.QuadPart);
+    pInfo->nBusyBlocks = pInfo->nTotalBlocks - std::min(pInfo->nFreeBlocks, pInfo->nTotalBlocks);
+    return S_OK;
+}
+
+STDMETHODIMP FolderDevice::GetPropPageID(LONG, CAUUID* pPages) {
+    if (!pPages)
+        return E_POINTER;
+    return E_UNEXPECTED;
+}
+
+// Console commands: "pc on" / "pc off" switch PC mode; "delay <ms>" makes every later file
+// transfer take that long (it still notices a cancel); anything else is answered "unknown".
+STDMETHODIMP FolderDevice::Command(LPSTR strCommand, LONG* nMaxLen, LPSTR* strResponse) {
+    if (!strCommand || !nMaxLen || !strResponse)
+        return E_POINTER;
+    std::string command = strCommand;
+    std::string reply;
+    long delay = 0;
+    if (command == "pc on") {
+        pcMode_ = true;
+        reply = "pc mode on";
+    } else if (command == "pc off") {
+        pcMode_ = false;
+        reply = "pc mode off";
+    } else if (std::sscanf(command.c_str(), "delay %ld", &delay) == 1 && delay >= 0) {
+        transferDelayMs_ = delay;
+        reply = "delay " + std::to_string(delay);
+    } else {
+        reply = "unknown command: " + command;
+    }
+    *strResponse = TaskString(reply);
+    if (!*strResponse)
+        return E_OUTOFMEMORY;
+    *nMaxLen = static_cast<LONG>(reply.size());
+    return S_OK;
+}
+
+STDMETHODIMP FolderDevice::GetAllItems(IZvEnumFileItems** ppiEnum) {
+    return ListFolder(folder_, "*", kTypeFolder | kTypeFile, ppiEnum);
+}
+
+STDMETHODIMP FolderDevice::SetDeviceName(LPSTR strName) {
+    if (!strName || !*strName)
+        return E_INVALIDARG;
+    name_ = strName;
+    return S_OK;
+}
+
+STDMETHODIMP FolderDevice::GetDeviceInfo(LONG* nMaxLen, LPSTR* strInfo) {
+    if (!nMaxLen || !strInfo)
+        return E_INVALIDARG;
+    std::string info = "model=21\r\nsubmodel=0\r\nfolder=" + folder_;
+    *strInfo = TaskString(info);
+    if (!*strInfo)
+        return E_OUTOFMEMORY;
+    *nMaxLen = static_cast<LONG>(info.size());
+    return S_OK;
+}
+
+STDMETHODIMP FolderDevice::GetDeviceAuxData(LONG* nAuxData) {
+    if (!nAuxData)
+        return E_POINTER;
+    *nAuxData = auxData_;
+    return S_OK;
+}
+
+STDMETHODIMP FolderDevice::SetDeviceAuxData(LONG nAuxData) {
+    auxData_ = nAuxData;
+    return S_OK;
+}
+
+STDMETHODIMP FolderDevice::ResetDeviceState(LONG) { return S_OK; }
+
+STDMETHODIMP FolderDevice::FindItems(LPSTR strWildCard, IZvEnumFileItems** ppiEnum) {
+    std::string pattern = strWildCard ? strWildCard : "*";
+    size_t slash = pattern.find_last_of('\\');
+    std::string folder = slash == std::string::npos ? std::string() : pattern.substr(0, slash);
+    std::string mask = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
+    return ListFolder(PcPath(folder.c_str()), mask.c_str(), kTypeFolder | kTypeFile, ppiEnum);
+}
+
+STDMETHODIMP FolderDevice::SetItemAttributes(ZVFILEITEM item) {
+    if (!item.strName)
+        return E_INVALIDARG;
+    DWORD keep = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE;
+    DWORD attributes = static_cast<DWORD>(item.attr) & keep;
+    return SetFileAttributesA(PcPath(item.strName).c_str(), attributes ? attributes : FILE_ATTRIBUTE_NORMAL)
+               ? S_OK
+               : HRESULT_FROM_WIN32(GetLastError());
+}
+
+STDMETHODIMP FolderDevice::get_EnableUI(LONG* nVal) {
+    if (!nVal)
+        return E_POINTER;
+    *nVal = enableUI_;
+    return S_OK;
+}
+
+STDMETHODIMP FolderDevice::put_EnableUI(LONG nVal) {
+    enableUI_ = nVal;
+    return S_OK;
+}
+
+STDMETHODIMP FolderDevice::get_AutoPC_ON_PC_OFF_Mode(LONG* nVal) {
+    if (!nVal)
+        return E_POINTER;
+    *nVal = autoPcMode_;
+    return S_OK;
+}
+
+STDMETHODIMP FolderDevice::put_AutoPC_ON_PC_OFF_Mode(LONG nVal) {
+    autoPcMode_ = nVal;
+    return S_OK;
+}
+
+STDMETHODIMP FolderDevice::SetCancelEvent(HANDLE* phCancelEvent) {
+    cancelEvent_ = phCancelEvent;
+    return S_OK;
+}
+
+} // namespace tv::tests

@@ -1,0 +1,28 @@
+// Identity of the test device factory and where its devices keep their files.
+#pragma once
+#include <windows.h>
+#include <comcat.h>
+
+namespace tv::tests {
+
+// The test factory, registered in the category of device factories.
+inline constexpr CLSID CLSID_TestDeviceFactory = {
+    0x399c2664, 0x13d4, 0x4951, {0xb0, 0x3b, 0x46, 0x5d, 0x5d, 0xdd, 0xc3, 0x31}};
+
+// The category every device factory registers in ("Zelvan Devices").
+inline constexpr CATID CATID_ZelvanDevices = {
+    0x689d87b0, 0x0ed4, 0x40f4, {0x9e, 0x7e, 0xc6, 0x2f, 0x57, 0xe3, 0x69, 0xa8}};
+
+// The folder whose sub-folders are the test devices: the environment variable wins over the
+// registry value (HKCU, key below, value "Root").
+inline constexpr char kTestDeviceRootVariable[] = "TV_TESTDEVICE_ROOT";
+inline constexpr char kTestDeviceKey[] = "Software\\Zelvan\\Tavrilon\\TestDevice";
+inline constexpr char kTestDeviceRootValue[] = "Root";
+
+// A test device's string id is this prefix followed by its folder's name.
+inline constexpr char kTestDeviceIdPrefix[] = "@TD";
+
+// A device error whose high word marks it as a device code; the low word is the reason.
+inline constexpr HRESULT kTestDeviceNotFound = static_cast<HRESULT>(0x00A00002);
+
+} // namespace tv::tests
