@@ -1,0 +1,105 @@
+// Test infrastructure: the device emulator (a native Linux program) started from the Wine test
+// process, its control port, and device folders reachable from both sides through drive Z:.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include "Handles.h"
+
+#include <string>
+#include <vector>
+
+namespace devlink15::test {
+
+class EmulatorSession {
+  public:
+    // Starts the emulator on the USB port the installed test driver uses; see Ready().
+    EmulatorSession();
+    ~EmulatorSession();
+    EmulatorSession(const EmulatorSession&) = delete;
+    EmulatorSession& operator=(const EmulatorSession&) = delete;
+
+    // Empty when the emulator answers; otherwise why the tests cannot run.
+    const std::string& Problem() const { return problem_; }
+
+    // One control request; the first answer line followed by its extra lines, joined by LF.
+    std::string Request(const std::string& line);
+    // Plugs a device backed by a fresh folder and waits until its interface is present; the
+    // device number, or -1.
+    int Plug(int slot, const std::string& id, const std::string& shortId, const std::string& extra = {});
+    void Unplug(int slot, const std::string& id);
+    // The Unix path of the slot's main volume and the same folder as a Windows path.
+    std::string VolumeUnixPath(int slot) const;
+    std::wstring VolumeWindowsPath(int slot) const;
+    std::wstring ScratchWindowsPath() const;
+
+  private:
+    bool ConnectControl(unsigned short port);
+    std::string ReadLine();
+
+    std::string problem_;
+    std::string root_;       // Unix path of this session's folders
+    std::wstring alivePath_; // the emulator runs while this file exists
+    SOCKET control_ = INVALID_SOCKET;
+    std::string received_;
+};
+
+// Waits until FindDeviceById finds (or no longer finds) the device; the device number or -1.
+int WaitForDevice(const std::string& id, bool present, DWORD timeoutMs = 10000);
+
+std::vector<uint8_t> Pattern(size_t size, unsigned seed);
+bool WriteWholeFile(const std::wstring& path, const std::vector<uint8_t>& bytes);
+bool ReadWholeFile(const std::wstring& path, std::vector<uint8_t>& bytes);
+bool FileExists(const std::wstring& path);
+std::wstring Widen(const std::string& text);
+
+} // namespace devlink15::test
+
+namespace devlink15::test {
+
+// The emulator every test of the executable shares; started on first use.
+EmulatorSession& SharedEmulator();
+
+// Whether the run requires the driver and the emulator (TV_REQUIRE_DEVICES set): then their
+// absence fails the tests instead of skipping them.
+bool DevicesRequired();
+
+// Skips the test when the emulator or the test driver is not available in this prefix.
+#define REQUIRE_EMULATOR()                                                                                   \
+    do {                                                                                                     \
+        if (!::devlink15::test::SharedEmulator().Problem().empty())                                          \
+            GTEST_SKIP() << ::devlink15::test::SharedEmulator().Problem();                                   \
+    } while (0)
+
+// A device plugged for the length of one test.
+class PluggedDevice {
+  public:
+    PluggedDevice(int slot, std::string id, std::string shortId, const std::string& extra = {})
+        : slot_(slot), id_(std::move(id)), shortId_(std::move(shortId)) {
+        number_ = SharedEmulator().Plug(slot_, id_, shortId_, extra);
+    }
+    ~PluggedDevice() { SharedEmulator().Unplug(slot_, id_); }
+    PluggedDevice(const PluggedDevice&) = delete;
+    PluggedDevice& operator=(const PluggedDevice&) = delete;
+
+    int Number() const { return number_; }
+    int Slot() const { return slot_; }
+    const std::string& Id() const { return id_; }
+    const std::string& ShortId() const { return shortId_; }
+    std::string Request(const std::string& verbAndArgs) {
+        const size_t blank = verbAndArgs.find(' ');
+        const std::string verb = verbAndArgs.substr(0, blank);
+        const std::string rest = blank == std::string::npos ? "" : verbAndArgs.substr(blank);
+        return SharedEmulator().Request(verb + " " + std::to_string(slot_) + rest);
+    }
+    std::wstring Volume() const { return SharedEmulator().VolumeWindowsPath(slot_); }
+
+  private:
+    int slot_;
+    std::string id_;
+    std::string shortId_;
+    int number_ = -1;
+};
+
+} // namespace devlink15::test
