@@ -1,5 +1,6 @@
 // Class objects: one that makes a new object per request, and one that serves a single object
-// per process and remembers a failed first creation for every later caller.
+// per process and remembers a failed first creation for every later caller. (SharedInstance.h
+// has the kind whose object is made again after its last release.)
 #pragma once
 #include "ComObject.h"
 #include "HResult.h"
@@ -36,6 +37,10 @@ public:
     STDMETHODIMP LockServer(BOOL lock) override { return LockModule(lock); }
 };
 
+// Keeps its first object (or the failure of its first creation) for good: the object lives in
+// the class object. A local server registers one class object; a DLL must hand out one static
+// instance of it, since DllServer calls createClassObject on every DllGetClassObject and each new
+// class object would make its own object.
 template <class T, class LockPolicy = CountsModuleLock>
 class SingletonClassFactory
     : public ComObjectImpl<SingletonClassFactory<T, LockPolicy>, IClassFactory>,

@@ -48,7 +48,7 @@ public:
     }
     STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++refs_); }
     STDMETHODIMP_(ULONG) Release() override {
-        long left = --refs_;
+        long left = DropReference();
         if (left == 0)
             delete static_cast<Self*>(this);
         return static_cast<ULONG>(left);
@@ -64,6 +64,10 @@ public:
 protected:
     ComObjectImpl() = default;
     virtual ~ComObjectImpl() = default;
+
+    // Counts one reference down without destroying the object (for a class that replaces
+    // Release); the count left.
+    long DropReference() { return --refs_; }
 
 private:
     template <class I, class... More>

@@ -1,4 +1,5 @@
 #include "ErrorInfo.h"
+#include "AnsiText.h"
 #include "ComPtr.h"
 #include "Handles.h"
 #include <oleauto.h>
@@ -9,18 +10,6 @@ namespace tv::com {
 namespace {
 
 constexpr int kMaxErrorText = 1024;
-
-std::wstring AnsiToWide(const char* text) {
-    if (!text)
-        return {};
-    int n = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    if (n <= 0)
-        return {};
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), n);
-    wide.resize(static_cast<size_t>(n - 1));
-    return wide;
-}
 
 } // namespace
 
@@ -65,7 +54,7 @@ HRESULT SetComErrorInfo(REFCLSID clsid, UINT stringId, REFIID iid, HRESULT hr, H
 }
 
 HRESULT SetComErrorInfo(REFCLSID clsid, const char* text, REFIID iid, HRESULT hr) {
-    const std::wstring wide = AnsiToWide(text);
+    const std::wstring wide = FromAnsi(text ? text : "");
     return SetComErrorInfo(clsid, wide.c_str(), 0, nullptr, iid, hr, nullptr);
 }
 

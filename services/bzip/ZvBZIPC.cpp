@@ -56,8 +56,7 @@ HRESULT ZvBZIPC::Create(IUnknown* outer, REFIID riid, void** ppv) {
     return hr;
 }
 
-ZvBZIPC::ZvBZIPC(IUnknown* outer)
-    : controlling_(outer ? outer : &own_), dispatch_(ThisModule(), IID_IZvBZIPC) {}
+ZvBZIPC::ZvBZIPC(IUnknown* outer) : controlling_(outer ? outer : &own_) {}
 
 STDMETHODIMP ZvBZIPC::OwnUnknown::QueryInterface(REFIID riid, void** ppv) {
     if (!ppv)
@@ -82,20 +81,6 @@ STDMETHODIMP_(ULONG) ZvBZIPC::OwnUnknown::Release() {
     if (left == 0)
         delete &object_;
     return static_cast<ULONG>(left);
-}
-
-STDMETHODIMP ZvBZIPC::GetTypeInfoCount(UINT* count) {
-    return dispatch_.GetTypeInfoCount(count);
-}
-STDMETHODIMP ZvBZIPC::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
-    return dispatch_.GetTypeInfo(index, info);
-}
-STDMETHODIMP ZvBZIPC::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
-    return dispatch_.GetIDsOfNames(names, count, ids);
-}
-STDMETHODIMP ZvBZIPC::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                             EXCEPINFO* exception, UINT* argError) {
-    return dispatch_.Invoke(static_cast<IZvBZIPC*>(this), id, flags, params, result, exception, argError);
 }
 
 CodecSettings ZvBZIPC::Settings() const {

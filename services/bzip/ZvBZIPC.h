@@ -4,7 +4,7 @@
 #pragma once
 #include "BzipCodec.h"
 #include "ComObject.h"
-#include "TypeLibDispatch.h"
+#include "TypeInfoDispatch.h"
 #include "ZvBZIP.h"
 #include <atomic>
 
@@ -27,12 +27,8 @@ class ZvBZIPC final : public IZvBZIPC, public IZvBZIPR, public ISupportErrorInfo
     STDMETHODIMP_(ULONG) AddRef() override { return controlling_->AddRef(); }
     STDMETHODIMP_(ULONG) Release() override { return controlling_->Release(); }
 
-    // IDispatch
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override;
-    STDMETHODIMP GetTypeInfo(UINT index, LCID, ITypeInfo** info) override;
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override;
-    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                        EXCEPINFO* exception, UINT* argError) override;
+    // IDispatch, described by the type library embedded in this module.
+    TV_DUAL_DISPATCH(IZvBZIPC, dispatch_)
 
     // IZvBZIPR buffers
     STDMETHODIMP ZipBuff(long nSrcCount, byte* pSrcBuff, long* nDestLen, byte* pDestBuff) override;
@@ -79,7 +75,7 @@ class ZvBZIPC final : public IZvBZIPC, public IZvBZIPR, public ISupportErrorInfo
 
     OwnUnknown own_{*this};
     IUnknown* controlling_;
-    com::TypeLibDispatch dispatch_;
+    com::TypeInfoDispatch dispatch_{IID_IZvBZIPC};
     com::ModuleLockHolder<true> moduleLock_;
     long blockSize_ = 1;
     long workFactor_ = 0;

@@ -1,4 +1,5 @@
 #include "SimpleHttpClient.h"
+#include "AnsiText.h"
 #include "ErrorInfo.h"
 #include "MultipartForm.h"
 
@@ -20,15 +21,7 @@ std::wstring FromBstr(BSTR text) {
 
 // 8-bit text in the system's code page, as the form and the server see it.
 std::string ToAnsi(const std::wstring& text) {
-    if (text.empty())
-        return {};
-    int n = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                nullptr);
-    std::string narrow(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
-    if (n > 0)
-        WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), narrow.data(), n, nullptr,
-                            nullptr);
-    return narrow;
+    return com::ToAnsi(text.data(), text.size());
 }
 
 // The agent text from the settings (the key's default value, up to 260 bytes), else the default.
@@ -88,8 +81,6 @@ bool WriteWholeFile(const std::wstring& path, const std::uint8_t* data, std::siz
 }
 
 } // namespace
-
-ZvSimpleHTTP::ZvSimpleHTTP() : dispatch_(ThisModule(), IID_IZvSimpleHTTP) {}
 
 HRESULT ZvSimpleHTTP::FinalConstruct() {
     agent_ = ReadAgent();

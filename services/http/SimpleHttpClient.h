@@ -3,33 +3,19 @@
 #pragma once
 #include "ComObject.h"
 #include "HttpTransfer.h"
-#include "TypeLibDispatch.h"
+#include "TypeInfoDispatch.h"
 #include "ZvSimpleHTTP.h"
 #include <string>
 
 namespace tv::http {
 
-HMODULE ThisModule();
-
 class ZvSimpleHTTP final : public com::ComObject<ZvSimpleHTTP, IZvSimpleHTTP, ISupportErrorInfo> {
   public:
-    ZvSimpleHTTP();
     HRESULT FinalConstruct();
     void* QueryOtherInterface(REFIID riid);
 
-    // IDispatch
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override { return dispatch_.GetTypeInfoCount(count); }
-    STDMETHODIMP GetTypeInfo(UINT index, LCID, ITypeInfo** info) override {
-        return dispatch_.GetTypeInfo(index, info);
-    }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
-        return dispatch_.GetIDsOfNames(names, count, ids);
-    }
-    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                        EXCEPINFO* exception, UINT* argError) override {
-        return dispatch_.Invoke(static_cast<IZvSimpleHTTP*>(this), id, flags, params, result, exception,
-                                argError);
-    }
+    // IDispatch, described by the type library embedded in this module.
+    TV_DUAL_DISPATCH(IZvSimpleHTTP, dispatch_)
 
     // IZvSimpleHTTP
     STDMETHODIMP get_IsOnline(VARIANT_BOOL* bRes) override;
@@ -54,7 +40,7 @@ class ZvSimpleHTTP final : public com::ComObject<ZvSimpleHTTP, IZvSimpleHTTP, IS
     bool MayTransfer() const;
     HRESULT UploadError(const char* text);
 
-    com::TypeLibDispatch dispatch_;
+    com::TypeInfoDispatch dispatch_{IID_IZvSimpleHTTP};
     UniqueInternet session_;
     bool autoDial_ = false;
     std::wstring agent_;

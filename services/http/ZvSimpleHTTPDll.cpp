@@ -31,10 +31,6 @@ const com::DllServer& Server() {
 
 } // namespace
 
-HMODULE ThisModule() {
-    return g_module;
-}
-
 } // namespace tv::http
 
 using namespace tv::http;

@@ -9,27 +9,9 @@ namespace {
 using namespace tv;
 
 // Hands out the one logger of the process.
-class LoggerClassFactory : public com::ComObject<LoggerClassFactory, IClassFactory> {
-  public:
-    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
-        *ppv = nullptr;
-        if (outer)
-            return CLASS_E_NOAGGREGATION;
-        return logger::ProcessLoggerSlot().GetOrCreate(riid, ppv);
-    }
-    STDMETHODIMP LockServer(BOOL lock) override {
-        if (lock)
-            com::ModuleLock::Lock();
-        else
-            com::ModuleLock::Unlock();
-        return S_OK;
-    }
-};
-
 HRESULT CreateLoggerClassObject(REFIID riid, void** ppv) {
-    return com::CreateComObject<LoggerClassFactory>(riid, ppv);
+    static com::SharedInstance<logger::ZvLogger> slot;
+    return com::CreateComObject<com::SharedInstanceFactory<logger::ZvLogger>>(riid, ppv, slot);
 }
 
 const com::DllServer& Server() {

@@ -1,9 +1,9 @@
 #include "Registrar.h"
+#include "AnsiText.h"
 #include "ErrorInfo.h"
 #include "LangIds.h"
 #include "ZvLogger.h"
 #include <cstring>
-#include <mutex>
 
 using tv::com::ComPtr;
 using tv::com::ToAnsi;
@@ -82,30 +82,6 @@ void LogFailure(const char* text) {
     OutputDebugStringA(text);
 }
 
-// The process-wide instance; the object clears it when it is destroyed.
-std::recursive_mutex& SharedLock() {
-    static std::recursive_mutex lock;
-    return lock;
-}
-Registrar* g_shared = nullptr;
-
-class SharedFactory : public tv::com::ComObjectImpl<SharedFactory, IClassFactory>,
-                      private tv::com::ModuleLockHolder<true> {
-public:
-    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
-        TV_RETURN_IF_FAILED(tv::com::CheckCreateRequest(outer, ppv));
-        std::lock_guard<std::recursive_mutex> guard(SharedLock());
-        if (g_shared)
-            return g_shared->QueryInterface(riid, ppv);
-        ComPtr<Registrar> object;
-        TV_RETURN_IF_FAILED(tv::com::MakeComObject(object));
-        TV_RETURN_IF_FAILED(object->QueryInterface(riid, ppv));
-        g_shared = object.Get();
-        return S_OK;
-    }
-    STDMETHODIMP LockServer(BOOL lock) override { return tv::com::LockModule(lock); }
-};
-
 } // namespace
 
 ValueLocation LocateValue(const std::string& name) {
@@ -116,7 +92,8 @@ ValueLocation LocateValue(const std::string& name) {
 }
 
 HRESULT CreateSharedRegistrar(REFIID riid, void** ppv) {
-    return tv::com::CreateComObject<SharedFactory>(riid, ppv);
+    static tv::com::SharedInstance<Registrar> slot;
+    return tv::com::CreateComObject<tv::com::SharedInstanceFactory<Registrar>>(riid, ppv, slot);
 }
 
 // ---- life ----
@@ -139,16 +116,8 @@ HRESULT Registrar::FinalConstruct() {
 }
 
 Registrar::~Registrar() {
-    if (g_shared == this)
-        g_shared = nullptr; // Release holds the shared lock while the object is destroyed
     if (FAILED(Flush()))
         LogFailure("ZvRegistrar: the item store could not be saved when it was released; its changes are lost\n");
-}
-
-STDMETHODIMP_(ULONG) Registrar::Release() {
-    std::lock_guard<std::recursive_mutex> guard(SharedLock());
-    ULONG left = ComObject::Release();
-    return left;
 }
 
 void* Registrar::QueryOtherInterface(REFIID riid) {

@@ -4,10 +4,9 @@
 // script access and saved by Flush or the last release.
 #pragma once
 #include "CapArchive.h"
-#include "ClassFactory.h"
-#include "ComObject.h"
 #include "Handles.h"
 #include "HResult.h"
+#include "SharedInstance.h"
 #include "TypeInfoDispatch.h"
 #include "ZvRegistrar.h"
 #include <string>
@@ -25,14 +24,15 @@ struct ValueLocation {
 };
 ValueLocation LocateValue(const std::string& name);
 
-class Registrar : public tv::com::ComObject<Registrar, IZvRegistrarDisp2, IZvRegistrar, ISupportErrorInfo> {
+// The process-wide instance: its last release saves the store (in the destructor, which runs under
+// the slot's lock, so that no creation picks up the object while it is being saved).
+class Registrar
+    : public tv::com::SharedComObject<Registrar, IZvRegistrarDisp2, IZvRegistrar, ISupportErrorInfo> {
 public:
+    explicit Registrar(tv::com::SharedInstance<Registrar>& slot) : SharedComObject(slot) {}
     ~Registrar() override;
     HRESULT FinalConstruct();
     void* QueryOtherInterface(REFIID riid);
-    // Releases under the lock of the process-wide instance, so that no creation can pick up an
-    // object that is being destroyed.
-    STDMETHODIMP_(ULONG) Release() override;
 
     TV_DUAL_DISPATCH(IZvRegistrarDisp2, dispatch_)
     STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override;

@@ -1,9 +1,9 @@
 // The named-item store through its custom face in process, through IDispatch as scripts call it,
 // and through cscript in two processes (registrar_test.js).
+#include "AnsiText.h"
 #include "CapArchive.h"
 #include "ComPtr.h"
 #include "Handles.h"
-#include "TypeInfoDispatch.h"
 #include "ZvRegistrar.h"
 #include <gtest/gtest.h>
 #include <windows.h>

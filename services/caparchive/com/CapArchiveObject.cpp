@@ -1,4 +1,5 @@
 #include "CapObjects.h"
+#include "AnsiText.h"
 #include "ErrorInfo.h"
 #include "Win32FileIo.h"
 #include "package_writer.h"

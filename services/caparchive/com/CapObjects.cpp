@@ -1,4 +1,5 @@
 #include "CapObjects.h"
+#include "AnsiText.h"
 #include "Win32FileIo.h"
 #include <algorithm>
 #include <cstring>
@@ -43,18 +44,19 @@ STDMETHODIMP ItemObject::GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) {
     return fileDispatch_.GetTypeInfo(index, lcid, info);
 }
 
-STDMETHODIMP ItemObject::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
-    HRESULT hr = fileDispatch_.GetIDsOfNames(names, count, ids);
+STDMETHODIMP ItemObject::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
+    HRESULT hr = fileDispatch_.GetIDsOfNames(riid, names, count, ids);
     if (hr == DISP_E_UNKNOWNNAME)
-        hr = scriptDispatch_.GetIDsOfNames(names, count, ids);
+        hr = scriptDispatch_.GetIDsOfNames(riid, names, count, ids);
     return hr;
 }
 
-STDMETHODIMP ItemObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+STDMETHODIMP ItemObject::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                              EXCEPINFO* excep, UINT* argError) {
     if (id == kScriptTextId)
-        return scriptDispatch_.Invoke(static_cast<ICapScriptItem*>(this), id, flags, params, result, excep, argError);
-    return fileDispatch_.Invoke(static_cast<ICapFileItem*>(this), id, flags, params, result, excep, argError);
+        return scriptDispatch_.Invoke(static_cast<ICapScriptItem*>(this), id, riid, flags, params, result, excep,
+                                      argError);
+    return fileDispatch_.Invoke(static_cast<ICapFileItem*>(this), id, riid, flags, params, result, excep, argError);
 }
 
 STDMETHODIMP ItemObject::get_StoredLong(long* value) { return OutLong(value, item_.storedLong); }

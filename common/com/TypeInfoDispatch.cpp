@@ -3,6 +3,7 @@
 namespace tv::com {
 namespace {
 
+// The module this function was linked into.
 HMODULE ThisModule() {
     HMODULE module = nullptr;
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
@@ -45,47 +46,23 @@ HRESULT TypeInfoDispatch::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
     return info_.CopyTo(info);
 }
 
-HRESULT TypeInfoDispatch::GetIDsOfNames(LPOLESTR* names, UINT count, DISPID* ids) {
+HRESULT TypeInfoDispatch::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, DISPID* ids) {
+    if (!IsEqualIID(riid, IID_NULL))
+        return DISP_E_UNKNOWNINTERFACE;
     HRESULT hr = Load();
     if (FAILED(hr))
         return hr;
     return info_->GetIDsOfNames(names, count, ids);
 }
 
-HRESULT TypeInfoDispatch::Invoke(void* self, DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result,
-                                 EXCEPINFO* excep, UINT* argError) {
+HRESULT TypeInfoDispatch::Invoke(void* self, DISPID id, REFIID riid, WORD flags, DISPPARAMS* params,
+                                 VARIANT* result, EXCEPINFO* excep, UINT* argError) {
+    if (!IsEqualIID(riid, IID_NULL))
+        return DISP_E_UNKNOWNINTERFACE;
     HRESULT hr = Load();
     if (FAILED(hr))
         return hr;
     return info_->Invoke(self, id, flags, params, result, excep, argError);
-}
-
-std::string ToAnsi(const wchar_t* text, size_t length) {
-    if (!text || length == 0)
-        return {};
-    int size = WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-    std::string out(size > 0 ? size : 0, '\0');
-    if (size > 0)
-        WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), out.data(), size, nullptr, nullptr);
-    return out;
-}
-
-std::wstring FromAnsi(std::string_view text) {
-    if (text.empty())
-        return {};
-    int size = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(size > 0 ? size : 0, L'\0');
-    if (size > 0)
-        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), size);
-    return out;
-}
-
-HRESULT AnsiToBstr(std::string_view text, BSTR* out) {
-    if (!out)
-        return E_POINTER;
-    std::wstring wide = FromAnsi(text);
-    *out = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
-    return *out ? S_OK : E_OUTOFMEMORY;
 }
 
 } // namespace tv::com

@@ -1,12 +1,10 @@
 // IDispatch of a dual interface answered from the type library embedded in the module that holds
-// this code (resource TYPELIB 1), and the conversions between BSTRs and 8-bit ANSI texts that
-// the automation faces need.
+// this code (resource TYPELIB 1). The toolkit is a static library, so that module is the DLL or
+// program the toolkit is linked into.
 #pragma once
 #include "ComPtr.h"
 #include <windows.h>
 #include <oaidl.h>
-#include <string>
-#include <string_view>
 
 namespace tv::com {
 
@@ -17,10 +15,11 @@ public:
 
     HRESULT GetTypeInfoCount(UINT* count);
     HRESULT GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info);
-    HRESULT GetIDsOfNames(LPOLESTR* names, UINT count, DISPID* ids);
+    // `riid` is reserved and must be IID_NULL.
+    HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, DISPID* ids);
     // `self` is the object's pointer of the interface this type information describes.
-    HRESULT Invoke(void* self, DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* excep,
-                   UINT* argError);
+    HRESULT Invoke(void* self, DISPID id, REFIID riid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                   EXCEPINFO* excep, UINT* argError);
 
 private:
     HRESULT Load();
@@ -28,13 +27,6 @@ private:
     IID iid_;
     ComPtr<ITypeInfo> info_;
 };
-
-// Texts in the ANSI code page; characters it cannot hold become its default character.
-std::string ToAnsi(const wchar_t* text, size_t length);
-inline std::string ToAnsi(BSTR text) { return ToAnsi(text, text ? SysStringLen(text) : 0); }
-std::wstring FromAnsi(std::string_view text);
-// A new BSTR of an ANSI text; E_OUTOFMEMORY when it cannot be had.
-HRESULT AnsiToBstr(std::string_view text, BSTR* out);
 
 } // namespace tv::com
 
@@ -45,10 +37,10 @@ HRESULT AnsiToBstr(std::string_view text, BSTR* out);
     STDMETHODIMP GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override {                            \
         return member.GetTypeInfo(index, lcid, info);                                                        \
     }                                                                                                        \
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {           \
-        return member.GetIDsOfNames(names, count, ids);                                                      \
+    STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {      \
+        return member.GetIDsOfNames(riid, names, count, ids);                                                \
     }                                                                                                        \
-    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,          \
+    STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,     \
                         EXCEPINFO* excep, UINT* argError) override {                                         \
-        return member.Invoke(static_cast<Iface*>(this), id, flags, params, result, excep, argError);         \
+        return member.Invoke(static_cast<Iface*>(this), id, riid, flags, params, result, excep, argError);   \
     }

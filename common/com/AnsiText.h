@@ -1,0 +1,18 @@
+// Conversions between UTF-16 texts and 8-bit texts in the ANSI code page, which the 8-bit
+// interfaces and the automation faces of the suite exchange.
+#pragma once
+#include <windows.h>
+#include <oleauto.h>
+#include <string>
+#include <string_view>
+
+namespace tv::com {
+
+// Characters the ANSI code page cannot hold become its default character.
+std::string ToAnsi(const wchar_t* text, size_t length);
+inline std::string ToAnsi(BSTR text) { return ToAnsi(text, text ? SysStringLen(text) : 0); }
+std::wstring FromAnsi(std::string_view text);
+// A new BSTR of an ANSI text; E_OUTOFMEMORY when it cannot be had.
+HRESULT AnsiToBstr(std::string_view text, BSTR* out);
+
+} // namespace tv::com
