@@ -42,3 +42,19 @@
 
 // The program's title: caption of its message boxes (script error reports among them).
 #define IDS_PROGRAM_TITLE 12208
+// Each subsystem keeps its texts in a fragment of its own, taken in when it is present.
+#if __has_include("ProgramIds.h")
+#include "ProgramIds.h"
+#endif
+#if __has_include("HubIds.h")
+#include "HubIds.h"
+#endif
+#if __has_include("Factory15Ids.h")
+#include "Factory15Ids.h"
+#endif
+#if __has_include("Transfers15Ids.h")
+#include "Transfers15Ids.h"
+#endif
+#if __has_include("Device15Ids.h")
+#include "Device15Ids.h"
+#endif

@@ -358,12 +358,6 @@ STDMETHODIMP Hub::ProcessFileOpen(BSTR bsFile) {
     return ProcessFileOpen(Ansi(bsFile).data());
 }
 
-// The folder browser and the property sheets are shown by the program's user interface.
-STDMETHODIMP Hub::BrowseForFolder(LPSTR, LPSTR, LONG, unsigned char*) { return E_NOTIMPL; }
-STDMETHODIMP Hub::BrowseForFolder(BSTR, BSTR, BSTR*) { return E_NOTIMPL; }
-STDMETHODIMP Hub::BrowseForFolder2(BSTR, BSTR, BSTR, BSTR*) { return E_NOTIMPL; }
-STDMETHODIMP Hub::DisplayProperties(LPSTR, ZVFILEITEM*) { return E_NOTIMPL; }
-
 // ---- synchronous file operations ----
 
 HRESULT Hub::WaitForListener(FileOperationListener& listener, const std::vector<std::string>& devices,

@@ -143,6 +143,8 @@ Hub::~Hub() {
     factories_.clear();
     if (busyWindow_ && IsWindow(busyWindow_))
         PostMessageA(busyWindow_, WM_CLOSE, 0, 0);
+    sheets_->CloseAll();
+    CloseRefusals();
 }
 
 void* Hub::QueryOtherInterface(REFIID riid) {
@@ -222,7 +224,7 @@ void Hub::RemoveSlot(const RecordPtr& record) {
         devices_.erase(it);
 }
 
-void Hub::PostToViews(UINT message, bool cabinetWindowsToo) const {
+void Hub::PostToViews(UINT message, bool cabinetWindowsToo) {
     if (!message)
         return;
     const char* frames[] = {"ExploreWClass", "CabinetWClass"};
@@ -246,8 +248,10 @@ STDMETHODIMP Hub::OnDeviceFound(GUID aFactory, IZvDevice* device) {
     if (FAILED(hr = ReadText(record->device.Get(), &IZvDevice::GetName, record->name)) ||
         FAILED(hr = ReadText(record->device.Get(), &IZvDevice::GetStrID, record->strID)))
         return hr;
-    if (IsEqualGUID(aFactory, IID_IUnknown))
+    if (IsEqualGUID(aFactory, IID_IUnknown)) {
+        ShowRefusal(record->strID);
         return E_FAIL;
+    }
     if (FAILED(hr = record->device->GetAttributes(&record->attributes)) ||
         FAILED(hr = record->device->GetVersion(&record->modelVersion, &record->submodelVersion)) ||
         FAILED(hr = ReadText(record->device.Get(), &IZvDevice::GetDescription, record->description)))

@@ -75,6 +75,28 @@ struct FactoryEntry {
 
 class Hub;
 
+// The open property sheets, keyed by item path without a leading backslash. A key is reserved
+// before its sheet window exists, so that one item never gets two sheets.
+class SheetRegistry {
+public:
+    // False when the key is held already; that sheet is brought forward.
+    bool Reserve(const std::string& key);
+    void SetWindow(const std::string& key, HWND window);
+    void Forget(const std::string& key);
+    // True when a sheet holds the key; it is brought forward.
+    bool BringForward(const std::string& key);
+    // Asks every open sheet to close.
+    void CloseAll();
+
+private:
+    struct OpenSheet {
+        HWND window;
+        std::string key;
+    };
+    std::mutex lock_;
+    std::vector<OpenSheet> sheets_;
+};
+
 // The device-list face, a tear-off that shares the hub's identity and reference count.
 class ZvWigFace : public IZelvanMgrZvWig {
 public:
@@ -192,6 +214,15 @@ public:
     bool HasVisibleDevice() const;
     HRESULT RemoveZelvan(const char* strId);
     HMODULE LanguageLibrary() const { return language_.Get(); }
+
+    // Asks the user for a device while none is shown; false when the user gives up.
+    bool WaitForConnectedDevice();
+    // Tells the open namespace views that an item changed.
+    void PostViewUpdate() const { PostToViews(updateMessage_, true); }
+    UINT UpdateMessage() const { return updateMessage_; }
+    // Posts `message` to the namespace views in Explorer windows (and in cabinet windows).
+    static void PostToViews(UINT message, bool cabinetWindowsToo);
+    const std::shared_ptr<SheetRegistry>& Sheets() const { return sheets_; }
     const std::string& LanguageLibraryPath() const { return languagePath_; }
 
 private:
@@ -205,13 +236,19 @@ private:
     void RemoveSlot(const RecordPtr& record);
     void DropDevice(const RecordPtr& record);
     void SetTrayAfterLoss() const;
-    void PostToViews(UINT message, bool cabinetWindowsToo) const;
     HRESULT StartWorker(const RecordPtr& record, std::unique_ptr<class OperationBlock> block);
     HRESULT ReportError(UINT stringId, HRESULT hr, REFIID iid = __uuidof(IZelvanMgrDisp));
     HRESULT ReportText(const std::string& text, HRESULT hr);
     HRESULT WaitForListener(class FileOperationListener& listener, const std::vector<std::string>& devices,
                             std::string* errorText);
     ITypeInfo* DispatchTypeInfo(REFIID iid);
+    // Runs the folder browser over "My Zelvan": S_OK with the chosen folder's device path,
+    // S_FALSE when cancelled, E_FAIL when the folder is not there.
+    HRESULT RunFolderBrowser(const std::string& title, const std::string& text, const std::string& status,
+                             std::string* path);
+    HRESULT BeginBrowse();
+    void ShowRefusal(const std::string& strId);
+    void CloseRefusals();
 
     std::vector<std::unique_ptr<FactoryEntry>> factories_;
     std::vector<RecordPtr> devices_;
@@ -221,6 +258,10 @@ private:
     LONG enableUI_ = 1;
     LONG busyUI_ = 0;
     HWND busyWindow_ = nullptr;
+    // Shared with the sheet threads, which may end after the hub.
+    std::shared_ptr<SheetRegistry> sheets_ = std::make_shared<SheetRegistry>();
+    // Threads showing the message about a refused device; closed and joined at the end.
+    std::vector<com::UniqueHandle> refusalThreads_;
     VARIANT_BOOL scriptsProhibited_ = VARIANT_FALSE;
     com::UniqueModule language_;
     std::string languagePath_;

@@ -1,9 +1,17 @@
 // The hub object made in-process in a single-threaded apartment, with the test device factory
 // registered: its devices are sub-folders of a temporary folder.
 #include "Hub.h"
+#include "HubIds.h"
+#include "NamespaceLink.h"
 #include "TestDeviceIds.h"
+#include "UiHarness.h"
+#include "ZvBackupMgr.h"
+#include "ZvSyncMgr.h"
 #include <gtest/gtest.h>
+#include <commctrl.h>
 #include <fstream>
+#include <functional>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -353,6 +361,225 @@ TEST_F(HubTest, AutomationFaceThroughIDispatch) {
     EXPECT_EQ(hub_->DeleteItem(destination), E_FAIL);
     SysFreeString(source);
     SysFreeString(destination);
+}
+
+// ---- the hub's windows ----
+
+// Dispatches this thread's messages until `done` holds (at most `timeoutMs`).
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (done())
+            return true;
+        if (GetTickCount() - start >= timeoutMs)
+            return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&message);
+    }
+}
+
+HWND PumpUntilWindow(const wchar_t* title, DWORD timeoutMs) {
+    HWND found = nullptr;
+    PumpUntil([&] { return (found = FindWindowW(L"#32770", title)) != nullptr; }, timeoutMs);
+    return found;
+}
+
+int CountWindows(const wchar_t* title) {
+    struct Count {
+        const wchar_t* title;
+        int n;
+    } count{title, 0};
+    EnumWindows(
+        [](HWND window, LPARAM data) -> BOOL {
+            auto* c = reinterpret_cast<Count*>(data);
+            wchar_t text[256] = {};
+            GetWindowTextW(window, text, 256);
+            if (IsWindowVisible(window) && wcscmp(text, c->title) == 0)
+                ++c->n;
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&count));
+    return count.n;
+}
+
+// An Explorer frame with a namespace view inside, as the views the hub tells of changes.
+class FakeNamespaceView {
+public:
+    explicit FakeNamespaceView(UINT watched) {
+        watched_ = watched;
+        received_ = 0;
+        WNDCLASSA frameClass = {};
+        frameClass.lpfnWndProc = DefWindowProcA;
+        frameClass.lpszClassName = "CabinetWClass";
+        RegisterClassA(&frameClass);
+        WNDCLASSA viewClass = {};
+        viewClass.lpfnWndProc = ViewProc;
+        viewClass.lpszClassName = kNamespaceViewClass;
+        RegisterClassA(&viewClass);
+        frame_ = CreateWindowExA(0, "CabinetWClass", "frame", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr, nullptr,
+                                 nullptr);
+        CreateWindowExA(0, kNamespaceViewClass, "", WS_CHILD, 0, 0, 5, 5, frame_, nullptr, nullptr, nullptr);
+    }
+    ~FakeNamespaceView() { DestroyWindow(frame_); }
+    int Received() const { return received_; }
+
+private:
+    static LRESULT CALLBACK ViewProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (watched_ && message == watched_)
+            ++received_;
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+    static inline UINT watched_ = 0;
+    static inline int received_ = 0;
+    HWND frame_ = nullptr;
+};
+
+TEST_F(HubTest, BusyFlagFollowsItsWindowAndGuardsTheFolderBrowser) {
+    LONG window = 0;
+    // A handle that is no window: the flag is set but the next query finds it stale.
+    EXPECT_EQ(hub_->PutBusyUI(0x1234, VARIANT_TRUE), E_INVALIDARG);
+    EXPECT_EQ(hub_->GetBusyUI(&window), S_OK);
+    EXPECT_EQ(window, 0);
+    LONG busy = 1;
+    EXPECT_EQ(hub_->get_BusyUI(&busy), S_OK);
+    EXPECT_EQ(busy, 0);
+
+    HWND dialog = CreateWindowExA(0, "STATIC", "busy", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(hub_->PutBusyUI(static_cast<LONG>(reinterpret_cast<LONG_PTR>(dialog)), VARIANT_TRUE), S_OK);
+    EXPECT_EQ(hub_->GetBusyUI(&window), S_OK);
+    EXPECT_EQ(window, static_cast<LONG>(reinterpret_cast<LONG_PTR>(dialog)));
+    // A second browser while one is open is refused at once.
+    BSTR title = SysAllocString(L"Title"), text = SysAllocString(L"Text"), status = SysAllocString(L"Status");
+    BSTR path = nullptr;
+    EXPECT_EQ(hub_->BrowseForFolder2(title, text, status, &path), E_FAIL);
+    EXPECT_EQ(path, nullptr);
+    unsigned char buffer[260] = {'x'};
+    EXPECT_EQ(hub_->BrowseForFolder(const_cast<LPSTR>("Title"), const_cast<LPSTR>("Text"), 260, buffer), E_FAIL);
+    EXPECT_EQ(buffer[0], 0);
+    DestroyWindow(dialog);
+    EXPECT_EQ(hub_->GetBusyUI(&window), S_OK);
+    EXPECT_EQ(window, 0);
+
+    // Busy without a window answers -1.
+    EXPECT_EQ(hub_->put_BusyUI(VARIANT_TRUE), S_OK);
+    EXPECT_EQ(hub_->GetBusyUI(&window), S_OK);
+    EXPECT_EQ(window, -1);
+    EXPECT_EQ(hub_->put_BusyUI(VARIANT_FALSE), S_OK);
+
+    // There is no "My Zelvan" folder here: the browser fails at once and leaves the flag clear.
+    ASSERT_EQ(FindMyZelvanPidl(), nullptr);
+    DWORD start = GetTickCount();
+    EXPECT_EQ(hub_->BrowseForFolder2(title, text, status, &path), E_FAIL);
+    EXPECT_EQ(hub_->BrowseForFolder(title, text, &path), E_FAIL);
+    EXPECT_LT(GetTickCount() - start, 10000u);
+    EXPECT_EQ(hub_->GetBusyUI(&window), S_OK);
+    EXPECT_EQ(window, 0);
+    EXPECT_EQ(hub_->BrowseForFolder(nullptr, const_cast<LPSTR>("Text"), 260, buffer), E_POINTER);
+    EXPECT_EQ(hub_->BrowseForFolder2(title, text, status, nullptr), E_POINTER);
+    SysFreeString(title);
+    SysFreeString(text);
+    SysFreeString(status);
+}
+
+TEST_F(HubTest, WithoutADeviceTheBrowserAsksAndStopsOnNo) {
+    ASSERT_EQ(hub_->OnDeviceLost(GUID_NULL, const_cast<LPSTR>("Dev1")), S_OK);
+    ASSERT_EQ(hub_->OnDeviceLost(GUID_NULL, const_cast<LPSTR>("Dev2")), S_OK);
+    bool answered = false;
+    std::thread user([&answered] {
+        HWND question = test::WaitForWindow(L"#32770", L"No device connected", 15000);
+        answered = question && test::ClickButton(question, IDNO);
+    });
+    BSTR title = SysAllocString(L"Title"), text = SysAllocString(L"Text"), status = SysAllocString(L"");
+    BSTR path = nullptr;
+    EXPECT_EQ(hub_->BrowseForFolder2(title, text, status, &path), S_FALSE);
+    user.join();
+    EXPECT_TRUE(answered);
+    EXPECT_EQ(path, nullptr);
+    LONG busy = 1;
+    hub_->get_BusyUI(&busy);
+    EXPECT_EQ(busy, 0);
+    SysFreeString(title);
+    SysFreeString(text);
+    SysFreeString(status);
+}
+
+TEST_F(HubTest, ADeviceThatDidNotIdentifyItselfIsRefusedWithAMessage) {
+    ComPtr<IZvDevice> device = hub_->Slot(0)->device;
+    EXPECT_EQ(hub_->OnDeviceFound(IID_IUnknown, device.Get()), E_FAIL);
+    EXPECT_EQ(hub_->SlotCount(), 2u);
+    HWND message = test::WaitForWindow(L"#32770", L"Tavrilon", 15000);
+    ASSERT_NE(message, nullptr);
+    // The hub's end closes the message and waits for its thread.
+    hub_.Reset();
+    EXPECT_FALSE(IsWindow(message));
+}
+
+TEST_F(HubTest, PropertiesOfABusyOrUnknownDeviceArePending) {
+    ZVFILEITEM item = {};
+    EXPECT_EQ(hub_->DisplayProperties(nullptr, &item), E_POINTER);
+    EXPECT_EQ(hub_->DisplayProperties(const_cast<LPSTR>(""), &item), E_INVALIDARG);
+    EXPECT_EQ(hub_->DisplayProperties(const_cast<LPSTR>("Nobody\\x"), &item), E_PENDING);
+
+    LONG length = 0;
+    LPSTR reply = nullptr;
+    ASSERT_EQ(hub_->Command(const_cast<LPSTR>("Dev1"), const_cast<LPSTR>("delay 8000"), &length, &reply), S_OK);
+    CoTaskMemFree(reply);
+    ComPtr<RecordingCallback> callback;
+    com::MakeComObject(callback);
+    ASSERT_EQ(Copy({root_ + "\\pc\\one.txt"}, {"Dev1\\slow.txt"}, callback.Get()), S_OK);
+    EXPECT_EQ(hub_->DisplayProperties(const_cast<LPSTR>("Dev1\\docs\\a.txt"), &item), E_PENDING);
+    EXPECT_EQ(hub_->CancelFileOperation(const_cast<LPSTR>("Dev1")), S_OK);
+    ASSERT_TRUE(callback->Wait());
+}
+
+TEST_F(HubTest, ItemPropertiesShowTheDevicePagesOnceAndTellTheViews) {
+    FakeNamespaceView view(RegisterUpdateMessage(hub_->LanguageLibrary()));
+    char name[] = "a.txt";
+    ZVFILEITEM item = {};
+    item.type = 8;
+    item.nSize = 11;
+    item.strName = name;
+    ASSERT_EQ(hub_->DisplayProperties(const_cast<LPSTR>("Dev1\\docs\\a.txt"), &item), S_OK);
+    const wchar_t title[] = L"Properties of Dev1\\docs\\a.txt";
+    HWND sheet = PumpUntilWindow(title, 15000);
+    ASSERT_NE(sheet, nullptr);
+    // The same item with a leading backslash brings the open sheet forward.
+    EXPECT_EQ(hub_->DisplayProperties(const_cast<LPSTR>("\\Dev1\\docs\\a.txt"), &item), S_OK);
+    PumpUntil([] { return false; }, 1000);
+    EXPECT_EQ(CountWindows(title), 1);
+    // The device names two pages; they read the item's name and folder.
+    EXPECT_EQ(SendDlgItemMessageA(sheet, IDC_SHEET_TABS, TCM_GETITEMCOUNT, 0, 0), 2);
+    EXPECT_NE(FindWindowExA(sheet, nullptr, "Static", "Dev1\\docs|a.txt"), nullptr);
+    test::SaveScreenshot(test::ExeFolder() + L"\\hub_item_properties.bmp");
+
+    ASSERT_TRUE(test::ClickButton(sheet, IDOK));
+    EXPECT_TRUE(PumpUntil([&] { return view.Received() > 0; }, 15000));
+    EXPECT_TRUE(PumpUntil([&] { return !IsWindow(sheet); }, 5000));
+    EXPECT_EQ(view.Received(), 1);
+}
+
+TEST_F(HubTest, ADeviceSheetNeedsTheManagers) {
+    ComPtr<IZvSyncMgr> sync;
+    ComPtr<IZvBackupMgr> backup;
+    bool managers = SUCCEEDED(CoCreateInstance(CLSID_ZvSyncMgr, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IZvSyncMgr),
+                                               reinterpret_cast<void**>(&sync))) &&
+                    SUCCEEDED(CoCreateInstance(CLSID_ZvBackupMgr, nullptr, CLSCTX_INPROC_SERVER,
+                                               __uuidof(IZvBackupMgr), reinterpret_cast<void**>(&backup)));
+    sync.Reset();
+    backup.Reset();
+    ASSERT_EQ(hub_->DisplayProperties(const_cast<LPSTR>("Dev1"), nullptr), S_OK);
+    const wchar_t title[] = L"Dev1 <@TDDev1> Properties";
+    HWND sheet = PumpUntilWindow(title, managers ? 15000 : 2000);
+    if (!managers) {
+        EXPECT_EQ(sheet, nullptr);
+        return;
+    }
+    ASSERT_NE(sheet, nullptr);
+    ASSERT_TRUE(test::ClickButton(sheet, IDCANCEL));
+    EXPECT_TRUE(PumpUntil([&] { return !IsWindow(sheet); }, 5000));
 }
 
 } // namespace

@@ -338,10 +338,19 @@ STDMETHODIMP FolderDevice::GetVolumeInfo(LPSTR, VOLUMEINFO* pInfo) {
     return S_OK;
 }
 
+// Every item shows two test pages.
 STDMETHODIMP FolderDevice::GetPropPageID(LONG, CAUUID* pPages) {
     if (!pPages)
         return E_POINTER;
-    return E_UNEXPECTED;
+    pPages->pElems = static_cast<GUID*>(CoTaskMemAlloc(2 * sizeof(GUID)));
+    if (!pPages->pElems) {
+        pPages->cElems = 0;
+        return E_OUTOFMEMORY;
+    }
+    pPages->cElems = 2;
+    pPages->pElems[0] = CLSID_TestPropertyPage;
+    pPages->pElems[1] = CLSID_TestPropertyPage;
+    return S_OK;
 }
 
 // Console commands: "pc on" / "pc off" switch PC mode; "delay <ms>" makes every later file

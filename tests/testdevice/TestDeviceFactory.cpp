@@ -6,6 +6,7 @@
 #include "FolderDevice.h"
 #include "ServerRegistration.h"
 #include "TestDeviceIds.h"
+#include "TestPropertyPage.h"
 #include <cstring>
 #include <olectl.h>
 #include <vector>
@@ -73,7 +74,7 @@ public:
     STDMETHODIMP UnAdvise(LONG nCookie) override {
         if (nCookie != kCookie || !callback_)
             return CONNECT_E_NOCONNECTION;
-        callback_.Reset();
+        callback_ = nullptr;
         devices_.clear();
         return S_OK;
     }
@@ -91,12 +92,18 @@ public:
 private:
     static constexpr LONG kCookie = 1;
     LONG langId_ = 0;
-    ComPtr<IZvFactoryCallback> callback_;
+    // Kept without a reference, as the device factories keep the hub: the hub holds the
+    // factory and ends the advise before it goes.
+    IZvFactoryCallback* callback_ = nullptr;
     std::vector<ComPtr<FolderDevice>> devices_;
 };
 
 HRESULT CreateFactoryClassObject(REFIID riid, void** ppv) {
     return CreateComObject<ClassFactory<TestDeviceFactory>>(riid, ppv);
+}
+
+HRESULT CreatePageClassObject(REFIID riid, void** ppv) {
+    return CreateComObject<ClassFactory<TestPropertyPage>>(riid, ppv);
 }
 
 const DllServer& Server() {
@@ -106,7 +113,11 @@ const DllServer& Server() {
         info.description = L"Tavrilon test device factory";
         info.categories = {{CATID_ZelvanDevices, L"Zelvan Devices"}};
         info.createClassObject = CreateFactoryClassObject;
-        return DllServer({info}, false);
+        ClassInfo page;
+        page.clsid = &CLSID_TestPropertyPage;
+        page.description = L"Tavrilon test property page";
+        page.createClassObject = CreatePageClassObject;
+        return DllServer({info, page}, false);
     }();
     return server;
 }
