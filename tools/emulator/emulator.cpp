@@ -34,6 +34,21 @@ std::string Escape(const std::string& text) {
     return out;
 }
 
+// "name:label;name:label..."
+bool ParseVolumeLabels(const std::string& value, std::map<std::string, std::string>& labels) {
+    size_t start = 0;
+    while (start < value.size()) {
+        const size_t end = std::min(value.find(';', start), value.size());
+        const std::string pair = value.substr(start, end - start);
+        const auto colon = pair.find(':');
+        if (colon == std::string::npos || colon == 0)
+            return false;
+        labels[pair.substr(0, colon)] = pair.substr(colon + 1);
+        start = end + 1;
+    }
+    return true;
+}
+
 std::string Error(const std::string& why) {
     return "error " + why + "\n";
 }
@@ -50,6 +65,11 @@ const char* kHelp[] = {
     "clearlog <slot>",
     "attr <slot> path=<device path> letters=<HRs or ->",
     "send <slot> channel=<c> code=<2..5> [seq=<n>]",
+    "plug com=<n> root=<folder> [id=@<7 chars>] [prefix=<wine prefix>] [version=<a.b.c>] [hardware=<text>]"
+    " [rf=<n>] [capacity=<bytes>] [labels=<name>:<label>;...] [echo=1|0] [pc_required=0|1]",
+    "unplug com=<n>",
+    "fault com=<n> [crc=<n>] [refuse=<n>] [noconfirm=<n>] [nack=<n>] [cancel=<n>] [silent=on|off]",
+    "clear com=<n> | log com=<n> [from=<index>] | clearlog com=<n>",
     "status",
     "help",
 };
@@ -110,17 +130,9 @@ bool ParseDeviceConfig(const std::map<std::string, std::string>& keys, DeviceCon
             }
             config.rebootTime = Millis{ms};
         } else if (key == "labels") {
-            size_t start = 0;
-            while (start < value.size()) {
-                const size_t end = std::min(value.find(';', start), value.size());
-                const std::string pair = value.substr(start, end - start);
-                const auto colon = pair.find(':');
-                if (colon == std::string::npos || colon == 0) {
-                    error = "bad labels";
-                    return false;
-                }
-                config.console.volumeLabels[pair.substr(0, colon)] = pair.substr(colon + 1);
-                start = end + 1;
+            if (!ParseVolumeLabels(value, config.console.volumeLabels)) {
+                error = "bad labels";
+                return false;
             }
         } else {
             error = "unknown key " + key;
@@ -199,10 +211,17 @@ void Emulator::Run() {
         const auto now = Clock::now();
         for (auto& [slot, device] : slots_)
             device->Tick(now);
+        for (auto& [port, device] : serial_)
+            device->Tick(now);
         DeliverDueEvents(now);
 
         auto wait = kLongestPollWait;
         for (const auto& [slot, device] : slots_) {
+            if (const auto deadline = device->NextDeadline()) {
+                wait = std::min(wait, std::chrono::duration_cast<Millis>(*deadline - now) + Millis{1});
+            }
+        }
+        for (const auto& [port, device] : serial_) {
             if (const auto deadline = device->NextDeadline()) {
                 wait = std::min(wait, std::chrono::duration_cast<Millis>(*deadline - now) + Millis{1});
             }
@@ -217,6 +236,8 @@ void Emulator::Run() {
                            }});
         usb_.AddPollEntries(entries);
         control_.AddPollEntries(entries);
+        for (auto& [port, device] : serial_)
+            device->AddPollEntries(entries);
         fds.clear();
         for (const auto& entry : entries)
             fds.push_back({entry.fd, entry.events, 0});
@@ -361,8 +382,7 @@ std::string Emulator::ConfigureFaults(Device15& device, const std::map<std::stri
     return "ok\n";
 }
 
-std::string Emulator::DescribeLog(const Device15& device, size_t from) const {
-    const CommandLog& log = device.log();
+std::string Emulator::DescribeLog(const CommandLog& log, size_t from) const {
     std::string lines;
     size_t count = 0;
     for (size_t i = 0; i < log.Lines().size(); ++i) {
@@ -384,7 +404,11 @@ std::string Emulator::Status() const {
                  " present=" + (device->present() ? "1" : "0") + " root=" + device->config().root.string() +
                  "\n";
     }
-    return "ok " + std::to_string(slots_.size()) + "\n" + lines;
+    for (const auto& [port, device] : serial_) {
+        lines += "com=" + std::to_string(port) + " id=" + device->config().identity.id + " pty=" + device->ptyName() +
+                 " link=" + device->config().link.string() + " root=" + device->config().root.string() + "\n";
+    }
+    return "ok " + std::to_string(slots_.size() + serial_.size()) + "\n" + lines;
 }
 
 std::string Emulator::HandleControlLine(const std::string& line) {
@@ -411,6 +435,12 @@ std::string Emulator::HandleControlLine(const std::string& line) {
             continue;
         }
         keys[words[i].substr(0, equals)] = words[i].substr(equals + 1);
+    }
+    if (auto it = keys.find("com"); it != keys.end()) {
+        int port = 0;
+        if (!ParseNumber(it->second, port) || port < 1 || port > kHighestComPort)
+            return Error("bad com");
+        return HandleSerialRequest(verb, port, keys);
     }
     if (auto it = keys.find("slot"); it != keys.end() && !ParseNumber(it->second, slot))
         return Error("bad slot");
@@ -456,7 +486,7 @@ std::string Emulator::HandleControlLine(const std::string& line) {
         size_t from = 0;
         if (auto k = keys.find("from"); k != keys.end() && !ParseNumber(k->second, from))
             return Error("bad from");
-        return DescribeLog(device, from);
+        return DescribeLog(device.log(), from);
     }
     if (verb == "clearlog") {
         device.log().Clear();
@@ -500,6 +530,126 @@ std::string Emulator::HandleControlLine(const std::string& line) {
         return "ok\n";
     }
     return Error("unknown request " + verb);
+}
+
+std::string Emulator::HandleSerialRequest(const std::string& verb, int port,
+                                          const std::map<std::string, std::string>& keys) {
+    if (verb == "plug")
+        return PlugSerial(port, keys);
+    const auto it = serial_.find(port);
+    if (it == serial_.end())
+        return Error("com" + std::to_string(port) + " is empty");
+    Device10& device = *it->second;
+    if (verb == "unplug") {
+        serial_.erase(it);
+        return "ok\n";
+    }
+    if (verb == "fault")
+        return ConfigureSerialFaults(device, keys);
+    if (verb == "clear") {
+        device.faults() = Serial10Faults{};
+        return "ok\n";
+    }
+    if (verb == "log") {
+        size_t from = 0;
+        if (auto k = keys.find("from"); k != keys.end() && !ParseNumber(k->second, from))
+            return Error("bad from");
+        return DescribeLog(device.log(), from);
+    }
+    if (verb == "clearlog") {
+        device.log().Clear();
+        return "ok\n";
+    }
+    return Error("unknown request " + verb + " for a serial device");
+}
+
+std::string Emulator::PlugSerial(int port, const std::map<std::string, std::string>& keys) {
+    if (serial_.count(port))
+        return Error("com" + std::to_string(port) + " is in use");
+    Device10Config config;
+    config.port = port;
+    std::filesystem::path prefix;
+    if (const char* env = std::getenv("WINEPREFIX"))
+        prefix = env;
+    for (const auto& [key, value] : keys) {
+        if (key == "com") {
+            continue;
+        } else if (key == "root") {
+            config.root = value;
+        } else if (key == "prefix") {
+            prefix = value;
+        } else if (key == "id") {
+            const bool plain = std::all_of(value.begin(), value.end(), [](char c) { return c > 0x20 && c < 0x7F; });
+            if (value.size() != 8 || value[0] != '@' || !plain)
+                return Error("id must be @ and 7 printable characters");
+            config.identity.id = value;
+        } else if (key == "version") {
+            config.identity.version = value;
+        } else if (key == "hardware") {
+            config.identity.hardware = value;
+        } else if (key == "rf") {
+            if (!ParseNumber(value, config.identity.rfChannel))
+                return Error("bad rf");
+        } else if (key == "capacity") {
+            if (!ParseNumber(value, config.capacity))
+                return Error("bad capacity");
+        } else if (key == "echo") {
+            config.console.echo = value != "0";
+        } else if (key == "pc_required") {
+            config.console.pcModeRequired = value == "1";
+        } else if (key == "labels") {
+            if (!ParseVolumeLabels(value, config.console.volumeLabels))
+                return Error("bad labels");
+        } else {
+            return Error("unknown key " + key);
+        }
+    }
+    std::error_code ec;
+    if (config.root.empty() || !std::filesystem::is_directory(config.root, ec))
+        return Error("root must be an existing folder");
+    if (prefix.empty() || !std::filesystem::is_directory(prefix, ec))
+        return Error("prefix= (or WINEPREFIX) must name an existing Wine prefix");
+    std::filesystem::create_directory(config.root / FolderFileSystem::kMainVolume, ec);
+    config.link = prefix / "dosdevices" / ("com" + std::to_string(port));
+    std::string error;
+    auto device = Device10::Create(std::move(config), [this, port](const std::string& line) {
+        if (commandLog_.is_open())
+            commandLog_ << "com=" << port << " " << line << std::endl;
+    }, error);
+    if (!device)
+        return Error(error);
+    serial_[port] = std::move(device);
+    return "ok\n";
+}
+
+std::string Emulator::ConfigureSerialFaults(Device10& device, const std::map<std::string, std::string>& keys) {
+    Serial10Faults& faults = device.faults();
+    for (const auto& [key, value] : keys) {
+        if (key == "com")
+            continue;
+        if (key == "silent") {
+            if (value != "on" && value != "off")
+                return Error("bad silent");
+            faults.silent = value == "on";
+            continue;
+        }
+        int n = 0;
+        if (!ParseNumber(value, n) || n < 0)
+            return Error("bad " + key);
+        if (key == "crc")
+            faults.badCrc = n;
+        else if (key == "refuse")
+            faults.refuse = n;
+        else if (key == "noconfirm")
+            faults.noConfirm = n;
+        else if (key == "nack")
+            faults.nack = n;
+        else if (key == "cancel")
+            faults.cancelAfter = n;
+        else
+            return Error("unknown key " + key);
+    }
+    return "ok\n";
 }
 
 } // namespace zvemu

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "control_server.h"
+#include "device10.h"
 #include "device15.h"
 #include "tcp.h"
 #include "usb_link_server.h"
@@ -46,6 +47,7 @@ class Emulator final : private UsbSlotHandler {
     std::string HandleControlLine(const std::string& line);
 
     static constexpr int kSlotCount = 16;
+    static constexpr int kHighestComPort = 255;
 
   private:
     void OnSlotAttached(int slot, int kind) override;
@@ -55,7 +57,10 @@ class Emulator final : private UsbSlotHandler {
     std::string Plug(int slot, const std::map<std::string, std::string>& keys);
     std::string Unplug(int slot);
     std::string ConfigureFaults(Device15& device, const std::map<std::string, std::string>& keys);
-    std::string DescribeLog(const Device15& device, size_t from) const;
+    std::string DescribeLog(const CommandLog& log, size_t from) const;
+    std::string HandleSerialRequest(const std::string& verb, int port, const std::map<std::string, std::string>& keys);
+    std::string PlugSerial(int port, const std::map<std::string, std::string>& keys);
+    std::string ConfigureSerialFaults(Device10& device, const std::map<std::string, std::string>& keys);
     std::string Status() const;
     void DeliverDueEvents(Clock::time_point now);
 
@@ -63,6 +68,7 @@ class Emulator final : private UsbSlotHandler {
     UsbLinkServer usb_;
     ControlServer control_;
     std::map<int, std::unique_ptr<Device15>> slots_;
+    std::map<int, std::unique_ptr<Device10>> serial_; // by COM port number
     std::ofstream commandLog_;
     int wakeRead_ = -1;
     int wakeWrite_ = -1;

@@ -1,4 +1,4 @@
-// zvemu: emulates Zelvan devices of the 1.5 generation for tests. See README.md.
+// zvemu: emulates Zelvan devices of the 1.5 and 1.0 generations for tests. See README.md.
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -17,7 +17,8 @@ void OnSignal(int) {
 
 void Usage() {
     std::fprintf(stderr, "usage: zvemu [--usb-port N] [--control-port N] [--log-file PATH]\n"
-                         "             [--device slot=S,id=ID,short=SHORT,root=FOLDER[,key=value...]]...\n");
+                         "             [--device slot=S,id=ID,short=SHORT,root=FOLDER[,key=value...]]...\n"
+                         "             [--device com=N,root=FOLDER[,prefix=WINEPREFIX][,key=value...]]...\n");
 }
 
 bool ParsePort(const char* text, uint16_t& port) {
