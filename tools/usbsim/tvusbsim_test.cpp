@@ -405,6 +405,8 @@ class UsbSlotTest : public testing::Test {
     // Plugs a device into the slot and returns its interface path once its arrival is announced.
     std::wstring Plug(int slot, const char* record) {
         const GUID& interface_class = slot == kLoaderSlot ? kLoaderClass : kDeviceClass;
+        // A slot whose connection was dropped reconnects on its own schedule: wait for it first.
+        peer_->Command("wait-hello " + std::to_string(slot) + " 10000");
         EXPECT_TRUE(peer_->Ok("plug " + std::to_string(slot) + " " + record));
         const auto arrival = notifications_.WaitFor(DBT_DEVICEARRIVAL, interface_class);
         EXPECT_TRUE(arrival.has_value());
