@@ -58,3 +58,6 @@
 #if __has_include("Device15Ids.h")
 #include "Device15Ids.h"
 #endif
+#if __has_include("Devlink10Ids.h")
+#include "Devlink10Ids.h"
+#endif

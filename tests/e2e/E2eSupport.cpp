@@ -1,0 +1,130 @@
+#include "E2eSupport.h"
+#include <fstream>
+#include <iterator>
+#include <shellapi.h>
+
+namespace tv::e2e {
+namespace {
+
+// A Linux path of the build as Wine sees it (drive Z: maps the root).
+std::wstring WinePath(const char* unixPath) {
+    std::wstring path = L"Z:";
+    for (const char* c = unixPath; *c; ++c)
+        path += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
+    return path;
+}
+
+void SetUserValue(const char* key, const char* name, DWORD type, const void* data, DWORD size) {
+    RegSetKeyValueA(HKEY_CURRENT_USER, key, name, type, data, size);
+}
+
+void DeleteTree(const std::string& path) {
+    std::string from = path + '\0';
+    SHFILEOPSTRUCTA operation{};
+    operation.wFunc = FO_DELETE;
+    operation.pFrom = from.c_str();
+    operation.fFlags = FOF_NO_UI;
+    SHFileOperationA(&operation);
+}
+
+} // namespace
+
+std::wstring ProgramPath() { return WinePath(TV_PROGRAM_DIR) + L"\\Tavrilon.exe"; }
+std::wstring ScriptFolder() { return WinePath(TV_SCRIPT_DIR); }
+std::wstring OutputFolder() {
+    const std::wstring folder = WinePath(TV_OUTPUT_DIR);
+    CreateDirectoryW(folder.c_str(), nullptr);
+    return folder;
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TestTree MakeTestTree() {
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    TestTree tree;
+    tree.root = std::string(temp) + "tve2e";
+    DeleteTree(tree.root);
+    tree.devices = tree.root + "\\devices";
+    tree.pc = tree.root + "\\pc";
+    for (const std::string& folder : {tree.root, tree.devices, tree.devices + "\\DevA", tree.devices + "\\DevA\\Docs",
+                                      tree.devices + "\\DevB", tree.pc})
+        CreateDirectoryA(folder.c_str(), nullptr);
+    WriteFile(tree.devices + "\\DevA\\Docs\\a.txt", "device text");
+    WriteFile(tree.pc + "\\one.txt", "first");
+    WriteFile(tree.pc + "\\js.txt", "from a script");
+    SetUserValue("Software\\Zelvan\\Tavrilon\\TestDevice", "Root", REG_SZ, tree.devices.c_str(),
+                 static_cast<DWORD>(tree.devices.size() + 1));
+    const DWORD options = 3;  // no start-up dialog, no balloon
+    SetUserValue("Software\\Zelvan\\Tavrilon", "TvOptions", REG_DWORD, &options, sizeof(options));
+    return tree;
+}
+
+long RunProgram(const std::wstring& arguments, DWORD timeoutMs) {
+    test::StartedProcess process;
+    if (!process.Start(L"\"" + ProgramPath() + L"\" " + arguments))
+        return -3;
+    const long code = process.WaitForExit(timeoutMs);
+    return code == -1 && WaitForSingleObject(process.Handle(), 0) == WAIT_TIMEOUT ? -2 : code;
+}
+
+HWND FindMainDialog(DWORD processId, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    do {
+        for (HWND window = FindWindowExW(nullptr, nullptr, L"#32770", L"Tavrilon"); window;
+             window = FindWindowExW(nullptr, window, L"#32770", L"Tavrilon")) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            if (owner == processId && !IsWindowVisible(window))
+                return window;
+        }
+        Sleep(100);
+    } while (GetTickCount() - start < timeoutMs);
+    return nullptr;
+}
+
+bool RunningProgram::Start() {
+    if (!process_.Start(L"\"" + ProgramPath() + L"\" /NoSplash"))
+        return false;
+    mainDialog_ = FindMainDialog(process_.Id(), 30000);
+    return mainDialog_ != nullptr;
+}
+
+long RunningProgram::Exit() {
+    if (mainDialog_)
+        PostMessageW(mainDialog_, WM_COMMAND, 57665, 0);
+    mainDialog_ = nullptr;
+    return process_.WaitForExit(30000);
+}
+
+std::string SharedLogText() {
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    return ReadFile(std::string(temp) + "Zelvan\\Tavrilon.log");
+}
+
+bool KeyExists(HKEY root, const std::string& path) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+std::string ReadString(HKEY root, const std::string& path, const char* value) {
+    char buffer[1024] = {};
+    DWORD size = sizeof(buffer) - 1;
+    if (RegGetValueA(root, path.c_str(), value, RRF_RT_REG_SZ, nullptr, buffer, &size) != ERROR_SUCCESS)
+        return {};
+    return buffer;
+}
+
+} // namespace tv::e2e

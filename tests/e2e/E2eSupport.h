@@ -1,0 +1,56 @@
+// What the end-to-end tests share: where the program is, a test device tree, starting and
+// ending the program, and the registry values the tests set.
+#pragma once
+#include "UiHarness.h"
+#include <windows.h>
+#include <string>
+
+namespace tv::e2e {
+
+// Tavrilon.exe of this build.
+std::wstring ProgramPath();
+// The folder of the test scripts (this source folder, as a Windows path).
+std::wstring ScriptFolder();
+// The folder the tests keep their output in (screenshots).
+std::wstring OutputFolder();
+
+// A fresh tree "<temp>\tve2e": devices\DevA\Docs\a.txt ("device text"), devices\DevB, and the
+// PC folder pc\ with one.txt and js.txt. The test device factory is pointed at it (HKCU, as the
+// program is started by COM without this process's environment), the start-up dialog is off.
+struct TestTree {
+    std::string root;
+    std::string devices;
+    std::string pc;
+};
+TestTree MakeTestTree();
+void WriteFile(const std::string& path, const std::string& text);
+std::string ReadFile(const std::string& path);
+
+// Runs the program with `arguments` and waits for its exit code (-2 on time-out).
+long RunProgram(const std::wstring& arguments, DWORD timeoutMs = 60000);
+
+// The running program with its hidden main dialog.
+class RunningProgram {
+public:
+    // Starts "Tavrilon.exe /NoSplash" and waits until its main dialog exists.
+    bool Start();
+    // Ends it through the main dialog's "exit without questions" command; its exit code.
+    long Exit();
+    HWND MainDialog() const { return mainDialog_; }
+    DWORD ProcessId() const { return process_.Id(); }
+
+private:
+    test::StartedProcess process_;
+    HWND mainDialog_ = nullptr;
+};
+
+// The main dialog of a program process (hidden, template title "Tavrilon"); null when none.
+HWND FindMainDialog(DWORD processId, DWORD timeoutMs);
+
+// The shared log file the program writes through the logger.
+std::string SharedLogText();
+
+bool KeyExists(HKEY root, const std::string& path);
+std::string ReadString(HKEY root, const std::string& path, const char* value);
+
+} // namespace tv::e2e
