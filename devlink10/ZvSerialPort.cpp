@@ -13,6 +13,7 @@ namespace {
 constexpr DWORD kReadChunk = 4096;        // one read takes at most this much of the receive queue
 constexpr DWORD kStopWaitMs = 30000;      // for a running request or a thread to end
 constexpr DWORD kWriteBaseWaitMs = 5000;  // plus the line time of the bytes written
+constexpr DWORD kCancelWaitMs = 2000;     // for a cancelled port wait to complete
 
 UniqueHandle ManualEvent() { return UniqueHandle(::CreateEventW(nullptr, TRUE, FALSE, nullptr)); }
 
@@ -349,8 +350,11 @@ DWORD WINAPI ZvSerialPort::DispatcherMain(void* self) {
 bool ZvSerialPort::WaitForOverlapped(OVERLAPPED& ov, DWORD& transferred) {
     HANDLE events[] = {ov.hEvent, shutdownEvent_.Get()};
     if (::WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0) {
+        // Wine does not complete a cancelled WaitCommEvent: waiting for it without a limit would
+        // keep the receiver (and Close) forever. The port's close ends what is still pending.
         ::CancelIoEx(port_.Get(), &ov);
-        ::GetOverlappedResult(port_.Get(), &ov, &transferred, TRUE);
+        if (::WaitForSingleObject(ov.hEvent, kCancelWaitMs) == WAIT_OBJECT_0)
+            ::GetOverlappedResult(port_.Get(), &ov, &transferred, FALSE);
         return false;
     }
     return ::GetOverlappedResult(port_.Get(), &ov, &transferred, FALSE) != FALSE;
@@ -358,7 +362,8 @@ bool ZvSerialPort::WaitForOverlapped(OVERLAPPED& ov, DWORD& transferred) {
 
 void ZvSerialPort::ReceiveLoop() {
     std::vector<uint8_t> buffer(kReadChunk);
-    OVERLAPPED ov{};
+    OVERLAPPED& ov = receiveOv_;
+    ov = OVERLAPPED{};
     ov.hEvent = readEvent_.Get();
     while (!IsSet(shutdownEvent_.Get())) {
         DWORD mask = 0;

@@ -85,6 +85,10 @@ private:
     int portNumber_ = 0;
     tv::com::UniqueFileHandle port_;
     tv::com::UniqueHandle readEvent_;
+    // The receiver's overlapped block lives with the engine: a wait the port driver does not
+    // cancel in time may still complete into it after the receiver has ended (the port's close
+    // ends it).
+    OVERLAPPED receiveOv_{};
     tv::com::UniqueHandle queueEvent_, shutdownEvent_, abortEvent_, doneEvent_;
     tv::com::UniqueHandle receiver_, dispatcher_;
     DWORD dispatcherId_ = 0;

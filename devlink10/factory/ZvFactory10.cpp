@@ -1,0 +1,343 @@
+#include "ZvFactory10.h"
+#include "Devlink10Ids.h"
+#include "LanguageLibrary.h"
+#include "Listing10.h"
+#include "MessagePump.h"
+#include "ZvDevice10.h"
+#include "ZvPort.h"
+
+#include <cstdio>
+#include <memory>
+
+namespace devlink10 {
+
+const CLSID kClsidZvFactory10 = {0xA1743AE2, 0xDCB6, 0x4AF2, {0xBC, 0x36, 0x7D, 0xC0, 0xBC, 0x90, 0x9A, 0x8E}};
+
+namespace {
+
+const CLSID kClsidZvPortCOM = {0xBA47E214, 0x661B, 0x4016, {0xB3, 0x4D, 0xDF, 0x16, 0x60, 0xDE, 0x9E, 0x36}};
+constexpr UINT kDeviceArrived = WM_APP + 0x101; // lParam: the slot record
+constexpr UINT kDeviceLost = WM_APP + 0x102;    // wParam: port; lParam: the name (new'd)
+// A lost device's port is left alone for this long, so that a device going away is not found
+// again half-way.
+constexpr DWORD kLostHoldOffMs = 5000;
+// The detection port waits this long at most for one request.
+constexpr long kDetectionRequestLimitMs = 10000;
+
+std::string Narrow(BSTR text) {
+    if (!text)
+        return {};
+    const int length = static_cast<int>(::SysStringLen(text));
+    const int size = ::WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_ACP, 0, text, length, out.data(), size, nullptr, nullptr);
+    return out;
+}
+
+tv::com::UniqueBstr Wide(const std::string& text) {
+    const int size = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    tv::com::UniqueBstr out(::SysAllocStringLen(nullptr, static_cast<UINT>(size)));
+    if (out)
+        ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.Get(), size);
+    return out;
+}
+
+HRESULT Request(IZvPort* port, const std::string& command, std::string& reply) {
+    auto text = Wide(command);
+    tv::com::UniqueBstr response;
+    const HRESULT hr = port->RequestSync(text.Get(), response.Put());
+    reply = hr == S_OK ? Narrow(response.Get()) : std::string();
+    return hr;
+}
+
+void Disconnect(IZvPort* port) {
+    tv::com::UniqueBstr output;
+    port->Disconnect(output.Put());
+}
+
+// The naming dialog: the name and the guest choice.
+struct NamingDialog {
+    std::string id;
+    std::string name;
+    bool guest = true;
+
+    static INT_PTR CALLBACK Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message == WM_INITDIALOG) {
+            ::SetWindowLongPtrA(dialog, DWLP_USER, lParam);
+            auto* self = reinterpret_cast<NamingDialog*>(lParam);
+            ::SetDlgItemTextA(dialog, IDC_DEVICE10_NAME, self->id.c_str());
+            ::CheckRadioButton(dialog, IDC_DEVICE10_OWN, IDC_DEVICE10_GUEST, IDC_DEVICE10_GUEST);
+            ::SetForegroundWindow(dialog);
+            return TRUE;
+        }
+        auto* self = reinterpret_cast<NamingDialog*>(::GetWindowLongPtrA(dialog, DWLP_USER));
+        if (self && message == WM_COMMAND && LOWORD(wParam) == IDOK) {
+            char typed[512] = {};
+            ::GetDlgItemTextA(dialog, IDC_DEVICE10_NAME, typed, sizeof typed);
+            std::string name = typed;
+            // An empty or invalid name is asked again.
+            if (!name.empty()) {
+                const std::string allowed = LangString(IDS_DEVICE10_ALLOWED_CHARS);
+                if (allowed.empty() || name.find_first_not_of(allowed) == std::string::npos) {
+                    self->name = name;
+                    self->guest = ::IsDlgButtonChecked(dialog, IDC_DEVICE10_GUEST) == BST_CHECKED;
+                    ::EndDialog(dialog, IDOK);
+                }
+            }
+            return TRUE;
+        }
+        return FALSE;
+    }
+};
+
+} // namespace
+
+void NameNewDevice(const std::string& id) {
+    tv::com::UniqueModule resources(tv::LoadLanguageLibrary(ThisModule()));
+    for (;;) {
+        NamingDialog dialog{id, {}, true};
+        const INT_PTR shown =
+            resources ? ::DialogBoxParamA(resources.Get(), MAKEINTRESOURCEA(IDD_DEVICE10_NAMING), nullptr,
+                                          &NamingDialog::Proc, reinterpret_cast<LPARAM>(&dialog))
+                      : -1;
+        // Without the dialog the device keeps its identifier as its name.
+        if (shown <= 0) {
+            WriteDeviceRegistration(id, id, 1);
+            return;
+        }
+        if (IsNameTakenByOther(dialog.name, id)) {
+            ::MessageBoxA(nullptr, LangString(IDS_FACTORY10_NAME_TAKEN).c_str(),
+                          LangString(IDS_FACTORY10_WARNING_CAPTION).c_str(), MB_OK | MB_ICONWARNING);
+            continue;
+        }
+        WriteDeviceRegistration(id, dialog.name, dialog.guest ? 1 : 0);
+        return;
+    }
+}
+
+ZvFactory10::ZvFactory10(tv::com::SharedInstance<ZvFactory10>& slot, DeviceNamer namer, DWORD roundPauseMs)
+    : SharedComObject(slot), namer_(std::move(namer)), roundPauseMs_(roundPauseMs) {}
+
+HRESULT ZvFactory10::FinalConstruct() {
+    static const ATOM windowClass = [] {
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = &ZvFactory10::WindowProc;
+        wc.hInstance = ThisModule();
+        wc.lpszClassName = "ZvFactory10Window";
+        return ::RegisterClassA(&wc);
+    }();
+    (void)windowClass;
+    window_.Reset(::CreateWindowExA(0, "ZvFactory10Window", "", WS_CHILD, 10, 10, 100, 100, ::GetDesktopWindow(),
+                                    nullptr, ThisModule(), nullptr));
+    if (!window_)
+        return E_FAIL;
+    ::SetWindowLongPtrA(window_.Get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    stop_.Reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (!stop_)
+        return E_FAIL;
+    detection_.Reset(::CreateThread(
+        nullptr, 0, [](void* self) -> DWORD {
+            static_cast<ZvFactory10*>(self)->DetectionThread();
+            return 0;
+        },
+        this, 0, nullptr));
+    return detection_ ? S_OK : E_FAIL;
+}
+
+ZvFactory10::~ZvFactory10() {
+    if (stop_)
+        ::SetEvent(stop_.Get());
+    // The thread may be waiting for this thread to take a found device: keep messages flowing.
+    if (detection_)
+        tv::WaitForThreadWithPump(detection_.Get());
+    ::SetWindowLongPtrA(window_.Get(), GWLP_USERDATA, 0);
+    // Messages still queued for the window go with it.
+    MSG message;
+    while (::PeekMessageA(&message, window_.Get(), kDeviceLost, kDeviceLost, PM_REMOVE))
+        delete reinterpret_cast<std::string*>(message.lParam);
+}
+
+STDMETHODIMP ZvFactory10::SetLangId(long nLangId) {
+    langId_ = nLangId;
+    return S_OK;
+}
+
+STDMETHODIMP ZvFactory10::Advise(IZvFactoryCallback* piCallback, long* nCookie) {
+    if (!piCallback || !nCookie)
+        return E_POINTER;
+    std::vector<tv::com::ComPtr<IZvDevice>> present;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        *nCookie = static_cast<long>(callbacks_.size());
+        callbacks_.emplace_back(piCallback);
+        for (int n = 1; n < kSlots; ++n) {
+            // Only slots that hold a device object are reported.
+            if (devices_[n] && knownIds_[n].find('@') != std::string::npos)
+                present.push_back(devices_[n]);
+        }
+    }
+    for (auto& device : present)
+        piCallback->OnDeviceFound(kClsidZvFactory10, device.Get());
+    return S_OK;
+}
+
+STDMETHODIMP ZvFactory10::UnAdvise(long nCookie) {
+    tv::com::ComPtr<IZvFactoryCallback> released;
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (nCookie < 0 || static_cast<size_t>(nCookie) >= callbacks_.size())
+        return E_INVALIDARG;
+    released.Swap(callbacks_[static_cast<size_t>(nCookie)]);
+    return S_OK;
+}
+
+STDMETHODIMP ZvFactory10::GetVirtualDevice(LPSTR, IZvDevice** ppiDevice) {
+    if (ppiDevice)
+        *ppiDevice = nullptr;
+    return S_OK;
+}
+
+STDMETHODIMP ZvFactory10::DeleteVirtualDevice(LPSTR, IZvDevice*) { return S_OK; }
+
+std::vector<tv::com::ComPtr<IZvFactoryCallback>> ZvFactory10::Callbacks() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    std::vector<tv::com::ComPtr<IZvFactoryCallback>> present;
+    for (const auto& callback : callbacks_) {
+        if (callback)
+            present.push_back(callback);
+    }
+    return present;
+}
+
+// --- detection ----------------------------------------------------------------------------------
+
+bool ZvFactory10::SleepUnlessStopped(DWORD ms) { return ::WaitForSingleObject(stop_.Get(), ms) == WAIT_TIMEOUT; }
+
+void ZvFactory10::DetectionThread() {
+    tv::com::ComApartment apartment(COINIT_APARTMENTTHREADED);
+    tv::com::ComPtr<IZvPort> port;
+    if (FAILED(::CoCreateInstance(kClsidZvPortCOM, nullptr, CLSCTX_ALL, IID_IZvPort,
+                                  reinterpret_cast<void**>(&port))))
+        return;
+    char limit[64];
+    std::snprintf(limit, sizeof limit, "<SetTimeOut>|%ld|", kDetectionRequestLimitMs);
+    port->SetParam(Wide(limit).Get());
+    do {
+        for (int n = 1; n < kSlots && ::WaitForSingleObject(stop_.Get(), 0) == WAIT_TIMEOUT; ++n)
+            ProbePort(port.Get(), n);
+    } while (SleepUnlessStopped(roundPauseMs_));
+    Disconnect(port.Get());
+}
+
+void ZvFactory10::ProbePort(IZvPort* port, int n) {
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (devices_[n] || static_cast<LONG>(holdOffUntil_[n] - ::GetTickCount()) > 0)
+            return;
+    }
+    char connect[32];
+    std::snprintf(connect, sizeof connect, "<Connect>|%d|", n);
+    tv::com::UniqueBstr output;
+    if (port->Connect(Wide(connect).Get(), output.Put()) != S_OK) {
+        Disconnect(port);
+        return;
+    }
+    auto forget = [&] {
+        std::lock_guard<std::mutex> guard(mutex_);
+        knownIds_[n].clear();
+        Disconnect(port);
+    };
+    std::string id;
+    ::Sleep(100);
+    if (Request(port, "<GetID>", id) != S_OK) {
+        ::Sleep(100);
+        std::string reply;
+        if (Request(port, "<Command>|3\n|", reply) != S_OK || reply.find("Ready") == std::string::npos ||
+            Request(port, "<GetID>", id) != S_OK)
+            return forget();
+    }
+    std::string sysinfo;
+    Request(port, "<Command>|sysinfo /default|", sysinfo);
+    DeviceSlot slot;
+    slot.model = ModelFromSysinfo(sysinfo);
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (id == knownIds_[n]) {
+            Disconnect(port);
+            return;
+        }
+        knownIds_[n] = id;
+    }
+    char defaultName[256];
+    std::snprintf(defaultName, sizeof defaultName, LangString(IDS_FACTORY10_DEFAULT_NAME).c_str(), id.c_str(), n);
+    slot.defaultName = defaultName;
+    slot.id = id;
+    slot.port = n;
+    Disconnect(port);
+    if (!ReadDeviceName(id, slot.name)) {
+        namer_(id);
+        ReadDeviceName(id, slot.name);
+    }
+    if (::WaitForSingleObject(stop_.Get(), 0) == WAIT_OBJECT_0)
+        return;
+    ::SendMessageA(window_.Get(), kDeviceArrived, 0, reinterpret_cast<LPARAM>(&slot));
+}
+
+// --- the factory's window -------------------------------------------------------------------------
+
+LRESULT CALLBACK ZvFactory10::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* self = reinterpret_cast<ZvFactory10*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (message == kDeviceArrived) {
+        if (self)
+            self->OnDeviceArrived(*reinterpret_cast<const DeviceSlot*>(lParam));
+        return 0;
+    }
+    if (message == kDeviceLost) {
+        std::unique_ptr<std::string> name(reinterpret_cast<std::string*>(lParam));
+        if (self)
+            self->OnDeviceLost(static_cast<long>(wParam), *name);
+        return 0;
+    }
+    return ::DefWindowProcA(window, message, wParam, lParam);
+}
+
+void ZvFactory10::OnDeviceArrived(const DeviceSlot& slot) {
+    if (::WaitForSingleObject(stop_.Get(), 0) == WAIT_OBJECT_0)
+        return;
+    tv::com::ComPtr<ZvDevice10> device;
+    if (FAILED(ZvDevice10::Create(device)))
+        return;
+    device->Attach(slot, this);
+    tv::com::ComPtr<IZvDevice> face;
+    if (FAILED(device->QueryInterface(IID_IZvDevice, reinterpret_cast<void**>(&face))))
+        return;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        devices_[slot.port] = face;
+    }
+    for (auto& callback : Callbacks())
+        callback->OnDeviceFound(kClsidZvFactory10, face.Get());
+}
+
+void ZvFactory10::PostDeviceLost(long port, const std::string& name) {
+    auto* text = new (std::nothrow) std::string(name);
+    if (text && !::PostMessageA(window_.Get(), kDeviceLost, static_cast<WPARAM>(port), reinterpret_cast<LPARAM>(text)))
+        delete text;
+}
+
+void ZvFactory10::OnDeviceLost(long port, const std::string& name) {
+    if (port <= 0 || port >= kSlots)
+        return;
+    tv::com::ComPtr<IZvDevice> released;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (!devices_[port])
+            return;
+        released.Swap(devices_[port]);
+        knownIds_[port].clear();
+        holdOffUntil_[port] = ::GetTickCount() + kLostHoldOffMs;
+    }
+    for (auto& callback : Callbacks())
+        callback->OnDeviceLost(kClsidZvFactory10, const_cast<LPSTR>(name.c_str()));
+}
+
+} // namespace devlink10

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Runs zvport10_test.exe under Wine in a fresh prefix of its own, with the serial shim
+# (tools/serialsim) preloaded into every Wine process, the wineserver included, so that the
+# emulator's pseudo-terminals work as COM ports. The test starts the emulator itself.
+#
+#   devlink10/zvport10_test.sh <zvport10_test.exe> [prefix-dir] [host-build-dir]
+#
+# prefix-dir is wiped and recreated. Without the shim in host-build-dir/lib the test is skipped
+# (exit 77), unless TV_REQUIRE_DEVICES is set, when its absence fails it.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+repo=$(cd "$here/.." && pwd)
+test_exe=$(realpath -m "$1")
+prefix=$(realpath -m "${2:-$repo/build/zvport10-prefix}")
+host_dir=$(realpath -m "${3:-${TV_HOST_BUILD_DIR:-$repo/build/host}}")
+wine=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver
+
+if [ ! -f "$host_dir/lib/libtvserialsim.so" ]; then
+    echo "zvport10_test: the serial shim is not built under $host_dir"
+    [ -n "${TV_REQUIRE_DEVICES:-}" ] && [ "${TV_REQUIRE_DEVICES}" != 0 ] && exit 1
+    exit 77
+fi
+
+export WINEPREFIX="$prefix" WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml="
+export TV_ZVEMU="${TV_ZVEMU:-$host_dir/tools/emulator/zvemu}"
+unset DISPLAY
+
+cleanup() { "$wineserver" -k >/dev/null 2>&1 || true; }
+trap cleanup EXIT
+
+rm -rf "$prefix"
+mkdir -p "$prefix"
+. "$repo/tools/serialsim/serialsim-env.sh" "$host_dir"
+"$wineserver" -p >/dev/null 2>&1
+"$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+
+timeout 800 "$wine" "$test_exe" "${@:4}"

@@ -1,0 +1,177 @@
+#include "EmulatorProcess.h"
+
+#include "Handles.h"
+
+#include <cstdlib>
+
+namespace tv::test {
+
+bool DevicesRequired() {
+    const char* required = std::getenv("TV_REQUIRE_DEVICES");
+    return required && *required && std::string(required) != "0";
+}
+
+std::string EmulatorPath(const std::string& fallback) {
+    const char* configured = std::getenv("TV_ZVEMU");
+    return configured && *configured ? configured : fallback;
+}
+
+std::wstring Widen(const std::string& text) {
+    std::wstring wide;
+    for (char c : text)
+        wide.push_back(c == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(c)));
+    return wide;
+}
+
+std::wstring WindowsPath(const std::string& unixPath) {
+    return L"Z:" + Widen(unixPath);
+}
+
+EmulatorProcess::EmulatorProcess() {
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+}
+
+EmulatorProcess::~EmulatorProcess() {
+    if (control_ != INVALID_SOCKET)
+        closesocket(control_);
+    if (!alivePath_.empty())
+        DeleteFileW(alivePath_.c_str());
+    WSACleanup();
+}
+
+std::string EmulatorProcess::Start(const std::string& emulator, const std::string& tag,
+                                   const std::string& arguments) {
+    if (!FileExists(WindowsPath(emulator)))
+        return "the device emulator " + emulator + " is missing (build the host tree or set TV_ZVEMU)";
+    root_ = "/tmp/" + tag + "-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount());
+    CreateDirectoryW(WindowsPath(root_).c_str(), nullptr);
+    // Wine starts a Unix program when given its Unix path. The shell around the emulator stops it
+    // as soon as the session's "alive" file is gone, and after 30 minutes in any case, so that a
+    // crashed test run leaves nothing behind for long.
+    alivePath_ = WindowsPath(root_ + "/alive");
+    if (!WriteWholeFile(alivePath_, {}))
+        return "cannot create " + root_ + "/alive";
+    std::string command = "/bin/sh -c \"'" + emulator + "' " + arguments + " --log-file '" + root_ +
+                          "/commands.log' >'" + root_ +
+                          "/emulator.out' 2>&1 & e=$!; n=0; while [ -e '" + root_ +
+                          "/alive' ] && [ $n -lt 9000 ] && kill -0 $e 2>/dev/null; do sleep 0.2; n=$((n+1)); done; "
+                          "kill $e 2>/dev/null\"";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA("/bin/sh", command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process))
+        return "could not start the emulator";
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return {};
+}
+
+unsigned short EmulatorProcess::AnnouncedControlPort() const {
+    std::vector<uint8_t> output;
+    if (!ReadWholeFile(WindowsPath(root_ + "/emulator.out"), output))
+        return 0;
+    const std::string text(output.begin(), output.end());
+    const std::string marker = "control port ";
+    const size_t at = text.find(marker);
+    return at == std::string::npos ? 0 : static_cast<unsigned short>(std::atoi(text.c_str() + at + marker.size()));
+}
+
+bool EmulatorProcess::ConnectControl(unsigned short port, DWORD waitMs) {
+    const ULONGLONG deadline = GetTickCount64() + waitMs;
+    do {
+        const unsigned short target = port ? port : AnnouncedControlPort();
+        if (target && TryConnect(target))
+            return true;
+        Sleep(100);
+    } while (GetTickCount64() < deadline);
+    return false;
+}
+
+bool EmulatorProcess::TryConnect(unsigned short port) {
+    SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+        closesocket(s);
+        return false;
+    }
+    DWORD timeoutMs = 20000;
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs), sizeof(timeoutMs));
+    control_ = s;
+    return true;
+}
+
+std::string EmulatorProcess::ReadLine() {
+    for (;;) {
+        const size_t end = received_.find('\n');
+        if (end != std::string::npos) {
+            std::string line = received_.substr(0, end);
+            received_.erase(0, end + 1);
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            return line;
+        }
+        char chunk[4096];
+        const int n = recv(control_, chunk, sizeof(chunk), 0);
+        if (n <= 0)
+            return "error connection lost";
+        received_.append(chunk, static_cast<size_t>(n));
+    }
+}
+
+std::string EmulatorProcess::Request(const std::string& line) {
+    if (control_ == INVALID_SOCKET)
+        return "error no emulator";
+    const std::string text = line + "\n";
+    if (send(control_, text.data(), static_cast<int>(text.size()), 0) != static_cast<int>(text.size()))
+        return "error send";
+    std::string answer = ReadLine();
+    int extra = 0;
+    if (answer.rfind("ok ", 0) == 0)
+        extra = std::atoi(answer.c_str() + 3);
+    for (int i = 0; i < extra; ++i)
+        answer += "\n" + ReadLine();
+    return answer;
+}
+
+std::vector<uint8_t> Pattern(size_t size, unsigned seed) {
+    std::vector<uint8_t> bytes(size);
+    uint32_t state = seed * 2654435761u + 1;
+    for (auto& b : bytes) {
+        state = state * 1664525u + 1013904223u;
+        b = static_cast<uint8_t>(state >> 24);
+    }
+    return bytes;
+}
+
+bool WriteWholeFile(const std::wstring& path, const std::vector<uint8_t>& bytes) {
+    tv::com::UniqueFileHandle file(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    return file && (bytes.empty() || (WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()),
+                                                &written, nullptr) &&
+                                      written == bytes.size()));
+}
+
+bool ReadWholeFile(const std::wstring& path, std::vector<uint8_t>& bytes) {
+    tv::com::UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size{};
+    if (!file || !GetFileSizeEx(file.Get(), &size))
+        return false;
+    bytes.resize(static_cast<size_t>(size.QuadPart));
+    DWORD got = 0;
+    return bytes.empty() ||
+           (ReadFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr) &&
+            got == bytes.size());
+}
+
+bool FileExists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+} // namespace tv::test
