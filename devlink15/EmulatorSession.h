@@ -5,6 +5,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include "EmulatorProcess.h"
 #include "Handles.h"
 
 #include <string>
@@ -35,24 +36,18 @@ class EmulatorSession {
     std::wstring ScratchWindowsPath() const;
 
   private:
-    bool ConnectControl(unsigned short port);
-    std::string ReadLine();
-
     std::string problem_;
-    std::string root_;       // Unix path of this session's folders
-    std::wstring alivePath_; // the emulator runs while this file exists
-    SOCKET control_ = INVALID_SOCKET;
-    std::string received_;
+    tv::test::EmulatorProcess process_;
 };
 
 // Waits until FindDeviceById finds (or no longer finds) the device; the device number or -1.
 int WaitForDevice(const std::string& id, bool present, DWORD timeoutMs = 10000);
 
-std::vector<uint8_t> Pattern(size_t size, unsigned seed);
-bool WriteWholeFile(const std::wstring& path, const std::vector<uint8_t>& bytes);
-bool ReadWholeFile(const std::wstring& path, std::vector<uint8_t>& bytes);
-bool FileExists(const std::wstring& path);
-std::wstring Widen(const std::string& text);
+using tv::test::FileExists;
+using tv::test::Pattern;
+using tv::test::ReadWholeFile;
+using tv::test::Widen;
+using tv::test::WriteWholeFile;
 
 } // namespace devlink15::test
 
@@ -63,7 +58,7 @@ EmulatorSession& SharedEmulator();
 
 // Whether the run requires the driver and the emulator (TV_REQUIRE_DEVICES set): then their
 // absence fails the tests instead of skipping them.
-bool DevicesRequired();
+using tv::test::DevicesRequired;
 
 // Skips the test when the emulator or the test driver is not available in this prefix.
 #define REQUIRE_EMULATOR()                                                                                   \

@@ -2,6 +2,8 @@
 #include "ClassFactory.h"
 #include "ServerRegistration.h"
 #include "Zelvan15Classes.h"
+#include "ZvFactory15.h"
+#include "ZvFactory15Me.h"
 #include "ZvPort15.h"
 
 namespace {
@@ -12,6 +14,21 @@ HRESULT CreatePortClassObject(REFIID riid, void** ppv) {
     return tv::com::CreateComObject<tv::com::ClassFactory<devlink15::ZvPort15>>(riid, ppv);
 }
 
+// The factories keep one object per process: the hub and every later creation get the same one.
+// Their class objects live for the rest of the process (the object owns a window and threads).
+template <class Factory>
+HRESULT CreateFactoryClassObject(REFIID riid, void** ppv) {
+    using ClassObject = tv::com::SingletonClassFactory<Factory, tv::com::NoModuleLock>;
+    static ClassObject* const classObject = [] {
+        tv::com::ComPtr<ClassObject> made;
+        tv::com::MakeComObject(made);
+        return made.Detach();
+    }();
+    if (!classObject)
+        return E_OUTOFMEMORY;
+    return classObject->QueryInterface(riid, ppv);
+}
+
 const tv::com::DllServer& Server() {
     static const tv::com::DllServer server(
         {tv::com::ClassInfo{.clsid = &devlink15::kClsidZvPort15,
@@ -20,7 +37,23 @@ const tv::com::DllServer& Server() {
                             .versionIndependentProgId = L"Tavrilon.ZvPort15",
                             .threadingModel = L"Apartment",
                             .categories = {},
-                            .createClassObject = &CreatePortClassObject}},
+                            .createClassObject = &CreatePortClassObject},
+         tv::com::ClassInfo{.clsid = &devlink15::kClsidZvFactory15,
+                            .description = L"ZvFactory15 Class",
+                            .progId = L"Tavrilon.ZvFactory15.1",
+                            .versionIndependentProgId = L"Tavrilon.ZvFactory15",
+                            .threadingModel = L"Apartment",
+                            .typeLib = &devlink15::kLibidZelvan15,
+                            .categories = {{devlink15::kCatidDeviceFactories, L"Zelvan Devices"}},
+                            .createClassObject = &CreateFactoryClassObject<devlink15::ZvFactory15>},
+         tv::com::ClassInfo{.clsid = &devlink15::kClsidZvFactory15Me,
+                            .description = L"ZvFactory15Me Class",
+                            .progId = L"Tavrilon.ZvFactory15Me.1",
+                            .versionIndependentProgId = L"Tavrilon.ZvFactory15Me",
+                            .threadingModel = L"Apartment",
+                            .typeLib = &devlink15::kLibidZelvan15,
+                            .categories = {{devlink15::kCatidDeviceFactories, L"Zelvan Devices"}},
+                            .createClassObject = &CreateFactoryClassObject<devlink15::ZvFactory15Me>}},
         false);
     return server;
 }

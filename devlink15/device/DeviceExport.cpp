@@ -1,0 +1,199 @@
+// Export to the PC: one device file, or a device folder with everything below it, into a PC
+// folder. Files travel by one transfer of the port each; the folder tree comes from one recursive
+// listing and is made on the PC before the first file is fetched. The device items' read-only,
+// hidden and system attributes are carried to the PC items.
+#include "ZvDevice15.h"
+
+#include "LangIds.h"
+#include "TransferSupport.h"
+
+#include <vector>
+
+namespace devlink15 {
+
+using transfer::Outcome;
+using transfer::Report;
+using transfer::Text;
+
+namespace {
+
+// After the port is done with a file: the file must be there and readable, else it goes.
+bool PcFileReadable(const std::string& path) {
+    tv::com::UniqueFileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return static_cast<bool>(file);
+}
+
+// "\docs\old" of "/default/docs/old" with the source parent "/default".
+std::string RelativePcPath(const std::string& devicePath, const std::string& sourceParent) {
+    const size_t at = devicePath.find(sourceParent);
+    std::string relative = at == std::string::npos ? devicePath : devicePath.substr(at + sourceParent.size());
+    for (char& c : relative)
+        if (c == '/')
+            c = '\\';
+    if (relative.empty() || relative[0] != '\\')
+        relative.insert(0, "\\");
+    return relative;
+}
+
+} // namespace
+
+STDMETHODIMP ZvDevice15::ExportFileItem(LPSTR strSource, LPSTR strDestination,
+                                        IZvFileOperationCallback* piCallback, long nMaxLen,
+                                        unsigned char* strError) {
+    if (!strSource)
+        return E_INVALIDARG;
+    ListingEntry entry;
+    if (StatItem(strSource, &entry) != S_OK)
+        return Report({23, Text(IDS_TRANSFER_SOURCE_MISSING)}, nMaxLen, strError);
+    if (entry.type & kTypeFolder)
+        return ExportFolder(strSource, strDestination, piCallback, nMaxLen, strError);
+    return ExportOneFile(strSource, strDestination, piCallback, nMaxLen, strError);
+}
+
+// The steps both exports begin with; 0 when the transfer may go on.
+static long CheckExportArguments(const char* destination, IZvFileOperationCallback* callback, long nMaxLen,
+                                 unsigned char* strError) {
+    if (nMaxLen == 0)
+        return E_INVALIDARG;
+    if (!destination)
+        return Report({3, Text(IDS_TRANSFER_NO_DESTINATION)}, nMaxLen, strError);
+    if (!callback)
+        return Report({4, Text(IDS_TRANSFER_NO_CALLBACK)}, nMaxLen, strError);
+    return 0;
+}
+
+static HRESULT StartSink(transfer::AdvisedSink& sink, IZvFileOperationCallback* callback, long nMaxLen,
+                         unsigned char* strError) {
+    switch (sink.Start(callback)) {
+    case 4:
+        return Report({4, Text(IDS_TRANSFER_NO_CALLBACK)}, nMaxLen, strError);
+    case 20:
+        return Report({20, Text(IDS_TRANSFER_SINK_REFUSED)}, nMaxLen, strError);
+    }
+    return S_OK;
+}
+
+HRESULT ZvDevice15::ExportOneFile(const char* source, const char* destination,
+                                  IZvFileOperationCallback* callback, long nMaxLen, unsigned char* strError) {
+    if (const long refused = CheckExportArguments(destination, callback, nMaxLen, strError))
+        return refused;
+    transfer::AdvisedSink sink(port_.Get());
+    if (const HRESULT refused = StartSink(sink, callback, nMaxLen, strError))
+        return refused;
+    const std::string hubPath = source;
+    const std::string pcPath = destination;
+    std::string devicePath;
+    MapToDevicePath(hubPath, devicePath);
+    if (!IsSafeConsolePath(devicePath))
+        return Report({23, Text(IDS_TRANSFER_SOURCE_MISSING)}, nMaxLen, strError);
+
+    callback->OnItemInfo(const_cast<LPSTR>(Text(IDS_TRANSFER_ITEM_INFO, hubPath).c_str()));
+    transfer::HandCancelToPort(port_.Get(), cancelRef_);
+    // An existing PC file is replaced without a question; its attributes must not stop that.
+    WritePcAttributes(pcPath, 0);
+
+    BSTR reply = nullptr;
+    const HRESULT fetched = port_->Export(transfer::Wide(devicePath).Get(), transfer::Wide(pcPath).Get(),
+                                          &reply, transfer::Wide(hubPath).Get());
+    tv::com::UniqueBstr ownedReply(reply);
+    Sleep(400);
+    if (fetched >= 0) {
+        long bits = 0;
+        if (ReadItemAttributes(devicePath, &bits) != S_OK)
+            bits = 0;
+        WritePcAttributes(pcPath, bits);
+    }
+
+    if (fetched == transfer::kTransferCancelled)
+        return Report({transfer::kResultCancelled, Text(IDS_TRANSFER_CANCELLED)}, nMaxLen, strError);
+    if (fetched != S_OK || !PcFileReadable(pcPath)) {
+        WritePcAttributes(pcPath, 0);
+        DeleteFileA(pcPath.c_str());
+        return Report({17, Text(IDS_TRANSFER_FAILED)}, nMaxLen, strError);
+    }
+    return S_OK;
+}
+
+HRESULT ZvDevice15::ExportFolder(const char* source, const char* destination,
+                                 IZvFileOperationCallback* callback, long nMaxLen, unsigned char* strError) {
+    if (const long refused = CheckExportArguments(destination, callback, nMaxLen, strError))
+        return refused;
+    transfer::AdvisedSink sink(port_.Get());
+    if (const HRESULT refused = StartSink(sink, callback, nMaxLen, strError))
+        return refused;
+    std::string folderPath;
+    MapToDevicePath(source, folderPath);
+    if (!IsSafeConsolePath(folderPath))
+        return Report({23, Text(IDS_TRANSFER_SOURCE_MISSING)}, nMaxLen, strError);
+    std::string sourceParent;
+    transfer::BeforeLast(folderPath, '/', sourceParent);
+
+    std::string reply;
+    if (SendCommand("ls $pipe=25 -L \"" + folderPath + "/.../*\"", reply) != S_OK)
+        return Report({1, Text(IDS_TRANSFER_DEVICE_GONE)}, nMaxLen, strError);
+    std::vector<ListingEntry> entries;
+    if (!ParseListing(reply, Texts(), entries))
+        return Report({14, Text(IDS_TRANSFER_LISTING_UNREADABLE)}, nMaxLen, strError);
+    const std::string pcTarget = destination;
+    std::string pcParent;
+    if (!transfer::BeforeLast(pcTarget, '\\', pcParent))
+        return Report({11, Text(IDS_TRANSFER_NO_PC_FOLDER)}, nMaxLen, strError);
+
+    std::vector<std::string> folders;
+    std::vector<std::string> files;
+    bool listsItself = false;
+    for (const ListingEntry& entry : entries) {
+        (entry.type == kTypeFolder ? folders : files).push_back(entry.path);
+        listsItself = listsItself || entry.path == folderPath;
+    }
+    // A device that leaves the listed folder out of its own listing still gets the folder made.
+    if (!listsItself)
+        folders.insert(folders.begin(), folderPath);
+    transfer::SortByDepth(folders);
+
+    for (const std::string& folder : folders) {
+        const std::string pcFolder = pcParent + RelativePcPath(folder, sourceParent);
+        if (!CreateDirectoryA(pcFolder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+            return Report({22, Text(IDS_TRANSFER_FOLDER_FAILED)}, nMaxLen, strError);
+        long bits = 0;
+        if (ReadItemAttributes(folder, &bits) != S_OK)
+            bits = 0;
+        WritePcAttributes(pcFolder, bits);
+    }
+
+    for (const std::string& file : files) {
+        const std::string pcFile = pcParent + RelativePcPath(file, sourceParent);
+        LPSTR item = const_cast<LPSTR>(file.c_str());
+        const auto fail = [&](const Outcome& outcome) {
+            const HRESULT code = Report(outcome, nMaxLen, strError);
+            WritePcAttributes(pcFile, 0);
+            DeleteFileA(pcFile.c_str());
+            callback->OnItemComplete(item, const_cast<LPSTR>(outcome.text.c_str()), outcome.code);
+            return code;
+        };
+        if (!IsSafeConsolePath(file))
+            return fail({17, Text(IDS_TRANSFER_FAILED)});
+        transfer::HandCancelToPort(port_.Get(), cancelRef_);
+        callback->OnItemInfo(const_cast<LPSTR>(Text(IDS_TRANSFER_ITEM_INFO, file).c_str()));
+        WritePcAttributes(pcFile, 0);
+        BSTR transferReply = nullptr;
+        const HRESULT fetched = port_->Export(transfer::Wide(file).Get(), transfer::Wide(pcFile).Get(),
+                                              &transferReply, transfer::Wide(file).Get());
+        tv::com::UniqueBstr ownedReply(transferReply);
+        if (fetched >= 0) {
+            long bits = 0;
+            if (ReadItemAttributes(file, &bits) != S_OK)
+                bits = 0;
+            WritePcAttributes(pcFile, bits);
+        }
+        if (fetched == transfer::kTransferCancelled)
+            return fail({transfer::kResultCancelled, Text(IDS_TRANSFER_CANCELLED)});
+        if (fetched != S_OK)
+            return fail({17, Text(IDS_TRANSFER_FAILED)});
+        callback->OnItemComplete(item, const_cast<LPSTR>(""), 0);
+    }
+    return S_OK;
+}
+
+} // namespace devlink15

@@ -1,0 +1,403 @@
+// The device object's transfers against the device emulator: a PC folder tree imported and
+// exported back, copies on the device, the command sequences the device receives, the results of
+// cancelled and failed transfers, and the overwrite questions answered through the UI.
+#include "EmulatorSession.h"
+#include "LangIds.h"
+#include "TransferSupport.h"
+#include "UiHarness.h"
+#include "ZvDevice15.h"
+#include "ZvPort15.h"
+
+#include <gtest/gtest.h>
+
+#include <future>
+#include <sstream>
+
+namespace devlink15 {
+namespace {
+
+using test::PluggedDevice;
+using tv::com::ComPtr;
+
+std::string Narrow(const std::wstring& text) {
+    return std::string(text.begin(), text.end());
+}
+
+// The transfers never ask for associations.
+class NoAssociations : public tv::com::ComObject<NoAssociations, IZvAssocMgr> {
+  public:
+    STDMETHODIMP DoVerb(LPSTR, long) override { return E_NOTIMPL; }
+    STDMETHODIMP GetAssociation(LPSTR, ZVASSOCIATION*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetContextMenuID(LPSTR, long*) override { return E_NOTIMPL; }
+    STDMETHODIMP EnumAssociations(long, IZvEnumAssociations**) override { return E_NOTIMPL; }
+    STDMETHODIMP Open(LPSTR) override { return E_NOTIMPL; }
+};
+
+class RecordingCallback : public tv::com::ComObject<RecordingCallback, IZvFileOperationCallback> {
+  public:
+    STDMETHODIMP OnOperationComplete() override { return S_OK; }
+    STDMETHODIMP OnItemComplete(LPSTR item, LPSTR error, long code) override {
+        completed.push_back(std::string(item ? item : "") + "|" + (error ? error : "") + "|" +
+                            std::to_string(code));
+        return S_OK;
+    }
+    STDMETHODIMP OnItemInit(LPSTR, long) override { return S_OK; }
+    STDMETHODIMP OnItemProgress(LPSTR, long) override { return S_OK; }
+    STDMETHODIMP OnItemInfo(LPSTR info) override {
+        infos.emplace_back(info ? info : "");
+        return S_OK;
+    }
+    std::vector<std::string> completed;
+    std::vector<std::string> infos;
+};
+
+class TransferTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!test::SharedEmulator().Problem().empty()) {
+            if (test::DevicesRequired())
+                FAIL() << test::SharedEmulator().Problem();
+            GTEST_SKIP() << test::SharedEmulator().Problem();
+        }
+        Plug("");
+    }
+    void TearDown() override { Unplug(); }
+
+    void Plug(const std::string& extra) {
+        device_ = std::make_unique<PluggedDevice>(3, "T15XFER00001", "X000031", extra);
+        ASSERT_GE(device_->Number(), 0);
+        ComPtr<ZvPort15> port;
+        ComPtr<NoAssociations> assoc;
+        ASSERT_EQ(tv::com::MakeComObject(port), S_OK);
+        ASSERT_EQ(tv::com::MakeComObject(assoc), S_OK);
+        ASSERT_EQ(ZvDevice15::CreateWith(port.Get(), assoc.Get(), zv_), S_OK);
+        zv_->SetStrId("@" + device_->ShortId());
+        ASSERT_EQ(zv_->ConnectPort(device_->Number()), S_OK);
+        zv_->SetCancelEvent(&cancel_);
+        zv_->put_EnableUI(0);
+        zv_->ResetDeviceState(1);
+        ASSERT_EQ(tv::com::MakeComObject(callback_), S_OK);
+        main_ = ZvDevice15::LangString(IDS_DEVICE15_MAIN_LABEL);
+        ASSERT_FALSE(main_.empty());
+    }
+    void Unplug() {
+        if (zv_)
+            zv_->ResetDeviceState(-2);
+        zv_.Reset();
+        device_.reset();
+    }
+
+    // A fresh PC folder and device folder for one test.
+    std::string PcFolder(const std::string& name) {
+        const std::string path = Narrow(test::SharedEmulator().ScratchWindowsPath()) + "\\" + name;
+        CreateDirectoryA(path.c_str(), nullptr);
+        return path;
+    }
+    void DeviceFolder(const std::string& devicePath) {
+        std::string reply;
+        ASSERT_EQ(zv_->SendCommand("mkdir $pipe=15 \"" + devicePath + "\" ", reply), S_OK);
+    }
+    std::wstring OnDevice(const std::string& relative) {
+        std::string windows = relative;
+        for (char& c : windows)
+            if (c == '/')
+                c = '\\';
+        return device_->Volume() + test::Widen(windows);
+    }
+
+    // The commands the device received since the last call, without the log's indexes.
+    std::vector<std::string> Log() {
+        std::istringstream answer(device_->Request("log"));
+        std::string line;
+        std::getline(answer, line); // "ok <n>"
+        std::vector<std::string> lines;
+        while (std::getline(answer, line)) {
+            const size_t blank = line.find(' ');
+            lines.push_back(line.substr(blank + 1));
+        }
+        device_->Request("clearlog");
+        return lines;
+    }
+
+    long Import(const std::string& pc, const std::string& hub, std::string* error = nullptr) {
+        unsigned char text[260] = {};
+        const long result = zv_->ImportFileItem(const_cast<LPSTR>(pc.c_str()), const_cast<LPSTR>(hub.c_str()),
+                                                callback_.Get(), 260, text);
+        if (error)
+            *error = reinterpret_cast<char*>(text);
+        return result;
+    }
+    long Export(const std::string& hub, const std::string& pc, std::string* error = nullptr) {
+        unsigned char text[260] = {};
+        const long result = zv_->ExportFileItem(const_cast<LPSTR>(hub.c_str()), const_cast<LPSTR>(pc.c_str()),
+                                                callback_.Get(), 260, text);
+        if (error)
+            *error = reinterpret_cast<char*>(text);
+        return result;
+    }
+    long Copy(const std::string& from, const std::string& to, std::string* error = nullptr) {
+        unsigned char text[260] = {};
+        const long result = zv_->CopyFileItem(const_cast<LPSTR>(from.c_str()), const_cast<LPSTR>(to.c_str()),
+                                              callback_.Get(), 260, text);
+        if (error)
+            *error = reinterpret_cast<char*>(text);
+        return result;
+    }
+
+    tv::com::ComApartment com_;
+    std::unique_ptr<PluggedDevice> device_;
+    ComPtr<ZvDevice15> zv_;
+    ComPtr<RecordingCallback> callback_;
+    tv::com::UniqueHandle cancelEvent_{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    HANDLE cancel_ = cancelEvent_.Get();
+    std::string main_;
+};
+
+std::string Text(UINT id) {
+    return ZvDevice15::LangString(id);
+}
+
+TEST_F(TransferTest, ImportsAFolderTreeAndExportsItBackUnchanged) {
+    const std::string pc = PcFolder("tree");
+    const std::string b = pc + "\\b";
+    CreateDirectoryA(b.c_str(), nullptr);
+    CreateDirectoryA((b + "\\sub").c_str(), nullptr);
+    const auto f = test::Pattern(600, 1);
+    const auto g = test::Pattern(3000, 2);
+    ASSERT_TRUE(test::WriteWholeFile(test::Widen(b + "\\f.txt"), f));
+    ASSERT_TRUE(test::WriteWholeFile(test::Widen(b + "\\sub\\g.txt"), g));
+    SetFileAttributesA((b + "\\f.txt").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+    DeviceFolder("/default/x");
+    Log();
+
+    ASSERT_EQ(Import(b, main_ + "\\x\\b"), 0);
+    // The folder first, then its entries in the order the PC lists them, then the subfolder's;
+    // each item with its listing and attribute commands around the transfer.
+    const auto folderCommands = [](const std::string& path) {
+        return std::vector<std::string>{"mkdir $pipe=15 \"" + path + "\" ", "ls $pipe=15 -L \"" + path + "\"",
+                                        "chmod $pipe=15 -RHs \"" + path + "\"",
+                                        "chmod $pipe=15 + \"" + path + "\""};
+    };
+    const auto fileCommands = [](const std::string& path, size_t size, const std::string& letters) {
+        return std::vector<std::string>{"ls $pipe=15 -L \"" + path + "\"",
+                                        "chmod $pipe=15 -RHs \"" + path + "\"",
+                                        "chmod $pipe=15 + \"" + path + "\"",
+                                        "rcv $data_pipe=100 \"" + path + "\" " + std::to_string(size),
+                                        "chmod $pipe=15 -RHs \"" + path + "\"",
+                                        "chmod $pipe=15 +" + letters + " \"" + path + "\""};
+    };
+    std::vector<std::string> expected = folderCommands("/default/x/b");
+    std::vector<std::string> completed;
+    WIN32_FIND_DATAA found{};
+    HANDLE search = FindFirstFileA((b + "\\*.*").c_str(), &found);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    do {
+        std::vector<std::string> more;
+        if (std::string(found.cFileName) == "sub") {
+            more = folderCommands("/default/x/b/sub");
+        } else if (std::string(found.cFileName) == "f.txt") {
+            more = fileCommands("/default/x/b/f.txt", 600, "RH");
+            completed.push_back("/default/x/b/f.txt||0");
+        }
+        expected.insert(expected.end(), more.begin(), more.end());
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    const auto last = fileCommands("/default/x/b/sub/g.txt", 3000, "");
+    expected.insert(expected.end(), last.begin(), last.end());
+    completed.push_back("/default/x/b/sub/g.txt||0");
+    EXPECT_EQ(Log(), expected);
+    EXPECT_EQ(callback_->completed, completed);
+    std::vector<uint8_t> onDevice;
+    ASSERT_TRUE(test::ReadWholeFile(OnDevice("/x/b/sub/g.txt"), onDevice));
+    EXPECT_EQ(onDevice, g);
+
+    // Back to the PC under another name: the folder keeps its device name.
+    const std::string out = PcFolder("out");
+    callback_->completed.clear();
+    ASSERT_EQ(Export(main_ + "\\x\\b", out + "\\other"), 0);
+    std::vector<uint8_t> back;
+    ASSERT_TRUE(test::ReadWholeFile(test::Widen(out + "\\b\\f.txt"), back));
+    EXPECT_EQ(back, f);
+    ASSERT_TRUE(test::ReadWholeFile(test::Widen(out + "\\b\\sub\\g.txt"), back));
+    EXPECT_EQ(back, g);
+    const DWORD attributes = GetFileAttributesA((out + "\\b\\f.txt").c_str());
+    EXPECT_EQ(attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM),
+              static_cast<DWORD>(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+    // Each file is reported under its own device path.
+    EXPECT_EQ(callback_->completed,
+              (std::vector<std::string>{"/default/x/b/f.txt||0", "/default/x/b/sub/g.txt||0"}));
+
+    // A single file; an existing read-only PC file is replaced.
+    ASSERT_EQ(Export(main_ + "\\x\\b\\sub\\g.txt", out + "\\b\\f.txt"), 0);
+    ASSERT_TRUE(test::ReadWholeFile(test::Widen(out + "\\b\\f.txt"), back));
+    EXPECT_EQ(back, g);
+    SetFileAttributesA((b + "\\f.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+    SetFileAttributesA((out + "\\b\\f.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+
+    std::string error;
+    EXPECT_EQ(Export(main_ + "\\x\\missing.txt", out + "\\m.txt", &error), 23);
+    EXPECT_EQ(error, Text(IDS_TRANSFER_SOURCE_MISSING));
+}
+
+TEST_F(TransferTest, CopiesAndMovesOnTheDevice) {
+    DeviceFolder("/default/docs");
+    DeviceFolder("/default/docs/old");
+    DeviceFolder("/default/keep");
+    ASSERT_TRUE(test::WriteWholeFile(OnDevice("/docs/a.txt"), test::Pattern(700, 3)));
+    ASSERT_TRUE(test::WriteWholeFile(OnDevice("/docs/old/b.txt"), test::Pattern(50, 4)));
+    Log();
+
+    // The last element of the destination is not used for a folder.
+    ASSERT_EQ(Copy(main_ + "\\docs", main_ + "\\keep\\other"), 0);
+    const std::vector<std::string> expected = {
+        "ls $pipe=15 -L \"/default/docs\"",
+        "ls $pipe=15 -L \"/default/docs/.../*\"",
+        "mkdir $pipe=15 \"/default/keep/docs\" ",
+        "mkdir $pipe=15 \"/default/keep/docs/old\" ",
+        "ls $pipe=15 -L \"/default/docs/a.txt\"",
+        "ls $pipe=15 -L \"/default/keep/docs/a.txt\"",
+        "cp $pipe=15 -v -f -p \"/default/docs/a.txt\" \"/default/keep/docs/a.txt\"",
+        "ls $pipe=15 -L \"/default/docs/old/b.txt\"",
+        "ls $pipe=15 -L \"/default/keep/docs/old/b.txt\"",
+        "cp $pipe=15 -v -f -p \"/default/docs/old/b.txt\" \"/default/keep/docs/old/b.txt\"",
+    };
+    EXPECT_EQ(Log(), expected);
+    EXPECT_EQ(callback_->completed,
+              (std::vector<std::string>{"/default/docs/a.txt||0", "/default/docs/old/b.txt||0",
+                                        "/default/docs||0"}));
+    std::vector<uint8_t> copied;
+    ASSERT_TRUE(test::ReadWholeFile(OnDevice("/keep/docs/old/b.txt"), copied));
+    EXPECT_EQ(copied, test::Pattern(50, 4));
+
+    // A move is a copy followed by the deletion of the source.
+    ASSERT_EQ(Copy(main_ + "\\docs\\a.txt", main_ + "\\keep\\moved.txt"), 0);
+    unsigned char text[260] = {};
+    EXPECT_EQ(zv_->DeleteFileItem(const_cast<LPSTR>((main_ + "\\docs\\a.txt").c_str()), 260, text), S_OK);
+    EXPECT_TRUE(test::FileExists(OnDevice("/keep/moved.txt")));
+    EXPECT_FALSE(test::FileExists(OnDevice("/docs/a.txt")));
+
+    // Unknown volumes and failing copies.
+    std::string error;
+    EXPECT_EQ(Copy("Nowhere\\a.txt", main_ + "\\keep\\a.txt", &error), 21);
+    EXPECT_EQ(Copy(main_ + "\\keep\\moved.txt", main_ + "\\missing\\a.txt", &error), 17);
+    EXPECT_EQ(error, Text(IDS_TRANSFER_FAILED));
+}
+
+TEST_F(TransferTest, CancelledTransfersEndWith12) {
+    const std::string pc = PcFolder("cancel");
+    ASSERT_TRUE(test::WriteWholeFile(test::Widen(pc + "\\big.bin"), test::Pattern(20000, 5)));
+    DeviceFolder("/default/c");
+    DeviceFolder("/default/c/sub");
+    ASSERT_TRUE(test::WriteWholeFile(OnDevice("/c/sub/big.bin"), test::Pattern(20000, 6)));
+    SetEvent(cancel_);
+
+    std::string error;
+    EXPECT_EQ(Import(pc + "\\big.bin", main_ + "\\c\\big.bin", &error), 12);
+    EXPECT_EQ(error, Text(IDS_TRANSFER_CANCELLED));
+    EXPECT_EQ(Export(main_ + "\\c\\sub\\big.bin", pc + "\\back.bin", &error), 12);
+    EXPECT_EQ(error, Text(IDS_TRANSFER_CANCELLED));
+    EXPECT_FALSE(test::FileExists(test::Widen(pc + "\\back.bin")));
+
+    // A folder copy looks at the event before each file and copies none.
+    Log();
+    EXPECT_EQ(Copy(main_ + "\\c\\sub", main_ + "\\c\\copy", &error), 12);
+    EXPECT_EQ(error, Text(IDS_TRANSFER_CANCELLED));
+    for (const std::string& command : Log())
+        EXPECT_NE(command.rfind("cp ", 0), 0u) << command;
+    ResetEvent(cancel_);
+}
+
+TEST_F(TransferTest, DiagnosesFailedImports) {
+    const std::string pc = PcFolder("fail");
+    ASSERT_TRUE(test::WriteWholeFile(test::Widen(pc + "\\small.bin"), test::Pattern(1000, 7)));
+    std::string error;
+
+    // The device refuses the listing, the attribute commands and the transfer: there is room.
+    device_->Request("fault refuse=4");
+    EXPECT_EQ(Import(pc + "\\small.bin", main_ + "\\small.bin", &error), 17);
+    EXPECT_EQ(error, Text(IDS_TRANSFER_FAILED));
+    device_->Request("clear");
+
+    // No folder of that name: the transfer cannot start.
+    EXPECT_EQ(Import(pc + "\\small.bin", main_ + "\\nofolder\\small.bin", &error), 17);
+
+    EXPECT_EQ(Import(pc + "\\missing.bin", main_ + "\\m.bin", &error), 19);
+    EXPECT_EQ(error, transfer::Text(IDS_TRANSFER_PC_ITEM_UNREADABLE, pc + "\\missing.bin"));
+    EXPECT_EQ(Import(pc + "\\small.bin", main_ + "\\a\"b.bin", &error), 26);
+
+    // A small medium has no room for the file.
+    Unplug();
+    Plug("capacity=4096");
+    ASSERT_TRUE(test::WriteWholeFile(test::Widen(pc + "\\large.bin"), test::Pattern(10000, 8)));
+    EXPECT_EQ(Import(pc + "\\large.bin", main_ + "\\large.bin", &error), 16);
+    EXPECT_EQ(error, Text(IDS_TRANSFER_NO_ROOM));
+
+    // The device is gone.
+    device_.reset();
+    EXPECT_EQ(Import(pc + "\\small.bin", main_ + "\\small.bin", &error), 1);
+}
+
+// Answers the next overwrite question: optionally ticks "for all", then presses the button.
+std::future<bool> Answer(const wchar_t* title, int button, bool forAll, const std::wstring& screenshot = {}) {
+    return std::async(std::launch::async, [=] {
+        HWND dialog = tv::test::WaitForWindow(nullptr, title, 15000);
+        if (!dialog)
+            return false;
+        const bool forAllEnabled = IsWindowEnabled(GetDlgItem(dialog, IDC_CONFIRM_FOR_ALL)) != FALSE;
+        if (forAll)
+            SendMessageW(GetDlgItem(dialog, IDC_CONFIRM_FOR_ALL), BM_SETCHECK, BST_CHECKED, 0);
+        if (!screenshot.empty())
+            tv::test::SaveScreenshot(screenshot);
+        tv::test::ClickButton(dialog, button);
+        return forAllEnabled;
+    });
+}
+
+TEST_F(TransferTest, ForAllAnswersOfTheOverwriteQuestion) {
+    const std::string pc = PcFolder("ask");
+    DeviceFolder("/default/ask");
+    for (const char* name : {"1.txt", "2.txt", "3.txt"}) {
+        ASSERT_TRUE(test::WriteWholeFile(test::Widen(pc + "\\" + name), test::Pattern(100, 9)));
+        ASSERT_TRUE(test::WriteWholeFile(OnDevice(std::string("/ask/") + name), test::Pattern(10, 10)));
+    }
+    device_->Request("attr path=/default/ask/3.txt letters=s");
+    zv_->put_EnableUI(1);
+
+    // Keep for all on the first item: the second is kept without a question, the system item
+    // is still asked about.
+    zv_->ResetDeviceState(3);
+    auto first =
+        Answer(L"Confirm File Replace", 2, true, test::SharedEmulator().ScratchWindowsPath() + L"\\ask.bmp");
+    EXPECT_EQ(Import(pc + "\\1.txt", main_ + "\\ask\\1.txt"), 0);
+    EXPECT_TRUE(first.get());
+    Log();
+    EXPECT_EQ(Import(pc + "\\2.txt", main_ + "\\ask\\2.txt"), 0);
+    EXPECT_EQ(Log(), (std::vector<std::string>{"ls $pipe=15 -L \"/default/ask/2.txt\""}));
+    auto system = Answer(L"Confirm System File Replace", 1, false);
+    EXPECT_EQ(Import(pc + "\\3.txt", main_ + "\\ask\\3.txt"), 0);
+    system.get();
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(test::ReadWholeFile(OnDevice("/ask/1.txt"), bytes));
+    EXPECT_EQ(bytes.size(), 10u);
+    ASSERT_TRUE(test::ReadWholeFile(OnDevice("/ask/3.txt"), bytes));
+    EXPECT_EQ(bytes.size(), 100u);
+
+    // A new operation forgets the answers; for one item the box is disabled; the close box keeps.
+    zv_->ResetDeviceState(1);
+    auto single = Answer(L"Confirm File Replace", 1, false);
+    EXPECT_EQ(Import(pc + "\\2.txt", main_ + "\\ask\\2.txt"), 0);
+    EXPECT_FALSE(single.get());
+    ASSERT_TRUE(test::ReadWholeFile(OnDevice("/ask/2.txt"), bytes));
+    EXPECT_EQ(bytes.size(), 100u);
+
+    // A copy on the device asks the same way: replace for all.
+    zv_->ResetDeviceState(2);
+    auto onDevice = Answer(L"Confirm File Replace", 1, true);
+    EXPECT_EQ(Copy(main_ + "\\ask\\2.txt", main_ + "\\ask\\1.txt"), 0);
+    EXPECT_TRUE(onDevice.get());
+    ASSERT_TRUE(test::ReadWholeFile(OnDevice("/ask/1.txt"), bytes));
+    EXPECT_EQ(bytes.size(), 100u);
+}
+
+} // namespace
+} // namespace devlink15
