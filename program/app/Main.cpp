@@ -1,6 +1,7 @@
 // Tavrilon.exe: the desktop program and the local server of the hub.
 #include "AppState.h"
 #include "CommandLine.h"
+#include "DisconnectionAlert.h"
 #include "Hub.h"
 #include "LanguageLibrary.h"
 #include "LocalServer.h"
@@ -97,9 +98,12 @@ int Run(HINSTANCE instance, const wchar_t* arguments) {
     if (switches.splash)
         ShowSplash();
 
+    DisconnectionAlerts alerts;
     hub::SetHubServices({.setTrayState = RequestTrayState,
                          .runDeviceEventScript = RunDeviceEventScript,
-                         .showDisconnectionAlert = nullptr,
+                         .showDisconnectionAlert =
+                             [&alerts](const std::string& strId, const std::string& name) { alerts.Show(strId, name); },
+                         .closeDisconnectionAlert = [&alerts](const std::string& strId) { alerts.CloseFor(strId); },
                          .openFile = [](const char* file) { return OpenFileWithAssociation(file); }});
 
     com::ComPtr<HubClassFactory> hubFactory;
@@ -120,6 +124,7 @@ int Run(HINSTANCE instance, const wchar_t* arguments) {
         monitor.Stop();
     }
     hub::SetHubServices({});
+    alerts.CloseAll();
     CloseSplash();
     Sleep(kPauseMs);
     App().language = nullptr;

@@ -270,6 +270,8 @@ STDMETHODIMP Hub::OnDeviceFound(GUID aFactory, IZvDevice* device) {
     else
         devices_.push_back(record);
     SetTray(kTrayConnected);
+    if (auto close = Services().closeDisconnectionAlert)
+        close(record->strID);
     PostToViews(refreshMessage_, true);
     if (!scriptsProhibited_)
         if (auto run = Services().runDeviceEventScript)

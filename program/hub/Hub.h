@@ -19,6 +19,7 @@ struct HubServices {
     std::function<void(UINT state)> setTrayState;                         // tray icon/tip ids
     std::function<HRESULT(const char* function, const char* strId)> runDeviceEventScript;
     std::function<void(const std::string& strId, const std::string& name)> showDisconnectionAlert;
+    std::function<void(const std::string& strId)> closeDisconnectionAlert;  // the device is back
     std::function<bool(const char* file)> openFile;                       // command-line file-open
 };
 

@@ -2,13 +2,11 @@
 // self-registration as an ActiveX control.
 #include "ZvBZIPC.h"
 #include "BzipMessages.h"
-#include "ServerRegistration.h"
+#include "DllModule.h"
 
 namespace tv::bzip {
 
 namespace {
-
-HMODULE g_module = nullptr;
 
 HRESULT CreateClassObject(REFIID riid, void** ppv) {
     return com::CreateComObject<ZvBZIPCFactory>(riid, ppv);
@@ -52,7 +50,7 @@ std::vector<com::RegKey> ControlKeys(const com::ClassInfo& info) {
 
 com::RegistryScript ControlScript() {
     return com::RegistryScript(HKEY_CLASSES_ROOT, ControlKeys(ControlClassInfo()),
-                               {{L"%MODULE%", com::ModulePath(g_module)}});
+                               {{L"%MODULE%", com::ModulePath(dll::ThisModule())}});
 }
 
 const com::DllServer& Server() {
@@ -63,37 +61,25 @@ const com::DllServer& Server() {
 } // namespace
 
 HMODULE ThisModule() {
-    return g_module;
+    return dll::ThisModule();
 }
 
 } // namespace tv::bzip
 
 using namespace tv::bzip;
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_ATTACH) {
-        g_module = instance;
-        DisableThreadLibraryCalls(instance);
-    }
-    return TRUE;
-}
+TV_DLL_MAIN(NotUsed)
+TV_DLL_CLASS_OBJECT_EXPORTS(Server)
 
-STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
-    return Server().GetClassObject(clsid, riid, ppv);
-}
-
-STDAPI DllCanUnloadNow() {
-    return Server().CanUnloadNow();
-}
-
+// Registered as a control: the class keys carry what a control container looks for.
 STDAPI DllRegisterServer() {
     HRESULT hr = ControlScript().Register();
     if (FAILED(hr))
         return hr;
-    return tv::com::RegisterModuleTypeLib(g_module);
+    return tv::com::RegisterModuleTypeLib(ThisModule());
 }
 
 STDAPI DllUnregisterServer() {
-    tv::com::UnregisterModuleTypeLib(g_module);
+    tv::com::UnregisterModuleTypeLib(ThisModule());
     return ControlScript().Unregister();
 }

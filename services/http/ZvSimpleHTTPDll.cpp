@@ -1,13 +1,11 @@
 // ZvSimpleHTTP.dll entry points: the class object of the HTTP client and its self-registration.
 #include "SimpleHttpClient.h"
 #include "ClassFactory.h"
-#include "ServerRegistration.h"
+#include "DllModule.h"
 
 namespace tv::http {
 
 namespace {
-
-HMODULE g_module = nullptr;
 
 HRESULT CreateClassObject(REFIID riid, void** ppv) {
     return com::CreateComObject<com::ClassFactory<ZvSimpleHTTP>>(riid, ppv);
@@ -33,25 +31,4 @@ const com::DllServer& Server() {
 
 } // namespace tv::http
 
-using namespace tv::http;
-
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_ATTACH) {
-        g_module = instance;
-        DisableThreadLibraryCalls(instance);
-    }
-    return TRUE;
-}
-
-STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
-    return Server().GetClassObject(clsid, riid, ppv);
-}
-STDAPI DllCanUnloadNow() {
-    return Server().CanUnloadNow();
-}
-STDAPI DllRegisterServer() {
-    return Server().Register(g_module);
-}
-STDAPI DllUnregisterServer() {
-    return Server().Unregister(g_module);
-}
+TV_DLL_SERVER(NotUsed, tv::http::Server)

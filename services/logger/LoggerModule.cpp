@@ -1,8 +1,7 @@
 // The DLL face of the logger: its class object, self-registration and the language library
 // that every DLL of the suite loads beside itself.
-#include "LanguageLibrary.h"
+#include "DllModule.h"
 #include "LoggerObject.h"
-#include "ServerRegistration.h"
 
 namespace {
 
@@ -28,32 +27,6 @@ const com::DllServer& Server() {
     return server;
 }
 
-HMODULE g_module = nullptr;
-com::UniqueModule g_languageLibrary;
-
 } // namespace
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_ATTACH) {
-        g_module = instance;
-        DisableThreadLibraryCalls(instance);
-        g_languageLibrary.Reset(LoadLanguageLibrary(instance));
-        return g_languageLibrary ? TRUE : FALSE;
-    }
-    if (reason == DLL_PROCESS_DETACH)
-        g_languageLibrary.Reset();
-    return TRUE;
-}
-
-STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
-    return Server().GetClassObject(clsid, riid, ppv);
-}
-STDAPI DllCanUnloadNow() {
-    return Server().CanUnloadNow();
-}
-STDAPI DllRegisterServer() {
-    return Server().Register(g_module);
-}
-STDAPI DllUnregisterServer() {
-    return Server().Unregister(g_module);
-}
+TV_DLL_SERVER(Required, Server)

@@ -1,15 +1,11 @@
 // ZvRegistrar.dll: the named-item store's in-process server. It loads the language library beside
 // itself for its error texts and refuses to load without it.
-#include "LanguageLibrary.h"
+#include "DllModule.h"
 #include "Registrar.h"
-#include "ServerRegistration.h"
 
 using namespace tv::com;
 
 namespace {
-
-HMODULE g_module = nullptr;
-HMODULE g_language = nullptr;
 
 const DllServer& Server() {
     static const DllServer server = [] {
@@ -30,29 +26,7 @@ const DllServer& Server() {
 } // namespace
 
 namespace registrar {
-HMODULE LanguageModule() { return g_language; }
+HMODULE LanguageModule() { return tv::dll::LanguageLibrary(); }
 } // namespace registrar
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void* reserved) {
-    if (reason == DLL_PROCESS_ATTACH) {
-        g_module = instance;
-        DisableThreadLibraryCalls(instance);
-        g_language = tv::LoadLanguageLibrary(instance);
-        return g_language != nullptr;
-    }
-    if (reason == DLL_PROCESS_DETACH && !reserved && g_language) {
-        FreeLibrary(g_language);
-        g_language = nullptr;
-    }
-    return TRUE;
-}
-
-extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
-    return Server().GetClassObject(clsid, riid, ppv);
-}
-
-extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() { return Server().CanUnloadNow(); }
-
-extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() { return Server().Register(g_module); }
-
-extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() { return Server().Unregister(g_module); }
+TV_DLL_SERVER(Required, Server)

@@ -1,4 +1,5 @@
 #include "FakeDevice.h"
+#include "FileItemEnumerator.h"
 #include <algorithm>
 #include <cstring>
 
@@ -27,30 +28,22 @@ char* TaskString(const char* text) {
     return copy;
 }
 
-void FreeItemStrings(ZVFILEITEM& item) {
-    CoTaskMemFree(item.strName);
-    CoTaskMemFree(item.strDesc);
-    CoTaskMemFree(item.strIconFile);
-    item.strName = item.strDesc = item.strIconFile = nullptr;
-}
-
-HRESULT FillItem(const FakeItem& from, ZVFILEITEM& to) {
-    to = ZVFILEITEM{};
-    to.type = from.type;
-    to.attr = from.attr;
-    to.hint = 0;
-    to.nSize = from.size;
-    to.nIconIndex = from.iconIndex;
-    to.nTimeLow = from.timeLow;
-    to.nTimeHigh = from.timeHigh;
-    to.strName = TaskString(from.name);
-    to.strDesc = TaskString(from.desc);
-    to.strIconFile = TaskString(from.iconFile);
-    if ((from.name && !to.strName) || (from.desc && !to.strDesc) || (from.iconFile && !to.strIconFile)) {
-        FreeItemStrings(to);
-        return E_OUTOFMEMORY;
-    }
-    return S_OK;
+// The listing entry as the shared enumerator keeps it; absent strings stay absent.
+FileItemRecord RecordOf(const FakeItem& item) {
+    FileItemRecord record;
+    record.type = item.type;
+    record.attr = item.attr;
+    record.nSize = item.size;
+    record.strName = item.name ? item.name : "";
+    record.strDesc = item.desc ? item.desc : "";
+    record.strIconFile = item.iconFile ? item.iconFile : "";
+    record.nullName = !item.name;
+    record.nullDesc = !item.desc;
+    record.nullIconFile = !item.iconFile;
+    record.nIconIndex = item.iconIndex;
+    record.nTimeLow = item.timeLow;
+    record.nTimeHigh = item.timeHigh;
+    return record;
 }
 
 // Copies text with its terminator when it is shorter than the buffer; otherwise writes nothing.
@@ -78,50 +71,6 @@ const std::vector<FakeItem>& FakeListing() {
     return kListing;
 }
 
-// FakeFileItems
-
-STDMETHODIMP FakeFileItems::Next(ULONG nElems, ZVFILEITEM* pElems, LONG* nFetched) {
-    if (!pElems)
-        return E_INVALIDARG;
-    if (!nFetched && nElems != 1)
-        return E_POINTER;
-    if (nFetched)
-        *nFetched = 0;
-    if (position_ >= items_->size())
-        return S_FALSE;
-    ULONG filled = 0;
-    while (filled < nElems && position_ < items_->size()) {
-        HRESULT hr = FillItem((*items_)[position_], pElems[filled]);
-        if (FAILED(hr)) {
-            for (ULONG i = 0; i < filled; ++i)
-                FreeItemStrings(pElems[i]);
-            position_ -= filled;
-            return hr;
-        }
-        ++filled;
-        ++position_;
-    }
-    if (nFetched)
-        *nFetched = static_cast<LONG>(filled);
-    return S_OK;
-}
-
-STDMETHODIMP FakeFileItems::Reset() {
-    position_ = 0;
-    return S_OK;
-}
-
-STDMETHODIMP FakeFileItems::Skip(ULONG nElems) {
-    const size_t left = items_->size() - std::min(position_, items_->size());
-    position_ += std::min<size_t>(nElems, left);
-    return nElems <= left ? S_OK : S_FALSE;
-}
-
-STDMETHODIMP FakeFileItems::Clone(IZvEnumFileItems** piCloned) {
-    return com::CreateComObject<FakeFileItems>(IID_IZvEnumFileItems, reinterpret_cast<void**>(piCloned),
-                                               items_, position_);
-}
-
 // FakeDevice
 
 void FakeDevice::KeepInputs(const std::vector<const char*>& inputs) {
@@ -134,9 +83,11 @@ void FakeDevice::KeepInputs(const std::vector<const char*>& inputs) {
 }
 
 HRESULT FakeDevice::MakeEnumerator(IZvEnumFileItems** ppiEnum) {
-    static const auto shared = std::make_shared<const std::vector<FakeItem>>(kListing);
-    return com::CreateComObject<FakeFileItems>(IID_IZvEnumFileItems, reinterpret_cast<void**>(ppiEnum),
-                                               shared, size_t{0});
+    std::vector<FileItemRecord> records;
+    for (const FakeItem& item : kListing)
+        records.push_back(RecordOf(item));
+    return com::CreateComObject<FileItemEnumerator>(IID_IZvEnumFileItems, reinterpret_cast<void**>(ppiEnum),
+                                                    std::move(records), size_t{0});
 }
 
 STDMETHODIMP FakeDevice::GetName(LONG nMaxLen, unsigned char* strName) {

@@ -54,21 +54,6 @@ inline constexpr long kFakeItemSize = 300;
 // echoed back after "echo:".
 inline constexpr char kInputsCommand[] = "inputs";
 
-class FakeFileItems : public com::ComObject<FakeFileItems, IZvEnumFileItems> {
-  public:
-    FakeFileItems(std::shared_ptr<const std::vector<FakeItem>> items, size_t position)
-        : items_(std::move(items)), position_(position) {}
-
-    STDMETHODIMP Next(ULONG nElems, ZVFILEITEM* pElems, LONG* nFetched) override;
-    STDMETHODIMP Reset() override;
-    STDMETHODIMP Skip(ULONG nElems) override;
-    STDMETHODIMP Clone(IZvEnumFileItems** piCloned) override;
-
-  private:
-    std::shared_ptr<const std::vector<FakeItem>> items_;
-    size_t position_;
-};
-
 class FakeDevice : public com::ComObject<FakeDevice, IZvDevice> {
   public:
     STDMETHODIMP GetName(LONG nMaxLen, unsigned char* strName) override;

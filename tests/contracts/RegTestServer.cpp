@@ -3,14 +3,12 @@
 // own CLSID, so that a client can tell it was really this class that was made.
 #include "ClassFactory.h"
 #include "RegTestIds.h"
-#include "ServerRegistration.h"
+#include "DllModule.h"
 
 using namespace tv::com;
 using namespace tv::tests;
 
 namespace {
-
-HMODULE g_module = nullptr;
 
 class RegTestObject : public ComObject<RegTestObject, IPersist> {
   public:
@@ -42,26 +40,4 @@ const DllServer& Server() {
 
 } // namespace
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
-    if (reason == DLL_PROCESS_ATTACH) {
-        g_module = instance;
-        DisableThreadLibraryCalls(instance);
-    }
-    return TRUE;
-}
-
-extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
-    return Server().GetClassObject(clsid, riid, ppv);
-}
-
-extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {
-    return Server().CanUnloadNow();
-}
-
-extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {
-    return Server().Register(g_module);
-}
-
-extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() {
-    return Server().Unregister(g_module);
-}
+TV_DLL_SERVER(NotUsed, Server)

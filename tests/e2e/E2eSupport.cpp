@@ -105,6 +105,11 @@ long RunningProgram::Exit() {
     return process_.WaitForExit(30000);
 }
 
+long RunningProgram::WaitForExit(DWORD timeoutMs) {
+    mainDialog_ = nullptr;
+    return process_.WaitForExit(timeoutMs);
+}
+
 std::string SharedLogText() {
     char temp[MAX_PATH] = {};
     GetTempPathA(MAX_PATH, temp);

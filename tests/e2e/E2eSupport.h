@@ -36,6 +36,8 @@ public:
     bool Start();
     // Ends it through the main dialog's "exit without questions" command; its exit code.
     long Exit();
+    // Waits for an end the test brought about another way; its exit code.
+    long WaitForExit(DWORD timeoutMs);
     HWND MainDialog() const { return mainDialog_; }
     DWORD ProcessId() const { return process_.Id(); }
 

@@ -1,4 +1,5 @@
 #include "FolderDevice.h"
+#include "FileItemEnumerator.h"
 #include "TestDeviceIds.h"
 #include <cstdio>
 #include <cstring>
@@ -82,6 +83,19 @@ void CountTree(const std::string& path, ITEMSINFO& info) {
         CountTree(path + "\\" + entry.name, info);
 }
 
+// The listing entry as the shared enumerator hands it out.
+FileItemRecord RecordOf(const FolderEntry& entry) {
+    FileItemRecord record;
+    record.type = entry.type;
+    record.attr = entry.attr;
+    record.nSize = entry.size;
+    record.strName = entry.name;
+    record.strDesc = entry.type == kTypeFolder ? "Folder" : "File";
+    record.nTimeLow = static_cast<long>(entry.time.dwLowDateTime);
+    record.nTimeHigh = static_cast<long>(entry.time.dwHighDateTime);
+    return record;
+}
+
 bool RemoveTree(const std::string& path) {
     if (!IsFolder(path))
         return DeleteFileA(path.c_str());
@@ -92,47 +106,6 @@ bool RemoveTree(const std::string& path) {
 }
 
 } // namespace
-
-// ---- FolderItems ----
-
-STDMETHODIMP FolderItems::Next(ULONG nElems, ZVFILEITEM* pElems, LONG* nFetched) {
-    if (!pElems)
-        return E_INVALIDARG;
-    if (!nFetched && nElems != 1)
-        return E_POINTER;
-    LONG fetched = 0;
-    while (static_cast<ULONG>(fetched) < nElems && position_ < entries_.size()) {
-        const FolderEntry& entry = entries_[position_++];
-        ZVFILEITEM& item = pElems[fetched++];
-        item = {};
-        item.type = entry.type;
-        item.attr = entry.attr;
-        item.nSize = entry.size;
-        item.strName = TaskString(entry.name);
-        item.strDesc = TaskString(entry.type == kTypeFolder ? "Folder" : "File");
-        item.strIconFile = TaskString("");
-        item.nTimeLow = static_cast<long>(entry.time.dwLowDateTime);
-        item.nTimeHigh = static_cast<long>(entry.time.dwHighDateTime);
-    }
-    if (nFetched)
-        *nFetched = fetched;
-    return fetched == 0 && nElems > 0 ? S_FALSE : S_OK;
-}
-
-STDMETHODIMP FolderItems::Reset() {
-    position_ = 0;
-    return S_OK;
-}
-
-STDMETHODIMP FolderItems::Skip(ULONG nElems) {
-    position_ = std::min(entries_.size(), position_ + nElems);
-    return position_ < entries_.size() ? S_OK : S_FALSE;
-}
-
-STDMETHODIMP FolderItems::Clone(IZvEnumFileItems** piCloned) {
-    return com::CreateComObject<FolderItems>(__uuidof(IZvEnumFileItems), reinterpret_cast<void**>(piCloned),
-                                             entries_, position_);
-}
 
 // ---- FolderDevice ----
 
@@ -196,8 +169,11 @@ HRESULT FolderDevice::ListFolder(const std::string& pcFolder, const char* patter
     *ppiEnum = nullptr;
     if (!IsFolder(pcFolder))
         return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
-    return com::CreateComObject<FolderItems>(__uuidof(IZvEnumFileItems), reinterpret_cast<void**>(ppiEnum),
-                                             ReadFolder(pcFolder, pattern, typeMask), size_t{0});
+    std::vector<FileItemRecord> records;
+    for (const FolderEntry& entry : ReadFolder(pcFolder, pattern, typeMask))
+        records.push_back(RecordOf(entry));
+    return com::CreateComObject<FileItemEnumerator>(__uuidof(IZvEnumFileItems), reinterpret_cast<void**>(ppiEnum),
+                                                    std::move(records), size_t{0});
 }
 
 STDMETHODIMP FolderDevice::EnumFileItems(LPSTR strPath, LONG type, IZvEnumFileItems** ppiEnum) {

@@ -20,21 +20,6 @@ struct FolderEntry {
     FILETIME time;
 };
 
-class FolderItems : public com::ComObject<FolderItems, IZvEnumFileItems> {
-public:
-    FolderItems(std::vector<FolderEntry> entries, size_t position)
-        : entries_(std::move(entries)), position_(position) {}
-
-    STDMETHODIMP Next(ULONG nElems, ZVFILEITEM* pElems, LONG* nFetched) override;
-    STDMETHODIMP Reset() override;
-    STDMETHODIMP Skip(ULONG nElems) override;
-    STDMETHODIMP Clone(IZvEnumFileItems** piCloned) override;
-
-private:
-    std::vector<FolderEntry> entries_;
-    size_t position_;
-};
-
 class FolderDevice : public com::ComObject<FolderDevice, IZvDevice, IZvDeviceCancel> {
 public:
     // `folder` is the device's storage (no trailing backslash), `name` its initial name.

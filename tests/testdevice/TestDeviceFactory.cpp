@@ -1,12 +1,17 @@
 // tvtestdevice.dll: a device factory for tests. Each sub-folder of the root folder (environment
 // variable TV_TESTDEVICE_ROOT, else the registry value Root under HKCU
 // Software\Zelvan\Tavrilon\TestDevice) is one connected device, reported to the advised
-// callback from within Advise.
+// callback from within Advise. While advised, a watcher thread lists the root folder four times a
+// second; when the listing changed it posts to a window of the advising thread, which reports a
+// new sub-folder as a device found and a removed one as a device lost - on that thread, as the
+// real factories call back. An unchanged listing posts nothing, so the hub's thread is not woken.
 #include "ClassFactory.h"
 #include "FolderDevice.h"
-#include "ServerRegistration.h"
+#include "DllModule.h"
+#include "Handles.h"
 #include "TestDeviceIds.h"
 #include "TestPropertyPage.h"
+#include <algorithm>
 #include <cstring>
 #include <olectl.h>
 #include <vector>
@@ -15,8 +20,6 @@ using namespace tv::com;
 using namespace tv::tests;
 
 namespace {
-
-HMODULE g_module = nullptr;
 
 std::string TestDeviceRoot() {
     char buffer[MAX_PATH] = {};
@@ -60,24 +63,21 @@ public:
             return CONNECT_E_ADVISELIMIT;
         callback_ = piCallback;
         *nCookie = kCookie;
-        std::string root = TestDeviceRoot();
-        for (const std::string& name : DeviceFolders(root)) {
-            ComPtr<FolderDevice> device;
-            if (FAILED(MakeComObject(device, root + "\\" + name, name)))
-                continue;
-            devices_.emplace_back(device);
-            callback_->OnDeviceFound(CLSID_TestDeviceFactory, device.Get());
-        }
+        Rescan();
+        StartWatching();
         return S_OK;
     }
 
     STDMETHODIMP UnAdvise(LONG nCookie) override {
         if (nCookie != kCookie || !callback_)
             return CONNECT_E_NOCONNECTION;
+        StopWatching();
         callback_ = nullptr;
         devices_.clear();
         return S_OK;
     }
+
+    ~TestDeviceFactory() { StopWatching(); }
 
     // The folder devices serve one operation at a time: no second device object is made.
     STDMETHODIMP GetVirtualDevice(LPSTR, IZvDevice** ppiDevice) override {
@@ -91,11 +91,117 @@ public:
 
 private:
     static constexpr LONG kCookie = 1;
+    static constexpr UINT kRescanMs = 250;
+
+    struct Connected {
+        std::string folder;
+        ComPtr<FolderDevice> device;
+    };
+
+    static constexpr UINT kListingChanged = WM_APP + 1;
+
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message == kListingChanged) {
+            if (auto* self = reinterpret_cast<TestDeviceFactory*>(GetWindowLongPtrW(window, GWLP_USERDATA)))
+                self->Rescan();
+            return 0;
+        }
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+
+    static DWORD WINAPI WatchThread(void* context) {
+        auto* self = static_cast<TestDeviceFactory*>(context);
+        std::vector<std::string> last = SortedFolders();
+        while (WaitForSingleObject(self->stopWatching_.Get(), kRescanMs) == WAIT_TIMEOUT) {
+            std::vector<std::string> now = SortedFolders();
+            if (now != last)
+                PostMessageW(self->window_, kListingChanged, 0, 0);
+            last = std::move(now);
+        }
+        return 0;
+    }
+
+    static std::vector<std::string> SortedFolders() {
+        std::vector<std::string> names = DeviceFolders(TestDeviceRoot());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    void StartWatching() {
+        HMODULE module = nullptr;
+        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                           reinterpret_cast<LPCWSTR>(&WindowProc), &module);
+        WNDCLASSW windowClass{};
+        windowClass.lpfnWndProc = WindowProc;
+        windowClass.hInstance = module;
+        windowClass.lpszClassName = L"TvTestDeviceWatch";
+        RegisterClassW(&windowClass);  // already registered by an earlier factory: fine
+        window_ = CreateWindowW(windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, module, nullptr);
+        if (!window_)
+            return;
+        SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        stopWatching_.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        if (stopWatching_)
+            watcher_.Reset(CreateThread(nullptr, 0, WatchThread, this, 0, nullptr));
+    }
+
+    // Called on the advising thread (the window's).
+    void StopWatching() {
+        if (watcher_) {
+            SetEvent(stopWatching_.Get());
+            WaitForSingleObject(watcher_.Get(), 5000);
+            watcher_.Reset();
+        }
+        stopWatching_.Reset();
+        if (window_) {
+            SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+            DestroyWindow(window_);
+            window_ = nullptr;
+        }
+    }
+
+    // Reports the folders that appeared as found and the ones that went as lost. The hub
+    // dispatches messages inside its callbacks, so a tick may come meanwhile: it is skipped.
+    void Rescan() {
+        if (scanning_ || !callback_)
+            return;
+        scanning_ = true;
+        const std::string root = TestDeviceRoot();
+        const std::vector<std::string> present = DeviceFolders(root);
+        for (size_t i = 0; i < devices_.size();) {
+            if (std::find(present.begin(), present.end(), devices_[i].folder) != present.end()) {
+                ++i;
+                continue;
+            }
+            ComPtr<FolderDevice> gone = devices_[i].device;
+            devices_.erase(devices_.begin() + static_cast<std::ptrdiff_t>(i));
+            unsigned char strId[260] = {};
+            if (callback_ && SUCCEEDED(gone->GetStrID(sizeof(strId), strId)))
+                callback_->OnDeviceLost(CLSID_TestDeviceFactory, reinterpret_cast<LPSTR>(strId));
+        }
+        for (const std::string& name : present) {
+            if (!callback_)
+                break;
+            if (std::any_of(devices_.begin(), devices_.end(), [&](const Connected& c) { return c.folder == name; }))
+                continue;
+            ComPtr<FolderDevice> device;
+            if (FAILED(MakeComObject(device, root + "\\" + name, name)))
+                continue;
+            devices_.push_back({name, device});
+            callback_->OnDeviceFound(CLSID_TestDeviceFactory, device.Get());
+        }
+        scanning_ = false;
+    }
+
     LONG langId_ = 0;
     // Kept without a reference, as the device factories keep the hub: the hub holds the
     // factory and ends the advise before it goes.
     IZvFactoryCallback* callback_ = nullptr;
-    std::vector<ComPtr<FolderDevice>> devices_;
+    std::vector<Connected> devices_;
+    HWND window_ = nullptr;
+    UniqueHandle stopWatching_;
+    UniqueHandle watcher_;
+    bool scanning_ = false;
 };
 
 HRESULT CreateFactoryClassObject(REFIID riid, void** ppv) {
@@ -124,20 +230,4 @@ const DllServer& Server() {
 
 } // namespace
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
-    if (reason == DLL_PROCESS_ATTACH) {
-        g_module = instance;
-        DisableThreadLibraryCalls(instance);
-    }
-    return TRUE;
-}
-
-extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
-    return Server().GetClassObject(clsid, riid, ppv);
-}
-
-extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() { return Server().CanUnloadNow(); }
-
-extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() { return Server().Register(g_module); }
-
-extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() { return Server().Unregister(g_module); }
+TV_DLL_SERVER(NotUsed, Server)

@@ -2,14 +2,12 @@
 // and header classes can be created; directories are made by the archive only.
 #include "CapObjects.h"
 #include "ClassFactory.h"
-#include "ServerRegistration.h"
+#include "DllModule.h"
 
 using namespace tv::com;
 using namespace caparchive::com;
 
 namespace {
-
-HMODULE g_module = nullptr;
 
 class ScriptItem : public ItemObject {
 public:
@@ -44,20 +42,4 @@ const DllServer& Server() {
 
 } // namespace
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
-    if (reason == DLL_PROCESS_ATTACH) {
-        g_module = instance;
-        DisableThreadLibraryCalls(instance);
-    }
-    return TRUE;
-}
-
-extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
-    return Server().GetClassObject(clsid, riid, ppv);
-}
-
-extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() { return Server().CanUnloadNow(); }
-
-extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() { return Server().Register(g_module); }
-
-extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() { return Server().Unregister(g_module); }
+TV_DLL_SERVER(NotUsed, Server)

@@ -1,0 +1,181 @@
+// The program while devices come and go through the test factory (its root folder's
+// sub-folders are the devices), and its end through the tray menu's Exit.
+#include "ComPtr.h"
+#include "E2eSupport.h"
+#include "ZelvanMgr.h"
+#include "ZvRegistrar.h"
+#include <gtest/gtest.h>
+#include <functional>
+
+namespace tv::e2e {
+namespace {
+
+const std::string kDeviceList = "Software\\Zelvan\\Tavrilon\\DeviceList\\";
+constexpr UINT kTrayCallbackMessage = 2724;
+
+void StoreScript(const wchar_t* item, const wchar_t* script) {
+    com::ComPtr<IZvRegistrarDisp> store;
+    ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_ZvRegistrar, nullptr, CLSCTX_INPROC_SERVER, IID_IZvRegistrarDisp,
+                                              reinterpret_cast<void**>(&store)));
+    com::UniqueBstr name(SysAllocString(item));
+    if (script) {
+        com::UniqueBstr text(SysAllocString(script));
+        ASSERT_HRESULT_SUCCEEDED(store->PutItemScript(name.Get(), text.Get(), 1));
+    } else {
+        store->RemoveItem(RIT_SCRIPT, name.Get());
+    }
+    store->Flush();
+}
+
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 10000) {
+    const DWORD start = GetTickCount();
+    while (!condition()) {
+        if (GetTickCount() - start > timeoutMs)
+            return false;
+        Sleep(100);
+    }
+    return true;
+}
+
+bool LogHas(const std::string& text) { return SharedLogText().find(text) != std::string::npos; }
+
+// The open disconnection alert of the program (caption of its dialog); null when none.
+HWND FindAlert(DWORD processId) {
+    for (HWND window = FindWindowExW(nullptr, nullptr, L"#32770", L"Device disconnected"); window;
+         window = FindWindowExW(nullptr, window, L"#32770", L"Device disconnected")) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner == processId && IsWindowVisible(window))
+            return window;
+    }
+    return nullptr;
+}
+
+DWORD AlertSetting(const std::string& strId) {
+    DWORD value = 0xffffffff;
+    DWORD size = sizeof(value);
+    RegGetValueA(HKEY_CURRENT_USER, (kDeviceList + strId).c_str(), "DisconnectionAlert", RRF_RT_REG_DWORD, nullptr,
+                 &value, &size);
+    return value;
+}
+
+class ProgramLife : public testing::Test {
+protected:
+    void SetUp() override {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        tree_ = MakeTestTree();
+        marker_ = std::to_string(GetTickCount());
+        RegDeleteTreeA(HKEY_CURRENT_USER, (kDeviceList + "@TDDevB").c_str());
+        RegDeleteTreeA(HKEY_CURRENT_USER, (kDeviceList + "@TDDevC").c_str());
+        const std::wstring mark(marker_.begin(), marker_.end());
+        const std::wstring log = L"function log(t) { new ActiveXObject(\"Tavrilon.Logger\").Write(t); }\n";
+        StoreScript(L"DeviceEvents", (log + L"function OnDeviceFound(id) { log(\"event " + mark +
+                                      L" found \" + id); return true; }\n"
+                                      L"function OnDeviceLost(id) { log(\"event " + mark + L" lost \" + id); }\n")
+                                         .c_str());
+        StoreScript(L"Autostart", (log + L"function OnStart(n) { return true; }\n"
+                                         L"function OnFinish() { log(\"finish " + mark + L"\"); }\n")
+                                      .c_str());
+    }
+    void TearDown() override {
+        StoreScript(L"DeviceEvents", nullptr);
+        StoreScript(L"Autostart", nullptr);
+        CoUninitialize();
+    }
+
+    LONG DeviceCount() {
+        com::ComPtr<IZelvanMgrZvWig> hub;
+        LONG count = -1;
+        if (SUCCEEDED(CoCreateInstance(CLSID_ZelvanMgr, nullptr, CLSCTX_LOCAL_SERVER, __uuidof(IZelvanMgrZvWig),
+                                       reinterpret_cast<void**>(&hub))))
+            hub->GetZelvanCount(&count);
+        return count;
+    }
+
+    // Opens the tray menu; its height in pixels, and the menu window left open when asked.
+    long TrayMenuHeight(HWND mainDialog, HWND* keepOpen = nullptr) {
+        SetCursorPos(1000, 740);
+        PostMessageW(mainDialog, kTrayCallbackMessage, 0, WM_RBUTTONUP);
+        HWND menu = test::WaitForWindow(L"#32768", nullptr, 10000);
+        if (!menu)
+            return 0;
+        Sleep(300);
+        RECT shape{};
+        GetWindowRect(menu, &shape);
+        if (keepOpen) {
+            *keepOpen = menu;
+        } else {
+            PostMessageW(menu, WM_KEYDOWN, VK_ESCAPE, 0);
+            PostMessageW(mainDialog, WM_CANCELMODE, 0, 0);
+            WaitUntil([] { return !FindWindowW(L"#32768", nullptr); }, 5000);
+        }
+        return shape.bottom - shape.top;
+    }
+
+    TestTree tree_;
+    std::string marker_;
+};
+
+TEST_F(ProgramLife, DevicesComeAndGoWithMenuScriptsAndAlertsThenExitEndsTheProgram) {
+    RunningProgram program;
+    ASSERT_TRUE(program.Start());
+    ASSERT_EQ(DeviceCount(), 2);
+    const long twoDevices = TrayMenuHeight(program.MainDialog());
+
+    // A new folder is a device found: listed, in the menu, and its script function ran.
+    CreateDirectoryA((tree_.devices + "\\DevC").c_str(), nullptr);
+    EXPECT_TRUE(WaitUntil([&] { return DeviceCount() == 3; }));
+    EXPECT_TRUE(WaitUntil([&] { return LogHas("event " + marker_ + " found @TDDevC"); }));
+    EXPECT_GT(TrayMenuHeight(program.MainDialog()), twoDevices);
+
+    // A removed folder is a device lost: its alert names it; ticked, it is not shown again.
+    RemoveDirectoryA((tree_.devices + "\\DevC").c_str());
+    EXPECT_TRUE(WaitUntil([&] { return DeviceCount() == 2; }));
+    EXPECT_TRUE(WaitUntil([&] { return LogHas("event " + marker_ + " lost @TDDevC"); }));
+    HWND alert = nullptr;
+    EXPECT_TRUE(WaitUntil([&] { return (alert = FindAlert(program.ProcessId())) != nullptr; }));
+    if (alert) {
+        wchar_t label[100] = {};
+        GetDlgItemTextW(alert, 16196, label, 100);
+        EXPECT_STREQ(label, L"DevC(@TDDevC)");
+        EXPECT_TRUE(test::SaveScreenshot(OutputFolder() + L"\\disconnection-alert.bmp"));
+        SendMessageW(GetDlgItem(alert, 16197), BM_SETCHECK, BST_CHECKED, 0);
+        EXPECT_TRUE(test::ClickButton(alert, IDOK));
+        EXPECT_TRUE(WaitUntil([&] { return !FindAlert(program.ProcessId()); }, 5000));
+    }
+    EXPECT_EQ(AlertSetting("@TDDevC"), 0u);
+    CreateDirectoryA((tree_.devices + "\\DevC").c_str(), nullptr);
+    EXPECT_TRUE(WaitUntil([&] { return DeviceCount() == 3; }));
+    RemoveDirectoryA((tree_.devices + "\\DevC").c_str());
+    EXPECT_TRUE(WaitUntil([&] { return DeviceCount() == 2; }));
+    Sleep(1500);
+    EXPECT_EQ(FindAlert(program.ProcessId()), nullptr);
+
+    // A device that comes back closes its own alert, which leaves the setting on.
+    MoveFileA((tree_.devices + "\\DevB").c_str(), (tree_.root + "\\DevB").c_str());
+    EXPECT_TRUE(WaitUntil([&] { return FindAlert(program.ProcessId()) != nullptr; }));
+    MoveFileA((tree_.root + "\\DevB").c_str(), (tree_.devices + "\\DevB").c_str());
+    EXPECT_TRUE(WaitUntil([&] { return !FindAlert(program.ProcessId()); }));
+    EXPECT_EQ(AlertSetting("@TDDevB"), 1u);
+    EXPECT_TRUE(WaitUntil([&] { return DeviceCount() == 2; }));
+
+    // With no device left the menu has no device entries.
+    MoveFileA((tree_.devices + "\\DevA").c_str(), (tree_.root + "\\DevA").c_str());
+    MoveFileA((tree_.devices + "\\DevB").c_str(), (tree_.root + "\\DevB").c_str());
+    EXPECT_TRUE(WaitUntil([&] { return DeviceCount() == 0; }));
+    EXPECT_TRUE(WaitUntil([&] { return FindAlert(program.ProcessId()) != nullptr; }));
+    EXPECT_LT(TrayMenuHeight(program.MainDialog()), twoDevices);
+
+    // Exit from the tray menu (its last entry) runs "OnFinish" and ends the process with 0;
+    // the alerts still open are closed with it.
+    HWND menu = nullptr;
+    TrayMenuHeight(program.MainDialog(), &menu);
+    ASSERT_NE(menu, nullptr);
+    PostMessageW(menu, WM_KEYDOWN, VK_UP, 0);
+    PostMessageW(menu, WM_KEYDOWN, VK_RETURN, 0);
+    EXPECT_EQ(program.WaitForExit(40000), 0);
+    EXPECT_TRUE(LogHas("finish " + marker_));
+}
+
+} // namespace
+} // namespace tv::e2e
