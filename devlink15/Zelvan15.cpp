@@ -1,5 +1,6 @@
 // Zelvan15.dll: the in-process server of the 1.5 generation's device link.
 #include "ClassFactory.h"
+#include "DllModule.h"
 #include "ServerRegistration.h"
 #include "Zelvan15Classes.h"
 #include "ZvFactory15.h"
@@ -7,8 +8,6 @@
 #include "ZvPort15.h"
 
 namespace {
-
-HMODULE thisModule = nullptr;
 
 HRESULT CreatePortClassObject(REFIID riid, void** ppv) {
     return tv::com::CreateComObject<tv::com::ClassFactory<devlink15::ZvPort15>>(riid, ppv);
@@ -60,26 +59,4 @@ const tv::com::DllServer& Server() {
 
 } // namespace
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_ATTACH) {
-        thisModule = instance;
-        DisableThreadLibraryCalls(instance);
-    }
-    return TRUE;
-}
-
-extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
-    return Server().GetClassObject(clsid, riid, ppv);
-}
-
-extern "C" HRESULT WINAPI DllCanUnloadNow() {
-    return Server().CanUnloadNow();
-}
-
-extern "C" HRESULT WINAPI DllRegisterServer() {
-    return Server().Register(thisModule);
-}
-
-extern "C" HRESULT WINAPI DllUnregisterServer() {
-    return Server().Unregister(thisModule);
-}
+TV_DLL_SERVER(NotUsed, Server)

@@ -1,7 +1,7 @@
 // Queries beyond one folder listing: totals of a selection, volume and device information, every
 // item of the device, and the items that match a wild card.
 #include "ZvDevice15.h"
-#include "ZvEnumFileItems15.h"
+#include "FileItemEnumerator.h"
 
 #include "AnsiText.h"
 #include "Device15Ids.h"
@@ -151,12 +151,12 @@ STDMETHODIMP ZvDevice15::GetAllItems(IZvEnumFileItems** ppiEnum) {
     if (!ppiEnum)
         return E_POINTER;
     *ppiEnum = nullptr;
-    tv::com::ComPtr<ZvEnumFileItems15> items;
+    tv::com::ComPtr<tv::FileItemEnumerator> items;
     HRESULT hr = tv::com::MakeComObject(items);
     if (FAILED(hr))
         return hr;
     auto volumeRecord = [](const std::string& label, const std::string& description) {
-        FileItemRecord record;
+        tv::FileItemRecord record;
         record.type = kTypeVolume;
         record.hint = 8;
         record.strName = label;
@@ -186,7 +186,7 @@ STDMETHODIMP ZvDevice15::GetAllItems(IZvEnumFileItems** ppiEnum) {
         if (!ParseListing(reply, Texts(), entries))
             return E_FAIL;
         for (const ListingEntry& entry : entries) {
-            FileItemRecord record;
+            tv::FileItemRecord record;
             record.type = entry.type;
             record.attr = entry.attr;
             record.hint = entry.hint;
@@ -207,7 +207,7 @@ STDMETHODIMP ZvDevice15::FindItems(LPSTR strWildCard, IZvEnumFileItems** ppiEnum
     *ppiEnum = nullptr;
     if (!strWildCard || !IsSafeConsolePath(strWildCard))
         return E_INVALIDARG;
-    tv::com::ComPtr<ZvEnumFileItems15> items;
+    tv::com::ComPtr<tv::FileItemEnumerator> items;
     HRESULT hr = tv::com::MakeComObject(items);
     if (FAILED(hr))
         return hr;
@@ -218,7 +218,7 @@ STDMETHODIMP ZvDevice15::FindItems(LPSTR strWildCard, IZvEnumFileItems** ppiEnum
     if (!ParseListing(reply, Texts(), entries))
         return E_FAIL;
     for (const ListingEntry& entry : entries) {
-        FileItemRecord record;
+        tv::FileItemRecord record;
         record.type = entry.type;
         record.attr = entry.attr;
         record.hint = entry.hint;

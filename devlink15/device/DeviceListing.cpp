@@ -1,7 +1,7 @@
 // Folder and volume listings of the device object, the one-item lookup and the tree count that
 // the other operations share, and how a listed item is presented (description and icon).
 #include "ZvDevice15.h"
-#include "ZvEnumFileItems15.h"
+#include "FileItemEnumerator.h"
 
 #include "Device15Ids.h"
 #include "Handles.h"
@@ -34,8 +34,8 @@ long ClampedVolumeSize(const VOLUMEINFO& info) {
     return static_cast<long>(std::clamp<int64_t>(bytes, 0, LONG_MAX));
 }
 
-FileItemRecord RecordOf(const ListingEntry& entry) {
-    FileItemRecord record;
+tv::FileItemRecord RecordOf(const ListingEntry& entry) {
+    tv::FileItemRecord record;
     record.type = entry.type;
     record.attr = entry.attr;
     record.hint = entry.hint;
@@ -46,7 +46,7 @@ FileItemRecord RecordOf(const ListingEntry& entry) {
     return record;
 }
 
-HRESULT HandOut(ZvEnumFileItems15* items, IZvEnumFileItems** ppiEnum) {
+HRESULT HandOut(tv::FileItemEnumerator* items, IZvEnumFileItems** ppiEnum) {
     return items->QueryInterface(__uuidof(IZvEnumFileItems), reinterpret_cast<void**>(ppiEnum));
 }
 
@@ -98,7 +98,7 @@ HRESULT ZvDevice15::CountTree(const std::string& path, ITEMSINFO* info) {
     return S_OK;
 }
 
-HRESULT ZvDevice15::LookupItemAssociation(FileItemRecord& item) {
+HRESULT ZvDevice15::LookupItemAssociation(tv::FileItemRecord& item) {
     ZVASSOCIATION association = {};
     const std::string extension = ExtensionOf(item.strName);
     const HRESULT hr = assoc_->GetAssociation(const_cast<LPSTR>(extension.c_str()), &association);
@@ -114,7 +114,7 @@ HRESULT ZvDevice15::LookupItemAssociation(FileItemRecord& item) {
     return S_OK;
 }
 
-void ZvDevice15::PresentItem(FileItemRecord& record, const ListingEntry& entry, bool folderListing) {
+void ZvDevice15::PresentItem(tv::FileItemRecord& record, const ListingEntry& entry, bool folderListing) {
     if (entry.type == kTypeFolder) {
         if (folderListing)
             record.hint = entry.hint | 1;
@@ -144,11 +144,11 @@ HRESULT ZvDevice15::ListVolumes() {
     return S_OK;
 }
 
-HRESULT ZvDevice15::ListRoot(ZvEnumFileItems15& items) {
+HRESULT ZvDevice15::ListRoot(tv::FileItemEnumerator& items) {
     const std::string mainLabel = LangString(IDS_DEVICE15_MAIN_LABEL);
     const std::string library = LanguageLibraryPath();
     auto volumeRecord = [&](const std::string& label, const std::string& description, long icon) {
-        FileItemRecord record;
+        tv::FileItemRecord record;
         record.type = kTypeVolume;
         record.hint = 9;
         VOLUMEINFO info = {};
@@ -171,7 +171,7 @@ HRESULT ZvDevice15::ListRoot(ZvEnumFileItems15& items) {
     return S_OK;
 }
 
-HRESULT ZvDevice15::ListFolder(const std::string& path, long type, ZvEnumFileItems15& items) {
+HRESULT ZvDevice15::ListFolder(const std::string& path, long type, tv::FileItemEnumerator& items) {
     const size_t backslash = path.find('\\');
     bool mapped = false;
     const std::string volume = MapVolumeLabel(path.substr(0, backslash), Texts(), volumes_, mapped);
@@ -190,7 +190,7 @@ HRESULT ZvDevice15::ListFolder(const std::string& path, long type, ZvEnumFileIte
     for (const ListingEntry& entry : entries) {
         if (!(entry.type & type))
             continue;
-        FileItemRecord record = RecordOf(entry);
+        tv::FileItemRecord record = RecordOf(entry);
         PresentItem(record, entry, true);
         items.Add(std::move(record));
     }
@@ -201,7 +201,7 @@ STDMETHODIMP ZvDevice15::EnumFileItems(LPSTR strPath, long type, IZvEnumFileItem
     if (!ppiEnum)
         return E_POINTER;
     *ppiEnum = nullptr;
-    tv::com::ComPtr<ZvEnumFileItems15> items;
+    tv::com::ComPtr<tv::FileItemEnumerator> items;
     HRESULT hr = tv::com::MakeComObject(items);
     if (FAILED(hr))
         return hr;

@@ -17,7 +17,7 @@
 #include "Listing.h"
 #include "ZvAssocMgr.h"
 #include "ZvDevice.h"
-#include "ZvEnumFileItems15.h"
+#include "FileItemEnumerator.h"
 #include "IZvPort15.h"
 
 #include <string>
@@ -106,7 +106,7 @@ class ZvDevice15 : public tv::com::ComObject<ZvDevice15, IZvDevice, IZvDeviceCan
     HRESULT CountTree(const std::string& path, ITEMSINFO* info);
     // Description and icon of a file record from the association manager; the manager's result
     // when it knows no association (the record is then unchanged).
-    HRESULT LookupItemAssociation(FileItemRecord& item);
+    HRESULT LookupItemAssociation(tv::FileItemRecord& item);
 
     // Attribute and name helpers.
     bool HasAllowedChars(const std::string& name) const;
@@ -169,9 +169,9 @@ class ZvDevice15 : public tv::com::ComObject<ZvDevice15, IZvDevice, IZvDeviceCan
     static ListingTexts Texts();
     // Description and icon of a listed folder or file. A folder listing also marks system files
     // with their own description and icon; the whole-device listings do not.
-    void PresentItem(FileItemRecord& record, const ListingEntry& entry, bool folderListing);
-    HRESULT ListRoot(ZvEnumFileItems15& items);
-    HRESULT ListFolder(const std::string& path, long type, ZvEnumFileItems15& items);
+    void PresentItem(tv::FileItemRecord& record, const ListingEntry& entry, bool folderListing);
+    HRESULT ListRoot(tv::FileItemEnumerator& items);
+    HRESULT ListFolder(const std::string& path, long type, tv::FileItemEnumerator& items);
     // Sends "ls $pipe=15 /*" and refills the volume list.
     HRESULT ListVolumes();
     bool IsNameUsedByOtherDevice(const std::string& name) const;
