@@ -16,18 +16,22 @@ tv_start_display() {
     if [ -n "${DISPLAY:-}" ] && [ -z "${TV_FORCE_XVFB:-}" ] && xdpyinfo >/dev/null 2>&1; then
         return 0
     fi
-    local n
-    for n in $(seq 90 140); do
-        [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
-        Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-        TV_XVFB_PID=$!
-        export DISPLAY=":$n"
-        for _ in $(seq 1 50); do
+    # Xvfb picks a free display itself (-displayfd), so stale lock files of ended servers do
+    # not use up the numbers.
+    local numfile
+    numfile=$(mktemp)
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$numfile" >/dev/null 2>&1 &
+    TV_XVFB_PID=$!
+    for _ in $(seq 1 100); do
+        if [ -s "$numfile" ]; then
+            export DISPLAY=":$(tr -d '[:space:]' <"$numfile")"
+            rm -f "$numfile"
             xdpyinfo >/dev/null 2>&1 && return 0
-            sleep 0.1
-        done
-        kill "$TV_XVFB_PID" 2>/dev/null || true
+        fi
+        sleep 0.1
     done
+    rm -f "$numfile"
+    kill "$TV_XVFB_PID" 2>/dev/null || true
     echo "could not start Xvfb" >&2
     return 1
 }
