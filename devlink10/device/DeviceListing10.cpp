@@ -15,7 +15,7 @@ constexpr HRESULT kListingFailed = 13;
 constexpr HRESULT kListingUnreadable = 14;
 constexpr HRESULT kLookupUnreadable = static_cast<HRESULT>(0x8000000A);
 
-void SetTime(FileItemRecord& record, const std::string& dateTime) {
+void SetTime(tv::FileItemRecord& record, const std::string& dateTime) {
     uint64_t time = 0;
     ListingTimeToFileTime(dateTime, time);
     record.nTimeLow = static_cast<long>(time & 0xFFFFFFFFu);
@@ -54,7 +54,7 @@ void ZvDevice10::RebuildMedia(const std::string& reply) {
     }
 }
 
-void ZvDevice10::PresentFile(FileItemRecord& record, const std::string& nameForAssociation) {
+void ZvDevice10::PresentFile(tv::FileItemRecord& record, const std::string& nameForAssociation) {
     ZVASSOCIATION association = {};
     const HRESULT hr = assoc_ ? assoc_->GetAssociation(const_cast<LPSTR>(nameForAssociation.c_str()), &association)
                               : E_FAIL;
@@ -72,10 +72,10 @@ void ZvDevice10::PresentFile(FileItemRecord& record, const std::string& nameForA
     }
 }
 
-HRESULT ZvDevice10::ListRoot(ZvEnumFileItems10& items, HRESULT& answer) {
+HRESULT ZvDevice10::ListRoot(tv::FileItemEnumerator& items, HRESULT& answer) {
     const std::string defaultLabel = LangString(IDS_DEVICE10_DEFAULT_MEDIUM);
     auto medium = [&](const std::string& label, const std::string& folder, long description) {
-        FileItemRecord record;
+        tv::FileItemRecord record;
         record.type = kTypeMedium;
         record.hint = kHint;
         VOLUMEINFO volume = {};
@@ -102,7 +102,7 @@ HRESULT ZvDevice10::ListRoot(ZvEnumFileItems10& items, HRESULT& answer) {
     return S_OK;
 }
 
-HRESULT ZvDevice10::ListMedium(const std::string& path, ZvEnumFileItems10& items) {
+HRESULT ZvDevice10::ListMedium(const std::string& path, tv::FileItemEnumerator& items) {
     const size_t slash = path.find('\\');
     const std::string folder = FolderOfMedium(path.substr(0, slash));
     std::string reply, records;
@@ -113,7 +113,7 @@ HRESULT ZvDevice10::ListMedium(const std::string& path, ZvEnumFileItems10& items
     const std::string systemDescription = LangString(IDS_DEVICE10_SYSTEM_FILE_DESC);
     const std::string systemMark = LangString(IDS_DEVICE10_SYSTEM_MARK);
     for (const ListingItem& listed : SplitListingRecords(records)) {
-        FileItemRecord record;
+        tv::FileItemRecord record;
         record.type = kTypeFile;
         record.strName = ListedName(listed.name, folder);
         record.attr = IsSystemFile(record.strName) ? kSystemFileAttributes : 0;
@@ -138,7 +138,7 @@ STDMETHODIMP ZvDevice10::EnumFileItems(LPSTR strPath, long, IZvEnumFileItems** p
     if (!ppiEnum)
         return E_POINTER;
     *ppiEnum = nullptr;
-    tv::com::ComPtr<ZvEnumFileItems10> items;
+    tv::com::ComPtr<tv::FileItemEnumerator> items;
     TV_RETURN_IF_FAILED(tv::com::MakeComObject(items));
     const std::string path = strPath ? strPath : "";
     if (FAILED(Connect()) || !PcModeOn()) {
@@ -163,7 +163,7 @@ STDMETHODIMP ZvDevice10::GetAllItems(IZvEnumFileItems** ppiEnum) {
     if (!ppiEnum)
         return E_POINTER;
     *ppiEnum = nullptr;
-    tv::com::ComPtr<ZvEnumFileItems10> items;
+    tv::com::ComPtr<tv::FileItemEnumerator> items;
     TV_RETURN_IF_FAILED(tv::com::MakeComObject(items));
     if (FAILED(Connect()) || !PcModeOn()) {
         Disconnect();
@@ -183,7 +183,7 @@ STDMETHODIMP ZvDevice10::GetAllItems(IZvEnumFileItems** ppiEnum) {
     RebuildMedia(reply);
     mediumNames.insert(mediumNames.end(), media_.labels.begin(), media_.labels.end());
     for (size_t i = 0; i < mediumNames.size(); ++i) {
-        FileItemRecord record;
+        tv::FileItemRecord record;
         record.type = kTypeMedium;
         record.hint = kHint;
         record.strName = mediumNames[i];
@@ -199,7 +199,7 @@ STDMETHODIMP ZvDevice10::GetAllItems(IZvEnumFileItems** ppiEnum) {
             ParseListingReply(reply.c_str(), &records) != ParseResult::Ok)
             return end(S_FALSE);
         for (const ListingItem& listed : SplitListingRecords(records)) {
-            FileItemRecord record;
+            tv::FileItemRecord record;
             record.type = kTypeFile;
             record.strName = mediumName + "\\" + ListedName(listed.name, folder);
             record.attr = IsSystemFile(record.strName) ? kSystemFileAttributes : 0;
@@ -217,7 +217,7 @@ STDMETHODIMP ZvDevice10::FindItems(LPSTR strWildCard, IZvEnumFileItems** ppiEnum
     if (!strWildCard || !ppiEnum)
         return E_POINTER;
     *ppiEnum = nullptr;
-    tv::com::ComPtr<ZvEnumFileItems10> items;
+    tv::com::ComPtr<tv::FileItemEnumerator> items;
     TV_RETURN_IF_FAILED(tv::com::MakeComObject(items));
     std::string command = "ls " + std::string(strWildCard);
     long length = 0;
@@ -230,7 +230,7 @@ STDMETHODIMP ZvDevice10::FindItems(LPSTR strWildCard, IZvEnumFileItems** ppiEnum
     if (ParseListingReply(reply, &records) != ParseResult::Ok)
         return kListingUnreadable;
     for (const ListingItem& listed : SplitListingRecords(records)) {
-        FileItemRecord record;
+        tv::FileItemRecord record;
         record.type = kTypeFile;
         record.strName = listed.name;
         record.attr = IsSystemFile(record.strName) ? kSystemFileAttributes : 0;

@@ -14,7 +14,7 @@
 #include "MarshalledInterface.h"
 #include "ZvAssocMgr.h"
 #include "ZvDevice.h"
-#include "ZvEnumFileItems10.h"
+#include "FileItemEnumerator.h"
 #include "ZvPort.h"
 
 #include <atomic>
@@ -114,12 +114,12 @@ private:
     void ReportLost();
 
     // Listings (DeviceListing10.cpp).
-    HRESULT ListRoot(ZvEnumFileItems10& items, HRESULT& answer);
-    HRESULT ListMedium(const std::string& path, ZvEnumFileItems10& items);
+    HRESULT ListRoot(tv::FileItemEnumerator& items, HRESULT& answer);
+    HRESULT ListMedium(const std::string& path, tv::FileItemEnumerator& items);
     void RebuildMedia(const std::string& reply);
     std::string FolderOfMedium(const std::string& mediumText) const;
     bool ToDevicePath(const std::string& itemPath, std::string& devicePath) const;
-    void PresentFile(FileItemRecord& record, const std::string& nameForAssociation);
+    void PresentFile(tv::FileItemRecord& record, const std::string& nameForAssociation);
     HRESULT QueryVolume(const std::string& folder, VOLUMEINFO& info);
 public:
     // One item's size or time from a one-item listing: 0, 1 or 0x8000000A.

@@ -1,12 +1,12 @@
 // Zvl10.dll: the in-process server of the 1.0 generation's device factory.
 #include "ClassFactory.h"
+#include "DllModule.h"
 #include "ServerRegistration.h"
 #include "SharedInstance.h"
 #include "ZvFactory10.h"
 
 namespace {
 
-HMODULE thisModule = nullptr;
 // The devices' factory category; the hub finds its factories through it.
 constexpr CATID kCatidZelvanDevices = {0x689d87b0, 0x0ed4, 0x40f4, {0x9e, 0x7e, 0xc6, 0x2f, 0x57, 0xe3, 0x69, 0xa8}};
 
@@ -31,20 +31,4 @@ const tv::com::DllServer& Server() {
 
 } // namespace
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_ATTACH) {
-        thisModule = instance;
-        DisableThreadLibraryCalls(instance);
-    }
-    return TRUE;
-}
-
-extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
-    return Server().GetClassObject(clsid, riid, ppv);
-}
-
-extern "C" HRESULT WINAPI DllCanUnloadNow() { return Server().CanUnloadNow(); }
-
-extern "C" HRESULT WINAPI DllRegisterServer() { return Server().Register(thisModule); }
-
-extern "C" HRESULT WINAPI DllUnregisterServer() { return Server().Unregister(thisModule); }
+TV_DLL_SERVER(NotUsed, Server)
