@@ -18,6 +18,11 @@ bash "$root/tools/install-prefix.sh" "$root/build/win" "$prefix" || status=1
 TVUSBSIM_BIN_DIR="$root/build/win/tests/bin" bash "$root/tools/usbsim/install.sh" "$prefix" 47350 >/dev/null || status=1
 export TV_REQUIRE_DEVICES=1
 
+# A window kept open for the whole run keeps Wine's desktop process alive between test
+# programs; otherwise a test program may restart it, the restarted process inherits ctest's
+# output pipe and ctest waits on it.
+tv_wine start /min notepad.exe >/dev/null 2>&1 </dev/null || true
+
 echo "== host tree =="
 ctest --test-dir "$root/build/host" --output-on-failure -j "$(nproc)" || status=1
 echo "== Windows tree (Wine) =="

@@ -4,6 +4,7 @@
 #include "ComPtr.h"
 #include "DdeService.h"
 #include "MessagePump.h"
+#include "Hub.h"
 #include "RunScript.h"
 #include "UiThread.h"
 #include "ZvAssocMgr.h"
@@ -48,6 +49,9 @@ struct Components {
         itemStore.Reset();
         backupManager.Reset();
         syncManager.Reset();
+        // The device factories hold the hub as their sink: let them go before the last release.
+        if (hub::Hub* object = hub::CurrentHub())
+            object->Close();
         hub.Reset();
         assocManager.Reset();
         logger.Reset();

@@ -129,9 +129,7 @@ HRESULT Hub::FinalConstruct() {
     return S_OK;
 }
 
-Hub::~Hub() {
-    if (g_hub == this)
-        g_hub = nullptr;
+void Hub::Close() {
     for (const RecordPtr& record : devices_) {
         record->Cancel();
         WaitForRecordThread(record, kLostWaitMs);
@@ -141,6 +139,12 @@ Hub::~Hub() {
     for (const auto& entry : factories_)
         entry->factory->UnAdvise(entry->cookie);
     factories_.clear();
+}
+
+Hub::~Hub() {
+    if (g_hub == this)
+        g_hub = nullptr;
+    Close();
     if (busyWindow_ && IsWindow(busyWindow_))
         PostMessageA(busyWindow_, WM_CLOSE, 0, 0);
     sheets_->CloseAll();

@@ -125,6 +125,9 @@ public:
     Hub();
     ~Hub() override;
     HRESULT FinalConstruct();
+    // Lets the devices and the device factories go. A factory keeps the hub as its advised sink,
+    // so its owner calls this before its last release; calling it again does nothing.
+    void Close();
     void* QueryOtherInterface(REFIID riid);
 
     // IZvFactoryCallback

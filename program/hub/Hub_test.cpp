@@ -123,6 +123,8 @@ protected:
     }
 
     void TearDown() override {
+        if (hub_)
+            hub_->Close();
         hub_.Reset();
         SHFILEOPSTRUCTA operation = {};
         std::string from = root_ + '\0';
@@ -513,6 +515,7 @@ TEST_F(HubTest, ADeviceThatDidNotIdentifyItselfIsRefusedWithAMessage) {
     HWND message = test::WaitForWindow(L"#32770", L"Tavrilon", 15000);
     ASSERT_NE(message, nullptr);
     // The hub's end closes the message and waits for its thread.
+    hub_->Close();
     hub_.Reset();
     EXPECT_FALSE(IsWindow(message));
 }
