@@ -1,6 +1,6 @@
 // Zvl10 against the emulated device on COM4 (run by zvl10_e2e.sh): the factory finds the device
 // by its preset name, the device object lists, copies both ways, deletes and reads volume and
-// device information; the script's unplug gives OnDeviceLost.
+// device information; the script's unplug gives OnDeviceLost, its replug OnDeviceFound.
 #include "ComObject.h"
 #include "ComPtr.h"
 #include "ZvDevice.h"
@@ -54,14 +54,17 @@ bool PumpUntil(const bool& done, DWORD ms) {
 
 int main(int argc, char** argv) {
     const std::string work = argc > 1 ? argv[1] : "C:\\zvl10";
+    std::setvbuf(stdout, nullptr, _IONBF, 0); // the script may have to kill a hung run
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     {
         tv::com::ComPtr<IZvFactory> factory;
-        Check(SUCCEEDED(CoCreateInstance(kFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IZvFactory,
-                                         reinterpret_cast<void**>(&factory))),
-              "factory created");
-        if (!factory)
+        const HRESULT created = CoCreateInstance(kFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IZvFactory,
+                                                 reinterpret_cast<void**>(&factory));
+        Check(SUCCEEDED(created), "factory created");
+        if (!factory) {
+            std::printf("      CoCreateInstance: 0x%08lX\n", static_cast<unsigned long>(created));
             return 1;
+        }
         tv::com::ComPtr<Callback> callback;
         tv::com::MakeComObject(callback);
         long cookie = -1;
@@ -136,6 +139,22 @@ int main(int argc, char** argv) {
             lost = callback->lost == "Preset10";
         }
         Check(lost, "OnDeviceLost");
+        device = nullptr;
+        callback->found = nullptr;
+
+        // The script starts the emulator again when this file appears.
+        CloseHandle(CreateFileA((work + "\\replug").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        bool again = false;
+        for (DWORD start = GetTickCount(); !again && GetTickCount() - start < 60000;) {
+            PumpUntil(again, 200);
+            again = static_cast<bool>(callback->found);
+        }
+        Check(again, "OnDeviceFound after the device came back");
+        if (again) {
+            unsigned char nameAgain[260] = {};
+            callback->found->GetName(sizeof nameAgain, nameAgain);
+            Check(std::strcmp(reinterpret_cast<char*>(nameAgain), "Preset10") == 0, "same name after coming back");
+        }
         callback->found = nullptr;
         factory->UnAdvise(cookie);
     }

@@ -1,34 +1,94 @@
 #!/usr/bin/env bash
 # Zvl10 end to end under Wine: a fresh prefix with the build installed, the emulator with one 1.0
-# device on COM4 (its name preset in the device list), the serial shim preloaded.
+# device on COM4 (its name preset in the device list), the serial shim preloaded into every Wine
+# process. The test asks for the device to be unplugged (file "unplug": the emulator is stopped
+# and the port's link removed) and plugged in again (file "replug": the emulator is started anew).
+#
 #   devlink10/tests/zvl10_e2e.sh <windows build> <host build> <prefix>
+#
+# Without the host tree's emulator or shim the test is skipped (exit 77), unless TV_REQUIRE_DEVICES
+# is set, when their absence fails it. Any other failure exits non-zero.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
-build=$(realpath "$1"); host=$(realpath "$2"); prefix=$(realpath -m "$3")
-wine=/usr/lib/wine/wine64; wineserver=/usr/lib/wine/wineserver
-export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+build=$(realpath -m "$1"); host=$(realpath -m "$2"); prefix=$(realpath -m "$3")
+wineserver=/usr/lib/wine/wineserver
+emulator=$host/tools/emulator/zvemu
+
+if [ ! -x "$emulator" ] || [ ! -f "$host/lib/libtvserialsim.so" ]; then
+    echo "zvl10_e2e: no emulator or shim under $host"
+    [ -n "${TV_REQUIRE_DEVICES:-}" ] && [ "${TV_REQUIRE_DEVICES}" != 0 ] && exit 1
+    exit 77
+fi
+
+export WINEPREFIX=$prefix WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY
 emulator_pid=""
+watcher_pid=""
+tv_wine_stop() { "$wineserver" -k >/dev/null 2>&1 || true; }
+stop_emulator() {
+    if [ -n "$emulator_pid" ]; then
+        kill "$emulator_pid" 2>/dev/null || true
+        wait "$emulator_pid" 2>/dev/null || true
+        emulator_pid=""
+    fi
+}
 cleanup() {
-    "$wineserver" -k >/dev/null 2>&1 || true
-    [ -n "$emulator_pid" ] && kill "$emulator_pid" 2>/dev/null || true
+    [ -n "$watcher_pid" ] && kill "$watcher_pid" 2>/dev/null || true
+    tv_wine_stop
+    stop_emulator
+    # The emulator the watcher started again.
+    [ -f "$prefix/emulator.pid" ] && kill "$(cat "$prefix/emulator.pid")" 2>/dev/null || true
 }
 trap cleanup EXIT
-rm -rf "$prefix"; mkdir -p "$prefix"
+
+# The factory and the device objects own windows: Wine's null display driver, set before Wine's
+# desktop process starts (the wineserver is restarted for it), and the shim loaded before the
+# wineserver starts.
 . "$repo/tools/serialsim/serialsim-env.sh" "$host"
+. "$repo/tools/wine-env.sh"
+rm -rf "$prefix"; mkdir -p "$prefix"
 "$wineserver" -p >/dev/null 2>&1
-"$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
-bash "$repo/tools/install-prefix.sh" "$build" "$prefix" || true
-"$wine" reg add 'HKCU\Software\Zelvan\Tavrilon\DeviceList\@ZV10E2E' /v Name /d Preset10 /f >/dev/null 2>&1
+tv_wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+"$wineserver" -k >/dev/null 2>&1 || true
+"$wineserver" -w >/dev/null 2>&1 || true
+"$wineserver" -p >/dev/null 2>&1
+bash "$repo/tools/install-prefix.sh" "$build" "$prefix" || { echo "FAIL: installing the build" >&2; exit 1; }
+# Zvl10.dll is registered here as long as the build leaves it out of the install list.
+tv_wine regsvr32 /s 'Z:'"${build//\//\\}"'\bin\Zvl10.dll' </dev/null >/dev/null 2>&1 ||
+    { echo "FAIL: regsvr32 Zvl10.dll" >&2; exit 1; }
+tv_wine reg add 'HKCU\Software\Zelvan\Tavrilon\DeviceList\@ZV10E2E' /v Name /d Preset10 /f >/dev/null 2>&1
 work=$prefix/drive_c/zvl10; mkdir -p "$work" "$prefix/device-root/default"
 head -c 1500 /dev/urandom > "$work/up.bin"
-"$host/tools/emulator/zvemu" --usb-port 0 --control-port 0 --log-file "$prefix/commands.log" \
-    --device "com=4,root=$prefix/device-root,id=@ZV10E2E,prefix=$prefix" >"$prefix/emulator.log" 2>&1 &
-emulator_pid=$!
-for _ in $(seq 50); do grep -q "control port" "$prefix/emulator.log" 2>/dev/null && break; sleep 0.1; done
-( while [ ! -e "$work/unplug" ]; do sleep 0.2; done
-  kill "$emulator_pid"; rm -f "$prefix/dosdevices/com4"; touch "$work/unplugged" ) &
+
+start_emulator() {
+    : >"$prefix/emulator.log"
+    "$emulator" --usb-port 0 --control-port 0 --log-file "$prefix/commands.log" \
+        --device "com=4,root=$prefix/device-root,id=@ZV10E2E,prefix=$prefix" >>"$prefix/emulator.log" 2>&1 &
+    emulator_pid=$!
+    for _ in $(seq 50); do grep -q "control port" "$prefix/emulator.log" 2>/dev/null && return 0; sleep 0.1; done
+    cat "$prefix/emulator.log" >&2
+    echo "FAIL: the emulator did not start" >&2
+    return 1
+}
+start_emulator
+
+# Unplugs and replugs the device when the test asks.
+( emulator_pid=$emulator_pid
+  while [ ! -e "$work/unplug" ]; do sleep 0.2; done
+  stop_emulator; rm -f "$prefix/dosdevices/com4"; touch "$work/unplugged"
+  while [ ! -e "$work/replug" ]; do sleep 0.2; done
+  start_emulator && echo "$emulator_pid" >"$prefix/emulator.pid" && touch "$work/replugged" ) &
+watcher_pid=$!
+
 status=0
-timeout 300 "$wine" "$build/tests/bin/zvl10_e2e.exe" 'C:\zvl10' || status=$?
-cmp "$work/up.bin" "$work/down.bin" && echo "ok  : exported file equals the imported one" || status=1
-exit $status
+timeout "${ZVL10_E2E_LIMIT:-300}" "$TV_WINE" "$build/tests/bin/zvl10_e2e.exe" 'C:\zvl10' || status=$?
+[ "$status" -eq 0 ] || echo "zvl10_e2e.exe: exit $status"
+if cmp -s "$work/up.bin" "$work/down.bin"; then
+    echo "ok  : exported file equals the imported one"
+else
+    echo "FAIL: exported file differs from the imported one (or is missing)"
+    status=1
+fi
+[ "$status" -eq 0 ] || { echo "--- device commands:"; cat "$prefix/commands.log" 2>/dev/null || true; }
+echo "zvl10_e2e: exit $status"
+exit "$status"
