@@ -1,6 +1,7 @@
 // Conversions between UTF-16 texts and 8-bit texts in the ANSI code page, which the 8-bit
 // interfaces and the automation faces of the suite exchange.
 #pragma once
+#include "Handles.h"
 #include <windows.h>
 #include <oleauto.h>
 #include <string>
@@ -14,5 +15,11 @@ inline std::string ToAnsi(BSTR text) { return ToAnsi(text, text ? SysStringLen(t
 std::wstring FromAnsi(std::string_view text);
 // A new BSTR of an ANSI text; E_OUTOFMEMORY when it cannot be had.
 HRESULT AnsiToBstr(std::string_view text, BSTR* out);
+// The same, owned; null when it cannot be had.
+inline UniqueBstr AnsiToUniqueBstr(std::string_view text) {
+    UniqueBstr out;
+    AnsiToBstr(text, out.Put());
+    return out;
+}
 
 } // namespace tv::com

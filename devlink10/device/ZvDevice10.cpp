@@ -1,4 +1,5 @@
 #include "ZvDevice10.h"
+#include "AnsiText.h"
 #include "HResult.h"
 #include "Devlink10Ids.h"
 
@@ -16,24 +17,6 @@ namespace {
 const CLSID kClsidZvPortCOM = {0xBA47E214, 0x661B, 0x4016, {0xB3, 0x4D, 0xDF, 0x16, 0x60, 0xDE, 0x9E, 0x36}};
 const CLSID kClsidZvAssocMgr = {0x68DDAF01, 0x6FAE, 0x4BD9, {0xBA, 0x1C, 0x1D, 0xC7, 0xC6, 0x19, 0x43, 0xE2}};
 constexpr int kPcModeTries = 4;
-
-std::string Narrow(BSTR text) {
-    if (!text)
-        return {};
-    const int length = static_cast<int>(::SysStringLen(text));
-    const int size = ::WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, text, length, out.data(), size, nullptr, nullptr);
-    return out;
-}
-
-tv::com::UniqueBstr Wide(const std::string& text) {
-    const int size = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    tv::com::UniqueBstr out(::SysAllocStringLen(nullptr, static_cast<UINT>(size)));
-    if (out)
-        ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.Get(), size);
-    return out;
-}
 
 std::string Format(const std::string& format, const char* text) {
     std::vector<char> buffer(format.size() + std::strlen(text) + 64);
@@ -95,18 +78,18 @@ void ZvDevice10::Attach(const DeviceSlot& slot, DeviceLostSink* factory) {
 
 HRESULT ZvDevice10::Request(const std::string& command, std::string& reply) {
     reply.clear();
-    auto text = Wide(command);
+    auto text = tv::com::AnsiToUniqueBstr(command);
     tv::com::UniqueBstr response;
     const HRESULT hr = port_->RequestSync(text.Get(), response.Put());
     if (hr == S_OK)
-        reply = Narrow(response.Get());
+        reply = tv::com::ToAnsi(response.Get());
     return hr;
 }
 
 HRESULT ZvDevice10::Connect() {
     char text[64];
     std::snprintf(text, sizeof text, "<Connect>|%ld|", slot_.port);
-    auto input = Wide(text);
+    auto input = tv::com::AnsiToUniqueBstr(text);
     tv::com::UniqueBstr output;
     return port_->Connect(input.Get(), output.Put()) == S_OK ? S_OK : E_FAIL;
 }

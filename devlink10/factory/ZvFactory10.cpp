@@ -1,4 +1,5 @@
 #include "ZvFactory10.h"
+#include "AnsiText.h"
 #include "Devlink10Ids.h"
 #include "LanguageLibrary.h"
 #include "Listing10.h"
@@ -24,29 +25,11 @@ constexpr DWORD kLostHoldOffMs = 5000;
 // The detection port waits this long at most for one request.
 constexpr long kDetectionRequestLimitMs = 10000;
 
-std::string Narrow(BSTR text) {
-    if (!text)
-        return {};
-    const int length = static_cast<int>(::SysStringLen(text));
-    const int size = ::WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, text, length, out.data(), size, nullptr, nullptr);
-    return out;
-}
-
-tv::com::UniqueBstr Wide(const std::string& text) {
-    const int size = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    tv::com::UniqueBstr out(::SysAllocStringLen(nullptr, static_cast<UINT>(size)));
-    if (out)
-        ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.Get(), size);
-    return out;
-}
-
 HRESULT Request(IZvPort* port, const std::string& command, std::string& reply) {
-    auto text = Wide(command);
+    auto text = tv::com::AnsiToUniqueBstr(command);
     tv::com::UniqueBstr response;
     const HRESULT hr = port->RequestSync(text.Get(), response.Put());
-    reply = hr == S_OK ? Narrow(response.Get()) : std::string();
+    reply = hr == S_OK ? tv::com::ToAnsi(response.Get()) : std::string();
     return hr;
 }
 
@@ -220,7 +203,7 @@ void ZvFactory10::DetectionThread() {
         return;
     char limit[64];
     std::snprintf(limit, sizeof limit, "<SetTimeOut>|%ld|", kDetectionRequestLimitMs);
-    port->SetParam(Wide(limit).Get());
+    port->SetParam(tv::com::AnsiToUniqueBstr(limit).Get());
     do {
         for (int n = 1; n < kSlots && ::WaitForSingleObject(stop_.Get(), 0) == WAIT_TIMEOUT; ++n)
             ProbePort(port.Get(), n);
@@ -237,7 +220,7 @@ void ZvFactory10::ProbePort(IZvPort* port, int n) {
     char connect[32];
     std::snprintf(connect, sizeof connect, "<Connect>|%d|", n);
     tv::com::UniqueBstr output;
-    if (port->Connect(Wide(connect).Get(), output.Put()) != S_OK) {
+    if (port->Connect(tv::com::AnsiToUniqueBstr(connect).Get(), output.Put()) != S_OK) {
         Disconnect(port);
         return;
     }
