@@ -10,10 +10,10 @@ using tv::com::UniqueHandle;
 namespace devlink10 {
 namespace {
 
-constexpr DWORD kReadChunk = 4096;        // one read takes at most this much of the receive queue
 constexpr DWORD kStopWaitMs = 30000;      // for a running request or a thread to end
 constexpr DWORD kWriteBaseWaitMs = 5000;  // plus the line time of the bytes written
-constexpr DWORD kCancelWaitMs = 2000;     // for a cancelled port wait to complete
+constexpr DWORD kCancelWaitMs = 2000;     // for a cancelled port read to complete
+constexpr DWORD kReceivePollMs = 2;       // between looks at an empty receive queue
 
 UniqueHandle ManualEvent() { return UniqueHandle(::CreateEventW(nullptr, TRUE, FALSE, nullptr)); }
 
@@ -350,8 +350,6 @@ DWORD WINAPI ZvSerialPort::DispatcherMain(void* self) {
 bool ZvSerialPort::WaitForOverlapped(OVERLAPPED& ov, DWORD& transferred) {
     HANDLE events[] = {ov.hEvent, shutdownEvent_.Get()};
     if (::WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0) {
-        // Wine does not complete a cancelled WaitCommEvent: waiting for it without a limit would
-        // keep the receiver (and Close) forever. The port's close ends what is still pending.
         ::CancelIoEx(port_.Get(), &ov);
         if (::WaitForSingleObject(ov.hEvent, kCancelWaitMs) == WAIT_OBJECT_0)
             ::GetOverlappedResult(port_.Get(), &ov, &transferred, FALSE);
@@ -360,29 +358,28 @@ bool ZvSerialPort::WaitForOverlapped(OVERLAPPED& ov, DWORD& transferred) {
     return ::GetOverlappedResult(port_.Get(), &ov, &transferred, FALSE) != FALSE;
 }
 
+// The receiver looks at the receive queue and reads what it holds. It does not sleep in
+// WaitCommEvent: Wine serves each such wait with a thread of its own, started and ended for every
+// burst of input, and loading a DLL while those threads come and go can crash the loader. A short
+// wait on the shutdown event between looks costs a few milliseconds of latency at most.
 void ZvSerialPort::ReceiveLoop() {
-    std::vector<uint8_t> buffer(kReadChunk);
     OVERLAPPED& ov = receiveOv_;
     ov = OVERLAPPED{};
     ov.hEvent = readEvent_.Get();
     while (!IsSet(shutdownEvent_.Get())) {
-        DWORD mask = 0;
-        DWORD transferred = 0;
-        ::ResetEvent(ov.hEvent);
-        if (!::WaitCommEvent(port_.Get(), &mask, &ov)) {
-            if (::GetLastError() != ERROR_IO_PENDING || !WaitForOverlapped(ov, transferred))
-                return;
-        }
         DWORD errors = 0;
         COMSTAT status{};
         if (!::ClearCommError(port_.Get(), &errors, &status))
             return;
-        if (status.cbInQue == 0)
+        if (status.cbInQue == 0) {
+            if (::WaitForSingleObject(shutdownEvent_.Get(), kReceivePollMs) != WAIT_TIMEOUT)
+                return;
             continue;
-        DWORD want = std::min<DWORD>(status.cbInQue, kReadChunk);
+        }
+        DWORD want = std::min<DWORD>(status.cbInQue, static_cast<DWORD>(receiveBuffer_.size()));
         DWORD got = 0;
         ::ResetEvent(ov.hEvent);
-        if (!::ReadFile(port_.Get(), buffer.data(), want, &got, &ov)) {
+        if (!::ReadFile(port_.Get(), receiveBuffer_.data(), want, &got, &ov)) {
             if (::GetLastError() != ERROR_IO_PENDING || !WaitForOverlapped(ov, got))
                 return;
         }
@@ -392,7 +389,7 @@ void ZvSerialPort::ReceiveLoop() {
         RunningRequestView view;
         if (running_)
             view = RunningRequestView{running_->kind, running_->state, running_->ackTimeoutMs};
-        parser_.Parse(std::span<const uint8_t>(buffer.data(), got), view, ::GetTickCount64(), *this);
+        parser_.Parse(std::span<const uint8_t>(receiveBuffer_.data(), got), view, ::GetTickCount64(), *this);
     }
 }
 

@@ -7,6 +7,7 @@
 #include "PortProtocol.h"
 #include "RequestProcedures.h"
 #include <windows.h>
+#include <array>
 #include <deque>
 #include <list>
 #include <memory>
@@ -85,10 +86,11 @@ private:
     int portNumber_ = 0;
     tv::com::UniqueFileHandle port_;
     tv::com::UniqueHandle readEvent_;
-    // The receiver's overlapped block lives with the engine: a wait the port driver does not
-    // cancel in time may still complete into it after the receiver has ended (the port's close
-    // ends it).
+    // The receiver's overlapped block and buffer live with the engine: a read the port driver
+    // does not cancel in time may still complete into them after the receiver has ended (the
+    // port's close ends it).
     OVERLAPPED receiveOv_{};
+    std::array<uint8_t, 4096> receiveBuffer_{};
     tv::com::UniqueHandle queueEvent_, shutdownEvent_, abortEvent_, doneEvent_;
     tv::com::UniqueHandle receiver_, dispatcher_;
     DWORD dispatcherId_ = 0;
