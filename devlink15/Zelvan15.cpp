@@ -6,6 +6,7 @@
 #include "ZvFactory15.h"
 #include "ZvFactory15Me.h"
 #include "ZvPort15.h"
+#include "Pages15.h"
 
 namespace {
 
@@ -26,6 +27,23 @@ HRESULT CreateFactoryClassObject(REFIID riid, void** ppv) {
     if (!classObject)
         return E_OUTOFMEMORY;
     return classObject->QueryInterface(riid, ppv);
+}
+
+template <class Page>
+HRESULT CreatePageClassObject(REFIID riid, void** ppv) {
+    return tv::com::CreateComObject<tv::com::ClassFactory<Page>>(riid, ppv);
+}
+
+tv::com::ClassInfo PageClass(const CLSID* clsid, const wchar_t* description, const wchar_t* progId,
+                             const wchar_t* versionIndependentProgId, HRESULT (*create)(REFIID, void**)) {
+    return tv::com::ClassInfo{.clsid = clsid,
+                              .description = description,
+                              .progId = progId,
+                              .versionIndependentProgId = versionIndependentProgId,
+                              .threadingModel = L"Apartment",
+                              .typeLib = &devlink15::kLibidZelvan15,
+                              .categories = {},
+                              .createClassObject = create};
 }
 
 const tv::com::DllServer& Server() {
@@ -52,7 +70,14 @@ const tv::com::DllServer& Server() {
                             .threadingModel = L"Apartment",
                             .typeLib = &devlink15::kLibidZelvan15,
                             .categories = {{devlink15::kCatidDeviceFactories, L"Zelvan Devices"}},
-                            .createClassObject = &CreateFactoryClassObject<devlink15::ZvFactory15Me>}},
+                            .createClassObject = &CreateFactoryClassObject<devlink15::ZvFactory15Me>},
+         PageClass(&devlink15::kClsidZvFilePropPage15, L"ZvFilePropPage15 Class", L"Tavrilon.ZvFilePropPage15.1",
+                   L"Tavrilon.ZvFilePropPage15", &CreatePageClassObject<devlink15::ZvFilePropPage15>),
+         PageClass(&devlink15::kClsidZvFolderPropPage15, L"ZvFolderPropPage15 Class",
+                   L"Tavrilon.ZvFolderPropPage15.1", L"Tavrilon.ZvFolderPropPage15",
+                   &CreatePageClassObject<devlink15::ZvFolderPropPage15>),
+         PageClass(&devlink15::kClsidZvMediaPropPage15, L"ZvMediaPropPage15 Class", L"Tavrilon.ZvMediaPropPage15.1",
+                   L"Tavrilon.ZvMediaPropPage15", &CreatePageClassObject<devlink15::ZvMediaPropPage15>)},
         false);
     return server;
 }

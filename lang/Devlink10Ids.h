@@ -2,6 +2,7 @@
 // Several texts are shared with the 1.5 generation and defined by its fragments; their ids are
 // repeated here under this generation's names.
 #pragma once
+#include "Factory15Ids.h"
 
 // Defined by this fragment.
 #define IDS_DEVICE10_INITIAL_DESCRIPTION 12278
@@ -23,17 +24,17 @@
 #define IDI_DEVICE10_PLAYER 11908
 
 // Shared with the 1.5 generation (defined by its fragments or the main script).
-#define IDD_DEVICE10_NAMING 12004
-#define IDC_DEVICE10_NAME 14004
-#define IDC_DEVICE10_OWN 14005
-#define IDC_DEVICE10_GUEST 14006
+#define IDD_DEVICE10_NAMING IDD_DEVICE_REGISTRATION
+#define IDC_DEVICE10_NAME IDC_DEVICE_NAME
+#define IDC_DEVICE10_OWN IDC_DEVICE_OWN
+#define IDC_DEVICE10_GUEST IDC_DEVICE_GUEST
 #define IDS_DEVICE10_DESCRIPTION 12252
 #define IDS_DEVICE10_SYSTEM_MARK 12270
 #define IDS_DEVICE10_MAIN_MEDIUM_DESC 12280
 #define IDS_DEVICE10_MEDIUM_DESC 12281
 #define IDS_DEVICE10_CANNOT_CONNECT 12285
 #define IDS_DEVICE10_TRANSFER_INFO 12293
-#define IDS_FACTORY10_NAME_TAKEN 12298
+#define IDS_FACTORY10_NAME_TAKEN IDS_DEVICE_NAME_TAKEN
 #define IDS_DEVICE10_FILE_DESC 12305
 #define IDS_DEVICE10_COMMAND_FAILED 12396
 #define IDS_DEVICE10_ALLOWED_CHARS 12462
@@ -49,16 +50,5 @@
 #define IDS_DEVICE10_CANCELLED 20012
 #define IDI_DEVICE10_SYSTEM_FILE 11909
 
-// Controls of the property pages (the ids the 1.5 pages use as well).
-#define IDC_PAGE10_NAME 12501
-#define IDC_PAGE10_TYPE 12502
-#define IDC_PAGE10_FOLDER 12503
-#define IDC_PAGE10_SIZE 12504
-#define IDC_PAGE10_TIME 12505
-#define IDC_PAGE10_ICON 12506
-#define IDC_MEDIA10_DESCRIPTION 12511
-#define IDC_MEDIA10_USED 12512
-#define IDC_MEDIA10_FREE 12513
-#define IDC_MEDIA10_USED_SWATCH 12514
-#define IDC_MEDIA10_FREE_SWATCH 12515
-#define IDC_MEDIA10_TOTAL 12532
+// The property pages' controls are those of the 1.5 pages (Factory15Ids.h): IDC_PAGE_NAME,
+// IDC_PAGE_TYPE, IDC_PAGE_LOCATION, IDC_PAGE_SIZE, IDC_PAGE_TIME and the IDC_MEDIA_* ids.

@@ -18,8 +18,9 @@
 #define IDC_PAGE_LOCATION 12503
 #define IDC_PAGE_SIZE 12504
 #define IDC_PAGE_TIME 12505
-#define IDC_PAGE_HIDDEN 12506
-#define IDC_PAGE_READ_ONLY 12507
+// Attribute check boxes: hidden (bit 0), read-only (bit 2), system (bit 3) of the item.
+#define IDC_PAGE_HIDDEN 12507
+#define IDC_PAGE_READ_ONLY 12506
 #define IDC_PAGE_SYSTEM 14258
 #define IDC_PAGE_COUNTS 12521
 #define IDC_MEDIA_TYPE 12511

@@ -1,8 +1,10 @@
 // Zvl10.dll: the in-process server of the 1.0 generation's device factory.
 #include "ClassFactory.h"
 #include "DllModule.h"
+#include "Pages10.h"
 #include "ServerRegistration.h"
 #include "SharedInstance.h"
+#include "ZvDevice10.h"
 #include "ZvFactory10.h"
 
 namespace {
@@ -16,6 +18,11 @@ HRESULT CreateFactoryClassObject(REFIID riid, void** ppv) {
     return tv::com::CreateComObject<tv::com::SharedInstanceFactory<devlink10::ZvFactory10>>(riid, ppv, factorySlot);
 }
 
+template <class Page>
+HRESULT CreatePageClassObject(REFIID riid, void** ppv) {
+    return tv::com::CreateComObject<tv::com::ClassFactory<Page>>(riid, ppv);
+}
+
 const tv::com::DllServer& Server() {
     static const tv::com::DllServer server(
         {tv::com::ClassInfo{.clsid = &devlink10::kClsidZvFactory10,
@@ -24,7 +31,20 @@ const tv::com::DllServer& Server() {
                             .versionIndependentProgId = L"Tavrilon.ZvFactory10",
                             .threadingModel = L"Apartment",
                             .categories = {{kCatidZelvanDevices, L"Zelvan Devices"}},
-                            .createClassObject = &CreateFactoryClassObject}},
+                            .createClassObject = &CreateFactoryClassObject},
+         // The item property pages the device objects name.
+         tv::com::ClassInfo{.clsid = &devlink10::kClsidFilePropPage10,
+                            .description = L"ZvFilePropPage10 Class",
+                            .progId = L"Tavrilon.ZvFilePropPage10.1",
+                            .threadingModel = L"Apartment",
+                            .categories = {},
+                            .createClassObject = &CreatePageClassObject<devlink10::ZvFilePropPage10>},
+         tv::com::ClassInfo{.clsid = &devlink10::kClsidMediaPropPage10,
+                            .description = L"ZvMediaPropPage10 Class",
+                            .progId = L"Tavrilon.ZvMediaPropPage10.1",
+                            .threadingModel = L"Apartment",
+                            .categories = {},
+                            .createClassObject = &CreatePageClassObject<devlink10::ZvMediaPropPage10>}},
         false);
     return server;
 }

@@ -47,6 +47,24 @@ std::string LastPart(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// Attribute bits as the device listings report them, and the PC file attributes that hold them.
+constexpr long kDeviceHidden = 0x01;
+constexpr long kDeviceReadOnly = 0x04;
+constexpr long kDeviceSystem = 0x08;
+
+long DeviceAttributes(DWORD pcAttributes) {
+    return ((pcAttributes & FILE_ATTRIBUTE_HIDDEN) ? kDeviceHidden : 0) |
+           ((pcAttributes & FILE_ATTRIBUTE_READONLY) ? kDeviceReadOnly : 0) |
+           ((pcAttributes & FILE_ATTRIBUTE_SYSTEM) ? kDeviceSystem : 0);
+}
+
+DWORD PcAttributes(long deviceAttributes) {
+    DWORD attributes = ((deviceAttributes & kDeviceHidden) ? FILE_ATTRIBUTE_HIDDEN : 0) |
+                       ((deviceAttributes & kDeviceReadOnly) ? FILE_ATTRIBUTE_READONLY : 0) |
+                       ((deviceAttributes & kDeviceSystem) ? FILE_ATTRIBUTE_SYSTEM : 0);
+    return attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+}
+
 // Files and folders directly inside `folder` matching `pattern`, without "." and "..".
 std::vector<FolderEntry> ReadFolder(const std::string& folder, const char* pattern, long typeMask) {
     std::vector<FolderEntry> entries;
@@ -61,7 +79,7 @@ std::vector<FolderEntry> ReadFolder(const std::string& folder, const char* patte
         long type = folderEntry ? kTypeFolder : kTypeFile;
         if (!(type & typeMask))
             continue;
-        entries.push_back({type, static_cast<long>(data.dwFileAttributes),
+        entries.push_back({type, DeviceAttributes(data.dwFileAttributes),
                            folderEntry ? 0 : static_cast<long>(data.nFileSizeLow), data.cFileName,
                            data.ftLastWriteTime});
     } while (FindNextFileA(find, &data));
@@ -403,11 +421,11 @@ STDMETHODIMP FolderDevice::FindItems(LPSTR strWildCard, IZvEnumFileItems** ppiEn
 STDMETHODIMP FolderDevice::SetItemAttributes(ZVFILEITEM item) {
     if (!item.strName)
         return E_INVALIDARG;
-    DWORD keep = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE;
-    DWORD attributes = static_cast<DWORD>(item.attr) & keep;
-    return SetFileAttributesA(PcPath(item.strName).c_str(), attributes ? attributes : FILE_ATTRIBUTE_NORMAL)
-               ? S_OK
-               : HRESULT_FROM_WIN32(GetLastError());
+    std::string path = PcPath(item.strName);
+    DWORD attributes = PcAttributes(item.attr);
+    if (IsFolder(path))
+        attributes = (attributes & ~FILE_ATTRIBUTE_NORMAL) | FILE_ATTRIBUTE_DIRECTORY;
+    return SetFileAttributesA(path.c_str(), attributes) ? S_OK : HRESULT_FROM_WIN32(GetLastError());
 }
 
 STDMETHODIMP FolderDevice::get_EnableUI(LONG* nVal) {

@@ -1,7 +1,8 @@
 // A test device whose storage is a folder on the PC: paths on the device are paths below that
 // folder. It answers the device contract the way the real device objects do (callbacks during
 // transfers, error texts in the caller's buffer, the cancel event handed over by the hub) and a
-// few console commands, among them the PC-mode switch.
+// few console commands, among them the PC-mode switch. Item attributes are the device's bits
+// (1 hidden, 4 read-only, 8 system), kept as the PC file's attributes.
 #pragma once
 #include "ComObject.h"
 #include "ZvDevice.h"
