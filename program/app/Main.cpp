@@ -34,17 +34,14 @@ std::string Ansi(const wchar_t* text) {
 
 HRESULT RunDeviceEventScript(const char* function, const char* strId) {
     const std::wstring wideFunction(function, function + strlen(function));
-    com::UniqueBstr item(SysAllocString(L"DeviceEvents"));
-    com::UniqueBstr name(SysAllocString(wideFunction.c_str()));
     VARIANT argument, result;
     VariantInit(&argument);
-    VariantInit(&result);
     const int length = MultiByteToWideChar(CP_ACP, 0, strId, -1, nullptr, 0);
     std::wstring id(static_cast<size_t>(length > 0 ? length : 1), L'\0');
     MultiByteToWideChar(CP_ACP, 0, strId, -1, id.data(), length);
     argument.vt = VT_BSTR;
     argument.bstrVal = SysAllocString(id.c_str());
-    const HRESULT hr = RunNamedScript(item.Get(), name.Get(), 1, &argument, 0, nullptr, nullptr, &result, true);
+    const HRESULT hr = RunEventScript(L"DeviceEvents", wideFunction.c_str(), &argument, &result);
     VariantClear(&argument);
     VariantClear(&result);
     return hr;

@@ -7,6 +7,8 @@
 #include "Hub.h"
 #include "RunScript.h"
 #include "UiThread.h"
+#include "AppUploader.h"
+#include "UploaderIds.h"
 #include "ZvAssocMgr.h"
 #include "ZvBackupMgr.h"
 #include "ZvLogger.h"
@@ -26,11 +28,8 @@ HRESULT CreateInproc(REFCLSID clsid, com::ComPtr<T>& out) {
 
 // Runs a function of the "Autostart" event script; true unless it returned a Boolean false.
 bool RunAutostart(const wchar_t* function, const VARIANT* argument) {
-    com::UniqueBstr item(SysAllocString(L"Autostart"));
-    com::UniqueBstr name(SysAllocString(function));
     VARIANT result;
-    VariantInit(&result);
-    RunNamedScript(item.Get(), name.Get(), argument ? 1 : 0, argument, 0, nullptr, nullptr, &result, true);
+    RunEventScript(L"Autostart", function, argument, &result);
     const bool goOn = !IsBooleanFalse(result);
     VariantClear(&result);
     return goOn;
@@ -179,9 +178,12 @@ bool OpenFileWithAssociation(const std::string& path) {
         return false;
     std::string text = path;
     const HRESULT hr = associations->Open(text.data());
-    // S_OK: the file's own handler took it. A file without a handler of its own would be
-    // offered for copying to a device, which this program does not do yet.
-    return hr == S_OK;
+    if (FAILED(hr))
+        return false;
+    if (hr == S_OK)
+        return true;
+    // No handler of its own: the user may copy the file into a folder of a device.
+    return uploader::RunUploader(path, IDS_UPLOADER_CAPTION, App().language);
 }
 
 } // namespace tv::app

@@ -1,6 +1,8 @@
 #include "UiThread.h"
+#include "AnsiText.h"
 #include "AppState.h"
 #include "ComPtr.h"
+#include "DialogLink.h"
 #include "MessagePump.h"
 #include "ModuleLock.h"
 #include "NamespaceLink.h"
@@ -9,6 +11,7 @@
 #include "RunScript.h"
 #include "RunServer.h"
 #include "Splash.h"
+#include "SubscriptionUpdate.h"
 #include "TrayIcon.h"
 #include "ZelvanMgr.h"
 #include "ZvBackupMgr.h"
@@ -17,6 +20,7 @@
 #include <commctrl.h>
 #include <atomic>
 #include <map>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -154,32 +158,13 @@ INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
         GetDlgItemTextW(dialog, IDC_ABOUT_VERSION, format, ARRAYSIZE(format));
         wsprintfW(text, format, values[0], values[1], values[2]);
         SetDlgItemTextW(dialog, IDC_ABOUT_VERSION, text);
-        if (HWND label = GetDlgItem(dialog, IDC_ABOUT_LINK)) {
-            RECT place;
-            GetWindowRect(label, &place);
-            MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&place), 2);
-            wchar_t caption[200] = {};
-            GetWindowTextW(label, caption, ARRAYSIZE(caption));
-            const std::wstring markup =
-                L"<a href=\"" + LoadText(IDS_ABOUT_ADDRESS) + L"\">" + caption + L"</a>";
-            HWND link = CreateWindowExW(0, WC_LINK, markup.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP, place.left,
-                                        place.top, place.right - place.left, place.bottom - place.top, dialog,
-                                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_ABOUT_LINK)),
-                                        App().instance, nullptr);
-            if (link) {
-                SendMessageW(link, WM_SETFONT, SendMessageW(dialog, WM_GETFONT, 0, 0), FALSE);
-                DestroyWindow(label);
-            }
-        }
+        ReplaceLabelWithLink(dialog, IDC_ABOUT_LINK, LoadText(IDS_ABOUT_ADDRESS));
         SetWindowPos(dialog, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
         return TRUE;
     }
-    case WM_NOTIFY: {
-        auto* link = reinterpret_cast<NMLINK*>(lParam);
-        if (link->hdr.idFrom == IDC_ABOUT_LINK && (link->hdr.code == NM_CLICK || link->hdr.code == NM_RETURN))
-            ShellExecuteW(dialog, L"open", link->item.szUrl, nullptr, nullptr, SW_SHOWNORMAL);
+    case WM_NOTIFY:
+        OpenClickedLink(dialog, IDC_ABOUT_LINK, lParam);
         return TRUE;
-    }
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
             EndDialog(dialog, LOWORD(wParam));
@@ -312,6 +297,7 @@ public:
         window_ = nullptr;
         about_.Wait();
         options_.Wait();
+        subscriptionUpdate_.Wait();
     }
     void DestroyTray() { tray_.Destroy(); }
 
@@ -532,8 +518,20 @@ private:
             if (hub)
                 hub->DisplayProperties(device->id.data(), nullptr);
             break;
+        case kUpdateSubscription: {
+            // One update at a time; the tray keeps working while it runs.
+            auto request = std::make_unique<subscription::UpdateRequest>(
+                subscription::UpdateRequest{com::FromAnsi(device->id), App().language});
+            if (subscriptionUpdate_.Start(subscription::SubscriptionUpdateThread, request.get())) {
+                request.release();
+                subscriptionUpdate_.Wait();
+            }
+            break;
+        }
+        case kCustomizeSubscription:
+            subscription::CustomizeSubscription(com::FromAnsi(device->id));
+            break;
         default:
-            // Subscription update and customisation belong to the subscription service.
             break;
         }
     }
@@ -614,6 +612,7 @@ private:
     std::map<UINT, bool> checked_;
     DialogThread about_;
     DialogThread options_;
+    DialogThread subscriptionUpdate_;
     bool exitQuestionOpen_ = false;
     bool restartQuestionOpen_ = false;
 };
@@ -658,14 +657,11 @@ DWORD UiThread::Run() {
         if (SUCCEEDED(hub->QueryInterface(__uuidof(IZelvanMgrDisp2), reinterpret_cast<void**>(&face))))
             face->get_ScriptsProhibited(&prohibited);
         if (!prohibited) {
-            com::UniqueBstr item(SysAllocString(L"Autostart"));
-            com::UniqueBstr function(SysAllocString(L"OnStart"));
             VARIANT second, result;
             VariantInit(&second);
-            VariantInit(&result);
             second.vt = VT_I4;
             second.lVal = 2;
-            RunNamedScript(item.Get(), function.Get(), 1, &second, 0, nullptr, nullptr, &result, true);
+            RunEventScript(L"Autostart", L"OnStart", &second, &result);
             const bool stop = IsBooleanFalse(result);
             VariantClear(&result);
             if (stop) {

@@ -66,6 +66,17 @@ HRESULT RunNamedScript(BSTR itemName, BSTR functionName, long argumentCount, con
                      result, showErrors);
 }
 
+HRESULT RunEventScript(const wchar_t* itemName, const wchar_t* functionName, const VARIANT* argument,
+                       VARIANT* result) {
+    VariantInit(result);
+    com::UniqueBstr item(SysAllocString(itemName));
+    com::UniqueBstr function(SysAllocString(functionName));
+    if (!item || !function)
+        return E_OUTOFMEMORY;
+    return RunNamedScript(item.Get(), function.Get(), argument ? 1 : 0, argument, 0, nullptr, nullptr, result,
+                          true);
+}
+
 bool IsBooleanFalse(const VARIANT& result) {
     return result.vt == VT_BOOL && result.boolVal == VARIANT_FALSE;
 }

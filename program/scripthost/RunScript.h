@@ -20,6 +20,12 @@ HRESULT RunNamedScript(BSTR itemName, BSTR functionName, long argumentCount, con
                        long objectCount, IDispatch* const* objects, const BSTR* objectNames, VARIANT* result,
                        bool showErrors);
 
+// Runs one of the program's event scripts: `functionName` of the script item `itemName` with
+// one argument (or none when null), no named objects, and a failed run reported in a message
+// box. `result` is initialised here; the caller clears it.
+HRESULT RunEventScript(const wchar_t* itemName, const wchar_t* functionName, const VARIANT* argument,
+                       VARIANT* result);
+
 // True only for a result of type VT_BOOL whose value is false: the one result by which an
 // event script stops what its caller was going to do.
 bool IsBooleanFalse(const VARIANT& result);

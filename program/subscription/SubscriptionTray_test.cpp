@@ -1,0 +1,76 @@
+// The tray's subscription update in the running program: from the menu command of a device to
+// the package's script, which reaches the program's own hub and finds it no longer busy.
+#include "ComPtr.h"
+#include "E2eSupport.h"
+#include "SubscriptionTestUser.h"
+#include "ZelvanMgr.h"
+#include <gtest/gtest.h>
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+using tv::com::ComPtr;
+
+constexpr UINT kUpdateSubscriptionCommand = 0x4200;
+
+// Positions of the hub's root listing, as the tray numbers its device commands.
+std::vector<std::string> ListedDevices(IZelvanMgr* hub) {
+    std::vector<std::string> names;
+    ComPtr<IZvEnumFileItems> items;
+    char root[] = "";
+    if (FAILED(hub->EnumFileItems(root, 1, &items)) || !items)
+        return names;
+    ZVFILEITEM item = {};
+    LONG fetched = 0;
+    while (SUCCEEDED(items->Next(1, &item, &fetched)) && fetched == 1) {
+        names.push_back(item.strName ? item.strName : "");
+        CoTaskMemFree(item.strName);
+        CoTaskMemFree(item.strDesc);
+        CoTaskMemFree(item.strIconFile);
+        item = {};
+    }
+    return names;
+}
+
+TEST(SubscriptionTrayTest, UpdateCommandRunsThePackageScriptForTheDeviceOfTheMenu) {
+    tv::com::ComApartment apartment;
+    const tv::e2e::TestTree tree = tv::e2e::MakeTestTree();
+    const std::wstring package = tv::test::WinePath(TV_SUBSCRIPTION_TESTDATA) + L"\\update.csu";
+    const std::wstring copy = std::wstring(tree.pc.begin(), tree.pc.end()) + L"\\update.csu";
+    ASSERT_TRUE(CopyFileW(package.c_str(), copy.c_str(), FALSE));
+
+    tv::e2e::RunningProgram program;
+    ASSERT_TRUE(program.Start());
+    ComPtr<IZelvanMgr> hub;
+    ASSERT_EQ(CoCreateInstance(CLSID_ZelvanMgr, nullptr, CLSCTX_LOCAL_SERVER, __uuidof(IZelvanMgr),
+                               reinterpret_cast<void**>(&hub)),
+              S_OK);
+    std::vector<std::string> devices;
+    ASSERT_TRUE(tv::e2e::WaitUntil([&] {
+        devices = ListedDevices(hub.Get());
+        return devices.size() == 2;
+    }));
+    const auto at = std::find(devices.begin(), devices.end(), "DevB");
+    ASSERT_NE(at, devices.end());
+    const UINT index = static_cast<UINT>(at - devices.begin());
+
+    PostMessageW(program.MainDialog(), WM_COMMAND, kUpdateSubscriptionCommand + index, 0);
+    EXPECT_TRUE(tv::test::SubscriptionUser::AnswerFirstDialog(IDOK)) << tv::test::OpenWindows();
+    EXPECT_TRUE(tv::test::SubscriptionUser::ChoosePackage(copy)) << tv::test::OpenWindows();
+    std::string ran;
+    EXPECT_TRUE(
+        tv::e2e::WaitUntil([&] { return !(ran = tv::test::ReadFile(copy + L".ran")).empty(); }, 20000))
+        << tv::test::OpenWindows();
+    char expected[MAX_PATH * 2] = {};
+    WideCharToMultiByte(CP_ACP, 0, copy.c_str(), -1, expected, sizeof(expected), nullptr, nullptr);
+    EXPECT_EQ(ran, std::string(expected) + "|@TDDevB|idle");
+    LONG busy = -1;
+    EXPECT_EQ(hub->get_BusyUI(&busy), S_OK);
+    EXPECT_EQ(busy, 0);
+    hub.Reset();
+    EXPECT_EQ(program.Exit(), 0);
+}
+
+} // namespace

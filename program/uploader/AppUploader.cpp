@@ -1,0 +1,215 @@
+#include "AppUploader.h"
+#include "AnsiText.h"
+#include "DeviceGuards.h"
+#include "Handles.h"
+#include "LangIds.h"
+#include "MessagePump.h"
+#include "UploadDestination.h"
+#include <commctrl.h>
+#include <algorithm>
+#include <memory>
+#include <optional>
+
+namespace tv::uploader {
+namespace {
+
+std::string LoadAnsiText(HMODULE language, UINT id) {
+    char buffer[1024] = {};
+    if (!language || LoadStringA(language, id, buffer, sizeof(buffer)) <= 0)
+        return {};
+    return buffer;
+}
+
+// Runs the thread's message loop, the progress window getting its dialog messages first; the
+// loop's quit code.
+int RunMessageLoop(HWND dialog) {
+    MSG message;
+    for (;;) {
+        const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+        if (got == 0)
+            return static_cast<int>(message.wParam);
+        if (got < 0)
+            return 0;
+        if (!IsDialogMessageW(dialog, &message)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+}
+
+} // namespace
+
+// ---- ZvAppUploader ----
+
+ZvAppUploader::ZvAppUploader(IZelvanMgr* hub, std::string deviceName, std::string pcPath, UINT captionId,
+                             HMODULE language)
+    : hub_(hub), deviceName_(std::move(deviceName)), pcPath_(std::move(pcPath)), captionId_(captionId),
+      language_(language) {}
+
+HWND ZvAppUploader::CreateProgressWindow() {
+    return CreateDialogParamW(language_, MAKEINTRESOURCEW(IDD_UPLOADER), nullptr, DialogProc,
+                              reinterpret_cast<LPARAM>(this));
+}
+
+void ZvAppUploader::DestroyProgressWindow() {
+    if (window_)
+        DestroyWindow(window_);
+    window_ = nullptr;
+    progress_ = nullptr;
+}
+
+INT_PTR CALLBACK ZvAppUploader::DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+        reinterpret_cast<ZvAppUploader*>(lParam)->OnInitialise(dialog);
+        return TRUE;
+    }
+    auto* self = reinterpret_cast<ZvAppUploader*>(GetWindowLongPtrW(dialog, DWLP_USER));
+    if (!self)
+        return FALSE;
+    switch (message) {
+    case WM_CLOSE:
+        self->OnCloseRequest();
+        return TRUE;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDCANCEL) {
+            self->OnCancel();
+            return TRUE;
+        }
+        return FALSE;
+    case WM_DESTROY:
+        self->window_ = nullptr;
+        self->progress_ = nullptr;
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}
+
+void ZvAppUploader::OnInitialise(HWND dialog) {
+    window_ = dialog;
+    com::ComPtr<IZelvanMgrDisp2> face;
+    if (hub_ && SUCCEEDED(hub_.As(&face)))
+        face->PutBusyUI(static_cast<LONG>(reinterpret_cast<LONG_PTR>(dialog)), VARIANT_TRUE);
+    progress_ = GetDlgItem(dialog, IDC_UPLOADER_PROGRESS);
+    SetWindowTextA(dialog, LoadAnsiText(language_, captionId_).c_str());
+    SetDlgItemTextA(dialog, IDC_UPLOADER_TEXT, pcPath_.c_str());
+}
+
+void ZvAppUploader::OnCloseRequest() {
+    if (done_)
+        PostQuitMessage(0);
+    else
+        OnCancel();
+}
+
+void ZvAppUploader::OnCancel() {
+    if (done_)
+        PostMessageW(window_, WM_CLOSE, 0, 0);
+    else if (hub_)
+        hub_->CancelFileOperation(deviceName_.data());
+}
+
+STDMETHODIMP ZvAppUploader::OnOperationComplete() {
+    if (!window_)
+        return E_FAIL;
+    done_ = true;
+    if (!errorShown_)
+        PostMessageW(window_, WM_CLOSE, 0, 0);
+    return S_OK;
+}
+
+STDMETHODIMP ZvAppUploader::OnItemComplete(LPSTR, LPSTR strErrorDescription, LONG) {
+    if (!window_)
+        return E_FAIL;
+    if (strErrorDescription && *strErrorDescription) {
+        SetDlgItemTextA(window_, IDC_UPLOADER_TEXT, strErrorDescription);
+        errorShown_ = true;
+    }
+    return S_OK;
+}
+
+STDMETHODIMP ZvAppUploader::OnItemInit(LPSTR, LONG nSize) {
+    if (!window_)
+        return E_FAIL;
+    SendMessageW(progress_, PBM_SETRANGE32, 0, nSize);
+    SendMessageW(progress_, PBM_SETPOS, 0, 0);
+    return S_OK;
+}
+
+STDMETHODIMP ZvAppUploader::OnItemProgress(LPSTR, LONG nProgress) {
+    if (!window_)
+        return E_FAIL;
+    SendMessageW(progress_, PBM_SETPOS, static_cast<WPARAM>(nProgress), 0);
+    return S_OK;
+}
+
+STDMETHODIMP ZvAppUploader::OnItemInfo(LPSTR) {
+    return window_ ? S_OK : E_FAIL;
+}
+
+// ---- the thread ----
+
+DWORD WINAPI UploaderThreadProc(void* parameter) {
+    std::unique_ptr<UploadRequest> request(static_cast<UploadRequest*>(parameter));
+    com::ComApartment apartment;
+    if (FAILED(apartment.Result()))
+        return 0;
+    INITCOMMONCONTROLSEX classes{sizeof(classes), ICC_BAR_CLASSES | ICC_COOL_CLASSES};
+    InitCommonControlsEx(&classes);
+
+    com::ComPtr<IZelvanMgrDisp2> face;
+    com::ComPtr<IZelvanMgr> hub;
+    if (FAILED(CoCreateInstance(CLSID_ZelvanMgr, nullptr, CLSCTX_ALL, __uuidof(IZelvanMgrDisp2),
+                                reinterpret_cast<void**>(&face))) ||
+        FAILED(face.As(&hub)))
+        return 0;
+
+    com::UniqueBstr title = com::AnsiToUniqueBstr(LoadAnsiText(request->language, IDS_UPLOADER_BROWSE_TITLE));
+    com::UniqueBstr text = com::AnsiToUniqueBstr(LoadAnsiText(request->language, IDS_UPLOADER_BROWSE_TEXT));
+    com::UniqueBstr folder;
+    if (face->BrowseForFolder2(title.Get(), text.Get(), nullptr, folder.Put()) != S_OK)
+        return 0;
+    const UploadDestination destination = BuildUploadDestination(com::ToAnsi(folder.Get()), request->pcPath);
+
+    com::ComPtr<ZvAppUploader> uploader;
+    if (FAILED(com::MakeComObject(uploader, hub.Get(), destination.deviceName, request->pcPath,
+                                  request->captionId, request->language)))
+        return 0;
+    int quitCode = 0;
+    {
+        BusyGuard busy(hub.Get());
+        std::optional<PcModeGuard> pcMode;
+        pcMode.emplace(hub.Get(), destination.deviceName.c_str());
+        if (HWND window = uploader->CreateProgressWindow()) {
+            ShowWindow(window, SW_SHOWNORMAL);
+            SetForegroundWindow(window);
+            std::string source = request->pcPath, target = destination.path;
+            LPSTR sources[] = {source.data()};
+            LPSTR targets[] = {target.data()};
+            const LONG maxLength = static_cast<LONG>(std::max(source.size(), target.size()) + 1);
+            if (SUCCEEDED(hub->CopyFileItems(1, maxLength, sources, targets, uploader.Get())))
+                quitCode = RunMessageLoop(window);
+        }
+        uploader->DestroyProgressWindow();
+        pcMode.reset();
+        busy.End();
+    }
+    uploader.Reset();
+    hub->Refresh();
+    return static_cast<DWORD>(quitCode);
+}
+
+bool RunUploader(const std::string& pcPath, UINT captionId, HMODULE language) {
+    if (pcPath.size() > kMaxUploadPath)
+        return false;
+    auto request = std::make_unique<UploadRequest>(UploadRequest{pcPath, captionId, language});
+    com::UniqueHandle thread(CreateThread(nullptr, 0, UploaderThreadProc, request.get(), 0, nullptr));
+    if (!thread)
+        return false;
+    request.release();
+    WaitForThreadWithPump(thread.Get());
+    return true;
+}
+
+} // namespace tv::uploader

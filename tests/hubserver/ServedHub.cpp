@@ -1,0 +1,160 @@
+#include "ServedHub.h"
+#include "AnsiText.h"
+#include "TestDeviceIds.h"
+#include <oleauto.h>
+#include <shellapi.h>
+
+namespace tv::test {
+
+void ScriptedHub::AnswerBrowse(std::optional<std::string> folder) {
+    std::lock_guard<std::mutex> guard(lock_);
+    browseAnswer_ = std::move(folder);
+}
+
+std::vector<std::string> ScriptedHub::Commands() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return commands_;
+}
+
+int ScriptedHub::RefreshCount() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return refreshes_;
+}
+
+std::wstring ScriptedHub::BrowseTitle() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return browseTitle_;
+}
+
+std::wstring ScriptedHub::BrowseText() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return browseText_;
+}
+
+STDMETHODIMP ScriptedHub::BrowseForFolder2(BSTR bsTitle, BSTR bsText, BSTR, BSTR* bsPath) {
+    if (!bsPath)
+        return E_POINTER;
+    *bsPath = nullptr;
+    std::lock_guard<std::mutex> guard(lock_);
+    browseTitle_ = bsTitle ? bsTitle : L"";
+    browseText_ = bsText ? bsText : L"";
+    if (!browseAnswer_)
+        return S_FALSE;
+    return com::AnsiToBstr(*browseAnswer_, bsPath);
+}
+
+STDMETHODIMP ScriptedHub::Command(LPSTR strNameOrID, LPSTR strCommand, LONG* nMaxLen, LPSTR* strResponse) {
+    LONG busy = 0;
+    get_BusyUI(&busy);
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        commands_.push_back(std::string(strCommand ? strCommand : "") + (busy ? " busy" : ""));
+    }
+    return Hub::Command(strNameOrID, strCommand, nMaxLen, strResponse);
+}
+
+STDMETHODIMP ScriptedHub::Refresh() {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        ++refreshes_;
+    }
+    return Hub::Refresh();
+}
+
+namespace {
+
+// Registers the test device factory unless the prefix has it already: registering again
+// rewrites its keys, which other test programs running meanwhile may be reading.
+HRESULT RegisterTestDeviceFactory() {
+    wchar_t clsid[40] = {};
+    StringFromGUID2(tests::CLSID_TestDeviceFactory, clsid, ARRAYSIZE(clsid));
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, (std::wstring(L"CLSID\\") + clsid + L"\\InprocServer32").c_str(), 0,
+                      KEY_READ, &key) == ERROR_SUCCESS) {
+        RegCloseKey(key);
+        return S_OK;
+    }
+    HMODULE factory = LoadLibraryA("tvtestdevice.dll");
+    if (!factory)
+        return HRESULT_FROM_WIN32(GetLastError());
+    auto registerServer = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+        reinterpret_cast<void*>(GetProcAddress(factory, "DllRegisterServer")));
+    return registerServer ? registerServer() : E_FAIL;
+}
+
+// The hub's type library carries its dual faces across apartments.
+HRESULT RegisterHubTypeLibrary() {
+    std::wstring path = com::FromAnsi(TV_GENERATED_DIR "/ZelvanMgr.tlb");
+    for (auto& c : path)
+        if (c == L'/')
+            c = L'\\';
+    com::ComPtr<ITypeLib> library;
+    HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_REGISTER, &library);
+    if (FAILED(hr))
+        hr = LoadTypeLibEx((L"\\\\?\\unix" + path).c_str(), REGKIND_REGISTER, &library);
+    return hr;
+}
+
+} // namespace
+
+HRESULT ServedHub::Start(const std::string& deviceRoot) {
+    HRESULT hr = RegisterHubTypeLibrary();
+    if (FAILED(hr) || FAILED(hr = RegisterTestDeviceFactory()))
+        return hr;
+    SetEnvironmentVariableA(tests::kTestDeviceRootVariable, deviceRoot.c_str());
+    if (FAILED(hr = com::MakeComObject(factory_)))
+        return hr;
+    if (FAILED(hr = factory_->CreateInstance(nullptr, __uuidof(IZelvanMgr), reinterpret_cast<void**>(&hub_))))
+        return hr;
+    if (FAILED(hr = hub_->InitDeviceFactories()))
+        return hr;
+    return CoRegisterClassObject(CLSID_ZelvanMgr, factory_->AsUnknown(), CLSCTX_LOCAL_SERVER,
+                                 REGCLS_MULTIPLEUSE, &cookie_);
+}
+
+void ServedHub::Stop() {
+    if (cookie_)
+        CoRevokeClassObject(cookie_);
+    cookie_ = 0;
+    if (hub_)
+        hub_->Close();
+    hub_.Reset();
+    if (factory_)
+        factory_->ReleaseInstance();
+    factory_.Reset();
+}
+
+LONG ServedHub::BusyUI() const {
+    LONG busy = -1;
+    if (hub_)
+        hub_->get_BusyUI(&busy);
+    return busy;
+}
+
+void DeleteTree(const std::wstring& folder) {
+    const std::wstring from = folder + L'\0';
+    SHFILEOPSTRUCTW operation = {};
+    operation.wFunc = FO_DELETE;
+    operation.pFrom = from.c_str();
+    operation.fFlags = FOF_NO_UI;
+    SHFileOperationW(&operation);
+}
+
+bool PumpUntilThreadEnds(HANDLE thread, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        const DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= timeoutMs)
+            return false;
+        const DWORD wait = MsgWaitForMultipleObjects(1, &thread, FALSE, timeoutMs - elapsed, QS_ALLINPUT);
+        if (wait == WAIT_OBJECT_0)
+            return true;
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+}
+
+} // namespace tv::test

@@ -1,0 +1,69 @@
+// A hub made inside a test program and served to the program's other threads under the hub's
+// class, the way Tavrilon.exe serves it: components under test create it with CoCreateInstance
+// as they would in the program. Its devices come from the test device factory, and its folder
+// browser answers what the test tells it (the device namespace of Explorer is not there).
+#pragma once
+#include "ClassFactory.h"
+#include "Hub.h"
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tv::test {
+
+class ScriptedHub : public hub::Hub {
+  public:
+    using Hub::Command;
+
+    // What the next folder choices give: a device folder (S_OK), or a cancel (S_FALSE) when empty.
+    void AnswerBrowse(std::optional<std::string> folder);
+    // Every device command the hub was asked for, each followed by " busy" when BusyUI was set then.
+    std::vector<std::string> Commands() const;
+    int RefreshCount() const;
+    std::wstring BrowseTitle() const;
+    std::wstring BrowseText() const;
+
+    STDMETHODIMP BrowseForFolder2(BSTR bsTitle, BSTR bsText, BSTR bsStatus, BSTR* bsPath) override;
+    STDMETHODIMP Command(LPSTR strNameOrID, LPSTR strCommand, LONG* nMaxLen, LPSTR* strResponse) override;
+    STDMETHODIMP Refresh() override;
+
+  private:
+    mutable std::mutex lock_;
+    std::optional<std::string> browseAnswer_;
+    std::wstring browseTitle_, browseText_;
+    std::vector<std::string> commands_;
+    int refreshes_ = 0;
+};
+
+// Serves one ScriptedHub on the calling thread (a single-threaded apartment that keeps
+// dispatching messages while the components under test run).
+class ServedHub {
+  public:
+    ServedHub() = default;
+    ServedHub(const ServedHub&) = delete;
+    ServedHub& operator=(const ServedHub&) = delete;
+    ~ServedHub() { Stop(); }
+
+    // Registers the test device factory and the hub's type library, points the factory at
+    // `deviceRoot` (one sub-folder per device), makes the hub, starts its factories and serves it.
+    HRESULT Start(const std::string& deviceRoot);
+    void Stop();
+    ScriptedHub* Hub() const { return hub_.Get(); }
+    // The hub's BusyUI flag as its own face reads it (-1 when there is no hub).
+    LONG BusyUI() const;
+
+  private:
+    using Factory = com::SingletonClassFactory<ScriptedHub, com::NoModuleLock>;
+    com::ComPtr<Factory> factory_;
+    com::ComPtr<ScriptedHub> hub_;
+    DWORD cookie_ = 0;
+};
+
+// Deletes a folder with everything in it, quietly.
+void DeleteTree(const std::wstring& folder);
+
+// Dispatches this thread's messages until `thread` ends or `timeoutMs` passed; true when it ended.
+bool PumpUntilThreadEnds(HANDLE thread, DWORD timeoutMs);
+
+} // namespace tv::test
