@@ -1,7 +1,8 @@
 // Export to the PC: one device file, or a device folder with everything below it, into a PC
 // folder. Files travel by one transfer of the port each; the folder tree comes from one recursive
 // listing and is made on the PC before the first file is fetched. The device items' read-only,
-// hidden and system attributes are carried to the PC items.
+// hidden and system attributes are carried to the PC items, and each file keeps the modification
+// time that the device lists for it.
 #include "ZvDevice15.h"
 
 #include "LangIds.h"
@@ -36,7 +37,32 @@ std::string RelativePcPath(const std::string& devicePath, const std::string& sou
     return relative;
 }
 
+// The device lists local times; the PC file keeps UTC. A time the listing could not give (0)
+// leaves the file with the time of its arrival.
+void SetPcFileTime(const std::string& pcPath, const ListingEntry& entry) {
+    const FILETIME local{static_cast<DWORD>(entry.timeLow), static_cast<DWORD>(entry.timeHigh)};
+    FILETIME utc{};
+    if ((local.dwLowDateTime == 0 && local.dwHighDateTime == 0) || !LocalFileTimeToFileTime(&local, &utc))
+        return;
+    tv::com::UniqueFileHandle file(CreateFileA(pcPath.c_str(), FILE_WRITE_ATTRIBUTES,
+                                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file)
+        SetFileTime(file.Get(), nullptr, nullptr, &utc);
+}
+
 } // namespace
+
+void ZvDevice15::CarryFileStateToPc(const std::string& devicePath, const std::string& pcPath) {
+    ListingEntry entry;
+    if (StatItem(devicePath.empty() ? devicePath : devicePath.substr(1), &entry) != S_OK) {
+        WritePcAttributes(pcPath, 0);
+        return;
+    }
+    // The time first: a read-only file would refuse it afterwards.
+    SetPcFileTime(pcPath, entry);
+    WritePcAttributes(pcPath, entry.attr);
+}
 
 STDMETHODIMP ZvDevice15::ExportFileItem(LPSTR strSource, LPSTR strDestination,
                                         IZvFileOperationCallback* piCallback, long nMaxLen,
@@ -98,12 +124,8 @@ HRESULT ZvDevice15::ExportOneFile(const char* source, const char* destination,
                                           &reply, transfer::Wide(hubPath).Get());
     tv::com::UniqueBstr ownedReply(reply);
     Sleep(400);
-    if (fetched >= 0) {
-        long bits = 0;
-        if (ReadItemAttributes(devicePath, &bits) != S_OK)
-            bits = 0;
-        WritePcAttributes(pcPath, bits);
-    }
+    if (fetched >= 0)
+        CarryFileStateToPc(devicePath, pcPath);
 
     if (fetched == transfer::kTransferCancelled)
         return Report({transfer::kResultCancelled, Text(IDS_TRANSFER_CANCELLED)}, nMaxLen, strError);
@@ -181,12 +203,8 @@ HRESULT ZvDevice15::ExportFolder(const char* source, const char* destination,
         const HRESULT fetched = port_->Export(transfer::Wide(file).Get(), transfer::Wide(pcFile).Get(),
                                               &transferReply, transfer::Wide(file).Get());
         tv::com::UniqueBstr ownedReply(transferReply);
-        if (fetched >= 0) {
-            long bits = 0;
-            if (ReadItemAttributes(file, &bits) != S_OK)
-                bits = 0;
-            WritePcAttributes(pcFile, bits);
-        }
+        if (fetched >= 0)
+            CarryFileStateToPc(file, pcFile);
         if (fetched == transfer::kTransferCancelled)
             return fail({transfer::kResultCancelled, Text(IDS_TRANSFER_CANCELLED)});
         if (fetched != S_OK)

@@ -3,6 +3,7 @@
 // cancelled and failed transfers, and the overwrite questions answered through the UI.
 #include "EmulatorSession.h"
 #include "LangIds.h"
+#include "TransferSequences.h"
 #include "TransferSupport.h"
 #include "UiHarness.h"
 #include "ZvDevice15.h"
@@ -157,6 +158,28 @@ std::string Text(UINT id) {
     return ZvDevice15::LangString(id);
 }
 
+// A file's modification time set from, and read as, local calendar time (what the device lists).
+bool SetLocalWriteTime(const std::wstring& path, const SYSTEMTIME& local) {
+    FILETIME localTime{}, utc{};
+    if (!SystemTimeToFileTime(&local, &localTime) || !LocalFileTimeToFileTime(&localTime, &utc))
+        return false;
+    tv::com::UniqueFileHandle file(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file && SetFileTime(file.Get(), nullptr, nullptr, &utc);
+}
+std::string LocalWriteTime(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    FILETIME local{};
+    SYSTEMTIME time{};
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
+        !FileTimeToLocalFileTime(&data.ftLastWriteTime, &local) || !FileTimeToSystemTime(&local, &time))
+        return "none";
+    char text[40];
+    snprintf(text, sizeof(text), "%04u-%02u-%02u %02u:%02u:%02u", time.wYear, time.wMonth, time.wDay,
+             time.wHour, time.wMinute, time.wSecond);
+    return text;
+}
+
 TEST_F(TransferTest, ImportsAFolderTreeAndExportsItBackUnchanged) {
     const std::string pc = PcFolder("tree");
     const std::string b = pc + "\\b";
@@ -173,45 +196,17 @@ TEST_F(TransferTest, ImportsAFolderTreeAndExportsItBackUnchanged) {
     ASSERT_EQ(Import(b, main_ + "\\x\\b"), 0);
     // The folder first, then its entries in the order the PC lists them, then the subfolder's;
     // each item with its listing and attribute commands around the transfer.
-    const auto folderCommands = [](const std::string& path) {
-        return std::vector<std::string>{"mkdir $pipe=15 \"" + path + "\" ", "ls $pipe=15 -L \"" + path + "\"",
-                                        "chmod $pipe=15 -RHs \"" + path + "\"",
-                                        "chmod $pipe=15 + \"" + path + "\""};
-    };
-    const auto fileCommands = [](const std::string& path, size_t size, const std::string& letters) {
-        return std::vector<std::string>{"ls $pipe=15 -L \"" + path + "\"",
-                                        "chmod $pipe=15 -RHs \"" + path + "\"",
-                                        "chmod $pipe=15 + \"" + path + "\"",
-                                        "rcv $data_pipe=100 \"" + path + "\" " + std::to_string(size),
-                                        "chmod $pipe=15 -RHs \"" + path + "\"",
-                                        "chmod $pipe=15 +" + letters + " \"" + path + "\""};
-    };
-    std::vector<std::string> expected = folderCommands("/default/x/b");
-    std::vector<std::string> completed;
-    WIN32_FIND_DATAA found{};
-    HANDLE search = FindFirstFileA((b + "\\*.*").c_str(), &found);
-    ASSERT_NE(search, INVALID_HANDLE_VALUE);
-    do {
-        std::vector<std::string> more;
-        if (std::string(found.cFileName) == "sub") {
-            more = folderCommands("/default/x/b/sub");
-        } else if (std::string(found.cFileName) == "f.txt") {
-            more = fileCommands("/default/x/b/f.txt", 600, "RH");
-            completed.push_back("/default/x/b/f.txt||0");
-        }
-        expected.insert(expected.end(), more.begin(), more.end());
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    const auto last = fileCommands("/default/x/b/sub/g.txt", 3000, "");
-    expected.insert(expected.end(), last.begin(), last.end());
-    completed.push_back("/default/x/b/sub/g.txt||0");
-    EXPECT_EQ(Log(), expected);
-    EXPECT_EQ(callback_->completed, completed);
+    EXPECT_EQ(Log(), test::TreeImportCommands(b, "/default/x/b", 600, "RH", 3000));
+    EXPECT_EQ(callback_->completed,
+              (std::vector<std::string>{"/default/x/b/f.txt||0", "/default/x/b/sub/g.txt||0"}));
     std::vector<uint8_t> onDevice;
     ASSERT_TRUE(test::ReadWholeFile(OnDevice("/x/b/sub/g.txt"), onDevice));
     EXPECT_EQ(onDevice, g);
 
-    // Back to the PC under another name: the folder keeps its device name.
+    // Back to the PC under another name: the folder keeps its device name, and the files the
+    // times the device lists for them (to the minute).
+    ASSERT_TRUE(SetLocalWriteTime(OnDevice("/x/b/f.txt"), {2003, 2, 0, 1, 4, 5, 30, 0}));
+    ASSERT_TRUE(SetLocalWriteTime(OnDevice("/x/b/sub/g.txt"), {2010, 12, 0, 31, 23, 59, 59, 0}));
     const std::string out = PcFolder("out");
     callback_->completed.clear();
     ASSERT_EQ(Export(main_ + "\\x\\b", out + "\\other"), 0);
@@ -223,6 +218,8 @@ TEST_F(TransferTest, ImportsAFolderTreeAndExportsItBackUnchanged) {
     const DWORD attributes = GetFileAttributesA((out + "\\b\\f.txt").c_str());
     EXPECT_EQ(attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM),
               static_cast<DWORD>(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+    EXPECT_EQ(LocalWriteTime(out + "\\b\\f.txt"), "2003-02-01 04:05:00");
+    EXPECT_EQ(LocalWriteTime(out + "\\b\\sub\\g.txt"), "2010-12-31 23:59:00");
     // Each file is reported under its own device path.
     EXPECT_EQ(callback_->completed,
               (std::vector<std::string>{"/default/x/b/f.txt||0", "/default/x/b/sub/g.txt||0"}));
@@ -231,6 +228,7 @@ TEST_F(TransferTest, ImportsAFolderTreeAndExportsItBackUnchanged) {
     ASSERT_EQ(Export(main_ + "\\x\\b\\sub\\g.txt", out + "\\b\\f.txt"), 0);
     ASSERT_TRUE(test::ReadWholeFile(test::Widen(out + "\\b\\f.txt"), back));
     EXPECT_EQ(back, g);
+    EXPECT_EQ(LocalWriteTime(out + "\\b\\f.txt"), "2010-12-31 23:59:00");
     SetFileAttributesA((b + "\\f.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
     SetFileAttributesA((out + "\\b\\f.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
 
@@ -249,19 +247,7 @@ TEST_F(TransferTest, CopiesAndMovesOnTheDevice) {
 
     // The last element of the destination is not used for a folder.
     ASSERT_EQ(Copy(main_ + "\\docs", main_ + "\\keep\\other"), 0);
-    const std::vector<std::string> expected = {
-        "ls $pipe=15 -L \"/default/docs\"",
-        "ls $pipe=15 -L \"/default/docs/.../*\"",
-        "mkdir $pipe=15 \"/default/keep/docs\" ",
-        "mkdir $pipe=15 \"/default/keep/docs/old\" ",
-        "ls $pipe=15 -L \"/default/docs/a.txt\"",
-        "ls $pipe=15 -L \"/default/keep/docs/a.txt\"",
-        "cp $pipe=15 -v -f -p \"/default/docs/a.txt\" \"/default/keep/docs/a.txt\"",
-        "ls $pipe=15 -L \"/default/docs/old/b.txt\"",
-        "ls $pipe=15 -L \"/default/keep/docs/old/b.txt\"",
-        "cp $pipe=15 -v -f -p \"/default/docs/old/b.txt\" \"/default/keep/docs/old/b.txt\"",
-    };
-    EXPECT_EQ(Log(), expected);
+    EXPECT_EQ(Log(), test::DocsCopyCommands());
     EXPECT_EQ(callback_->completed,
               (std::vector<std::string>{"/default/docs/a.txt||0", "/default/docs/old/b.txt||0",
                                         "/default/docs||0"}));

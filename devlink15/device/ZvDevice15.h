@@ -141,6 +141,9 @@ class ZvDevice15 : public tv::com::ComObject<ZvDevice15, IZvDevice, IZvDeviceCan
                           long nMaxLen, unsigned char* strError);
     HRESULT ExportFolder(const char* source, const char* destination, IZvFileOperationCallback* callback,
                          long nMaxLen, unsigned char* strError);
+    // After a file has arrived on the PC: the device item's attributes and modification time,
+    // from one single-item listing, given to the PC file.
+    void CarryFileStateToPc(const std::string& devicePath, const std::string& pcPath);
     HRESULT CopyOneFile(const char* source, const char* destination, IZvFileOperationCallback* callback,
                         long nMaxLen, unsigned char* strError);
     HRESULT CopyFolder(const char* source, const char* destination, IZvFileOperationCallback* callback,

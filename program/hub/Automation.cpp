@@ -33,18 +33,23 @@ HRESULT ToBstr(const char* text, BSTR* out) {
 
 } // namespace
 
-// The hub's own callback for its synchronous operations: it remembers the last item's error
-// text and signals the end of the operation.
+// The hub's own callback for its synchronous operations: it remembers the first error text of
+// the operation's items and signals the end of the whole operation. A folder's transfer reports
+// each file inside it as an item before the folder itself, so the end is the operation's
+// completion, which the worker reports once the device is idle again.
 class FileOperationListener : public com::ComObject<FileOperationListener, IZvFileOperationCallback> {
 public:
     HRESULT FinalConstruct() {
         done_.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
         return done_ ? S_OK : E_FAIL;
     }
-    STDMETHODIMP OnOperationComplete() override { return S_OK; }
-    STDMETHODIMP OnItemComplete(LPSTR, LPSTR strErrorDescription, LONG) override {
-        error_ = strErrorDescription ? strErrorDescription : "";
+    STDMETHODIMP OnOperationComplete() override {
         SetEvent(done_.Get());
+        return S_OK;
+    }
+    STDMETHODIMP OnItemComplete(LPSTR, LPSTR strErrorDescription, LONG) override {
+        if (error_.empty() && strErrorDescription)
+            error_ = strErrorDescription;
         return S_OK;
     }
     STDMETHODIMP OnItemInit(LPSTR, LONG) override { return S_OK; }

@@ -365,6 +365,28 @@ TEST_F(HubTest, AutomationFaceThroughIDispatch) {
     SysFreeString(destination);
 }
 
+TEST_F(HubTest, TheDualFacesCopyOfAFolderReturnsWhenTheWholeFolderIsDone) {
+    // The device reports every file inside the folder before the folder itself.
+    const std::string folder = root_ + "\\devices\\Dev1\\many";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    for (int i = 0; i < 20; ++i)
+        WriteFile(folder + "\\f" + std::to_string(i) + ".txt", "file " + std::to_string(i));
+    BSTR source = SysAllocString(L"Dev1\\many");
+    BSTR destination = SysAllocString(L"Dev1\\docs\\many");
+    EXPECT_EQ(hub_->CopyFileItem(source, destination), S_OK);
+    for (int i = 0; i < 20; ++i)
+        EXPECT_EQ(ReadFile(root_ + "\\devices\\Dev1\\docs\\many\\f" + std::to_string(i) + ".txt"),
+                  "file " + std::to_string(i));
+
+    // A file inside that cannot be written makes the copy fail, whichever file it is.
+    const std::string blocked = root_ + "\\devices\\Dev1\\docs\\many\\f7.txt";
+    DeleteFileA(blocked.c_str());
+    CreateDirectoryA(blocked.c_str(), nullptr);
+    EXPECT_EQ(hub_->CopyFileItem(source, destination), E_FAIL);
+    SysFreeString(source);
+    SysFreeString(destination);
+}
+
 // ---- the hub's windows ----
 
 // Dispatches this thread's messages until `done` holds (at most `timeoutMs`).

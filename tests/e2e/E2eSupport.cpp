@@ -1,4 +1,6 @@
 #include "E2eSupport.h"
+#include "ComPtr.h"
+#include "ZvRegistrar.h"
 #include <fstream>
 #include <iterator>
 #include <shellapi.h>
@@ -83,12 +85,90 @@ HWND FindMainDialog(DWORD processId, DWORD timeoutMs) {
              window = FindWindowExW(nullptr, window, L"#32770", L"Tavrilon")) {
             DWORD owner = 0;
             GetWindowThreadProcessId(window, &owner);
-            if (owner == processId && !IsWindowVisible(window))
+            if ((processId == 0 || owner == processId) && !IsWindowVisible(window))
                 return window;
         }
         Sleep(100);
     } while (GetTickCount() - start < timeoutMs);
     return nullptr;
+}
+
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    while (!condition()) {
+        if (GetTickCount() - start > timeoutMs)
+            return false;
+        Sleep(100);
+    }
+    return true;
+}
+
+bool StoreScript(const wchar_t* item, const wchar_t* script) {
+    com::ComPtr<IZvRegistrarDisp> store;
+    if (FAILED(CoCreateInstance(CLSID_ZvRegistrar, nullptr, CLSCTX_INPROC_SERVER, IID_IZvRegistrarDisp,
+                                reinterpret_cast<void**>(&store))))
+        return false;
+    com::UniqueBstr name(SysAllocString(item));
+    if (script) {
+        com::UniqueBstr text(SysAllocString(script));
+        if (FAILED(store->PutItemScript(name.Get(), text.Get(), 1)))
+            return false;
+    } else {
+        store->RemoveItem(RIT_SCRIPT, name.Get());
+    }
+    return SUCCEEDED(store->Flush());
+}
+
+bool ComStartedProgram::Attach(DWORD timeoutMs) {
+    mainDialog_ = FindMainDialog(0, timeoutMs);
+    DWORD processId = 0;
+    if (mainDialog_)
+        GetWindowThreadProcessId(mainDialog_, &processId);
+    if (processId)
+        process_.Reset(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, processId));
+    return static_cast<bool>(process_);
+}
+
+long ComStartedProgram::Exit() {
+    if (!mainDialog_ || !process_)
+        return -1;
+    PostMessageW(mainDialog_, WM_COMMAND, 57665, 0);
+    mainDialog_ = nullptr;
+    DWORD code = 0;
+    const bool ended = WaitForSingleObject(process_.Get(), 30000) == WAIT_OBJECT_0 &&
+                       GetExitCodeProcess(process_.Get(), &code);
+    process_.Reset();
+    return ended ? static_cast<long>(code) : -1;
+}
+
+com::ComPtr<IZelvanMgr> ConnectHub() {
+    com::ComPtr<IZelvanMgr> hub;
+    CoCreateInstance(CLSID_ZelvanMgr, nullptr, CLSCTX_LOCAL_SERVER, IID_IZelvanMgr, reinterpret_cast<void**>(&hub));
+    return hub;
+}
+
+LONG HubDeviceCount() {
+    com::ComPtr<IZelvanMgrZvWig> hub;
+    LONG count = -1;
+    if (SUCCEEDED(CoCreateInstance(CLSID_ZelvanMgr, nullptr, CLSCTX_LOCAL_SERVER, __uuidof(IZelvanMgrZvWig),
+                                   reinterpret_cast<void**>(&hub))))
+        hub->GetZelvanCount(&count);
+    return count;
+}
+
+std::wstring DeviceEventsScript(const std::string& tag) {
+    const std::wstring mark(tag.begin(), tag.end());
+    return L"function log(t) { new ActiveXObject(\"Tavrilon.Logger\").Write(t); }\n"
+           L"function OnDeviceFound(id) { log(\"" + mark + L" found \" + id); return true; }\n"
+           L"function OnDeviceLost(id) { log(\"" + mark + L" lost \" + id); }\n";
+}
+
+void SetUserString(const std::string& key, const char* name, const std::string& value) {
+    SetUserValue(key.c_str(), name, REG_SZ, value.c_str(), static_cast<DWORD>(value.size() + 1));
+}
+
+void SetUserNumber(const std::string& key, const char* name, DWORD value) {
+    SetUserValue(key.c_str(), name, REG_DWORD, &value, sizeof(value));
 }
 
 bool RunningProgram::Start() {

@@ -1,8 +1,11 @@
 // What the end-to-end tests share: where the program is, a test device tree, starting and
 // ending the program, and the registry values the tests set.
 #pragma once
+#include "ComPtr.h"
 #include "UiHarness.h"
+#include "ZelvanMgr.h"
 #include <windows.h>
+#include <functional>
 #include <string>
 
 namespace tv::e2e {
@@ -47,7 +50,40 @@ private:
 };
 
 // The main dialog of a program process (hidden, template title "Tavrilon"); null when none.
+// A process id of 0 takes the dialog of any process (a program that COM started).
 HWND FindMainDialog(DWORD processId, DWORD timeoutMs);
+
+// The program that COM started for a client (its hidden main dialog and its process).
+class ComStartedProgram {
+public:
+    // Waits for the main dialog of such a program and opens its process; false when none.
+    bool Attach(DWORD timeoutMs);
+    // Ends it through the main dialog's "exit without questions" command; its exit code, or -1
+    // when it was not attached or did not end within 30 s.
+    long Exit();
+    HWND MainDialog() const { return mainDialog_; }
+
+private:
+    HWND mainDialog_ = nullptr;
+    com::UniqueHandle process_;
+};
+
+// The hub of the program (started by COM when it does not run); null when it cannot be had.
+com::ComPtr<IZelvanMgr> ConnectHub();
+// The number of devices the hub holds; -1 when the hub cannot be reached.
+LONG HubDeviceCount();
+// The program's "DeviceEvents" script that writes "<tag> found <id>" and "<tag> lost <id>" to
+// the shared log for each device found and lost.
+std::wstring DeviceEventsScript(const std::string& tag);
+
+void SetUserString(const std::string& key, const char* name, const std::string& value);
+void SetUserNumber(const std::string& key, const char* name, DWORD value);
+
+// Polls `condition` every 100 ms; false when it still does not hold after `timeoutMs`.
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 10000);
+
+// Stores a script item in the item store, or removes it when `script` is null; false on failure.
+bool StoreScript(const wchar_t* item, const wchar_t* script);
 
 // The shared log file the program writes through the logger.
 std::string SharedLogText();

@@ -13,30 +13,6 @@ namespace {
 const std::string kDeviceList = "Software\\Zelvan\\Tavrilon\\DeviceList\\";
 constexpr UINT kTrayCallbackMessage = 2724;
 
-void StoreScript(const wchar_t* item, const wchar_t* script) {
-    com::ComPtr<IZvRegistrarDisp> store;
-    ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_ZvRegistrar, nullptr, CLSCTX_INPROC_SERVER, IID_IZvRegistrarDisp,
-                                              reinterpret_cast<void**>(&store)));
-    com::UniqueBstr name(SysAllocString(item));
-    if (script) {
-        com::UniqueBstr text(SysAllocString(script));
-        ASSERT_HRESULT_SUCCEEDED(store->PutItemScript(name.Get(), text.Get(), 1));
-    } else {
-        store->RemoveItem(RIT_SCRIPT, name.Get());
-    }
-    store->Flush();
-}
-
-bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 10000) {
-    const DWORD start = GetTickCount();
-    while (!condition()) {
-        if (GetTickCount() - start > timeoutMs)
-            return false;
-        Sleep(100);
-    }
-    return true;
-}
-
 bool LogHas(const std::string& text) { return SharedLogText().find(text) != std::string::npos; }
 
 // The open disconnection alert of the program (caption of its dialog); null when none.
@@ -69,13 +45,16 @@ protected:
         RegDeleteTreeA(HKEY_CURRENT_USER, (kDeviceList + "@TDDevC").c_str());
         const std::wstring mark(marker_.begin(), marker_.end());
         const std::wstring log = L"function log(t) { new ActiveXObject(\"Tavrilon.Logger\").Write(t); }\n";
-        StoreScript(L"DeviceEvents", (log + L"function OnDeviceFound(id) { log(\"event " + mark +
-                                      L" found \" + id); return true; }\n"
-                                      L"function OnDeviceLost(id) { log(\"event " + mark + L" lost \" + id); }\n")
-                                         .c_str());
-        StoreScript(L"Autostart", (log + L"function OnStart(n) { return true; }\n"
-                                         L"function OnFinish() { log(\"finish " + mark + L"\"); }\n")
-                                      .c_str());
+        ASSERT_TRUE(StoreScript(L"DeviceEvents", (log + L"function OnDeviceFound(id) { log(\"event " + mark +
+                                                  L" found \" + id); return true; }\n"
+                                                  L"function OnDeviceLost(id) { log(\"event " +
+                                                  mark + L" lost \" + id); }\n")
+                                                     .c_str()));
+        ASSERT_TRUE(StoreScript(L"Autostart", (log +
+                                               L"function OnStart(n) { return true; }\n"
+                                               L"function OnFinish() { log(\"finish " +
+                                               mark + L"\"); }\n")
+                                                  .c_str()));
     }
     void TearDown() override {
         StoreScript(L"DeviceEvents", nullptr);

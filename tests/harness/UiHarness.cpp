@@ -1,5 +1,7 @@
 #include "UiHarness.h"
 #include <vector>
+#include <memory>
+#include <type_traits>
 
 namespace tv::test {
 
@@ -68,15 +70,16 @@ bool ClickButton(HWND dialog, int buttonId) {
     return PostMessageW(button, BM_CLICK, 0, 0) != FALSE;
 }
 
-bool SaveScreenshot(const std::wstring& path) {
-    const int width = GetSystemMetrics(SM_CXVIRTUALSCREEN);
-    const int height = GetSystemMetrics(SM_CYVIRTUALSCREEN);
+std::vector<uint8_t> CaptureScreen(int left, int top, int width, int height) {
     if (width <= 0 || height <= 0)
-        return false;
-    HDC screen = GetDC(nullptr);
+        return {};
+    const auto releaseScreen = [](HDC dc) { ReleaseDC(nullptr, dc); };
+    std::unique_ptr<std::remove_pointer_t<HDC>, decltype(releaseScreen)> screen(GetDC(nullptr), releaseScreen);
     if (!screen)
-        return false;
-    HDC memory = CreateCompatibleDC(screen);
+        return {};
+    const auto deleteDc = [](HDC dc) { DeleteDC(dc); };
+    std::unique_ptr<std::remove_pointer_t<HDC>, decltype(deleteDc)> memory(CreateCompatibleDC(screen.get()),
+                                                                            deleteDc);
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof(info.bmiHeader);
     info.bmiHeader.biWidth = width;
@@ -85,31 +88,44 @@ bool SaveScreenshot(const std::wstring& path) {
     info.bmiHeader.biBitCount = 24;
     info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    bool saved = false;
-    if (memory && bitmap) {
-        HGDIOBJ old = SelectObject(memory, bitmap);
-        BitBlt(memory, 0, 0, width, height, screen, GetSystemMetrics(SM_XVIRTUALSCREEN),
-               GetSystemMetrics(SM_YVIRTUALSCREEN), SRCCOPY);
-        SelectObject(memory, old);
-        const DWORD rowBytes = ((static_cast<DWORD>(width) * 3 + 3) / 4) * 4;
-        const DWORD imageBytes = rowBytes * static_cast<DWORD>(height);
-        BITMAPFILEHEADER header{};
-        header.bfType = 0x4D42;
-        header.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
-        header.bfSize = header.bfOffBits + imageBytes;
-        com::UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-        DWORD written = 0;
-        saved = file && WriteFile(file.Get(), &header, sizeof(header), &written, nullptr) &&
-                WriteFile(file.Get(), &info.bmiHeader, sizeof(info.bmiHeader), &written, nullptr) &&
-                WriteFile(file.Get(), bits, imageBytes, &written, nullptr) && written == imageBytes;
-    }
-    if (bitmap)
-        DeleteObject(bitmap);
-    if (memory)
-        DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-    return saved;
+    const auto deleteBitmap = [](HBITMAP bitmap) { DeleteObject(bitmap); };
+    std::unique_ptr<std::remove_pointer_t<HBITMAP>, decltype(deleteBitmap)> bitmap(
+        CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0), deleteBitmap);
+    if (!memory || !bitmap || !bits)
+        return {};
+    HGDIOBJ old = SelectObject(memory.get(), bitmap.get());
+    BitBlt(memory.get(), 0, 0, width, height, screen.get(), left, top, SRCCOPY);
+    SelectObject(memory.get(), old);
+    GdiFlush();
+    const size_t rowBytes = ((static_cast<size_t>(width) * 3 + 3) / 4) * 4;
+    const auto* first = static_cast<const uint8_t*>(bits);
+    return std::vector<uint8_t>(first, first + rowBytes * static_cast<size_t>(height));
+}
+
+bool SaveScreenshot(const std::wstring& path) {
+    const int width = GetSystemMetrics(SM_CXVIRTUALSCREEN);
+    const int height = GetSystemMetrics(SM_CYVIRTUALSCREEN);
+    const std::vector<uint8_t> bits =
+        CaptureScreen(GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_YVIRTUALSCREEN), width, height);
+    if (bits.empty())
+        return false;
+    BITMAPINFOHEADER info{};
+    info.biSize = sizeof(info);
+    info.biWidth = width;
+    info.biHeight = height;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    info.biCompression = BI_RGB;
+    BITMAPFILEHEADER header{};
+    header.bfType = 0x4D42;
+    header.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
+    header.bfSize = header.bfOffBits + static_cast<DWORD>(bits.size());
+    com::UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    return file && WriteFile(file.Get(), &header, sizeof(header), &written, nullptr) &&
+           WriteFile(file.Get(), &info, sizeof(info), &written, nullptr) &&
+           WriteFile(file.Get(), bits.data(), static_cast<DWORD>(bits.size()), &written, nullptr) &&
+           written == bits.size();
 }
 
 } // namespace tv::test

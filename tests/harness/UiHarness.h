@@ -3,7 +3,9 @@
 #pragma once
 #include "Handles.h"
 #include <windows.h>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tv::test {
 
@@ -39,5 +41,9 @@ bool ClickButton(HWND dialog, int buttonId);
 
 // Saves the whole desktop as a 24-bit BMP file.
 bool SaveScreenshot(const std::wstring& path);
+
+// The pixels of a rectangle of the screen as the rows of a 24-bit bottom-up BMP (each row padded
+// to four bytes); empty when the screen cannot be read.
+std::vector<uint8_t> CaptureScreen(int left, int top, int width, int height);
 
 } // namespace tv::test
