@@ -61,3 +61,9 @@
 #if __has_include("Devlink10Ids.h")
 #include "Devlink10Ids.h"
 #endif
+#if __has_include("SubscriptionIds.h")
+#include "SubscriptionIds.h"
+#endif
+#if __has_include("UploaderIds.h")
+#include "UploaderIds.h"
+#endif

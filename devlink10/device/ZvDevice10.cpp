@@ -24,6 +24,13 @@ std::string Format(const std::string& format, const char* text) {
     return buffer.data();
 }
 
+// The language library's text for a hardware letter takes one character (%c).
+std::string FormatLetter(const std::string& format, char letter) {
+    std::vector<char> buffer(format.size() + 64);
+    std::snprintf(buffer.data(), buffer.size(), format.c_str(), letter);
+    return buffer.data();
+}
+
 std::string FormatNumber(const std::string& format, long value) {
     std::vector<char> buffer(format.size() + 64);
     std::snprintf(buffer.data(), buffer.size(), format.c_str(), value);
@@ -351,8 +358,7 @@ STDMETHODIMP ZvDevice10::GetDeviceInfo(long* nMaxLen, LPSTR* strInfo) {
     ::CoTaskMemFree(reply);
     const std::string hardware = HardwareField(cfgText);
     if (char letter = HardwareLetter(hardware)) {
-        const char text[2] = {letter, 0};
-        info += Format(LangString(IDS_DEVICE10_INFO_HARDWARE_LETTER), text);
+        info += FormatLetter(LangString(IDS_DEVICE10_INFO_HARDWARE_LETTER), letter);
     } else {
         info += Format(LangString(IDS_DEVICE10_INFO_HARDWARE_TEXT), hardware.c_str()) + "|";
     }

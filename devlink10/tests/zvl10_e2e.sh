@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Zvl10 end to end under Wine: a fresh prefix with the build installed, the emulator with one 1.0
 # device on COM4 (its name preset in the device list), the serial shim preloaded into every Wine
-# process. The test asks for the device to be unplugged (file "unplug": the emulator is stopped
-# and the port's link removed) and plugged in again (file "replug": the emulator is started anew).
+# process. Two phases share the prefix and the device: zvl10_e2e.exe drives the factory itself,
+# then tavrilon_device10_e2e.exe has the program (started by COM) find the device through the
+# factory and a script client work with it through the hub. Each phase asks for the device to be
+# unplugged (file "unplug": the emulator is stopped and the port's link removed) and plugged in
+# again (file "replug": the emulator is started anew).
 #
 #   devlink10/tests/zvl10_e2e.sh <windows build> <host build> <prefix>
 #
@@ -72,12 +75,17 @@ start_emulator() {
 }
 start_emulator
 
-# Unplugs and replugs the device when the test asks.
+# Unplugs and replugs the device whenever a test asks; each request file is taken away when it
+# is served, and the answer of the cycle before with it.
 ( emulator_pid=$emulator_pid
-  while [ ! -e "$work/unplug" ]; do sleep 0.2; done
-  stop_emulator; rm -f "$prefix/dosdevices/com4"; touch "$work/unplugged"
-  while [ ! -e "$work/replug" ]; do sleep 0.2; done
-  start_emulator && echo "$emulator_pid" >"$prefix/emulator.pid" && touch "$work/replugged" ) &
+  while :; do
+      while [ ! -e "$work/unplug" ]; do sleep 0.2; done
+      rm -f "$work/unplug" "$work/replugged"
+      stop_emulator; rm -f "$prefix/dosdevices/com4"; touch "$work/unplugged"
+      while [ ! -e "$work/replug" ]; do sleep 0.2; done
+      rm -f "$work/replug" "$work/unplugged"
+      start_emulator && echo "$emulator_pid" >"$prefix/emulator.pid" && touch "$work/replugged"
+  done ) &
 watcher_pid=$!
 
 status=0
@@ -88,6 +96,25 @@ if cmp -s "$work/up.bin" "$work/down.bin"; then
 else
     echo "FAIL: exported file differs from the imported one (or is missing)"
     status=1
+fi
+
+# The hub phase: the device holds up.bin on its main medium and card.txt on a card medium ("a").
+hub_test=$build/tests/bin/tavrilon_device10_e2e.exe
+if [ -x "$hub_test" ] && [ -x "$build/bin/Tavrilon.exe" ]; then
+    mkdir -p "$prefix/device-root/a"; printf 'card text\n' >"$prefix/device-root/a/card.txt"
+    head -c 2000 /dev/urandom > "$work/hub-up.bin"
+    rm -f "$work/hub-down.bin"
+    hub_status=0
+    timeout "${ZVL10_HUB_E2E_LIMIT:-240}" "$TV_WINE" "$hub_test" || hub_status=$?
+    [ "$hub_status" -eq 0 ] || { echo "tavrilon_device10_e2e.exe: exit $hub_status"; status=1; }
+    if cmp -s "$work/hub-up.bin" "$work/hub-down.bin"; then
+        echo "ok  : the file exported through the hub equals the one imported through it"
+    else
+        echo "FAIL: the file exported through the hub differs from the imported one (or is missing)"
+        status=1
+    fi
+else
+    echo "zvl10_e2e: hub phase not run (no Tavrilon.exe or tavrilon_device10_e2e.exe in $build)"
 fi
 [ "$status" -eq 0 ] || { echo "--- device commands:"; cat "$prefix/commands.log" 2>/dev/null || true; }
 echo "zvl10_e2e: exit $status"
