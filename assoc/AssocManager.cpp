@@ -1,21 +1,9 @@
 #include "AssocManager.h"
+#include "AnsiText.h"
 #include "LangIds.h"
 #include <cstring>
 
 namespace tv::assoc {
-namespace {
-
-// A copy in task memory: the record's strings cross apartments, where the stub frees what the
-// object handed out, so every string handed out is a fresh copy the receiver owns.
-LPSTR TaskCopy(const char* text) {
-    const size_t size = strlen(text) + 1;
-    auto* copy = static_cast<char*>(CoTaskMemAlloc(size));
-    if (copy)
-        memcpy(copy, text, size);
-    return copy;
-}
-
-} // namespace
 
 STDMETHODIMP AssocManager::GetAssociation(LPSTR strItem, ZVASSOCIATION* pItem) {
     if (!strItem || !pItem)
@@ -25,8 +13,8 @@ STDMETHODIMP AssocManager::GetAssociation(LPSTR strItem, ZVASSOCIATION* pItem) {
     if (!languageLibrary_ ||
         LoadStringA(languageLibrary_, IDS_ASSOC_GENERIC_TYPE, description, sizeof(description)) <= 0)
         return E_FAIL;
-    pItem->strDescription = TaskCopy(description);
-    pItem->strIconSrc = TaskCopy("shell32.dll");
+    pItem->strDescription = tv::com::TaskTextCopy(description);
+    pItem->strIconSrc = tv::com::TaskTextCopy("shell32.dll");
     pItem->dwIconIdx = 0;
     if (!pItem->strDescription || !pItem->strIconSrc) {
         CoTaskMemFree(pItem->strDescription);

@@ -1,5 +1,7 @@
 #include "AnsiText.h"
 
+#include <cstring>
+
 namespace tv::com {
 
 std::string ToAnsi(const wchar_t* text, size_t length) {
@@ -28,6 +30,15 @@ HRESULT AnsiToBstr(std::string_view text, BSTR* out) {
     std::wstring wide = FromAnsi(text);
     *out = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
     return *out ? S_OK : E_OUTOFMEMORY;
+}
+
+LPSTR TaskTextCopy(std::string_view text) {
+    auto* copy = static_cast<char*>(::CoTaskMemAlloc(text.size() + 1));
+    if (copy) {
+        std::memcpy(copy, text.data(), text.size());
+        copy[text.size()] = 0;
+    }
+    return copy;
 }
 
 } // namespace tv::com

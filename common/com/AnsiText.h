@@ -22,4 +22,8 @@ inline UniqueBstr AnsiToUniqueBstr(std::string_view text) {
     return out;
 }
 
+// A copy of an 8-bit text in task memory, for [out] strings the receiver frees with
+// CoTaskMemFree; null when memory runs out.
+LPSTR TaskTextCopy(std::string_view text);
+
 } // namespace tv::com

@@ -1,4 +1,5 @@
 #include "ComObject.h"
+#include "AnsiText.h"
 #include "DeviceGuards.h"
 #include <gtest/gtest.h>
 #include <cstring>
@@ -8,12 +9,6 @@
 using namespace tv::com;
 
 namespace {
-
-char* TaskString(const std::string& text) {
-    auto* copy = static_cast<char*>(CoTaskMemAlloc(text.size() + 1));
-    std::memcpy(copy, text.c_str(), text.size() + 1);
-    return copy;
-}
 
 // A hub whose device answers console commands from a table and which keeps the busy flag.
 class FakeHub : public ComObject<FakeHub, IZelvanMgr> {
@@ -29,7 +24,7 @@ public:
         if (FAILED(commandResult))
             return commandResult;
         const std::string& reply = std::strcmp(command, "pc on") == 0 ? pcOnReply : pcOffReply;
-        *response = TaskString(reply);
+        *response = tv::com::TaskTextCopy(reply);
         *length = static_cast<LONG>(reply.size());
         return S_OK;
     }

@@ -1,4 +1,5 @@
 #include "FileItemEnumerator.h"
+#include "AnsiText.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,18 +7,11 @@
 namespace tv {
 namespace {
 
-LPSTR TaskCopy(const std::string& text) {
-    auto* copy = static_cast<char*>(CoTaskMemAlloc(text.size() + 1));
-    if (copy)
-        std::memcpy(copy, text.c_str(), text.size() + 1);
-    return copy;
-}
-
 // A copy of `text`, or null when the record leaves it out; `ok` turns false when a copy fails.
 LPSTR TaskCopyUnlessNull(const std::string& text, bool isNull, bool& ok) {
     if (isNull)
         return nullptr;
-    LPSTR copy = TaskCopy(text);
+    LPSTR copy = com::TaskTextCopy(text);
     ok = ok && copy;
     return copy;
 }

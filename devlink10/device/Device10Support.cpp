@@ -32,13 +32,6 @@ std::string ModulePath() {
     return length > 0 && length < MAX_PATH ? std::string(path, length) : std::string();
 }
 
-char* TaskCopy(const std::string& text) {
-    auto* copy = static_cast<char*>(::CoTaskMemAlloc(text.size() + 1));
-    if (copy)
-        std::memcpy(copy, text.c_str(), text.size() + 1);
-    return copy;
-}
-
 bool CopyOut(const std::string& text, long nMaxLen, unsigned char* buffer) {
     if (!buffer || nMaxLen <= 0 || text.size() >= static_cast<size_t>(nMaxLen))
         return false;

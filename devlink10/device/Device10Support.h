@@ -28,8 +28,6 @@ std::string LangString(UINT id);
 std::string LanguageLibraryPath();
 // The full path of this module.
 std::string ModulePath();
-// A task-allocator copy of the text (null when out of memory).
-char* TaskCopy(const std::string& text);
 // Copies text and terminator when it fits in nMaxLen; false (nothing written) when it does not.
 bool CopyOut(const std::string& text, long nMaxLen, unsigned char* buffer);
 // Copies as much of the text as fits (an error text for the caller).

@@ -270,7 +270,7 @@ STDMETHODIMP ZvDevice10::Command(LPSTR strCommand, long* nMaxLen, LPSTR* strResp
         if (Request("<Command>|" + std::string(strCommand) + "|", reply) != S_OK) {
             hr = E_FAIL;
         } else {
-            *strResponse = TaskCopy(reply);
+            *strResponse = tv::com::TaskTextCopy(reply);
             *nMaxLen = static_cast<long>(reply.size());
             hr = *strResponse ? S_OK : E_OUTOFMEMORY;
         }
@@ -376,7 +376,7 @@ STDMETHODIMP ZvDevice10::GetDeviceInfo(long* nMaxLen, LPSTR* strInfo) {
         if (c == '\r' || c == '\n')
             c = ' ';
     }
-    *strInfo = TaskCopy(info);
+    *strInfo = tv::com::TaskTextCopy(info);
     if (!*strInfo)
         return E_OUTOFMEMORY;
     *nMaxLen = static_cast<long>(info.size() + 1);

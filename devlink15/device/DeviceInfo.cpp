@@ -138,10 +138,9 @@ STDMETHODIMP ZvDevice15::GetDeviceInfo(long* nMaxLen, LPSTR* strInfo) {
     std::string text;
     if (!FormatDeviceInfo(reply, text))
         return E_FAIL;
-    auto* copy = static_cast<char*>(CoTaskMemAlloc(text.size() + 1));
+    char* copy = tv::com::TaskTextCopy(text);
     if (!copy)
         return E_OUTOFMEMORY;
-    std::memcpy(copy, text.c_str(), text.size() + 1);
     *strInfo = copy;
     *nMaxLen = static_cast<long>(text.size() + 1);
     return S_OK;

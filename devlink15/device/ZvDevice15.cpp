@@ -40,13 +40,6 @@ HRESULT CopyFittingText(const std::string& text, long nMaxLen, unsigned char* bu
     return S_OK;
 }
 
-LPSTR TaskCopy(const std::string& text) {
-    auto* copy = static_cast<char*>(CoTaskMemAlloc(text.size() + 1));
-    if (copy)
-        std::memcpy(copy, text.c_str(), text.size() + 1);
-    return copy;
-}
-
 } // namespace
 
 HRESULT ZvDevice15::Create(ComPtr<ZvDevice15>& device) {
@@ -179,7 +172,7 @@ STDMETHODIMP ZvDevice15::Command(LPSTR strCommand, long* nMaxLen, LPSTR* strResp
         return E_POINTER;
     std::string reply;
     const HRESULT hr = RunCommand(strCommand, reply);
-    *strResponse = TaskCopy(reply);
+    *strResponse = tv::com::TaskTextCopy(reply);
     if (!*strResponse)
         return E_OUTOFMEMORY;
     *nMaxLen = static_cast<long>(reply.size());

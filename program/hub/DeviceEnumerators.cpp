@@ -1,4 +1,5 @@
 #include "DeviceEnumerators.h"
+#include "AnsiText.h"
 #include <cstring>
 #include <objbase.h>
 
@@ -6,13 +7,6 @@ namespace tv::hub {
 namespace {
 
 constexpr LONG kTextBuffer = 260;
-
-char* TaskString(const std::string& text) {
-    auto* copy = static_cast<char*>(CoTaskMemAlloc(text.size() + 1));
-    if (copy)
-        std::memcpy(copy, text.c_str(), text.size() + 1);
-    return copy;
-}
 
 HRESULT CheckNextArguments(ULONG nElems, ZVFILEITEM* pElems, LONG* nFetched) {
     if (!pElems || (!nFetched && nElems != 1))
@@ -52,9 +46,9 @@ STDMETHODIMP ZvEnumDevices::Next(ULONG nElems, ZVFILEITEM* pElems, LONG* nFetche
         item.type = 1;
         item.attr = record->attributes;
         item.hint = 1;
-        item.strName = TaskString(record->name);
-        item.strDesc = TaskString(reinterpret_cast<char*>(description));
-        item.strIconFile = TaskString(hub_->LanguageLibraryPath());
+        item.strName = tv::com::TaskTextCopy(record->name);
+        item.strDesc = tv::com::TaskTextCopy(reinterpret_cast<char*>(description));
+        item.strIconFile = tv::com::TaskTextCopy(hub_->LanguageLibraryPath());
         item.nIconIndex = record->modelVersion == 16 ? -11902 : -11912;
     }
     if (nFetched)

@@ -3,6 +3,7 @@
 // managers and the hub as their objects; an item's sheet shows the pages the device names for
 // the item's type, which read the item through a ZvPropPageData object.
 #include "DevicePath.h"
+#include "AnsiText.h"
 #include "DevicePropertySheet.h"
 #include "Hub.h"
 #include "HubIds.h"
@@ -20,15 +21,6 @@ namespace {
 constexpr CATID kCategoryProperties = {
     0xc4ab9394, 0xbd09, 0x417e, {0xa9, 0xbc, 0x28, 0x02, 0xc6, 0xfe, 0x81, 0x74}};
 constexpr DWORD kManagerContext = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER;
-
-LPSTR TaskStringCopy(const char* text) {
-    const char* source = text ? text : "";
-    size_t size = std::strlen(source) + 1;
-    auto* copy = static_cast<char*>(CoTaskMemAlloc(size));
-    if (copy)
-        std::memcpy(copy, source, size);
-    return copy;
-}
 
 std::string FormatText(const std::string& pattern, const std::string& argument) {
     std::vector<char> buffer(pattern.size() + argument.size() + 1);
@@ -180,9 +172,9 @@ void ShowItemSheet(PropertiesRequest& request, IZvDevice* device) {
     if (FAILED(com::MakeComObject(data)))
         return;
     ZVFILEITEM item = request.item;
-    item.strName = TaskStringCopy(name.c_str());
-    item.strDesc = TaskStringCopy(folder.c_str());
-    item.strIconFile = TaskStringCopy(request.iconFile.c_str());
+    item.strName = tv::com::TaskTextCopy(name);
+    item.strDesc = tv::com::TaskTextCopy(folder);
+    item.strIconFile = tv::com::TaskTextCopy(request.iconFile);
     data->SetItem(&item);
 
     DevicePropertySheet sheet(request.language.Get());

@@ -62,11 +62,8 @@ HRESULT ReadDWORD(HKEY root, LPCSTR name, DWORD* value) {
 }
 
 HRESULT CopyToTaskText(const std::string& text, LPSTR* out) {
-    *out = static_cast<LPSTR>(CoTaskMemAlloc(text.size() + 1));
-    if (!*out)
-        return E_OUTOFMEMORY;
-    std::memcpy(*out, text.c_str(), text.size() + 1);
-    return S_OK;
+    *out = tv::com::TaskTextCopy(text);
+    return *out ? S_OK : E_OUTOFMEMORY;
 }
 
 bool IsStoreKind(ZvRegistrarItemType type) { return type == RIT_FILE || type == RIT_SCRIPT; }

@@ -62,14 +62,6 @@ protected:
         CoUninitialize();
     }
 
-    LONG DeviceCount() {
-        com::ComPtr<IZelvanMgrZvWig> hub;
-        LONG count = -1;
-        if (SUCCEEDED(CoCreateInstance(CLSID_ZelvanMgr, nullptr, CLSCTX_LOCAL_SERVER, __uuidof(IZelvanMgrZvWig),
-                                       reinterpret_cast<void**>(&hub))))
-            hub->GetZelvanCount(&count);
-        return count;
-    }
 
     // Opens the tray menu; its height in pixels, and the menu window left open when asked.
     long TrayMenuHeight(HWND mainDialog, HWND* keepOpen = nullptr) {
@@ -98,18 +90,18 @@ protected:
 TEST_F(ProgramLife, DevicesComeAndGoWithMenuScriptsAndAlertsThenExitEndsTheProgram) {
     RunningProgram program;
     ASSERT_TRUE(program.Start());
-    ASSERT_EQ(DeviceCount(), 2);
+    ASSERT_EQ(HubDeviceCount(), 2);
     const long twoDevices = TrayMenuHeight(program.MainDialog());
 
     // A new folder is a device found: listed, in the menu, and its script function ran.
     CreateDirectoryA((tree_.devices + "\\DevC").c_str(), nullptr);
-    EXPECT_TRUE(WaitUntil([&] { return DeviceCount() == 3; }));
+    EXPECT_TRUE(WaitUntil([&] { return HubDeviceCount() == 3; }));
     EXPECT_TRUE(WaitUntil([&] { return LogHas("event " + marker_ + " found @TDDevC"); }));
     EXPECT_GT(TrayMenuHeight(program.MainDialog()), twoDevices);
 
     // A removed folder is a device lost: its alert names it; ticked, it is not shown again.
     RemoveDirectoryA((tree_.devices + "\\DevC").c_str());
-    EXPECT_TRUE(WaitUntil([&] { return DeviceCount() == 2; }));
+    EXPECT_TRUE(WaitUntil([&] { return HubDeviceCount() == 2; }));
     EXPECT_TRUE(WaitUntil([&] { return LogHas("event " + marker_ + " lost @TDDevC"); }));
     HWND alert = nullptr;
     EXPECT_TRUE(WaitUntil([&] { return (alert = FindAlert(program.ProcessId())) != nullptr; }));
@@ -124,9 +116,9 @@ TEST_F(ProgramLife, DevicesComeAndGoWithMenuScriptsAndAlertsThenExitEndsTheProgr
     }
     EXPECT_EQ(AlertSetting("@TDDevC"), 0u);
     CreateDirectoryA((tree_.devices + "\\DevC").c_str(), nullptr);
-    EXPECT_TRUE(WaitUntil([&] { return DeviceCount() == 3; }));
+    EXPECT_TRUE(WaitUntil([&] { return HubDeviceCount() == 3; }));
     RemoveDirectoryA((tree_.devices + "\\DevC").c_str());
-    EXPECT_TRUE(WaitUntil([&] { return DeviceCount() == 2; }));
+    EXPECT_TRUE(WaitUntil([&] { return HubDeviceCount() == 2; }));
     Sleep(1500);
     EXPECT_EQ(FindAlert(program.ProcessId()), nullptr);
 
@@ -136,12 +128,12 @@ TEST_F(ProgramLife, DevicesComeAndGoWithMenuScriptsAndAlertsThenExitEndsTheProgr
     MoveFileA((tree_.root + "\\DevB").c_str(), (tree_.devices + "\\DevB").c_str());
     EXPECT_TRUE(WaitUntil([&] { return !FindAlert(program.ProcessId()); }));
     EXPECT_EQ(AlertSetting("@TDDevB"), 1u);
-    EXPECT_TRUE(WaitUntil([&] { return DeviceCount() == 2; }));
+    EXPECT_TRUE(WaitUntil([&] { return HubDeviceCount() == 2; }));
 
     // With no device left the menu has no device entries.
     MoveFileA((tree_.devices + "\\DevA").c_str(), (tree_.root + "\\DevA").c_str());
     MoveFileA((tree_.devices + "\\DevB").c_str(), (tree_.root + "\\DevB").c_str());
-    EXPECT_TRUE(WaitUntil([&] { return DeviceCount() == 0; }));
+    EXPECT_TRUE(WaitUntil([&] { return HubDeviceCount() == 0; }));
     EXPECT_TRUE(WaitUntil([&] { return FindAlert(program.ProcessId()) != nullptr; }));
     EXPECT_LT(TrayMenuHeight(program.MainDialog()), twoDevices);
 

@@ -1,4 +1,5 @@
 #include "PageHost.h"
+#include "AnsiText.h"
 #include "ComObject.h"
 #include "DevicePropertySheet.h"
 #include "LanguageLibrary.h"
@@ -14,13 +15,6 @@
 namespace tv::test {
 namespace {
 
-LPSTR TaskCopy(const std::string& text) {
-    auto* copy = static_cast<char*>(CoTaskMemAlloc(text.size() + 1));
-    if (copy)
-        std::memcpy(copy, text.c_str(), text.size() + 1);
-    return copy;
-}
-
 // Hands the item to the page once, as the hub's data object does.
 class ShownItemData : public com::ComObject<ShownItemData, IZvPropPageData> {
   public:
@@ -35,9 +29,9 @@ class ShownItemData : public com::ComObject<ShownItemData, IZvPropPageData> {
         out->type = item_.type;
         out->attr = item_.attr;
         out->nSize = item_.size;
-        out->strName = TaskCopy(item_.name);
-        out->strDesc = TaskCopy(item_.folder);
-        out->strIconFile = TaskCopy("");
+        out->strName = com::TaskTextCopy(item_.name);
+        out->strDesc = com::TaskTextCopy(item_.folder);
+        out->strIconFile = com::TaskTextCopy("");
         out->nTimeLow = static_cast<long>(item_.time.dwLowDateTime);
         out->nTimeHigh = static_cast<long>(item_.time.dwHighDateTime);
         return S_OK;

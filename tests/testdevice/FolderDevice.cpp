@@ -1,4 +1,5 @@
 #include "FolderDevice.h"
+#include "AnsiText.h"
 #include "FileItemEnumerator.h"
 #include "TestDeviceIds.h"
 #include <cstdio>
@@ -26,13 +27,6 @@ void SetError(const std::string& text, LONG nMaxLen, unsigned char* buffer) {
     size_t n = std::min(text.size(), static_cast<size_t>(nMaxLen - 1));
     std::memcpy(buffer, text.data(), n);
     buffer[n] = 0;
-}
-
-char* TaskString(const std::string& text) {
-    auto* copy = static_cast<char*>(CoTaskMemAlloc(text.size() + 1));
-    if (copy)
-        std::memcpy(copy, text.c_str(), text.size() + 1);
-    return copy;
 }
 
 bool IsFolder(const std::string& path) {
@@ -367,7 +361,7 @@ STDMETHODIMP FolderDevice::Command(LPSTR strCommand, LONG* nMaxLen, LPSTR* strRe
     } else {
         reply = "unknown command: " + command;
     }
-    *strResponse = TaskString(reply);
+    *strResponse = tv::com::TaskTextCopy(reply);
     if (!*strResponse)
         return E_OUTOFMEMORY;
     *nMaxLen = static_cast<LONG>(reply.size());
@@ -389,7 +383,7 @@ STDMETHODIMP FolderDevice::GetDeviceInfo(LONG* nMaxLen, LPSTR* strInfo) {
     if (!nMaxLen || !strInfo)
         return E_INVALIDARG;
     std::string info = "model=21\r\nsubmodel=0\r\nfolder=" + folder_;
-    *strInfo = TaskString(info);
+    *strInfo = tv::com::TaskTextCopy(info);
     if (!*strInfo)
         return E_OUTOFMEMORY;
     *nMaxLen = static_cast<LONG>(info.size());
