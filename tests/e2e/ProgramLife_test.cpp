@@ -62,7 +62,6 @@ protected:
         CoUninitialize();
     }
 
-
     // Opens the tray menu; its height in pixels, and the menu window left open when asked.
     long TrayMenuHeight(HWND mainDialog, HWND* keepOpen = nullptr) {
         SetCursorPos(1000, 740);
@@ -83,9 +82,32 @@ protected:
         return shape.bottom - shape.top;
     }
 
+    // Chooses Exit, the tray menu's last entry.
+    void ChooseExit(HWND mainDialog) {
+        HWND menu = nullptr;
+        TrayMenuHeight(mainDialog, &menu);
+        ASSERT_NE(menu, nullptr);
+        PostMessageW(menu, WM_KEYDOWN, VK_UP, 0);
+        PostMessageW(menu, WM_KEYDOWN, VK_RETURN, 0);
+    }
+
     TestTree tree_;
     std::string marker_;
 };
+
+// A visible message box of the program's process with this text; null when none.
+HWND FindMessageBox(DWORD processId, const wchar_t* text) {
+    for (HWND window = FindWindowExW(nullptr, nullptr, L"#32770", nullptr); window;
+         window = FindWindowExW(nullptr, window, L"#32770", nullptr)) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        wchar_t shown[200] = {};
+        GetDlgItemTextW(window, 0xFFFF, shown, 200);
+        if (owner == processId && IsWindowVisible(window) && wcsstr(shown, text))
+            return window;
+    }
+    return nullptr;
+}
 
 TEST_F(ProgramLife, DevicesComeAndGoWithMenuScriptsAndAlertsThenExitEndsTheProgram) {
     RunningProgram program;
@@ -137,13 +159,25 @@ TEST_F(ProgramLife, DevicesComeAndGoWithMenuScriptsAndAlertsThenExitEndsTheProgr
     EXPECT_TRUE(WaitUntil([&] { return FindAlert(program.ProcessId()) != nullptr; }));
     EXPECT_LT(TrayMenuHeight(program.MainDialog()), twoDevices);
 
+    // While the hub shows a window of its own, Exit is refused with a message and the program
+    // goes on.
+    com::ComPtr<IZelvanMgr> hub;
+    ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_ZelvanMgr, nullptr, CLSCTX_LOCAL_SERVER, IID_IZelvanMgr,
+                                              reinterpret_cast<void**>(&hub)));
+    ASSERT_HRESULT_SUCCEEDED(hub->put_BusyUI(1));
+    ChooseExit(program.MainDialog());
+    HWND refusal = nullptr;
+    EXPECT_TRUE(WaitUntil([&] { return (refusal = FindMessageBox(program.ProcessId(), L"close its open windows")); }));
+    if (refusal)
+        EXPECT_TRUE(test::ClickButton(refusal, IDOK));
+    Sleep(1000);
+    EXPECT_EQ(HubDeviceCount(), 0); // the program still answers
+    ASSERT_HRESULT_SUCCEEDED(hub->put_BusyUI(0));
+    hub = nullptr;
+
     // Exit from the tray menu (its last entry) runs "OnFinish" and ends the process with 0;
     // the alerts still open are closed with it.
-    HWND menu = nullptr;
-    TrayMenuHeight(program.MainDialog(), &menu);
-    ASSERT_NE(menu, nullptr);
-    PostMessageW(menu, WM_KEYDOWN, VK_UP, 0);
-    PostMessageW(menu, WM_KEYDOWN, VK_RETURN, 0);
+    ChooseExit(program.MainDialog());
     EXPECT_EQ(program.WaitForExit(40000), 0);
     EXPECT_TRUE(LogHas("finish " + marker_));
 }
