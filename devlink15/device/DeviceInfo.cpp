@@ -185,14 +185,8 @@ STDMETHODIMP ZvDevice15::GetAllItems(IZvEnumFileItems** ppiEnum) {
         if (!ParseListing(reply, Texts(), entries))
             return E_FAIL;
         for (const ListingEntry& entry : entries) {
-            tv::FileItemRecord record;
-            record.type = entry.type;
-            record.attr = entry.attr;
-            record.hint = entry.hint;
-            record.nSize = entry.size;
+            tv::FileItemRecord record = RecordOf(entry);
             record.strName = PcPathOfDeviceEntry(label, entry.path);
-            record.nTimeLow = entry.timeLow;
-            record.nTimeHigh = entry.timeHigh;
             PresentItem(record, entry, false);
             items->Add(std::move(record));
         }
@@ -217,14 +211,7 @@ STDMETHODIMP ZvDevice15::FindItems(LPSTR strWildCard, IZvEnumFileItems** ppiEnum
     if (!ParseListing(reply, Texts(), entries))
         return E_FAIL;
     for (const ListingEntry& entry : entries) {
-        tv::FileItemRecord record;
-        record.type = entry.type;
-        record.attr = entry.attr;
-        record.hint = entry.hint;
-        record.nSize = entry.size;
-        record.strName = entry.name;
-        record.nTimeLow = entry.timeLow;
-        record.nTimeHigh = entry.timeHigh;
+        tv::FileItemRecord record = RecordOf(entry);
         PresentItem(record, entry, false);
         items->Add(std::move(record));
     }

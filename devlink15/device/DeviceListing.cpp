@@ -34,6 +34,12 @@ long ClampedVolumeSize(const VOLUMEINFO& info) {
     return static_cast<long>(std::clamp<int64_t>(bytes, 0, LONG_MAX));
 }
 
+HRESULT HandOut(tv::FileItemEnumerator* items, IZvEnumFileItems** ppiEnum) {
+    return items->QueryInterface(__uuidof(IZvEnumFileItems), reinterpret_cast<void**>(ppiEnum));
+}
+
+} // namespace
+
 tv::FileItemRecord RecordOf(const ListingEntry& entry) {
     tv::FileItemRecord record;
     record.type = entry.type;
@@ -45,12 +51,6 @@ tv::FileItemRecord RecordOf(const ListingEntry& entry) {
     record.nTimeHigh = entry.timeHigh;
     return record;
 }
-
-HRESULT HandOut(tv::FileItemEnumerator* items, IZvEnumFileItems** ppiEnum) {
-    return items->QueryInterface(__uuidof(IZvEnumFileItems), reinterpret_cast<void**>(ppiEnum));
-}
-
-} // namespace
 
 HRESULT ZvDevice15::MapToDevicePath(const std::string& path, std::string& devicePath) const {
     return devlink15::MapToDevicePath(path, Texts(), volumes_, devicePath) ? S_OK : E_FAIL;

@@ -24,6 +24,9 @@
 
 namespace devlink15 {
 
+// The enumerator's record of a listing entry (its name as listed).
+tv::FileItemRecord RecordOf(const ListingEntry& entry);
+
 class ZvFactory15;
 
 class ZvDevice15 : public tv::com::ComObject<ZvDevice15, IZvDevice, IZvDeviceCancel> {
