@@ -61,36 +61,36 @@ bool FitsLibrary(std::size_t length) {
     return length <= UINT_MAX;
 }
 
-} // namespace
-
-int CompressBuffer(const CodecSettings& settings, const std::uint8_t* source, std::size_t sourceLength,
-                   std::uint8_t* dest, unsigned int* destLength) {
+// Checks the buffers, runs one library call over them and leaves no length behind on failure.
+template <typename LibraryCall>
+int RunOnBuffers(const std::uint8_t* source, std::size_t sourceLength, std::uint8_t* dest, unsigned int* destLength,
+                 LibraryCall call) {
     if (!dest || !destLength || (!source && sourceLength > 0) || !FitsLibrary(sourceLength)) {
         if (destLength)
             *destLength = 0;
         return BZ_PARAM_ERROR;
     }
-    int result = BZ2_bzBuffToBuffCompress(
-        reinterpret_cast<char*>(dest), destLength, const_cast<char*>(reinterpret_cast<const char*>(source)),
-        static_cast<unsigned int>(sourceLength), settings.blockSize, 0, settings.workFactor);
+    int result = call(reinterpret_cast<char*>(dest), const_cast<char*>(reinterpret_cast<const char*>(source)),
+                      static_cast<unsigned int>(sourceLength));
     if (result != BZ_OK)
         *destLength = 0;
     return result;
 }
 
+} // namespace
+
+int CompressBuffer(const CodecSettings& settings, const std::uint8_t* source, std::size_t sourceLength,
+                   std::uint8_t* dest, unsigned int* destLength) {
+    return RunOnBuffers(source, sourceLength, dest, destLength, [&](char* out, char* in, unsigned int inLength) {
+        return BZ2_bzBuffToBuffCompress(out, destLength, in, inLength, settings.blockSize, 0, settings.workFactor);
+    });
+}
+
 int ExpandBuffer(const CodecSettings& settings, const std::uint8_t* source, std::size_t sourceLength,
                  std::uint8_t* dest, unsigned int* destLength) {
-    if (!dest || !destLength || (!source && sourceLength > 0) || !FitsLibrary(sourceLength)) {
-        if (destLength)
-            *destLength = 0;
-        return BZ_PARAM_ERROR;
-    }
-    int result = BZ2_bzBuffToBuffDecompress(
-        reinterpret_cast<char*>(dest), destLength, const_cast<char*>(reinterpret_cast<const char*>(source)),
-        static_cast<unsigned int>(sourceLength), settings.smallMemory ? 1 : 0, 0);
-    if (result != BZ_OK)
-        *destLength = 0;
-    return result;
+    return RunOnBuffers(source, sourceLength, dest, destLength, [&](char* out, char* in, unsigned int inLength) {
+        return BZ2_bzBuffToBuffDecompress(out, destLength, in, inLength, settings.smallMemory ? 1 : 0, 0);
+    });
 }
 
 int CompressStream(const CodecSettings& settings, ByteSource& source, ByteSink& sink) {
