@@ -113,6 +113,15 @@ if [ -x "$hub_test" ] && [ -x "$build/bin/Tavrilon.exe" ]; then
         echo "FAIL: the file exported through the hub differs from the imported one (or is missing)"
         status=1
     fi
+    # The hub's import, export and deletion reached the device as its console commands.
+    for command in 'rcv "/default/hub.bin" 2000' 'upl "/default/hub.bin"' 'rm -f "/default/hub.bin"'; do
+        if grep -qF "com=4 $command" "$prefix/commands.log"; then
+            echo "ok  : the device received: $command"
+        else
+            echo "FAIL: the device did not receive: $command"
+            status=1
+        fi
+    done
 else
     echo "zvl10_e2e: hub phase not run (no Tavrilon.exe or tavrilon_device10_e2e.exe in $build)"
 fi

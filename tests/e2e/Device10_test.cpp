@@ -4,13 +4,11 @@
 // script's unplug and replug (asked for with marker files in C:\zvl10) take it out of the
 // program and bring it back.
 #include "AnsiText.h"
-#include "ComObject.h"
 #include "ComPtr.h"
 #include "E2eSupport.h"
 #include "ZelvanMgr.h"
 #include <gtest/gtest.h>
 #include <algorithm>
-#include <functional>
 #include <vector>
 
 namespace tv::e2e {
@@ -25,46 +23,11 @@ const char kFlash[] = "Preset10\\Device Flash";
 const char kTestDeviceKey[] = "Software\\Zelvan\\Tavrilon\\TestDevice";
 const std::string kRegistration = std::string("Software\\Zelvan\\Tavrilon\\DeviceList\\") + kStrId;
 
-void SetUserString(const std::string& key, const char* name, const std::string& value) {
-    RegSetKeyValueA(HKEY_CURRENT_USER, key.c_str(), name, REG_SZ, value.c_str(),
-                    static_cast<DWORD>(value.size() + 1));
-}
-void SetUserNumber(const std::string& key, const char* name, DWORD value) {
-    RegSetKeyValueA(HKEY_CURRENT_USER, key.c_str(), name, REG_DWORD, &value, sizeof(value));
-}
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 // Asks the script for something by making the marker file `ask`; true once it made `done`.
 bool AskScript(const char* ask, const char* done) {
     WriteFile(std::string(kWork) + "\\" + ask, "");
     return WaitUntil([&] { return Exists(std::string(kWork) + "\\" + done); }, 15000);
-}
-
-// Collects the texts of one operation's item completions.
-class InfoCallback : public com::ComObject<InfoCallback, IZvFileOperationCallback> {
-  public:
-    std::vector<std::string> completed;
-
-    STDMETHODIMP OnOperationComplete() override { return S_OK; }
-    STDMETHODIMP OnItemComplete(LPSTR item, LPSTR text, LONG code) override {
-        completed.push_back(std::string(item ? item : "") + "|" + (text ? text : "") + "|" +
-                            std::to_string(code));
-        return S_OK;
-    }
-    STDMETHODIMP OnItemInit(LPSTR, LONG) override { return S_OK; }
-    STDMETHODIMP OnItemProgress(LPSTR, LONG) override { return S_OK; }
-    STDMETHODIMP OnItemInfo(LPSTR) override { return S_OK; }
-};
-
-// Dispatches this apartment's messages (callbacks arrive through them) until `until` holds.
-bool PumpUntil(const std::function<bool()>& until, DWORD timeoutMs) {
-    const DWORD start = GetTickCount();
-    while (!until() && GetTickCount() - start < timeoutMs) {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageW(&message);
-    }
-    return until();
 }
 
 // One program and one device for the whole suite; the tests run in order.
@@ -83,42 +46,21 @@ class Device10EndToEnd : public testing::Test {
         SetUserString(kRegistration, "Name", kName);
         SetUserNumber(kRegistration, "IsGuest", 0);
         SetUserNumber(kRegistration, "DisconnectionAlert", 0);
-        marker_ = std::to_string(GetTickCount());
-        const std::wstring mark(marker_.begin(), marker_.end());
-        const std::wstring events = L"function log(t) { new ActiveXObject(\"Tavrilon.Logger\").Write(t); }\n"
-                                    L"function OnDeviceFound(id) { log(\"event10 " +
-                                    mark +
-                                    L" found \" + id); return true; }\n"
-                                    L"function OnDeviceLost(id) { log(\"event10 " +
-                                    mark + L" lost \" + id); }\n";
-        storedEvents_ = StoreScript(L"DeviceEvents", events.c_str());
+        marker_ = "event10 " + std::to_string(GetTickCount());
+        storedEvents_ = StoreScript(L"DeviceEvents", DeviceEventsScript(marker_).c_str());
     }
     static void TearDownTestSuite() {
-        if (mainDialog_) {
-            PostMessageW(mainDialog_, WM_COMMAND, 57665, 0);
-            EXPECT_EQ(WaitForSingleObject(program_.Get(), 30000), WAIT_OBJECT_0);
-            DWORD code = 1;
-            GetExitCodeProcess(program_.Get(), &code);
-            EXPECT_EQ(code, 0u);
+        if (program_.MainDialog()) {
+            EXPECT_EQ(program_.Exit(), 0);
         }
-        program_.Reset();
         StoreScript(L"DeviceEvents", nullptr);
         CoUninitialize();
     }
 
     static ComPtr<IZelvanMgr> Hub() {
-        ComPtr<IZelvanMgr> hub;
-        EXPECT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_ZelvanMgr, nullptr, CLSCTX_LOCAL_SERVER,
-                                                  IID_IZelvanMgr, reinterpret_cast<void**>(&hub)));
+        ComPtr<IZelvanMgr> hub = ConnectHub();
+        EXPECT_TRUE(hub);
         return hub;
-    }
-    static LONG DeviceCount() {
-        ComPtr<IZelvanMgrZvWig> hub;
-        LONG count = -1;
-        if (SUCCEEDED(CoCreateInstance(CLSID_ZelvanMgr, nullptr, CLSCTX_LOCAL_SERVER,
-                                       __uuidof(IZelvanMgrZvWig), reinterpret_cast<void**>(&hub))))
-            hub->GetZelvanCount(&count);
-        return count;
     }
     static bool LogHas(const std::string& text) { return SharedLogText().find(text) != std::string::npos; }
     static size_t LogCount(const std::string& text) {
@@ -151,29 +93,22 @@ class Device10EndToEnd : public testing::Test {
 
     static bool storedEvents_;
     static std::string marker_;
-    static com::UniqueHandle program_;
-    static HWND mainDialog_;
+    static ComStartedProgram program_;
 };
 bool Device10EndToEnd::storedEvents_ = false;
 std::string Device10EndToEnd::marker_;
-com::UniqueHandle Device10EndToEnd::program_;
-HWND Device10EndToEnd::mainDialog_ = nullptr;
+ComStartedProgram Device10EndToEnd::program_;
 
 TEST_F(Device10EndToEnd, StartedByComTheProgramFindsTheDeviceThroughTheRealFactory) {
     ASSERT_TRUE(storedEvents_);
     ComPtr<IZelvanMgr> hub = Hub();
     ASSERT_TRUE(hub);
-    mainDialog_ = FindMainDialog(0, 30000);
-    ASSERT_NE(mainDialog_, nullptr);
-    DWORD processId = 0;
-    GetWindowThreadProcessId(mainDialog_, &processId);
-    program_.Reset(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, processId));
-    ASSERT_TRUE(program_);
+    ASSERT_TRUE(program_.Attach(30000));
 
     // The factory probes COM1 to COM9 in rounds 5 s apart.
-    ASSERT_TRUE(WaitUntil([] { return DeviceCount() == 1; }, 40000));
+    ASSERT_TRUE(WaitUntil([] { return HubDeviceCount() == 1; }, 40000));
     EXPECT_EQ(List(""), std::vector<std::string>{kName});
-    EXPECT_TRUE(WaitUntil([] { return LogHas("event10 " + marker_ + " found " + kStrId); }));
+    EXPECT_TRUE(WaitUntil([] { return LogHas(marker_ + " found " + kStrId); }));
 }
 
 TEST_F(Device10EndToEnd, AScriptClientWorksWithTheDeviceFilesThroughTheHub) {
@@ -200,11 +135,11 @@ TEST_F(Device10EndToEnd, VolumeAndDeviceInformationThroughTheCustomInterface) {
     EXPECT_GT(volume.nFreeBlocks, 0);
     EXPECT_LE(volume.nFreeBlocks, volume.nTotalBlocks);
 
-    ComPtr<InfoCallback> callback;
+    ComPtr<RecordingCallback> callback;
     ASSERT_EQ(com::MakeComObject(callback), S_OK);
     std::string name = kName;
     ASSERT_EQ(hub->GetDeviceInfo(name.data(), callback.Get()), S_OK);
-    ASSERT_TRUE(PumpUntil([&] { return !callback->completed.empty(); }, 30000));
+    ASSERT_TRUE(callback->Wait([&] { return !callback->completed.empty(); }));
     const std::string info = callback->completed.front();
     // The emulated device's hardware version 2.1 reads as the letter w.
     EXPECT_EQ(info.rfind("|Hardware: w|RF channel", 0), 0u) << info;
@@ -213,20 +148,20 @@ TEST_F(Device10EndToEnd, VolumeAndDeviceInformationThroughTheCustomInterface) {
 }
 
 TEST_F(Device10EndToEnd, UnpluggedTheDeviceLeavesTheProgramAndPluggedAgainItComesBack) {
-    ASSERT_NE(mainDialog_, nullptr);
+    ASSERT_NE(program_.MainDialog(), nullptr);
     ASSERT_TRUE(AskScript("unplug", "unplugged"));
     // A serial port tells nothing when the device goes: its next use finds it gone.
     HRESULT answer = S_OK;
     List(kName, &answer);
     EXPECT_NE(answer, S_OK);
-    EXPECT_TRUE(WaitUntil([] { return DeviceCount() == 0; }, 20000));
-    EXPECT_TRUE(WaitUntil([] { return LogHas("event10 " + marker_ + " lost " + kStrId); }));
+    EXPECT_TRUE(WaitUntil([] { return HubDeviceCount() == 0; }, 20000));
+    EXPECT_TRUE(WaitUntil([] { return LogHas(marker_ + " lost " + kStrId); }));
     EXPECT_EQ(List(""), std::vector<std::string>{});
 
     // Plugged again: the next detection round after the factory's hold-off finds it.
     ASSERT_TRUE(AskScript("replug", "replugged"));
-    EXPECT_TRUE(WaitUntil([] { return DeviceCount() == 1; }, 40000));
-    EXPECT_TRUE(WaitUntil([] { return LogCount("event10 " + marker_ + " found " + kStrId) == 2; }));
+    EXPECT_TRUE(WaitUntil([] { return HubDeviceCount() == 1; }, 40000));
+    EXPECT_TRUE(WaitUntil([] { return LogCount(marker_ + " found " + kStrId) == 2; }));
     EXPECT_EQ(List(""), std::vector<std::string>{kName});
     EXPECT_EQ(List(kFlash), std::vector<std::string>{"up.bin"});
 }

@@ -33,55 +33,12 @@ std::string Narrow(const std::wstring& text) {
     return std::string(text.begin(), text.end());
 }
 
-void SetUserString(const std::string& key, const char* name, const std::string& value) {
-    RegSetKeyValueA(HKEY_CURRENT_USER, key.c_str(), name, REG_SZ, value.c_str(),
-                    static_cast<DWORD>(value.size() + 1));
-}
-void SetUserNumber(const std::string& key, const char* name, DWORD value) {
-    RegSetKeyValueA(HKEY_CURRENT_USER, key.c_str(), name, REG_DWORD, &value, sizeof(value));
-}
-
 // The notification area of Wine's desktop (its bottom right corner), as pixels.
 std::vector<uint8_t> TrayPixels() {
     const int width = 160, height = 32;
     return test::CaptureScreen(GetSystemMetrics(SM_CXSCREEN) - width, GetSystemMetrics(SM_CYSCREEN) - height,
                                width, height);
 }
-
-// Records the callbacks of one operation and notes its end.
-class RecordingCallback : public com::ComObject<RecordingCallback, IZvFileOperationCallback> {
-  public:
-    std::vector<std::string> completed;
-    bool done = false;
-
-    STDMETHODIMP OnOperationComplete() override {
-        done = true;
-        return S_OK;
-    }
-    STDMETHODIMP OnItemComplete(LPSTR item, LPSTR text, LONG code) override {
-        completed.push_back(std::string(item ? item : "") + "|" + (text ? text : "") + "|" +
-                            std::to_string(code));
-        return S_OK;
-    }
-    STDMETHODIMP OnItemInit(LPSTR, LONG) override { return S_OK; }
-    STDMETHODIMP OnItemProgress(LPSTR, LONG) override { return S_OK; }
-    STDMETHODIMP OnItemInfo(LPSTR) override { return S_OK; }
-
-    // Dispatches this apartment's messages (the callbacks arrive through them) until `until`.
-    bool Wait(const std::function<bool()>& until) {
-        const DWORD start = GetTickCount();
-        while (!until() && GetTickCount() - start < 30000) {
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-            MSG message;
-            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
-                DispatchMessageW(&message);
-        }
-        return until();
-    }
-    bool Wait() {
-        return Wait([this] { return done; });
-    }
-};
 
 // One program and one plugged device for the whole suite; the tests run in order and each starts
 // from what the one before left on the device.
@@ -105,15 +62,8 @@ class Device15EndToEnd : public testing::Test {
         SetUserString(kRegistration, "Name", kName);
         SetUserNumber(kRegistration, "IsGuest", 0);
         SetUserNumber(kRegistration, "DisconnectionAlert", 1);
-        marker_ = std::to_string(GetTickCount());
-        const std::wstring mark(marker_.begin(), marker_.end());
-        const std::wstring events = L"function log(t) { new ActiveXObject(\"Tavrilon.Logger\").Write(t); }\n"
-                                    L"function OnDeviceFound(id) { log(\"event15 " +
-                                    mark +
-                                    L" found \" + id); return true; }\n"
-                                    L"function OnDeviceLost(id) { log(\"event15 " +
-                                    mark + L" lost \" + id); }\n";
-        ASSERT_TRUE(StoreScript(L"DeviceEvents", events.c_str()));
+        marker_ = "event15 " + std::to_string(GetTickCount());
+        ASSERT_TRUE(StoreScript(L"DeviceEvents", DeviceEventsScript(marker_).c_str()));
 
         // The device holds docs\a.txt and docs\old\b.txt on its main volume, and has a second
         // volume Card.
@@ -137,14 +87,9 @@ class Device15EndToEnd : public testing::Test {
         SetFileAttributesA((pc_ + "\\a.txt").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
     }
     static void TearDownTestSuite() {
-        if (mainDialog_) {
-            PostMessageW(mainDialog_, WM_COMMAND, 57665, 0);
-            EXPECT_EQ(WaitForSingleObject(program_.Get(), 30000), WAIT_OBJECT_0);
-            DWORD code = 1;
-            GetExitCodeProcess(program_.Get(), &code);
-            EXPECT_EQ(code, 0u);
+        if (program_.MainDialog()) {
+            EXPECT_EQ(program_.Exit(), 0);
         }
-        program_.Reset();
         if (problem_.empty()) {
             SharedEmulator().Unplug(kSlot, kDeviceId);
             StoreScript(L"DeviceEvents", nullptr);
@@ -168,18 +113,9 @@ class Device15EndToEnd : public testing::Test {
     }
 
     static ComPtr<IZelvanMgr> Hub() {
-        ComPtr<IZelvanMgr> hub;
-        EXPECT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_ZelvanMgr, nullptr, CLSCTX_LOCAL_SERVER,
-                                                  IID_IZelvanMgr, reinterpret_cast<void**>(&hub)));
+        ComPtr<IZelvanMgr> hub = ConnectHub();
+        EXPECT_TRUE(hub);
         return hub;
-    }
-    static LONG DeviceCount() {
-        ComPtr<IZelvanMgrZvWig> hub;
-        LONG count = -1;
-        if (SUCCEEDED(CoCreateInstance(CLSID_ZelvanMgr, nullptr, CLSCTX_LOCAL_SERVER,
-                                       __uuidof(IZelvanMgrZvWig), reinterpret_cast<void**>(&hub))))
-            hub->GetZelvanCount(&count);
-        return count;
     }
     static bool LogHas(const std::string& text) { return SharedLogText().find(text) != std::string::npos; }
 
@@ -246,8 +182,7 @@ class Device15EndToEnd : public testing::Test {
     static std::string marker_;
     static std::string pc_;
     static std::string out_;
-    static com::UniqueHandle program_;
-    static HWND mainDialog_;
+    static ComStartedProgram program_;
     static std::vector<uint8_t> connectedTray_;
 };
 std::string Device15EndToEnd::problem_;
@@ -256,23 +191,17 @@ bool Device15EndToEnd::plugged_ = false;
 std::string Device15EndToEnd::marker_;
 std::string Device15EndToEnd::pc_;
 std::string Device15EndToEnd::out_;
-com::UniqueHandle Device15EndToEnd::program_;
-HWND Device15EndToEnd::mainDialog_ = nullptr;
+ComStartedProgram Device15EndToEnd::program_;
 std::vector<uint8_t> Device15EndToEnd::connectedTray_;
 
 TEST_F(Device15EndToEnd, StartedByComTheProgramFindsThePluggedDeviceThroughTheRealFactory) {
     ComPtr<IZelvanMgr> hub = Hub();
     ASSERT_TRUE(hub);
-    mainDialog_ = FindMainDialog(0, 30000);
-    ASSERT_NE(mainDialog_, nullptr);
-    DWORD processId = 0;
-    GetWindowThreadProcessId(mainDialog_, &processId);
-    program_.Reset(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, processId));
-    ASSERT_TRUE(program_);
+    ASSERT_TRUE(program_.Attach(30000));
 
-    EXPECT_TRUE(WaitUntil([] { return DeviceCount() == 1; }, 20000));
+    EXPECT_TRUE(WaitUntil([] { return HubDeviceCount() == 1; }, 20000));
     EXPECT_EQ(List(""), std::vector<std::string>{kName});
-    EXPECT_TRUE(WaitUntil([] { return LogHas("event15 " + marker_ + " found " + kStrId); }));
+    EXPECT_TRUE(WaitUntil([] { return LogHas(marker_ + " found " + kStrId); }));
     // The factory identified the device before announcing it.
     EXPECT_TRUE(HasRun(CommandLog(), {"id $pipe=17", "id $pipe=17"}));
     Sleep(500);
@@ -406,11 +335,11 @@ TEST_F(Device15EndToEnd, AttributesTimesAndInformationThroughTheCustomInterface)
 }
 
 TEST_F(Device15EndToEnd, UnpluggedTheDeviceLeavesTheProgramAndPluggedAgainItComesBack) {
-    ASSERT_NE(mainDialog_, nullptr);
+    ASSERT_NE(program_.MainDialog(), nullptr);
     ASSERT_FALSE(connectedTray_.empty());
     SharedEmulator().Request("unplug " + std::to_string(kSlot));
-    EXPECT_TRUE(WaitUntil([] { return DeviceCount() == 0; }, 20000));
-    EXPECT_TRUE(WaitUntil([] { return LogHas("event15 " + marker_ + " lost " + kStrId); }));
+    EXPECT_TRUE(WaitUntil([] { return HubDeviceCount() == 0; }, 20000));
+    EXPECT_TRUE(WaitUntil([] { return LogHas(marker_ + " lost " + kStrId); }));
     EXPECT_EQ(List(""), std::vector<std::string>{});
     // The tray shows "no device", and the program's disconnection alert names the device.
     Sleep(500);
@@ -428,9 +357,9 @@ TEST_F(Device15EndToEnd, UnpluggedTheDeviceLeavesTheProgramAndPluggedAgainItCome
     // Plugged again: found through the factory's arrival road, the alert closes, the tray is back.
     plugged_ = SharedEmulator().Plug(kSlot, kDeviceId, kShortId, "labels=card:Card") >= 0;
     ASSERT_TRUE(plugged_);
-    EXPECT_TRUE(WaitUntil([] { return DeviceCount() == 1; }, 20000));
+    EXPECT_TRUE(WaitUntil([] { return HubDeviceCount() == 1; }, 20000));
     EXPECT_TRUE(WaitUntil([] { return !FindWindowW(L"#32770", L"Device disconnected"); }));
-    const std::string found = "event15 " + marker_ + " found " + kStrId;
+    const std::string found = marker_ + " found " + kStrId;
     EXPECT_TRUE(WaitUntil([&] {
         const std::string log = SharedLogText();
         return log.find(found) != log.rfind(found);

@@ -143,7 +143,9 @@ long ComStartedProgram::Exit() {
 
 com::ComPtr<IZelvanMgr> ConnectHub() {
     com::ComPtr<IZelvanMgr> hub;
-    CoCreateInstance(CLSID_ZelvanMgr, nullptr, CLSCTX_LOCAL_SERVER, IID_IZelvanMgr, reinterpret_cast<void**>(&hub));
+    if (FAILED(CoCreateInstance(CLSID_ZelvanMgr, nullptr, CLSCTX_LOCAL_SERVER, IID_IZelvanMgr,
+                                reinterpret_cast<void**>(&hub))))
+        return nullptr;
     return hub;
 }
 
@@ -161,6 +163,31 @@ std::wstring DeviceEventsScript(const std::string& tag) {
     return L"function log(t) { new ActiveXObject(\"Tavrilon.Logger\").Write(t); }\n"
            L"function OnDeviceFound(id) { log(\"" + mark + L" found \" + id); return true; }\n"
            L"function OnDeviceLost(id) { log(\"" + mark + L" lost \" + id); }\n";
+}
+
+STDMETHODIMP RecordingCallback::OnOperationComplete() {
+    done = true;
+    return S_OK;
+}
+
+STDMETHODIMP RecordingCallback::OnItemComplete(LPSTR item, LPSTR text, LONG code) {
+    completed.push_back(std::string(item ? item : "") + "|" + (text ? text : "") + "|" + std::to_string(code));
+    return S_OK;
+}
+
+bool RecordingCallback::Wait(const std::function<bool()>& until) {
+    const DWORD start = GetTickCount();
+    while (!until() && GetTickCount() - start < 30000) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&message);
+    }
+    return until();
+}
+
+bool RecordingCallback::Wait() {
+    return Wait([this] { return done; });
 }
 
 void SetUserString(const std::string& key, const char* name, const std::string& value) {

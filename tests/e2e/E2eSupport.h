@@ -1,12 +1,14 @@
 // What the end-to-end tests share: where the program is, a test device tree, starting and
 // ending the program, and the registry values the tests set.
 #pragma once
+#include "ComObject.h"
 #include "ComPtr.h"
 #include "UiHarness.h"
 #include "ZelvanMgr.h"
 #include <windows.h>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace tv::e2e {
 
@@ -75,6 +77,26 @@ LONG HubDeviceCount();
 // The program's "DeviceEvents" script that writes "<tag> found <id>" and "<tag> lost <id>" to
 // the shared log for each device found and lost.
 std::wstring DeviceEventsScript(const std::string& tag);
+
+// Records the callbacks of one hub operation ("item|text|code" per completed item) and notes its
+// end.
+class RecordingCallback : public com::ComObject<RecordingCallback, IZvFileOperationCallback> {
+public:
+    std::vector<std::string> completed;
+    bool done = false;
+
+    STDMETHODIMP OnOperationComplete() override;
+    STDMETHODIMP OnItemComplete(LPSTR item, LPSTR text, LONG code) override;
+    STDMETHODIMP OnItemInit(LPSTR, LONG) override { return S_OK; }
+    STDMETHODIMP OnItemProgress(LPSTR, LONG) override { return S_OK; }
+    STDMETHODIMP OnItemInfo(LPSTR) override { return S_OK; }
+
+    // Dispatches this apartment's messages (the callbacks arrive through them) until `until`
+    // holds, for at most 30 s.
+    bool Wait(const std::function<bool()>& until);
+    // Until the operation's end.
+    bool Wait();
+};
 
 void SetUserString(const std::string& key, const char* name, const std::string& value);
 void SetUserNumber(const std::string& key, const char* name, DWORD value);
