@@ -3,7 +3,7 @@
 #include "Hub.h"
 #include "HubIds.h"
 #include "NamespaceLink.h"
-#include "TestDeviceIds.h"
+#include "TestDeviceRegistration.h"
 #include "UiHarness.h"
 #include "ZvBackupMgr.h"
 #include "ZvSyncMgr.h"
@@ -100,10 +100,7 @@ protected:
         std::wstring unixTlb = L"\\\\?\\unix" + tlb;
         if (FAILED(LoadTypeLibEx(tlb.c_str(), REGKIND_REGISTER, &library)))
             LoadTypeLibEx(unixTlb.c_str(), REGKIND_REGISTER, &library);
-        HMODULE factory = LoadLibraryA("tvtestdevice.dll");
-        ASSERT_NE(factory, nullptr);
-        auto registerServer = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(reinterpret_cast<void*>(GetProcAddress(factory, "DllRegisterServer")));
-        ASSERT_EQ(registerServer(), S_OK);
+        ASSERT_EQ(tv::tests::EnsureTestDeviceFactoryRegistered(), S_OK);
     }
 
     void SetUp() override {

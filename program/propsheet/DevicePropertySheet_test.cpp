@@ -5,7 +5,7 @@
 #include "HubIds.h"
 #include "LanguageLibrary.h"
 #include "PropPageData.h"
-#include "TestDeviceIds.h"
+#include "TestDeviceRegistration.h"
 #include "UiHarness.h"
 #include <gtest/gtest.h>
 #include <commctrl.h>
@@ -121,13 +121,20 @@ class PropertySheetTest : public testing::Test {
 protected:
     static void SetUpTestSuite() {
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        HMODULE pages = LoadLibraryA("tvtestdevice.dll");
-        ASSERT_NE(pages, nullptr);
-        auto registerServer = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
-            reinterpret_cast<void*>(GetProcAddress(pages, "DllRegisterServer")));
-        ASSERT_EQ(registerServer(), S_OK);
+        ASSERT_EQ(tv::tests::EnsureTestDeviceFactoryRegistered(), S_OK);
     }
 };
+
+// A label of the sheet's first page; the sheet has its caption before that page is made.
+HWND WaitForLabel(HWND sheet, const char* text) {
+    HWND label = nullptr;
+    for (int i = 0; i < 250 && !label; ++i) {
+        label = FindWindowExA(sheet, nullptr, "Static", text);
+        if (!label)
+            Sleep(20);
+    }
+    return label;
+}
 
 TEST_F(PropertySheetTest, ShowsThePagesWithTheirObjectsMovesByKeyboardAndEndsWithOk) {
     SheetThread run({"Sheet test", 4});
@@ -135,7 +142,7 @@ TEST_F(PropertySheetTest, ShowsThePagesWithTheirObjectsMovesByKeyboardAndEndsWit
     ASSERT_NE(sheet, nullptr);
     EXPECT_EQ(SendDlgItemMessageA(sheet, IDC_SHEET_TABS, TCM_GETITEMCOUNT, 0, 0), 2);
     // The first page was activated and received the four objects.
-    EXPECT_NE(FindWindowExA(sheet, nullptr, "Static", "4 objects"), nullptr);
+    EXPECT_NE(WaitForLabel(sheet, "4 objects"), nullptr);
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(sheet, IDC_SHEET_APPLY)));
     Sleep(500);  // lets the sheet paint before the screenshot
     test::SaveScreenshot(test::ExeFolder() + L"\\propsheet_two_pages.bmp");
@@ -161,7 +168,7 @@ TEST_F(PropertySheetTest, APageThatFailsToApplyKeepsTheSheetOpenOnThatPage) {
     SheetThread run({"Failing sheet", 0, "fail.txt"});
     HWND sheet = test::WaitForWindow(L"#32770", L"Failing sheet", 15000);
     ASSERT_NE(sheet, nullptr);
-    EXPECT_NE(FindWindowExA(sheet, nullptr, "Static", "Dev1|fail.txt"), nullptr);
+    EXPECT_NE(WaitForLabel(sheet, "Dev1|fail.txt"), nullptr);
     PressCtrlTab(sheet);
     ASSERT_TRUE(WaitForTab(sheet, 1));
     ASSERT_TRUE(test::ClickButton(sheet, IDOK));

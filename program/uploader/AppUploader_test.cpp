@@ -132,7 +132,12 @@ TEST_F(UploaderTest, CopiesIntoTheChosenFolderWithThePcModeOnAndTheHubBusy) {
                      [&] {
                          if (HWND window = WaitForProgressWindow()) {
                              sawWindow = true;
-                             shownPath = WindowText(window, IDC_UPLOADER_TEXT);
+                             // The window may be found before its text is set.
+                             for (int i = 0; i < 100 && shownPath.empty() && IsWindow(window); ++i) {
+                                 shownPath = WindowText(window, IDC_UPLOADER_TEXT);
+                                 if (shownPath.empty())
+                                     Sleep(20);
+                             }
                          }
                      }),
               0u);

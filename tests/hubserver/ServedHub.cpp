@@ -1,6 +1,6 @@
 #include "ServedHub.h"
+#include "TestDeviceRegistration.h"
 #include "AnsiText.h"
-#include "TestDeviceIds.h"
 #include <oleauto.h>
 #include <shellapi.h>
 
@@ -63,25 +63,6 @@ STDMETHODIMP ScriptedHub::Refresh() {
 
 namespace {
 
-// Registers the test device factory unless the prefix has it already: registering again
-// rewrites its keys, which other test programs running meanwhile may be reading.
-HRESULT RegisterTestDeviceFactory() {
-    wchar_t clsid[40] = {};
-    StringFromGUID2(tests::CLSID_TestDeviceFactory, clsid, ARRAYSIZE(clsid));
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, (std::wstring(L"CLSID\\") + clsid + L"\\InprocServer32").c_str(), 0,
-                      KEY_READ, &key) == ERROR_SUCCESS) {
-        RegCloseKey(key);
-        return S_OK;
-    }
-    HMODULE factory = LoadLibraryA("tvtestdevice.dll");
-    if (!factory)
-        return HRESULT_FROM_WIN32(GetLastError());
-    auto registerServer = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
-        reinterpret_cast<void*>(GetProcAddress(factory, "DllRegisterServer")));
-    return registerServer ? registerServer() : E_FAIL;
-}
-
 // The hub's type library carries its dual faces across apartments.
 HRESULT RegisterHubTypeLibrary() {
     std::wstring path = com::FromAnsi(TV_GENERATED_DIR "/ZelvanMgr.tlb");
@@ -99,7 +80,7 @@ HRESULT RegisterHubTypeLibrary() {
 
 HRESULT ServedHub::Start(const std::string& deviceRoot) {
     HRESULT hr = RegisterHubTypeLibrary();
-    if (FAILED(hr) || FAILED(hr = RegisterTestDeviceFactory()))
+    if (FAILED(hr) || FAILED(hr = tests::EnsureTestDeviceFactoryRegistered()))
         return hr;
     SetEnvironmentVariableA(tests::kTestDeviceRootVariable, deviceRoot.c_str());
     if (FAILED(hr = com::MakeComObject(factory_)))
