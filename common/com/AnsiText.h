@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <oleauto.h>
 #include <string>
+#include <cwchar>
 #include <string_view>
 
 namespace tv::com {
@@ -12,6 +13,8 @@ namespace tv::com {
 // Characters the ANSI code page cannot hold become its default character.
 std::string ToAnsi(const wchar_t* text, size_t length);
 inline std::string ToAnsi(BSTR text) { return ToAnsi(text, text ? SysStringLen(text) : 0); }
+// The text up to its terminating null character (null gives an empty text).
+inline std::string TerminatedToAnsi(const wchar_t* text) { return ToAnsi(text, text ? std::wcslen(text) : 0); }
 std::wstring FromAnsi(std::string_view text);
 // A new BSTR of an ANSI text; E_OUTOFMEMORY when it cannot be had.
 HRESULT AnsiToBstr(std::string_view text, BSTR* out);

@@ -1,5 +1,6 @@
 // Tavrilon.exe: the desktop program and the local server of the hub.
 #include "AppState.h"
+#include "AnsiText.h"
 #include "CommandLine.h"
 #include "DisconnectionAlert.h"
 #include "Hub.h"
@@ -21,16 +22,6 @@ using namespace tv::app;
 constexpr wchar_t kSingleInstanceMutex[] = L"{25A50E30-3183-4b63-B179-043BEACB5806}";
 constexpr DWORD kIdleMs = 5000;
 constexpr DWORD kPauseMs = 1000;
-
-std::string Ansi(const wchar_t* text) {
-    const int size = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 1)
-        return {};
-    std::string out(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text, -1, out.data(), size, nullptr, nullptr);
-    out.pop_back();
-    return out;
-}
 
 HRESULT RunDeviceEventScript(const char* function, const char* strId) {
     const std::wstring wideFunction(function, function + strlen(function));
@@ -75,7 +66,7 @@ int Run(HINSTANCE instance, const wchar_t* arguments) {
         return static_cast<int>(RegisterServer(instance));
 
     const bool fileOpen = HasFileOpenMark(commandLine);
-    const std::string fileOpenArguments = Ansi(arguments);
+    const std::string fileOpenArguments = com::TerminatedToAnsi(arguments);
 
     com::UniqueHandle mutex(CreateMutexW(nullptr, FALSE, kSingleInstanceMutex));
     if (GetLastError() == ERROR_ALREADY_EXISTS) {

@@ -1,6 +1,7 @@
 // The hub's automation face: IDispatch over the type library, BSTR conversions, the flags,
 // synchronous copies and deletes, the ZelvanItems collection and the error reports scripts see.
 #include "DevicePath.h"
+#include "AnsiText.h"
 #include "ErrorInfo.h"
 #include "Hub.h"
 #include "LangIds.h"
@@ -11,16 +12,6 @@ namespace tv::hub {
 namespace {
 
 constexpr LONG kTextBuffer = 260;
-
-std::string Ansi(BSTR text) {
-    if (!text)
-        return {};
-    int size = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    std::string out(size > 0 ? size - 1 : 0, '\0');
-    if (size > 1)
-        WideCharToMultiByte(CP_ACP, 0, text, -1, out.data(), size, nullptr, nullptr);
-    return out;
-}
 
 HRESULT ToBstr(const char* text, BSTR* out) {
     int size = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
@@ -148,7 +139,7 @@ STDMETHODIMP ZvWigFace::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* 
     return info->Invoke(static_cast<IZelvanMgrZvWig*>(this), id, flags, params, result, exception, argError);
 }
 
-STDMETHODIMP ZvWigFace::RemoveZelvan(BSTR bsID) { return hub_.RemoveZelvan(Ansi(bsID).c_str()); }
+STDMETHODIMP ZvWigFace::RemoveZelvan(BSTR bsID) { return hub_.RemoveZelvan(com::TerminatedToAnsi(bsID).c_str()); }
 
 // ---- flags ----
 
@@ -261,7 +252,7 @@ STDMETHODIMP Hub::get_AutoPCMode(BSTR strNameOrID, VARIANT_BOOL* nVal) {
     if (!nVal)
         return ReportError(IDS_HUB_FLAG_FAILED, E_POINTER);
     LONG value = 0;
-    HRESULT hr = get_AutoPC_ON_PC_OFF_Mode(Ansi(strNameOrID).data(), &value);
+    HRESULT hr = get_AutoPC_ON_PC_OFF_Mode(com::TerminatedToAnsi(strNameOrID).data(), &value);
     if (FAILED(hr))
         return ReportError(IDS_HUB_FLAG_FAILED, hr);
     *nVal = value == 1 ? VARIANT_TRUE : VARIANT_FALSE;
@@ -269,7 +260,7 @@ STDMETHODIMP Hub::get_AutoPCMode(BSTR strNameOrID, VARIANT_BOOL* nVal) {
 }
 
 STDMETHODIMP Hub::put_AutoPCMode(BSTR strNameOrID, VARIANT_BOOL nVal) {
-    HRESULT hr = put_AutoPC_ON_PC_OFF_Mode(Ansi(strNameOrID).data(), nVal == VARIANT_TRUE ? 1 : 0);
+    HRESULT hr = put_AutoPC_ON_PC_OFF_Mode(com::TerminatedToAnsi(strNameOrID).data(), nVal == VARIANT_TRUE ? 1 : 0);
     return FAILED(hr) ? ReportError(IDS_HUB_FLAG_FAILED, hr) : hr;
 }
 
@@ -280,7 +271,7 @@ STDMETHODIMP Hub::GetDeviceIDByName(BSTR strName, BSTR* strID) {
         return ReportError(IDS_HUB_DEVICE_LOOKUP, E_POINTER);
     *strID = nullptr;
     unsigned char buffer[kTextBuffer] = {};
-    HRESULT hr = GetDeviceIDByName(Ansi(strName).data(), sizeof(buffer), buffer);
+    HRESULT hr = GetDeviceIDByName(com::TerminatedToAnsi(strName).data(), sizeof(buffer), buffer);
     return FAILED(hr) ? ReportError(IDS_HUB_DEVICE_LOOKUP, hr) : ToBstr(reinterpret_cast<char*>(buffer), strID);
 }
 
@@ -289,7 +280,7 @@ STDMETHODIMP Hub::GetDeviceNameByID(BSTR strID, BSTR* strName) {
         return ReportError(IDS_HUB_DEVICE_LOOKUP, E_POINTER);
     *strName = nullptr;
     unsigned char buffer[512] = {};
-    HRESULT hr = GetDeviceNameByID(Ansi(strID).data(), sizeof(buffer), buffer);
+    HRESULT hr = GetDeviceNameByID(com::TerminatedToAnsi(strID).data(), sizeof(buffer), buffer);
     return FAILED(hr) ? ReportError(IDS_HUB_DEVICE_LOOKUP, hr) : ToBstr(reinterpret_cast<char*>(buffer), strName);
 }
 
@@ -298,24 +289,24 @@ STDMETHODIMP Hub::GetDeviceDescription(BSTR strNameOrID, BSTR* strName) {
         return ReportError(IDS_HUB_DEVICE_LOOKUP, E_POINTER);
     *strName = nullptr;
     unsigned char buffer[kTextBuffer] = {};
-    HRESULT hr = GetDeviceDescription(Ansi(strNameOrID).data(), sizeof(buffer), buffer);
+    HRESULT hr = GetDeviceDescription(com::TerminatedToAnsi(strNameOrID).data(), sizeof(buffer), buffer);
     return FAILED(hr) ? ReportError(IDS_HUB_DEVICE_LOOKUP, hr) : ToBstr(reinterpret_cast<char*>(buffer), strName);
 }
 
 STDMETHODIMP Hub::GetDeviceModelVersion(BSTR strNameOrID, LONG* nModelVersion) {
     LONG submodel = 0;
-    HRESULT hr = GetDeviceVersion(Ansi(strNameOrID).data(), nModelVersion, &submodel);
+    HRESULT hr = GetDeviceVersion(com::TerminatedToAnsi(strNameOrID).data(), nModelVersion, &submodel);
     return FAILED(hr) ? ReportError(IDS_HUB_DEVICE_VERSION, hr) : hr;
 }
 
 STDMETHODIMP Hub::GetDeviceSubmodelVersion(BSTR strNameOrID, LONG* nSubmodelVersion) {
     LONG model = 0;
-    HRESULT hr = GetDeviceVersion(Ansi(strNameOrID).data(), &model, nSubmodelVersion);
+    HRESULT hr = GetDeviceVersion(com::TerminatedToAnsi(strNameOrID).data(), &model, nSubmodelVersion);
     return FAILED(hr) ? ReportError(IDS_HUB_DEVICE_VERSION, hr) : hr;
 }
 
 STDMETHODIMP Hub::CreateFolder(BSTR strFolderPathName) {
-    std::string path = Ansi(strFolderPathName);
+    std::string path = com::TerminatedToAnsi(strFolderPathName);
     HRESULT hr = CreateFolder(path.data());
     if (SUCCEEDED(hr))
         return hr;
@@ -331,7 +322,7 @@ STDMETHODIMP Hub::Command(BSTR strNameOrID, BSTR strCommand, BSTR* strResponse) 
     *strResponse = nullptr;
     LONG length = 0;
     LPSTR response = nullptr;
-    HRESULT hr = Command(Ansi(strNameOrID).data(), Ansi(strCommand).data(), &length, &response);
+    HRESULT hr = Command(com::TerminatedToAnsi(strNameOrID).data(), com::TerminatedToAnsi(strCommand).data(), &length, &response);
     std::string text = response ? std::string(response, strnlen(response, static_cast<size_t>(std::max<LONG>(length, 0))))
                                 : std::string();
     CoTaskMemFree(response);
@@ -344,7 +335,7 @@ STDMETHODIMP Hub::GetVolumeFreeSpace(BSTR strItem, LONG* nFreeSpace) {
     if (!nFreeSpace)
         return ReportError(IDS_HUB_FREE_SPACE, E_POINTER);
     VOLUMEINFO info = {};
-    HRESULT hr = GetVolumeInfo(Ansi(strItem).data(), &info);
+    HRESULT hr = GetVolumeInfo(com::TerminatedToAnsi(strItem).data(), &info);
     if (FAILED(hr) || info.nBlockSize == 0)
         return ReportError(IDS_HUB_FREE_SPACE, E_FAIL);
     // Computed in 64 bits and clamped to what a long holds.
@@ -355,12 +346,12 @@ STDMETHODIMP Hub::GetVolumeFreeSpace(BSTR strItem, LONG* nFreeSpace) {
 
 STDMETHODIMP Hub::NotifySystemDisp() { return Refresh(); }
 STDMETHODIMP Hub::RefreshView() { return Refresh(); }
-STDMETHODIMP Hub::RemoveDevice(BSTR stDevice) { return RemoveZelvan(Ansi(stDevice).c_str()); }
+STDMETHODIMP Hub::RemoveDevice(BSTR stDevice) { return RemoveZelvan(com::TerminatedToAnsi(stDevice).c_str()); }
 
 STDMETHODIMP Hub::ProcessFileOpen(BSTR bsFile) {
     if (!bsFile)
         return E_INVALIDARG;
-    return ProcessFileOpen(Ansi(bsFile).data());
+    return ProcessFileOpen(com::TerminatedToAnsi(bsFile).data());
 }
 
 // ---- synchronous file operations ----
@@ -400,7 +391,7 @@ STDMETHODIMP Hub::DeleteItem(BSTR strItem) {
     HRESULT hr = com::MakeComObject(listener);
     if (FAILED(hr))
         return ReportError(IDS_HUB_LISTENER_CREATE, hr);
-    std::string item = Ansi(strItem);
+    std::string item = com::TerminatedToAnsi(strItem);
     LPSTR items[] = {item.data()};
     hr = DeleteFileItems(1, kTextBuffer, items, listener.Get());
     if (FAILED(hr))
@@ -417,8 +408,8 @@ STDMETHODIMP Hub::CopyFileItem(BSTR aStrSrc, BSTR aStrDest) {
     HRESULT hr = com::MakeComObject(listener);
     if (FAILED(hr))
         return ReportError(IDS_HUB_LISTENER_CREATE, hr);
-    std::string source = Ansi(aStrSrc);
-    std::string destination = Ansi(aStrDest);
+    std::string source = com::TerminatedToAnsi(aStrSrc);
+    std::string destination = com::TerminatedToAnsi(aStrDest);
     LPSTR sources[] = {source.data()};
     LPSTR destinations[] = {destination.data()};
     hr = CopyFileItems(1, kTextBuffer, sources, destinations, listener.Get());
@@ -434,8 +425,8 @@ STDMETHODIMP Hub::CopyFileItem(BSTR aStrSrc, BSTR aStrDest) {
 }
 
 STDMETHODIMP Hub::RenameItem(BSTR strOldName, BSTR strNewName) {
-    std::string oldName = Ansi(strOldName);
-    std::string newName = Ansi(strNewName);
+    std::string oldName = com::TerminatedToAnsi(strOldName);
+    std::string newName = com::TerminatedToAnsi(strNewName);
     DevicePath from = SplitDevicePath(oldName.c_str());
     DevicePath to = SplitDevicePath(newName.c_str());
     RecordPtr record = FindDeviceForOperation(to.device);
@@ -461,7 +452,7 @@ STDMETHODIMP Hub::Items(BSTR strPath, IUnknown** ppItems) {
     if (FAILED(hr))
         return ReportError(IDS_HUB_LISTING_FAILED, hr);
     com::ComPtr<IZvEnumFileItems> listing;
-    hr = EnumFileItems(Ansi(strPath).data(), 31, &listing);
+    hr = EnumFileItems(com::TerminatedToAnsi(strPath).data(), 31, &listing);
     if (FAILED(hr))
         return ReportError(IDS_HUB_LISTING_FAILED, hr);
     for (;;) {

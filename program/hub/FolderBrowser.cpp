@@ -2,6 +2,7 @@
 // for a device when none is connected, the message about a refused device, and the registry
 // of open property sheets.
 #include "DevicePath.h"
+#include "AnsiText.h"
 #include "Hub.h"
 #include "LangIds.h"
 #include "HubIds.h"
@@ -23,16 +24,6 @@ std::string FormatText(const std::string& pattern, const std::string& argument) 
     std::vector<char> buffer(pattern.size() + argument.size() + 1);
     std::snprintf(buffer.data(), buffer.size(), pattern.c_str(), argument.c_str());
     return buffer.data();
-}
-
-std::string Narrow(BSTR text) {
-    if (!text)
-        return {};
-    int size = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    std::string out(size > 0 ? size - 1 : 0, '\0');
-    if (size > 1)
-        WideCharToMultiByte(CP_ACP, 0, text, -1, out.data(), size, nullptr, nullptr);
-    return out;
 }
 
 HRESULT Widen(const std::string& text, BSTR* out) {
@@ -209,7 +200,7 @@ STDMETHODIMP Hub::BrowseForFolder(BSTR bsTitle, BSTR bsText, BSTR* bsPath) {
     if (!bsPath)
         return E_POINTER;
     *bsPath = nullptr;
-    std::string title = Narrow(bsTitle), text = Narrow(bsText);
+    std::string title = com::TerminatedToAnsi(bsTitle), text = com::TerminatedToAnsi(bsText);
     unsigned char buffer[kDispatchPathBuffer] = {};
     HRESULT hr = BrowseForFolder(title.data(), text.data(), sizeof(buffer), buffer);
     if (FAILED(hr))
@@ -228,7 +219,7 @@ STDMETHODIMP Hub::BrowseForFolder2(BSTR bsTitle, BSTR bsText, BSTR bsStatus, BST
     if (FAILED(hr))
         return hr;
     std::string path;
-    hr = RunFolderBrowser(Narrow(bsTitle), Narrow(bsText), Narrow(bsStatus), &path);
+    hr = RunFolderBrowser(com::TerminatedToAnsi(bsTitle), com::TerminatedToAnsi(bsText), com::TerminatedToAnsi(bsStatus), &path);
     put_BusyUI(0L);
     if (hr != S_OK)
         return hr;

@@ -1,4 +1,5 @@
 #include "DevicePropertySheet.h"
+#include "AnsiText.h"
 #include "HubIds.h"
 #include <commctrl.h>
 #include <algorithm>
@@ -12,16 +13,6 @@ constexpr LONG kButtonHeight = 25;
 constexpr LONG kTabLeft = 5;
 constexpr LONG kTabTop = 5;
 constexpr int kOverrunsBeforeHiddenPage = 25;
-
-std::string FromWide(const wchar_t* text) {
-    if (!text)
-        return {};
-    int size = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    std::string out(size > 0 ? size - 1 : 0, '\0');
-    if (size > 1)
-        WideCharToMultiByte(CP_ACP, 0, text, -1, out.data(), size, nullptr, nullptr);
-    return out;
-}
 
 } // namespace
 
@@ -152,7 +143,7 @@ bool DevicePropertySheet::CreatePage(REFCLSID clsid) {
     PROPPAGEINFO info = {};
     info.cb = sizeof(info);
     if (SUCCEEDED(page.page->GetPageInfo(&info))) {
-        page.title = FromWide(info.pszTitle);
+        page.title = com::TerminatedToAnsi(info.pszTitle);
         page.size = info.size;
     }
     CoTaskMemFree(info.pszTitle);
