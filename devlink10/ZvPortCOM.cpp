@@ -66,6 +66,14 @@ bool CanOpenExclusively(int number) {
     return static_cast<bool>(port);
 }
 
+// The transfer a request's tag names; Undefined for any other tag.
+RequestKind FileRequestKind(std::string_view tag) {
+    return tag == "RequestReceive" ? RequestKind::ReceiveFile
+           : tag == "RequestSend"  ? RequestKind::SendFile
+           : tag == "RequestBoot"  ? RequestKind::Boot
+                                   : RequestKind::Undefined;
+}
+
 } // namespace
 
 ZvPortCOM::~ZvPortCOM() { engine_.Close(); }
@@ -139,10 +147,7 @@ STDMETHODIMP ZvPortCOM::RequestSync(BSTR strCommand, BSTR* pstrResponce) {
         return *pstrResponce ? S_OK : E_OUTOFMEMORY;
     }
 
-    RequestKind kind = *tag == "RequestReceive" ? RequestKind::ReceiveFile
-                       : *tag == "RequestSend"  ? RequestKind::SendFile
-                       : *tag == "RequestBoot"  ? RequestKind::Boot
-                                                : RequestKind::Undefined;
+    const RequestKind kind = FileRequestKind(*tag);
     if (kind == RequestKind::Undefined)
         return E_INVALIDARG;
     ParsedFields fields;
@@ -184,10 +189,7 @@ STDMETHODIMP ZvPortCOM::RequestAsync(BSTR strCommand, BSTR* pstrResponse) {
         lastAsyncResponse_.clear();
         return S_OK;
     }
-    RequestKind kind = *tag == "RequestReceive" ? RequestKind::ReceiveFile
-                       : *tag == "RequestSend"  ? RequestKind::SendFile
-                       : *tag == "RequestBoot"  ? RequestKind::Boot
-                                                : RequestKind::Undefined;
+    const RequestKind kind = FileRequestKind(*tag);
     if (kind == RequestKind::Undefined)
         return E_INVALIDARG;
     ParsedFields fields;

@@ -243,30 +243,33 @@ STDMETHODIMP ZvDevice10::FindItems(LPSTR strWildCard, IZvEnumFileItems** ppiEnum
     return items->QueryInterface(IID_IZvEnumFileItems, reinterpret_cast<void**>(ppiEnum));
 }
 
-HRESULT ZvDevice10::LookupItemSize(const std::string& devicePath, long& size) {
+HRESULT ZvDevice10::LookupItem(const std::string& devicePath, ListingItem& item) {
     std::string reply, records;
     if (Request("<Command>|ls -l -t \"" + devicePath + "\"|", reply) != S_OK)
         return S_FALSE;
     if (ParseListingReply(reply.c_str(), &records) != ParseResult::Ok)
         return kLookupUnreadable;
-    const auto listed = SplitListingRecords(records);
+    auto listed = SplitListingRecords(records);
     if (listed.size() != 1)
         return S_FALSE;
-    size = ReadDecimal(listed[0].size);
+    item = std::move(listed[0]);
     return S_OK;
 }
 
+HRESULT ZvDevice10::LookupItemSize(const std::string& devicePath, long& size) {
+    ListingItem item;
+    const HRESULT hr = LookupItem(devicePath, item);
+    if (hr == S_OK)
+        size = ReadDecimal(item.size);
+    return hr;
+}
+
 HRESULT ZvDevice10::LookupItemTime(const std::string& devicePath, uint64_t& fileTime) {
-    std::string reply, records;
-    if (Request("<Command>|ls -l -t \"" + devicePath + "\"|", reply) != S_OK)
-        return S_FALSE;
-    if (ParseListingReply(reply.c_str(), &records) != ParseResult::Ok)
-        return kLookupUnreadable;
-    const auto listed = SplitListingRecords(records);
-    if (listed.size() != 1)
-        return S_FALSE;
-    ListingTimeToFileTime(listed[0].dateTime, fileTime);
-    return S_OK;
+    ListingItem item;
+    const HRESULT hr = LookupItem(devicePath, item);
+    if (hr == S_OK)
+        ListingTimeToFileTime(item.dateTime, fileTime);
+    return hr;
 }
 
 } // namespace devlink10

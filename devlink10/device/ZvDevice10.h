@@ -121,6 +121,9 @@ private:
     bool ToDevicePath(const std::string& itemPath, std::string& devicePath) const;
     void PresentFile(tv::FileItemRecord& record, const std::string& nameForAssociation);
     HRESULT QueryVolume(const std::string& folder, VOLUMEINFO& info);
+    // The one listing record of a device item: S_OK, S_FALSE (no answer, or not one item) or
+    // 0x8000000A (an unreadable reply).
+    HRESULT LookupItem(const std::string& devicePath, ListingItem& item);
 public:
     // One item's size or time from a one-item listing: 0, 1 or 0x8000000A.
     HRESULT LookupItemSize(const std::string& devicePath, long& size);
