@@ -155,25 +155,8 @@ class RecordingSink : public tv::com::ComObject<RecordingSink, IZvFactoryCallbac
     std::vector<Report> lost;
 };
 
-// Lets the thread's messages run (device notifications arrive as messages) until `done` holds.
-template <class Done>
-bool PumpUntil(Done done, DWORD timeoutMs) {
-    const DWORD start = GetTickCount();
-    while (!done()) {
-        if (GetTickCount() - start > timeoutMs)
-            return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-    }
-    return true;
-}
-
 void Pump(DWORD milliseconds) {
-    PumpUntil([] { return false; }, milliseconds);
+    tv::test::PollUntil([] { return false; }, milliseconds);
 }
 
 void ForgetRegistration(const std::string& id) {
@@ -206,8 +189,8 @@ class DialogAnswerer {
     void Run() {
         size_t next = 0;
         while (!stop_) {
-            HWND dialog = tv::test::WaitForWindow(L"#32770", nullptr, 200);
-            if (!dialog)
+            HWND dialog = nullptr;
+            if (!tv::test::PollUntil([&] { return (dialog = AnswerableDialog()) != nullptr; }, 200))
                 continue;
             if (HWND nameBox = GetDlgItem(dialog, IDC_DEVICE_NAME)) {
                 char prefill[260] = {};
@@ -223,8 +206,17 @@ class DialogAnswerer {
                 ++boxes_;
                 tv::test::ClickButton(dialog, IDOK);
             }
-            Sleep(300);
+            // Answered once: the window goes, or waits under the message box it brought up.
+            tv::test::PollUntil([dialog] { return !IsWindowVisible(dialog) || !IsWindowEnabled(dialog); }, 10000);
         }
+    }
+    // A shown dialog that takes input (one under a message box does not).
+    static HWND AnswerableDialog() {
+        for (HWND window = FindWindowExW(nullptr, nullptr, L"#32770", nullptr); window;
+             window = FindWindowExW(nullptr, window, L"#32770", nullptr))
+            if (IsWindowVisible(window) && IsWindowEnabled(window))
+                return window;
+        return nullptr;
     }
     std::vector<std::string> names_;
     bool own_;
@@ -282,7 +274,7 @@ int PlugUntilFound(ZvFactory15&, RecordingSink& sink, std::unique_ptr<test::Plug
         device.reset();
         Pump(300);
         device = std::make_unique<test::PluggedDevice>(slot, id, shortId);
-        if (PumpUntil([&] { return Found(sink, expected, "@" + shortId); }, 30000))
+        if (tv::test::PollUntil([&] { return Found(sink, expected, "@" + shortId); }, 30000))
             return attempt;
     }
     return 0;
@@ -325,7 +317,7 @@ TEST_F(FactoryTest, AFirstSeenDeviceIsNamedAnnouncedAndLostAgain) {
         EXPECT_EQ(factory_->UnAdvise(-1), E_INVALIDARG);
     }
     // Unplugged: the sink hears the name the device was given.
-    ASSERT_TRUE(PumpUntil([&] { return !sink_->lost.empty(); }, 15000));
+    ASSERT_TRUE(tv::test::PollUntil([&] { return !sink_->lost.empty(); }, 15000));
     EXPECT_TRUE(IsEqualGUID(sink_->lost[0].factory, kClsidZvFactory15));
     EXPECT_EQ(sink_->lost[0].text, "My Zelvan");
     EXPECT_EQ(factory_->DeviceCount(), 0u);
@@ -342,7 +334,7 @@ TEST_F(FactoryTest, ARegisteredDeviceIsAnnouncedWithoutDialogAndAnOwnDeviceIsNot
         ASSERT_NE(PlugUntilFound(*factory_.Get(), *sink_.Get(), device, 1, "FACTORY00003", "FAC0003", kClsidZvFactory15), 0);
         EXPECT_EQ(ReadDword("@FAC0003", "IsGuest"), 0u);
     }
-    ASSERT_TRUE(PumpUntil([&] { return !sink_->lost.empty(); }, 15000));
+    ASSERT_TRUE(tv::test::PollUntil([&] { return !sink_->lost.empty(); }, 15000));
     sink_->found.clear();
     {
         DialogAnswerer answerer({}, false);
@@ -363,7 +355,7 @@ TEST_F(FactoryTest, ADeviceThatDoesNotAnswerIsReportedAndReleased) {
         Pump(300);
         device = std::make_unique<test::PluggedDevice>(1, "FACTORY00004", "FAC0004");
         device->Request("fault delay=25000");
-        PumpUntil([&] { return !sink_->found.empty(); }, 40000);
+        tv::test::PollUntil([&] { return !sink_->found.empty(); }, 40000);
     }
     ASSERT_EQ(sink_->found.size(), 1u);
     EXPECT_TRUE(IsEqualGUID(sink_->found[0].factory, kNotAnsweringDevice));
@@ -411,7 +403,7 @@ TEST_F(FactoryTest, TheMeFactoryScansAndReportsByStringId) {
     long cookie = -1;
     ASSERT_EQ(factory->Advise(sink_.Get(), &cookie), S_OK);
     // Found by the first scanning period after start-up.
-    ASSERT_TRUE(PumpUntil([&] { return Found(*sink_.Get(), kClsidZvFactory15Me, "@FAC0005"); }, 20000));
+    ASSERT_TRUE(tv::test::PollUntil([&] { return Found(*sink_.Get(), kClsidZvFactory15Me, "@FAC0005"); }, 20000));
     EXPECT_EQ(MadeDevices().back()->name, "Me device");
 
     // Suspended, the watcher does not notice the removal; resumed, it reports the string id.
@@ -424,7 +416,7 @@ TEST_F(FactoryTest, TheMeFactoryScansAndReportsByStringId) {
     // A notification opens a new scanning period (this one by hand, as the removal's may
     // already have passed).
     SendMessageW(factory->Window(), WM_DEVICECHANGE, 0x0007, 0);
-    ASSERT_TRUE(PumpUntil([&] { return !sink_->lost.empty(); }, 25000));
+    ASSERT_TRUE(tv::test::PollUntil([&] { return !sink_->lost.empty(); }, 25000));
     EXPECT_TRUE(IsEqualGUID(sink_->lost[0].factory, kClsidZvFactory15Me));
     EXPECT_EQ(sink_->lost[0].text, "@FAC0005");
     EXPECT_EQ(factory->DeviceCount(), 0u);

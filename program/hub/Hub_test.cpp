@@ -386,25 +386,8 @@ TEST_F(HubTest, TheDualFacesCopyOfAFolderReturnsWhenTheWholeFolderIsDone) {
 
 // ---- the hub's windows ----
 
-// Dispatches this thread's messages until `done` holds (at most `timeoutMs`).
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
-    DWORD start = GetTickCount();
-    for (;;) {
-        if (done())
-            return true;
-        if (GetTickCount() - start >= timeoutMs)
-            return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageA(&message);
-    }
-}
-
 HWND PumpUntilWindow(const wchar_t* title, DWORD timeoutMs) {
-    HWND found = nullptr;
-    PumpUntil([&] { return (found = FindWindowW(L"#32770", title)) != nullptr; }, timeoutMs);
-    return found;
+    return test::WaitForWindow(L"#32770", title, timeoutMs);
 }
 
 int CountWindows(const wchar_t* title) {
@@ -570,7 +553,7 @@ TEST_F(HubTest, ItemPropertiesShowTheDevicePagesOnceAndTellTheViews) {
     ASSERT_NE(sheet, nullptr);
     // The same item with a leading backslash brings the open sheet forward.
     EXPECT_EQ(hub_->DisplayProperties(const_cast<LPSTR>("\\Dev1\\docs\\a.txt"), &item), S_OK);
-    PumpUntil([] { return false; }, 1000);
+    test::PollUntil([] { return false; }, 1000);
     EXPECT_EQ(CountWindows(title), 1);
     // The device names two pages; they read the item's name and folder.
     EXPECT_EQ(SendDlgItemMessageA(sheet, IDC_SHEET_TABS, TCM_GETITEMCOUNT, 0, 0), 2);
@@ -578,8 +561,8 @@ TEST_F(HubTest, ItemPropertiesShowTheDevicePagesOnceAndTellTheViews) {
     test::SaveScreenshot(test::ExeFolder() + L"\\hub_item_properties.bmp");
 
     ASSERT_TRUE(test::ClickButton(sheet, IDOK));
-    EXPECT_TRUE(PumpUntil([&] { return view.Received() > 0; }, 15000));
-    EXPECT_TRUE(PumpUntil([&] { return !IsWindow(sheet); }, 5000));
+    EXPECT_TRUE(test::PollUntil([&] { return view.Received() > 0; }, 15000));
+    EXPECT_TRUE(test::PollUntil([&] { return !IsWindow(sheet); }, 5000));
     EXPECT_EQ(view.Received(), 1);
 }
 
@@ -601,7 +584,7 @@ TEST_F(HubTest, ADeviceSheetNeedsTheManagers) {
     }
     ASSERT_NE(sheet, nullptr);
     ASSERT_TRUE(test::ClickButton(sheet, IDCANCEL));
-    EXPECT_TRUE(PumpUntil([&] { return !IsWindow(sheet); }, 5000));
+    EXPECT_TRUE(test::PollUntil([&] { return !IsWindow(sheet); }, 5000));
 }
 
 } // namespace

@@ -347,7 +347,7 @@ TEST_F(Device15EndToEnd, UnpluggedTheDeviceLeavesTheProgramAndPluggedAgainItCome
     test::SaveScreenshot(OutputFolder() + L"\\device15-unplugged.bmp");
     HWND alert = nullptr;
     EXPECT_TRUE(
-        WaitUntil([&] { return (alert = FindWindowW(L"#32770", L"Device disconnected")) != nullptr; }));
+        WaitUntil([&] { return (alert = test::FindShownWindow(L"#32770", L"Device disconnected")) != nullptr; }));
     if (alert) {
         wchar_t label[100] = {};
         GetDlgItemTextW(alert, 16196, label, 100);

@@ -94,13 +94,7 @@ HWND FindMainDialog(DWORD processId, DWORD timeoutMs) {
 }
 
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
-    const DWORD start = GetTickCount();
-    while (!condition()) {
-        if (GetTickCount() - start > timeoutMs)
-            return false;
-        Sleep(100);
-    }
-    return true;
+    return test::PollUntil(condition, timeoutMs);
 }
 
 bool StoreScript(const wchar_t* item, const wchar_t* script) {

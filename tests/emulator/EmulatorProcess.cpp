@@ -46,14 +46,16 @@ std::string EmulatorProcess::Start(const std::string& emulator, const std::strin
         return "the device emulator " + emulator + " is missing (build the host tree or set TV_ZVEMU)";
     root_ = "/tmp/" + tag + "-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount());
     CreateDirectoryW(WindowsPath(root_).c_str(), nullptr);
-    // Wine starts a Unix program when given its Unix path. The shell around the emulator stops it
-    // as soon as the session's "alive" file is gone, and after 30 minutes in any case, so that a
-    // crashed test run leaves nothing behind for long.
+    // Wine starts a Unix program when given its Unix path. The emulator ends when this test's
+    // control connection goes (the test program ended or was killed by a timeout: a device left
+    // plugged would show up in the next test program); the shell around it stops it as soon as
+    // the session's "alive" file is gone, and after 30 minutes in any case. The shell lets go of
+    // the test's own output, which ctest waits on.
     alivePath_ = WindowsPath(root_ + "/alive");
     if (!WriteWholeFile(alivePath_, {}))
         return "cannot create " + root_ + "/alive";
-    std::string command = "/bin/sh -c \"'" + emulator + "' " + arguments + " --log-file '" + root_ +
-                          "/commands.log' >'" + root_ +
+    std::string command = "/bin/sh -c \"exec </dev/null >/dev/null 2>&1; '" + emulator + "' " + arguments +
+                          " --exit-with-control --log-file '" + root_ + "/commands.log' >'" + root_ +
                           "/emulator.out' 2>&1 & e=$!; n=0; while [ -e '" + root_ +
                           "/alive' ] && [ $n -lt 9000 ] && kill -0 $e 2>/dev/null; do sleep 0.2; n=$((n+1)); done; "
                           "kill $e 2>/dev/null\"";

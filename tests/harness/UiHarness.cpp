@@ -45,21 +45,23 @@ std::wstring ExeFolder() {
     return folder.substr(0, folder.rfind(L'\\'));
 }
 
-HWND WaitForWindow(const wchar_t* className, const wchar_t* title, DWORD timeoutMs) {
-    const DWORD started = GetTickCount();
-    for (;;) {
-        if (HWND found = FindWindowW(className, title))
-            return found;
-        if (GetTickCount() - started >= timeoutMs)
-            return nullptr;
-        // Keep this thread's own windows alive while polling.
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-        Sleep(50);
+HWND FindShownWindow(const wchar_t* className, const wchar_t* title) {
+    for (HWND window = FindWindowExW(nullptr, nullptr, className, title); window;
+         window = FindWindowExW(nullptr, window, className, title)) {
+        if (IsWindowVisible(window))
+            return window;
     }
+    return nullptr;
+}
+
+HWND WaitForWindow(const wchar_t* className, const wchar_t* title, DWORD timeoutMs) {
+    HWND found = nullptr;
+    PollUntil([&] { return (found = FindShownWindow(className, title)) != nullptr; }, timeoutMs);
+    return found;
+}
+
+bool WaitForWindowGone(HWND window, DWORD timeoutMs) {
+    return PollUntil([window] { return !IsWindow(window) || !IsWindowVisible(window); }, timeoutMs);
 }
 
 bool ClickButton(HWND dialog, int buttonId) {

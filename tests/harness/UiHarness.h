@@ -33,8 +33,34 @@ private:
 // The folder of the running test program, without a trailing backslash.
 std::wstring ExeFolder();
 
-// Polls for a top-level window of that class and/or title (null: any) for at most `timeoutMs`.
+// Polls `done` every 50 ms for at most `timeoutMs`, keeping this thread's own windows alive
+// meanwhile; whether it came true.
+template <class Done>
+bool PollUntil(Done done, DWORD timeoutMs) {
+    const DWORD started = GetTickCount();
+    for (;;) {
+        if (done())
+            return true;
+        if (GetTickCount() - started >= timeoutMs)
+            return false;
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        Sleep(50);
+    }
+}
+
+// A shown top-level window of that class and/or title (null: any), or null. A dialog is shown
+// once it has initialised its controls, so what a test reads of it is what the user would see.
+HWND FindShownWindow(const wchar_t* className, const wchar_t* title);
+
+// Polls for a shown top-level window of that class and/or title for at most `timeoutMs`.
 HWND WaitForWindow(const wchar_t* className, const wchar_t* title, DWORD timeoutMs);
+
+// Polls until the window is destroyed or hidden, for at most `timeoutMs`; false on timeout.
+bool WaitForWindowGone(HWND window, DWORD timeoutMs);
 
 // Presses the button with that control id in a dialog, as a user's click would.
 bool ClickButton(HWND dialog, int buttonId);

@@ -19,6 +19,7 @@ void ControlServer::AddPollEntries(std::vector<PollEntry>& entries) {
                                UniqueFd fd = AcceptConnection(listener_.get());
                                if (!fd.valid())
                                    break;
+                               everConnected_ = true;
                                connections_.push_back(
                                    std::make_unique<Connection>(Connection{TcpStream(std::move(fd))}));
                            }

@@ -20,6 +20,8 @@ class ControlServer {
     bool Listen(uint16_t port, std::string& error);
     uint16_t port() const { return port_; }
     void AddPollEntries(std::vector<PollEntry>& entries);
+    // Whether a client has connected and every client has gone since.
+    bool ClientsGone() const { return everConnected_ && connections_.empty(); }
 
     static constexpr size_t kMaxLine = 64 * 1024;
 
@@ -33,6 +35,7 @@ class ControlServer {
     LineHandler handler_;
     UniqueFd listener_;
     uint16_t port_ = 0;
+    bool everConnected_ = false;
     std::list<std::unique_ptr<Connection>> connections_;
 };
 

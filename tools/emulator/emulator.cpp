@@ -236,6 +236,8 @@ void Emulator::Run() {
                            }});
         usb_.AddPollEntries(entries);
         control_.AddPollEntries(entries);
+        if (options_.exitWithControl && control_.ClientsGone())
+            break;
         for (auto& [port, device] : serial_)
             device->AddPollEntries(entries);
         fds.clear();

@@ -22,6 +22,7 @@ struct EmulatorOptions {
     uint16_t controlPort = 47151;
     std::string commandLogFile;
     std::vector<std::string> deviceSpecs; // "slot=0,id=...,short=...,root=..."
+    bool exitWithControl = false;         // end once the control clients have all gone
 };
 
 // Splits a control line into words; double quotes group a word with blanks.

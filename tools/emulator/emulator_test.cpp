@@ -8,10 +8,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <deque>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <thread>
 
 namespace zvemu {
@@ -377,6 +379,40 @@ TEST_F(EmulatorTest, ResetUnplugAndRebootReachTheDriver) {
     EXPECT_EQ(control->Ask("unplug 0")[0], "ok");
     EXPECT_TRUE(host->WaitEvent(UsbMessage::Unplug, Millis{2000}));
     EXPECT_EQ(control->Ask("status")[0], "ok 0");
+}
+
+// A test program that dies takes its emulator with it: the emulator ends when its control
+// clients have gone, and not before one has come.
+TEST(EmulatorLifetime, EndsWhenTheControlClientsHaveGone) {
+    EmulatorOptions options;
+    options.usbPort = 0;
+    options.controlPort = 0;
+    options.exitWithControl = true;
+    Emulator emulator(options);
+    std::string error;
+    ASSERT_TRUE(emulator.Start(error)) << error;
+    std::atomic<bool> ended{false};
+    std::thread runner([&] {
+        emulator.Run();
+        ended = true;
+    });
+    std::this_thread::sleep_for(Millis{300});
+    EXPECT_FALSE(ended);
+    {
+        ControlClient first(emulator.controlPort());
+        auto second = std::make_unique<ControlClient>(emulator.controlPort());
+        EXPECT_EQ(first.Ask("status")[0], "ok 0");
+        EXPECT_EQ(second->Ask("status")[0], "ok 0");
+        second.reset(); // one of two gone: the emulator stays
+        std::this_thread::sleep_for(Millis{300});
+        EXPECT_FALSE(ended);
+        EXPECT_EQ(first.Ask("status")[0], "ok 0");
+    }
+    for (int i = 0; i < 100 && !ended; ++i)
+        std::this_thread::sleep_for(Millis{50});
+    EXPECT_TRUE(ended);
+    emulator.Stop();
+    runner.join();
 }
 
 } // namespace

@@ -16,7 +16,7 @@ void OnSignal(int) {
 }
 
 void Usage() {
-    std::fprintf(stderr, "usage: zvemu [--usb-port N] [--control-port N] [--log-file PATH]\n"
+    std::fprintf(stderr, "usage: zvemu [--usb-port N] [--control-port N] [--log-file PATH] [--exit-with-control]\n"
                          "             [--device slot=S,id=ID,short=SHORT,root=FOLDER[,key=value...]]...\n"
                          "             [--device com=N,root=FOLDER[,prefix=WINEPREFIX][,key=value...]]...\n");
 }
@@ -45,6 +45,8 @@ int main(int argc, char** argv) {
                 return Usage(), 2;
         } else if (arg == "--log-file" && hasValue) {
             options.commandLogFile = argv[++i];
+        } else if (arg == "--exit-with-control") {
+            options.exitWithControl = true;
         } else if (arg == "--device" && hasValue) {
             options.deviceSpecs.push_back(argv[++i]);
         } else {
