@@ -326,7 +326,8 @@ TEST_F(TransferTest, DiagnosesFailedImports) {
 // Answers the next overwrite question: optionally ticks "for all", then presses the button.
 std::future<bool> Answer(const wchar_t* title, int button, bool forAll, const std::wstring& screenshot = {}) {
     return std::async(std::launch::async, [=] {
-        HWND dialog = tv::test::WaitForWindow(nullptr, title, 15000);
+        // The question comes after the listing; a loaded machine may take its time.
+        HWND dialog = tv::test::WaitForWindow(nullptr, title, 120000);
         if (!dialog)
             return false;
         const bool forAllEnabled = IsWindowEnabled(GetDlgItem(dialog, IDC_CONFIRM_FOR_ALL)) != FALSE;
