@@ -3,6 +3,7 @@
 #include "CommandLine.h"
 #include "ComPtr.h"
 #include "DdeService.h"
+#include "DeviceEnumerators.h"
 #include "MessagePump.h"
 #include "Hub.h"
 #include "RunScript.h"
@@ -61,17 +62,23 @@ struct Components {
 // unregisters a face when the last client that used it lets go, and waits for the calls on that
 // face to end - a call of the UI thread to the hub, which this (the hub's) thread would serve,
 // never ends then. Faces that stay marshalled are never unregistered while the program runs.
+// The runtime keeps a face registered while any object of this process is marshalled with it,
+// so one object per face is enough. Besides the hub's own faces that covers the faces that come
+// and go with every client: the class object's, which the runtime marshals anew for each
+// activation, and the listings' that the hub hands out. Their unregistering wait can also miss
+// a call that ends just as it starts, and then it never returns and the hub's thread stops.
 class PinnedFaces {
 public:
-    void Pin(IUnknown* hub) {
+    void Pin(IUnknown* hub, IUnknown* hubClassObject) {
         for (const IID* iid : {&__uuidof(IZelvanMgr), &__uuidof(IZelvanMgrDisp2), &__uuidof(IZelvanMgrDisp),
-                               &IID_IDispatch, &__uuidof(IZelvanMgrZvWig), &IID_IUnknown}) {
-            com::ComPtr<IStream> stream;
-            if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &stream)) ||
-                FAILED(CoMarshalInterface(stream.Get(), *iid, hub, MSHCTX_LOCAL, nullptr, MSHLFLAGS_TABLESTRONG)))
-                continue;
-            streams_.push_back(std::move(stream));
-        }
+                               &IID_IDispatch, &__uuidof(IZelvanMgrZvWig), &IID_IUnknown})
+            PinFace(*iid, hub);
+        if (hubClassObject)
+            PinFace(IID_IClassFactory, hubClassObject);
+        com::ComPtr<IZvEnumFileItems> listing;
+        if (SUCCEEDED(com::CreateComObject<hub::ZvEnumDumb>(__uuidof(IZvEnumFileItems),
+                                                            reinterpret_cast<void**>(&listing))))
+            PinFace(__uuidof(IZvEnumFileItems), listing.Get());
     }
     ~PinnedFaces() { Release(); }
     void Release() {
@@ -84,6 +91,14 @@ public:
     }
 
 private:
+    void PinFace(REFIID iid, IUnknown* object) {
+        com::ComPtr<IStream> stream;
+        if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &stream)) ||
+            FAILED(CoMarshalInterface(stream.Get(), iid, object, MSHCTX_LOCAL, nullptr, MSHLFLAGS_TABLESTRONG)))
+            return;
+        streams_.push_back(std::move(stream));
+    }
+
     std::vector<com::ComPtr<IStream>> streams_;
 };
 
@@ -149,7 +164,7 @@ int RunServer(IClassFactory* hubFactory, const std::optional<std::string>& fileO
     }
 
     PinnedFaces pinned;
-    pinned.Pin(components.hub.Get());
+    pinned.Pin(components.hub.Get(), hubFactory);
     UiThread ui(fileOpenArguments);
     if (ui.Start())
         WaitForThreadWithPump(ui.Handle());
