@@ -1,11 +1,15 @@
 #include "ZvPortCOM.h"
+#include "AnsiText.h"
 #include "Handles.h"
 #include "PortTexts.h"
 #include "TaggedText.h"
 #include <cstdio>
 
 using namespace zvport;
+using tv::com::AnsiToBstr;
+using tv::com::AnsiToUniqueBstr;
 using tv::com::ComPtr;
+using tv::com::ToAnsi;
 using tv::com::UniqueBstr;
 
 namespace devlink10 {
@@ -17,24 +21,6 @@ namespace {
 constexpr DWORD kDefaultBaudRate = 57600;
 constexpr DWORD kWakeUpPauseMs = 500;
 constexpr const char* kFileFields = "|str|str|\n|str|str|";
-
-std::string Narrow(BSTR text) {
-    if (!text)
-        return {};
-    int length = static_cast<int>(::SysStringLen(text));
-    int size = ::WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, text, length, out.data(), size, nullptr, nullptr);
-    return out;
-}
-
-BSTR Wide(const std::string& text) {
-    int size = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    BSTR out = ::SysAllocStringLen(nullptr, static_cast<UINT>(size));
-    if (out)
-        ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out, size);
-    return out;
-}
 
 HRESULT ResultClassHResult(const PortRequestData& request) {
     return ZVPORT_E_RESULT(static_cast<int>(request.resultClass));
@@ -101,10 +87,10 @@ void ZvPortCOM::NotifySinks(const PortRequestData& request) {
         } else {
             sink = sinks_[cookie];
         }
-        UniqueBstr message(Wide(FormatUpdateMessage(static_cast<long>(cookie), request)));
+        UniqueBstr message = AnsiToUniqueBstr(FormatUpdateMessage(static_cast<long>(cookie), request));
         UniqueBstr reply;
         sink->OnUpdate(message.Get(), reply.Put());
-        if (reply && Narrow(reply.Get()) == "Cancel") {
+        if (reply && ToAnsi(reply.Get()) == "Cancel") {
             if (auto running = engine_.RunningRequest())
                 engine_.Cancel(running);
         }
@@ -114,7 +100,7 @@ void ZvPortCOM::NotifySinks(const PortRequestData& request) {
 STDMETHODIMP ZvPortCOM::RequestSync(BSTR strCommand, BSTR* pstrResponce) {
     if (!pstrResponce)
         return E_INVALIDARG;
-    std::string command = Narrow(strCommand);
+    std::string command = ToAnsi(strCommand);
     auto tag = ParseTag(command);
     if (!tag)
         return E_INVALIDARG;
@@ -135,16 +121,14 @@ STDMETHODIMP ZvPortCOM::RequestSync(BSTR strCommand, BSTR* pstrResponce) {
         if (*tag == "Command") {
             if (FAILED(hr))
                 return hr;
-            *pstrResponce = Wide(request->response);
-            return *pstrResponce ? S_OK : E_OUTOFMEMORY;
+            return AnsiToBstr(request->response, pstrResponce);
         }
         if (FAILED(hr))
             return E_UNEXPECTED;
         size_t at = request->response.find('@');
         if (at == std::string::npos)
             return E_FAIL;
-        *pstrResponce = Wide(request->response.substr(at, 8));
-        return *pstrResponce ? S_OK : E_OUTOFMEMORY;
+        return AnsiToBstr(request->response.substr(at, 8), pstrResponce);
     }
 
     const RequestKind kind = FileRequestKind(*tag);
@@ -173,7 +157,7 @@ STDMETHODIMP ZvPortCOM::RequestSync(BSTR strCommand, BSTR* pstrResponce) {
 STDMETHODIMP ZvPortCOM::RequestAsync(BSTR strCommand, BSTR* pstrResponse) {
     if (!pstrResponse)
         return E_INVALIDARG;
-    std::string command = Narrow(strCommand);
+    std::string command = ToAnsi(strCommand);
     auto tag = ParseTag(command);
     if (!tag)
         return E_INVALIDARG;
@@ -249,7 +233,7 @@ STDMETHODIMP ZvPortCOM::UnAdvise(long dwCookie) {
 }
 
 STDMETHODIMP ZvPortCOM::Connect(BSTR strInput, BSTR* pstrOutput) {
-    std::string input = Narrow(strInput);
+    std::string input = ToAnsi(strInput);
     auto portField = FieldAfter(input, "<Connect>");
     if (!portField)
         return E_INVALIDARG;
@@ -273,14 +257,14 @@ STDMETHODIMP ZvPortCOM::Connect(BSTR strInput, BSTR* pstrOutput) {
     if (HRESULT hr = RunSync(hello); FAILED(hr))
         return hr;
     if (pstrOutput)
-        *pstrOutput = Wide("Everithing is ok");
+        AnsiToBstr("Everithing is ok", pstrOutput);
     return S_OK;
 }
 
 STDMETHODIMP ZvPortCOM::Disconnect(BSTR* pstrOutput) {
     engine_.Close();
     if (pstrOutput)
-        *pstrOutput = Wide("Device detached");
+        AnsiToBstr("Device detached", pstrOutput);
     return S_OK;
 }
 
@@ -295,13 +279,13 @@ STDMETHODIMP ZvPortCOM::GetInfo(BSTR* pstrOutput) {
             break;
         }
     }
-    *pstrOutput = Wide(FormatInfo(engine_.PortNumber(), freePort, static_cast<int>(running->kind), timeoutMs_,
-                                  engine_.ReceiveQueueSize()));
-    return *pstrOutput ? S_OK : E_OUTOFMEMORY;
+    return AnsiToBstr(FormatInfo(engine_.PortNumber(), freePort, static_cast<int>(running->kind), timeoutMs_,
+                                 engine_.ReceiveQueueSize()),
+                      pstrOutput);
 }
 
 STDMETHODIMP ZvPortCOM::SetParam(BSTR pstrInput) {
-    std::string input = Narrow(pstrInput);
+    std::string input = ToAnsi(pstrInput);
     auto tag = ParseTag(input);
     if (!tag || *tag != "SetTimeOut")
         return E_INVALIDARG;

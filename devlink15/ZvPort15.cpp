@@ -1,5 +1,6 @@
 #include "ZvPort15.h"
 
+#include "AnsiText.h"
 #include "LanguageLibrary.h"
 #include "UsbDevices.h"
 #include "WinMcpPlatform.h"
@@ -35,29 +36,14 @@ constexpr int kMaxFailedWrites = 2;
 constexpr UINT kIdsCannotCreateFile = 12400;
 constexpr UINT kIdsNoConsolePipe = 20009;
 
-std::string Narrow(BSTR text) {
-    if (text == nullptr || *text == L'\0')
-        return {};
-    const int length = static_cast<int>(SysStringLen(text));
-    const int size = WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
-    std::string narrow(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text, length, narrow.data(), size, nullptr, nullptr);
-    return narrow;
-}
-
-BSTR Widen(const std::string& text) {
-    const int size = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    BSTR wide = SysAllocStringLen(nullptr, static_cast<UINT>(size));
-    if (wide && size > 0)
-        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide, size);
-    return wide;
-}
+// The command texts callers pass; one that begins with its terminator is empty.
+std::string Narrow(BSTR text) { return text && *text ? tv::com::ToAnsi(text) : std::string(); }
 
 void SetReply(BSTR* reply, const std::string& text) {
     if (reply == nullptr)
         return;
     SysFreeString(*reply);
-    *reply = Widen(text);
+    tv::com::AnsiToBstr(text, reply);
 }
 
 HMODULE ThisModule() {

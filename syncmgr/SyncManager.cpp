@@ -1,4 +1,5 @@
 #include "SyncManager.h"
+#include "AnsiText.h"
 #include "Handles.h"
 #include <string>
 
@@ -11,12 +12,7 @@ HRESULT SyncManager::StartSync(BSTR bsDeviceID, VARIANT_BOOL) {
 STDMETHODIMP SyncManager::Synchronize(LPSTR szDeviceID) {
     if (!szDeviceID)
         return E_POINTER;
-    const int length = MultiByteToWideChar(CP_ACP, 0, szDeviceID, -1, nullptr, 0);
-    if (length <= 0)
-        return E_INVALIDARG;
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, szDeviceID, -1, wide.data(), length);
-    com::UniqueBstr id(SysAllocString(wide.c_str()));
+    com::UniqueBstr id = com::AnsiToUniqueBstr(szDeviceID);
     if (!id)
         return E_OUTOFMEMORY;
     return StartSync(id.Get(), VARIANT_FALSE);

@@ -1,4 +1,5 @@
 #include "DisconnectionAlert.h"
+#include "AnsiText.h"
 #include "AppState.h"
 #include "ProgramIds.h"
 #include <cstdio>
@@ -20,16 +21,6 @@ namespace {
 constexpr DWORD kCloseWaitMs = 5000;
 constexpr char kDeviceListKey[] = "Software\\Zelvan\\Tavrilon\\DeviceList\\";
 constexpr char kSettingsKey[] = "Software\\Zelvan\\Tavrilon";
-
-std::wstring Wide(const std::string& text) {
-    const int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-    if (length <= 1)
-        return {};
-    std::wstring out(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, out.data(), length);
-    out.pop_back();
-    return out;
-}
 
 void TurnAlertOff(const std::string& strId) {
     const DWORD off = 0;
@@ -115,8 +106,8 @@ bool Ended(const DisconnectionAlerts::Alert& alert) {
 
 std::wstring DisconnectionAlertLabel(const std::string& name, const std::string& strId) {
     if (name != strId && name.size() + strId.size() < 25)
-        return Wide(name) + L"(" + Wide(strId) + L")";
-    return Wide(strId);
+        return com::FromAnsi(name) + L"(" + com::FromAnsi(strId) + L")";
+    return com::FromAnsi(strId);
 }
 
 int DisconnectionAlertHelpLanguage(const std::string& strId) {

@@ -27,11 +27,8 @@ HRESULT RunDeviceEventScript(const char* function, const char* strId) {
     const std::wstring wideFunction(function, function + strlen(function));
     VARIANT argument, result;
     VariantInit(&argument);
-    const int length = MultiByteToWideChar(CP_ACP, 0, strId, -1, nullptr, 0);
-    std::wstring id(static_cast<size_t>(length > 0 ? length : 1), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, strId, -1, id.data(), length);
     argument.vt = VT_BSTR;
-    argument.bstrVal = SysAllocString(id.c_str());
+    com::AnsiToBstr(strId ? strId : "", &argument.bstrVal);
     const HRESULT hr = RunEventScript(L"DeviceEvents", wideFunction.c_str(), &argument, &result);
     VariantClear(&argument);
     VariantClear(&result);

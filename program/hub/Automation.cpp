@@ -13,15 +13,6 @@ namespace {
 
 constexpr LONG kTextBuffer = 260;
 
-HRESULT ToBstr(const char* text, BSTR* out) {
-    int size = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    *out = SysAllocStringLen(nullptr, size > 0 ? size - 1 : 0);
-    if (!*out)
-        return E_OUTOFMEMORY;
-    MultiByteToWideChar(CP_ACP, 0, text, -1, *out, size);
-    return S_OK;
-}
-
 } // namespace
 
 // The hub's own callback for its synchronous operations: it remembers the first error text of
@@ -272,7 +263,7 @@ STDMETHODIMP Hub::GetDeviceIDByName(BSTR strName, BSTR* strID) {
     *strID = nullptr;
     unsigned char buffer[kTextBuffer] = {};
     HRESULT hr = GetDeviceIDByName(com::TerminatedToAnsi(strName).data(), sizeof(buffer), buffer);
-    return FAILED(hr) ? ReportError(IDS_HUB_DEVICE_LOOKUP, hr) : ToBstr(reinterpret_cast<char*>(buffer), strID);
+    return FAILED(hr) ? ReportError(IDS_HUB_DEVICE_LOOKUP, hr) : com::AnsiToBstr(reinterpret_cast<char*>(buffer), strID);
 }
 
 STDMETHODIMP Hub::GetDeviceNameByID(BSTR strID, BSTR* strName) {
@@ -281,7 +272,7 @@ STDMETHODIMP Hub::GetDeviceNameByID(BSTR strID, BSTR* strName) {
     *strName = nullptr;
     unsigned char buffer[512] = {};
     HRESULT hr = GetDeviceNameByID(com::TerminatedToAnsi(strID).data(), sizeof(buffer), buffer);
-    return FAILED(hr) ? ReportError(IDS_HUB_DEVICE_LOOKUP, hr) : ToBstr(reinterpret_cast<char*>(buffer), strName);
+    return FAILED(hr) ? ReportError(IDS_HUB_DEVICE_LOOKUP, hr) : com::AnsiToBstr(reinterpret_cast<char*>(buffer), strName);
 }
 
 STDMETHODIMP Hub::GetDeviceDescription(BSTR strNameOrID, BSTR* strName) {
@@ -290,7 +281,7 @@ STDMETHODIMP Hub::GetDeviceDescription(BSTR strNameOrID, BSTR* strName) {
     *strName = nullptr;
     unsigned char buffer[kTextBuffer] = {};
     HRESULT hr = GetDeviceDescription(com::TerminatedToAnsi(strNameOrID).data(), sizeof(buffer), buffer);
-    return FAILED(hr) ? ReportError(IDS_HUB_DEVICE_LOOKUP, hr) : ToBstr(reinterpret_cast<char*>(buffer), strName);
+    return FAILED(hr) ? ReportError(IDS_HUB_DEVICE_LOOKUP, hr) : com::AnsiToBstr(reinterpret_cast<char*>(buffer), strName);
 }
 
 STDMETHODIMP Hub::GetDeviceModelVersion(BSTR strNameOrID, LONG* nModelVersion) {
@@ -328,7 +319,7 @@ STDMETHODIMP Hub::Command(BSTR strNameOrID, BSTR strCommand, BSTR* strResponse) 
     CoTaskMemFree(response);
     if (FAILED(hr))
         return ReportText(text, hr);
-    return ToBstr(text.c_str(), strResponse);
+    return com::AnsiToBstr(text, strResponse);
 }
 
 STDMETHODIMP Hub::GetVolumeFreeSpace(BSTR strItem, LONG* nFreeSpace) {

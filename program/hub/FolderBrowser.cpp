@@ -26,15 +26,6 @@ std::string FormatText(const std::string& pattern, const std::string& argument) 
     return buffer.data();
 }
 
-HRESULT Widen(const std::string& text, BSTR* out) {
-    int size = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-    *out = SysAllocStringLen(nullptr, size > 0 ? size - 1 : 0);
-    if (!*out)
-        return E_OUTOFMEMORY;
-    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, *out, size);
-    return S_OK;
-}
-
 // Dispatches messages for `ms`; false when a quit message arrived (it is posted again).
 bool DispatchFor(DWORD ms) {
     DWORD start = GetTickCount();
@@ -205,7 +196,7 @@ STDMETHODIMP Hub::BrowseForFolder(BSTR bsTitle, BSTR bsText, BSTR* bsPath) {
     HRESULT hr = BrowseForFolder(title.data(), text.data(), sizeof(buffer), buffer);
     if (FAILED(hr))
         return hr;
-    HRESULT converted = Widen(reinterpret_cast<char*>(buffer), bsPath);
+    HRESULT converted = com::AnsiToBstr(reinterpret_cast<char*>(buffer), bsPath);
     return FAILED(converted) ? converted : hr;
 }
 
@@ -223,7 +214,7 @@ STDMETHODIMP Hub::BrowseForFolder2(BSTR bsTitle, BSTR bsText, BSTR bsStatus, BST
     put_BusyUI(0L);
     if (hr != S_OK)
         return hr;
-    return Widen(path, bsPath);
+    return com::AnsiToBstr(path, bsPath);
 }
 
 // ---- asking for a device ----

@@ -1,5 +1,6 @@
 // The hub object's life, its device list and the device factories that fill it.
 #include "Hub.h"
+#include "AnsiText.h"
 #include "DeviceEnumerators.h"
 #include "LanguageLibrary.h"
 #include "MessagePump.h"
@@ -471,12 +472,7 @@ HRESULT SlotText(Hub& hub, LONG index, BSTR* out, std::string DeviceRecord::*fie
     RecordPtr record = hub.Slot(static_cast<size_t>(index));
     if (!record)
         return E_INVALIDARG;
-    int length = MultiByteToWideChar(CP_ACP, 0, ((*record).*field).c_str(), -1, nullptr, 0);
-    *out = SysAllocStringLen(nullptr, length > 0 ? length - 1 : 0);
-    if (!*out)
-        return E_OUTOFMEMORY;
-    MultiByteToWideChar(CP_ACP, 0, ((*record).*field).c_str(), -1, *out, length);
-    return S_OK;
+    return com::AnsiToBstr((*record).*field, out);
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "ZelvanItems.h"
+#include "AnsiText.h"
 #include "ErrorInfo.h"
 #include "LangIds.h"
 
@@ -68,13 +69,7 @@ STDMETHODIMP ZelvanItems::get_Item(LONG nIndex, BSTR* strValue) {
         return Report(E_INVALIDARG);
     if (!strValue)
         return Report(E_POINTER);
-    const std::string& name = entries_[nIndex - 1].name;
-    int size = MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, nullptr, 0);
-    *strValue = SysAllocStringLen(nullptr, size > 0 ? size - 1 : 0);
-    if (!*strValue)
-        return E_OUTOFMEMORY;
-    MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, *strValue, size);
-    return S_OK;
+    return com::AnsiToBstr(entries_[nIndex - 1].name, strValue);
 }
 
 STDMETHODIMP ZelvanItems::get_ItemSize(LONG nIndex, LONG* pSize) {
