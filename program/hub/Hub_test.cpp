@@ -386,10 +386,6 @@ TEST_F(HubTest, TheDualFacesCopyOfAFolderReturnsWhenTheWholeFolderIsDone) {
 
 // ---- the hub's windows ----
 
-HWND PumpUntilWindow(const wchar_t* title, DWORD timeoutMs) {
-    return test::WaitForWindow(L"#32770", title, timeoutMs);
-}
-
 int CountWindows(const wchar_t* title) {
     struct Count {
         const wchar_t* title;
@@ -549,7 +545,7 @@ TEST_F(HubTest, ItemPropertiesShowTheDevicePagesOnceAndTellTheViews) {
     item.strName = name;
     ASSERT_EQ(hub_->DisplayProperties(const_cast<LPSTR>("Dev1\\docs\\a.txt"), &item), S_OK);
     const wchar_t title[] = L"Properties of Dev1\\docs\\a.txt";
-    HWND sheet = PumpUntilWindow(title, 15000);
+    HWND sheet = test::WaitForWindow(L"#32770", title, 15000);
     ASSERT_NE(sheet, nullptr);
     // The same item with a leading backslash brings the open sheet forward.
     EXPECT_EQ(hub_->DisplayProperties(const_cast<LPSTR>("\\Dev1\\docs\\a.txt"), &item), S_OK);
@@ -577,7 +573,7 @@ TEST_F(HubTest, ADeviceSheetNeedsTheManagers) {
     backup.Reset();
     ASSERT_EQ(hub_->DisplayProperties(const_cast<LPSTR>("Dev1"), nullptr), S_OK);
     const wchar_t title[] = L"Dev1 <@TDDev1> Properties";
-    HWND sheet = PumpUntilWindow(title, managers ? 15000 : 2000);
+    HWND sheet = test::WaitForWindow(L"#32770", title, managers ? 15000 : 2000);
     if (!managers) {
         EXPECT_EQ(sheet, nullptr);
         return;

@@ -128,11 +128,7 @@ protected:
 // A label of the sheet's first page; the sheet has its caption before that page is made.
 HWND WaitForLabel(HWND sheet, const char* text) {
     HWND label = nullptr;
-    for (int i = 0; i < 250 && !label; ++i) {
-        label = FindWindowExA(sheet, nullptr, "Static", text);
-        if (!label)
-            Sleep(20);
-    }
+    test::PollUntil([&] { return (label = FindWindowExA(sheet, nullptr, "Static", text)) != nullptr; }, 5000);
     return label;
 }
 

@@ -133,11 +133,12 @@ TEST_F(UploaderTest, CopiesIntoTheChosenFolderWithThePcModeOnAndTheHubBusy) {
                          if (HWND window = WaitForProgressWindow()) {
                              sawWindow = true;
                              // The window may be found before its text is set.
-                             for (int i = 0; i < 100 && shownPath.empty() && IsWindow(window); ++i) {
-                                 shownPath = WindowText(window, IDC_UPLOADER_TEXT);
-                                 if (shownPath.empty())
-                                     Sleep(20);
-                             }
+                             test::PollUntil(
+                                 [&] {
+                                     shownPath = WindowText(window, IDC_UPLOADER_TEXT);
+                                     return !shownPath.empty() || !IsWindow(window);
+                                 },
+                                 2000);
                          }
                      }),
               0u);
