@@ -8,7 +8,7 @@ pkgs=(
   xvfb xauth imagemagick x11-utils
   googletest libgtest-dev libgmock-dev
   clang libclang-rt-14-dev
-  dpkg-dev bzip2
+  dpkg-dev bzip2 ccache
 )
 missing=()
 for p in "${pkgs[@]}"; do

@@ -15,7 +15,7 @@ prefix=$root/build/wineprefix
 tv_wine_start "$prefix" fresh || exit 1
 bash "$root/tools/install-prefix.sh" "$root/build/win" "$prefix" || status=1
 # The test USB driver: device tests reach the emulator through it.
-TVUSBSIM_BIN_DIR="$root/build/win/tests/bin" bash "$root/tools/usbsim/install.sh" "$prefix" 47350 >/dev/null || status=1
+TVUSBSIM_BIN_DIR="$root/build/win/tests/bin" bash "$root/tools/usbsim/install.sh" "$prefix" "${TV_USBSIM_PORT:-47350}" >/dev/null || status=1
 export TV_REQUIRE_DEVICES=1
 
 # A window kept open for the whole run keeps Wine's desktop process alive between test
