@@ -314,6 +314,9 @@ private:
         if (!self)
             return FALSE;
         if (message == WM_COMMAND) {
+            // A command from the keyboard (an accelerator) for a disabled id is swallowed.
+            if (HIWORD(wParam) == 1 && self->CommandFlags(LOWORD(wParam)) == MF_GRAYED)
+                return TRUE;
             self->OnCommand(LOWORD(wParam));
             return TRUE;
         }

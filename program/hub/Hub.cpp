@@ -278,9 +278,10 @@ STDMETHODIMP Hub::OnDeviceFound(GUID aFactory, IZvDevice* device) {
     if (auto close = Services().closeDisconnectionAlert)
         close(record->strID);
     PostToViews(refreshMessage_, true);
+    // The factory learns what the device event script answered.
     if (!scriptsProhibited_)
         if (auto run = Services().runDeviceEventScript)
-            run("OnDeviceFound", record->strID.c_str());
+            return run("OnDeviceFound", record->strID.c_str());
     return S_OK;
 }
 

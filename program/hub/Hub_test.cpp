@@ -173,7 +173,16 @@ TEST_F(HubTest, ListsTheFactorysDevicesAndTheirFolders) {
     EXPECT_EQ(List("\\Dev1\\docs"), std::vector<std::string>{"a.txt"});
     EXPECT_TRUE(List("Nobody\\x").empty());
 
-    // A device reported again replaces its record.
+    // A device reported again replaces its record; the factory gets the event script's answer.
+    std::string scriptCall;
+    hub::SetHubServices({.runDeviceEventScript = [&](const char* function, const char* strId) {
+        scriptCall = std::string(function) + " " + strId;
+        return static_cast<HRESULT>(0x80020009);
+    }});
+    EXPECT_EQ(hub_->OnDeviceFound(tests::CLSID_TestDeviceFactory, hub_->Slot(0)->device.Get()),
+              static_cast<HRESULT>(0x80020009));
+    EXPECT_EQ(scriptCall, "OnDeviceFound @TDDev1");
+    hub::SetHubServices({});
     EXPECT_EQ(hub_->OnDeviceFound(tests::CLSID_TestDeviceFactory, hub_->Slot(0)->device.Get()), S_OK);
     EXPECT_EQ(hub_->SlotCount(), 2u);
     EXPECT_EQ(hub_->OnDeviceLost(GUID_NULL, const_cast<LPSTR>("@TDDev2")), S_OK);
