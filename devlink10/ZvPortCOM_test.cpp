@@ -438,9 +438,10 @@ TEST_F(ZvPortComTest, Benchmark200KiBBothWays) {
     const double bound = kLineBaud / 10;
     for (auto [direction, seconds] : {std::pair{"send", sendSeconds}, std::pair{"receive", receiveSeconds}}) {
         const double rate = kSize / seconds;
-        std::printf("benchmark: %s %zu bytes in %.2f s: %.0f bytes/s; line bound %.0f bytes/s (%.0f baud / 10); "
-                    "ratio %.2f\n",
-                    direction, kSize, seconds, rate, bound, kLineBaud, rate / bound);
+        std::printf("%s %zu bytes in %.2f s: %.0f bytes/s; line bound %.0f bytes/s (%.0f baud / 10)\n", direction,
+                    kSize, seconds, rate, bound, kLineBaud);
+        // The figure line the test command's summary collects.
+        std::printf("benchmark 1.0 port %s (rate/line bound): ratio %.2f (goal >= 0.5)\n", direction, rate / bound);
     }
 }
 

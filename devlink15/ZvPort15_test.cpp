@@ -537,12 +537,13 @@ TEST_F(PortTest, DISABLED_Benchmark4MiBBothWays) {
     ASSERT_TRUE(test::ReadWholeFile(pc + L"\\bench-back.bin", exported));
     EXPECT_TRUE(exported == bytes);
 
-    std::printf("benchmark: round trip of one %d-byte frame %.3f ms: link bound %.0f bytes/s\n", kFrame,
-                roundTrip * 1000, bound);
+    std::printf("round trip of one %d-byte frame %.3f ms: link bound %.0f bytes/s\n", kFrame, roundTrip * 1000, bound);
     for (const auto& [name, seconds] : {std::pair{"import", importSeconds}, std::pair{"export", exportSeconds}}) {
         const double rate = static_cast<double>(bytes.size()) / seconds;
-        std::printf("benchmark: %s %zu bytes in %.2f s: %.0f bytes/s; link bound %.0f bytes/s; ratio %.2f\n",
-                    name, bytes.size(), seconds, rate, bound, rate / bound);
+        std::printf("%s %zu bytes in %.2f s: %.0f bytes/s; link bound %.0f bytes/s\n", name, bytes.size(), seconds,
+                    rate, bound);
+        // The figure line the test command's summary collects.
+        std::printf("benchmark 1.5 port %s (rate/link bound): ratio %.2f (goal >= 0.5)\n", name, rate / bound);
     }
     std::fflush(stdout);
 }

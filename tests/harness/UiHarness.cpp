@@ -1,4 +1,5 @@
 #include "UiHarness.h"
+#include <cstdlib>
 #include <vector>
 #include <memory>
 #include <type_traits>
@@ -43,6 +44,11 @@ std::wstring ExeFolder() {
     GetModuleFileNameW(nullptr, path, MAX_PATH);
     std::wstring folder = path;
     return folder.substr(0, folder.rfind(L'\\'));
+}
+
+bool InstallRequired() {
+    const char* required = std::getenv("TV_REQUIRE_INSTALL");
+    return required && *required && std::string(required) != "0";
 }
 
 HWND FindShownWindow(const wchar_t* className, const wchar_t* title) {

@@ -33,6 +33,10 @@ private:
 // The folder of the running test program, without a trailing backslash.
 std::wstring ExeFolder();
 
+// Whether the run requires a complete install (TV_REQUIRE_INSTALL set and not "0", as the test
+// command sets it): then a server that is not registered fails a test instead of skipping it.
+bool InstallRequired();
+
 // Polls `done` every 50 ms for at most `timeoutMs`, keeping this thread's own windows alive
 // meanwhile; whether it came true.
 template <class Done>
