@@ -137,6 +137,7 @@ void Hub::Close() {
         record->device.Reset();
     }
     devices_.clear();
+    NoteDevicesChanged();
     for (const auto& entry : factories_)
         entry->factory->UnAdvise(entry->cookie);
     factories_.clear();
@@ -227,6 +228,7 @@ void Hub::RemoveSlot(const RecordPtr& record) {
     auto it = std::find(devices_.begin(), devices_.end(), record);
     if (it != devices_.end())
         devices_.erase(it);
+    NoteDevicesChanged();
 }
 
 void Hub::PostToViews(UINT message, bool cabinetWindowsToo) {
@@ -274,6 +276,7 @@ STDMETHODIMP Hub::OnDeviceFound(GUID aFactory, IZvDevice* device) {
         *same = record;
     else
         devices_.push_back(record);
+    NoteDevicesChanged();
     SetTray(kTrayConnected);
     if (auto close = Services().closeDisconnectionAlert)
         close(record->strID);

@@ -182,12 +182,23 @@ TEST_F(HubTest, ListsTheFactorysDevicesAndTheirFolders) {
     EXPECT_EQ(hub_->OnDeviceFound(tests::CLSID_TestDeviceFactory, hub_->Slot(0)->device.Get()),
               static_cast<HRESULT>(0x80020009));
     EXPECT_EQ(scriptCall, "OnDeviceFound @TDDev1");
+    // The PC-mode switch talks to the device: the tray shows busy for it, then connected.
+    std::vector<UINT> trayStates;
+    hub::SetHubServices({.setTrayState = [&](UINT state) { trayStates.push_back(state); }});
+    LONG mode = -1;
+    EXPECT_EQ(hub_->get_AutoPC_ON_PC_OFF_Mode(const_cast<LPSTR>("Dev1"), &mode), S_OK);
+    EXPECT_EQ(hub_->put_AutoPC_ON_PC_OFF_Mode(const_cast<LPSTR>("Dev1"), mode), S_OK);
+    EXPECT_EQ(trayStates, (std::vector<UINT>{hub::kTrayBusy, hub::kTrayConnected, hub::kTrayBusy,
+                                             hub::kTrayConnected}));
     hub::SetHubServices({});
     EXPECT_EQ(hub_->OnDeviceFound(tests::CLSID_TestDeviceFactory, hub_->Slot(0)->device.Get()), S_OK);
     EXPECT_EQ(hub_->SlotCount(), 2u);
     EXPECT_EQ(hub_->OnDeviceLost(GUID_NULL, const_cast<LPSTR>("@TDDev2")), S_OK);
     EXPECT_EQ(hub_->OnDeviceLost(GUID_NULL, const_cast<LPSTR>("Dev2")), E_FAIL);
     EXPECT_EQ(List("").size(), 1u);
+    EXPECT_TRUE(hub_->ShowsDevice());
+    EXPECT_EQ(hub_->OnDeviceLost(GUID_NULL, const_cast<LPSTR>("@TDDev1")), S_OK);
+    EXPECT_FALSE(hub_->ShowsDevice());
 }
 
 TEST_F(HubTest, ImportsExportsAndCopiesWithCallbacksInOrder) {
