@@ -86,7 +86,14 @@ public:
         SetEvent(done_.Get());
         return S_OK;
     }
-    STDMETHODIMP OnItemComplete(LPSTR, LPSTR, LONG) override { return S_OK; }
+    // The program's hub hands the information over as the text of its one completed item and
+    // ends there; a failed item's text is an error, not information.
+    STDMETHODIMP OnItemComplete(LPSTR, LPSTR strText, LONG nErrorCode) override {
+        if (nErrorCode == 0 && strText)
+            completed_ = strText;
+        SetEvent(done_.Get());
+        return S_OK;
+    }
     STDMETHODIMP OnItemInit(LPSTR, LONG) override { return S_OK; }
     STDMETHODIMP OnItemProgress(LPSTR, LONG) override { return S_OK; }
     STDMETHODIMP OnItemInfo(LPSTR strInfo) override {
@@ -95,11 +102,12 @@ public:
         return S_OK;
     }
     HANDLE Done() const { return done_.Get(); }
-    const std::string& Text() const { return text_; }
+    const std::string& Text() const { return text_.empty() ? completed_ : text_; }
 
 private:
     com::UniqueHandle done_;
     std::string text_;
+    std::string completed_;
 };
 
 struct TuneStart {
@@ -476,6 +484,9 @@ private:
     HWND host_;
 };
 
+// The HTML engine's document class, which the browser control needs to show any page.
+constexpr CLSID kHtmlDocumentClass = {0x25336920, 0x03F9, 0x11CF, {0x8F, 0xD0, 0x00, 0xAA, 0x00, 0x68, 0x6F, 0x13}};
+
 // The start page: a local page, never a network address.
 constexpr wchar_t kStartPage[] = L"about:blank";
 
@@ -513,6 +524,12 @@ HRESULT TvlPlusCore::FillControls() {
         return com::LastErrorHResult();
     com::ComPtr<BrowserSite> site;
     HRESULT hr = com::MakeComObject(site, host_);
+    // The browser control is only a frame: without the HTML engine behind it no page can show.
+    com::ComPtr<IUnknown> engine;
+    if (SUCCEEDED(hr))
+        hr = CoCreateInstance(kHtmlDocumentClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                              reinterpret_cast<void**>(&engine));
+    engine.Reset();
     if (SUCCEEDED(hr))
         hr = CoCreateInstance(CLSID_WebBrowser, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
                               reinterpret_cast<void**>(&browser_));
