@@ -3,7 +3,8 @@
 
 namespace tv::sync {
 
-STDMETHODIMP SyncEnumerator::Next(ULONG nElems, IZvSynchronizer** ppComps, GUID* pCompCLSID, LONG* pnFetched) {
+STDMETHODIMP SyncEnumerator::Next(ULONG nElems, IZvSynchronizer** ppComps, GUID* pCompCLSID,
+                                  LONG* pnFetched) {
     if (!ppComps || !pCompCLSID || (!pnFetched && nElems != 1))
         return E_POINTER;
     ULONG fetched = 0;
@@ -24,7 +25,8 @@ STDMETHODIMP SyncEnumerator::Reset() {
 }
 
 STDMETHODIMP SyncEnumerator::Skip(ULONG nElems) {
-    position_ = nElems > items_.size() - std::min(position_, items_.size()) ? items_.size() : position_ + nElems;
+    position_ =
+        nElems > items_.size() - std::min(position_, items_.size()) ? items_.size() : position_ + nElems;
     return S_OK;
 }
 

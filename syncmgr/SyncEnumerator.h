@@ -9,7 +9,7 @@
 namespace tv::sync {
 
 class SyncEnumerator : public com::ComObject<SyncEnumerator, IZvEnumSyncComponents> {
-public:
+  public:
     using Item = std::pair<com::ComPtr<IZvSynchronizer>, CLSID>;
     explicit SyncEnumerator(std::vector<Item> items) : items_(std::move(items)) {}
 
@@ -17,7 +17,7 @@ public:
     STDMETHODIMP Reset() override;
     STDMETHODIMP Skip(ULONG nElems) override;
 
-private:
+  private:
     std::vector<Item> items_;
     size_t position_ = 0;
 };

@@ -36,7 +36,8 @@ std::string ReadWholeString(HKEY key, const char* name) {
     std::string buffer(size + 1, '\0');
     for (int attempt = 0; attempt < 3; ++attempt) {
         size = static_cast<DWORD>(buffer.size() - 1);
-        LONG status = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size);
+        LONG status =
+            RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size);
         if (status == ERROR_MORE_DATA) {
             buffer.assign(size + 1, '\0');
             continue;
@@ -74,8 +75,8 @@ void* SyncManager::QueryOtherInterface(REFIID riid) {
 
 HRESULT SyncManager::FinalConstruct() {
     com::ComPtr<IZelvanMgr> hub;
-    TV_RETURN_IF_FAILED(
-        CoCreateInstance(CLSID_ZelvanMgr, nullptr, kHubContext, __uuidof(IZelvanMgr), reinterpret_cast<void**>(&hub)));
+    TV_RETURN_IF_FAILED(CoCreateInstance(CLSID_ZelvanMgr, nullptr, kHubContext, __uuidof(IZelvanMgr),
+                                         reinterpret_cast<void**>(&hub)));
     TV_RETURN_IF_FAILED(hub_.Marshal(__uuidof(IZelvanMgr), hub.Get()));
 
     com::ComPtr<ICatInformation> categories;
@@ -113,7 +114,8 @@ HRESULT SyncManager::FinalConstruct() {
 
 // ---- lists of synchronizers ----
 
-HRESULT SyncManager::TableSynchronizers(std::vector<std::pair<com::ComPtr<IZvSynchronizer>, CLSID>>& out) const {
+HRESULT
+SyncManager::TableSynchronizers(std::vector<std::pair<com::ComPtr<IZvSynchronizer>, CLSID>>& out) const {
     out.clear();
     // The table itself never changes after construction; only schedules do.
     for (const Record& record : table_) {
@@ -126,8 +128,8 @@ HRESULT SyncManager::TableSynchronizers(std::vector<std::pair<com::ComPtr<IZvSyn
 
 HRESULT SyncManager::MakeEnumerator(std::vector<std::pair<com::ComPtr<IZvSynchronizer>, CLSID>> items,
                                     IZvEnumSyncComponents** ppEnum) const {
-    return com::CreateComObject<SyncEnumerator>(__uuidof(IZvEnumSyncComponents), reinterpret_cast<void**>(ppEnum),
-                                                std::move(items));
+    return com::CreateComObject<SyncEnumerator>(__uuidof(IZvEnumSyncComponents),
+                                                reinterpret_cast<void**>(ppEnum), std::move(items));
 }
 
 STDMETHODIMP SyncManager::EnumComponents(LONG nStrCnt, LONG, LPSTR* aDevices, LONG included_only,
@@ -150,7 +152,8 @@ STDMETHODIMP SyncManager::EnumComponents(LONG nStrCnt, LONG, LPSTR* aDevices, LO
             if (included_only) {
                 com::CriticalSectionLock guard(lock_);
                 const std::vector<std::string>& schedule = table_[i].schedule;
-                scheduled = aDevices[d] && std::find(schedule.begin(), schedule.end(), aDevices[d]) != schedule.end();
+                scheduled =
+                    aDevices[d] && std::find(schedule.begin(), schedule.end(), aDevices[d]) != schedule.end();
             }
             if (scheduled)
                 listed.push_back(all[i]);
@@ -160,7 +163,8 @@ STDMETHODIMP SyncManager::EnumComponents(LONG nStrCnt, LONG, LPSTR* aDevices, LO
     return MakeEnumerator(std::move(listed), ppEnum);
 }
 
-STDMETHODIMP SyncManager::EnumComponents2(LONG nElems, const GUID* aItemTypes, IZvEnumSyncComponents** ppEnum) {
+STDMETHODIMP SyncManager::EnumComponents2(LONG nElems, const GUID* aItemTypes,
+                                          IZvEnumSyncComponents** ppEnum) {
     if (!ppEnum)
         return E_POINTER;
     *ppEnum = nullptr;
@@ -280,7 +284,8 @@ HRESULT SyncManager::ReadDeviceValue(LPSTR deviceId, const char* value, DWORD fa
     DWORD data = 0;
     DWORD size = sizeof(data);
     DWORD type = 0;
-    if (RegQueryValueExA(key.Get(), value, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size) != ERROR_SUCCESS ||
+    if (RegQueryValueExA(key.Get(), value, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size) !=
+            ERROR_SUCCESS ||
         type != REG_DWORD || size != sizeof(data))
         data = fallback;
     out = data;
@@ -395,7 +400,8 @@ com::UniqueHandle SyncManager::DuplicateSessionThread() const {
     com::CriticalSectionLock guard(lock_);
     HANDLE copy = nullptr;
     if (sessionThread_)
-        DuplicateHandle(GetCurrentProcess(), sessionThread_.Get(), GetCurrentProcess(), &copy, SYNCHRONIZE, FALSE, 0);
+        DuplicateHandle(GetCurrentProcess(), sessionThread_.Get(), GetCurrentProcess(), &copy, SYNCHRONIZE,
+                        FALSE, 0);
     return com::UniqueHandle(copy);
 }
 
@@ -416,7 +422,8 @@ STDMETHODIMP SyncManager::SyncStep(IZvSynchronizer* pSync, ZVSYNCPHASE phase) {
         return E_FAIL;
     auto start = std::make_unique<StepStart>();
     start->phase = phase;
-    TV_RETURN_IF_FAILED(CoMarshalInterThreadInterfaceInStream(__uuidof(IZvSynchronizer), pSync, &start->synchronizer));
+    TV_RETURN_IF_FAILED(
+        CoMarshalInterThreadInterfaceInStream(__uuidof(IZvSynchronizer), pSync, &start->synchronizer));
     HANDLE thread = CreateThread(nullptr, 0, SyncStepThreadProc, start.get(), 0, nullptr);
     if (!thread)
         return E_FAIL; // the marshalled data are released with `start`

@@ -34,7 +34,7 @@ inline constexpr DWORD kHubContext = CLSCTX_ALL;
 inline constexpr DWORD kSynchronizerContext = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER;
 
 class SyncManager : public com::ComObject<SyncManager, IZvSyncMgr, IZvSyncMgrDisp, ISpecifyPropertyPages> {
-public:
+  public:
     SyncManager();
     ~SyncManager() override;
 
@@ -49,7 +49,8 @@ public:
     // IZvSyncMgr
     STDMETHODIMP EnumComponents(LONG nStrCnt, LONG nMaxLen, LPSTR* aDevices, LONG included_only,
                                 IZvEnumSyncComponents** ppEnum) override;
-    STDMETHODIMP EnumComponents2(LONG nElems, const GUID* aItemTypes, IZvEnumSyncComponents** ppEnum) override;
+    STDMETHODIMP EnumComponents2(LONG nElems, const GUID* aItemTypes,
+                                 IZvEnumSyncComponents** ppEnum) override;
     STDMETHODIMP EnumComponents3(IZvEnumSyncComponents** ppEnum) override;
     STDMETHODIMP Synchronize(LPSTR szDeviceID) override;
     STDMETHODIMP SyncStep(IZvSynchronizer* pSync, ZVSYNCPHASE phase) override;
@@ -71,7 +72,7 @@ public:
     // ISpecifyPropertyPages
     STDMETHODIMP GetPages(CAUUID* pPages) override;
 
-private:
+  private:
     struct Record {
         CLSID clsid;
         std::unique_ptr<MarshalledInterface> synchronizer;

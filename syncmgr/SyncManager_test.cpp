@@ -38,10 +38,13 @@ std::string Text(REFCLSID clsid) {
     return TerminatedToAnsi(wide);
 }
 
-std::string SyncKey(REFCLSID clsid) { return std::string(tests::kTestSyncKey) + "\\" + Text(clsid); }
+std::string SyncKey(REFCLSID clsid) {
+    return std::string(tests::kTestSyncKey) + "\\" + Text(clsid);
+}
 
 void SetText(const std::string& key, const char* name, const std::string& value) {
-    RegSetKeyValueA(HKEY_CURRENT_USER, key.c_str(), name, REG_SZ, value.c_str(), static_cast<DWORD>(value.size() + 1));
+    RegSetKeyValueA(HKEY_CURRENT_USER, key.c_str(), name, REG_SZ, value.c_str(),
+                    static_cast<DWORD>(value.size() + 1));
 }
 
 void SetNumber(const std::string& key, const char* name, DWORD value) {
@@ -51,7 +54,8 @@ void SetNumber(const std::string& key, const char* name, DWORD value) {
 std::string ReadText(const std::string& key, const char* name) {
     std::string buffer(8192, '\0');
     DWORD size = static_cast<DWORD>(buffer.size());
-    if (RegGetValueA(HKEY_CURRENT_USER, key.c_str(), name, RRF_RT_REG_SZ, nullptr, buffer.data(), &size) != ERROR_SUCCESS)
+    if (RegGetValueA(HKEY_CURRENT_USER, key.c_str(), name, RRF_RT_REG_SZ, nullptr, buffer.data(), &size) !=
+        ERROR_SUCCESS)
         return "<missing>";
     return buffer.c_str();
 }
@@ -83,7 +87,7 @@ struct World {
 World* g_world = nullptr;
 
 class SyncEnvironment : public ::testing::Environment {
-public:
+  public:
     void SetUp() override {
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         g_world = new World;
@@ -105,7 +109,8 @@ public:
         ASSERT_HRESULT_SUCCEEDED(g_world->hub.Start(g_world->root + "\\devices"));
         ASSERT_TRUE(test::PollUntil([] { return g_world->hub.Hub() && DeviceKnown("@TDStubborn"); }, 10000));
         ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_ZvSyncMgr, nullptr, CLSCTX_INPROC_SERVER,
-                                                  __uuidof(IZvSyncMgr), reinterpret_cast<void**>(&g_world->manager)));
+                                                  __uuidof(IZvSyncMgr),
+                                                  reinterpret_cast<void**>(&g_world->manager)));
         ASSERT_HRESULT_SUCCEEDED(g_world->manager.As(&g_world->disp));
     }
     void TearDown() override {
@@ -164,7 +169,7 @@ size_t LineIndex(const std::string& wanted) {
 }
 
 class SyncManagerTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::ofstream(g_world->log, std::ios::trunc).close();
         for (const CLSID* clsid : {&CLSID_TestSync1, &CLSID_TestSync2, &CLSID_TestSync3})
@@ -182,7 +187,8 @@ protected:
         UniqueBstr id(SysAllocString(device));
         HRESULT hr = E_FAIL;
         // The previous session's thread may still be ending.
-        test::PollUntil([&] { return (hr = g_world->disp->StartSync(id.Get(), VARIANT_TRUE)) != E_FAIL; }, 10000);
+        test::PollUntil([&] { return (hr = g_world->disp->StartSync(id.Get(), VARIANT_TRUE)) != E_FAIL; },
+                        10000);
         EXPECT_HRESULT_SUCCEEDED(hr);
         HWND dialog = test::WaitForWindow(nullptr, title, kSessionTimeoutMs);
         return dialog;
@@ -201,7 +207,8 @@ protected:
         item.iSubItem = 1;
         item.pszText = text;
         item.cchTextMax = sizeof(text);
-        SendMessageA(GetDlgItem(dialog, IDC_SYNC_LIST), LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
+        SendMessageA(GetDlgItem(dialog, IDC_SYNC_LIST), LVM_GETITEMTEXTA, row,
+                     reinterpret_cast<LPARAM>(&item));
         return text;
     }
     // Closes the dialog and waits until the device left PC mode.
@@ -252,8 +259,8 @@ TEST_F(SyncManagerTest, RegistersEveryClassBothCategoriesAndNamesItsPages) {
 
     // The one manager of the process: a second creation gives the same object.
     ComPtr<IZvSyncMgr> again;
-    ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_ZvSyncMgr, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IZvSyncMgr),
-                                              reinterpret_cast<void**>(&again)));
+    ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_ZvSyncMgr, nullptr, CLSCTX_INPROC_SERVER,
+                                              __uuidof(IZvSyncMgr), reinterpret_cast<void**>(&again)));
     EXPECT_EQ(again.Get(), Manager());
 }
 
@@ -306,7 +313,8 @@ TEST_F(SyncManagerTest, EnumeratorsFilterByDeviceScheduleAndItemType) {
     EXPECT_EQ(Manager()->EnumComponents(1, 0, older, 0, nullptr), E_POINTER);
 
     const GUID type = {0x11111111, 0x2222, 0x3333, {4, 4, 4, 4, 4, 4, 4, 4}};
-    SetText(SyncKey(CLSID_TestSync2), "ItemTypes", "{22222222-2222-3333-0404-040404040404};" + Text(type) + ";");
+    SetText(SyncKey(CLSID_TestSync2), "ItemTypes",
+            "{22222222-2222-3333-0404-040404040404};" + Text(type) + ";");
     ASSERT_HRESULT_SUCCEEDED(Manager()->EnumComponents2(1, &type, &listed));
     ASSERT_EQ(listed->Next(2, found, clsids, &fetched), S_FALSE);
     ASSERT_EQ(fetched, 1);
@@ -439,10 +447,11 @@ TEST_F(SyncManagerTest, CloseDuringAPhaseCancelsAndWaitsForTheStepBeforePcOff) {
         secondSession = g_world->disp->StartSync(other.Get(), VARIANT_TRUE);
         test::ClickButton(dialog, IDC_SYNC_CLOSE);
     });
-    const bool off = test::PollUntil([] { return LineIndex("device DevA pc off") != size_t(-1); }, kSessionTimeoutMs);
+    const bool off =
+        test::PollUntil([] { return LineIndex("device DevA pc off") != size_t(-1); }, kSessionTimeoutMs);
     user.join();
     ASSERT_TRUE(off);
-    EXPECT_EQ(secondStep, E_FAIL);   // refused before anything is marshalled
+    EXPECT_EQ(secondStep, E_FAIL);    // refused before anything is marshalled
     EXPECT_EQ(secondSession, E_FAIL); // one session at a time
     EXPECT_TRUE(test::WaitForWindowGone(dialog, kSessionTimeoutMs));
     const std::vector<std::string> lines = LogLines();
@@ -488,13 +497,12 @@ TEST_F(SyncManagerTest, UnconfirmedPcModeShowsNoDialogAndPutsTheHubBack) {
 
 } // namespace
 
-
 namespace {
 
 // A device property sheet with some of the manager's pages, shown on a thread of its own as the
 // hub shows it: the device handed over marshalled, the manager and the hub made by their classes.
 class SheetRun {
-public:
+  public:
     SheetRun(size_t deviceSlot, std::vector<CLSID> pages) : pages_(std::move(pages)) {
         hub::RecordPtr record = g_world->hub.Hub()->Slot(deviceSlot);
         if (record)
@@ -513,13 +521,15 @@ public:
     // The visible page once its controls are filled.
     HWND Page() {
         HWND page = nullptr;
-        test::PollUntil([&] {
-            HWND child = nullptr;
-            while (Sheet() && (child = FindWindowExA(sheet_, child, "#32770", nullptr)))
-                if (IsWindowVisible(child))
-                    page = child;
-            return page != nullptr;
-        }, 15000);
+        test::PollUntil(
+            [&] {
+                HWND child = nullptr;
+                while (Sheet() && (child = FindWindowExA(sheet_, child, "#32770", nullptr)))
+                    if (IsWindowVisible(child))
+                        page = child;
+                return page != nullptr;
+            },
+            15000);
         return page;
     }
     void Apply() {
@@ -529,7 +539,7 @@ public:
         ASSERT_TRUE(test::PollUntil([&] { return !IsWindowEnabled(apply); }, 10000));
     }
 
-private:
+  private:
     static DWORD WINAPI Run(void* context) {
         auto* self = static_cast<SheetRun*>(context);
         ComApartment apartment;
@@ -559,6 +569,12 @@ private:
     std::atomic<HWND> sheet_{nullptr};
     UniqueHandle thread_;
 };
+
+// A screenshot once the window shows what it holds: its thread paints it before the picture.
+void Shoot(HWND window, const wchar_t* name) {
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    test::SaveScreenshot(test::ExeFolder() + L"\\" + name);
+}
 
 size_t SlotOf(const std::string& id) {
     for (size_t i = 0; i < 8; ++i)
@@ -594,7 +610,7 @@ TEST_F(SyncManagerTest, OptionsPageSchedulesWhatIsCheckedAndStoresAutomaticSynch
         EXPECT_NE(ListView_GetCheckState(list, 0), 0u);
         EXPECT_EQ(ListView_GetCheckState(list, 1), 0u);
         EXPECT_TRUE(IsWindowEnabled(GetDlgItem(page, IDC_OPTIONS_AUTO_SYNC)));
-        test::SaveScreenshot(test::ExeFolder() + L"\\syncmgr_options_page.bmp");
+        Shoot(run.Sheet(), L"syncmgr_options_page.bmp");
         ListView_SetCheckState(list, 0, FALSE);
         ListView_SetCheckState(list, 1, TRUE);
         test::ClickButton(page, IDC_OPTIONS_AUTO_SYNC);
@@ -651,11 +667,12 @@ TEST_F(SyncManagerTest, DeviceOptionsAndWebPagesShowTheDeviceAndAClearFailure) {
         ASSERT_TRUE(page);
         HWND list = GetDlgItem(page, IDC_DEVOPT_INFO);
         ASSERT_TRUE(test::PollUntil([&] { return ListView_GetItemCount(list) == 3; }, 10000))
-            << ListView_GetItemCount(list) << " rows, first " << ListText(list, 0, 0) << "=" << ListText(list, 0, 1);
+            << ListView_GetItemCount(list) << " rows, first " << ListText(list, 0, 0) << "="
+            << ListText(list, 0, 1);
         EXPECT_EQ(ListText(list, 0, 0), "model");
         EXPECT_EQ(ListText(list, 0, 1), "21");
         EXPECT_EQ(IsDlgButtonChecked(page, IDC_DEVOPT_GUEST), BST_CHECKED);
-        test::SaveScreenshot(test::ExeFolder() + L"\\syncmgr_device_page.bmp");
+        Shoot(run.Sheet(), L"syncmgr_device_page.bmp");
         test::ClickButton(page, IDC_DEVOPT_NOT_GUEST);
         test::ClickButton(page, IDC_DEVOPT_ALERT);
         run.Apply();
@@ -668,11 +685,13 @@ TEST_F(SyncManagerTest, DeviceOptionsAndWebPagesShowTheDeviceAndAClearFailure) {
         ASSERT_TRUE(page);
         // No browser engine here: the page says so rather than hanging or showing a blank frame.
         char status[256] = {};
-        test::PollUntil([&] {
-            GetDlgItemTextA(page, IDC_TVL_PLUS_STATUS, status, sizeof(status));
-            return status[0] != 0;
-        }, 5000);
-        test::SaveScreenshot(test::ExeFolder() + L"\\syncmgr_web_page.bmp");
+        test::PollUntil(
+            [&] {
+                GetDlgItemTextA(page, IDC_TVL_PLUS_STATUS, status, sizeof(status));
+                return status[0] != 0;
+            },
+            5000);
+        Shoot(run.Sheet(), L"syncmgr_web_page.bmp");
         EXPECT_STREQ(status, "The web page cannot be shown: no web browser is installed on this computer.");
     }
 }
@@ -681,7 +700,7 @@ namespace {
 
 // A synchronizer that does nothing but report each phase complete to the benchmark's sink.
 class NoOpSynchronizer : public ComObject<NoOpSynchronizer, IZvSynchronizer> {
-public:
+  public:
     explicit NoOpSynchronizer(IZvSyncCallback* sink) : sink_(sink) {}
     STDMETHODIMP GetUserFriendlyName(LONG, unsigned char*) override { return E_NOTIMPL; }
     STDMETHODIMP GetItemTypes(LONG, LONG*, ZVSYNCITEMTYPE*) override { return E_NOTIMPL; }
@@ -689,7 +708,9 @@ public:
     STDMETHODIMP SetDevice(LPSTR) override { return S_OK; }
     STDMETHODIMP SetConflictResolution(ZVSYNCRESOLUTION) override { return S_OK; }
     STDMETHODIMP SetParentWindow(ULONG_PTR) override { return S_OK; }
-    STDMETHODIMP Synchronize(ZVSYNCPHASE phase) override { return sink_->OnUpdate(this, phase, SST_COMPLETE, 1, 1); }
+    STDMETHODIMP Synchronize(ZVSYNCPHASE phase) override {
+        return sink_->OnUpdate(this, phase, SST_COMPLETE, 1, 1);
+    }
     STDMETHODIMP Cancel() override { return S_OK; }
     STDMETHODIMP GetTotalItems(LONG* n) override {
         *n = 0;
@@ -700,13 +721,13 @@ public:
     STDMETHODIMP IsTunable() override { return S_FALSE; }
     STDMETHODIMP Tune(LPSTR) override { return S_FALSE; }
 
-private:
+  private:
     IZvSyncCallback* sink_;
 };
 
 // Counts the completions the no-op synchronizers report.
 class CountingSink : public ComObject<CountingSink, IZvSyncCallback> {
-public:
+  public:
     long completed = 0;
     STDMETHODIMP OnUpdate(IZvSynchronizer*, ZVSYNCPHASE, ZVSYNCSTATUS status, ULONG, ULONG) override {
         completed += status == SST_COMPLETE;

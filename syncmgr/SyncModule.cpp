@@ -25,13 +25,13 @@ HRESULT CreateSyncManagerClassObject(REFIID riid, void** ppv) {
     return factory->QueryInterface(riid, ppv);
 }
 
-template <class Page>
-HRESULT CreatePageClassObject(REFIID riid, void** ppv) {
+template <class Page> HRESULT CreatePageClassObject(REFIID riid, void** ppv) {
     return com::CreateComObject<com::ClassFactory<Page>>(riid, ppv);
 }
 
 // The category of the providers of device property pages, in which the manager names its pages.
-constexpr CATID kCategoryZvProperties = {0xc4ab9394, 0xbd09, 0x417e, {0xa9, 0xbc, 0x28, 0x02, 0xc6, 0xfe, 0x81, 0x74}};
+constexpr CATID kCategoryZvProperties = {
+    0xc4ab9394, 0xbd09, 0x417e, {0xa9, 0xbc, 0x28, 0x02, 0xc6, 0xfe, 0x81, 0x74}};
 
 com::ClassInfo ClassOf(const CLSID& clsid, const wchar_t* description, const wchar_t* progId,
                        const wchar_t* versionIndependentProgId, HRESULT (*create)(REFIID, void**),
@@ -53,8 +53,8 @@ const com::DllServer& Server() {
                  CreateSyncManagerClassObject, {{kCategoryZvProperties, L"ZvProperties"}}),
          ClassOf(CLSID_ZvSyncRules, L"ZvSyncRules Class", L"Tavrilon.ZvSyncRules.1", L"Tavrilon.ZvSyncRules",
                  CreatePageClassObject<sync::SyncRulesPage>),
-         ClassOf(CLSID_ZvSyncOptions, L"ZvSyncOptions Class", L"Tavrilon.ZvSyncOptions.1", L"Tavrilon.ZvSyncOptions",
-                 CreatePageClassObject<sync::SyncOptionsPage>),
+         ClassOf(CLSID_ZvSyncOptions, L"ZvSyncOptions Class", L"Tavrilon.ZvSyncOptions.1",
+                 L"Tavrilon.ZvSyncOptions", CreatePageClassObject<sync::SyncOptionsPage>),
          ClassOf(CLSID_DeviceOptns, L"DeviceOptns Class", L"Tavrilon.DeviceOptns.1", L"Tavrilon.DeviceOptns",
                  CreatePageClassObject<sync::DeviceOptionsPage>),
          ClassOf(CLSID_TvlPlus, L"Tvl Plus Class", L"Tavrilon.TvlPlus.1", L"Tavrilon.TvlPlus",

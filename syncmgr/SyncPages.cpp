@@ -36,7 +36,8 @@ DWORD ReadDword(HKEY key, const char* name) {
     DWORD value = 0;
     DWORD size = sizeof(value);
     DWORD type = 0;
-    if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS ||
+    if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) !=
+            ERROR_SUCCESS ||
         type != REG_DWORD)
         return 0;
     return value;
@@ -77,7 +78,7 @@ void SetSubItem(HWND list, int index, int column, const std::string& text) {
 
 // Gathers the information texts of a hub operation and notes its end.
 class InformationListener : public com::ComObject<InformationListener, IZvFileOperationCallback> {
-public:
+  public:
     HRESULT FinalConstruct() {
         done_.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
         return done_ ? S_OK : E_FAIL;
@@ -104,7 +105,7 @@ public:
     HANDLE Done() const { return done_.Get(); }
     const std::string& Text() const { return text_.empty() ? completed_ : text_; }
 
-private:
+  private:
     com::UniqueHandle done_;
     std::string text_;
     std::string completed_;
@@ -121,8 +122,9 @@ DWORD WINAPI TuneThreadProc(void* parameter) {
     if (FAILED(apartment.Result()))
         return static_cast<DWORD>(apartment.Result());
     com::ComPtr<IZvSynchronizer> synchronizer;
-    HRESULT hr = CoGetInterfaceAndReleaseStream(std::exchange(start->synchronizer, nullptr),
-                                                __uuidof(IZvSynchronizer), reinterpret_cast<void**>(&synchronizer));
+    HRESULT hr =
+        CoGetInterfaceAndReleaseStream(std::exchange(start->synchronizer, nullptr), __uuidof(IZvSynchronizer),
+                                       reinterpret_cast<void**>(&synchronizer));
     if (FAILED(hr))
         return static_cast<DWORD>(hr);
     return static_cast<DWORD>(synchronizer->Tune(start->deviceId.data()));
@@ -175,7 +177,8 @@ HRESULT SyncOptionsCore::FillControls() {
             break;
         name[kListNameLength - 1] = 0;
         const int index = AddItem(list, reinterpret_cast<const char*>(name));
-        ListView_SetCheckState(list, index, manager_->IsComponentScheduled(&row.clsid, deviceId_.data()) == S_OK);
+        ListView_SetCheckState(list, index,
+                               manager_->IsComponentScheduled(&row.clsid, deviceId_.data()) == S_OK);
         rows_.push_back(row);
     }
     filling_ = false;
@@ -201,8 +204,8 @@ bool SyncOptionsCore::OnNotify(NMHDR* header) {
             return false;
         if ((change->uNewState ^ change->uOldState) & LVIS_STATEIMAGEMASK)
             SetDirty(true);
-        if ((change->uNewState & LVIS_SELECTED) && !(change->uOldState & LVIS_SELECTED) && change->iItem >= 0 &&
-            static_cast<size_t>(change->iItem) < rows_.size())
+        if ((change->uNewState & LVIS_SELECTED) && !(change->uOldState & LVIS_SELECTED) &&
+            change->iItem >= 0 && static_cast<size_t>(change->iItem) < rows_.size())
             EnableWindow(GetDlgItem(Window(), IDC_OPTIONS_TUNE),
                          rows_[change->iItem].synchronizer->IsTunable() == S_OK);
         return true;
@@ -229,8 +232,8 @@ HRESULT SyncOptionsCore::Tune(size_t row) {
         return E_INVALIDARG;
     auto start = std::make_unique<TuneStart>();
     start->deviceId = deviceId_;
-    TV_RETURN_IF_FAILED(CoMarshalInterThreadInterfaceInStream(__uuidof(IZvSynchronizer),
-                                                              rows_[row].synchronizer.Get(), &start->synchronizer));
+    TV_RETURN_IF_FAILED(CoMarshalInterThreadInterfaceInStream(
+        __uuidof(IZvSynchronizer), rows_[row].synchronizer.Get(), &start->synchronizer));
     com::UniqueHandle thread(CreateThread(nullptr, 0, TuneThreadProc, start.get(), 0, nullptr));
     if (!thread) {
         const LARGE_INTEGER origin = {};
@@ -258,8 +261,8 @@ HRESULT SyncOptionsCore::ApplyChanges() {
         else if (!checked && scheduled == S_OK)
             TV_RETURN_IF_FAILED(manager_->UnscheduleComponent(&rows_[i].clsid, deviceId_.data()));
     }
-    TV_RETURN_IF_FAILED(
-        manager_->put_SyncTime(deviceId_.data(), IsDlgButtonChecked(Window(), IDC_OPTIONS_AUTO_SYNC) == BST_CHECKED));
+    TV_RETURN_IF_FAILED(manager_->put_SyncTime(
+        deviceId_.data(), IsDlgButtonChecked(Window(), IDC_OPTIONS_AUTO_SYNC) == BST_CHECKED));
     SetDirty(false);
     return S_OK;
 }
@@ -284,11 +287,10 @@ void SyncRulesCore::OnCommand(WORD id, WORD code) {
 }
 
 HRESULT SyncRulesCore::ApplyChanges() {
-    const ZVSYNCRESOLUTION resolution = IsDlgButtonChecked(Window(), IDC_RULES_REPLACE_DEVICE) == BST_CHECKED
-                                            ? SSR_REPLACE_ON_DEVICE
-                                        : IsDlgButtonChecked(Window(), IDC_RULES_REPLACE_COMPUTER) == BST_CHECKED
-                                            ? SSR_REPLACE_ON_COMPUTER
-                                            : SSR_MANUAL_RESOLUTION;
+    const ZVSYNCRESOLUTION resolution =
+        IsDlgButtonChecked(Window(), IDC_RULES_REPLACE_DEVICE) == BST_CHECKED     ? SSR_REPLACE_ON_DEVICE
+        : IsDlgButtonChecked(Window(), IDC_RULES_REPLACE_COMPUTER) == BST_CHECKED ? SSR_REPLACE_ON_COMPUTER
+                                                                                  : SSR_MANUAL_RESOLUTION;
     TV_RETURN_IF_FAILED(manager_->put_ConflictResolution(deviceId_.data(), resolution));
     SetDirty(false);
     return S_OK;
@@ -334,7 +336,8 @@ HRESULT DeviceOptionsCore::FillControls() {
     SetControlText(IDC_DEVOPT_ID, deviceId_);
     SetControlText(IDC_DEVOPT_NAME, shownName_);
     SendDlgItemMessageA(Window(), IDC_DEVOPT_NAME, EM_SETREADONLY, auxData_ == 1, 0);
-    CheckRadioButton(Window(), IDC_DEVOPT_NOT_GUEST, IDC_DEVOPT_GUEST, isGuest_ ? IDC_DEVOPT_GUEST : IDC_DEVOPT_NOT_GUEST);
+    CheckRadioButton(Window(), IDC_DEVOPT_NOT_GUEST, IDC_DEVOPT_GUEST,
+                     isGuest_ ? IDC_DEVOPT_GUEST : IDC_DEVOPT_NOT_GUEST);
     HWND list = GetDlgItem(Window(), IDC_DEVOPT_INFO);
     AddColumn(list, 0, "Type       ", 80);
     AddColumn(list, 1, "Value       ", 80);
@@ -343,7 +346,8 @@ HRESULT DeviceOptionsCore::FillControls() {
     for (const auto& [type, value] : SplitDeviceInfo(text)) {
         const int index = AddItem(list, type);
         SetSubItem(list, index, 1, value);
-        widest = std::max(widest, static_cast<int>(SendMessageA(list, LVM_GETSTRINGWIDTHA, 0, reinterpret_cast<LPARAM>(type.c_str()))));
+        widest = std::max(widest, static_cast<int>(SendMessageA(list, LVM_GETSTRINGWIDTHA, 0,
+                                                                reinterpret_cast<LPARAM>(type.c_str()))));
     }
     RECT client = {};
     GetClientRect(list, &client);
@@ -351,7 +355,8 @@ HRESULT DeviceOptionsCore::FillControls() {
     ListView_SetColumnWidth(list, 1, std::max(0, static_cast<int>(client.right) - (widest + 8) - 12));
     com::UniqueHKey key;
     if (SUCCEEDED(OpenDeviceKey(deviceId_, KEY_READ, key)))
-        CheckDlgButton(Window(), IDC_DEVOPT_ALERT, ReadDword(key.Get(), kAlertValue) ? BST_CHECKED : BST_UNCHECKED);
+        CheckDlgButton(Window(), IDC_DEVOPT_ALERT,
+                       ReadDword(key.Get(), kAlertValue) ? BST_CHECKED : BST_UNCHECKED);
     filling_ = false;
     return S_OK;
 }
@@ -369,13 +374,15 @@ void DeviceOptionsCore::OnCommand(WORD id, WORD code) {
             SetDirty(true);
             return;
         }
-        ShowMessage(Window(), LanguageText(IDS_DEVICE_BAD_NAME), IDS_DEVICE_BAD_NAME_CAPTION, MB_OK | MB_ICONWARNING);
+        ShowMessage(Window(), LanguageText(IDS_DEVICE_BAD_NAME), IDS_DEVICE_BAD_NAME_CAPTION,
+                    MB_OK | MB_ICONWARNING);
         filling_ = true;
         SetControlText(IDC_DEVOPT_NAME, name_);
         filling_ = false;
         return;
     }
-    if ((id == IDC_DEVOPT_NOT_GUEST || id == IDC_DEVOPT_GUEST || id == IDC_DEVOPT_ALERT) && code == BN_CLICKED)
+    if ((id == IDC_DEVOPT_NOT_GUEST || id == IDC_DEVOPT_GUEST || id == IDC_DEVOPT_ALERT) &&
+        code == BN_CLICKED)
         SetDirty(true);
 }
 
@@ -411,8 +418,8 @@ HRESULT DeviceOptionsCore::ApplyChanges() {
             }
         }
     }
-    TV_RETURN_IF_FAILED(
-        WriteDword(deviceId_, kAlertValue, IsDlgButtonChecked(Window(), IDC_DEVOPT_ALERT) == BST_CHECKED ? 1 : 0));
+    TV_RETURN_IF_FAILED(WriteDword(deviceId_, kAlertValue,
+                                   IsDlgButtonChecked(Window(), IDC_DEVOPT_ALERT) == BST_CHECKED ? 1 : 0));
     SetDirty(false);
     return S_OK;
 }
@@ -424,7 +431,7 @@ namespace {
 // The smallest site the web-browser control can be activated in place in: it names the host
 // window and its rectangle and accepts every notification.
 class BrowserSite : public com::ComObject<BrowserSite, IOleClientSite, IOleInPlaceSite> {
-public:
+  public:
     explicit BrowserSite(HWND host) : host_(host) {}
     void* QueryOtherInterface(REFIID riid) {
         return IsEqualIID(riid, IID_IOleWindow) ? static_cast<IOleInPlaceSite*>(this) : nullptr;
@@ -480,19 +487,22 @@ public:
     STDMETHODIMP DeactivateAndUndo() override { return S_OK; }
     STDMETHODIMP OnPosRectChange(LPCRECT) override { return S_OK; }
 
-private:
+  private:
     HWND host_;
 };
 
 // The HTML engine's document class, which the browser control needs to show any page.
-constexpr CLSID kHtmlDocumentClass = {0x25336920, 0x03F9, 0x11CF, {0x8F, 0xD0, 0x00, 0xAA, 0x00, 0x68, 0x6F, 0x13}};
+constexpr CLSID kHtmlDocumentClass = {
+    0x25336920, 0x03F9, 0x11CF, {0x8F, 0xD0, 0x00, 0xAA, 0x00, 0x68, 0x6F, 0x13}};
 
 // The start page: a local page, never a network address.
 constexpr wchar_t kStartPage[] = L"about:blank";
 
 } // namespace
 
-TvlPlusCore::~TvlPlusCore() { CloseBrowser(); }
+TvlPlusCore::~TvlPlusCore() {
+    CloseBrowser();
+}
 
 void TvlPlusCore::CloseBrowser() {
     if (browser_) {
@@ -517,9 +527,9 @@ HRESULT TvlPlusCore::FillControls() {
     RECT rect = {};
     GetWindowRect(area, &rect);
     MapWindowPoints(nullptr, Window(), reinterpret_cast<POINT*>(&rect), 2);
-    host_ = CreateWindowExW(WS_EX_CLIENTEDGE, L"STATIC", L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, rect.left,
-                            rect.top, rect.right - rect.left, rect.bottom - rect.top, Window(), nullptr,
-                            GetModuleHandleW(nullptr), nullptr);
+    host_ = CreateWindowExW(WS_EX_CLIENTEDGE, L"STATIC", L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN,
+                            rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, Window(),
+                            nullptr, GetModuleHandleW(nullptr), nullptr);
     if (!host_)
         return com::LastErrorHResult();
     com::ComPtr<BrowserSite> site;

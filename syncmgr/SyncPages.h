@@ -16,27 +16,27 @@ namespace tv::sync {
 
 // The device and the manager every synchronization page needs (the sheet's first two objects).
 class SyncPageCore : public pages::ItemPageCore {
-public:
+  public:
     using ItemPageCore::ItemPageCore;
     HRESULT SetObjects(ULONG count, IUnknown** objects);
 
-protected:
+  protected:
     std::string deviceId_;
     long modelVersion_ = 0;
     com::ComPtr<IZvSyncMgr> manager_;
 };
 
 class SyncOptionsCore : public SyncPageCore {
-public:
+  public:
     SyncOptionsCore() : SyncPageCore({IDD_SYNC_OPTIONS, IDS_SYNC_OPTIONS_TITLE}) {}
 
-protected:
+  protected:
     HRESULT FillControls() override;
     HRESULT ApplyChanges() override;
     void OnCommand(WORD id, WORD code) override;
     bool OnNotify(NMHDR* header) override;
 
-private:
+  private:
     struct Row {
         com::ComPtr<IZvSynchronizer> synchronizer;
         CLSID clsid;
@@ -49,26 +49,26 @@ private:
 };
 
 class SyncRulesCore : public SyncPageCore {
-public:
+  public:
     SyncRulesCore() : SyncPageCore({IDD_SYNC_RULES, IDS_SYNC_RULES_TITLE}) {}
 
-protected:
+  protected:
     HRESULT FillControls() override;
     HRESULT ApplyChanges() override;
     void OnCommand(WORD id, WORD code) override;
 };
 
 class DeviceOptionsCore : public pages::ItemPageCore {
-public:
+  public:
     DeviceOptionsCore() : ItemPageCore({IDD_DEVICE_OPTIONS, IDS_DEVICE_OPTIONS_TITLE}) {}
     HRESULT SetObjects(ULONG count, IUnknown** objects);
 
-protected:
+  protected:
     HRESULT FillControls() override;
     HRESULT ApplyChanges() override;
     void OnCommand(WORD id, WORD code) override;
 
-private:
+  private:
     com::ComPtr<IZvDevice> device_;
     com::ComPtr<IZelvanMgr> hub_;
     std::string deviceId_;
@@ -83,16 +83,16 @@ private:
 // The web page: a host window over the page's browser area, in which the web-browser control is
 // activated in place through a minimal OLE site. Without a browser engine the host says so.
 class TvlPlusCore : public pages::ItemPageCore {
-public:
+  public:
     TvlPlusCore() : ItemPageCore({IDD_TVL_PLUS, IDS_TVL_PLUS_TITLE}) {}
     ~TvlPlusCore() override;
     HRESULT SetObjects(ULONG, IUnknown**) { return S_OK; }
     HRESULT Deactivate();
 
-protected:
+  protected:
     HRESULT FillControls() override;
 
-private:
+  private:
     void CloseBrowser();
     HWND host_ = nullptr;
     com::ComPtr<IOleObject> browser_;

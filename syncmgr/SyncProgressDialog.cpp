@@ -11,14 +11,13 @@
 namespace tv::sync {
 namespace {
 
-constexpr DWORD kHubDialogContext = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER |
-                                    CLSCTX_REMOTE_SERVER;
+constexpr DWORD kHubDialogContext =
+    CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
 constexpr DWORD kStepThreadWaitMs = 10000;
 constexpr int kProgressRange = 1000;
 constexpr int kNameLength = 512;
 
-template <class... Args>
-std::string Format(const std::string& format, Args... args) {
+template <class... Args> std::string Format(const std::string& format, Args... args) {
     char text[1024] = {};
     std::snprintf(text, sizeof(text), format.c_str(), args...);
     return text;
@@ -97,8 +96,8 @@ INT_PTR CALLBACK SyncProgressDialog::DialogProc(HWND window, UINT message, WPARA
 
 void SyncProgressDialog::OnInitDialog() {
     HMODULE language = dll::LanguageLibrary();
-    if (HICON icon = static_cast<HICON>(LoadImageW(language, MAKEINTRESOURCEW(IDI_PROGRAM_MAIN), IMAGE_ICON, 0, 0,
-                                                   LR_DEFAULTSIZE | LR_SHARED)))
+    if (HICON icon = static_cast<HICON>(LoadImageW(language, MAKEINTRESOURCEW(IDI_PROGRAM_MAIN), IMAGE_ICON,
+                                                   0, 0, LR_DEFAULTSIZE | LR_SHARED)))
         SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
     if (SUCCEEDED(CoCreateInstance(CLSID_ZelvanMgr, nullptr, kHubDialogContext, __uuidof(IZelvanMgrDisp2),
                                    reinterpret_cast<void**>(&hub_))))
@@ -106,12 +105,14 @@ void SyncProgressDialog::OnInitDialog() {
     list_ = GetDlgItem(window_, IDC_SYNC_LIST);
     progress_ = GetDlgItem(window_, IDC_SYNC_PROGRESS);
     images_ = ImageList_Create(16, 16, ILC_COLOR4 | ILC_MASK, 0, 10);
-    if (HFONT font = reinterpret_cast<HFONT>(SendDlgItemMessageW(window_, IDC_SYNC_STATUS, WM_GETFONT, 0, 0))) {
+    if (HFONT font =
+            reinterpret_cast<HFONT>(SendDlgItemMessageW(window_, IDC_SYNC_STATUS, WM_GETFONT, 0, 0))) {
         LOGFONTW description = {};
         if (GetObjectW(font, sizeof(description), &description)) {
             description.lfWeight = FW_BOLD;
             boldFont_ = CreateFontIndirectW(&description);
-            SendDlgItemMessageW(window_, IDC_SYNC_STATUS, WM_SETFONT, reinterpret_cast<WPARAM>(boldFont_), TRUE);
+            SendDlgItemMessageW(window_, IDC_SYNC_STATUS, WM_SETFONT, reinterpret_cast<WPARAM>(boldFont_),
+                                TRUE);
         }
     }
     const UINT headers[] = {IDS_SYNC_COLUMN_NAME, IDS_SYNC_COLUMN_STATUS};
@@ -140,7 +141,8 @@ HRESULT SyncProgressDialog::Initialise(IZvSyncMgr* manager, const std::string& d
     std::string idCopy = deviceId_;
     LPSTR devices[] = {idCopy.data()};
     com::ComPtr<IZvEnumSyncComponents> components;
-    TV_RETURN_IF_FAILED(manager_->EnumComponents(1, static_cast<LONG>(idCopy.size() + 1), devices, 0, &components));
+    TV_RETURN_IF_FAILED(
+        manager_->EnumComponents(1, static_cast<LONG>(idCopy.size() + 1), devices, 0, &components));
     for (;;) {
         com::ComPtr<IZvSynchronizer> synchronizer;
         CLSID clsid = {};
@@ -158,16 +160,17 @@ HRESULT SyncProgressDialog::Initialise(IZvSyncMgr* manager, const std::string& d
 
     int widest = 0;
     for (const Row& row : rows_)
-        widest = std::max(widest, static_cast<int>(SendMessageA(list_, LVM_GETSTRINGWIDTHA, 0, reinterpret_cast<LPARAM>(row.name.c_str()))) + 16);
+        widest = std::max(widest, static_cast<int>(SendMessageA(list_, LVM_GETSTRINGWIDTHA, 0,
+                                                                reinterpret_cast<LPARAM>(row.name.c_str()))) +
+                                      16);
     const int first = std::max(widest, ListView_GetColumnWidth(list_, 0)) + 8;
     ListView_SetColumnWidth(list_, 0, first);
     RECT client = {};
     GetClientRect(list_, &client);
     ListView_SetColumnWidth(list_, 1, std::max(0, static_cast<int>(client.right) - first - 8));
 
-    const std::string shown = !deviceName_.empty() && deviceName_ != deviceId_
-                                  ? deviceName_ + " <" + deviceId_ + ">"
-                                  : deviceId_;
+    const std::string shown =
+        !deviceName_.empty() && deviceName_ != deviceId_ ? deviceName_ + " <" + deviceId_ + ">" : deviceId_;
     SetWindowTextA(window_, Format(Text(IDS_SYNC_TITLE), shown.c_str()).c_str());
     ResetSession();
     return S_OK;
@@ -257,8 +260,9 @@ STDMETHODIMP SyncProgressDialog::OnUpdate(IZvSynchronizer* pSource, ZVSYNCPHASE 
     return OnCustomUpdate(pSource, phase, status, text.data(), nDone, nTotal);
 }
 
-STDMETHODIMP SyncProgressDialog::OnCustomUpdate(IZvSynchronizer* pSource, ZVSYNCPHASE phase, ZVSYNCSTATUS status,
-                                                LPSTR description, ULONG nDone, ULONG nTotal) {
+STDMETHODIMP SyncProgressDialog::OnCustomUpdate(IZvSynchronizer* pSource, ZVSYNCPHASE phase,
+                                                ZVSYNCSTATUS status, LPSTR description, ULONG nDone,
+                                                ULONG nTotal) {
     if (!pSource)
         return E_INVALIDARG;
     const int row = FindRow(pSource);
@@ -463,12 +467,15 @@ void SyncProgressDialog::UnadviseAll() {
             continue;
         row.advised = false;
         com::ComPtr<IZvSyncNotify> notify;
-        if (SUCCEEDED(row.synchronizer->QueryInterface(__uuidof(IZvSyncNotify), reinterpret_cast<void**>(&notify))))
+        if (SUCCEEDED(
+                row.synchronizer->QueryInterface(__uuidof(IZvSyncNotify), reinterpret_cast<void**>(&notify))))
             notify->Unadvise(row.cookie);
     }
 }
 
-void SyncProgressDialog::SetStatus(UINT id) { SetDlgItemTextA(window_, IDC_SYNC_STATUS, Text(id).c_str()); }
+void SyncProgressDialog::SetStatus(UINT id) {
+    SetDlgItemTextA(window_, IDC_SYNC_STATUS, Text(id).c_str());
+}
 
 void SyncProgressDialog::SetRowStatus(int row, const std::string& text) {
     std::string copy = text;
@@ -478,7 +485,9 @@ void SyncProgressDialog::SetRowStatus(int row, const std::string& text) {
     SendMessageA(list_, LVM_SETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
 }
 
-bool SyncProgressDialog::IsChecked(int row) const { return ListView_GetCheckState(list_, row) != 0; }
+bool SyncProgressDialog::IsChecked(int row) const {
+    return ListView_GetCheckState(list_, row) != 0;
+}
 
 void SyncProgressDialog::SetButtons(bool running) {
     EnableWindow(GetDlgItem(window_, IDC_SYNC_START), running ? FALSE : TRUE);

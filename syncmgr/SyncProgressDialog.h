@@ -22,7 +22,7 @@ HRESULT RunSessionDialog(IZvSyncMgr* manager, const std::string& deviceId, const
 inline constexpr UINT kStepEndMessage = WM_APP + 100;
 
 class SyncProgressDialog : public com::ComObject<SyncProgressDialog, IZvSyncCallback> {
-public:
+  public:
     SyncProgressDialog() = default;
     ~SyncProgressDialog() override;
 
@@ -34,11 +34,11 @@ public:
     // IZvSyncCallback
     STDMETHODIMP OnUpdate(IZvSynchronizer* pSource, ZVSYNCPHASE phase, ZVSYNCSTATUS status, ULONG nDone,
                           ULONG nTotal) override;
-    STDMETHODIMP OnCustomUpdate(IZvSynchronizer* pSource, ZVSYNCPHASE phase, ZVSYNCSTATUS status, LPSTR description,
-                                ULONG nDone, ULONG nTotal) override;
+    STDMETHODIMP OnCustomUpdate(IZvSynchronizer* pSource, ZVSYNCPHASE phase, ZVSYNCSTATUS status,
+                                LPSTR description, ULONG nDone, ULONG nTotal) override;
     STDMETHODIMP OnError(IZvSynchronizer* pSource, ZVSYNCPHASE phase, LPSTR description) override;
 
-private:
+  private:
     enum StepEnd : WPARAM { kStopped = 1, kFailed = 2, kCompleted = 4 };
     struct Row {
         com::ComPtr<IZvSynchronizer> synchronizer;
@@ -54,7 +54,9 @@ private:
     void OnInitDialog();
     HRESULT AddRow(IZvSynchronizer* synchronizer, bool scheduled);
     int FindRow(IZvSynchronizer* source) const;
-    bool IsRunning(int row, int phase) const { return row >= 0 && row == runningRow_ && phase == runningPhase_; }
+    bool IsRunning(int row, int phase) const {
+        return row >= 0 && row == runningRow_ && phase == runningPhase_;
+    }
 
     void ResetSession();
     void StepNext();

@@ -23,13 +23,14 @@ SessionStart::~SessionStart() {
     DiscardMarshalStream(manager);
 }
 
-StepStart::~StepStart() { DiscardMarshalStream(synchronizer); }
+StepStart::~StepStart() {
+    DiscardMarshalStream(synchronizer);
+}
 
 namespace {
 
 // Unmarshals a one-time stream; the stream and its data are gone afterwards either way.
-template <class T>
-HRESULT TakeFromStream(IStream*& stream, com::ComPtr<T>& out) {
+template <class T> HRESULT TakeFromStream(IStream*& stream, com::ComPtr<T>& out) {
     IStream* taken = std::exchange(stream, nullptr);
     if (!taken)
         return E_POINTER;
@@ -38,7 +39,8 @@ HRESULT TakeFromStream(IStream*& stream, com::ComPtr<T>& out) {
 
 } // namespace
 
-PcModeSession::PcModeSession(IZelvanMgr* hub, std::string deviceId) : hub_(hub), deviceId_(std::move(deviceId)) {}
+PcModeSession::PcModeSession(IZelvanMgr* hub, std::string deviceId)
+    : hub_(hub), deviceId_(std::move(deviceId)) {}
 
 HRESULT PcModeSession::Prepare() {
     LPSTR id = deviceId_.data();

@@ -39,7 +39,7 @@ void DiscardMarshalStream(IStream*& stream);
 // latter only when this session sent "pc on", so that a device another operation holds is
 // never switched off.
 class PcModeSession {
-public:
+  public:
     PcModeSession(IZelvanMgr* hub, std::string deviceId);
     PcModeSession(const PcModeSession&) = delete;
     PcModeSession& operator=(const PcModeSession&) = delete;
@@ -50,7 +50,7 @@ public:
     // Switches PC mode off (when it was sent on) and puts back what Prepare changed.
     void Restore();
 
-private:
+  private:
     com::ComPtr<IZelvanMgr> hub_;
     std::string deviceId_;
     int savedBusy_ = 0;

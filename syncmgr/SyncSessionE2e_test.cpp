@@ -68,7 +68,7 @@ std::string StatusOf(HWND dialog) {
 }
 
 class SyncSessionE2eTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         tree_ = tv::e2e::MakeTestTree();
         log_ = tree_.root + "\\sync.log";
@@ -81,20 +81,23 @@ protected:
             tv::e2e::SetUserString("Software\\Zelvan\\Tavrilon\\ZvSyncMgr", ClsidText(*clsid).c_str(),
                                    "@TDDevA;@TDDevB;");
         // The third one fails its first phase: it gets nothing more, the others go on.
-        tv::e2e::SetUserString("Software\\Zelvan\\Tavrilon\\ZvSyncMgr", ClsidText(tv::tests::CLSID_TestSync3).c_str(),
-                               "@TDDevA;");
-        tv::e2e::SetUserString(std::string(tv::tests::kTestSyncKey) + "\\" + ClsidText(tv::tests::CLSID_TestSync3),
+        tv::e2e::SetUserString("Software\\Zelvan\\Tavrilon\\ZvSyncMgr",
+                               ClsidText(tv::tests::CLSID_TestSync3).c_str(), "@TDDevA;");
+        tv::e2e::SetUserString(std::string(tv::tests::kTestSyncKey) + "\\" +
+                                   ClsidText(tv::tests::CLSID_TestSync3),
                                "Phase1", "error:no such folder");
     }
     void TearDown() override {
-        RegDeleteKeyValueA(HKEY_CURRENT_USER, tv::tests::kTestDeviceKey, tv::tests::kTestDeviceCommandLogValue);
+        RegDeleteKeyValueA(HKEY_CURRENT_USER, tv::tests::kTestDeviceKey,
+                           tv::tests::kTestDeviceCommandLogValue);
         RegDeleteTreeA(HKEY_CURRENT_USER, tv::tests::kTestSyncKey);
         tv::e2e::StoreScript(L"DeviceEvents", nullptr);
     }
     HWND WaitForSessionEnd(const wchar_t* title) {
         HWND dialog = tv::test::WaitForWindow(nullptr, title, kSessionTimeoutMs);
         if (dialog)
-            tv::e2e::WaitUntil([&] { return StatusOf(dialog) == "Synchronization complete"; }, kSessionTimeoutMs);
+            tv::e2e::WaitUntil([&] { return StatusOf(dialog) == "Synchronization complete"; },
+                               kSessionTimeoutMs);
         return dialog;
     }
     void ExpectSessionLog(const std::string& device, const std::string& id) {
@@ -129,13 +132,15 @@ TEST_F(SyncSessionE2eTest, TrayCommandRunsASessionOfTheDevice) {
     }));
     const auto at = std::find(devices.begin(), devices.end(), "DevA");
     ASSERT_NE(at, devices.end());
-    PostMessageW(program.MainDialog(), WM_COMMAND, kSynchronizeCommand + static_cast<UINT>(at - devices.begin()), 0);
+    PostMessageW(program.MainDialog(), WM_COMMAND,
+                 kSynchronizeCommand + static_cast<UINT>(at - devices.begin()), 0);
     HWND dialog = tv::test::WaitForWindow(nullptr, L"Synchronizing DevA <@TDDevA>", kSessionTimeoutMs);
     ASSERT_TRUE(dialog);
     // Without automatic start the user presses Start.
     EXPECT_EQ(StatusOf(dialog), "Ready");
     tv::test::ClickButton(dialog, IDC_SYNC_START);
-    EXPECT_TRUE(tv::e2e::WaitUntil([&] { return StatusOf(dialog) == "Synchronization complete"; }, kSessionTimeoutMs))
+    EXPECT_TRUE(
+        tv::e2e::WaitUntil([&] { return StatusOf(dialog) == "Synchronization complete"; }, kSessionTimeoutMs))
         << StatusOf(dialog);
     tv::test::SaveScreenshot(tv::e2e::OutputFolder() + L"\\sync_tray_session.bmp");
     tv::test::ClickButton(dialog, IDC_SYNC_CLOSE);
@@ -153,7 +158,7 @@ TEST_F(SyncSessionE2eTest, TrayCommandRunsASessionOfTheDevice) {
     ASSERT_TRUE(sheet);
     HWND tabs = GetDlgItem(sheet, IDC_SHEET_TABS);
     EXPECT_TRUE(tv::e2e::WaitUntil([&] { return SendMessageW(tabs, TCM_GETITEMCOUNT, 0, 0) >= 3; }));
-    tv::test::SaveScreenshot(tv::e2e::OutputFolder() + L"\sync_device_sheet.bmp");
+    tv::test::SaveScreenshot(tv::e2e::OutputFolder() + L"\\sync_device_sheet.bmp");
     PostMessageW(sheet, WM_COMMAND, IDCANCEL, 0);
     EXPECT_TRUE(tv::test::WaitForWindowGone(sheet, kSessionTimeoutMs));
     hub.Reset();

@@ -36,7 +36,8 @@ std::string ClsidText(REFCLSID clsid) {
 std::string ReadText(const std::string& key, const char* name, const std::string& fallback) {
     char buffer[1024] = {};
     DWORD size = sizeof(buffer) - 1;
-    if (RegGetValueA(HKEY_CURRENT_USER, key.c_str(), name, RRF_RT_REG_SZ, nullptr, buffer, &size) != ERROR_SUCCESS)
+    if (RegGetValueA(HKEY_CURRENT_USER, key.c_str(), name, RRF_RT_REG_SZ, nullptr, buffer, &size) !=
+        ERROR_SUCCESS)
         return fallback;
     return buffer;
 }
@@ -63,7 +64,7 @@ std::vector<std::string> Split(const std::string& text, char separator) {
 
 class TestSynchronizer
     : public ComObject<TestSynchronizer, IZvSynchronizer, IZvSyncNotify, IZvSynchronizerGUI> {
-public:
+  public:
     TestSynchronizer(const CLSID& clsid, int number)
         : number_(number), key_(std::string(kTestSyncKey) + "\\" + ClsidText(clsid)) {
         cancel_.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
@@ -188,7 +189,7 @@ public:
         return S_OK;
     }
 
-private:
+  private:
     DWORD Setting(const char* name) const {
         DWORD value = 0;
         return ReadNumber(key_, name, value) ? value : 0;
@@ -213,8 +214,7 @@ private:
     }
 
     // Every advised sink hears the report; a copy, since a sink may unadvise meanwhile.
-    template <class Report>
-    void Tell(Report report) {
+    template <class Report> void Tell(Report report) {
         std::vector<std::pair<LONG, ComPtr<IZvSyncCallback>>> sinks = sinks_;
         for (auto& sink : sinks)
             report(sink.second.Get());
@@ -236,7 +236,9 @@ private:
                 Complete(static_cast<ZVSYNCPHASE>(phase - 1));
         } else if (action.rfind("error", 0) == 0) {
             std::string text = action.size() > 6 ? action.substr(6) : std::string();
-            Tell([&](IZvSyncCallback* sink) { sink->OnError(this, phase, text.empty() ? nullptr : text.data()); });
+            Tell([&](IZvSyncCallback* sink) {
+                sink->OnError(this, phase, text.empty() ? nullptr : text.data());
+            });
         } else if (action == "bytes") {
             Tell([&](IZvSyncCallback* sink) {
                 sink->OnUpdate(this, phase, SST_UPDATE, 4000000000u, 4294967295u);
@@ -263,7 +265,7 @@ const CLSID* const kClasses[] = {&CLSID_TestSync1, &CLSID_TestSync2, &CLSID_Test
 template <int Number>
 class SynchronizerFactory : public ComObjectImpl<SynchronizerFactory<Number>, IClassFactory>,
                             private ModuleLockHolder<true> {
-public:
+  public:
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
         TV_RETURN_IF_FAILED(CheckCreateRequest(outer, ppv));
         return CreateComObject<TestSynchronizer>(riid, ppv, *kClasses[Number - 1], Number);
@@ -271,8 +273,7 @@ public:
     STDMETHODIMP LockServer(BOOL lock) override { return LockModule(lock); }
 };
 
-template <int Number>
-HRESULT CreateClassObject(REFIID riid, void** ppv) {
+template <int Number> HRESULT CreateClassObject(REFIID riid, void** ppv) {
     return CreateComObject<SynchronizerFactory<Number>>(riid, ppv);
 }
 
@@ -287,7 +288,8 @@ ClassInfo InfoOf(int number, HRESULT (*create)(REFIID, void**)) {
 
 const DllServer& Server() {
     static const DllServer server(
-        {InfoOf(1, CreateClassObject<1>), InfoOf(2, CreateClassObject<2>), InfoOf(3, CreateClassObject<3>)}, false);
+        {InfoOf(1, CreateClassObject<1>), InfoOf(2, CreateClassObject<2>), InfoOf(3, CreateClassObject<3>)},
+        false);
     return server;
 }
 
