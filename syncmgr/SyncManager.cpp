@@ -58,7 +58,25 @@ com::UniqueHKey OpenScheduleKey() {
     return key;
 }
 
+// The desktop program's single-instance mutex, which exists while the program runs.
+constexpr wchar_t kProgramInstanceMutex[] = L"{25A50E30-3183-4b63-B179-043BEACB5806}";
+
+bool ProgramRuns() {
+    com::UniqueHandle mutex(OpenMutexW(SYNCHRONIZE, FALSE, kProgramInstanceMutex));
+    return static_cast<bool>(mutex);
+}
+
 } // namespace
+
+HRESULT CreateHubInProgram(IZelvanMgr** hub) {
+    constexpr DWORD kInProcess = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER;
+    HRESULT hr = CoCreateInstance(CLSID_ZelvanMgr, nullptr, kInProcess, __uuidof(IZelvanMgr),
+                                  reinterpret_cast<void**>(hub));
+    if (FAILED(hr) && ProgramRuns())
+        hr = CoCreateInstance(CLSID_ZelvanMgr, nullptr, kInProcess | CLSCTX_LOCAL_SERVER, __uuidof(IZelvanMgr),
+                              reinterpret_cast<void**>(hub));
+    return hr;
+}
 
 SyncManager::SyncManager() = default;
 
@@ -75,8 +93,7 @@ void* SyncManager::QueryOtherInterface(REFIID riid) {
 
 HRESULT SyncManager::FinalConstruct() {
     com::ComPtr<IZelvanMgr> hub;
-    TV_RETURN_IF_FAILED(CoCreateInstance(CLSID_ZelvanMgr, nullptr, kHubContext, __uuidof(IZelvanMgr),
-                                         reinterpret_cast<void**>(&hub)));
+    TV_RETURN_IF_FAILED(CreateHubInProgram(&hub));
     TV_RETURN_IF_FAILED(hub_.Marshal(__uuidof(IZelvanMgr), hub.Get()));
 
     com::ComPtr<ICatInformation> categories;
@@ -371,14 +388,28 @@ STDMETHODIMP SyncManager::Synchronize(LPSTR szDeviceID) {
 STDMETHODIMP SyncManager::StartSync(BSTR bsDeviceID, VARIANT_BOOL bAutoStart) {
     if (!bsDeviceID)
         return E_INVALIDARG;
+    {
+        com::CriticalSectionLock guard(lock_);
+        if (startingSession_ ||
+            (sessionThread_ && WaitForSingleObject(sessionThread_.Get(), 0) == WAIT_TIMEOUT))
+            return E_FAIL; // one session at a time
+        sessionThread_.Reset();
+        startingSession_ = true;
+    }
+    // The hub is asked without the lock held: its calls let other calls into this thread.
+    HANDLE thread = nullptr;
+    const HRESULT hr = StartSessionThread(bsDeviceID, bAutoStart == VARIANT_TRUE, thread);
     com::CriticalSectionLock guard(lock_);
-    if (sessionThread_ && WaitForSingleObject(sessionThread_.Get(), 0) == WAIT_TIMEOUT)
-        return E_FAIL; // one session at a time
-    sessionThread_.Reset();
+    startingSession_ = false;
+    sessionThread_.Reset(thread);
+    return hr;
+}
 
+HRESULT SyncManager::StartSessionThread(BSTR deviceId, bool autoStart, HANDLE& thread) {
+    thread = nullptr;
     auto start = std::make_unique<SessionStart>();
-    start->deviceId = com::ToAnsi(bsDeviceID);
-    start->autoStart = bAutoStart == VARIANT_TRUE;
+    start->deviceId = com::ToAnsi(deviceId);
+    start->autoStart = autoStart;
     com::ComPtr<IZelvanMgr> hub;
     TV_RETURN_IF_FAILED(hub_.Unmarshal(&hub));
     unsigned char name[260] = {};
@@ -388,11 +419,10 @@ STDMETHODIMP SyncManager::StartSync(BSTR bsDeviceID, VARIANT_BOOL bAutoStart) {
     TV_RETURN_IF_FAILED(CoMarshalInterThreadInterfaceInStream(__uuidof(IZelvanMgr), hub.Get(), &start->hub));
     TV_RETURN_IF_FAILED(CoMarshalInterThreadInterfaceInStream(
         __uuidof(IZvSyncMgr), static_cast<IZvSyncMgr*>(this), &start->manager));
-    HANDLE thread = CreateThread(nullptr, 0, SyncThreadProc, start.get(), 0, nullptr);
+    thread = CreateThread(nullptr, 0, SyncThreadProc, start.get(), 0, nullptr);
     if (!thread)
         return E_FAIL; // the streams' data go with `start`
     start.release();
-    sessionThread_.Reset(thread);
     return S_OK;
 }
 

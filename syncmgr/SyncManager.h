@@ -26,10 +26,11 @@ namespace tv::sync {
 inline constexpr CATID CATID_ZvSynchronizers = {
     0xE735514E, 0xA1EE, 0x4FB8, {0x90, 0x25, 0xEC, 0x96, 0xC7, 0x89, 0x50, 0x13}};
 
-// How the manager and the session dialog reach the hub. The program registers the hub's class
-// object for the local server; every context lets a component in the program's process and a
-// test's served hub alike be found.
-inline constexpr DWORD kHubContext = CLSCTX_ALL;
+// Creates the hub as the components inside the program do: with the in-process contexts. The
+// program registers the hub's class object for the local server only, which those contexts do
+// not reach here; so while the program's instance mutex shows that it runs, the local server
+// context is added - it reaches the running program and never starts one.
+HRESULT CreateHubInProgram(IZelvanMgr** hub);
 // Synchronizers are in-process classes.
 inline constexpr DWORD kSynchronizerContext = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER;
 
@@ -92,6 +93,8 @@ class SyncManager : public com::ComObject<SyncManager, IZvSyncMgr, IZvSyncMgrDis
     HRESULT TableSynchronizers(std::vector<std::pair<com::ComPtr<IZvSynchronizer>, CLSID>>& out) const;
     HRESULT MakeEnumerator(std::vector<std::pair<com::ComPtr<IZvSynchronizer>, CLSID>> items,
                            IZvEnumSyncComponents** ppEnum) const;
+    // Asks the hub for the device's name and starts the session thread; `thread` is its handle.
+    HRESULT StartSessionThread(BSTR deviceId, bool autoStart, HANDLE& thread);
     // A handle of the running session thread (null when none), for DoSync's wait.
     com::UniqueHandle DuplicateSessionThread() const;
 
@@ -100,6 +103,7 @@ class SyncManager : public com::ComObject<SyncManager, IZvSyncMgr, IZvSyncMgrDis
     MarshalledInterface hub_;
     std::vector<Record> table_;
     com::UniqueHandle sessionThread_;
+    bool startingSession_ = false;
     com::UniqueHandle stepThread_;
 };
 

@@ -81,6 +81,7 @@ struct World {
     std::string root;
     std::string log;
     test::ServedHub hub;
+    UniqueHandle programRuns;
     ComPtr<IZvSyncMgr> manager;
     ComPtr<IZvSyncMgrDisp> disp;
 };
@@ -108,6 +109,8 @@ class SyncEnvironment : public ::testing::Environment {
         RegDeleteTreeA(HKEY_CURRENT_USER, kScheduleKey);
         ASSERT_HRESULT_SUCCEEDED(g_world->hub.Start(g_world->root + "\\devices"));
         ASSERT_TRUE(test::PollUntil([] { return g_world->hub.Hub() && DeviceKnown("@TDStubborn"); }, 10000));
+        // The served hub stands for the program's: its instance mutex tells components so.
+        g_world->programRuns.Reset(CreateMutexW(nullptr, FALSE, L"{25A50E30-3183-4b63-B179-043BEACB5806}"));
         ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_ZvSyncMgr, nullptr, CLSCTX_INPROC_SERVER,
                                                   __uuidof(IZvSyncMgr),
                                                   reinterpret_cast<void**>(&g_world->manager)));
@@ -470,6 +473,52 @@ TEST_F(SyncManagerTest, CloseDuringAPhaseCancelsAndWaitsForTheStepBeforePcOff) {
     EXPECT_TRUE(Calls("device DevB").empty());
 }
 
+TEST_F(SyncManagerTest, StopHaltsAfterTheRunningPhaseAndStartBeginsAgain) {
+    Schedule(CLSID_TestSync1, "@TDDevA");
+    Schedule(CLSID_TestSync2, "@TDDevA");
+    SetText(SyncKey(CLSID_TestSync1), "Phase2", "wait,complete");
+    HWND dialog = RunSession(L"@TDDevA", L"Synchronizing DevA <@TDDevA>");
+    ASSERT_TRUE(dialog);
+    HWND list = GetDlgItem(dialog, IDC_SYNC_LIST);
+    // The phase holds this thread's apartment until it is cancelled: a user on another thread
+    // tries to uncheck a row and presses Stop.
+    bool keptChecked = false;
+    std::thread user([&] {
+        for (int i = 0; i < 600 && Calls("1 Synchronize 2").empty(); ++i)
+            Sleep(50);
+        ListView_SetCheckState(list, 1, FALSE);
+        keptChecked = ListView_GetCheckState(list, 1) != 0;
+        test::ClickButton(dialog, IDC_SYNC_STOP);
+    });
+    const bool halted = test::PollUntil(
+        [&] { return !Calls("1 Synchronized 2").empty() && StatusOf(dialog) == "Ready"; }, kSessionTimeoutMs);
+    user.join();
+    ASSERT_TRUE(halted) << StatusOf(dialog);
+    EXPECT_TRUE(keptChecked); // no change of the checks while a phase runs
+    EXPECT_EQ(Phases(1), "1 2");
+    EXPECT_EQ(Phases(2), ""); // nothing further until Start
+    EXPECT_EQ(RowStatus(dialog, 0), "Stopped");
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDC_SYNC_START)));
+
+    // Start runs every checked row again from its first phase.
+    SetText(SyncKey(CLSID_TestSync1), "Phase2", "complete");
+    ASSERT_TRUE(test::ClickButton(dialog, IDC_SYNC_START));
+    ASSERT_TRUE(WaitForStatus(dialog, "Synchronization complete")) << StatusOf(dialog);
+    EXPECT_EQ(Phases(1), "1 2 1 2 3 5");
+    EXPECT_EQ(Phases(2), "1 2 3 5");
+
+    // With no row checked Start only says so.
+    for (int row = 0; row < 3; ++row)
+        ListView_SetCheckState(list, row, FALSE);
+    ASSERT_TRUE(test::ClickButton(dialog, IDC_SYNC_START));
+    HWND box = test::WaitForWindow(L"#32770", L"Synchronize", kSessionTimeoutMs);
+    ASSERT_TRUE(box);
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(test::WaitForWindowGone(box, kSessionTimeoutMs));
+    EXPECT_EQ(Phases(1), "1 2 1 2 3 5");
+    CloseSession(dialog, "DevA");
+}
+
 TEST_F(SyncManagerTest, UnconfirmedPcModeShowsNoDialogAndPutsTheHubBack) {
     Schedule(CLSID_TestSync1, "@TDStubborn");
     UniqueBstr id(SysAllocString(L"@TDStubborn"));
@@ -636,6 +685,38 @@ TEST_F(SyncManagerTest, OptionsPageSchedulesWhatIsCheckedAndStoresAutomaticSynch
     EXPECT_EQ(ReadNumber(std::string(kDeviceListKey) + "\\@TDDev10", "SyncTime"), 0u);
 }
 
+TEST_F(SyncManagerTest, TwoOptionsPagesAndTheDispatchFaceShareTheStoresWithoutLosingChanges) {
+    Schedule(CLSID_TestSync1, "@TDDevA");
+    const std::string key = std::string(kDeviceListKey) + "\\@TDDevA";
+    UniqueBstr id(SysAllocString(L"@TDDevA"));
+    ASSERT_HRESULT_SUCCEEDED(g_world->disp->put_SyncTime(id.Get(), VARIANT_TRUE));
+    {
+        SheetRun first(SlotOf("@TDDevA"), {CLSID_ZvSyncOptions});
+        SheetRun second(SlotOf("@TDDevA"), {CLSID_ZvSyncOptions});
+        HWND one = first.Page(), two = second.Page();
+        ASSERT_TRUE(one && two);
+        HWND listOne = GetDlgItem(one, IDC_OPTIONS_SYNC_LIST), listTwo = GetDlgItem(two, IDC_OPTIONS_SYNC_LIST);
+        ASSERT_TRUE(test::PollUntil(
+            [&] { return ListView_GetItemCount(listOne) == 3 && ListView_GetItemCount(listTwo) == 3; }, 10000));
+        // What the dispatch face stored shows on the page.
+        EXPECT_EQ(IsDlgButtonChecked(one, IDC_OPTIONS_AUTO_SYNC), BST_CHECKED);
+        // The first page takes the first synchronizer off; the second, opened before that was
+        // applied and still showing it checked, adds the third: neither change is lost.
+        ListView_SetCheckState(listOne, 0, FALSE);
+        first.Apply();
+        ListView_SetCheckState(listTwo, 2, TRUE);
+        test::ClickButton(two, IDC_OPTIONS_AUTO_SYNC);
+        second.Apply();
+    }
+    char a[] = "@TDDevA";
+    EXPECT_EQ(Manager()->IsComponentScheduled(&CLSID_TestSync1, a), S_FALSE);
+    EXPECT_EQ(Manager()->IsComponentScheduled(&CLSID_TestSync3, a), S_OK);
+    VARIANT_BOOL automatic = VARIANT_TRUE;
+    ASSERT_HRESULT_SUCCEEDED(g_world->disp->get_SyncTime(id.Get(), &automatic));
+    EXPECT_EQ(automatic, VARIANT_FALSE);
+    EXPECT_EQ(ReadNumber(key, "SyncTime"), 0u);
+}
+
 TEST_F(SyncManagerTest, RulesPageShowsAndStoresTheConflictResolution) {
     const std::string key = std::string(kDeviceListKey) + "\\@TDDevA";
     SetNumber(key, "ConflictResolution", 7);
@@ -767,12 +848,13 @@ double Seconds(LARGE_INTEGER from, LARGE_INTEGER to) {
 } // namespace
 
 // One phase step (SyncStep to the completion report and the step thread's end, which the next
-// SyncStep waits for) against the
-// least a step thread costs: a thread start, COM initialisation, an unmarshal and one call back
-// into this apartment. Last in this file: the session tests need no step thread left running.
+// SyncStep waits for) against the least a step thread costs: a thread start, COM initialisation,
+// an unmarshal and one call back into this apartment. Last in this file: the session tests need
+// no step thread left running.
 TEST_F(SyncManagerTest, BenchmarkPhaseStep) {
     constexpr int kSynchronizers = 20;
     constexpr int kPhases = 5;
+    constexpr DWORD kStepLimitMs = 10000;
     ComPtr<CountingSink> sink;
     ASSERT_HRESULT_SUCCEEDED(MakeComObject(sink));
     std::vector<ComPtr<NoOpSynchronizer>> synchronizers(kSynchronizers);
@@ -785,13 +867,17 @@ TEST_F(SyncManagerTest, BenchmarkPhaseStep) {
     for (int phase = SPH_INITIALIZE; phase <= SPH_FINALIZE; ++phase) {
         for (auto& synchronizer : synchronizers) {
             // Accepted as soon as the previous step thread has ended.
+            const DWORD started = GetTickCount();
+            const auto inTime = [&] { return GetTickCount() - started < kStepLimitMs; };
             HRESULT hr;
-            while ((hr = Manager()->SyncStep(synchronizer.Get(), static_cast<ZVSYNCPHASE>(phase))) == E_FAIL)
+            while ((hr = Manager()->SyncStep(synchronizer.Get(), static_cast<ZVSYNCPHASE>(phase))) == E_FAIL &&
+                   inTime())
                 PumpOnce();
             ASSERT_HRESULT_SUCCEEDED(hr);
             ++expected;
-            while (sink->completed < expected)
+            while (sink->completed < expected && inTime())
                 PumpOnce();
+            ASSERT_EQ(sink->completed, expected) << "a step did not end in time";
         }
     }
     QueryPerformanceCounter(&end);

@@ -177,8 +177,8 @@ HRESULT SyncOptionsCore::FillControls() {
             break;
         name[kListNameLength - 1] = 0;
         const int index = AddItem(list, reinterpret_cast<const char*>(name));
-        ListView_SetCheckState(list, index,
-                               manager_->IsComponentScheduled(&row.clsid, deviceId_.data()) == S_OK);
+        row.shownChecked = manager_->IsComponentScheduled(&row.clsid, deviceId_.data()) == S_OK;
+        ListView_SetCheckState(list, index, row.shownChecked);
         rows_.push_back(row);
     }
     filling_ = false;
@@ -186,8 +186,11 @@ HRESULT SyncOptionsCore::FillControls() {
     const bool automatic = modelVersion_ >= 21;
     EnableWindow(GetDlgItem(Window(), IDC_OPTIONS_AUTO_SYNC), automatic);
     LONG syncTime = 0;
-    if (automatic && manager_ && SUCCEEDED(manager_->get_SyncTime(deviceId_.data(), &syncTime)))
-        CheckDlgButton(Window(), IDC_OPTIONS_AUTO_SYNC, syncTime ? BST_CHECKED : BST_UNCHECKED);
+    autoSyncShown_ = false;
+    if (automatic && manager_ && SUCCEEDED(manager_->get_SyncTime(deviceId_.data(), &syncTime))) {
+        autoSyncShown_ = syncTime != 0;
+        CheckDlgButton(Window(), IDC_OPTIONS_AUTO_SYNC, autoSyncShown_ ? BST_CHECKED : BST_UNCHECKED);
+    }
     return FAILED(hr) ? hr : S_OK;
 }
 
@@ -250,19 +253,30 @@ HRESULT SyncOptionsCore::Tune(size_t row) {
     return static_cast<HRESULT>(result);
 }
 
+// Only what the user changed on this page is written: a second page open for the same device,
+// or an edit of the stores meanwhile, keeps the changes it made to the other rows.
 HRESULT SyncOptionsCore::ApplyChanges() {
     HWND list = GetDlgItem(Window(), IDC_OPTIONS_SYNC_LIST);
     for (size_t i = 0; i < rows_.size(); ++i) {
+        Row& row = rows_[i];
         const bool checked = ListView_GetCheckState(list, static_cast<int>(i)) != 0;
-        HRESULT scheduled = manager_->IsComponentScheduled(&rows_[i].clsid, deviceId_.data());
+        if (checked == row.shownChecked)
+            continue;
+        HRESULT scheduled = manager_->IsComponentScheduled(&row.clsid, deviceId_.data());
         TV_RETURN_IF_FAILED(scheduled);
         if (checked && scheduled != S_OK)
-            TV_RETURN_IF_FAILED(manager_->ScheduleComponent(&rows_[i].clsid, deviceId_.data()));
+            TV_RETURN_IF_FAILED(manager_->ScheduleComponent(&row.clsid, deviceId_.data()));
         else if (!checked && scheduled == S_OK)
-            TV_RETURN_IF_FAILED(manager_->UnscheduleComponent(&rows_[i].clsid, deviceId_.data()));
+            TV_RETURN_IF_FAILED(manager_->UnscheduleComponent(&row.clsid, deviceId_.data()));
+        row.shownChecked = checked;
     }
-    TV_RETURN_IF_FAILED(manager_->put_SyncTime(
-        deviceId_.data(), IsDlgButtonChecked(Window(), IDC_OPTIONS_AUTO_SYNC) == BST_CHECKED));
+    // A device that cannot synchronize by itself always stores 0.
+    const bool automatic = IsWindowEnabled(GetDlgItem(Window(), IDC_OPTIONS_AUTO_SYNC)) != FALSE;
+    const bool autoSync = automatic && IsDlgButtonChecked(Window(), IDC_OPTIONS_AUTO_SYNC) == BST_CHECKED;
+    if (!automatic || autoSync != autoSyncShown_) {
+        TV_RETURN_IF_FAILED(manager_->put_SyncTime(deviceId_.data(), autoSync ? 1 : 0));
+        autoSyncShown_ = autoSync;
+    }
     SetDirty(false);
     return S_OK;
 }

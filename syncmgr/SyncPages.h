@@ -40,11 +40,13 @@ class SyncOptionsCore : public SyncPageCore {
     struct Row {
         com::ComPtr<IZvSynchronizer> synchronizer;
         CLSID clsid;
+        bool shownChecked; // the check box as the page last filled or applied it
     };
     HRESULT Tune(size_t row);
     int SelectedRow() const;
 
     std::vector<Row> rows_;
+    bool autoSyncShown_ = false;
     bool filling_ = false;
 };
 

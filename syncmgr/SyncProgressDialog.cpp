@@ -223,6 +223,16 @@ int SyncProgressDialog::FindRow(IZvSynchronizer* source) const {
 
 // ---- the sink ----
 
+HRESULT SyncProgressDialog::ReportedRow(IZvSynchronizer* source, int phase, int& row) const {
+    if (!source)
+        return E_INVALIDARG;
+    row = FindRow(source);
+    if (row < 0)
+        return E_FAIL;
+    // A report of a phase that is not running (late, or a repeated completion) changes nothing.
+    return IsRunning(row, phase) ? S_OK : S_FALSE;
+}
+
 STDMETHODIMP SyncProgressDialog::OnUpdate(IZvSynchronizer* pSource, ZVSYNCPHASE phase, ZVSYNCSTATUS status,
                                           ULONG nDone, ULONG nTotal) {
     if (!pSource)
@@ -263,19 +273,14 @@ STDMETHODIMP SyncProgressDialog::OnUpdate(IZvSynchronizer* pSource, ZVSYNCPHASE 
 STDMETHODIMP SyncProgressDialog::OnCustomUpdate(IZvSynchronizer* pSource, ZVSYNCPHASE phase,
                                                 ZVSYNCSTATUS status, LPSTR description, ULONG nDone,
                                                 ULONG nTotal) {
-    if (!pSource)
-        return E_INVALIDARG;
-    const int row = FindRow(pSource);
-    if (row < 0)
-        return E_FAIL;
-    // A report of a phase that is not running (late, or a repeated completion) changes nothing.
-    if (!IsRunning(row, phase))
-        return S_OK;
+    int row = -1;
+    const HRESULT found = ReportedRow(pSource, phase, row);
+    if (found != S_OK)
+        return SUCCEEDED(found) ? S_OK : found;
     SetRowStatus(row, stopped_ ? Text(IDS_SYNC_ROW_STOPPED) : std::string(description ? description : ""));
     switch (status) {
     case SST_START:
-        SendMessageW(progress_, PBM_SETRANGE32, 0, 100);
-        SendMessageW(progress_, PBM_SETPOS, 0, 0);
+        ResetProgress();
         break;
     case SST_UPDATE: {
         SendMessageW(progress_, PBM_SETRANGE32, 0, kProgressRange);
@@ -294,13 +299,10 @@ STDMETHODIMP SyncProgressDialog::OnCustomUpdate(IZvSynchronizer* pSource, ZVSYNC
 }
 
 STDMETHODIMP SyncProgressDialog::OnError(IZvSynchronizer* pSource, ZVSYNCPHASE phase, LPSTR description) {
-    if (!pSource)
-        return E_INVALIDARG;
-    const int row = FindRow(pSource);
-    if (row < 0)
-        return E_FAIL;
-    if (!IsRunning(row, phase))
-        return S_OK;
+    int row = -1;
+    const HRESULT found = ReportedRow(pSource, phase, row);
+    if (found != S_OK)
+        return SUCCEEDED(found) ? S_OK : found;
     const std::string reason = description && *description ? description : Text(IDS_SYNC_ROW_UNKNOWN_ERROR);
     SetRowStatus(row, Format(Text(IDS_SYNC_ROW_ERROR), reason.c_str()));
     PostStepEnd(kFailed, row, phase);

@@ -54,6 +54,9 @@ class SyncProgressDialog : public com::ComObject<SyncProgressDialog, IZvSyncCall
     void OnInitDialog();
     HRESULT AddRow(IZvSynchronizer* synchronizer, bool scheduled);
     int FindRow(IZvSynchronizer* source) const;
+    // The row a report is about: E_INVALIDARG without a source, E_FAIL for an unknown one,
+    // S_FALSE when the report is not about the running phase.
+    HRESULT ReportedRow(IZvSynchronizer* source, int phase, int& row) const;
     bool IsRunning(int row, int phase) const {
         return row >= 0 && row == runningRow_ && phase == runningPhase_;
     }

@@ -27,24 +27,6 @@ std::string ClsidText(REFCLSID clsid) {
     return tv::com::TerminatedToAnsi(wide);
 }
 
-std::vector<std::string> ListedDevices(IZelvanMgr* hub) {
-    std::vector<std::string> names;
-    ComPtr<IZvEnumFileItems> items;
-    char root[] = "";
-    if (FAILED(hub->EnumFileItems(root, 1, &items)) || !items)
-        return names;
-    ZVFILEITEM item = {};
-    LONG fetched = 0;
-    while (SUCCEEDED(items->Next(1, &item, &fetched)) && fetched == 1) {
-        names.push_back(item.strName ? item.strName : "");
-        CoTaskMemFree(item.strName);
-        CoTaskMemFree(item.strDesc);
-        CoTaskMemFree(item.strIconFile);
-        item = {};
-    }
-    return names;
-}
-
 std::vector<std::string> LogLines(const std::string& log) {
     std::ifstream file(log);
     std::vector<std::string> lines;
@@ -127,7 +109,7 @@ TEST_F(SyncSessionE2eTest, TrayCommandRunsASessionOfTheDevice) {
               S_OK);
     std::vector<std::string> devices;
     ASSERT_TRUE(tv::e2e::WaitUntil([&] {
-        devices = ListedDevices(hub.Get());
+        devices = tv::e2e::ListedDevices(hub.Get());
         return devices.size() == 2;
     }));
     const auto at = std::find(devices.begin(), devices.end(), "DevA");
@@ -158,6 +140,14 @@ TEST_F(SyncSessionE2eTest, TrayCommandRunsASessionOfTheDevice) {
     ASSERT_TRUE(sheet);
     HWND tabs = GetDlgItem(sheet, IDC_SHEET_TABS);
     EXPECT_TRUE(tv::e2e::WaitUntil([&] { return SendMessageW(tabs, TCM_GETITEMCOUNT, 0, 0) >= 3; }));
+    // The first page lists the three test synchronizers, the two scheduled ones checked.
+    HWND list = nullptr;
+    EXPECT_TRUE(tv::e2e::WaitUntil([&] {
+        HWND page = FindWindowExW(sheet, nullptr, L"#32770", nullptr);
+        list = page ? GetDlgItem(page, IDC_OPTIONS_SYNC_LIST) : nullptr;
+        return list && SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) == 3;
+    }));
+    RedrawWindow(sheet, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
     tv::test::SaveScreenshot(tv::e2e::OutputFolder() + L"\\sync_device_sheet.bmp");
     PostMessageW(sheet, WM_COMMAND, IDCANCEL, 0);
     EXPECT_TRUE(tv::test::WaitForWindowGone(sheet, kSessionTimeoutMs));

@@ -139,6 +139,8 @@ class TestSynchronizer
     STDMETHODIMP Synchronize(ZVSYNCPHASE phase) override {
         Log("Synchronize", phase);
         ResetEvent(cancel_.Get());
+        if (phase == SPH_INITIALIZE)
+            unresolved_ = 0; // the counts are those of the session that starts
         const std::string actions = ReadText(key_, ("Phase" + std::to_string(phase)).c_str(), "complete");
         for (const std::string& action : Split(actions, ','))
             Perform(action, phase);
