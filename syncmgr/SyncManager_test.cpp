@@ -171,6 +171,12 @@ size_t LineIndex(const std::string& wanted) {
     return static_cast<size_t>(-1);
 }
 
+// A screenshot once the window shows what it holds: its thread paints it before the picture.
+void Shoot(HWND window, const wchar_t* name) {
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    test::SaveScreenshot(test::ExeFolder() + L"\\" + name);
+}
+
 class SyncManagerTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -476,7 +482,7 @@ TEST_F(SyncManagerTest, CloseDuringAPhaseCancelsAndWaitsForTheStepBeforePcOff) {
 TEST_F(SyncManagerTest, StopHaltsAfterTheRunningPhaseAndStartBeginsAgain) {
     Schedule(CLSID_TestSync1, "@TDDevA");
     Schedule(CLSID_TestSync2, "@TDDevA");
-    SetText(SyncKey(CLSID_TestSync1), "Phase2", "wait,complete");
+    SetText(SyncKey(CLSID_TestSync1), "Phase2", "bytes,wait,complete");
     HWND dialog = RunSession(L"@TDDevA", L"Synchronizing DevA <@TDDevA>");
     ASSERT_TRUE(dialog);
     HWND list = GetDlgItem(dialog, IDC_SYNC_LIST);
@@ -486,6 +492,11 @@ TEST_F(SyncManagerTest, StopHaltsAfterTheRunningPhaseAndStartBeginsAgain) {
     std::thread user([&] {
         for (int i = 0; i < 600 && Calls("1 Synchronize 2").empty(); ++i)
             Sleep(50);
+        // The phase's byte progress shows on the bar while it runs.
+        HWND bar = GetDlgItem(dialog, IDC_SYNC_PROGRESS);
+        for (int i = 0; i < 200 && SendMessageW(bar, PBM_GETPOS, 0, 0) == 0; ++i)
+            Sleep(50);
+        Shoot(dialog, L"syncmgr_session_running.bmp");
         ListView_SetCheckState(list, 1, FALSE);
         keptChecked = ListView_GetCheckState(list, 1) != 0;
         test::ClickButton(dialog, IDC_SYNC_STOP);
@@ -517,6 +528,74 @@ TEST_F(SyncManagerTest, StopHaltsAfterTheRunningPhaseAndStartBeginsAgain) {
     EXPECT_TRUE(test::WaitForWindowGone(box, kSessionTimeoutMs));
     EXPECT_EQ(Phases(1), "1 2 1 2 3 5");
     CloseSession(dialog, "DevA");
+}
+
+// What synchronizers ask of a test device through the hub: its id by console command, every
+// entry below the root, minute-resolution times and a free-space quota when set so.
+TEST_F(SyncManagerTest, TestDevicesAnswerWhatSynchronizersAsk) {
+    IZelvanMgr* hub = static_cast<IZelvanMgr*>(g_world->hub.Hub());
+    char b[] = "@TDDevB", idCommand[] = "id ";
+    LONG length = 0;
+    LPSTR reply = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(hub->Command(b, idCommand, &length, &reply));
+    ASSERT_TRUE(reply);
+    EXPECT_STREQ(reply, "id @TDDevB");
+    CoTaskMemFree(reply);
+
+    const std::string device = g_world->root + "\\devices\\DevB";
+    ASSERT_TRUE(CreateDirectoryA((device + "\\Outer").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA((device + "\\Outer\\Inner").c_str(), nullptr));
+    const std::string note = device + "\\Outer\\Inner\\note.txt";
+    std::ofstream(note) << "twelve bytes";
+    {
+        UniqueHandle file(CreateFileA(note.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        SYSTEMTIME at = {2024, 5, 0, 17, 12, 34, 56, 789};
+        FILETIME stamp;
+        SystemTimeToFileTime(&at, &stamp);
+        ASSERT_TRUE(SetFileTime(file.Get(), nullptr, nullptr, &stamp));
+    }
+    const auto listing = [&] {
+        std::vector<std::pair<std::string, ULONGLONG>> entries;
+        ComPtr<IZvEnumFileItems> all;
+        if (FAILED(hub->GetAllItems(b, &all)) || !all)
+            return entries;
+        ZVFILEITEM item = {};
+        LONG fetched = 0;
+        while (all->Next(1, &item, &fetched) == S_OK && fetched == 1) {
+            entries.emplace_back(item.strName ? item.strName : "",
+                                 (static_cast<ULONGLONG>(static_cast<DWORD>(item.nTimeHigh)) << 32) |
+                                     static_cast<DWORD>(item.nTimeLow));
+            CoTaskMemFree(item.strName);
+            CoTaskMemFree(item.strDesc);
+            CoTaskMemFree(item.strIconFile);
+            item = {};
+        }
+        return entries;
+    };
+    const auto timeOf = [](const std::vector<std::pair<std::string, ULONGLONG>>& entries, const char* name) {
+        for (const auto& [path, time] : entries)
+            if (path == name)
+                return time;
+        return ULONGLONG{0};
+    };
+    constexpr ULONGLONG kMinute = 60ULL * 10000000ULL;
+    std::vector<std::pair<std::string, ULONGLONG>> entries = listing();
+    EXPECT_NE(timeOf(entries, "Outer"), 0u);
+    EXPECT_NE(timeOf(entries, "Outer\\Inner"), 0u);
+    EXPECT_NE(timeOf(entries, "Outer\\Inner\\note.txt") % kMinute, 0u);
+    const std::string settings = std::string(tests::kTestDeviceSettingsKey) + "\\DevB";
+    SetNumber(settings, "MinuteTimes", 1);
+    entries = listing();
+    EXPECT_EQ(timeOf(entries, "Outer\\Inner\\note.txt") % kMinute, 0u);
+    EXPECT_NE(timeOf(entries, "Outer\\Inner\\note.txt"), 0u);
+
+    SetNumber(settings, "FreeBytes", 4096);
+    char root[] = "DevB\\";
+    VOLUMEINFO volume = {};
+    ASSERT_HRESULT_SUCCEEDED(hub->GetVolumeInfo(root, &volume));
+    EXPECT_EQ(static_cast<long long>(volume.nFreeBlocks) * volume.nBlockSize, 4096);
+    RegDeleteTreeA(HKEY_CURRENT_USER, settings.c_str());
+    test::DeleteTree(FromAnsi(device + "\\Outer"));
 }
 
 TEST_F(SyncManagerTest, UnconfirmedPcModeShowsNoDialogAndPutsTheHubBack) {
@@ -618,12 +697,6 @@ class SheetRun {
     std::atomic<HWND> sheet_{nullptr};
     UniqueHandle thread_;
 };
-
-// A screenshot once the window shows what it holds: its thread paints it before the picture.
-void Shoot(HWND window, const wchar_t* name) {
-    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-    test::SaveScreenshot(test::ExeFolder() + L"\\" + name);
-}
 
 size_t SlotOf(const std::string& id) {
     for (size_t i = 0; i < 8; ++i)

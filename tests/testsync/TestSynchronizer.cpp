@@ -142,6 +142,7 @@ class TestSynchronizer
         if (phase == SPH_INITIALIZE)
             unresolved_ = 0; // the counts are those of the session that starts
         const std::string actions = ReadText(key_, ("Phase" + std::to_string(phase)).c_str(), "complete");
+        Tell([&](IZvSyncCallback* sink) { sink->OnUpdate(this, phase, SST_START, 0, 0); });
         for (const std::string& action : Split(actions, ','))
             Perform(action, phase);
         Log("Synchronized", phase);
@@ -227,7 +228,6 @@ class TestSynchronizer
     }
 
     void Perform(const std::string& action, ZVSYNCPHASE phase) {
-        Tell([&](IZvSyncCallback* sink) { sink->OnUpdate(this, phase, SST_START, 0, 0); });
         if (action == "complete") {
             Complete(phase);
         } else if (action == "duplicate") {
