@@ -289,6 +289,8 @@ INT_PTR CALLBACK ItemPageCore::DialogProc(HWND window, UINT message, WPARAM wPar
         EndPaint(window, &paint);
         return TRUE;
     }
+    case WM_NOTIFY:
+        return page->OnNotify(reinterpret_cast<NMHDR*>(lParam)) ? TRUE : FALSE;
     default:
         return FALSE;
     }

@@ -73,6 +73,8 @@ class ItemPageCore {
     virtual void OnCommand(WORD id, WORD code);
     // Paints between BeginPaint and EndPaint.
     virtual void OnPaint(HDC) {}
+    // A control's notification; true when the page handled it.
+    virtual bool OnNotify(NMHDR*) { return false; }
 
     void SetDirty(bool dirty);
     HWND Window() const { return window_; }

@@ -152,6 +152,24 @@ LONG HubDeviceCount() {
     return count;
 }
 
+std::vector<std::string> ListedDevices(IZelvanMgr* hub) {
+    std::vector<std::string> names;
+    com::ComPtr<IZvEnumFileItems> items;
+    char root[] = "";
+    if (!hub || FAILED(hub->EnumFileItems(root, 1, &items)) || !items)
+        return names;
+    ZVFILEITEM item = {};
+    LONG fetched = 0;
+    while (SUCCEEDED(items->Next(1, &item, &fetched)) && fetched == 1) {
+        names.push_back(item.strName ? item.strName : "");
+        CoTaskMemFree(item.strName);
+        CoTaskMemFree(item.strDesc);
+        CoTaskMemFree(item.strIconFile);
+        item = {};
+    }
+    return names;
+}
+
 std::wstring DeviceEventsScript(const std::string& tag) {
     const std::wstring mark(tag.begin(), tag.end());
     return L"function log(t) { new ActiveXObject(\"Tavrilon.Logger\").Write(t); }\n"

@@ -72,6 +72,8 @@ private:
 
 // The hub of the program (started by COM when it does not run); null when it cannot be had.
 com::ComPtr<IZelvanMgr> ConnectHub();
+// The names of the hub's root listing, in the order the tray numbers its device commands.
+std::vector<std::string> ListedDevices(IZelvanMgr* hub);
 // The number of devices the hub holds; -1 when the hub cannot be reached.
 LONG HubDeviceCount();
 // The program's "DeviceEvents" script that writes "<tag> found <id>" and "<tag> lost <id>" to
