@@ -140,8 +140,12 @@ STDMETHODIMP ZvNSCopyCallback::OnItemComplete(LPSTR strItem, LPSTR strErrorDescr
     const std::string item = strItem ? strItem : "";
     const std::string error = strErrorDescription ? strErrorDescription : "";
     ProgressState& state = *state_;
-    if (state.sources.count(item) && error.empty() && nErrorCode == 0)
-        state.succeeded.insert(item);
+    // The hub names a device item without its device part.
+    std::string source = item;
+    if (!state.sources.count(source))
+        source = state.deviceName + "\\" + item;
+    if (state.sources.count(source) && error.empty() && nErrorCode == 0)
+        state.succeeded.insert(source);
     if (state.kind == ProgressKind::Copy) {
         state.finished += static_cast<unsigned long>(state.currentSize);
         state.currentSize = 0;
