@@ -2,6 +2,8 @@
 // commands and their effect on the device's files, and a screenshot of the view.
 #include "NsTestSupport.h"
 #include "ShellBrowserHost.h"
+#include "DropTarget.h"
+#include "FileOps.h"
 #include "ShellView.h"
 #include "ShellnsIds.h"
 #include "UiHarness.h"
@@ -34,6 +36,14 @@ protected:
         ASSERT_EQ(S_OK, host_->Open(folder_.Get()));
         list_ = FindWindowExA(host_->ViewWindow(), nullptr, WC_LISTVIEWA, nullptr);
         ASSERT_NE(nullptr, list_);
+    }
+
+    // Closes the frame and opens a new one at `path`, as a user going to another folder.
+    void ReopenAt(const std::string& path) {
+        host_->Close();
+        host_.Reset();
+        ASSERT_EQ(S_OK, com::MakeComObject(host_));
+        OpenAt(path);
     }
 
     std::vector<std::string> Shown() const {
@@ -70,6 +80,12 @@ protected:
     }
 
     void Command(UINT id) { SendMessageA(host_->ViewWindow(), WM_COMMAND, id, 0); }
+
+    // Pastes what the clipboard holds: the drop of it runs on a thread of its own.
+    void Paste() {
+        Command(IDC_NS_PASTE);
+        EXPECT_TRUE(WaitForDropThreads(60000));
+    }
 
     // Answers the next message box of the folder with `button`, from a thread of its own.
     std::thread Answer(int button) {
@@ -183,6 +199,33 @@ TEST_F(ViewTest, RefreshesWhenTheUpdateMessageArrivesAndOpensContainers) {
     std::vector<UINT> browsed = host_->BrowseFlags();
     ASSERT_EQ(1u, browsed.size());
     EXPECT_EQ(static_cast<UINT>(SBSP_OPENMODE), browsed[0]);
+}
+
+TEST_F(ViewTest, CopyCutAndPasteBetweenFoldersAndPcFilesPastedFromTheClipboard) {
+    OpenAt("Dev1\\Main");
+    Select({"a.txt"});
+    Command(IDC_NS_COPY);
+    ReopenAt("Dev1\\Other");
+    Paste();
+    EXPECT_EQ("a", ReadFile(DevicePc("Dev1\\Other\\a.txt")));
+    EXPECT_TRUE(Exists(DevicePc("Dev1\\Main\\a.txt")));
+
+    ReopenAt("Dev1\\Main");
+    Select({"b.txt"});
+    Command(IDC_NS_CUT);
+    ReopenAt("Dev1\\Other");
+    Paste();
+    EXPECT_EQ("bee bytes", ReadFile(DevicePc("Dev1\\Other\\b.txt")));
+    EXPECT_FALSE(Exists(DevicePc("Dev1\\Main\\b.txt")));
+
+    // Files another program put on the clipboard as a plain file list are uploaded.
+    WriteFile(root_ + "\\pc\\from pc.txt", "pc bytes");
+    ASSERT_TRUE(OpenClipboard(nullptr));
+    EmptyClipboard();
+    EXPECT_TRUE(SetClipboardData(CF_HDROP, BuildDropFiles({root_ + "\\pc\\from pc.txt"})));
+    CloseClipboard();
+    Paste();
+    EXPECT_EQ("pc bytes", ReadFile(DevicePc("Dev1\\Other\\from pc.txt")));
 }
 
 TEST_F(ViewTest, PropertiesOfSeveralItemsShowTheirTotals) {
