@@ -1,9 +1,11 @@
 // The hub's folder browser over the "My Zelvan" folder registered in this prefix (the real
 // DLL, loaded by Wine's shell): a user picks a device folder in the tree, and the hub answers
-// its device path.
+// its device path. Also the folder lists the program's tray commands open.
+#include "NamespaceLink.h"
 #include "NsTestSupport.h"
 #include "ServedHub.h"
 #include "UiHarness.h"
+#include <shlwapi.h>
 #include <thread>
 
 using namespace tv;
@@ -92,6 +94,26 @@ TEST_F(BrowseTest, TheScriptFaceAnswersThePickAndACancelGivesNothing) {
     SysFreeString(title);
     SysFreeString(text);
     SysFreeString(status);
+}
+
+TEST_F(BrowseTest, TheTrayOpensMyZelvanAndEachDeviceByTheirListsInMyComputer) {
+    // Explore: "My Zelvan" under My Computer.
+    PIDLIST_ABSOLUTE root = FindMyZelvanPidl();
+    ASSERT_NE(nullptr, root);
+    com::ComPtr<IShellFolder> desktop;
+    ASSERT_EQ(S_OK, SHGetDesktopFolder(&desktop));
+    STRRET name{};
+    char text[MAX_PATH] = {};
+    ASSERT_EQ(S_OK, desktop->GetDisplayNameOf(root, SHGDN_NORMAL, &name));
+    StrRetToBufA(&name, root, text, sizeof(text));
+    EXPECT_STREQ(kMyZelvanFolderName, text);
+    CoTaskMemFree(root);
+    // Open: the device at its menu position, as a folder of the namespace.
+    PIDLIST_ABSOLUTE device = FindDeviceFolderPidl(0);
+    ASSERT_NE(nullptr, device);
+    EXPECT_EQ("Dev1", PidlToPathSkipping(device));
+    CoTaskMemFree(device);
+    EXPECT_EQ(nullptr, FindDeviceFolderPidl(1));
 }
 
 } // namespace
