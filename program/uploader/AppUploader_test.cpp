@@ -157,6 +157,22 @@ TEST_F(UploaderTest, CopiesIntoTheChosenFolderWithThePcModeOnAndTheHubBusy) {
     }
 }
 
+TEST_F(UploaderTest, CopiesIntoTheFolderPickedInTheHubsBrowserOverMyZelvan) {
+    // The hub's own browser over the folder registered in the prefix; the user opens Dev1 and
+    // picks Programs.
+    served_.Hub()->UseRealBrowser();
+    bool picked = false;
+    EXPECT_EQ(Upload(root_ + "\\pc\\game[2].app",
+                     [&] {
+                         picked = test::PickInFolderBrowser(Text(IDS_UPLOADER_BROWSE_TITLE).c_str(),
+                                                            {L"Dev1", L"Programs"}, 20000);
+                     }),
+              0u);
+    EXPECT_TRUE(picked);
+    EXPECT_EQ(ReadFile(root_ + "\\devices\\Dev1\\Programs\\game[2].app"), "application bytes");
+    EXPECT_EQ(BusyUI(), 0);
+}
+
 TEST_F(UploaderTest, CancelledFolderChoiceCopiesNothing) {
     served_.Hub()->AnswerBrowse(std::nullopt);
     EXPECT_EQ(Upload(root_ + "\\pc\\game[2].app"), 0u);

@@ -3,6 +3,8 @@
 #include "AnsiText.h"
 #include <oleauto.h>
 #include <shellapi.h>
+#include <commctrl.h>
+#include "UiHarness.h"
 
 namespace tv::test {
 
@@ -31,13 +33,20 @@ std::wstring ScriptedHub::BrowseText() const {
     return browseText_;
 }
 
-STDMETHODIMP ScriptedHub::BrowseForFolder2(BSTR bsTitle, BSTR bsText, BSTR, BSTR* bsPath) {
+STDMETHODIMP ScriptedHub::BrowseForFolder2(BSTR bsTitle, BSTR bsText, BSTR bsStatus, BSTR* bsPath) {
     if (!bsPath)
         return E_POINTER;
     *bsPath = nullptr;
+    bool real = false;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        browseTitle_ = bsTitle ? bsTitle : L"";
+        browseText_ = bsText ? bsText : L"";
+        real = realBrowser_;
+    }
+    if (real)
+        return Hub::BrowseForFolder2(bsTitle, bsText, bsStatus, bsPath);
     std::lock_guard<std::mutex> guard(lock_);
-    browseTitle_ = bsTitle ? bsTitle : L"";
-    browseText_ = bsText ? bsText : L"";
     if (!browseAnswer_)
         return S_FALSE;
     return com::AnsiToBstr(*browseAnswer_, bsPath);
@@ -110,6 +119,87 @@ LONG ServedHub::BusyUI() const {
     if (hub_)
         hub_->get_BusyUI(&busy);
     return busy;
+}
+
+namespace {
+
+HWND FindChildOfClass(HWND parent, const wchar_t* className) {
+    struct Search {
+        const wchar_t* className;
+        HWND found;
+    } search{className, nullptr};
+    EnumChildWindows(
+        parent,
+        [](HWND child, LPARAM data) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(data);
+            wchar_t name[64] = {};
+            GetClassNameW(child, name, 64);
+            if (lstrcmpW(name, s->className) != 0)
+                return TRUE;
+            s->found = child;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+std::wstring TreeItemText(HWND tree, HTREEITEM item) {
+    wchar_t text[MAX_PATH] = {};
+    TVITEMW data{};
+    data.mask = TVIF_TEXT;
+    data.hItem = item;
+    data.pszText = text;
+    data.cchTextMax = MAX_PATH;
+    SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&data));
+    return text;
+}
+
+// Whether a tree text names `name`: the shell shows an item in full ("My Zelvan\Dev1\Main").
+bool NamesItem(const std::wstring& text, const std::wstring& name) {
+    return text == name || (text.size() > name.size() && text.compare(text.size() - name.size(), name.size(), name) == 0 &&
+                            text[text.size() - name.size() - 1] == L'\\');
+}
+
+// The child of `parent` named `name`, waiting for the tree to fill it after an expansion.
+HTREEITEM FindTreeChild(HWND tree, HTREEITEM parent, const std::wstring& name) {
+    HTREEITEM found = nullptr;
+    PollUntil(
+        [&] {
+            for (HTREEITEM child = TreeView_GetChild(tree, parent); child; child = TreeView_GetNextSibling(tree, child))
+                if (NamesItem(TreeItemText(tree, child), name)) {
+                    found = child;
+                    return true;
+                }
+            return false;
+        },
+        5000);
+    return found;
+}
+
+} // namespace
+
+bool PickInFolderBrowser(const wchar_t* title, const std::vector<std::wstring>& folders, DWORD timeoutMs,
+                         const std::vector<bool>* okExpected) {
+    HWND dialog = WaitForWindow(L"#32770", title, timeoutMs);
+    if (!dialog)
+        return false;
+    HWND tree = FindChildOfClass(dialog, L"SysTreeView32");
+    HTREEITEM item = tree ? TreeView_GetRoot(tree) : nullptr;
+    bool found = item != nullptr;
+    for (size_t i = 0; found && i < folders.size(); ++i) {
+        TreeView_Expand(tree, item, TVE_EXPAND);
+        item = FindTreeChild(tree, item, folders[i]);
+        found = item != nullptr;
+        if (found)
+            TreeView_SelectItem(tree, item);
+        // The dialog may settle the OK button with a message it posts itself.
+        if (found && okExpected && i < okExpected->size())
+            found = PollUntil(
+                [&] { return (IsWindowEnabled(GetDlgItem(dialog, IDOK)) != FALSE) == (*okExpected)[i]; }, 2000);
+    }
+    const bool pick = found && !folders.empty();
+    ClickButton(dialog, pick ? IDOK : IDCANCEL);
+    return found;
 }
 
 void DeleteTree(const std::wstring& folder) {

@@ -1,7 +1,7 @@
 // A hub made inside a test program and served to the program's other threads under the hub's
 // class, the way Tavrilon.exe serves it: components under test create it with CoCreateInstance
 // as they would in the program. Its devices come from the test device factory, and its folder
-// browser answers what the test tells it (the device namespace of Explorer is not there).
+// browser answers what the test tells it, or is the hub's own browser over "My Zelvan".
 #pragma once
 #include "ClassFactory.h"
 #include "Hub.h"
@@ -18,6 +18,11 @@ class ScriptedHub : public hub::Hub {
 
     // What the next folder choices give: a device folder (S_OK), or a cancel (S_FALSE) when empty.
     void AnswerBrowse(std::optional<std::string> folder);
+    // The folder choices open the hub's own browser over the folder registered in the prefix.
+    void UseRealBrowser() {
+        std::lock_guard<std::mutex> guard(lock_);
+        realBrowser_ = true;
+    }
     // Every device command the hub was asked for, each followed by " busy" when BusyUI was set then.
     std::vector<std::string> Commands() const;
     int RefreshCount() const;
@@ -31,6 +36,7 @@ class ScriptedHub : public hub::Hub {
   private:
     mutable std::mutex lock_;
     std::optional<std::string> browseAnswer_;
+    bool realBrowser_ = false;
     std::wstring browseTitle_, browseText_;
     std::vector<std::string> commands_;
     int refreshes_ = 0;
@@ -59,6 +65,13 @@ class ServedHub {
     com::ComPtr<ScriptedHub> hub_;
     DWORD cookie_ = 0;
 };
+
+// Acts as the user in the hub's folder browser titled `title`: waits for it (at most `timeoutMs`),
+// opens the tree item by item along `folders` (device, then folders below it), selects the last
+// one and presses OK, or Cancel when `folders` is empty. False when a step failed (the dialog is
+// then cancelled), also when OK's state did not become `okExpected`'s for a selected item.
+bool PickInFolderBrowser(const wchar_t* title, const std::vector<std::wstring>& folders, DWORD timeoutMs,
+                         const std::vector<bool>* okExpected = nullptr);
 
 // Deletes a folder with everything in it, quietly.
 void DeleteTree(const std::wstring& folder);
