@@ -27,16 +27,19 @@ std::shared_ptr<Cursor> Connection::OpenWideCursor(const std::shared_ptr<Table>&
     return MakeCursor(table, std::move(keys));
 }
 
-std::shared_ptr<Cursor> Connection::OpenConditionCursor(const std::shared_ptr<Table>& table,
-                                                        const std::function<bool(Record&)>& test) {
+std::shared_ptr<Cursor> Connection::OpenConditionCursor(
+    const std::shared_ptr<Table>& table, const std::function<bool(const std::shared_ptr<Record>&)>& test) {
     if (closed_ || !table || !catalog_->Owns(table.get()) || !table->IsValid())
         return nullptr;
     std::vector<uint32_t> keys;
     const uint64_t generation = table->Generation();
     const bool walked = table->SelectKeys(
         [&](uint32_t key, const SlotRecord& content) {
-            Record record(table, nullptr, key, content, generation, false);
-            return test(record);
+            // The record lives only for the test; a caller that keeps it finds it released.
+            auto record = std::make_shared<Record>(table, nullptr, key, content, generation, false);
+            const bool holds = test(record);
+            record->Release();
+            return holds;
         },
         keys);
     if (!walked)
@@ -58,6 +61,16 @@ bool Connection::AddReferenceField(RecordFormat& format, const std::string& name
     return table && format.AddReferenceField(name, table->Id());
 }
 
+void Connection::CursorClosed() {
+    if (--cursors_ == 0 && closeWhenIdle_)
+        engine_.Close(*this);
+}
+
+void Connection::CloseWhenIdle() {
+    if (!closed_ && !engine_.Close(*this))
+        closeWhenIdle_ = true;
+}
+
 std::shared_ptr<Connection> Engine::Open(const std::string& path) {
     std::lock_guard<std::mutex> guard(mutex_);
     auto it = catalogs_.find(path);
@@ -68,7 +81,7 @@ std::shared_ptr<Connection> Engine::Open(const std::string& path) {
         it = catalogs_.emplace(path, OpenCatalog{std::move(catalog), 0}).first;
     }
     ++it->second.uses;
-    return std::make_shared<Connection>(it->second.catalog);
+    return std::make_shared<Connection>(it->second.catalog, *this);
 }
 
 bool Engine::Close(Connection& connection) {

@@ -10,11 +10,12 @@
 
 namespace tv::devdb {
 
+class Engine;
 class Record;
 
 class Connection : public std::enable_shared_from_this<Connection> {
   public:
-    explicit Connection(std::shared_ptr<Catalog> catalog) : catalog_(std::move(catalog)) {}
+    Connection(std::shared_ptr<Catalog> catalog, Engine& engine) : catalog_(std::move(catalog)), engine_(engine) {}
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
@@ -26,22 +27,26 @@ class Connection : public std::enable_shared_from_this<Connection> {
     std::shared_ptr<Cursor> OpenWideCursor(const std::shared_ptr<Table>& table);
     // `test` sees each live row not being edited; a cursor of those for which it holds.
     std::shared_ptr<Cursor> OpenConditionCursor(const std::shared_ptr<Table>& table,
-                                                const std::function<bool(Record&)>& test);
+                                                const std::function<bool(const std::shared_ptr<Record>&)>& test);
     // At most 65535 keys, taken as given.
     std::shared_ptr<Cursor> OpenKeyCursor(const std::shared_ptr<Table>& table, std::vector<uint32_t> keys);
     // Adds a reference field naming a table of this connection.
     bool AddReferenceField(RecordFormat& format, const std::string& name, const std::string& tableName);
 
     long OpenCursors() const { return cursors_; }
-    void CursorClosed() { --cursors_; }
+    void CursorClosed();
     void MarkClosed() { closed_ = true; }
+    // Closes through its engine now, or as soon as the last cursor on it is closed.
+    void CloseWhenIdle();
 
   private:
     std::shared_ptr<Cursor> MakeCursor(const std::shared_ptr<Table>& table, std::vector<uint32_t> keys);
 
     std::shared_ptr<Catalog> catalog_;
+    Engine& engine_;
     std::atomic<long> cursors_{0};
     bool closed_ = false;
+    bool closeWhenIdle_ = false;
 };
 
 class Engine {

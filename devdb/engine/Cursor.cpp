@@ -68,6 +68,16 @@ bool Cursor::RemoveAt(size_t index) {
     return true;
 }
 
+void Cursor::RecordReleased() {
+    if (--outstanding_ == 0 && closeWhenIdle_)
+        Close();
+}
+
+void Cursor::CloseWhenIdle() {
+    if (!closed_ && !Close())
+        closeWhenIdle_ = true;
+}
+
 bool Cursor::Close() {
     if (closed_ || outstanding_ > 0)
         return false;

@@ -34,7 +34,9 @@ class Cursor : public std::enable_shared_from_this<Cursor> {
     // Fails while records are out.
     bool Close();
     bool Closed() const { return closed_; }
-    void RecordReleased() { --outstanding_; }
+    void RecordReleased();
+    // Closes now, or as soon as the last record out is released.
+    void CloseWhenIdle();
     const std::shared_ptr<Table>& TableOf() const { return table_; }
 
   private:
@@ -45,6 +47,7 @@ class Cursor : public std::enable_shared_from_this<Cursor> {
     std::vector<uint32_t> keys_;
     std::atomic<long> outstanding_{0};
     bool closed_ = false;
+    bool closeWhenIdle_ = false;
 };
 
 } // namespace tv::devdb

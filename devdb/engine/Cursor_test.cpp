@@ -33,9 +33,9 @@ TEST_F(CursorTest, ConditionCursorSkipsRowsOpenForEditing) {
     auto editor = db.connection->OpenKeyCursor(table, {2});
     auto edited = editor->EditAt(0);
     ASSERT_TRUE(edited);
-    auto even = db.connection->OpenConditionCursor(table, [](Record& r) {
+    auto even = db.connection->OpenConditionCursor(table, [](const std::shared_ptr<Record>& r) {
         uint32_t n = 0;
-        r.GetNumber(0, kTypeDword, n);
+        r->GetNumber(0, kTypeDword, n);
         return n % 20 == 0;
     });
     ASSERT_TRUE(even);
