@@ -1,0 +1,106 @@
+// The device database benchmark on this machine's disk: the engine's one-commit-per-letter adds
+// against SQLite with synchronous=FULL autocommit inserts of the same letters, and against a bare
+// write+fsync loop (the bound); then the condition-cursor scan against a sequential read of the
+// table file. Usage: devdb_benchmark <empty folder>
+#include "MailBenchmark.h"
+#include "PosixPlatform.h"
+#include <cstdio>
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <unistd.h>
+#include <vector>
+
+using namespace tv::devdb::benchmark;
+
+namespace {
+
+// SQLite: one autocommit insert per letter, every commit synchronous.
+double RunSqlite(const std::string& path) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open(path.c_str(), &db) != SQLITE_OK)
+        return -1;
+    sqlite3_stmt* insert = nullptr;
+    if (sqlite3_exec(db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr) != SQLITE_OK ||
+        sqlite3_exec(db,
+                     "CREATE TABLE mail(key INTEGER PRIMARY KEY, subject TEXT, flags INTEGER, date INTEGER,"
+                     " size INTEGER, box TEXT, recipient TEXT, sender TEXT)",
+                     nullptr, nullptr, nullptr) != SQLITE_OK ||
+        sqlite3_prepare_v2(db, "INSERT INTO mail VALUES(NULL, ?, ?, ?, ?, ?, ?, ?)", -1, &insert, nullptr) !=
+            SQLITE_OK) {
+        sqlite3_close(db);
+        return -1;
+    }
+    Stopwatch watch;
+    bool ok = true;
+    for (int n = 1; n <= kRecords && ok; ++n) {
+        const Letter letter = LetterNumber(n);
+        sqlite3_bind_text(insert, 1, letter.subject.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_int64(insert, 2, letter.flags);
+        sqlite3_bind_int64(insert, 3, letter.date);
+        sqlite3_bind_int64(insert, 4, letter.size);
+        sqlite3_bind_text(insert, 5, letter.box.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(insert, 6, letter.to.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(insert, 7, letter.from.c_str(), -1, SQLITE_TRANSIENT);
+        ok = sqlite3_step(insert) == SQLITE_DONE && sqlite3_reset(insert) == SQLITE_OK;
+    }
+    const double seconds = watch.Seconds();
+    sqlite3_finalize(insert);
+    sqlite3_close(db);
+    return ok ? seconds : -1;
+}
+
+// The bound: each letter's bytes appended and forced to the disk.
+double RunWriteFsync(const std::string& path) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0)
+        return -1;
+    Stopwatch watch;
+    bool ok = true;
+    for (int n = 1; n <= kRecords && ok; ++n) {
+        const Letter letter = LetterNumber(n);
+        const std::string bytes = letter.subject + letter.box + letter.to + letter.from + std::string(12, '\0');
+        ok = write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()) && fsync(fd) == 0;
+    }
+    const double seconds = watch.Seconds();
+    close(fd);
+    return ok ? seconds : -1;
+}
+
+double ReadSequentially(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY);
+    if (fd < 0)
+        return -1;
+    std::vector<char> buffer(65536);
+    Stopwatch watch;
+    while (read(fd, buffer.data(), buffer.size()) > 0) {
+    }
+    const double seconds = watch.Seconds();
+    close(fd);
+    return seconds;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2)
+        return 2;
+    const std::string folder = std::string(argv[1]) + "/";
+    tv::devdb::testing::PosixPlatform platform;
+    const EngineFigures engine = RunEngine(platform, folder);
+    const double sqlite = RunSqlite(folder + "mail.sqlite");
+    const double bound = RunWriteFsync(folder + "bound.bin");
+    const double read = ReadSequentially(engine.tableFile);
+    if (!engine.ok || sqlite <= 0 || bound <= 0 || read <= 0) {
+        std::printf("devdb benchmark (native) failed\n");
+        return 1;
+    }
+    const double engineRate = Rate(kRecords, engine.commitSeconds);
+    std::printf("devdb commits (native): engine %.0f/s vs SQLite synchronous=FULL %.0f/s: ratio %.2fx (goal >= 1x)\n",
+                engineRate, Rate(kRecords, sqlite), engineRate / Rate(kRecords, sqlite));
+    std::printf("devdb commits (native): engine %.0f/s vs write+fsync %.0f/s: ratio %.2fx (the bound, goal <= 1x)\n",
+                engineRate, Rate(kRecords, bound), engineRate / Rate(kRecords, bound));
+    std::printf("devdb scan (native): condition cursor over %d letters (%d kept) %.1f ms vs sequential read %.2f ms: "
+                "ratio %.2fx of the read's speed (the read is the bound)\n",
+                kRecords, engine.selected, engine.scanSeconds * 1000, read * 1000, read / engine.scanSeconds);
+    return 0;
+}
