@@ -14,6 +14,7 @@
 #include <iterator>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 using tv::com::ComPtr;
@@ -590,6 +591,53 @@ TEST_F(ZvDBTest, AddEditRemoveReopenAndCompactKeepTheLayout) {
     }
     EXPECT_EQ(std::string(1511, 'l'), EntryAt(file, slots[1].pos + 6));
     EXPECT_EQ("Hello", EntryAt(file, slots[0].pos + 6));
+}
+
+// ---- the custom faces through the proxy DLL ------------------------------------------------------
+
+// A client in the multithreaded apartment reaches the apartment-threaded objects through proxies:
+// 8-bit strings, caller buffers, key arrays and object arguments cross the apartment boundary.
+TEST_F(ZvDBTest, TheCustomFacesWorkThroughProxiesFromAnotherApartment) {
+    const std::string catalog = CopyFixture("mail", "proxy");
+    struct Outcome {
+        std::string catalog, name, subject;
+        HRESULT shortBuffer = S_OK;
+        long rows = 0, foreign = 0;
+        bool proxied = false;
+    } outcome{catalog};
+    std::thread client([&outcome] {
+        tv::com::ComApartment apartment(COINIT_MULTITHREADED);
+        ComPtr<IZvDBEngine> engine;
+        ComPtr<IZvDBConnection> connection;
+        ComPtr<IZvDBTable> table;
+        ComPtr<IZvDBCursor> cursor;
+        ComPtr<IZvDBRecord> record;
+        if (FAILED(CoCreateInstance(CLSID_ZvDatabaseMgr, nullptr, CLSCTX_INPROC_SERVER, IID_IZvDBEngine,
+                                    reinterpret_cast<void**>(&engine))) ||
+            FAILED(engine->OpenConnection(const_cast<char*>(outcome.catalog.c_str()), &connection)) ||
+            FAILED(connection->GetTableByName(const_cast<char*>("Mail"), &table)))
+            return;
+        ComPtr<IMarshal> proxyManager;
+        outcome.proxied = SUCCEEDED(engine.As(&proxyManager)); // only proxies answer IMarshal here
+        char name[16] = {};
+        outcome.shortBuffer = table->GetName(4, name);
+        if (SUCCEEDED(table->GetName(sizeof name, name)))
+            outcome.name = name;
+        long keys[] = {5, 1};
+        char subject[64] = {};
+        if (SUCCEEDED(connection->OpenKeyCursor(table.Get(), 2, keys, &cursor)) &&
+            SUCCEEDED(cursor->GetRecordCount(&outcome.rows)) && SUCCEEDED(cursor->GetAt(1, &record)) &&
+            SUCCEEDED(record->GetString(kSubject, sizeof subject, subject)))
+            outcome.subject = subject;
+        cursor->GetIndexByKey(5, &outcome.foreign);
+    });
+    client.join();
+    EXPECT_TRUE(outcome.proxied);
+    EXPECT_EQ(E_FAIL, outcome.shortBuffer);
+    EXPECT_EQ("Mail", outcome.name);
+    EXPECT_EQ(2, outcome.rows);
+    EXPECT_EQ("Hello", outcome.subject);
+    EXPECT_EQ(0, outcome.foreign);
 }
 
 // ---- the dispatch twins from C++ ----------------------------------------------------------------

@@ -47,6 +47,32 @@ TEST_F(CursorTest, ConditionCursorSkipsRowsOpenForEditing) {
     editor->Close();
 }
 
+TEST_F(CursorTest, AConditionThatCommitsMeanwhileSeesTheFileAsItIsNow) {
+    // The walk reads from one copy of the file; a commit made by the test itself ends that copy.
+    std::vector<std::string> seen;
+    auto cursor = db.connection->OpenConditionCursor(table, [&](const std::shared_ptr<Record>& r) {
+        std::string text;
+        r->GetText(1, text);
+        seen.push_back(text);
+        if (r->Key() == 1) {
+            auto other = db.connection->OpenKeyCursor(table, {3});
+            auto row = other->EditAt(0);
+            row->SetText(1, std::string(3000, 'n')); // grows the file and compacts it
+            EXPECT_TRUE(row->Commit());
+            row->Release();
+            other->Close();
+        }
+        return true;
+    });
+    ASSERT_TRUE(cursor);
+    EXPECT_EQ(cursor->RowCount(), 4u);
+    ASSERT_EQ(seen.size(), 4u);
+    EXPECT_EQ(seen[1], "row 2");
+    EXPECT_EQ(seen[2], std::string(3000, 'n'));
+    EXPECT_EQ(seen[3], "row 4");
+    cursor->Close();
+}
+
 TEST_F(CursorTest, EditRefusals) {
     auto first = db.connection->OpenWideCursor(table);
     auto second = db.connection->OpenKeyCursor(table, {3, 99});

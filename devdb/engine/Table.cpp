@@ -109,6 +109,7 @@ void Table::RefreshIfChanged() {
 }
 
 void Table::NoteWritten() {
+    scanImage_ = nullptr; // a walk's copy of the file is stale from now on
     if (stamp_) {
         stamp_->Raise();
         seenStamp_ = stamp_->Read();
@@ -152,11 +153,20 @@ int Table::FindSlot(uint32_t key) const {
     return static_cast<int>(it - slots.begin());
 }
 
+bool Table::ReadAt(uint64_t offset, void* buffer, size_t size) {
+    if (!scanImage_)
+        return file_->Read(offset, buffer, size);
+    if (offset > scanImage_->size() || size > scanImage_->size() - offset)
+        return false;
+    std::memcpy(buffer, scanImage_->data() + offset, size);
+    return true;
+}
+
 bool Table::ReadSlotRecord(size_t index, SlotRecord& record) {
     record.bytes.assign(layout_.format.RecordSize(), 0);
     record.strings.clear();
     const uint64_t pos = layout_.SlotOffset(index) + kSlotHeaderSize;
-    if (!record.bytes.empty() && !file_->Read(pos, record.bytes.data(), record.bytes.size()))
+    if (!record.bytes.empty() && !ReadAt(pos, record.bytes.data(), record.bytes.size()))
         return false;
     if (layout_.format.HasStringList()) {
         const uint8_t* r = record.bytes.data() + layout_.format.ListReferenceOffset();
@@ -186,6 +196,15 @@ bool Table::SelectKeys(const std::function<bool(uint32_t, const SlotRecord&)>& t
     keys.clear();
     if (!valid_)
         return false;
+    // The walk reads the file once; the rows and the texts the test asks for come from that copy
+    // while the lock is held.
+    std::vector<uint8_t> image(static_cast<size_t>(layout_.fileSize));
+    if (!file_->Read(0, image.data(), image.size()))
+        return false;
+    struct ScanImage {
+        const std::vector<uint8_t>*& held;
+        ~ScanImage() { held = nullptr; }
+    } scan{scanImage_ = &image};
     const std::vector<SlotInfo> slots = layout_.slots;
     for (size_t i = 0; i < slots.size(); ++i) {
         if (slots[i].deleted || IsEditing(slots[i].key))
@@ -236,7 +255,7 @@ bool Table::ReadEntry(const EntryRef& ref, std::vector<uint8_t>& data) {
     if (ref.length > kMaxEntryLength || ref.offset < layout_.SlotAreaEnd() || end > layout_.fileSize)
         return false;
     data.resize(ref.length);
-    return ref.length == 0 || file_->Read(uint64_t{ref.offset} + 4, data.data(), data.size());
+    return ref.length == 0 || ReadAt(uint64_t{ref.offset} + 4, data.data(), data.size());
 }
 
 bool Table::WriteEntry(uint32_t owner, const std::vector<uint8_t>& data, EntryRef& ref) {

@@ -108,6 +108,8 @@ class Table {
     void NoteWritten();
     int FindSlot(uint32_t key) const;
     bool ReadSlotRecord(size_t index, SlotRecord& record);
+    // Reads from the file, or from the copy a condition walk holds.
+    bool ReadAt(uint64_t offset, void* buffer, size_t size);
     bool ReserveSpace(uint64_t need);
     bool Grow(uint64_t bytes);
     bool WriteEntry(uint32_t owner, const std::vector<uint8_t>& data, EntryRef& ref);
@@ -125,6 +127,7 @@ class Table {
     bool valid_ = false;
     TableLayout layout_;
     uint64_t generation_ = 1;
+    const std::vector<uint8_t>* scanImage_ = nullptr;
 
     std::mutex listsMutex_;
     std::vector<Cursor*> cursors_;
