@@ -20,7 +20,7 @@ struct ProcessEngineHolder {
 ProcessEngineHolder processEngine;
 
 class DatabaseManager : public tv::com::ComObject<DatabaseManager, IZvDBEngine, IZvDBEngineDisp> {
-public:
+  public:
     HRESULT FinalConstruct() {
         engine_ = ProcessEngine();
         return engine_ ? S_OK : E_FAIL;
@@ -50,7 +50,7 @@ public:
         return connection && engine_->Close(*connection) ? S_OK : E_FAIL;
     }
 
-private:
+  private:
     Engine* engine_ = nullptr;
     tv::com::TypeInfoDispatch dispatch_{IID_IZvDBEngineDisp};
 };
@@ -77,7 +77,9 @@ const tv::com::DllServer& Server() {
 
 } // namespace
 
-Engine* ProcessEngine() { return &processEngine.engine; }
+Engine* ProcessEngine() {
+    return &processEngine.engine;
+}
 
 } // namespace tv::devdb::com
 

@@ -14,7 +14,7 @@ namespace tv::devdb::com {
 
 // Answered only by the wrappers of this DLL, in process: the engine object behind a wrapper.
 class IDbWrapped : public IUnknown {
-public:
+  public:
     virtual std::shared_ptr<Connection> WrappedConnection() { return nullptr; }
     virtual std::shared_ptr<Table> WrappedTable() { return nullptr; }
     virtual std::shared_ptr<Cursor> WrappedCursor() { return nullptr; }
@@ -25,7 +25,8 @@ public:
 
 } // namespace tv::devdb::com
 
-__CRT_UUID_DECL(tv::devdb::com::IDbWrapped, 0x9D3F51A2, 0x6C0B, 0x4E8A, 0xB7, 0xD4, 0x2F, 0x61, 0xC8, 0xA0, 0xE3, 0x5B)
+__CRT_UUID_DECL(tv::devdb::com::IDbWrapped, 0x9D3F51A2, 0x6C0B, 0x4E8A, 0xB7, 0xD4, 0x2F, 0x61, 0xC8, 0xA0,
+                0xE3, 0x5B)
 
 namespace tv::devdb::com {
 
@@ -38,7 +39,9 @@ ComPtr<IDbWrapped> Wrapped(IUnknown* object) {
     return wrapped;
 }
 
-std::string Text(LPSTR text) { return text ? std::string(text) : std::string(); }
+std::string Text(LPSTR text) {
+    return text ? std::string(text) : std::string();
+}
 
 // Copies a text with its zero byte into a caller's buffer of nMaxLen bytes.
 HRESULT CopyOut(const std::string& text, long nMaxLen, char* buffer) {
@@ -48,16 +51,17 @@ HRESULT CopyOut(const std::string& text, long nMaxLen, char* buffer) {
     return S_OK;
 }
 
-HRESULT Check(bool ok) { return ok ? S_OK : E_FAIL; }
+HRESULT Check(bool ok) {
+    return ok ? S_OK : E_FAIL;
+}
 
-template <class T>
-HRESULT Unknown(HRESULT (*make)(T, REFIID, void**), T object, IUnknown** out) {
+template <class T> HRESULT Unknown(HRESULT (*make)(T, REFIID, void**), T object, IUnknown** out) {
     return make(std::move(object), IID_IUnknown, reinterpret_cast<void**>(out));
 }
 
 // ---------------------------------------------------------------------------------------------
 class RecordFormatObject : public tv::com::ComObject<RecordFormatObject, IZvDBRecordFormat, IDbWrapped> {
-public:
+  public:
     RecordFormatObject(std::shared_ptr<Connection> connection, RecordFormat format)
         : connection_(std::move(connection)), format_(std::move(format)) {}
 
@@ -99,7 +103,8 @@ public:
         return S_OK;
     }
     STDMETHODIMP AddField(LPSTR name, long type, long size) override {
-        return Check(!released_ && format_.AddField(Text(name), static_cast<int>(type), static_cast<int>(size)));
+        return Check(!released_ &&
+                     format_.AddField(Text(name), static_cast<int>(type), static_cast<int>(size)));
     }
     STDMETHODIMP RemoveFieldByName(LPSTR name) override {
         const int index = released_ ? -1 : format_.Find(Text(name));
@@ -117,7 +122,7 @@ public:
         return NewFormatObject(connection_, format_, IID_IZvDBRecordFormat, reinterpret_cast<void**>(copy));
     }
 
-private:
+  private:
     std::shared_ptr<Connection> connection_;
     RecordFormat format_;
     bool released_ = false;
@@ -125,7 +130,7 @@ private:
 
 // ---------------------------------------------------------------------------------------------
 class RecordObject : public tv::com::ComObject<RecordObject, IZvDBRecord, IZvDBRecordDisp2, IDbWrapped> {
-public:
+  public:
     explicit RecordObject(std::shared_ptr<Record> record) : record_(std::move(record)) {}
     ~RecordObject() override {
         if (!record_->Released())
@@ -152,8 +157,7 @@ public:
         return S_OK;
     }
     // Typed getters: S_OK with the value, 0 for a field of another kind or an invalid index.
-    template <class T>
-    HRESULT GetNumber(long index, int type, T* value) {
+    template <class T> HRESULT GetNumber(long index, int type, T* value) {
         if (!value)
             return E_POINTER;
         *value = 0;
@@ -190,9 +194,13 @@ public:
     }
     STDMETHODIMP SetBool(long i, VARIANT_BOOL v) override { return SetNumber(i, kTypeBool, v ? 1 : 0); }
     STDMETHODIMP GetWord(long i, long* v) override { return GetNumber(i, kTypeWord, v); }
-    STDMETHODIMP SetWord(long i, long v) override { return SetNumber(i, kTypeWord, static_cast<uint32_t>(v)); }
+    STDMETHODIMP SetWord(long i, long v) override {
+        return SetNumber(i, kTypeWord, static_cast<uint32_t>(v));
+    }
     STDMETHODIMP GetDword(long i, long* v) override { return GetNumber(i, kTypeDword, v); }
-    STDMETHODIMP SetDword(long i, long v) override { return SetNumber(i, kTypeDword, static_cast<uint32_t>(v)); }
+    STDMETHODIMP SetDword(long i, long v) override {
+        return SetNumber(i, kTypeDword, static_cast<uint32_t>(v));
+    }
 
     STDMETHODIMP GetString(long index, long nMaxLen, char* buffer) override {
         auto record = Live();
@@ -240,7 +248,7 @@ public:
     }
     STDMETHODIMP Destroy() override { return Check(record_->Release()); }
 
-private:
+  private:
     std::shared_ptr<Record> Live() { return record_->Released() ? nullptr : record_; }
 
     std::shared_ptr<Record> record_;
@@ -249,7 +257,7 @@ private:
 
 // ---------------------------------------------------------------------------------------------
 class CursorObject : public tv::com::ComObject<CursorObject, IZvDBCursor, IZvDBCursorDisp, IDbWrapped> {
-public:
+  public:
     explicit CursorObject(std::shared_ptr<Cursor> cursor) : cursor_(std::move(cursor)) {}
     ~CursorObject() override { cursor_->CloseWhenIdle(); }
 
@@ -277,13 +285,22 @@ public:
         auto cursor = Live();
         if (!cursor || index < 0)
             return E_FAIL;
-        auto record = edit ? cursor->EditAt(static_cast<size_t>(index)) : cursor->GetAt(static_cast<size_t>(index));
+        auto record =
+            edit ? cursor->EditAt(static_cast<size_t>(index)) : cursor->GetAt(static_cast<size_t>(index));
         return record ? NewRecordObject(std::move(record), riid, out) : E_FAIL;
     }
-    STDMETHODIMP GetAt(long i, IZvDBRecord** r) override { return OpenRecord(i, false, IID_IZvDBRecord, (void**)r); }
-    STDMETHODIMP EditAt(long i, IZvDBRecord** r) override { return OpenRecord(i, true, IID_IZvDBRecord, (void**)r); }
-    STDMETHODIMP GetAt(long i, IUnknown** r) override { return OpenRecord(i, false, IID_IUnknown, (void**)r); }
-    STDMETHODIMP EditAt(long i, IUnknown** r) override { return OpenRecord(i, true, IID_IUnknown, (void**)r); }
+    STDMETHODIMP GetAt(long i, IZvDBRecord** r) override {
+        return OpenRecord(i, false, IID_IZvDBRecord, (void**)r);
+    }
+    STDMETHODIMP EditAt(long i, IZvDBRecord** r) override {
+        return OpenRecord(i, true, IID_IZvDBRecord, (void**)r);
+    }
+    STDMETHODIMP GetAt(long i, IUnknown** r) override {
+        return OpenRecord(i, false, IID_IUnknown, (void**)r);
+    }
+    STDMETHODIMP EditAt(long i, IUnknown** r) override {
+        return OpenRecord(i, true, IID_IUnknown, (void**)r);
+    }
     HRESULT AddRecord(REFIID riid, void** out) {
         if (!out)
             return E_POINTER;
@@ -315,14 +332,16 @@ public:
         auto cursor = Live();
         return cursor ? NewFormatObject(nullptr, cursor->Format(), riid, out) : E_FAIL;
     }
-    STDMETHODIMP GetFormat(IZvDBRecordFormat** f) override { return Format(IID_IZvDBRecordFormat, (void**)f); }
+    STDMETHODIMP GetFormat(IZvDBRecordFormat** f) override {
+        return Format(IID_IZvDBRecordFormat, (void**)f);
+    }
     STDMETHODIMP GetFormat(IUnknown** f) override { return Format(IID_IZvDBRecordFormat, (void**)f); }
     STDMETHODIMP ReleaseRecord(IUnknown* record) override {
         auto held = RecordOf(record);
         return Check(held && Live() && held->Release());
     }
 
-private:
+  private:
     std::shared_ptr<Cursor> Live() { return cursor_->Closed() ? nullptr : cursor_; }
 
     std::shared_ptr<Cursor> cursor_;
@@ -356,7 +375,7 @@ HRESULT HandOutCursor(std::shared_ptr<Cursor> cursor, REFIID riid, void** out) {
 
 // ---------------------------------------------------------------------------------------------
 class TableObject : public tv::com::ComObject<TableObject, IZvDBTable, IZvDBTableDisp, IDbWrapped> {
-public:
+  public:
     TableObject(std::shared_ptr<Connection> connection, std::shared_ptr<Table> table)
         : connection_(std::move(connection)), table_(table) {}
 
@@ -397,7 +416,9 @@ public:
         auto table = Live();
         return table ? NewFormatObject(connection_, table->Format(), riid, out) : E_FAIL;
     }
-    STDMETHODIMP GetFormat(IZvDBRecordFormat** f) override { return Format(IID_IZvDBRecordFormat, (void**)f); }
+    STDMETHODIMP GetFormat(IZvDBRecordFormat** f) override {
+        return Format(IID_IZvDBRecordFormat, (void**)f);
+    }
     STDMETHODIMP GetFormat(IUnknown** f) override { return Format(IID_IZvDBRecordFormat, (void**)f); }
     STDMETHODIMP GetTotalSpace(long* size) override {
         uint64_t bytes = 0;
@@ -424,21 +445,24 @@ public:
             return E_POINTER;
         *out = nullptr;
         auto table = Live();
-        return table ? HandOutCursor(connection_->OpenWideCursor(table), IID_IZvDBCursor, (void**)out) : E_FAIL;
+        return table ? HandOutCursor(connection_->OpenWideCursor(table), IID_IZvDBCursor, (void**)out)
+                     : E_FAIL;
     }
     STDMETHODIMP OpenNullCursor(IZvDBCursor** out) override {
         if (!out)
             return E_POINTER;
         *out = nullptr;
         auto table = Live();
-        return table ? HandOutCursor(connection_->OpenNullCursor(table), IID_IZvDBCursor, (void**)out) : E_FAIL;
+        return table ? HandOutCursor(connection_->OpenNullCursor(table), IID_IZvDBCursor, (void**)out)
+                     : E_FAIL;
     }
     STDMETHODIMP OpenCursor(IZvDBCondition* condition, IZvDBCursor** out) override {
         if (!out)
             return E_POINTER;
         *out = nullptr;
         auto table = Live();
-        return table ? HandOutCursor(OpenConditionCursor(*connection_, table, condition), IID_IZvDBCursor, (void**)out)
+        return table ? HandOutCursor(OpenConditionCursor(*connection_, table, condition), IID_IZvDBCursor,
+                                     (void**)out)
                      : E_FAIL;
     }
     STDMETHODIMP OpenKeyCursor(long count, long* keys, IZvDBCursor** out) override {
@@ -449,13 +473,15 @@ public:
         std::vector<uint32_t> list;
         if (!table || !KeysFrom(count, keys, list))
             return E_FAIL;
-        return HandOutCursor(connection_->OpenKeyCursor(table, std::move(list)), IID_IZvDBCursor, (void**)out);
+        return HandOutCursor(connection_->OpenKeyCursor(table, std::move(list)), IID_IZvDBCursor,
+                             (void**)out);
     }
 
-private:
+  private:
     std::shared_ptr<Table> Live() {
         auto table = table_.lock();
-        return table && !connection_->Closed() && connection_->CatalogOf().Owns(table.get()) ? table : nullptr;
+        return table && !connection_->Closed() && connection_->CatalogOf().Owns(table.get()) ? table
+                                                                                             : nullptr;
     }
     static std::string FileName(const Table& table) {
         const std::string& path = table.Path();
@@ -475,7 +501,7 @@ private:
 // ---------------------------------------------------------------------------------------------
 class ConnectionObject
     : public tv::com::ComObject<ConnectionObject, IZvDBConnection, IZvDBConnectionDisp, IDbWrapped> {
-public:
+  public:
     explicit ConnectionObject(std::shared_ptr<Connection> connection) : connection_(std::move(connection)) {}
     ~ConnectionObject() override { connection_->CloseWhenIdle(); }
 
@@ -515,9 +541,15 @@ public:
             return E_FAIL;
         return TableResult(connection->CatalogOf().TableAt(static_cast<size_t>(index)), riid, out);
     }
-    STDMETHODIMP GetTableByName(LPSTR n, IZvDBTable** t) override { return ByName(Text(n), IID_IZvDBTable, (void**)t); }
-    STDMETHODIMP GetTableByName(BSTR n, IUnknown** t) override { return ByName(ToAnsi(n), IID_IUnknown, (void**)t); }
-    STDMETHODIMP GetTableByIdx(long i, IZvDBTable** t) override { return ByIndex(i, IID_IZvDBTable, (void**)t); }
+    STDMETHODIMP GetTableByName(LPSTR n, IZvDBTable** t) override {
+        return ByName(Text(n), IID_IZvDBTable, (void**)t);
+    }
+    STDMETHODIMP GetTableByName(BSTR n, IUnknown** t) override {
+        return ByName(ToAnsi(n), IID_IUnknown, (void**)t);
+    }
+    STDMETHODIMP GetTableByIdx(long i, IZvDBTable** t) override {
+        return ByIndex(i, IID_IZvDBTable, (void**)t);
+    }
     STDMETHODIMP GetTableByIdx(long i, IUnknown** t) override { return ByIndex(i, IID_IUnknown, (void**)t); }
     // The engine's add has no COM caller.
     STDMETHODIMP AddTable(LPSTR, IZvDBRecordFormat*, long, long, long) override { return E_NOTIMPL; }
@@ -536,8 +568,7 @@ public:
     STDMETHODIMP RemoveTable(LPSTR n) override { return RemoveTableNamed(Text(n)); }
     STDMETHODIMP RemoveTable(BSTR n) override { return RemoveTableNamed(ToAnsi(n)); }
 
-    template <class Open>
-    HRESULT CursorOn(IUnknown* tableFace, REFIID riid, void** out, Open open) {
+    template <class Open> HRESULT CursorOn(IUnknown* tableFace, REFIID riid, void** out, Open open) {
         if (!out)
             return E_POINTER;
         *out = nullptr;
@@ -548,13 +579,16 @@ public:
         return HandOutCursor(open(*connection, table), riid, out);
     }
     STDMETHODIMP OpenNullCursor(IZvDBTable* t, IZvDBCursor** c) override {
-        return CursorOn(t, IID_IZvDBCursor, (void**)c, [](Connection& k, auto& table) { return k.OpenNullCursor(table); });
+        return CursorOn(t, IID_IZvDBCursor, (void**)c,
+                        [](Connection& k, auto& table) { return k.OpenNullCursor(table); });
     }
     STDMETHODIMP OpenNullCursor(IUnknown* t, IUnknown** c) override {
-        return CursorOn(t, IID_IUnknown, (void**)c, [](Connection& k, auto& table) { return k.OpenNullCursor(table); });
+        return CursorOn(t, IID_IUnknown, (void**)c,
+                        [](Connection& k, auto& table) { return k.OpenNullCursor(table); });
     }
     STDMETHODIMP OpenWideCursor(IUnknown* t, IUnknown** c) override {
-        return CursorOn(t, IID_IUnknown, (void**)c, [](Connection& k, auto& table) { return k.OpenWideCursor(table); });
+        return CursorOn(t, IID_IUnknown, (void**)c,
+                        [](Connection& k, auto& table) { return k.OpenWideCursor(table); });
     }
     STDMETHODIMP OpenCursor(IZvDBTable* t, IZvDBCondition* condition, IZvDBCursor** c) override {
         return CursorOn(t, IID_IZvDBCursor, (void**)c,
@@ -564,8 +598,9 @@ public:
         ComPtr<IZvDBCondition> condition;
         if (conditionFace)
             conditionFace->QueryInterface(IID_IZvDBCondition, reinterpret_cast<void**>(&condition));
-        return CursorOn(t, IID_IUnknown, (void**)c,
-                        [&](Connection& k, auto& table) { return OpenConditionCursor(k, table, condition.Get()); });
+        return CursorOn(t, IID_IUnknown, (void**)c, [&](Connection& k, auto& table) {
+            return OpenConditionCursor(k, table, condition.Get());
+        });
     }
     STDMETHODIMP OpenKeyCursor(IZvDBTable* t, long count, long* keys, IZvDBCursor** c) override {
         std::vector<uint32_t> list;
@@ -590,7 +625,9 @@ public:
         auto connection = Live();
         return connection ? NewFormatObject(connection, RecordFormat(), riid, out) : E_FAIL;
     }
-    STDMETHODIMP CreateFormat(IZvDBRecordFormat** f) override { return NewFormat(IID_IZvDBRecordFormat, (void**)f); }
+    STDMETHODIMP CreateFormat(IZvDBRecordFormat** f) override {
+        return NewFormat(IID_IZvDBRecordFormat, (void**)f);
+    }
     STDMETHODIMP CreateFormat(IUnknown** f) override { return NewFormat(IID_IZvDBRecordFormat, (void**)f); }
     STDMETHODIMP CloseCursor(IUnknown* cursorFace) override {
         auto cursor = CursorOf(cursorFace);
@@ -598,7 +635,7 @@ public:
     }
     STDMETHODIMP ReleaseFormat(IUnknown* format) override { return Check(Live() && ReleaseFormatOf(format)); }
 
-private:
+  private:
     std::shared_ptr<Connection> Live() { return connection_->Closed() ? nullptr : connection_; }
 
     // A one-dimensional SAFEARRAY of long in a VARIANT; every element a key, in index order.
@@ -633,7 +670,8 @@ private:
 HRESULT NewConnectionObject(std::shared_ptr<Connection> connection, REFIID riid, void** ppv) {
     return CreateComObject<ConnectionObject>(riid, ppv, std::move(connection));
 }
-HRESULT NewTableObject(std::shared_ptr<Connection> connection, std::shared_ptr<Table> table, REFIID riid, void** ppv) {
+HRESULT NewTableObject(std::shared_ptr<Connection> connection, std::shared_ptr<Table> table, REFIID riid,
+                       void** ppv) {
     return CreateComObject<TableObject>(riid, ppv, std::move(connection), std::move(table));
 }
 HRESULT NewCursorObject(std::shared_ptr<Cursor> cursor, REFIID riid, void** ppv) {
@@ -642,7 +680,8 @@ HRESULT NewCursorObject(std::shared_ptr<Cursor> cursor, REFIID riid, void** ppv)
 HRESULT NewRecordObject(std::shared_ptr<Record> record, REFIID riid, void** ppv) {
     return CreateComObject<RecordObject>(riid, ppv, std::move(record));
 }
-HRESULT NewFormatObject(std::shared_ptr<Connection> connection, RecordFormat format, REFIID riid, void** ppv) {
+HRESULT NewFormatObject(std::shared_ptr<Connection> connection, RecordFormat format, REFIID riid,
+                        void** ppv) {
     return CreateComObject<RecordFormatObject>(riid, ppv, std::move(connection), std::move(format));
 }
 

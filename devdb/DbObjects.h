@@ -12,7 +12,8 @@ namespace tv::devdb::com {
 Engine* ProcessEngine();
 
 HRESULT NewConnectionObject(std::shared_ptr<Connection> connection, REFIID riid, void** ppv);
-HRESULT NewTableObject(std::shared_ptr<Connection> connection, std::shared_ptr<Table> table, REFIID riid, void** ppv);
+HRESULT NewTableObject(std::shared_ptr<Connection> connection, std::shared_ptr<Table> table, REFIID riid,
+                       void** ppv);
 HRESULT NewCursorObject(std::shared_ptr<Cursor> cursor, REFIID riid, void** ppv);
 HRESULT NewRecordObject(std::shared_ptr<Record> record, REFIID riid, void** ppv);
 HRESULT NewFormatObject(std::shared_ptr<Connection> connection, RecordFormat format, REFIID riid, void** ppv);

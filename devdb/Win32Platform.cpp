@@ -8,7 +8,7 @@ namespace tv::devdb {
 namespace {
 
 class Win32File : public DbFile {
-public:
+  public:
     explicit Win32File(HANDLE handle) : handle_(handle) {}
     Win32File(const Win32File&) = delete;
     Win32File& operator=(const Win32File&) = delete;
@@ -56,7 +56,7 @@ public:
     }
     bool Flush() override { return FlushFileBuffers(handle_) != FALSE; }
 
-private:
+  private:
     static OVERLAPPED AtOffset(uint64_t offset) {
         OVERLAPPED at = {};
         at.Offset = static_cast<DWORD>(offset);
@@ -68,7 +68,7 @@ private:
 };
 
 class SharedStamp : public ChangeStamp {
-public:
+  public:
     SharedStamp(HANDLE section, LONG64* value) : section_(section), value_(value) {}
     SharedStamp(const SharedStamp&) = delete;
     SharedStamp& operator=(const SharedStamp&) = delete;
@@ -79,7 +79,7 @@ public:
     uint64_t Read() override { return static_cast<uint64_t>(InterlockedCompareExchange64(value_, 0, 0)); }
     void Raise() override { InterlockedIncrement64(value_); }
 
-private:
+  private:
     HANDLE section_;
     LONG64* value_;
 };
@@ -122,10 +122,9 @@ Win32Platform::Win32Platform() : tableLock_("TABLE_data_access"), eventLock_("Ev
 
 OpenOutcome Win32Platform::OpenFile(const std::string& path, OpenMode mode, std::unique_ptr<DbFile>& file) {
     file.reset();
-    const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                      mode == OpenMode::Existing ? OPEN_EXISTING : CREATE_NEW,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE handle = CreateFileA(
+        path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, mode == OpenMode::Existing ? OPEN_EXISTING : CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND)
@@ -138,7 +137,9 @@ OpenOutcome Win32Platform::OpenFile(const std::string& path, OpenMode mode, std:
     return OpenOutcome::Opened;
 }
 
-bool Win32Platform::RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) != FALSE; }
+bool Win32Platform::RemoveFile(const std::string& path) {
+    return DeleteFileA(path.c_str()) != FALSE;
+}
 
 bool Win32Platform::FileExists(const std::string& path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES ||
@@ -150,7 +151,8 @@ std::unique_ptr<ChangeStamp> Win32Platform::OpenChangeStamp(const std::string& t
     char full[MAX_PATH * 2];
     const DWORD length = GetFullPathNameA(tablePath.c_str(), sizeof full, full, nullptr);
     std::string key = length > 0 && length < sizeof full ? std::string(full, length) : tablePath;
-    std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    std::transform(key.begin(), key.end(), key.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
     uint64_t hash = 1469598103934665603ull;
     for (unsigned char c : key)
         hash = (hash ^ c) * 1099511628211ull;

@@ -11,7 +11,7 @@ namespace tv::devdb {
 // A named mutex taken recursively: the owning thread and a depth are kept, and the mutex is
 // released when the outermost holder releases it.
 class NamedRecursiveLock : public RecursiveLock {
-public:
+  public:
     explicit NamedRecursiveLock(const char* name);
     NamedRecursiveLock(const NamedRecursiveLock&) = delete;
     NamedRecursiveLock& operator=(const NamedRecursiveLock&) = delete;
@@ -20,14 +20,14 @@ public:
     void Acquire() override;
     void Release() override;
 
-private:
+  private:
     HANDLE mutex_;
     std::atomic<DWORD> owner_{0};
     long depth_ = 0;
 };
 
 class Win32Platform : public DbPlatform {
-public:
+  public:
     Win32Platform();
 
     OpenOutcome OpenFile(const std::string& path, OpenMode mode, std::unique_ptr<DbFile>& file) override;
@@ -38,7 +38,7 @@ public:
     std::unique_ptr<ChangeStamp> OpenChangeStamp(const std::string& tablePath) override;
     uint32_t TickCount() override { return GetTickCount(); }
 
-private:
+  private:
     NamedRecursiveLock tableLock_;
     NamedRecursiveLock eventLock_;
 };

@@ -20,7 +20,8 @@ int AddRecords(IZvDBTable* table, int count, int tag) {
         const std::string subject = "peer " + std::to_string(tag * 1000 + n) + " " + std::string(n * 7, 'p');
         if (FAILED(table->OpenNullCursor(&cursor)) || FAILED(cursor->Add(&record)) ||
             FAILED(record->SetString(0, const_cast<char*>(subject.c_str()))) ||
-            FAILED(record->SetDword(1, static_cast<unsigned long>(tag * 1000 + n))) || FAILED(record->Commit()))
+            FAILED(record->SetDword(1, static_cast<unsigned long>(tag * 1000 + n))) ||
+            FAILED(record->Commit()))
             return 10;
     }
     return 0;
@@ -53,9 +54,13 @@ int Run(int argc, char** argv) {
         return 3;
     if (FAILED(connection->GetTableByName(const_cast<char*>("Mail"), &table)))
         return 4;
-    return mode == "add" ? AddRecords(table.Get(), count, tag) : mode == "edit" ? EditFirst(table.Get(), tag) : 5;
+    return mode == "add"    ? AddRecords(table.Get(), count, tag)
+           : mode == "edit" ? EditFirst(table.Get(), tag)
+                            : 5;
 }
 
 } // namespace
 
-int main(int argc, char** argv) { return Run(argc, argv); }
+int main(int argc, char** argv) {
+    return Run(argc, argv);
+}

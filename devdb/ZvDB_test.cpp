@@ -24,9 +24,13 @@ namespace {
 
 // ---- files --------------------------------------------------------------------------------------
 
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+std::string Narrow(const std::wstring& text) {
+    return std::string(text.begin(), text.end());
+}
 
-std::string ExeFolderA() { return Narrow(tv::test::ExeFolder()) + "\\"; }
+std::string ExeFolderA() {
+    return Narrow(tv::test::ExeFolder()) + "\\";
+}
 
 // A fresh copy of one fixture database in a folder of its own; its catalog path.
 std::string CopyFixture(const char* fixture, const std::string& caseName) {
@@ -67,7 +71,9 @@ void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
 uint32_t Be32(const std::vector<uint8_t>& b, uint64_t at) {
     return uint32_t{b[at]} << 24 | uint32_t{b[at + 1]} << 16 | uint32_t{b[at + 2]} << 8 | b[at + 3];
 }
-uint16_t Be16(const std::vector<uint8_t>& b, uint64_t at) { return static_cast<uint16_t>(b[at] << 8 | b[at + 1]); }
+uint16_t Be16(const std::vector<uint8_t>& b, uint64_t at) {
+    return static_cast<uint16_t>(b[at] << 8 | b[at + 1]);
+}
 
 // One slot of a table file as the layout describes it.
 struct Slot {
@@ -110,7 +116,7 @@ enum MailField { kSubject, kFlags, kBox, kTo, kFrom, kSize, kRead, kPrio, kFolde
 // ---- COM helpers --------------------------------------------------------------------------------
 
 class ZvDBTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_HRESULT_SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
         ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_ZvDatabaseMgr, nullptr, CLSCTX_INPROC_SERVER,
@@ -142,8 +148,7 @@ protected:
         return value;
     }
     // Adds a record through a null cursor; its key.
-    template <class Fill>
-    static long Add(IZvDBTable* table, Fill fill) {
+    template <class Fill> static long Add(IZvDBTable* table, Fill fill) {
         ComPtr<IZvDBCursor> cursor;
         ComPtr<IZvDBRecord> record;
         EXPECT_EQ(S_OK, table->OpenNullCursor(&cursor));
@@ -155,8 +160,7 @@ protected:
         return key;
     }
     // Edits the record with `key` through a key cursor.
-    template <class Fill>
-    static HRESULT Edit(IZvDBTable* table, long key, Fill fill) {
+    template <class Fill> static HRESULT Edit(IZvDBTable* table, long key, Fill fill) {
         ComPtr<IZvDBCursor> cursor;
         ComPtr<IZvDBRecord> record;
         HRESULT hr = table->OpenKeyCursor(1, &key, &cursor);
@@ -174,7 +178,7 @@ protected:
 
 // A caller's condition: the rows whose Flags are not 0.
 class FlagsSet : public tv::com::ComObject<FlagsSet, IZvDBCondition> {
-public:
+  public:
     STDMETHODIMP IsTrue(IZvDBRecord* record) override {
         ++asked;
         unsigned long flags = 0;
@@ -212,12 +216,14 @@ TEST_F(ZvDBTest, ConnectionsAreOpenedSharedClosedAndDropped) {
     EXPECT_EQ(S_OK, second->GetTotalTables(&count));
     EXPECT_EQ(2, count);
     ComPtr<IZvDBTable> mail = TableNamed(first.Get(), "Mail");
-    EXPECT_EQ(S_OK, first->RenameTable(mail.Get(), const_cast<char*>("Letters of a name far longer than thirty-one")));
+    EXPECT_EQ(S_OK, first->RenameTable(mail.Get(),
+                                       const_cast<char*>("Letters of a name far longer than thirty-one")));
     ComPtr<IZvDBTable> renamed = TableNamed(second.Get(), "Letters of a name far longer th");
     char name[32] = {};
     EXPECT_EQ(S_OK, renamed->GetName(sizeof name, name));
     const std::vector<uint8_t> list = FileBytes(catalog);
-    EXPECT_EQ(std::string("Letters of a name far longer th"), std::string(list.begin() + 75, list.begin() + 106));
+    EXPECT_EQ(std::string("Letters of a name far longer th"),
+              std::string(list.begin() + 75, list.begin() + 106));
 
     // Drop is refused while a connection is open; a cursor keeps its connection from closing.
     EXPECT_EQ(E_FAIL, engine_->DropDatabase(const_cast<char*>(catalog.c_str())));
@@ -406,8 +412,8 @@ TEST_F(ZvDBTest, TypedAccessGivesEveryKindAndRefusesTheOthers) {
     EXPECT_EQ(E_POINTER, record->GetDword(kFlags, nullptr));
 
     // Sizes: fixed size, stored length, string length; 0 for an invalid index.
-    const std::pair<long, long> sizes[] = {{kSubject, 5}, {kFlags, 4},  {kBox, 12},  {kTo, 15}, {kHash, 4},
-                                           {kBody, 2},    {kRead, 1},   {kFolder, 4}, {99, 0},   {-1, 0}};
+    const std::pair<long, long> sizes[] = {{kSubject, 5}, {kFlags, 4}, {kBox, 12},   {kTo, 15}, {kHash, 4},
+                                           {kBody, 2},    {kRead, 1},  {kFolder, 4}, {99, 0},   {-1, 0}};
     for (auto [field, expected] : sizes) {
         EXPECT_EQ(S_OK, record->GetSize(field, &size));
         EXPECT_EQ(expected, size) << field;
@@ -440,17 +446,18 @@ TEST_F(ZvDBTest, EditedValuesReachTheFileInTheDeviceByteOrder) {
     ComPtr<IZvDBConnection> connection = Open(catalog);
     ComPtr<IZvDBTable> table = TableNamed(connection.Get(), "Mail");
     ASSERT_EQ(S_OK, Edit(table.Get(), 2, [](IZvDBRecord* r) {
-        EXPECT_EQ(S_OK, r->SetDword(kFlags, 0x01020304));
-        EXPECT_EQ(S_OK, r->SetWord(kSize, 0xA1B2));
-        EXPECT_EQ(S_OK, r->SetBool(kRead, 1));
-        EXPECT_EQ(S_OK, r->SetByte(kPrio, 0x7F));
-        EXPECT_EQ(S_OK, r->SetRef(kFolder, 2));
-        EXPECT_EQ(S_OK, r->SetString(kBox, const_cast<char*>("Archive of far too many bytes")));
-        EXPECT_EQ(S_OK, r->SetString(kSubject, const_cast<char*>("A subject grown longer than before")));
-        EXPECT_EQ(S_OK, r->SetString(kFrom, const_cast<char*>("from@example.com")));
-        EXPECT_EQ(E_FAIL, r->SetWord(kFlags, 1)); // another kind
-        EXPECT_EQ(E_FAIL, r->SetString(kFlags, const_cast<char*>("x")));
-    }));
+                  EXPECT_EQ(S_OK, r->SetDword(kFlags, 0x01020304));
+                  EXPECT_EQ(S_OK, r->SetWord(kSize, 0xA1B2));
+                  EXPECT_EQ(S_OK, r->SetBool(kRead, 1));
+                  EXPECT_EQ(S_OK, r->SetByte(kPrio, 0x7F));
+                  EXPECT_EQ(S_OK, r->SetRef(kFolder, 2));
+                  EXPECT_EQ(S_OK, r->SetString(kBox, const_cast<char*>("Archive of far too many bytes")));
+                  EXPECT_EQ(S_OK,
+                            r->SetString(kSubject, const_cast<char*>("A subject grown longer than before")));
+                  EXPECT_EQ(S_OK, r->SetString(kFrom, const_cast<char*>("from@example.com")));
+                  EXPECT_EQ(E_FAIL, r->SetWord(kFlags, 1)); // another kind
+                  EXPECT_EQ(E_FAIL, r->SetString(kFlags, const_cast<char*>("x")));
+              }));
     const std::vector<uint8_t> file = FileBytes(TablePath(catalog, "12345678.t"));
     const std::vector<Slot> slots = WalkSlots(file, kMailRecord);
     ASSERT_EQ(4u, slots.size());
@@ -535,9 +542,11 @@ TEST_F(ZvDBTest, AddEditRemoveReopenAndCompactKeepTheLayout) {
         }
         // Growing a text past the gap grows the file by whole steps; shrinking frees the old entry.
         const std::string big(5000, 'g');
-        ASSERT_EQ(S_OK, Edit(table.Get(), 3, [&](IZvDBRecord* r) { r->SetString(0, const_cast<char*>(big.c_str())); }));
+        ASSERT_EQ(S_OK, Edit(table.Get(), 3,
+                             [&](IZvDBRecord* r) { r->SetString(0, const_cast<char*>(big.c_str())); }));
         EXPECT_EQ(4096u + 5120u, FileBytes(path).size()); // 1024 + 5008 - 5008 % 1024
-        ASSERT_EQ(S_OK, Edit(table.Get(), 3, [](IZvDBRecord* r) { r->SetString(0, const_cast<char*>("small")); }));
+        ASSERT_EQ(S_OK,
+                  Edit(table.Get(), 3, [](IZvDBRecord* r) { r->SetString(0, const_cast<char*>("small")); }));
         // Remove the middle key 4 (a deleted slot stays) and the last key 6 (its slot goes back).
         ComPtr<IZvDBCursor> wide;
         ASSERT_EQ(S_OK, table->OpenWideCursor(&wide));
@@ -576,7 +585,8 @@ TEST_F(ZvDBTest, AddEditRemoveReopenAndCompactKeepTheLayout) {
     const uint64_t grown = FileBytes(path).size();
     for (int i = 0; i < 12; ++i) {
         const std::string text(1500 + i, static_cast<char>('a' + i));
-        ASSERT_EQ(S_OK, Edit(table.Get(), 2, [&](IZvDBRecord* r) { r->SetString(0, const_cast<char*>(text.c_str())); }));
+        ASSERT_EQ(S_OK, Edit(table.Get(), 2,
+                             [&](IZvDBRecord* r) { r->SetString(0, const_cast<char*>(text.c_str())); }));
     }
     file = FileBytes(path);
     EXPECT_EQ(grown, file.size());
@@ -604,7 +614,8 @@ TEST_F(ZvDBTest, TheCustomFacesWorkThroughProxiesFromAnotherApartment) {
         HRESULT shortBuffer = S_OK;
         long rows = 0, foreign = 0;
         bool proxied = false;
-    } outcome{catalog};
+    } outcome;
+    outcome.catalog = catalog;
     std::thread client([&outcome] {
         tv::com::ComApartment apartment(COINIT_MULTITHREADED);
         ComPtr<IZvDBEngine> engine;
@@ -738,17 +749,20 @@ long RunAndWait(const std::wstring& commandLine, DWORD timeoutMs) {
     return process.WaitForExit(timeoutMs);
 }
 
-std::wstring Quoted(const std::string& text) { return L"\"" + tv::com::FromAnsi(text) + L"\""; }
+std::wstring Quoted(const std::string& text) {
+    return L"\"" + tv::com::FromAnsi(text) + L"\"";
+}
 
 TEST_F(ZvDBTest, AJScriptClientUsesEveryDispatchTwin) {
     const std::string catalog = CopyFixture("compare", "jscript");
     EXPECT_EQ(0, RunAndWait(L"cscript.exe //nologo " + Quoted(ExeFolderA() + "zvdb_client.js") + L" " +
-                                Quoted(catalog), 120000));
+                                Quoted(catalog),
+                            120000));
 }
 
 std::wstring PeerCommand(const char* mode, const std::string& catalog, int count, int tag) {
-    return Quoted(ExeFolderA() + "zvdb_peer.exe") + L" " + tv::com::FromAnsi(mode) + L" " + Quoted(catalog) + L" " +
-           std::to_wstring(count) + L" " + std::to_wstring(tag);
+    return Quoted(ExeFolderA() + "zvdb_peer.exe") + L" " + tv::com::FromAnsi(mode) + L" " + Quoted(catalog) +
+           L" " + std::to_wstring(count) + L" " + std::to_wstring(tag);
 }
 
 TEST_F(ZvDBTest, TwoProcessesAddingToOneTableLoseAndDoubleNothing) {
@@ -777,7 +791,8 @@ TEST_F(ZvDBTest, TwoProcessesAddingToOneTableLoseAndDoubleNothing) {
         const unsigned long tag = Dword(record.Get(), 1);
         if (i >= 2) {
             tags.insert(tag);
-            EXPECT_EQ("peer " + std::to_string(tag), Text(record.Get(), 0).substr(0, 5 + std::to_string(tag).size()));
+            EXPECT_EQ("peer " + std::to_string(tag),
+                      Text(record.Get(), 0).substr(0, 5 + std::to_string(tag).size()));
         }
     }
     EXPECT_EQ(242u, keys.size());

@@ -48,10 +48,11 @@ EngineFigures RunEngine(DbPlatform& platform, const std::string& folder) {
         const Letter letter = LetterNumber(n);
         auto cursor = connection->OpenNullCursor(table);
         auto record = cursor ? cursor->Add() : nullptr;
-        if (!record || !record->SetText(kSubject, letter.subject) || !record->SetNumber(kFlags, kTypeDword, letter.flags) ||
-            !record->SetNumber(kDate, kTypeDword, letter.date) || !record->SetNumber(kSize, kTypeDword, letter.size) ||
-            !record->SetText(kBox, letter.box) || !record->SetText(kTo, letter.to) ||
-            !record->SetText(kFrom, letter.from) || !record->Commit())
+        if (!record || !record->SetText(kSubject, letter.subject) ||
+            !record->SetNumber(kFlags, kTypeDword, letter.flags) ||
+            !record->SetNumber(kDate, kTypeDword, letter.date) ||
+            !record->SetNumber(kSize, kTypeDword, letter.size) || !record->SetText(kBox, letter.box) ||
+            !record->SetText(kTo, letter.to) || !record->SetText(kFrom, letter.from) || !record->Commit())
             return figures;
         record->Release();
         cursor->Close();

@@ -31,7 +31,9 @@ struct EngineFigures {
 EngineFigures RunEngine(DbPlatform& platform, const std::string& folder);
 
 // Records per second.
-inline double Rate(int records, double seconds) { return seconds > 0 ? records / seconds : 0; }
+inline double Rate(int records, double seconds) {
+    return seconds > 0 ? records / seconds : 0;
+}
 
 class Stopwatch {
   public:

@@ -23,7 +23,8 @@ double RunWriteFsync(const std::string& path) {
     bool ok = true;
     for (int n = 1; n <= kRecords && ok; ++n) {
         const Letter letter = LetterNumber(n);
-        const std::string bytes = letter.subject + letter.box + letter.to + letter.from + std::string(12, '\0');
+        const std::string bytes =
+            letter.subject + letter.box + letter.to + letter.from + std::string(12, '\0');
         ok = write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()) && fsync(fd) == 0;
     }
     const double seconds = watch.Seconds();
@@ -49,23 +50,7 @@ double ReadSequentially(const std::string& path) {
 int main(int argc, char** argv) {
     if (argc != 2)
         return 2;
-    const std::string folder = std::string(argv[1]) + "/";
     tv::devdb::testing::PosixPlatform platform;
-    const EngineFigures engine = RunEngine(platform, folder);
-    const double sqlite = RunSqlite(folder + "mail.sqlite");
-    const double bound = RunWriteFsync(folder + "bound.bin");
-    const double read = ReadSequentially(engine.tableFile);
-    if (!engine.ok || sqlite <= 0 || bound <= 0 || read <= 0) {
-        std::printf("devdb benchmark (native) failed\n");
-        return 1;
-    }
-    const double engineRate = Rate(kRecords, engine.commitSeconds);
-    std::printf("devdb commits (native): engine %.0f/s vs SQLite synchronous=FULL %.0f/s: ratio %.2fx (goal >= 1x)\n",
-                engineRate, Rate(kRecords, sqlite), engineRate / Rate(kRecords, sqlite));
-    std::printf("devdb commits (native): engine %.0f/s vs write+fsync %.0f/s: ratio %.2fx (the bound, goal <= 1x)\n",
-                engineRate, Rate(kRecords, bound), engineRate / Rate(kRecords, bound));
-    std::printf("devdb scan (native): condition cursor over %d letters (%d kept) %.1f ms vs sequential read %.2f ms: "
-                "ratio %.2fx of the read's speed (the read is the bound)\n",
-                kRecords, engine.selected, engine.scanSeconds * 1000, read * 1000, read / engine.scanSeconds);
-    return 0;
+    return RunBenchmark(platform, std::string(argv[1]) + "/",
+                        {"native", "write+fsync", RunWriteFsync, ReadSequentially});
 }

@@ -1,5 +1,6 @@
 #include "SqliteBenchmark.h"
 #include "MailBenchmark.h"
+#include <cstdio>
 #include <sqlite3.h>
 
 namespace tv::devdb::benchmark {
@@ -37,6 +38,30 @@ double RunSqlite(const std::string& path) {
     sqlite3_finalize(insert);
     sqlite3_close(db);
     return ok ? seconds : -1;
+}
+
+int RunBenchmark(DbPlatform& platform, const std::string& folder, const DiskRuns& disk) {
+    const EngineFigures engine = RunEngine(platform, folder);
+    const double sqlite = RunSqlite(folder + "mail.sqlite");
+    const double bound = disk.writeAndFlush(folder + "bound.bin");
+    const double read = engine.ok ? disk.readSequentially(engine.tableFile) : -1;
+    if (!engine.ok || sqlite <= 0 || bound <= 0 || read <= 0) {
+        std::printf("devdb benchmark (%s) failed\n", disk.where);
+        return 1;
+    }
+    const double engineRate = Rate(kRecords, engine.commitSeconds);
+    std::printf(
+        "devdb commits (%s): engine %.0f/s vs SQLite synchronous=FULL %.0f/s: ratio %.2fx (goal >= 1x)\n",
+        disk.where, engineRate, Rate(kRecords, sqlite), engineRate / Rate(kRecords, sqlite));
+    std::printf("devdb commits (%s): engine %.0f/s vs %s %.0f/s: ratio %.2fx (the bound, goal <= 1x)\n",
+                disk.where, engineRate, disk.boundName, Rate(kRecords, bound),
+                engineRate / Rate(kRecords, bound));
+    std::printf(
+        "devdb scan (%s): condition cursor over %d letters (%d kept) %.1f ms vs sequential read %.2f ms: "
+        "ratio %.2fx of the read's speed (the read is the bound)\n",
+        disk.where, kRecords, engine.selected, engine.scanSeconds * 1000, read * 1000,
+        read / engine.scanSeconds);
+    return 0;
 }
 
 } // namespace tv::devdb::benchmark
