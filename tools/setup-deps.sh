@@ -9,6 +9,7 @@ pkgs=(
   googletest libgtest-dev libgmock-dev
   clang libclang-rt-14-dev
   dpkg-dev bzip2 ccache
+  libsqlite3-dev tcl
 )
 missing=()
 for p in "${pkgs[@]}"; do
