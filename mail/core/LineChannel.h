@@ -1,0 +1,55 @@
+// The line channel the mail dialogues speak over: lines out with CR LF, reply lines in (short
+// ones for status replies, whole ones for message text), raw bytes in, and the time-out that
+// every wait of the channel obeys.
+#pragma once
+#include "LineReader.h"
+#include "TimeValue.h"
+#include <string>
+#include <string_view>
+
+namespace tv::mail {
+
+class LineChannel {
+  public:
+    virtual ~LineChannel() = default;
+    // Sends `text` followed by CR LF.
+    virtual void SendLine(std::string_view text) = 0;
+    // One reply line, at most 255 bytes; the rest of a longer line stays for the next read.
+    virtual std::string ReadReply() = 0;
+    // One line to its end, whatever its length.
+    virtual std::string ReadWholeLine() = 0;
+    // Whatever arrives next, 1 to `max` bytes.
+    virtual std::string ReceiveSome(size_t max) = 0;
+    virtual void SetTimeout(TimeValue timeout) = 0;
+    virtual TimeValue Timeout() const = 0;
+};
+
+// What a line connection needs of the transport below it.
+class ByteChannel : public ByteSource {
+  public:
+    // Sends every byte (ChannelError on failure or time-out).
+    virtual void SendAll(const char* data, size_t length) = 0;
+    virtual void SetTimeout(TimeValue timeout) = 0;
+    virtual TimeValue Timeout() const = 0;
+};
+
+// A line channel over a byte channel, lines ending in CR LF.
+class LineConnection final : public LineChannel {
+  public:
+    explicit LineConnection(ByteChannel& bytes) : bytes_(bytes) {}
+
+    void SendLine(std::string_view text) override;
+    std::string ReadReply() override;
+    std::string ReadWholeLine() override;
+    std::string ReceiveSome(size_t max) override;
+    void SetTimeout(TimeValue timeout) override { bytes_.SetTimeout(timeout); }
+    TimeValue Timeout() const override { return bytes_.Timeout(); }
+
+    // The longest reply line: a 256-byte buffer less its terminating zero.
+    static constexpr size_t kReplyMax = 255;
+
+  private:
+    ByteChannel& bytes_;
+};
+
+} // namespace tv::mail

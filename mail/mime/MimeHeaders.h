@@ -1,0 +1,34 @@
+// The header lines of a received letter: the fields the mail synchronizer keeps, whether the
+// letter is MIME, and the body.
+#pragma once
+#include <string>
+#include <string_view>
+
+namespace tv::mail {
+
+struct MailHeaders {
+    std::string returnPath;
+    std::string messageId;
+    std::string subject;
+    std::string from;
+    std::string to;
+    std::string date;
+    // For a MIME letter its content header lines (unfolded, each ending in CR LF), an empty line
+    // and the text after the headers, so that the MIME parser sees the letter's own content
+    // type; for any other letter the text after the headers.
+    std::string body;
+    bool mime = false; // a MIME-Version line was found
+};
+
+// Reads the header lines up to the first empty line (or the end). Field names are compared
+// without case; continuation lines (beginning with a blank or a tab) are joined to their field.
+// A later line of a field overwrites an earlier one.
+MailHeaders ReadMailHeaders(std::string_view letter);
+
+// Compares two texts without case (ASCII letters).
+bool EqualsNoCase(std::string_view a, std::string_view b);
+bool StartsWithNoCase(std::string_view text, std::string_view prefix);
+// The text without leading and trailing blanks and tabs.
+std::string_view TrimBlanks(std::string_view text);
+
+} // namespace tv::mail
