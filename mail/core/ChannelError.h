@@ -12,6 +12,9 @@ namespace tv::mail {
 constexpr int kEndOfStream = 10101;
 // The wait for the peer ran out.
 constexpr int kTimedOut = 10060;
+// A line longer than any the mail dialogues accept (the number Windows Sockets uses for a
+// message too long).
+constexpr int kLineTooLong = 10040;
 // A line-end mode the line writer does not know.
 constexpr int kBadLineMode = 1;
 

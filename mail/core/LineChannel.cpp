@@ -8,9 +8,10 @@ void LineConnection::SendLine(std::string_view text) {
 }
 
 std::string LineConnection::ReadReply() {
-    char buffer[kReplyMax + 1];
-    LineRead read = ReadLine(bytes_, LineEnd::CrLf, buffer, kReplyMax);
-    return std::string(buffer, read.length);
+    std::string line = ReadWholeLine();
+    if (line.size() > kReplyMax)
+        line.resize(kReplyMax);
+    return line;
 }
 
 std::string LineConnection::ReadWholeLine() {
@@ -21,6 +22,8 @@ std::string LineConnection::ReadWholeLine() {
         line.append(buffer, read.length);
         if (read.complete)
             return line;
+        if (line.size() > kLongestLine)
+            throw ChannelError(kLineTooLong);
         // A chunk that ended on the CR of the terminator: its LF ends the line.
         if (!line.empty() && line.back() == '\r') {
             char next;

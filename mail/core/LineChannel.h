@@ -14,9 +14,10 @@ class LineChannel {
     virtual ~LineChannel() = default;
     // Sends `text` followed by CR LF.
     virtual void SendLine(std::string_view text) = 0;
-    // One reply line, at most 255 bytes; the rest of a longer line stays for the next read.
+    // One reply line, cut to its first 255 bytes (a longer line is still read to its end, so the
+    // next read starts with the next line).
     virtual std::string ReadReply() = 0;
-    // One line to its end, whatever its length.
+    // One line to its end, up to kLongestLine bytes (ChannelError(kLineTooLong) beyond).
     virtual std::string ReadWholeLine() = 0;
     // Whatever arrives next, 1 to `max` bytes.
     virtual std::string ReceiveSome(size_t max) = 0;
@@ -47,6 +48,7 @@ class LineConnection final : public LineChannel {
 
     // The longest reply line: a 256-byte buffer less its terminating zero.
     static constexpr size_t kReplyMax = 255;
+    static constexpr size_t kLongestLine = 16u * 1024 * 1024;
 
   private:
     ByteChannel& bytes_;

@@ -64,11 +64,9 @@ template <class Take>
 MailResult Pop3Dialogue::ReceiveAll(const std::string& user, Take take) {
     bool tookAny = false;
     MailResult result = Guarded("ReceiveAll", [&] {
-        if (state_ != State::LetterOut) {
-            MailResult login = Login(user);
-            if (login != MailResult::Ok)
-                return login;
-        }
+        MailResult login = Login(user); // refused while a message is out
+        if (login != MailResult::Ok)
+            return login;
         for (long number = next_; number <= count_; number = next_) {
             std::string message;
             Retrieval got = Retrieve(number, message);
