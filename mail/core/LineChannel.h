@@ -34,7 +34,9 @@ class ByteChannel : public ByteSource {
     virtual TimeValue Timeout() const = 0;
 };
 
-// A line channel over a byte channel, lines ending in CR LF.
+// A line channel over a byte channel, lines ending in CR LF. What arrives is read in large
+// chunks into one buffer that lines, replies and raw receives all take from, so a raw receive
+// after a line still continues exactly after its terminator.
 class LineConnection final : public LineChannel {
   public:
     explicit LineConnection(ByteChannel& bytes) : bytes_(bytes) {}
@@ -51,7 +53,15 @@ class LineConnection final : public LineChannel {
     static constexpr size_t kLongestLine = 16u * 1024 * 1024;
 
   private:
+    static constexpr size_t kReceiveChunk = 64u * 1024;
+
+    // Appends whatever arrives next (ChannelError(kEndOfStream) when the peer closed).
+    void Fill();
+
     ByteChannel& bytes_;
+    std::string buffer_;
+    size_t start_ = 0;   // the first byte not yet handed out
+    size_t scanned_ = 0; // bytes up to here hold no line end after start_
 };
 
 } // namespace tv::mail

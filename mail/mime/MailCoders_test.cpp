@@ -16,6 +16,20 @@ TEST(Base64, KeepsPaddingAndBreaksLinesOf76) {
     EXPECT_EQ(longer.find("\r\n"), 76u);
 }
 
+TEST(Base64, LinesOfEveryLengthRoundTrip) {
+    std::string all;
+    for (int i = 0; i < 400; ++i)
+        all += static_cast<char>(i * 7);
+    for (size_t n = 0; n <= all.size(); ++n) {
+        std::string encoded = Base64Encode(all.substr(0, n));
+        size_t chars = (n + 2) / 3 * 4;
+        ASSERT_EQ(encoded.size(), chars + chars / 76 * 2) << n;
+        for (size_t at = 76; at < encoded.size(); at += 78)
+            ASSERT_EQ(encoded.substr(at, 2), "\r\n") << n << " at " << at;
+        EXPECT_EQ(Base64Decode(encoded), all.substr(0, n)) << n;
+    }
+}
+
 TEST(Base64, DecodesWithAndWithoutPaddingAndIgnoresOtherCharacters) {
     EXPECT_EQ(Base64Decode("YWI="), "ab");
     EXPECT_EQ(Base64Decode("YWI"), "ab");

@@ -254,6 +254,10 @@ std::unique_ptr<CSockLineIO> CConnector::Connect(const CSockAddr& address) {
     const sockaddr_in& target = address.Get();
     if (::connect(socket.Handle(), reinterpret_cast<const sockaddr*>(&target), sizeof target) == SOCKET_ERROR)
         throw ConnectError(LastError());
+    // Every command is one send and waits for its reply: nothing is gained by holding small
+    // segments back, and the wait for the peer's delayed acknowledgement would be paid per line.
+    BOOL noDelay = TRUE;
+    setsockopt(socket.Handle(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
     return std::make_unique<CSockLineIO>(std::move(socket), tv::mail::LineEnd::CrLf);
 }
 
