@@ -108,6 +108,8 @@ Pop3Dialogue::Retrieval Pop3Dialogue::Retrieve(long number, std::string& message
         return Retrieval::Failed;
     }
     message.clear();
+    if (size > 0)
+        message.reserve(static_cast<size_t>(size)); // at most the largest message taken
     bool first = true;
     for (;;) {
         std::string line = channel_.ReadWholeLine();

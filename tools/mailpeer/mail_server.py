@@ -86,6 +86,16 @@ def wire_text(data):
     return b"".join((b"." + l if l.startswith(b".") else l) + b"\r\n" for l in lines)
 
 
+def message_size(path):
+    """The size LIST and STAT report: the message in CR LF lines, before dot-stuffing."""
+    with open(path, "rb") as f:
+        data = f.read()
+    lines = data.replace(b"\r\n", b"\n").split(b"\n")
+    if lines and lines[-1] == b"":
+        lines.pop()
+    return sum(len(l) + 2 for l in lines)
+
+
 def store(root, mailbox, data):
     folder = mailbox_path(root, mailbox)
     with store_lock:
@@ -168,7 +178,7 @@ class Pop3Session(Session):
                 self.send(b"-ERR login refused" if self.config.has("refuse-login") else b"+OK logged in")
             elif verb == b"STAT":
                 live = [f for i, f in enumerate(files) if i + 1 not in gone]
-                size = sum(len(wire_text(open(f, "rb").read())) for f in live)
+                size = sum(message_size(f) for f in live)
                 self.send(b"+OK %d %d" % (len(live), size))
             elif verb == b"LIST":
                 if arg:
@@ -176,12 +186,12 @@ class Pop3Session(Session):
                     if n is None:
                         self.send(b"-ERR no such message")
                     else:
-                        self.send(b"+OK %d %d" % (n, len(wire_text(open(files[n - 1], "rb").read()))))
+                        self.send(b"+OK %d %d" % (n, message_size(files[n - 1])))
                 else:
                     self.send(b"+OK scan listing follows")
                     for i, f in enumerate(files):
                         if i + 1 not in gone:
-                            self.send(b"%d %d" % (i + 1, len(wire_text(open(f, "rb").read()))))
+                            self.send(b"%d %d" % (i + 1, message_size(f)))
                     self.send(b".")
             elif verb == b"RETR":
                 n = self.number(arg, files, gone)
