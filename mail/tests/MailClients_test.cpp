@@ -212,6 +212,21 @@ TEST_F(MailClients, SmtpSendsToSeveralRecipientsAndAcknowledgesEachLetter) {
     EXPECT_NE(log.find("C: MAIL FROM:<SMTPUSR@zelvan.net>"), std::string::npos);
 }
 
+TEST_F(MailClients, SmtpRepliesInSmallPiecesAndAnOpeningLineOver255Bytes) {
+    server.FillMailbox("pieces@example.org", {});
+    server.SetFaults("pieces 2\nlong-line\n");
+    ComPtr<ZvLetterEnum> letters;
+    ASSERT_EQ(ZvLetterEnum::Create(letters), S_OK);
+    letters->Append(nullptr, "pieces@example.org", "Subject: pieces\r\n\r\nbody\r\n.\r\n");
+    letters->Append(nullptr, "pieces@example.org", "Subject: more\r\n\r\nbody\r\n.\r\n");
+    auto client = Create(CLSID_ZvSMTP);
+    ASSERT_EQ(client->Send(const_cast<LPSTR>("SMTPUSR"), letters.Get()), S_OK);
+    EXPECT_EQ(client->Disconnect(), S_OK);
+    auto stored = server.Mailbox("pieces@example.org");
+    ASSERT_EQ(stored.size(), 2u);
+    EXPECT_EQ(stored[0], "Subject: pieces\r\n\r\nbody\r\n");
+}
+
 TEST_F(MailClients, SmtpRefusedRecipientEndsSendAndKeepsEarlierAcknowledgements) {
     server.SetFaults("refuse-rcpt 2\n");
     ComPtr<ZvLetterEnum> letters;
