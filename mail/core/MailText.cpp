@@ -11,14 +11,6 @@ bool EndsWith(std::string_view text, std::string_view tail) {
     return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
 }
 
-std::string_view Trim(std::string_view text) {
-    size_t begin = text.find_first_not_of(" \t");
-    if (begin == std::string_view::npos)
-        return {};
-    size_t end = text.find_last_not_of(" \t");
-    return text.substr(begin, end - begin + 1);
-}
-
 } // namespace
 
 std::string DotStuffMessage(std::string_view message) {
@@ -76,7 +68,7 @@ std::optional<std::vector<std::string>> SplitRecipients(std::string_view list) {
         size_t end = list.find(';', start);
         if (end == std::string_view::npos)
             end = list.size();
-        std::string_view part = Trim(list.substr(start, end - start));
+        std::string_view part = TrimBlanks(list.substr(start, end - start));
         if (!part.empty()) {
             if (!IsSafeAddress(part))
                 return std::nullopt;
@@ -102,13 +94,23 @@ bool HasReplyCode(std::string_view reply, std::string_view code) {
 }
 
 bool HasVerb(std::string_view line, std::string_view verb) {
-    line = Trim(line);
-    size_t end = line.find_first_of(" \t");
-    std::string_view word = line.substr(0, end);
-    if (word.size() != verb.size())
+    line = TrimBlanks(line);
+    return EqualsNoCase(line.substr(0, line.find_first_of(" \t")), verb);
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+    size_t begin = text.find_first_not_of(" \t");
+    if (begin == std::string_view::npos)
+        return {};
+    size_t end = text.find_last_not_of(" \t");
+    return text.substr(begin, end - begin + 1);
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
         return false;
-    for (size_t i = 0; i < word.size(); ++i) {
-        if (std::toupper(static_cast<unsigned char>(word[i])) != std::toupper(static_cast<unsigned char>(verb[i])))
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
             return false;
     }
     return true;

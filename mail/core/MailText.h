@@ -33,5 +33,9 @@ bool HasReplyCode(std::string_view reply, std::string_view code);
 
 // The first word of the line, compared without case, equals `verb`.
 bool HasVerb(std::string_view line, std::string_view verb);
+// The text without its leading and trailing blanks and tabs.
+std::string_view TrimBlanks(std::string_view text);
+// ASCII letters compared without regard to case.
+bool EqualsNoCase(std::string_view a, std::string_view b);
 
 } // namespace tv::mail

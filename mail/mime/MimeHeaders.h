@@ -1,6 +1,7 @@
 // The header lines of a received letter: the fields the mail synchronizer keeps, whether the
 // letter is MIME, and the body.
 #pragma once
+#include "MailText.h"
 #include <string>
 #include <string_view>
 
@@ -25,10 +26,6 @@ struct MailHeaders {
 // A later line of a field overwrites an earlier one.
 MailHeaders ReadMailHeaders(std::string_view letter);
 
-// Compares two texts without case (ASCII letters).
-bool EqualsNoCase(std::string_view a, std::string_view b);
 bool StartsWithNoCase(std::string_view text, std::string_view prefix);
-// The text without leading and trailing blanks and tabs.
-std::string_view TrimBlanks(std::string_view text);
 
 } // namespace tv::mail
