@@ -67,3 +67,6 @@
 #if __has_include("UploaderIds.h")
 #include "UploaderIds.h"
 #endif
+#if __has_include("BackupIds.h")
+#include "BackupIds.h"
+#endif

@@ -209,6 +209,11 @@ HRESULT FolderDevice::TransferFile(const std::string& from, const std::string& t
         SetError("Cancelled", nMaxLen, strError);
         return E_ABORT;
     }
+    // A device overwrites a hidden or system file like any other; the PC's copy refuses such a
+    // target, so its marks are cleared first (a read-only target still refuses).
+    const DWORD existing = GetFileAttributesA(to.c_str());
+    if (existing != INVALID_FILE_ATTRIBUTES && !(existing & FILE_ATTRIBUTE_READONLY))
+        SetFileAttributesA(to.c_str(), FILE_ATTRIBUTE_NORMAL);
     if (!CopyFileA(from.c_str(), to.c_str(), FALSE)) {
         SetError("Cannot write " + to, nMaxLen, strError);
         return HRESULT_FROM_WIN32(GetLastError());
@@ -368,8 +373,25 @@ STDMETHODIMP FolderDevice::Command(LPSTR strCommand, LONG* nMaxLen, LPSTR* strRe
     return S_OK;
 }
 
+// Every folder and file below the device root, each named by its path below the root.
+static void ListTree(const std::string& pcFolder, const std::string& prefix, std::vector<FileItemRecord>& records) {
+    for (FolderEntry entry : ReadFolder(pcFolder, "*", kTypeFolder | kTypeFile)) {
+        const std::string pcPath = pcFolder + "\\" + entry.name;
+        entry.name = prefix + entry.name;
+        records.push_back(RecordOf(entry));
+        if (entry.type == kTypeFolder)
+            ListTree(pcPath, entry.name + "\\", records);
+    }
+}
+
 STDMETHODIMP FolderDevice::GetAllItems(IZvEnumFileItems** ppiEnum) {
-    return ListFolder(folder_, "*", kTypeFolder | kTypeFile, ppiEnum);
+    if (!ppiEnum)
+        return E_POINTER;
+    *ppiEnum = nullptr;
+    std::vector<FileItemRecord> records;
+    ListTree(folder_, "", records);
+    return com::CreateComObject<FileItemEnumerator>(__uuidof(IZvEnumFileItems), reinterpret_cast<void**>(ppiEnum),
+                                                    std::move(records), size_t{0});
 }
 
 STDMETHODIMP FolderDevice::SetDeviceName(LPSTR strName) {
