@@ -51,6 +51,10 @@ protected:
     tv::com::ComApartment apartment_;
     void SetUp() override {
         tree_ = tv::e2e::MakeTestTree();
+        // The sets go to the folder the program's default settings name below the documents.
+        const char folder[] = "My ZvBackups";
+        RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\Zelvan\\Tavrilon\\Common", "BackupFolder", REG_SZ, folder,
+                        sizeof(folder));
         RegDeleteKeyValueA(HKEY_CURRENT_USER, "Software\\Zelvan\\Tavrilon\\DeviceList\\@TDDevA", "BackupFlags");
         DeleteFileA((BackupFolder() + "\\tray set.zbk").c_str());
     }

@@ -77,8 +77,14 @@ int ShowMessage(const WizardState& state, HWND owner, const std::string& text, U
     return MessageBoxA(owner, text.c_str(), caption.c_str(), style);
 }
 
-void SetCaption(const WizardState& state, HWND page, UINT id) {
-    PropSheet_SetTitle(GetParent(page), 0, FormatText(state.job.language, id, state.job.displayName.c_str()).c_str());
+// Asks the page to set the sheet's caption once the page change is over: a wizard sheet puts
+// the new page's own title into its caption after the page's activation.
+constexpr UINT kSetCaption = WM_APP + 1;
+
+void SetCaption(const WizardState&, HWND page, UINT id) { PostMessageA(page, kSetCaption, id, 0); }
+
+void ApplyCaption(const WizardState& state, HWND page, UINT id) {
+    SetWindowTextA(GetParent(page), FormatText(state.job.language, id, state.job.displayName.c_str()).c_str());
 }
 
 // Where Next and Back go from each page.
@@ -422,6 +428,9 @@ INT_PTR CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
         return FALSE;
     WizardState& state = *context->state;
     switch (message) {
+    case kSetCaption:
+        ApplyCaption(state, page, static_cast<UINT>(wParam));
+        return TRUE;
     case WM_COMMAND:
         if (context->dialogId == IDD_BACKUP_CHOICE &&
             (LOWORD(wParam) == IDC_BACKUP_CHOOSE_BACKUP || LOWORD(wParam) == IDC_BACKUP_CHOOSE_RESTORE)) {
