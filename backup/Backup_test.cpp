@@ -214,7 +214,8 @@ protected:
         GetTempPathA(MAX_PATH, temp);
         root_ = std::string(temp) + "tvbackuptest" + std::to_string(GetCurrentProcessId());
         for (const char* folder : {"", "\\devices", "\\devices\\Dev1", "\\devices\\Dev1\\Docs", "\\devices\\Dev1\\Music",
-                                   "\\devices\\Dev1\\Apps", "\\sets"})
+                                   "\\devices\\Dev1\\Apps", "\\devices\\Alpha",
+                                   "\\devices\\Alpha\\Docs", "\\devices\\Bravo", "\\devices\\Bravo\\Docs", "\\sets"})
             CreateDirectoryA((root_ + folder).c_str(), nullptr);
         ASSERT_EQ(served_.Start(root_ + "\\devices"), S_OK);
     }
@@ -229,7 +230,7 @@ protected:
     // Runs the backuper on a thread of its own while this thread serves the hub; `during` runs on
     // a third thread meanwhile (it gets the run's cancel event).
     HRESULT RunBackuper(bool backup, const std::string& setFile, long flags, RecordingSink* sink,
-                        std::function<void(HANDLE)> during = nullptr) {
+                        std::function<void(HANDLE)> during = nullptr, const std::string& deviceId = "@TDDev1") {
         HRESULT result = E_UNEXPECTED;
         HANDLE cancel = nullptr;
         HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -249,7 +250,7 @@ protected:
             notify->GetEvent(&handle);
             cancel = reinterpret_cast<HANDLE>(handle);
             SetEvent(ready);
-            com::UniqueBstr device = com::AnsiToUniqueBstr("@TDDev1");
+            com::UniqueBstr device = com::AnsiToUniqueBstr(deviceId);
             com::UniqueBstr file = com::AnsiToUniqueBstr(setFile);
             result = backuper->Run(backup ? 1 : 0, device.Get(), file.Get(), flags);
             notify->UnAdvise();
@@ -375,6 +376,43 @@ TEST_F(BackupDeviceTest, ACraftedSetWritesNothingOutsideTheDeviceAndStagingFolde
                                      std::string("C:\\tvbackupdrive.txt"), std::string("C:\\tvbackupabs.txt"),
                                      root_ + "\\devices\\up.txt", root_ + "\\up.txt", std::string(temp) + "up.txt"})
         EXPECT_FALSE(Exists(place)) << place;
+}
+
+TEST_F(BackupDeviceTest, ASetOfAnotherDeviceIsRestoredOnlyWhenTheUserAgrees) {
+    // Device ids of the device's own length, "@" and seven characters.
+    WriteFile(root_ + "\\devices\\Alpha\\Docs\\a.txt", "from alpha", 1200000000);
+    com::ComPtr<RecordingSink> sink;
+    com::MakeComObject(sink);
+    ASSERT_EQ(RunBackuper(true, SetFile("alpha"), kFileClasses, sink.Get(), nullptr, "@TDAlpha"), S_OK);
+    const std::string target = root_ + "\\devices\\Bravo\\Docs\\a.txt";
+    // Answers the question with `answer`; whether it was asked.
+    auto answering = [](int answer, bool& asked) {
+        return [answer, &asked](HANDLE) {
+            HWND box = test::WaitForWindow(L"#32770", L"Restore a backup set", 20000);
+            asked = box != nullptr;
+            if (box)
+                test::ClickButton(box, answer);
+        };
+    };
+    bool asked = false;
+    com::ComPtr<RecordingSink> refused;
+    com::MakeComObject(refused);
+    EXPECT_EQ(RunBackuper(false, SetFile("alpha"), kFileClasses, refused.Get(), answering(IDNO, asked), "@TDBravo"),
+              S_FALSE);
+    EXPECT_TRUE(asked);
+    EXPECT_FALSE(Exists(target));
+    EXPECT_TRUE(refused->Errors().empty()) << testing::PrintToString(refused->Errors());
+
+    asked = false;
+    com::ComPtr<RecordingSink> accepted;
+    com::MakeComObject(accepted);
+    EXPECT_EQ(RunBackuper(false, SetFile("alpha"), kFileClasses, accepted.Get(), answering(IDYES, asked), "@TDBravo"),
+              S_OK)
+        << testing::PrintToString(accepted->Errors());
+    EXPECT_TRUE(asked);
+    EXPECT_EQ(ReadFile(target), "from alpha");
+    // The other device's own mark is not written onto this one.
+    EXPECT_FALSE(Exists(root_ + "\\devices\\Bravo\\@TDAlpha"));
 }
 
 TEST_F(BackupDeviceTest, CancelDuringTheCopyLeavesNoSet) {
