@@ -69,4 +69,6 @@
 #endif
 #if __has_include("SyncMgrIds.h")
 #include "SyncMgrIds.h"
+#if __has_include("BackupIds.h")
+#include "BackupIds.h"
 #endif

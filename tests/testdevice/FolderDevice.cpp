@@ -256,6 +256,11 @@ HRESULT FolderDevice::TransferFile(const std::string& from, const std::string& t
         SetError("Cancelled", nMaxLen, strError);
         return E_ABORT;
     }
+    // A device overwrites a hidden or system file like any other; the PC's copy refuses such a
+    // target, so its marks are cleared first (a read-only target still refuses).
+    const DWORD existing = GetFileAttributesA(to.c_str());
+    if (existing != INVALID_FILE_ATTRIBUTES && !(existing & FILE_ATTRIBUTE_READONLY))
+        SetFileAttributesA(to.c_str(), FILE_ATTRIBUTE_NORMAL);
     if (!CopyFileA(from.c_str(), to.c_str(), FALSE)) {
         SetError("Cannot write " + to, nMaxLen, strError);
         return HRESULT_FROM_WIN32(GetLastError());
