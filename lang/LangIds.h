@@ -69,6 +69,7 @@
 #endif
 #if __has_include("SyncMgrIds.h")
 #include "SyncMgrIds.h"
+#endif
 #if __has_include("BackupIds.h")
 #include "BackupIds.h"
 #endif
