@@ -51,6 +51,36 @@ bool InstallRequired() {
     return required && *required && std::string(required) != "0";
 }
 
+DialogAnswerer::DialogAnswerer(std::function<void(HWND)> answer, DWORD settleMs)
+    : answer_(std::move(answer)), settleMs_(settleMs) {
+    thread_ = std::thread([this] { Run(); });
+}
+
+DialogAnswerer::~DialogAnswerer() {
+    stop_ = true;
+    thread_.join();
+}
+
+void DialogAnswerer::Run() {
+    const auto answerable = [] {
+        for (HWND window = FindWindowExW(nullptr, nullptr, L"#32770", nullptr); window;
+             window = FindWindowExW(nullptr, window, L"#32770", nullptr)) {
+            DWORD process = 0;
+            GetWindowThreadProcessId(window, &process);
+            if (process == GetCurrentProcessId() && IsWindowVisible(window) && IsWindowEnabled(window))
+                return window;
+        }
+        return HWND{};
+    };
+    while (!stop_) {
+        HWND dialog = nullptr;
+        if (!PollUntil([&] { return (dialog = answerable()) != nullptr; }, 200))
+            continue;
+        answer_(dialog);
+        PollUntil([dialog] { return !IsWindowVisible(dialog) || !IsWindowEnabled(dialog); }, settleMs_);
+    }
+}
+
 HWND FindShownWindow(const wchar_t* className, const wchar_t* title) {
     for (HWND window = FindWindowExW(nullptr, nullptr, className, title); window;
          window = FindWindowExW(nullptr, window, className, title)) {

@@ -3,8 +3,11 @@
 #pragma once
 #include "Handles.h"
 #include <windows.h>
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace tv::test {
@@ -55,6 +58,25 @@ bool PollUntil(Done done, DWORD timeoutMs) {
         Sleep(50);
     }
 }
+
+// Answers, on a thread of its own until it is destroyed, every shown and enabled dialog (#32770)
+// of this process: `answer` gets each one. A dialog under a message box it brought up is
+// disabled and waits; after an answer the thread waits up to `settleMs` for the dialog to go or
+// to be disabled (a dialog that refused its input is answered again after that).
+class DialogAnswerer {
+public:
+    explicit DialogAnswerer(std::function<void(HWND)> answer, DWORD settleMs = 10000);
+    ~DialogAnswerer();
+    DialogAnswerer(const DialogAnswerer&) = delete;
+    DialogAnswerer& operator=(const DialogAnswerer&) = delete;
+
+private:
+    void Run();
+    std::function<void(HWND)> answer_;
+    DWORD settleMs_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
 
 // A shown top-level window of that class and/or title (null: any), or null. A dialog is shown
 // once it has initialised its controls, so what a test reads of it is what the user would see.
