@@ -53,6 +53,8 @@ class SyncSessionE2eTest : public ::testing::Test {
   protected:
     void SetUp() override {
         tree_ = tv::e2e::MakeTestTree();
+        // No device event script of an earlier run may start a session of its own.
+        ASSERT_TRUE(tv::e2e::StoreScript(L"DeviceEvents", nullptr));
         log_ = tree_.root + "\\sync.log";
         std::ofstream(log_, std::ios::trunc).close();
         RegDeleteTreeA(HKEY_CURRENT_USER, tv::tests::kTestSyncKey);
@@ -95,12 +97,13 @@ class SyncSessionE2eTest : public ::testing::Test {
         EXPECT_EQ(FirstLine(lines, "3 Synchronize 2"), -1);
     }
 
+    // The apartment spans SetUp and TearDown, which reach the item store through COM.
+    tv::com::ComApartment apartment_;
     tv::e2e::TestTree tree_;
     std::string log_;
 };
 
 TEST_F(SyncSessionE2eTest, TrayCommandRunsASessionOfTheDevice) {
-    tv::com::ComApartment apartment;
     tv::e2e::RunningProgram program;
     ASSERT_TRUE(program.Start());
     ComPtr<IZelvanMgr> hub;
@@ -156,7 +159,6 @@ TEST_F(SyncSessionE2eTest, TrayCommandRunsASessionOfTheDevice) {
 }
 
 TEST_F(SyncSessionE2eTest, DeviceEventScriptSynchronizesWithDoSync) {
-    tv::com::ComApartment apartment;
     // DevB connects after the start; its event runs a whole session and waits for its end.
     const std::string devB = tree_.devices + "\\DevB";
     RemoveDirectoryA(devB.c_str());
