@@ -110,15 +110,9 @@ TEST_F(SyncSessionE2eTest, TrayCommandRunsASessionOfTheDevice) {
     ASSERT_EQ(CoCreateInstance(CLSID_ZelvanMgr, nullptr, CLSCTX_LOCAL_SERVER, __uuidof(IZelvanMgr),
                                reinterpret_cast<void**>(&hub)),
               S_OK);
-    std::vector<std::string> devices;
-    ASSERT_TRUE(tv::e2e::WaitUntil([&] {
-        devices = tv::e2e::ListedDevices(hub.Get());
-        return devices.size() == 2;
-    }));
-    const auto at = std::find(devices.begin(), devices.end(), "DevA");
-    ASSERT_NE(at, devices.end());
-    PostMessageW(program.MainDialog(), WM_COMMAND,
-                 kSynchronizeCommand + static_cast<UINT>(at - devices.begin()), 0);
+    const long at = tv::e2e::TrayPosition(hub.Get(), "DevA", 2);
+    ASSERT_GE(at, 0);
+    PostMessageW(program.MainDialog(), WM_COMMAND, kSynchronizeCommand + static_cast<UINT>(at), 0);
     HWND dialog = tv::test::WaitForWindow(nullptr, L"Synchronizing DevA <@TDDevA>", kSessionTimeoutMs);
     ASSERT_TRUE(dialog);
     // Without automatic start the user presses Start.
