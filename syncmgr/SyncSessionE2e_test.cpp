@@ -53,6 +53,8 @@ class SyncSessionE2eTest : public ::testing::Test {
   protected:
     void SetUp() override {
         tree_ = tv::e2e::MakeTestTree();
+        // No device event script of an earlier run may start a session of its own.
+        ASSERT_TRUE(tv::e2e::StoreScript(L"DeviceEvents", nullptr));
         log_ = tree_.root + "\\sync.log";
         std::ofstream(log_, std::ios::trunc).close();
         RegDeleteTreeA(HKEY_CURRENT_USER, tv::tests::kTestSyncKey);
@@ -95,27 +97,22 @@ class SyncSessionE2eTest : public ::testing::Test {
         EXPECT_EQ(FirstLine(lines, "3 Synchronize 2"), -1);
     }
 
+    // The apartment spans SetUp and TearDown, which reach the item store through COM.
+    tv::com::ComApartment apartment_;
     tv::e2e::TestTree tree_;
     std::string log_;
 };
 
 TEST_F(SyncSessionE2eTest, TrayCommandRunsASessionOfTheDevice) {
-    tv::com::ComApartment apartment;
     tv::e2e::RunningProgram program;
     ASSERT_TRUE(program.Start());
     ComPtr<IZelvanMgr> hub;
     ASSERT_EQ(CoCreateInstance(CLSID_ZelvanMgr, nullptr, CLSCTX_LOCAL_SERVER, __uuidof(IZelvanMgr),
                                reinterpret_cast<void**>(&hub)),
               S_OK);
-    std::vector<std::string> devices;
-    ASSERT_TRUE(tv::e2e::WaitUntil([&] {
-        devices = tv::e2e::ListedDevices(hub.Get());
-        return devices.size() == 2;
-    }));
-    const auto at = std::find(devices.begin(), devices.end(), "DevA");
-    ASSERT_NE(at, devices.end());
-    PostMessageW(program.MainDialog(), WM_COMMAND,
-                 kSynchronizeCommand + static_cast<UINT>(at - devices.begin()), 0);
+    const long at = tv::e2e::TrayPosition(hub.Get(), "DevA", 2);
+    ASSERT_GE(at, 0);
+    PostMessageW(program.MainDialog(), WM_COMMAND, kSynchronizeCommand + static_cast<UINT>(at), 0);
     HWND dialog = tv::test::WaitForWindow(nullptr, L"Synchronizing DevA <@TDDevA>", kSessionTimeoutMs);
     ASSERT_TRUE(dialog);
     // Without automatic start the user presses Start.
@@ -156,7 +153,6 @@ TEST_F(SyncSessionE2eTest, TrayCommandRunsASessionOfTheDevice) {
 }
 
 TEST_F(SyncSessionE2eTest, DeviceEventScriptSynchronizesWithDoSync) {
-    tv::com::ComApartment apartment;
     // DevB connects after the start; its event runs a whole session and waits for its end.
     const std::string devB = tree_.devices + "\\DevB";
     RemoveDirectoryA(devB.c_str());

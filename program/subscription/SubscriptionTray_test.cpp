@@ -28,14 +28,9 @@ TEST(SubscriptionTrayTest, UpdateCommandRunsThePackageScriptForTheDeviceOfTheMen
     ASSERT_EQ(CoCreateInstance(CLSID_ZelvanMgr, nullptr, CLSCTX_LOCAL_SERVER, __uuidof(IZelvanMgr),
                                reinterpret_cast<void**>(&hub)),
               S_OK);
-    std::vector<std::string> devices;
-    ASSERT_TRUE(tv::e2e::WaitUntil([&] {
-        devices = tv::e2e::ListedDevices(hub.Get());
-        return devices.size() == 2;
-    }));
-    const auto at = std::find(devices.begin(), devices.end(), "DevB");
-    ASSERT_NE(at, devices.end());
-    const UINT index = static_cast<UINT>(at - devices.begin());
+    const long at = tv::e2e::TrayPosition(hub.Get(), "DevB", 2);
+    ASSERT_GE(at, 0);
+    const UINT index = static_cast<UINT>(at);
 
     PostMessageW(program.MainDialog(), WM_COMMAND, kUpdateSubscriptionCommand + index, 0);
     EXPECT_TRUE(tv::test::SubscriptionUser::AnswerFirstDialog(IDOK)) << tv::test::OpenWindows();

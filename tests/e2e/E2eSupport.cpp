@@ -1,6 +1,7 @@
 #include "E2eSupport.h"
 #include "ComPtr.h"
 #include "ZvRegistrar.h"
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <shellapi.h>
@@ -168,6 +169,17 @@ std::vector<std::string> ListedDevices(IZelvanMgr* hub) {
         item = {};
     }
     return names;
+}
+
+long TrayPosition(IZelvanMgr* hub, const std::string& name, size_t count) {
+    std::vector<std::string> devices;
+    if (!WaitUntil([&] {
+            devices = ListedDevices(hub);
+            return devices.size() == count;
+        }))
+        return -1;
+    const auto at = std::find(devices.begin(), devices.end(), name);
+    return at == devices.end() ? -1 : static_cast<long>(at - devices.begin());
 }
 
 std::wstring DeviceEventsScript(const std::string& tag) {

@@ -74,6 +74,9 @@ private:
 com::ComPtr<IZelvanMgr> ConnectHub();
 // The names of the hub's root listing, in the order the tray numbers its device commands.
 std::vector<std::string> ListedDevices(IZelvanMgr* hub);
+// The position of the device `name` among the tray's device commands once the hub lists `count`
+// devices; -1 when that does not happen in time or the device is not among them.
+long TrayPosition(IZelvanMgr* hub, const std::string& name, size_t count);
 // The number of devices the hub holds; -1 when the hub cannot be reached.
 LONG HubDeviceCount();
 // The program's "DeviceEvents" script that writes "<tag> found <id>" and "<tag> lost <id>" to
