@@ -1,5 +1,7 @@
 #include "TransferRules.h"
 
+#include "DeviceNames.h"
+
 #include <limits>
 
 namespace filesync {
@@ -68,6 +70,34 @@ SyncItem RecordCopied(const SyncItem& item, const DeviceListingEntry& entry) {
     copied.pcTime = copied.deviceTime = copied.storedTime = entry.time;
     copied.pcSize = copied.deviceSize = copied.storedSize = entry.size;
     return copied;
+}
+
+bool UpdateAfterCopy(FileSyncEngine& engine, const SyncItem& item, const std::vector<DeviceListingEntry>& listing,
+                     SyncItem& recorded) {
+    const auto entry = FindCopiedEntry(listing, item);
+    if (!entry)
+        return false;
+    SyncItem copied = RecordCopied(item, *entry);
+    copied.flags |= kSynchronized;
+    copied.flags &= ~kConflict;
+    if (!engine.UpdateSyncItem(copied))
+        return false;
+    recorded = std::move(copied);
+    return true;
+}
+
+FolderPlan PlanDeviceFolders(Generation generation, const FileSyncEngine& engine, const std::string& pcName,
+                             std::vector<std::string>& toCreate) {
+    toCreate.clear();
+    if (!IsSafeRelativeName(pcName) || pcName.find('\\') == std::string::npos)
+        return FolderPlan::Invalid;
+    if (generation == Generation::V10)
+        return engine.HasDeviceFolder(std::string(FirstComponent(pcName))) ? FolderPlan::Ready : FolderPlan::Missing;
+    for (auto& level : FolderLevels(pcName)) {
+        if (!engine.HasDeviceFolder(level))
+            toCreate.push_back(std::move(level));
+    }
+    return toCreate.empty() ? FolderPlan::Ready : FolderPlan::CreateFolders;
 }
 
 void SortDeviceListing(const std::vector<DeviceListingEntry>& listing, std::vector<std::string>& folders,

@@ -2,6 +2,7 @@
 // whether the device has room, and what the device's fresh listing says after the copy.
 // Every size and space figure is 64-bit.
 #pragma once
+#include "FileSyncEngine.h"
 #include "SyncTypes.h"
 
 #include <cstdint>
@@ -53,6 +54,22 @@ std::optional<DeviceListingEntry> FindCopiedEntry(const std::vector<DeviceListin
 
 // The item as recorded after a copy: names, times and sizes all become the device entry's.
 SyncItem RecordCopied(const SyncItem& item, const DeviceListingEntry& entry);
+
+// Finds the copied file in the device's fresh listing and records it in the engine's result
+// item of the same index, marked synchronized with any conflict cleared. False (nothing
+// changed) when the copy is not in the listing or the item is no longer in the result list;
+// `recorded` holds the recorded item on success.
+bool UpdateAfterCopy(FileSyncEngine& engine, const SyncItem& item, const std::vector<DeviceListingEntry>& listing,
+                     SyncItem& recorded);
+
+enum class Generation { V10, V15 };
+enum class FolderPlan { Ready, CreateFolders, Missing, Invalid };
+
+// The device folders a copy of `pcName` to the device needs. 1.0 copies only into an existing
+// top-level folder (no "\" in the name is Invalid, a folder the device lacks is Missing); 1.5
+// lists in `toCreate` every level the device lacks, outermost first.
+FolderPlan PlanDeviceFolders(Generation generation, const FileSyncEngine& engine, const std::string& pcName,
+                             std::vector<std::string>& toCreate);
 
 // Sorts a full device listing: folder names, files to synchronize, and excluded files.
 void SortDeviceListing(const std::vector<DeviceListingEntry>& listing, std::vector<std::string>& folders,

@@ -70,3 +70,34 @@ TEST(TransferRules, ListingSortsFoldersFilesAndExcluded) {
     ASSERT_EQ(excluded.size(), 1u);
     EXPECT_EQ(excluded[0].name, "D\\b");
 }
+
+TEST(TransferRules, AfterACopyTheItemIsRecordedOnlyWhenTheCopyLanded) {
+    FileSyncEngine engine;
+    engine.SetPcEntries({FileEntry{"D\\f", 30, 0, 3}});
+    engine.MergeSyncLists();
+    SyncItem item = engine.Items()[0];
+    SyncItem recorded;
+    EXPECT_FALSE(UpdateAfterCopy(engine, item, {{"D\\other", 8, 0, 31, 3}}, recorded));
+    EXPECT_EQ(engine.Items()[0].storedTime, 30u); // untouched
+    ASSERT_TRUE(UpdateAfterCopy(engine, item, {{"D\\f", 8, 0, 31, 3}}, recorded));
+    EXPECT_EQ(engine.Items()[0].storedTime, 31u);
+    EXPECT_EQ(engine.Items()[0].deviceName, "D\\f");
+    EXPECT_EQ(engine.CountItemsByFlag(kSynchronized), 1u);
+    EXPECT_EQ(recorded.pcTime, 31u);
+    item.index = 9; // no longer in the result list
+    EXPECT_FALSE(UpdateAfterCopy(engine, item, {{"D\\f", 8, 0, 32, 3}}, recorded));
+}
+
+TEST(TransferRules, DeviceFoldersForACopyDependOnTheGeneration) {
+    FileSyncEngine engine;
+    engine.SetDeviceFolders({"D", "D\\x", "..", "\\E"});
+    std::vector<std::string> create;
+    EXPECT_EQ(PlanDeviceFolders(Generation::V10, engine, "D\\f", create), FolderPlan::Ready);
+    EXPECT_EQ(PlanDeviceFolders(Generation::V10, engine, "E\\f", create), FolderPlan::Missing);
+    EXPECT_EQ(PlanDeviceFolders(Generation::V10, engine, "f", create), FolderPlan::Invalid);
+    EXPECT_EQ(PlanDeviceFolders(Generation::V15, engine, "..\\f", create), FolderPlan::Invalid);
+    EXPECT_EQ(PlanDeviceFolders(Generation::V15, engine, "D\\x\\f", create), FolderPlan::Ready);
+    EXPECT_EQ(PlanDeviceFolders(Generation::V15, engine, "D\\y\\z\\f", create), FolderPlan::CreateFolders);
+    EXPECT_EQ(create, (std::vector<std::string>{"D\\y", "D\\y\\z"}));
+    EXPECT_FALSE(engine.HasDeviceFolder(".."));
+}
