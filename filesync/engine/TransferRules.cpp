@@ -100,6 +100,21 @@ FolderPlan PlanDeviceFolders(Generation generation, const FileSyncEngine& engine
     return toCreate.empty() ? FolderPlan::Ready : FolderPlan::CreateFolders;
 }
 
+TransferPlan PlanTransfers(const std::vector<SyncItem>& items) {
+    TransferPlan plan;
+    for (const auto& item : items) {
+        if ((item.flags & (kConflict | kSynchronized)) != 0)
+            continue;
+        plan.totalBytes += ChooseDirection(item) == Direction::PcToDevice ? item.pcSize : item.deviceSize;
+        plan.items.push_back(item);
+    }
+    return plan;
+}
+
+bool IsDeviceReadyReply(const std::string& reply) {
+    return reply.find('@') != std::string::npos;
+}
+
 void SortDeviceListing(const std::vector<DeviceListingEntry>& listing, std::vector<std::string>& folders,
                        std::vector<FileEntry>& files, std::vector<FileEntry>& excluded) {
     for (const auto& entry : listing) {

@@ -71,6 +71,17 @@ enum class FolderPlan { Ready, CreateFolders, Missing, Invalid };
 FolderPlan PlanDeviceFolders(Generation generation, const FileSyncEngine& engine, const std::string& pcName,
                              std::vector<std::string>& toCreate);
 
+// The items a session copies (neither in conflict nor synchronized) and their bytes, each
+// counted by the side it is sent from.
+struct TransferPlan {
+    std::vector<SyncItem> items;
+    uint64_t totalBytes = 0;
+};
+TransferPlan PlanTransfers(const std::vector<SyncItem>& items);
+
+// After a copy the device is ready again once a reply to "id " carries "@".
+bool IsDeviceReadyReply(const std::string& reply);
+
 // Sorts a full device listing: folder names, files to synchronize, and excluded files.
 void SortDeviceListing(const std::vector<DeviceListingEntry>& listing, std::vector<std::string>& folders,
                        std::vector<FileEntry>& files, std::vector<FileEntry>& excluded);

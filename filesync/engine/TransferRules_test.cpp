@@ -101,3 +101,20 @@ TEST(TransferRules, DeviceFoldersForACopyDependOnTheGeneration) {
     EXPECT_EQ(create, (std::vector<std::string>{"D\\y", "D\\y\\z"}));
     EXPECT_FALSE(engine.HasDeviceFolder(".."));
 }
+
+TEST(TransferRules, SessionBytesAreCountedInSixtyFourBitsFromTheSendingSide) {
+    std::vector<SyncItem> items(5);
+    for (auto& item : items) {
+        item.pcTime = 2;
+        item.pcSize = 0xF0000000u; // two of these already exceed 32 bits
+        item.deviceSize = 1;
+    }
+    items[3].flags = kConflict;
+    items[4].flags = kSynchronized;
+    items[2].deviceTime = 3; // goes to the PC: its device size counts
+    const TransferPlan plan = PlanTransfers(items);
+    EXPECT_EQ(plan.items.size(), 3u);
+    EXPECT_EQ(plan.totalBytes, 2ull * 0xF0000000u + 1);
+    EXPECT_TRUE(IsDeviceReadyReply("ok\n@12345\n"));
+    EXPECT_FALSE(IsDeviceReadyReply("busy"));
+}
