@@ -31,6 +31,7 @@ void FileSyncEngine::Clear() {
     device_.clear();
     stored_.clear();
     excluded_.clear();
+    excludedNames_.clear();
     root_.clear();
 }
 
@@ -76,11 +77,14 @@ size_t FileSyncEngine::FilterDeviceItems(const std::vector<FileEntry>& deviceFil
             device_.push_back(entry);
     }
     excluded_.clear();
+    excludedNames_.clear();
     for (const auto& entry : excluded) {
-        if (IsSafeRelativeName(entry.name))
+        if (IsSafeRelativeName(entry.name)) {
             excluded_.push_back(entry);
-        else
+            excludedNames_.insert(entry.name);
+        } else {
             ++refused;
+        }
     }
     return refused;
 }
@@ -163,14 +167,11 @@ void FileSyncEngine::MergeSyncLists() {
 }
 
 bool FileSyncEngine::IsExcludedItem(const std::string& name) const {
-    for (const auto& entry : excluded_) {
-        if (entry.name == name) {
-            if (excludedNotice_)
-                excludedNotice_(name);
-            return true;
-        }
-    }
-    return false;
+    if (excludedNames_.count(name) == 0)
+        return false;
+    if (excludedNotice_)
+        excludedNotice_(name);
+    return true;
 }
 
 void FileSyncEngine::AddSyncItem(SyncItem item) {

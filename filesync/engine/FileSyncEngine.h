@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace filesync {
@@ -61,6 +62,7 @@ private:
     std::vector<FileEntry> device_;
     std::vector<FileEntry> stored_;
     std::vector<FileEntry> excluded_;
+    std::unordered_set<std::string> excludedNames_; // the excluded list's names, for lookups
     std::string root_;
     ExcludedNotice excludedNotice_;
 };
