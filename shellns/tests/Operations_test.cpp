@@ -250,9 +250,11 @@ TEST_F(OperationsTest, ACancelInTheMiddleLeavesWholeFilesOnly) {
     std::vector<std::string> names;
     for (int i = 0; i < 6; ++i)
         names.push_back(root_ + "\\pc\\many" + std::to_string(i) + ".bin");
-    std::thread user([] {
+    // Cancelled once the first file has arrived, while the others are still to come.
+    const std::string first = DevicePc("Dev1\\Other\\many0.bin");
+    std::thread user([first] {
         HWND dialog = tv::test::WaitForWindow(L"#32770", L"Copying...", 20000);
-        Sleep(700);
+        tv::test::PollUntil([&] { return Exists(first); }, 20000);
         if (dialog)
             tv::test::ClickButton(dialog, IDCANCEL);
     });
