@@ -6,6 +6,7 @@
 #include "ServedHub.h"
 #include "UiHarness.h"
 #include <shlwapi.h>
+#include <atomic>
 #include <thread>
 
 using namespace tv;
@@ -28,27 +29,27 @@ protected:
             picked = tv::test::PickInFolderBrowser(L"Pick a folder", folders, 20000, okExpected);
         });
         std::vector<unsigned char> buffer(static_cast<size_t>(bufferSize) + 1, 'x');
-        busyWatch_ = std::thread([this, busyWindow] {
+        std::atomic<bool> returned{false};
+        std::thread busyWatch([this, busyWindow, &returned] {
             tv::test::PollUntil(
                 [&] {
                     LONG window = 0;
                     served_.Hub()->GetBusyUI(&window);
                     if (window > 0)
                         *busyWindow = window;
-                    return window > 0;
+                    return window > 0 || returned;
                 },
                 20000);
         });
         HRESULT hr = served_.Hub()->BrowseForFolder(const_cast<LPSTR>("Pick a folder"),
                                                      const_cast<LPSTR>("Where to?"), bufferSize, buffer.data());
+        returned = true;
         user.join();
-        busyWatch_.join();
+        busyWatch.join();
         EXPECT_TRUE(picked);
         *path = reinterpret_cast<const char*>(buffer.data());
         return hr;
     }
-
-    std::thread busyWatch_;
 };
 
 TEST_F(BrowseTest, APickedDeviceFolderIsAnsweredAndADeviceCannotBeChosen) {

@@ -51,6 +51,17 @@ protected:
         return hr;
     }
 
+    // The PC file list a consumer gets from a data object (empty when it gets none).
+    static std::vector<std::string> PcFiles(IDataObject* data) {
+        FORMATETC files{CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+        STGMEDIUM medium{};
+        if (data->GetData(&files, &medium) != S_OK)
+            return {};
+        std::vector<std::string> names = DropFileNames(static_cast<HDROP>(medium.hGlobal));
+        ReleaseStgMedium(&medium);
+        return names;
+    }
+
     // The shell's own data object for PC files (Wine's file-system folder).
     com::ComPtr<IDataObject> PcData(const std::vector<std::string>& names) {
         com::ComPtr<IShellFolder> desktop, folder;
@@ -156,11 +167,7 @@ TEST_F(OperationsTest, ACopyWithinTheDeviceKeepsItsSources) {
 TEST_F(OperationsTest, OurCopyObjectGivesPcFilesThatTheShellCopiesIntoAPcFolder) {
     // A PC folder takes a foreign object's file list and copies it with the shell's file copy.
     auto data = Data(DataKind::Copy, "Dev1\\Main", {"Dev1\\Main\\a.txt", "Dev1\\Main\\b.txt"});
-    FORMATETC files{CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
-    STGMEDIUM medium{};
-    ASSERT_EQ(S_OK, data->GetData(&files, &medium));
-    std::vector<std::string> names = DropFileNames(static_cast<HDROP>(medium.hGlobal));
-    ReleaseStgMedium(&medium);
+    std::vector<std::string> names = PcFiles(data.Get());
     ASSERT_EQ(2u, names.size());
     std::string from;
     for (const std::string& name : names)
@@ -181,18 +188,13 @@ TEST_F(OperationsTest, OurCopyObjectGivesPcFilesThatTheShellCopiesIntoAPcFolder)
 
 TEST_F(OperationsTest, TheFileListDownloadsOnceAndACutDeletesOnlyAfterThePasteIsReported) {
     auto data = Data(DataKind::Cut, "Dev1\\Main", {"Dev1\\Main\\a.txt"});
-    FORMATETC files{CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
-    STGMEDIUM medium{};
-    ASSERT_EQ(S_OK, data->GetData(&files, &medium));
-    std::vector<std::string> names = DropFileNames(static_cast<HDROP>(medium.hGlobal));
-    ReleaseStgMedium(&medium);
+    std::vector<std::string> names = PcFiles(data.Get());
     ASSERT_EQ(1u, names.size());
     EXPECT_EQ("a", ReadFile(names[0]));
     EXPECT_TRUE(data->Downloaded());
     // Not downloaded again: a changed device file does not show.
     WriteFile(DevicePc("Dev1\\Main\\a.txt"), "changed");
-    ASSERT_EQ(S_OK, data->GetData(&files, &medium));
-    ReleaseStgMedium(&medium);
+    EXPECT_EQ(names, PcFiles(data.Get()));
     EXPECT_EQ("a", ReadFile(names[0]));
     // No report of the paste yet: the device file stays.
     EXPECT_TRUE(Exists(DevicePc("Dev1\\Main\\a.txt")));
@@ -250,9 +252,11 @@ TEST_F(OperationsTest, ACancelInTheMiddleLeavesWholeFilesOnly) {
     std::vector<std::string> names;
     for (int i = 0; i < 6; ++i)
         names.push_back(root_ + "\\pc\\many" + std::to_string(i) + ".bin");
-    std::thread user([] {
+    // Cancelled once the first file has arrived, while the others are still to come.
+    const std::string first = DevicePc("Dev1\\Other\\many0.bin");
+    std::thread user([first] {
         HWND dialog = tv::test::WaitForWindow(L"#32770", L"Copying...", 20000);
-        Sleep(700);
+        tv::test::PollUntil([&] { return Exists(first); }, 20000);
         if (dialog)
             tv::test::ClickButton(dialog, IDCANCEL);
     });

@@ -123,26 +123,6 @@ LONG ServedHub::BusyUI() const {
 
 namespace {
 
-HWND FindChildOfClass(HWND parent, const wchar_t* className) {
-    struct Search {
-        const wchar_t* className;
-        HWND found;
-    } search{className, nullptr};
-    EnumChildWindows(
-        parent,
-        [](HWND child, LPARAM data) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(data);
-            wchar_t name[64] = {};
-            GetClassNameW(child, name, 64);
-            if (lstrcmpW(name, s->className) != 0)
-                return TRUE;
-            s->found = child;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
 std::wstring TreeItemText(HWND tree, HTREEITEM item) {
     wchar_t text[MAX_PATH] = {};
     TVITEMW data{};
@@ -183,7 +163,7 @@ bool PickInFolderBrowser(const wchar_t* title, const std::vector<std::wstring>& 
     HWND dialog = WaitForWindow(L"#32770", title, timeoutMs);
     if (!dialog)
         return false;
-    HWND tree = FindChildOfClass(dialog, L"SysTreeView32");
+    HWND tree = FindWindowExW(dialog, nullptr, L"SysTreeView32", nullptr);
     HTREEITEM item = tree ? TreeView_GetRoot(tree) : nullptr;
     bool found = item != nullptr;
     for (size_t i = 0; found && i < folders.size(); ++i) {
