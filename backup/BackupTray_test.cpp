@@ -20,24 +20,6 @@ using tv::test::WizardUser;
 
 constexpr UINT kBackUpCommand = 0x4500;
 
-std::vector<std::string> ListedDevices(IZelvanMgr* hub) {
-    std::vector<std::string> names;
-    ComPtr<IZvEnumFileItems> items;
-    char root[] = "";
-    if (FAILED(hub->EnumFileItems(root, 1, &items)) || !items)
-        return names;
-    ZVFILEITEM item = {};
-    LONG fetched = 0;
-    while (SUCCEEDED(items->Next(1, &item, &fetched)) && fetched == 1) {
-        names.push_back(item.strName ? item.strName : "");
-        CoTaskMemFree(item.strName);
-        CoTaskMemFree(item.strDesc);
-        CoTaskMemFree(item.strIconFile);
-        item = {};
-    }
-    return names;
-}
-
 std::string BackupFolder() {
     char documents[MAX_PATH] = {};
     SHGetFolderPathA(nullptr, CSIDL_PERSONAL | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT, documents);
@@ -65,7 +47,7 @@ protected:
                   S_OK);
         std::vector<std::string> devices;
         ASSERT_TRUE(tv::e2e::WaitUntil([&] {
-            devices = ListedDevices(hub_.Get());
+            devices = tv::e2e::ListedDevices(hub_.Get());
             return devices.size() == 2;
         }));
         index_ = static_cast<UINT>(std::find(devices.begin(), devices.end(), "DevA") - devices.begin());

@@ -3,6 +3,7 @@
 // thread of its own; screenshots of the pages land beside the test program.
 #include "AnsiText.h"
 #include "BackupIds.h"
+#include "CapArchive.h"
 #include "ServedHub.h"
 #include "UiHarness.h"
 #include "WizardUser.h"
@@ -184,6 +185,79 @@ TEST_F(BackupWizardTest, BadNamesAreRefusedAndASecondRunOpensNothing) {
     acting.join();
     EXPECT_TRUE(test::PollUntil([&] { return !IsWindow(user.Sheet()) && served_.BusyUI() == 0; }, 20000));
     EXPECT_NE(refusal.find("cannot hold"), std::string::npos) << refusal;
+}
+
+// Answers the connect-time offer whose caption is `caption`: OK or Cancel, with or without
+// "do not offer again". Empty when no offer came.
+std::function<void()> AnswerOffer(const wchar_t* caption, int button, bool silence, bool& seen) {
+    return [=, &seen] {
+        HWND offer = test::WaitForWindow(L"#32770", caption, 20000);
+        seen = offer != nullptr;
+        if (!offer)
+            return;
+        Shot(L"backup_offer.bmp");
+        if (silence)
+            SendDlgItemMessageW(offer, IDC_BACKUP_NO_BACKUP_OFFER, BM_SETCHECK, BST_CHECKED, 0);
+        test::ClickButton(offer, button);
+    };
+}
+
+// A set holding nothing but the mark of the device it was made from.
+bool SaveMarkedSet(const std::string& path, const std::string& deviceId) {
+    com::ComPtr<ICapArchive> archive;
+    com::ComPtr<ICapPackage> package;
+    com::ComPtr<ICapFileItem> mark;
+    if (FAILED(CoCreateInstance(CLSID_CapArchive, nullptr, CLSCTX_INPROC_SERVER, __uuidof(ICapArchive),
+                                reinterpret_cast<void**>(&archive))) ||
+        FAILED(CoCreateInstance(CLSID_CapPackage, nullptr, CLSCTX_INPROC_SERVER, __uuidof(ICapPackage),
+                                reinterpret_cast<void**>(&package))) ||
+        FAILED(CoCreateInstance(CLSID_CapFileItem, nullptr, CLSCTX_INPROC_SERVER, __uuidof(ICapFileItem),
+                                reinterpret_cast<void**>(&mark))))
+        return false;
+    com::UniqueBstr name = com::AnsiToUniqueBstr(deviceId);
+    com::UniqueBstr file = com::AnsiToUniqueBstr(path);
+    return SUCCEEDED(mark->put_Name(name.Get())) && SUCCEEDED(package->Add(mark.Get())) &&
+           archive->Save(file.Get(), package.Get()) == S_OK;
+}
+
+DWORD StoredFlags() {
+    DWORD flags = 0, size = sizeof(flags);
+    RegGetValueA(HKEY_CURRENT_USER, "Software\\Zelvan\\Tavrilon\\DeviceList\\@TDDev1", "BackupFlags",
+                 RRF_RT_REG_DWORD, nullptr, &flags, &size);
+    return flags;
+}
+
+TEST_F(BackupWizardTest, CheckDeviceOffersABackupUntilToldNotTo) {
+    com::UniqueBstr device = com::AnsiToUniqueBstr("@TDDev1");
+    // No set yet: a backup is offered; "do not offer again" is kept.
+    bool seen = false;
+    EXPECT_EQ(WhileUserActs([&] { return manager_->CheckDevice(device.Get()); },
+                            AnswerOffer(L"Back up Dev1", IDCANCEL, true, seen)),
+              S_OK);
+    EXPECT_TRUE(seen);
+    EXPECT_EQ(StoredFlags() & 0x10, 0x10u);
+    EXPECT_EQ(manager_->HasBackups(device.Get()), S_FALSE);
+
+    // A set of the device: found by HasBackups. The folder device has no volumes, so no marker
+    // can be missing and no restore is offered; the backup offer is silenced.
+    CreateDirectoryA(sets_.c_str(), nullptr);
+    ASSERT_TRUE(SaveMarkedSet(sets_ + "\\kept.zbk", "@TDDev1"));
+    ASSERT_TRUE(SaveMarkedSet(sets_ + "\\other.zbk", "@TDDev9"));
+    EXPECT_EQ(manager_->HasBackups(device.Get()), S_OK);
+    com::UniqueBstr other = com::AnsiToUniqueBstr("@TDDev8");
+    EXPECT_EQ(manager_->HasBackups(other.Get()), S_FALSE);
+    seen = false;
+    EXPECT_EQ(WhileUserActs([&] { return manager_->CheckDevice(device.Get()); },
+                            [&] {
+                                HWND offer = test::WaitForWindow(L"#32770", nullptr, 3000);
+                                seen = offer && IsWindowVisible(offer);
+                                if (offer)
+                                    test::ClickButton(offer, IDCANCEL);
+                            }),
+              S_OK);
+    EXPECT_FALSE(seen);
+
+    EXPECT_EQ(served_.BusyUI(), 0);
 }
 
 } // namespace
