@@ -67,3 +67,6 @@
 #if __has_include("UploaderIds.h")
 #include "UploaderIds.h"
 #endif
+#if __has_include("AssocIds.h")
+#include "AssocIds.h"
+#endif
