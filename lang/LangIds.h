@@ -73,3 +73,6 @@
 #if __has_include("BackupIds.h")
 #include "BackupIds.h"
 #endif
+#if __has_include("AssocIds.h")
+#include "AssocIds.h"
+#endif

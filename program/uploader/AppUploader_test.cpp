@@ -94,8 +94,10 @@ class UploaderTest : public testing::Test {
     // Runs the uploader thread for the PC file while this thread serves the hub and `user` acts
     // on the screen from a thread of its own; the thread's exit code.
     DWORD Upload(const std::string& pcPath, std::function<void()> user = {}) {
-        auto request =
-            std::make_unique<UploadRequest>(UploadRequest{pcPath, IDS_UPLOADER_CAPTION, language_});
+        auto request = std::make_unique<UploadRequest>();
+        request->pcPath = pcPath;
+        request->captionId = IDS_UPLOADER_CAPTION;
+        request->language = language_;
         com::UniqueHandle thread(CreateThread(nullptr, 0, UploaderThreadProc, request.get(), 0, nullptr));
         EXPECT_TRUE(thread);
         if (!thread)

@@ -98,24 +98,6 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
     return test::PollUntil(condition, timeoutMs);
 }
 
-std::vector<std::string> ListedDevices(IZelvanMgr* hub) {
-    std::vector<std::string> names;
-    com::ComPtr<IZvEnumFileItems> items;
-    char root[] = "";
-    if (FAILED(hub->EnumFileItems(root, 1, &items)) || !items)
-        return names;
-    ZVFILEITEM item = {};
-    LONG fetched = 0;
-    while (SUCCEEDED(items->Next(1, &item, &fetched)) && fetched == 1) {
-        names.push_back(item.strName ? item.strName : "");
-        CoTaskMemFree(item.strName);
-        CoTaskMemFree(item.strDesc);
-        CoTaskMemFree(item.strIconFile);
-        item = {};
-    }
-    return names;
-}
-
 bool StoreScript(const wchar_t* item, const wchar_t* script) {
     com::ComPtr<IZvRegistrarDisp> store;
     if (FAILED(CoCreateInstance(CLSID_ZvRegistrar, nullptr, CLSCTX_INPROC_SERVER, IID_IZvRegistrarDisp,

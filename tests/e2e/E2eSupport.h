@@ -112,8 +112,6 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 10000);
 // Stores a script item in the item store, or removes it when `script` is null; false on failure.
 bool StoreScript(const wchar_t* item, const wchar_t* script);
 
-// The names of the hub's root listing, in the order the tray numbers its device commands.
-std::vector<std::string> ListedDevices(IZelvanMgr* hub);
 
 // The shared log file the program writes through the logger.
 std::string SharedLogText();

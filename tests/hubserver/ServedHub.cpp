@@ -1,4 +1,5 @@
 #include "ServedHub.h"
+#include <cstring>
 #include "TestDeviceRegistration.h"
 #include "AnsiText.h"
 #include <oleauto.h>
@@ -52,12 +53,41 @@ STDMETHODIMP ScriptedHub::BrowseForFolder2(BSTR bsTitle, BSTR bsText, BSTR bsSta
     return com::AnsiToBstr(*browseAnswer_, bsPath);
 }
 
+STDMETHODIMP ScriptedHub::BrowseForFolder(LPSTR strTitle, LPSTR strText, LONG nMaxLen, unsigned char* strPath) {
+    if (!strTitle || !strText || !strPath)
+        return E_POINTER;
+    if (nMaxLen > 0)
+        strPath[0] = 0;
+    std::lock_guard<std::mutex> guard(lock_);
+    browseTitle_ = com::FromAnsi(strTitle);
+    browseText_ = com::FromAnsi(strText);
+    if (!browseAnswer_)
+        return S_FALSE;
+    if (nMaxLen <= 0 || browseAnswer_->size() >= static_cast<size_t>(nMaxLen))
+        return E_FAIL;
+    std::memcpy(strPath, browseAnswer_->c_str(), browseAnswer_->size() + 1);
+    return S_OK;
+}
+
+void ScriptedHub::AnswerVersion(std::string version) {
+    std::lock_guard<std::mutex> guard(lock_);
+    version_ = std::move(version);
+}
+
 STDMETHODIMP ScriptedHub::Command(LPSTR strNameOrID, LPSTR strCommand, LONG* nMaxLen, LPSTR* strResponse) {
     LONG busy = 0;
     get_BusyUI(&busy);
+    std::optional<std::string> version;
     {
         std::lock_guard<std::mutex> guard(lock_);
         commands_.push_back(std::string(strCommand ? strCommand : "") + (busy ? " busy" : ""));
+        version = version_;
+    }
+    if (version && strCommand && std::string(strCommand) == "ver " && nMaxLen && strResponse) {
+        const std::string reply = "Zelvan OS v. " + *version + " built 01.01.2003\n";
+        *strResponse = com::TaskTextCopy(reply);
+        *nMaxLen = static_cast<LONG>(reply.size());
+        return *strResponse ? S_OK : E_OUTOFMEMORY;
     }
     return Hub::Command(strNameOrID, strCommand, nMaxLen, strResponse);
 }

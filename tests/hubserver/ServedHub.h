@@ -14,6 +14,7 @@ namespace tv::test {
 
 class ScriptedHub : public hub::Hub {
   public:
+    using Hub::BrowseForFolder;
     using Hub::Command;
 
     // What the next folder choices give: a device folder (S_OK), or a cancel (S_FALSE) when empty.
@@ -28,8 +29,11 @@ class ScriptedHub : public hub::Hub {
     int RefreshCount() const;
     std::wstring BrowseTitle() const;
     std::wstring BrowseText() const;
+    // What the devices answer to "ver " from now on: "Zelvan OS v. <version> built 01.01.2003".
+    void AnswerVersion(std::string version);
 
     STDMETHODIMP BrowseForFolder2(BSTR bsTitle, BSTR bsText, BSTR bsStatus, BSTR* bsPath) override;
+    STDMETHODIMP BrowseForFolder(LPSTR strTitle, LPSTR strText, LONG nMaxLen, unsigned char* strPath) override;
     STDMETHODIMP Command(LPSTR strNameOrID, LPSTR strCommand, LONG* nMaxLen, LPSTR* strResponse) override;
     STDMETHODIMP Refresh() override;
 
@@ -37,6 +41,7 @@ class ScriptedHub : public hub::Hub {
     mutable std::mutex lock_;
     std::optional<std::string> browseAnswer_;
     bool realBrowser_ = false;
+    std::optional<std::string> version_;
     std::wstring browseTitle_, browseText_;
     std::vector<std::string> commands_;
     int refreshes_ = 0;
