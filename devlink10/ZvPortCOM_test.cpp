@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <mutex>
+#include <thread>
 
 namespace devlink10 {
 namespace {
@@ -247,6 +248,34 @@ TEST_F(ZvPortComTest, IdentifiesTheDeviceAndRunsCommands) {
     EXPECT_EQ(S_OK, port_->Disconnect(output.Put()));
     EXPECT_EQ("Device detached", Text(output.Get()));
     EXPECT_LT(GetTickCount64() - start, 10000u);
+}
+
+// A cancel from another thread while a connection attempt is under way (its wake-up or the pause
+// after it) ends the attempt there as a failure; without a cancel the next attempt connects.
+TEST_F(ZvPortComTest, ACancelEndsAConnectionAttemptAndTheNextOneConnects) {
+    UniqueBstr output;
+    port_->Disconnect(output.Put());
+    tv::com::UniqueHandle connecting(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    IZvPort* port = port_.Get();
+    std::thread canceller([&] {
+        // Waits for the attempt to begin, then lets it reach its wake-up before cancelling.
+        WaitForSingleObject(connecting.Get(), 10000);
+        Sleep(150);
+        UniqueBstr cancelled;
+        port->Cancel(nullptr, cancelled.Put());
+    });
+    SetEvent(connecting.Get());
+    const ULONGLONG start = GetTickCount64();
+    const HRESULT hr = port_->Connect(Bstr("<Connect>|" + std::to_string(kCom) + "|").Get(), output.Put());
+    const ULONGLONG took = Since(start);
+    canceller.join();
+    EXPECT_TRUE(FAILED(hr)) << "took " << took << " ms";
+    port_->Disconnect(output.Put());
+
+    ASSERT_EQ(S_OK, port_->Connect(Bstr("<Connect>|" + std::to_string(kCom) + "|").Get(), output.Put()));
+    UniqueBstr id;
+    ASSERT_EQ(S_OK, port_->RequestSync(Bstr("<GetID>").Get(), id.Put()));
+    EXPECT_EQ(kDeviceId, Text(id.Get()));
 }
 
 TEST_F(ZvPortComTest, RequestsOnAPortNeverConnectedFailAsPortNotOpen) {

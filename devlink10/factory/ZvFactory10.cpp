@@ -133,18 +133,17 @@ ZvFactory10::~ZvFactory10() {
         ::SetEvent(stop_.Get());
     // The thread may be waiting for this thread to take a found device: keep messages flowing.
     // A probe of a port without a device waits up to the request limit for each request; the
-    // request in progress is cancelled (the port serialises a cancel against its own requests)
-    // until the thread has seen the stop, so that the program ends at once.
+    // request in progress (or the pause between them) is cancelled at once and again every period
+    // until the thread has seen the stop, so that an empty port never holds up the program's end.
     if (detection_) {
-        while (!tv::WaitWithMessagePump(detection_.Get(), kStopCancelPeriodMs)) {
-            if (::WaitForSingleObject(detection_.Get(), 0) == WAIT_OBJECT_0)
-                break;
+        do {
             std::lock_guard<std::mutex> guard(probeMutex_);
             if (probePort_) {
                 tv::com::UniqueBstr output;
                 probePort_->Cancel(nullptr, output.Put());
             }
-        }
+        } while (!tv::WaitWithMessagePump(detection_.Get(), kStopCancelPeriodMs) &&
+                 ::WaitForSingleObject(detection_.Get(), 0) != WAIT_OBJECT_0);
     }
     ::SetWindowLongPtrA(window_.Get(), GWLP_USERDATA, 0);
     // Messages still queued for the window go with it.
