@@ -388,7 +388,7 @@ TEST_F(BackupDeviceTest, ASetOfAnotherDeviceIsRestoredOnlyWhenTheUserAgrees) {
     // Answers the question with `answer`; whether it was asked.
     auto answering = [](int answer, bool& asked) {
         return [answer, &asked](HANDLE) {
-            HWND box = test::WaitForWindow(L"#32770", L"Restore a backup set", 20000);
+            HWND box = test::WaitForWindow(L"#32770", L"Tavrilon", 20000);
             asked = box != nullptr;
             if (box)
                 test::ClickButton(box, answer);
