@@ -285,13 +285,22 @@ TEST_F(PortTest, RecoversFromInjectedFaultsWithinTheirBounds) {
         device.Request("clear");
     }
 
-    // A device that answers only after more than 11 s: the command gives up, in bounded time.
-    ASSERT_EQ(device.Request("fault delay=12500"), "ok");
+    // A device that answers far too late: the command gives up, in bounded time. The port gives
+    // up after eleven empty one-second reads, and after each it looks the device up again; under
+    // Wine that lookup goes through the test USB driver and took from 50 ms to over 700 ms on a
+    // loaded machine, so the give-up lands anywhere from about 12 s to 19 s after the command is
+    // sent. The late answer comes well after that.
+    const auto lateBy = std::chrono::seconds(25);
+    ASSERT_EQ(device.Request("fault delay=" +
+                             std::to_string(std::chrono::milliseconds(lateBy).count())),
+              "ok");
     const auto started = std::chrono::steady_clock::now();
     Command("id $pipe=17", E_FAIL);
     const auto took = std::chrono::steady_clock::now() - started;
-    EXPECT_LT(took, std::chrono::seconds(25));
-    Sleep(2000); // the late answer drains
+    EXPECT_GE(took, std::chrono::seconds(11)); // all eleven reads were waited out
+    EXPECT_LT(took, lateBy);
+    // The late answer goes to the closed reply pipe before the next command is sent.
+    std::this_thread::sleep_until(started + lateBy + std::chrono::seconds(1));
     device.Request("clear");
     EXPECT_NE(Command("id $pipe=18").find("Q000001"), std::string::npos);
 }
