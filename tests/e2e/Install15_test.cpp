@@ -111,6 +111,25 @@ protected:
     static bool OnDevice(const wchar_t* path) {
         return GetFileAttributesW((volume_ + L"\\" + path).c_str()) != INVALID_FILE_ATTRIBUTES;
     }
+    static std::string DeviceFile(const wchar_t* path) {
+        return ReadFile(com::TerminatedToAnsi((volume_ + L"\\" + path).c_str()));
+    }
+    // Opens a file with the shell's open verb while the user picks the device folder `folder`
+    // (below the device's main storage) in the folder browser the program shows over "My Zelvan".
+    static bool ShellOpenPicking(const wchar_t* file, const wchar_t* folder) {
+        CreateDirectoryW((volume_ + L"\\" + folder).c_str(), nullptr);
+        com::UniqueModule language(LoadLanguageLibrary(nullptr));
+        wchar_t title[256] = {};
+        LoadStringW(language.Get(), IDS_INSTALL_BROWSE_TITLE, title, ARRAYSIZE(title));
+        std::atomic<bool> picked{false};
+        std::thread user([&] {
+            const std::wstring device = com::FromAnsi(kName);
+            picked = test::PickInFolderBrowser(title, {device, L"Main", folder}, 60000);
+        });
+        ShellOpen(file);
+        user.join();
+        return picked;
+    }
     static std::string CommandLog() {
         std::istringstream answer(SharedEmulator().Request("log " + std::to_string(kSlot)));
         std::string line, text;
@@ -202,6 +221,35 @@ TEST_F(Install15EndToEnd, ListingsShowTheManagersTypeTexts) {
         CoTaskMemFree(entry.strIconFile);
     }
     EXPECT_EQ(shown, expected);
+}
+
+TEST_F(Install15EndToEnd, PackageWithoutAScriptInstallsItsFilesIntoThePickedFolder) {
+    ASSERT_TRUE(ShellOpenPicking(L"plain.cap", L"Plain"));
+    EXPECT_TRUE(WaitUntil([] { return OnDevice(L"Plain\\icon.img"); }, 30000));
+    EXPECT_EQ(DeviceFile(L"Plain\\readme.txt"), ReadFile(com::TerminatedToAnsi(TestData(L"readme.txt").c_str())));
+    EXPECT_EQ(DeviceFile(L"Plain\\data.bin"), ReadFile(com::TerminatedToAnsi(TestData(L"data.bin").c_str())));
+    EXPECT_EQ(DeviceFile(L"Plain\\icon.img"), ReadFile(com::TerminatedToAnsi(TestData(L"icon.img").c_str())));
+    // The install script of none of the other cases ran: nothing else arrived.
+    EXPECT_FALSE(OnDevice(L"Plain\\notes.js"));
+    const std::string log = CommandLog();
+    EXPECT_NE(log.find("pc $pipe=15 on"), std::string::npos) << log;
+    for (const char* name : {"readme.txt", "data.bin", "icon.img"})
+        EXPECT_NE(log.find(name), std::string::npos) << name << "\n" << log;
+    EXPECT_NE(log.find("pc $pipe=15 off"), std::string::npos) << log;
+}
+
+TEST_F(Install15EndToEnd, ApplicationOpenedThroughTheShellInstallsOntoTheDevice) {
+    ASSERT_TRUE(ShellOpenPicking(L"game.app", L"Programs"));
+    EXPECT_TRUE(WaitUntil([] { return OnDevice(L"Programs\\game.app"); }, 30000));
+    EXPECT_EQ(DeviceFile(L"Programs\\game.app"), ReadFile(com::TerminatedToAnsi(TestData(L"game.app").c_str())));
+    // The device's version was asked before the copy.
+    const std::string log = CommandLog();
+    const size_t version = log.find("ver");
+    const size_t copy = log.find("game.app");
+    EXPECT_NE(version, std::string::npos) << log;
+    EXPECT_NE(copy, std::string::npos) << log;
+    EXPECT_LT(version, copy) << log;
+    EXPECT_NE(log.find("pc $pipe=15 off"), std::string::npos) << log;
 }
 
 TEST_F(Install15EndToEnd, ApplicationVersionCheckAsksTheDevice) {

@@ -1,4 +1,5 @@
 #include "UiHarness.h"
+#include <commctrl.h>
 #include <cstdlib>
 #include <vector>
 #include <memory>
@@ -164,6 +165,88 @@ bool SaveScreenshot(const std::wstring& path) {
            WriteFile(file.Get(), &info, sizeof(info), &written, nullptr) &&
            WriteFile(file.Get(), bits.data(), static_cast<DWORD>(bits.size()), &written, nullptr) &&
            written == bits.size();
+}
+
+namespace {
+
+// The text of a tree item. The tree may belong to another process (a program's folder browser):
+// the item record and its text buffer are placed in the memory of the tree's own process.
+std::wstring TreeItemText(HWND tree, HTREEITEM item) {
+    DWORD processId = 0;
+    GetWindowThreadProcessId(tree, &processId);
+    com::UniqueHandle process(OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId));
+    if (!process)
+        return {};
+    struct Remote {
+        TVITEMW data;
+        wchar_t text[MAX_PATH];
+    };
+    void* remote = VirtualAllocEx(process.Get(), nullptr, sizeof(Remote), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    if (!remote)
+        return {};
+    auto* at = static_cast<Remote*>(remote);
+    Remote local{};
+    local.data.mask = TVIF_TEXT;
+    local.data.hItem = item;
+    local.data.pszText = at->text;
+    local.data.cchTextMax = MAX_PATH;
+    std::wstring text;
+    if (WriteProcessMemory(process.Get(), remote, &local, sizeof(local), nullptr) &&
+        SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&at->data)) &&
+        ReadProcessMemory(process.Get(), remote, &local, sizeof(local), nullptr)) {
+        local.text[MAX_PATH - 1] = L'\0';
+        text = local.text;
+    }
+    VirtualFreeEx(process.Get(), remote, 0, MEM_RELEASE);
+    return text;
+}
+
+// Whether a tree text names `name`: the shell shows an item in full ("My Zelvan\Dev1\Main").
+bool NamesItem(const std::wstring& text, const std::wstring& name) {
+    return text == name || (text.size() > name.size() && text.compare(text.size() - name.size(), name.size(), name) == 0 &&
+                            text[text.size() - name.size() - 1] == L'\\');
+}
+
+// The child of `parent` named `name`, waiting for the tree to fill it after an expansion.
+HTREEITEM FindTreeChild(HWND tree, HTREEITEM parent, const std::wstring& name) {
+    HTREEITEM found = nullptr;
+    PollUntil(
+        [&] {
+            for (HTREEITEM child = TreeView_GetChild(tree, parent); child; child = TreeView_GetNextSibling(tree, child))
+                if (NamesItem(TreeItemText(tree, child), name)) {
+                    found = child;
+                    return true;
+                }
+            return false;
+        },
+        5000);
+    return found;
+}
+
+} // namespace
+
+bool PickInFolderBrowser(const wchar_t* title, const std::vector<std::wstring>& folders, DWORD timeoutMs,
+                         const std::vector<bool>* okExpected) {
+    HWND dialog = WaitForWindow(L"#32770", title, timeoutMs);
+    if (!dialog)
+        return false;
+    HWND tree = FindWindowExW(dialog, nullptr, L"SysTreeView32", nullptr);
+    HTREEITEM item = tree ? TreeView_GetRoot(tree) : nullptr;
+    bool found = item != nullptr;
+    for (size_t i = 0; found && i < folders.size(); ++i) {
+        TreeView_Expand(tree, item, TVE_EXPAND);
+        item = FindTreeChild(tree, item, folders[i]);
+        found = item != nullptr;
+        if (found)
+            TreeView_SelectItem(tree, item);
+        // The dialog may settle the OK button with a message it posts itself.
+        if (found && okExpected && i < okExpected->size())
+            found = PollUntil(
+                [&] { return (IsWindowEnabled(GetDlgItem(dialog, IDOK)) != FALSE) == (*okExpected)[i]; }, 2000);
+    }
+    const bool pick = found && !folders.empty();
+    ClickButton(dialog, pick ? IDOK : IDCANCEL);
+    return found;
 }
 
 } // namespace tv::test

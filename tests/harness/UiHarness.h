@@ -98,4 +98,12 @@ bool SaveScreenshot(const std::wstring& path);
 // to four bytes); empty when the screen cannot be read.
 std::vector<uint8_t> CaptureScreen(int left, int top, int width, int height);
 
+// Acts as the user in a folder browser titled `title`: waits for it (at most `timeoutMs`),
+// opens the tree item by item along `folders` (device, then folders below it), selects the last
+// one and presses OK, or Cancel when `folders` is empty. The browser may be another process's.
+// False when a step failed (the dialog is then cancelled), also when OK's state did not become
+// `okExpected`'s for a selected item.
+bool PickInFolderBrowser(const wchar_t* title, const std::vector<std::wstring>& folders, DWORD timeoutMs,
+                         const std::vector<bool>* okExpected = nullptr);
+
 } // namespace tv::test

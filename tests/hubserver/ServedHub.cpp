@@ -151,67 +151,6 @@ LONG ServedHub::BusyUI() const {
     return busy;
 }
 
-namespace {
-
-std::wstring TreeItemText(HWND tree, HTREEITEM item) {
-    wchar_t text[MAX_PATH] = {};
-    TVITEMW data{};
-    data.mask = TVIF_TEXT;
-    data.hItem = item;
-    data.pszText = text;
-    data.cchTextMax = MAX_PATH;
-    SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&data));
-    return text;
-}
-
-// Whether a tree text names `name`: the shell shows an item in full ("My Zelvan\Dev1\Main").
-bool NamesItem(const std::wstring& text, const std::wstring& name) {
-    return text == name || (text.size() > name.size() && text.compare(text.size() - name.size(), name.size(), name) == 0 &&
-                            text[text.size() - name.size() - 1] == L'\\');
-}
-
-// The child of `parent` named `name`, waiting for the tree to fill it after an expansion.
-HTREEITEM FindTreeChild(HWND tree, HTREEITEM parent, const std::wstring& name) {
-    HTREEITEM found = nullptr;
-    PollUntil(
-        [&] {
-            for (HTREEITEM child = TreeView_GetChild(tree, parent); child; child = TreeView_GetNextSibling(tree, child))
-                if (NamesItem(TreeItemText(tree, child), name)) {
-                    found = child;
-                    return true;
-                }
-            return false;
-        },
-        5000);
-    return found;
-}
-
-} // namespace
-
-bool PickInFolderBrowser(const wchar_t* title, const std::vector<std::wstring>& folders, DWORD timeoutMs,
-                         const std::vector<bool>* okExpected) {
-    HWND dialog = WaitForWindow(L"#32770", title, timeoutMs);
-    if (!dialog)
-        return false;
-    HWND tree = FindWindowExW(dialog, nullptr, L"SysTreeView32", nullptr);
-    HTREEITEM item = tree ? TreeView_GetRoot(tree) : nullptr;
-    bool found = item != nullptr;
-    for (size_t i = 0; found && i < folders.size(); ++i) {
-        TreeView_Expand(tree, item, TVE_EXPAND);
-        item = FindTreeChild(tree, item, folders[i]);
-        found = item != nullptr;
-        if (found)
-            TreeView_SelectItem(tree, item);
-        // The dialog may settle the OK button with a message it posts itself.
-        if (found && okExpected && i < okExpected->size())
-            found = PollUntil(
-                [&] { return (IsWindowEnabled(GetDlgItem(dialog, IDOK)) != FALSE) == (*okExpected)[i]; }, 2000);
-    }
-    const bool pick = found && !folders.empty();
-    ClickButton(dialog, pick ? IDOK : IDCANCEL);
-    return found;
-}
-
 void DeleteTree(const std::wstring& folder) {
     const std::wstring from = folder + L'\0';
     SHFILEOPSTRUCTW operation = {};

@@ -5,6 +5,7 @@
 #pragma once
 #include "ClassFactory.h"
 #include "Hub.h"
+#include "UiHarness.h"
 #include <mutex>
 #include <optional>
 #include <string>
@@ -71,12 +72,6 @@ class ServedHub {
     DWORD cookie_ = 0;
 };
 
-// Acts as the user in the hub's folder browser titled `title`: waits for it (at most `timeoutMs`),
-// opens the tree item by item along `folders` (device, then folders below it), selects the last
-// one and presses OK, or Cancel when `folders` is empty. False when a step failed (the dialog is
-// then cancelled), also when OK's state did not become `okExpected`'s for a selected item.
-bool PickInFolderBrowser(const wchar_t* title, const std::vector<std::wstring>& folders, DWORD timeoutMs,
-                         const std::vector<bool>* okExpected = nullptr);
 
 // Deletes a folder with everything in it, quietly.
 void DeleteTree(const std::wstring& folder);
