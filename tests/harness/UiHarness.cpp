@@ -174,6 +174,16 @@ namespace {
 std::wstring TreeItemText(HWND tree, HTREEITEM item) {
     DWORD processId = 0;
     GetWindowThreadProcessId(tree, &processId);
+    if (processId == GetCurrentProcessId()) {
+        wchar_t text[MAX_PATH] = {};
+        TVITEMW data{};
+        data.mask = TVIF_TEXT;
+        data.hItem = item;
+        data.pszText = text;
+        data.cchTextMax = MAX_PATH;
+        SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&data));
+        return text;
+    }
     com::UniqueHandle process(OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId));
     if (!process)
         return {};
