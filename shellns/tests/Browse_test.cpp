@@ -18,6 +18,7 @@ class BrowseTest : public NamespaceTest {
 protected:
     void SetUp() override {
         NamespaceTest::SetUp();
+        served_.Hub()->UseRealBrowser();
         CreateDirectoryA(DevicePc("Dev1\\Main\\Sub\\Deeper").c_str(), nullptr);
     }
 
@@ -79,7 +80,6 @@ TEST_F(BrowseTest, TheScriptFaceAnswersThePickAndACancelGivesNothing) {
     BSTR title = SysAllocString(L"Pick a folder"), text = SysAllocString(L"Where to?"),
          status = SysAllocString(L"Status");
     BSTR path = nullptr;
-    served_.Hub()->UseRealBrowser();
     std::thread user([] { tv::test::PickInFolderBrowser(L"Pick a folder", {L"Dev1", L"Main"}, 20000); });
     EXPECT_EQ(S_OK, served_.Hub()->BrowseForFolder2(title, text, status, &path));
     user.join();

@@ -58,9 +58,16 @@ STDMETHODIMP ScriptedHub::BrowseForFolder(LPSTR strTitle, LPSTR strText, LONG nM
         return E_POINTER;
     if (nMaxLen > 0)
         strPath[0] = 0;
+    bool real = false;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        browseTitle_ = com::FromAnsi(strTitle);
+        browseText_ = com::FromAnsi(strText);
+        real = realBrowser_;
+    }
+    if (real)
+        return Hub::BrowseForFolder(strTitle, strText, nMaxLen, strPath);
     std::lock_guard<std::mutex> guard(lock_);
-    browseTitle_ = com::FromAnsi(strTitle);
-    browseText_ = com::FromAnsi(strText);
     if (!browseAnswer_)
         return S_FALSE;
     if (nMaxLen <= 0 || browseAnswer_->size() >= static_cast<size_t>(nMaxLen))
