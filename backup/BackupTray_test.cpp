@@ -3,9 +3,11 @@
 // set; and the connect-time offer that the device-found script asks the manager for.
 #include "ComPtr.h"
 #include "E2eSupport.h"
+#include "HubIds.h"
 #include "WizardUser.h"
 #include "ZelvanMgr.h"
 #include <gtest/gtest.h>
+#include <commctrl.h>
 #include <shlobj.h>
 #include <algorithm>
 #include <atomic>
@@ -155,6 +157,53 @@ TEST_F(BackupTrayTest, TheDeviceFoundScriptOffersABackupAndTheAnswerIsKept) {
     EXPECT_EQ(flags & 0x10, 0x10u);
     LONG busy = -1;
     EXPECT_TRUE(tv::e2e::WaitUntil([&] { return SUCCEEDED(hub_->get_BusyUI(&busy)) && busy == 0; }));
+}
+
+// The page of the device sheet whose dialog holds control `id`, once shown.
+HWND PageWith(HWND sheet, int id) {
+    for (HWND child = FindWindowExW(sheet, nullptr, L"#32770", nullptr); child;
+         child = FindWindowExW(sheet, child, L"#32770", nullptr))
+        if (GetDlgItem(child, id) && IsWindowVisible(child))
+            return child;
+    return nullptr;
+}
+
+TEST_F(BackupTrayTest, TheDeviceSheetsPageShowsAndStoresTheFlagWord) {
+    constexpr DWORD kApplicationsBit = 0x01, kMusicBit = 0x02, kNoRestoreOfferBit = 0x20, kRemoveLibrariesBit = 0x40;
+    tv::com::ComApartment apartment;
+    const DWORD stored = kApplicationsBit | kNoRestoreOfferBit | kRemoveLibrariesBit;
+    RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\Zelvan\\Tavrilon\\DeviceList\\@TDDevA", "BackupFlags", REG_DWORD,
+                    &stored, sizeof(stored));
+    StartProgram();
+    char id[] = "@TDDevA";
+    ASSERT_EQ(hub_->DisplayProperties(id, nullptr), S_OK);
+    HWND sheet = tv::test::WaitForWindow(L"#32770", L"DevA <@TDDevA> Properties", 30000);
+    ASSERT_TRUE(sheet);
+    // The sheet lives in the program: each tab is shown in turn until the backup page appears.
+    HWND tabs = GetDlgItem(sheet, IDC_SHEET_TABS);
+    HWND page = nullptr;
+    const int tabCount = static_cast<int>(SendMessageW(tabs, TCM_GETITEMCOUNT, 0, 0));
+    for (int tab = 0; tab < tabCount && !page; ++tab) {
+        TabCtrl_SetCurFocus(tabs, tab);
+        tv::e2e::WaitUntil([&] { return (page = PageWith(sheet, IDC_BACKUP_NO_RESTORE_OFFER)) != nullptr; }, 2000);
+    }
+    ASSERT_TRUE(page);
+    Shot(L"backup_property_page.bmp");
+    EXPECT_EQ(IsDlgButtonChecked(page, IDC_BACKUP_APPS), BST_CHECKED);
+    EXPECT_EQ(IsDlgButtonChecked(page, IDC_BACKUP_MUSIC), BST_UNCHECKED);
+    EXPECT_EQ(IsDlgButtonChecked(page, IDC_BACKUP_NO_RESTORE_OFFER), BST_CHECKED);
+    EXPECT_EQ(IsDlgButtonChecked(page, IDC_BACKUP_NO_BACKUP_OFFER), BST_UNCHECKED);
+
+    // A click makes the page dirty; OK applies the six boxes' bits and nothing else.
+    tv::test::ClickButton(page, IDC_BACKUP_MUSIC);
+    ASSERT_TRUE(tv::e2e::WaitUntil([&] { return IsDlgButtonChecked(page, IDC_BACKUP_MUSIC) == BST_CHECKED; }, 5000));
+    tv::test::ClickButton(sheet, IDOK);
+    EXPECT_TRUE(tv::test::WaitForWindowGone(sheet, 10000));
+    DWORD flags = 0, size = sizeof(flags);
+    EXPECT_EQ(RegGetValueA(HKEY_CURRENT_USER, "Software\\Zelvan\\Tavrilon\\DeviceList\\@TDDevA", "BackupFlags",
+                           RRF_RT_REG_DWORD, nullptr, &flags, &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(flags, kApplicationsBit | kMusicBit | kNoRestoreOfferBit);
 }
 
 } // namespace

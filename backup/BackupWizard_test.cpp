@@ -32,7 +32,6 @@ std::string ReadFile(const std::string& path) {
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 // Bits of the device's flag word.
-constexpr DWORD kApplicationsBit = 0x01, kMusicBit = 0x02, kNoRestoreOfferBit = 0x20, kRemoveLibrariesBit = 0x40;
 
 class BackupWizardTest : public testing::Test {
 protected:
@@ -266,56 +265,3 @@ TEST_F(BackupWizardTest, CheckDeviceOffersABackupUntilToldNotTo) {
 
 } // namespace
 
-namespace {
-
-// The page of the device sheet whose dialog holds control `id`.
-HWND PageWith(HWND sheet, int id) {
-    for (HWND child = FindWindowExW(sheet, nullptr, L"#32770", nullptr); child;
-         child = FindWindowExW(sheet, child, L"#32770", nullptr))
-        if (GetDlgItem(child, id) && IsWindowVisible(child))
-            return child;
-    return nullptr;
-}
-
-TEST_F(BackupWizardTest, TheDeviceSheetsPageShowsAndStoresTheFlagWord) {
-    const DWORD stored = kApplicationsBit | kNoRestoreOfferBit | kRemoveLibrariesBit;
-    RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\Zelvan\\Tavrilon\\DeviceList\\@TDDev1", "BackupFlags", REG_DWORD,
-                    &stored, sizeof(stored));
-    ASSERT_EQ(served_.Hub()->DisplayProperties(const_cast<LPSTR>("Dev1"), nullptr), S_OK);
-    HWND sheet = test::WaitForWindow(L"#32770", L"Dev1 <@TDDev1> Properties", 15000);
-    ASSERT_TRUE(sheet);
-    HWND tabs = GetDlgItem(sheet, IDC_SHEET_TABS);
-    int backupTab = -1;
-    for (int i = 0; i < TabCtrl_GetItemCount(tabs); ++i) {
-        wchar_t text[64] = {};
-        TCITEMW tab = {};
-        tab.mask = TCIF_TEXT;
-        tab.pszText = text;
-        tab.cchTextMax = 64;
-        if (SendMessageW(tabs, TCM_GETITEMW, i, reinterpret_cast<LPARAM>(&tab)) && std::wstring(text) == L"Backup")
-            backupTab = i;
-    }
-    ASSERT_GE(backupTab, 0);
-    TabCtrl_SetCurFocus(tabs, backupTab);
-    HWND page = nullptr;
-    ASSERT_TRUE(test::PollUntil([&] { return (page = PageWith(sheet, IDC_BACKUP_NO_RESTORE_OFFER)) != nullptr; },
-                                10000));
-    Shot(L"backup_property_page.bmp");
-    EXPECT_EQ(IsDlgButtonChecked(page, IDC_BACKUP_APPS), BST_CHECKED);
-    EXPECT_EQ(IsDlgButtonChecked(page, IDC_BACKUP_MUSIC), BST_UNCHECKED);
-    EXPECT_EQ(IsDlgButtonChecked(page, IDC_BACKUP_NO_RESTORE_OFFER), BST_CHECKED);
-    EXPECT_EQ(IsDlgButtonChecked(page, IDC_BACKUP_NO_BACKUP_OFFER), BST_UNCHECKED);
-
-    // A click makes the page dirty; OK applies the six boxes' bits and nothing else.
-    test::ClickButton(page, IDC_BACKUP_MUSIC);
-    ASSERT_TRUE(test::PollUntil([&] { return IsDlgButtonChecked(page, IDC_BACKUP_MUSIC) == BST_CHECKED; }, 5000));
-    test::ClickButton(sheet, IDOK);
-    EXPECT_TRUE(test::PollUntil([&] { return !IsWindow(sheet); }, 10000));
-    DWORD flags = 0, size = sizeof(flags);
-    EXPECT_EQ(RegGetValueA(HKEY_CURRENT_USER, "Software\\Zelvan\\Tavrilon\\DeviceList\\@TDDev1", "BackupFlags",
-                           RRF_RT_REG_DWORD, nullptr, &flags, &size),
-              ERROR_SUCCESS);
-    EXPECT_EQ(flags, kApplicationsBit | kMusicBit | kNoRestoreOfferBit);
-}
-
-} // namespace

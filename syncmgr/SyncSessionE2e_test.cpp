@@ -130,18 +130,30 @@ TEST_F(SyncSessionE2eTest, TrayCommandRunsASessionOfTheDevice) {
     EXPECT_EQ(hub->get_BusyUI(&busy), S_OK);
     EXPECT_EQ(busy, 0);
 
-    // The device's property sheet shows the manager's pages first.
+    // The device's property sheet shows the manager's pages among the other managers' pages.
     char id[] = "@TDDevA";
     ASSERT_EQ(hub->DisplayProperties(id, nullptr), S_OK);
     HWND sheet = tv::test::WaitForWindow(nullptr, L"DevA <@TDDevA> Properties", kSessionTimeoutMs);
     ASSERT_TRUE(sheet);
     HWND tabs = GetDlgItem(sheet, IDC_SHEET_TABS);
     EXPECT_TRUE(tv::e2e::WaitUntil([&] { return SendMessageW(tabs, TCM_GETITEMCOUNT, 0, 0) >= 3; }));
-    // The first page lists the three test synchronizers, the two scheduled ones checked.
+    // The options page lists the three test synchronizers, the two scheduled ones checked. Each
+    // tab is shown in turn until its page appears.
     HWND list = nullptr;
+    const auto optionsList = [&] {
+        for (HWND page = FindWindowExW(sheet, nullptr, L"#32770", nullptr); page;
+             page = FindWindowExW(sheet, page, L"#32770", nullptr))
+            if (HWND found = GetDlgItem(page, IDC_OPTIONS_SYNC_LIST))
+                return found;
+        return HWND{};
+    };
+    const int tabCount = static_cast<int>(SendMessageW(tabs, TCM_GETITEMCOUNT, 0, 0));
+    for (int tab = 0; tab < tabCount && !(list = optionsList()); ++tab) {
+        TabCtrl_SetCurFocus(tabs, tab);
+        tv::e2e::WaitUntil([&] { return optionsList() != nullptr; }, 2000);
+    }
     EXPECT_TRUE(tv::e2e::WaitUntil([&] {
-        HWND page = FindWindowExW(sheet, nullptr, L"#32770", nullptr);
-        list = page ? GetDlgItem(page, IDC_OPTIONS_SYNC_LIST) : nullptr;
+        list = optionsList();
         return list && SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) == 3;
     }));
     RedrawWindow(sheet, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
