@@ -32,8 +32,8 @@ win_started=$(date +%s)
 ctest --test-dir "$root/build/win" --output-on-failure -j 4 || status=1
 win_elapsed=$(( $(date +%s) - win_started ))
 
-# Every benchmark's figure line, from the logs of both runs.
-figures=$(grep -h '^benchmark .*: ratio .* (goal ' "$root/build/host/Testing/Temporary/LastTest.log" \
+# Every benchmark's figure line (a ratio and its goal), from the logs of both runs.
+figures=$(grep -hE '^[^[].*ratio.*goal' "$root/build/host/Testing/Temporary/LastTest.log" \
               "$root/build/win/Testing/Temporary/LastTest.log" 2>/dev/null | tr -d '\r' || true)
 if [ -n "$figures" ]; then
     echo "== benchmarks =="
