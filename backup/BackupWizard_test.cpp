@@ -252,8 +252,21 @@ TEST_F(BackupWizardTest, CheckDeviceOffersABackupUntilToldNotTo) {
     seen = false;
     EXPECT_EQ(WhileUserActs([&] { return manager_->CheckDevice(device.Get()); },
                             [&] {
-                                HWND offer = test::WaitForWindow(L"#32770", nullptr, 3000);
-                                seen = offer && IsWindowVisible(offer);
+                                // Only a dialog of this process counts: other tests run beside this one.
+                                HWND offer = nullptr;
+                                test::PollUntil(
+                                    [&] {
+                                        for (HWND w = FindWindowExW(nullptr, nullptr, L"#32770", nullptr); w;
+                                             w = FindWindowExW(nullptr, w, L"#32770", nullptr)) {
+                                            DWORD process = 0;
+                                            GetWindowThreadProcessId(w, &process);
+                                            if (process == GetCurrentProcessId() && IsWindowVisible(w))
+                                                offer = w;
+                                        }
+                                        return offer != nullptr;
+                                    },
+                                    3000);
+                                seen = offer != nullptr;
                                 if (offer)
                                     test::ClickButton(offer, IDCANCEL);
                             }),
