@@ -7,7 +7,6 @@
 #include "WizardUser.h"
 #include "ZelvanMgr.h"
 #include <gtest/gtest.h>
-#include <commctrl.h>
 #include <shlobj.h>
 #include <algorithm>
 #include <atomic>
@@ -159,15 +158,6 @@ TEST_F(BackupTrayTest, TheDeviceFoundScriptOffersABackupAndTheAnswerIsKept) {
     EXPECT_TRUE(tv::e2e::WaitUntil([&] { return SUCCEEDED(hub_->get_BusyUI(&busy)) && busy == 0; }));
 }
 
-// The page of the device sheet whose dialog holds control `id`, once shown.
-HWND PageWith(HWND sheet, int id) {
-    for (HWND child = FindWindowExW(sheet, nullptr, L"#32770", nullptr); child;
-         child = FindWindowExW(sheet, child, L"#32770", nullptr))
-        if (GetDlgItem(child, id) && IsWindowVisible(child))
-            return child;
-    return nullptr;
-}
-
 TEST_F(BackupTrayTest, TheDeviceSheetsPageShowsAndStoresTheFlagWord) {
     constexpr DWORD kApplicationsBit = 0x01, kMusicBit = 0x02, kNoRestoreOfferBit = 0x20, kRemoveLibrariesBit = 0x40;
     tv::com::ComApartment apartment;
@@ -179,14 +169,8 @@ TEST_F(BackupTrayTest, TheDeviceSheetsPageShowsAndStoresTheFlagWord) {
     ASSERT_EQ(hub_->DisplayProperties(id, nullptr), S_OK);
     HWND sheet = tv::test::WaitForWindow(L"#32770", L"DevA <@TDDevA> Properties", 30000);
     ASSERT_TRUE(sheet);
-    // The sheet lives in the program: each tab is shown in turn until the backup page appears.
-    HWND tabs = GetDlgItem(sheet, IDC_SHEET_TABS);
-    HWND page = nullptr;
-    const int tabCount = static_cast<int>(SendMessageW(tabs, TCM_GETITEMCOUNT, 0, 0));
-    for (int tab = 0; tab < tabCount && !page; ++tab) {
-        TabCtrl_SetCurFocus(tabs, tab);
-        tv::e2e::WaitUntil([&] { return (page = PageWith(sheet, IDC_BACKUP_NO_RESTORE_OFFER)) != nullptr; }, 2000);
-    }
+    // The sheet lives in the program: its tabs are shown in turn until the backup page is.
+    HWND page = tv::e2e::ShowSheetPageWith(sheet, GetDlgItem(sheet, IDC_SHEET_TABS), IDC_BACKUP_NO_RESTORE_OFFER);
     ASSERT_TRUE(page);
     Shot(L"backup_property_page.bmp");
     EXPECT_EQ(IsDlgButtonChecked(page, IDC_BACKUP_APPS), BST_CHECKED);

@@ -137,23 +137,12 @@ TEST_F(SyncSessionE2eTest, TrayCommandRunsASessionOfTheDevice) {
     ASSERT_TRUE(sheet);
     HWND tabs = GetDlgItem(sheet, IDC_SHEET_TABS);
     EXPECT_TRUE(tv::e2e::WaitUntil([&] { return SendMessageW(tabs, TCM_GETITEMCOUNT, 0, 0) >= 3; }));
-    // The options page lists the three test synchronizers, the two scheduled ones checked. Each
-    // tab is shown in turn until its page appears.
+    // The options page lists the three test synchronizers, the two scheduled ones checked.
+    HWND page = tv::e2e::ShowSheetPageWith(sheet, tabs, IDC_OPTIONS_SYNC_LIST);
+    ASSERT_TRUE(page);
     HWND list = nullptr;
-    const auto optionsList = [&] {
-        for (HWND page = FindWindowExW(sheet, nullptr, L"#32770", nullptr); page;
-             page = FindWindowExW(sheet, page, L"#32770", nullptr))
-            if (HWND found = GetDlgItem(page, IDC_OPTIONS_SYNC_LIST))
-                return found;
-        return HWND{};
-    };
-    const int tabCount = static_cast<int>(SendMessageW(tabs, TCM_GETITEMCOUNT, 0, 0));
-    for (int tab = 0; tab < tabCount && !(list = optionsList()); ++tab) {
-        TabCtrl_SetCurFocus(tabs, tab);
-        tv::e2e::WaitUntil([&] { return optionsList() != nullptr; }, 2000);
-    }
     EXPECT_TRUE(tv::e2e::WaitUntil([&] {
-        list = optionsList();
+        list = GetDlgItem(page, IDC_OPTIONS_SYNC_LIST);
         return list && SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) == 3;
     }));
     RedrawWindow(sheet, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);

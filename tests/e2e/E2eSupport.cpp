@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <commctrl.h>
 #include <shellapi.h>
 
 namespace tv::e2e {
@@ -169,6 +170,23 @@ std::vector<std::string> ListedDevices(IZelvanMgr* hub) {
         item = {};
     }
     return names;
+}
+
+HWND ShowSheetPageWith(HWND sheet, HWND tabs, int id) {
+    const auto shownPage = [&] {
+        for (HWND page = FindWindowExW(sheet, nullptr, L"#32770", nullptr); page;
+             page = FindWindowExW(sheet, page, L"#32770", nullptr))
+            if (GetDlgItem(page, id) && IsWindowVisible(page))
+                return page;
+        return HWND{};
+    };
+    HWND found = shownPage();
+    const int count = static_cast<int>(SendMessageW(tabs, TCM_GETITEMCOUNT, 0, 0));
+    for (int tab = 0; tab < count && !found; ++tab) {
+        TabCtrl_SetCurFocus(tabs, tab);
+        WaitUntil([&] { return (found = shownPage()) != nullptr; }, 2000);
+    }
+    return found;
 }
 
 long TrayPosition(IZelvanMgr* hub, const std::string& name, size_t count) {

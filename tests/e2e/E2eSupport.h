@@ -77,6 +77,9 @@ std::vector<std::string> ListedDevices(IZelvanMgr* hub);
 // The position of the device `name` among the tray's device commands once the hub lists `count`
 // devices; -1 when that does not happen in time or the device is not among them.
 long TrayPosition(IZelvanMgr* hub, const std::string& name, size_t count);
+// The page of a property sheet (its tab control `tabs`) that holds control `id`: each tab is shown in
+// turn until that page is shown; null when none is.
+HWND ShowSheetPageWith(HWND sheet, HWND tabs, int id);
 // The number of devices the hub holds; -1 when the hub cannot be reached.
 LONG HubDeviceCount();
 // The program's "DeviceEvents" script that writes "<tag> found <id>" and "<tag> lost <id>" to
