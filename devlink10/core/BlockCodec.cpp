@@ -3,6 +3,7 @@
 #include <algorithm>
 
 namespace zvport {
+using tv::portable::Crc32;
 namespace {
 
 constexpr uint8_t kDataBlockTag = 1;

@@ -5,6 +5,7 @@
 #include <string_view>
 
 using namespace zvport;
+using tv::portable::Crc32;
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include <map>
 
 using namespace zvport;
+using tv::portable::Crc32;
 
 namespace {
 

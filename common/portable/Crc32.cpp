@@ -1,7 +1,7 @@
 #include "Crc32.h"
 #include <array>
 
-namespace zvport {
+namespace tv::portable {
 namespace {
 
 constexpr std::array<uint32_t, 256> MakeTable() {
@@ -26,4 +26,4 @@ uint32_t Crc32(std::span<const uint8_t> bytes) {
     return ~crc;
 }
 
-} // namespace zvport
+} // namespace tv::portable
