@@ -184,6 +184,8 @@ class DialogAnswerer {
     explicit DialogAnswerer(std::vector<std::string> names, bool own)
         : names_(std::move(names)), own_(own), answerer_([this](HWND dialog) { Answer(dialog); }) {}
     int Dialogs() const { return dialogs_; }
+    // Answers given to a naming dialog that was already answered before (it stayed open).
+    int AnswersToTheSameDialog() const { return repeated_; }
     int MessageBoxes() const { return boxes_; }
     std::vector<std::string> Prefills() const { return prefills_; }
 
@@ -194,6 +196,9 @@ class DialogAnswerer {
             GetWindowTextA(nameBox, prefill, sizeof(prefill));
             prefills_.push_back(prefill);
             ++dialogs_;
+            if (dialog == lastDialog_)
+                ++repeated_;
+            lastDialog_ = dialog;
             const std::string name = next_ < names_.size() ? names_[next_++] : prefill;
             SetWindowTextA(nameBox, name.c_str());
             if (own_)
@@ -208,6 +213,8 @@ class DialogAnswerer {
     bool own_;
     std::atomic<int> dialogs_{0};
     std::atomic<int> boxes_{0};
+    std::atomic<int> repeated_{0};
+    HWND lastDialog_ = nullptr;
     std::vector<std::string> prefills_;
     tv::test::DialogAnswerer answerer_; // last: it calls Answer until it is destroyed
 };
@@ -331,21 +338,24 @@ TEST_F(FactoryTest, ARegisteredDeviceIsAnnouncedWithoutDialogAndAnOwnDeviceIsNot
     }
 }
 
-TEST_F(FactoryTest, DISABLED_AnInvalidNameIsRefusedWithAMessageAndAskedAgain) {
+TEST_F(FactoryTest, AnInvalidNameIsRefusedWithAMessageAndAskedAgain) {
     ForgetRegistration("@FAC0006");
     StartFactory();
     DialogAnswerer answerer({"", "Valid name"}, false);
     std::unique_ptr<test::PluggedDevice> device;
     ASSERT_NE(PlugUntilFound(*factory_.Get(), *sink_.Get(), device, 1, "FACTORY00006", "FAC0006", kClsidZvFactory15), 0);
-    // The empty name is answered inside the dialog, which stays up until a valid name is given.
-    EXPECT_EQ(answerer.Dialogs(), 1);
+    // The empty name is answered inside the dialog, which stays up until a valid name is given,
+    // its name box set back to the string id.
+    EXPECT_EQ(answerer.Dialogs(), 2);
+    EXPECT_EQ(answerer.AnswersToTheSameDialog(), 1);
     EXPECT_EQ(answerer.MessageBoxes(), 1);
+    EXPECT_EQ(answerer.Prefills(), (std::vector<std::string>{"@FAC0006", "@FAC0006"}));
     std::string name;
     ASSERT_TRUE(ReadDeviceName("@FAC0006", name));
     EXPECT_EQ(name, "Valid name");
 }
 
-TEST_F(FactoryTest, DISABLED_ADeviceReportedTwiceIsLostOnlyAtItsSecondRemoval) {
+TEST_F(FactoryTest, ADeviceReportedTwiceIsLostOnlyAtItsSecondRemoval) {
     ASSERT_EQ(WriteDeviceRegistration("@FAC0007", "Twice", false), S_OK);
     StartFactory();
     std::unique_ptr<test::PluggedDevice> device;
@@ -374,7 +384,7 @@ void CALLBACK ReArrive(HWND, UINT, UINT_PTR timer, DWORD) {
     rearrivingFactory->OnArrival(rearrivingPath);
 }
 
-TEST_F(FactoryTest, DISABLED_OnWindows98ARemovalFollowedByAnArrivalIsNotALoss) {
+TEST_F(FactoryTest, OnWindows98ARemovalFollowedByAnArrivalIsNotALoss) {
     SetSystemVersionSource([]() -> DWORD { return 0xC0000A04; });
     ASSERT_EQ(WriteDeviceRegistration("@FAC0008", "Bouncing", false), S_OK);
     StartFactory();
@@ -410,7 +420,7 @@ TEST_F(FactoryTest, DISABLED_OnWindows98ARemovalFollowedByAnArrivalIsNotALoss) {
     EXPECT_EQ(sink_->found.size(), found + 1);
 }
 
-TEST_F(FactoryTest, DISABLED_ADeviceAnsweringForAnotherIsDroppedAndTriedAgainLater) {
+TEST_F(FactoryTest, ADeviceAnsweringForAnotherIsDroppedAndTriedAgainLater) {
     ASSERT_EQ(WriteDeviceRegistration("@FAC0009", "Mismatch", false), S_OK);
     StartFactory();
     answerForAnother = true;
