@@ -4,6 +4,7 @@
 #include "EmulatorProcess.h" // winsock2.h before windows.h
 #include "ComObject.h"
 #include "Handles.h"
+#include "PortProtocol.h"
 #include "ZvPort.h"
 
 #include <gtest/gtest.h>
@@ -425,6 +426,25 @@ TEST_F(ZvPortComTest, InjectedTransferFaultsGiveTheirResultClass) {
     SharedBench().Request("clear");
     std::string response;
     EXPECT_EQ(S_OK, Command("id", &response));
+}
+
+// A device that sends its prompt with its last block, before the stop block, while the port still
+// reads blocks: the prompt is not lost, so the receive ends at once instead of after the wait for
+// the prompt (and the file is whole).
+TEST_F(ZvPortComTest, APromptRightAfterTheLastBlockEndsTheReceiveAtOnce) {
+    const auto bytes = tv::test::Pattern(1300, 11);
+    ASSERT_TRUE(tv::test::WriteWholeFile(SharedBench().DeviceFile("early.bin"), bytes));
+    const ULONGLONG finalWait = zvport::PortRequestData(zvport::RequestKind::ReceiveFile).finalWaitMs;
+    ASSERT_EQ(0u, SharedBench().Request("fault early_prompt=on").rfind("ok", 0));
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_EQ(S_OK, Receive("early.bin", "early.back"));
+    EXPECT_LT(Since(start), finalWait / 3) << "the receive waited for a prompt that had come";
+    std::vector<uint8_t> copy;
+    ASSERT_TRUE(tv::test::ReadWholeFile(SharedBench().PcFile("early.back"), copy));
+    EXPECT_TRUE(copy == bytes);
+    SharedBench().Request("clear");
+    std::string response;
+    EXPECT_EQ(S_OK, Command("id", &response)) << "the port is back on the console";
 }
 
 TEST_F(ZvPortComTest, AnUnpluggedPortFailsWithoutHanging) {

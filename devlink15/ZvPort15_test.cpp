@@ -259,9 +259,14 @@ TEST_F(PortTest, CancelsTransfersWithoutLeavingPartialFiles) {
     Sleep(500);
     EXPECT_FALSE(test::FileExists(device.Volume() + L"\\upload.bin"));
 
+    // Not cancelled, both transfers arrive: what the cancelled ones did not leave comes.
     ResetEvent(cancel.Get());
     EXPECT_EQ(Export("/default/big.bin", target), S_OK);
     EXPECT_TRUE(test::FileExists(target));
+    EXPECT_EQ(Import(pc + L"\\big.bin", "/default/upload.bin"), S_OK);
+    std::vector<uint8_t> uploaded;
+    ASSERT_TRUE(test::ReadWholeFile(device.Volume() + L"\\upload.bin", uploaded));
+    EXPECT_TRUE(uploaded == bytes);
 }
 
 TEST_F(PortTest, RecoversFromInjectedFaultsWithinTheirBounds) {
@@ -452,6 +457,7 @@ TEST_F(PortTest, TwoDevicesHaveTheirOwnPortsAndPrompts) {
     EXPECT_EQ(WaitForSingleObject(port_->PromptEvent(), 0), static_cast<DWORD>(WAIT_TIMEOUT))
         << "the other device's prompt does not count";
     EXPECT_NE(Command("id $pipe=17").find("W000001"), std::string::npos);
+    EXPECT_EQ(WaitForSingleObject(port_->PromptEvent(), 10000), WAIT_OBJECT_0) << "its own prompt does";
     other->Disconnect(nullptr);
 }
 

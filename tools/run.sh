@@ -5,7 +5,8 @@
 # pseudo-terminal (COM4), both found by the real device factories, next to folder-backed test
 # devices. The JScript clients tools/demo/devices_demo.js and tools/demo/hub_demo.js drive it
 # under Wine's cscript. Windows appear on $DISPLAY when one is set (the program then stays in the
-# tray until Exit); otherwise on a private Xvfb, and the program is ended after the demo.
+# tray until Exit); otherwise on a private Xvfb, where screenshots of the tray menu and of a
+# device's property sheet are saved under build/run-screens, and the program is ended after the demo.
 # TV_USBSIM_PORT chooses the test USB driver's port.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -59,6 +60,15 @@ if [ -n "$user_display" ]; then
     echo "Tavrilon is running in the tray; choose Exit in its menu to end it."
     wait "$program" || true
 else
+    # No display to look at: pictures of the tray menu and of a device's property sheet instead.
+    screens=$root/build/run-screens
+    rm -rf "$screens"; mkdir -p "$screens"
+    shots=0
+    tv_wine "$(tv_winpath "$root/build/win/tests/bin/tvdemo_screens.exe")" "$(tv_winpath "$screens")" \
+        </dev/null 2>/dev/null | tr -d '\r' || shots=$?
+    echo "No display: the screenshots are in $screens (tray-menu.bmp: the tray menu,"
+    echo "device-properties.bmp: the property sheet of the first device listed)."
+    [ "$shots" = 0 ] || echo "Not every screenshot could be taken; see the lines above."
     kill "$program" 2>/dev/null || true
     tv_wine_stop
 fi

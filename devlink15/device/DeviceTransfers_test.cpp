@@ -393,5 +393,148 @@ TEST_F(TransferTest, ForAllAnswersOfTheOverwriteQuestion) {
     EXPECT_EQ(bytes.size(), 100u);
 }
 
+// Answers the next read-only delete question: optionally ticks "for all", then presses the
+// button, or the window's close box for button 0. Whether the question came.
+std::future<bool> AnswerDelete(int button, bool forAll) {
+    return std::async(std::launch::async, [=] {
+        HWND dialog = tv::test::WaitForWindow(nullptr, L"Confirm Read-only Delete", 120000);
+        if (!dialog)
+            return false;
+        if (forAll)
+            SendMessageW(GetDlgItem(dialog, IDC_CONFIRM_FOR_ALL), BM_SETCHECK, BST_CHECKED, 0);
+        if (button == 0)
+            PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+        else
+            tv::test::ClickButton(dialog, button);
+        return true;
+    });
+}
+
+TEST_F(TransferTest, ReadOnlyItemsAreAskedAboutBeforeTheyAreDeletedOrRenamed) {
+    DeviceFolder("/default/ro");
+    for (const char* name : {"1.txt", "2.txt", "3.txt", "4.txt", "plain.txt"})
+        ASSERT_TRUE(test::WriteWholeFile(OnDevice(std::string("/ro/") + name), test::Pattern(10, 4)));
+    for (const char* name : {"1.txt", "2.txt", "3.txt", "4.txt"})
+        device_->Request(std::string("attr path=/default/ro/") + name + " letters=R");
+    const auto Delete = [&](const std::string& name) {
+        unsigned char error[260] = {};
+        return zv_->DeleteFileItem(const_cast<LPSTR>((main_ + "\\ro\\" + name).c_str()), 260, error);
+    };
+    const auto Present = [&](const std::string& name) { return test::FileExists(OnDevice("/ro/" + name)); };
+    zv_->put_EnableUI(1);
+
+    // Keep, then the close box: both leave the item; delete removes it.
+    zv_->ResetDeviceState(1);
+    auto keep = AnswerDelete(2, false);
+    EXPECT_EQ(Delete("1.txt"), S_OK);
+    EXPECT_TRUE(keep.get());
+    EXPECT_TRUE(Present("1.txt"));
+    auto closed = AnswerDelete(0, false);
+    EXPECT_EQ(Delete("1.txt"), S_OK);
+    EXPECT_TRUE(closed.get());
+    EXPECT_TRUE(Present("1.txt"));
+    long bits = 0;
+    EXPECT_EQ(zv_->ReadItemAttributes("/default/ro/1.txt", &bits), S_OK);
+    EXPECT_EQ(bits, 4) << "a kept item keeps its attributes";
+    auto remove = AnswerDelete(1, false);
+    EXPECT_EQ(Delete("1.txt"), S_OK);
+    EXPECT_TRUE(remove.get());
+    EXPECT_FALSE(Present("1.txt"));
+
+    // Keep for all: the next read-only item is kept without a question, an ordinary one goes.
+    zv_->ResetDeviceState(3);
+    auto keepAll = AnswerDelete(2, true);
+    EXPECT_EQ(Delete("2.txt"), S_OK);
+    EXPECT_TRUE(keepAll.get());
+    Log();
+    EXPECT_EQ(Delete("3.txt"), S_OK);
+    EXPECT_EQ(Log(), std::vector<std::string>{"ls $pipe=15 -L \"/default/ro/3.txt\""});
+    EXPECT_TRUE(Present("2.txt"));
+    EXPECT_TRUE(Present("3.txt"));
+    EXPECT_EQ(Delete("plain.txt"), S_OK);
+    EXPECT_FALSE(Present("plain.txt"));
+
+    // A new operation forgets that answer: delete for all removes the rest without more questions.
+    zv_->ResetDeviceState(2);
+    auto deleteAll = AnswerDelete(1, true);
+    EXPECT_EQ(Delete("2.txt"), S_OK);
+    EXPECT_TRUE(deleteAll.get());
+    EXPECT_EQ(Delete("3.txt"), S_OK);
+    EXPECT_FALSE(Present("2.txt"));
+    EXPECT_FALSE(Present("3.txt"));
+
+    // Rename of a read-only item: No keeps it where it is, Yes moves it.
+    const auto Rename = [&](const std::string& from, const std::string& to) {
+        unsigned char error[260] = {};
+        return zv_->RenameFileItem(const_cast<LPSTR>((main_ + "\\ro\\" + from).c_str()),
+                                   const_cast<LPSTR>((main_ + "\\ro\\" + to).c_str()), 260, error);
+    };
+    const auto AnswerRename = [](int button) {
+        return std::async(std::launch::async, [=] {
+            HWND box = tv::test::WaitForWindow(L"#32770", L"Confirm Read-only Rename", 120000);
+            std::wstring text(512, L'\0');
+            if (box)
+                text.resize(GetDlgItemTextW(box, 0xFFFF, text.data(), static_cast<int>(text.size())));
+            return box && tv::test::ClickButton(box, button) ? text : std::wstring(L"<no box>");
+        });
+    };
+    zv_->ResetDeviceState(1);
+    auto no = AnswerRename(IDNO);
+    EXPECT_EQ(Rename("4.txt", "5.txt"), S_OK);
+    EXPECT_NE(no.get().find(L"4.txt"), std::wstring::npos);
+    EXPECT_TRUE(Present("4.txt"));
+    EXPECT_FALSE(Present("5.txt"));
+    auto yes = AnswerRename(IDYES);
+    EXPECT_EQ(Rename("4.txt", "5.txt"), S_OK);
+    EXPECT_NE(yes.get(), L"<no box>");
+    EXPECT_FALSE(Present("4.txt"));
+    EXPECT_TRUE(Present("5.txt"));
+
+    // Without the UI switch nothing is asked: the read-only item is renamed and deleted.
+    zv_->put_EnableUI(0);
+    EXPECT_EQ(Rename("5.txt", "6.txt"), S_OK);
+    EXPECT_TRUE(Present("6.txt"));
+    EXPECT_EQ(Delete("6.txt"), S_OK);
+    EXPECT_FALSE(Present("6.txt"));
+}
+
+// The user option that keeps a PC file's read-only attribute off the device; the other
+// attributes are carried either way.
+TEST_F(TransferTest, TheUserOptionKeepsReadOnlyOffTheDevice) {
+    const std::string pc = PcFolder("options");
+    const std::string file = pc + "\\ro.txt";
+    ASSERT_TRUE(test::WriteWholeFile(test::Widen(file), test::Pattern(20, 3)));
+    ASSERT_TRUE(SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+    tv::com::UniqueHKey key;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Zelvan\\Tavrilon", 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, key.Put(), nullptr),
+              ERROR_SUCCESS);
+    DWORD saved = 0, size = sizeof(saved);
+    const bool hadValue =
+        RegQueryValueExW(key.Get(), L"TvOptions", nullptr, nullptr, reinterpret_cast<BYTE*>(&saved), &size) ==
+        ERROR_SUCCESS;
+    const auto SetOptions = [&](DWORD value) {
+        return RegSetValueExW(key.Get(), L"TvOptions", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                              sizeof(value)) == ERROR_SUCCESS;
+    };
+
+    long without = -1, with = -1;
+    if (SetOptions(3)) { // other bits set, not the one that keeps read-only off
+        EXPECT_EQ(Import(file, main_ + "\\plain.txt"), 0);
+        EXPECT_EQ(zv_->ReadItemAttributes("/default/plain.txt", &without), S_OK);
+    }
+    if (SetOptions(4 | 3)) {
+        EXPECT_EQ(Import(file, main_ + "\\omitted.txt"), 0);
+        EXPECT_EQ(zv_->ReadItemAttributes("/default/omitted.txt", &with), S_OK);
+    }
+    if (hadValue)
+        SetOptions(saved);
+    else
+        RegDeleteValueW(key.Get(), L"TvOptions");
+    SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(without, 4 | 1);
+    EXPECT_EQ(with, 1);
+}
+
 } // namespace
 } // namespace devlink15

@@ -86,6 +86,9 @@ class StandInDevice : public tv::com::ComObject<StandInDevice, IZvDevice> {
     ComPtr<ZvPort15> port_;
 };
 
+// Set, every stand-in's identification is answered as if by another device.
+std::atomic<bool> answerForAnother{false};
+
 class StandInFactoryDevice : public FactoryDevice {
   public:
     StandInFactoryDevice(ComPtr<StandInDevice> device, ComPtr<ZvPort15> port)
@@ -102,6 +105,8 @@ class StandInFactoryDevice : public FactoryDevice {
         reply.clear();
         for (UINT i = 0; answer && i < SysStringLen(answer); ++i)
             reply.push_back(static_cast<char>(answer[i]));
+        if (answerForAnother)
+            reply = "id OTHER99";
         return hr;
     }
     void DisconnectPort() override {
@@ -179,6 +184,8 @@ class DialogAnswerer {
     explicit DialogAnswerer(std::vector<std::string> names, bool own)
         : names_(std::move(names)), own_(own), answerer_([this](HWND dialog) { Answer(dialog); }) {}
     int Dialogs() const { return dialogs_; }
+    // Answers given to a naming dialog that was already answered before (it stayed open).
+    int AnswersToTheSameDialog() const { return repeated_; }
     int MessageBoxes() const { return boxes_; }
     std::vector<std::string> Prefills() const { return prefills_; }
 
@@ -189,6 +196,9 @@ class DialogAnswerer {
             GetWindowTextA(nameBox, prefill, sizeof(prefill));
             prefills_.push_back(prefill);
             ++dialogs_;
+            if (dialog == lastDialog_)
+                ++repeated_;
+            lastDialog_ = dialog;
             const std::string name = next_ < names_.size() ? names_[next_++] : prefill;
             SetWindowTextA(nameBox, name.c_str());
             if (own_)
@@ -203,6 +213,8 @@ class DialogAnswerer {
     bool own_;
     std::atomic<int> dialogs_{0};
     std::atomic<int> boxes_{0};
+    std::atomic<int> repeated_{0};
+    HWND lastDialog_ = nullptr;
     std::vector<std::string> prefills_;
     tv::test::DialogAnswerer answerer_; // last: it calls Answer until it is destroyed
 };
@@ -220,6 +232,7 @@ class FactoryTest : public ::testing::Test {
         ASSERT_TRUE(SUCCEEDED(tv::com::MakeComObject(sink_)));
     }
     void TearDown() override {
+        answerForAnother = false;
         SetSystemVersionSource(nullptr);
         MadeDevices().clear();
     }
@@ -323,6 +336,111 @@ TEST_F(FactoryTest, ARegisteredDeviceIsAnnouncedWithoutDialogAndAnOwnDeviceIsNot
         EXPECT_EQ(answerer.Dialogs(), 0);
         EXPECT_EQ(MadeDevices().back()->name, "Own device");
     }
+}
+
+TEST_F(FactoryTest, AnInvalidNameIsRefusedWithAMessageAndAskedAgain) {
+    ForgetRegistration("@FAC0006");
+    StartFactory();
+    DialogAnswerer answerer({"", "Valid name"}, false);
+    std::unique_ptr<test::PluggedDevice> device;
+    ASSERT_NE(PlugUntilFound(*factory_.Get(), *sink_.Get(), device, 1, "FACTORY00006", "FAC0006", kClsidZvFactory15), 0);
+    // The empty name is answered inside the dialog, which stays up until a valid name is given,
+    // its name box set back to the string id.
+    EXPECT_EQ(answerer.Dialogs(), 2);
+    EXPECT_EQ(answerer.AnswersToTheSameDialog(), 1);
+    EXPECT_EQ(answerer.MessageBoxes(), 1);
+    EXPECT_EQ(answerer.Prefills(), (std::vector<std::string>{"@FAC0006", "@FAC0006"}));
+    std::string name;
+    ASSERT_TRUE(ReadDeviceName("@FAC0006", name));
+    EXPECT_EQ(name, "Valid name");
+}
+
+TEST_F(FactoryTest, ADeviceReportedTwiceIsLostOnlyAtItsSecondRemoval) {
+    ASSERT_EQ(WriteDeviceRegistration("@FAC0007", "Twice", false), S_OK);
+    StartFactory();
+    std::unique_ptr<test::PluggedDevice> device;
+    ASSERT_NE(PlugUntilFound(*factory_.Get(), *sink_.Get(), device, 1, "FACTORY00007", "FAC0007", kClsidZvFactory15), 0);
+    const std::string path = InterfacePathOf(device->Number());
+    ASSERT_FALSE(path.empty());
+    // A second arrival of a known interface is counted, not announced.
+    const size_t found = sink_->found.size();
+    EXPECT_EQ(factory_->OnArrival(path), S_OK);
+    EXPECT_EQ(sink_->found.size(), found);
+    factory_->OnRemoval(path);
+    EXPECT_TRUE(sink_->lost.empty());
+    EXPECT_EQ(factory_->DeviceCount(), 1u);
+    factory_->OnRemoval(path);
+    ASSERT_EQ(sink_->lost.size(), 1u);
+    EXPECT_EQ(sink_->lost[0].text, "Twice");
+    EXPECT_EQ(factory_->DeviceCount(), 0u);
+    EXPECT_EQ(MadeDevices().back()->resets, std::vector<long>{-1});
+}
+
+ZvFactory15* rearrivingFactory = nullptr;
+std::string rearrivingPath;
+
+void CALLBACK ReArrive(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(nullptr, timer);
+    rearrivingFactory->OnArrival(rearrivingPath);
+}
+
+TEST_F(FactoryTest, OnWindows98ARemovalFollowedByAnArrivalIsNotALoss) {
+    SetSystemVersionSource([]() -> DWORD { return 0xC0000A04; });
+    ASSERT_EQ(WriteDeviceRegistration("@FAC0008", "Bouncing", false), S_OK);
+    StartFactory();
+    std::unique_ptr<test::PluggedDevice> device;
+    ASSERT_NE(PlugUntilFound(*factory_.Get(), *sink_.Get(), device, 1, "FACTORY00008", "FAC0008", kClsidZvFactory15), 0);
+    const std::string path = InterfacePathOf(device->Number());
+    ASSERT_FALSE(path.empty());
+
+    // The interface comes back while the removal waits for it: the device stays.
+    rearrivingFactory = factory_.Get();
+    rearrivingPath = path;
+    ASSERT_NE(SetTimer(nullptr, 0, 300, &ReArrive), 0u);
+    DWORD start = GetTickCount();
+    factory_->OnRemoval(path);
+    EXPECT_LT(GetTickCount() - start, 1400u);
+    EXPECT_TRUE(sink_->lost.empty());
+    EXPECT_EQ(factory_->DeviceCount(), 1u);
+
+    // It does not come back: lost once the wait is over.
+    start = GetTickCount();
+    factory_->OnRemoval(path);
+    EXPECT_GE(GetTickCount() - start, 1400u);
+    ASSERT_EQ(sink_->lost.size(), 1u);
+    EXPECT_EQ(sink_->lost[0].text, "Bouncing");
+
+    // An arrival right after a removal is let pass; one after the quiet time is taken.
+    const size_t found = sink_->found.size();
+    EXPECT_EQ(factory_->OnArrival(""), S_OK);
+    EXPECT_EQ(sink_->found.size(), found);
+    Pump(5200);
+    EXPECT_EQ(factory_->OnArrival(""), S_OK);
+    EXPECT_TRUE(Found(*sink_.Get(), kClsidZvFactory15, "@FAC0008"));
+    EXPECT_EQ(sink_->found.size(), found + 1);
+}
+
+TEST_F(FactoryTest, ADeviceAnsweringForAnotherIsDroppedAndTriedAgainLater) {
+    ASSERT_EQ(WriteDeviceRegistration("@FAC0009", "Mismatch", false), S_OK);
+    StartFactory();
+    answerForAnother = true;
+    std::unique_ptr<test::PluggedDevice> device;
+    auto released = [] { return !MadeDevices().empty() && MadeDevices().back()->resets == std::vector<long>{-2}; };
+    for (int attempt = 0; attempt < 3 && !released(); ++attempt) {
+        device.reset();
+        Pump(300);
+        device = std::make_unique<test::PluggedDevice>(1, "FACTORY00009", "FAC0009");
+        tv::test::PollUntil(released, 30000);
+    }
+    ASSERT_TRUE(released());
+    // Neither announced nor reported as not answering.
+    EXPECT_TRUE(sink_->found.empty());
+    EXPECT_EQ(factory_->DeviceCount(), 0u);
+    // Forgotten: the next arrival tries the device again.
+    answerForAnother = false;
+    EXPECT_EQ(factory_->OnArrival(""), S_OK);
+    EXPECT_TRUE(Found(*sink_.Get(), kClsidZvFactory15, "@FAC0009"));
+    EXPECT_EQ(factory_->DeviceCount(), 1u);
 }
 
 TEST_F(FactoryTest, ADeviceThatDoesNotAnswerIsReportedAndReleased) {

@@ -575,25 +575,5 @@ TEST_F(HubTest, ItemPropertiesShowTheDevicePagesOnceAndTellTheViews) {
     EXPECT_EQ(view.Received(), 1);
 }
 
-TEST_F(HubTest, ADeviceSheetNeedsTheManagers) {
-    ComPtr<IZvSyncMgr> sync;
-    ComPtr<IZvBackupMgr> backup;
-    bool managers = SUCCEEDED(CoCreateInstance(CLSID_ZvSyncMgr, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IZvSyncMgr),
-                                               reinterpret_cast<void**>(&sync))) &&
-                    SUCCEEDED(CoCreateInstance(CLSID_ZvBackupMgr, nullptr, CLSCTX_INPROC_SERVER,
-                                               __uuidof(IZvBackupMgr), reinterpret_cast<void**>(&backup)));
-    sync.Reset();
-    backup.Reset();
-    ASSERT_EQ(hub_->DisplayProperties(const_cast<LPSTR>("Dev1"), nullptr), S_OK);
-    const wchar_t title[] = L"Dev1 <@TDDev1> Properties";
-    HWND sheet = test::WaitForWindow(L"#32770", title, managers ? 15000 : 2000);
-    if (!managers) {
-        EXPECT_EQ(sheet, nullptr);
-        return;
-    }
-    ASSERT_NE(sheet, nullptr);
-    ASSERT_TRUE(test::ClickButton(sheet, IDCANCEL));
-    EXPECT_TRUE(test::PollUntil([&] { return !IsWindow(sheet); }, 5000));
-}
-
 } // namespace
+

@@ -95,6 +95,20 @@ HWND FindMainDialog(DWORD processId, DWORD timeoutMs) {
     return nullptr;
 }
 
+HWND OpenTrayMenu(HWND mainDialog) {
+    // The message the program's tray icon sends its main dialog.
+    constexpr UINT kTrayCallbackMessage = 2724;
+    SetCursorPos(1000, 740);
+    PostMessageW(mainDialog, kTrayCallbackMessage, 0, WM_RBUTTONUP);
+    return test::WaitForWindow(L"#32768", nullptr, 10000);
+}
+
+void CloseTrayMenu(HWND mainDialog, HWND menu) {
+    PostMessageW(menu, WM_KEYDOWN, VK_ESCAPE, 0);
+    PostMessageW(mainDialog, WM_CANCELMODE, 0, 0);
+    WaitUntil([] { return !FindWindowW(L"#32768", nullptr); }, 5000);
+}
+
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
     return test::PollUntil(condition, timeoutMs);
 }

@@ -55,6 +55,12 @@ private:
 // A process id of 0 takes the dialog of any process (a program that COM started).
 HWND FindMainDialog(DWORD processId, DWORD timeoutMs);
 
+// Opens the program's tray menu as a right click on its icon would (the cursor put near the
+// screen's lower right corner first); the menu window, or null when none came within 10 s.
+HWND OpenTrayMenu(HWND mainDialog);
+// Closes an open tray menu and waits (at most 5 s) until it is gone.
+void CloseTrayMenu(HWND mainDialog, HWND menu);
+
 // The program that COM started for a client (its hidden main dialog and its process).
 class ComStartedProgram {
 public:

@@ -11,7 +11,6 @@ namespace tv::e2e {
 namespace {
 
 const std::string kDeviceList = "Software\\Zelvan\\Tavrilon\\DeviceList\\";
-constexpr UINT kTrayCallbackMessage = 2724;
 
 bool LogHas(const std::string& text) { return SharedLogText().find(text) != std::string::npos; }
 
@@ -64,21 +63,16 @@ protected:
 
     // Opens the tray menu; its height in pixels, and the menu window left open when asked.
     long TrayMenuHeight(HWND mainDialog, HWND* keepOpen = nullptr) {
-        SetCursorPos(1000, 740);
-        PostMessageW(mainDialog, kTrayCallbackMessage, 0, WM_RBUTTONUP);
-        HWND menu = test::WaitForWindow(L"#32768", nullptr, 10000);
+        HWND menu = OpenTrayMenu(mainDialog);
         if (!menu)
             return 0;
         Sleep(300);
         RECT shape{};
         GetWindowRect(menu, &shape);
-        if (keepOpen) {
+        if (keepOpen)
             *keepOpen = menu;
-        } else {
-            PostMessageW(menu, WM_KEYDOWN, VK_ESCAPE, 0);
-            PostMessageW(mainDialog, WM_CANCELMODE, 0, 0);
-            WaitUntil([] { return !FindWindowW(L"#32768", nullptr); }, 5000);
-        }
+        else
+            CloseTrayMenu(mainDialog, menu);
         return shape.bottom - shape.top;
     }
 
@@ -145,8 +139,15 @@ TEST_F(ProgramLife, DevicesComeAndGoWithMenuScriptsAndAlertsThenExitEndsTheProgr
     EXPECT_EQ(FindAlert(program.ProcessId()), nullptr);
 
     // A device that comes back closes its own alert, which leaves the setting on.
+    // It is also the positive case of the ticked one above: this alert comes, DevC's never did.
     MoveFileA((tree_.devices + "\\DevB").c_str(), (tree_.root + "\\DevB").c_str());
-    EXPECT_TRUE(WaitUntil([&] { return FindAlert(program.ProcessId()) != nullptr; }));
+    HWND alertB = nullptr;
+    EXPECT_TRUE(WaitUntil([&] { return (alertB = FindAlert(program.ProcessId())) != nullptr; }));
+    if (alertB) {
+        wchar_t label[100] = {};
+        GetDlgItemTextW(alertB, 16196, label, 100);
+        EXPECT_STREQ(label, L"DevB(@TDDevB)");
+    }
     MoveFileA((tree_.root + "\\DevB").c_str(), (tree_.devices + "\\DevB").c_str());
     EXPECT_TRUE(WaitUntil([&] { return !FindAlert(program.ProcessId()); }));
     EXPECT_EQ(AlertSetting("@TDDevB"), 1u);

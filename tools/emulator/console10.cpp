@@ -440,12 +440,19 @@ void Console10::OnCommandBlock(std::span<const uint8_t> bytes) {
             data = std::span(file).subspan(offset, std::min<uint64_t>(kUploadBlockSize, file.size() - offset));
         SendDeviceBlock(kDeviceDataBlock, static_cast<uint8_t>(block->argument), data);
         ++upload.blocksSent;
+        if (data.empty() && faults_.earlyPrompt && !upload.prompted) {
+            upload.prompted = true;
+            Send(kPrompt);
+        }
         break;
     }
-    case BlockCommand::Stop:
+    case BlockCommand::Stop: {
+        const bool prompted = upload.prompted;
         EndTransfer();
-        Send(kPrompt);
+        if (!prompted)
+            Send(kPrompt);
         break;
+    }
     default:
         break;
     }

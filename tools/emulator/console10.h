@@ -41,6 +41,9 @@ struct Serial10Faults {
     int nack = 0;              // data packets answered "nack" although sound
     std::optional<int> cancelAfter; // the next transfer is cancelled by the device after n packets/blocks
     bool silent = false;       // nothing at all is sent
+    // The prompt follows the last (empty) block of an upload at once, before the PC's stop
+    // block, which then gets no answer of its own (a device that does not wait to be stopped).
+    bool earlyPrompt = false;
 };
 
 class Console10 {
@@ -71,6 +74,7 @@ class Console10 {
     struct Upload {
         std::optional<std::vector<uint8_t>> bytes; // nothing: the file could not be read
         int blocksSent = 0;
+        bool prompted = false; // the prompt went out with the last block
     };
     struct Reply {
         bool ok = true;

@@ -215,6 +215,24 @@ TEST_F(Console10Test, SendsAFileInCheckedBlocks) {
     EXPECT_NE(damaged, sound);
 }
 
+TEST_F(Console10Test, AnEarlyPromptFollowsTheLastBlockAndTheStopGetsNone) {
+    PutFile("default/up.bin", std::string(600, 'e'));
+    faults_.earlyPrompt = true;
+    Command("upl /default/up.bin");
+    Write(EncodeCommandBlock({5, 0}));
+    Take();
+    Write(EncodeCommandBlock({3, 0}));
+    EXPECT_EQ(Take().find("Ready"), std::string::npos) << "a block with data comes alone";
+    Write(EncodeCommandBlock({3, 1}));
+    EXPECT_EQ(Take().find("Ready"), std::string::npos);
+    Write(EncodeCommandBlock({3, 2}));
+    const auto last = EncodeDeviceBlock(1, 2, {});
+    EXPECT_EQ(Take(), std::string(last.begin(), last.end()) + "Ready >\r\n");
+    Write(EncodeCommandBlock({2, 0}));
+    EXPECT_EQ(Take(), "");
+    EXPECT_EQ(Command("id"), "\x02id\r\ndevice_id: @ZV10001\r\nReady >\r\n") << "back on the console";
+}
+
 TEST_F(Console10Test, FaultsRefuseOrSwallowFramesAndSilenceTheDevice) {
     faults_.refuse = 2;
     EXPECT_EQ(Command("id"), "\x01");

@@ -68,7 +68,7 @@ const char* kHelp[] = {
     "plug com=<n> root=<folder> [id=@<7 chars>] [prefix=<wine prefix>] [version=<a.b.c>] [hardware=<text>]"
     " [rf=<n>] [capacity=<bytes>] [labels=<name>:<label>;...] [echo=1|0] [pc_required=0|1]",
     "unplug com=<n>",
-    "fault com=<n> [crc=<n>] [refuse=<n>] [noconfirm=<n>] [nack=<n>] [cancel=<n>] [silent=on|off]",
+    "fault com=<n> [crc=<n>] [refuse=<n>] [noconfirm=<n>] [nack=<n>] [cancel=<n>] [silent=on|off] [early_prompt=on|off]",
     "clear com=<n> | log com=<n> [from=<index>] | clearlog com=<n>",
     "status",
     "help",
@@ -650,6 +650,12 @@ std::string Emulator::ConfigureSerialFaults(Device10& device, const std::map<std
             if (value != "on" && value != "off")
                 return Error("bad silent");
             faults.silent = value == "on";
+            continue;
+        }
+        if (key == "early_prompt") {
+            if (value != "on" && value != "off")
+                return Error("bad early_prompt");
+            faults.earlyPrompt = value == "on";
             continue;
         }
         int n = 0;
