@@ -1,0 +1,101 @@
+#include "UpdateTestSupport.h"
+
+#include "McpFrame.h"
+#include "UsbDevices.h"
+
+namespace tv::update::test {
+namespace {
+
+DWORD DriverUsbPort() {
+    DWORD port = 47150;
+    DWORD size = sizeof(port);
+    RegGetValueW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Services\\tvusbsim\\Parameters", L"Port",
+                 RRF_RT_REG_DWORD, nullptr, &port, &size);
+    return port;
+}
+
+bool DriverInstalled() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Services\\tvusbsim", 0, KEY_READ, &key) !=
+        ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+} // namespace
+
+UpdateEmulator::UpdateEmulator() {
+    if (!DriverInstalled()) {
+        problem_ = "the test USB driver is not installed in this prefix (tools/usbsim/install.sh)";
+        return;
+    }
+    const DWORD usbPort = DriverUsbPort();
+    const auto controlPort = static_cast<unsigned short>(usbPort + 1);
+    problem_ = process_.Start(tv::test::EmulatorPath(TV_ZVEMU_DEFAULT), "zvupdate15-test",
+                              "--usb-port " + std::to_string(usbPort) + " --control-port " + std::to_string(controlPort));
+    if (problem_.empty() && !process_.ConnectControl(controlPort))
+        problem_ = "the emulator's control port does not answer";
+}
+
+bool UpdateEmulator::PlugLoader(const std::string& version, const std::string& faults) {
+    const std::string folder = process_.Root() + "/booted" + std::to_string(bootCount_++);
+    CreateDirectoryW((L"Z:" + tv::test::Widen(folder)).c_str(), nullptr);
+    const std::string answer = Request("loader " + std::to_string(kLoaderSlot) + " boot=" + std::to_string(kBootSlot) +
+                                       " id=UPDATED00001 short=UPD0001 root=" + folder + " version=" + version +
+                                       (faults.empty() ? "" : " " + faults));
+    return answer.rfind("ok", 0) == 0;
+}
+
+void UpdateEmulator::UnplugAll() {
+    Request("unplug " + std::to_string(kLoaderSlot));
+    Request("unplug " + std::to_string(kBootSlot));
+    WaitForInterface(true, 0, false, 5000);
+    WaitForInterface(false, 0, false, 5000);
+}
+
+std::vector<std::string> UpdateEmulator::Images() {
+    const std::string answer = Request("images");
+    std::vector<std::string> lines;
+    size_t start = answer.find('\n');
+    while (start != std::string::npos && start + 1 < answer.size()) {
+        const size_t end = answer.find('\n', start + 1);
+        lines.push_back(answer.substr(start + 1, end == std::string::npos ? std::string::npos : end - start - 1));
+        start = end;
+    }
+    return lines;
+}
+
+std::wstring UpdateEmulator::MakeImage(const std::string& name, size_t size, uint32_t& crc) {
+    const std::vector<uint8_t> bytes = tv::test::Pattern(size, static_cast<unsigned>(size));
+    crc = devlink15::McpCrc32(bytes.data(), bytes.size());
+    const std::wstring path = tv::test::WindowsPath(process_.Root() + "/" + name);
+    tv::test::WriteWholeFile(path, bytes);
+    return path;
+}
+
+UpdateEmulator& SharedEmulator() {
+    static UpdateEmulator emulator;
+    return emulator;
+}
+
+bool WaitForInterface(bool loaderClass, int index, bool present, DWORD timeoutMs) {
+    const DWORD started = GetTickCount();
+    for (;;) {
+        const bool now = devlink15::IsDeviceInterfacePresent(
+            loaderClass ? devlink15::UsbInterfaceClass::Loader : devlink15::UsbInterfaceClass::Device, index);
+        if (now == present)
+            return true;
+        if (GetTickCount() - started >= timeoutMs)
+            return false;
+        Sleep(20);
+    }
+}
+
+std::wstring ShotFolder() {
+    const std::wstring folder = tv::test::WindowsPath(TV_UPDATE_SHOT_DIR);
+    CreateDirectoryW(folder.c_str(), nullptr);
+    return folder;
+}
+
+} // namespace tv::update::test
