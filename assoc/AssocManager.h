@@ -1,16 +1,35 @@
-// The association manager: which handler opens a file, and the type text and icon of an item.
+// The association manager: the handlers of the association category open the files the user
+// opens, their extensions are kept bound to the suite in the registry (and bound again when
+// another program took them), and every file type of the PC answers description and icon
+// look-ups.
 #pragma once
-#include "ComObject.h"
-#include "ZvAssocMgr.h"
+#include "AssociationEnumerator.h"
+#include "ComPtr.h"
+#include "Handles.h"
+#include "SharedInstance.h"
 #include <string>
 #include <vector>
 
 namespace tv::assoc {
 
-class AssocManager : public com::ComObject<AssocManager, IZvAssocMgr> {
+using HandlerList = std::vector<com::ComPtr<IZvAssociation>>;
+
+// Where the manager reads and repairs, and with what.
+struct AssocSetup {
+    HandlerList handlers;
+    HKEY classesRoot = nullptr; // read: the merged classes view
+    HKEY repairRoot = nullptr;  // written by a repair: the current user's classes
+    std::string programPath;
+};
+
+// Every class of the handler category, created in process; a class that fails is left out.
+HRESULT LoadAssociationHandlers(HandlerList& handlers);
+
+class AssocManager : public com::SharedComObject<AssocManager, IZvAssocMgr> {
 public:
-    // `languageLibrary` holds the generic type text.
-    explicit AssocManager(HMODULE languageLibrary) : languageLibrary_(languageLibrary) {}
+    // Without a setup the manager finds its handlers and registry roots itself.
+    AssocManager(com::SharedInstance<AssocManager>& slot, HMODULE language, const AssocSetup* setup = nullptr);
+    HRESULT FinalConstruct();
 
     // IZvAssocMgr
     STDMETHODIMP DoVerb(LPSTR strItem, LONG dwVerbID) override;
@@ -20,9 +39,22 @@ public:
     STDMETHODIMP Open(LPSTR strItem) override;
 
 private:
-    HMODULE languageLibrary_;
-    // The registered association handlers; none are installed yet.
-    std::vector<com::ComPtr<IZvAssociation>> associations_;
+    HRESULT Initialise(AssocSetup setup);
+    // The handlers' own records, in handler order (a handler without one is skipped).
+    std::vector<Association> HandlerRecords() const;
+    bool AssociationsLost(const std::vector<Association>& records) const;
+    HRESULT RegisterAssociations(const std::vector<Association>& records) const;
+    void ReadSystemAssociations();
+    // The first handler that takes the item's extension; null when none does.
+    IZvAssociation* AcceptingHandler(const char* item) const;
+
+    HMODULE language_;
+    const AssocSetup* givenSetup_;
+    HandlerList handlers_;
+    com::UniqueHKey classesRoot_;
+    com::UniqueHKey repairRoot_;
+    std::string programPath_;
+    std::shared_ptr<AssociationList> systemTypes_ = std::make_shared<AssociationList>();
 };
 
 } // namespace tv::assoc

@@ -1,18 +1,29 @@
-// The DLL face of the association manager: class object, self-registration and the language
-// library loaded beside the DLL.
+// The DLL face of the association manager: one manager per process, made and initialised by
+// the first creation; a failed initialisation is answered to every later creation.
 #include "AssocManager.h"
 #include "ClassFactory.h"
 #include "DllModule.h"
+#include <mutex>
 
 namespace {
 
 using namespace tv;
 
+com::SharedInstance<assoc::AssocManager> g_manager;
+std::mutex g_failureLock;
+HRESULT g_failure = S_OK;
+
 class AssocClassFactory : public com::ComObject<AssocClassFactory, IClassFactory> {
 public:
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
         TV_RETURN_IF_FAILED(com::CheckCreateRequest(outer, ppv));
-        return com::CreateComObject<assoc::AssocManager>(riid, ppv, dll::LanguageLibrary());
+        std::lock_guard<std::mutex> guard(g_failureLock);
+        if (FAILED(g_failure))
+            return g_failure;
+        const HRESULT hr = g_manager.GetOrCreate(riid, ppv, dll::LanguageLibrary(), nullptr);
+        if (FAILED(hr) && hr != E_NOINTERFACE)
+            g_failure = hr;
+        return hr;
     }
     STDMETHODIMP LockServer(BOOL lock) override { return com::LockModule(lock); }
 };
@@ -23,11 +34,15 @@ HRESULT CreateAssocClassObject(REFIID riid, void** ppv) {
 
 const com::DllServer& Server() {
     static const com::DllServer server({com::ClassInfo{.clsid = &CLSID_ZvAssocMgr,
-                                                       .description = L"ZvAssocMgr Class",
-                                                       .threadingModel = L"Both",
+                                                       .description = L"AssocMgr Class",
+                                                       .progId = L"Tavrilon.AssocMgr.1",
+                                                       .versionIndependentProgId = L"Tavrilon.AssocMgr",
+                                                       .threadingModel = L"Apartment",
+                                                       .typeLib = &LIBID_ZvAssocLib,
+                                                       .programmable = true,
                                                        .categories = {},
                                                        .createClassObject = CreateAssocClassObject}},
-                                       false);
+                                       true);
     return server;
 }
 

@@ -190,3 +190,25 @@ function(tv_idl target)
     target_include_directories(${target} PUBLIC ${out})
     set_property(TARGET ${target} PROPERTY TV_TLB ${out}/${base}.tlb)
 endfunction()
+
+# tv_debian_source(<var> <package> <marker file>): the folder of Debian's source package <package>,
+# fetched with "apt-get source" into the build folder at configure time when it is not there yet
+# (tools/setup-deps.sh adds the deb-src entry); <marker file> is a file at the top of its tree.
+function(tv_debian_source var package marker)
+    set(fetch_dir ${CMAKE_BINARY_DIR}/_deps/${package}-source)
+    file(GLOB found LIST_DIRECTORIES true ${fetch_dir}/${package}-*/${marker})
+    if(NOT found)
+        file(MAKE_DIRECTORY ${fetch_dir})
+        message(STATUS "Fetching Debian's ${package} source package into ${fetch_dir}")
+        execute_process(COMMAND apt-get source -qq ${package}
+                        WORKING_DIRECTORY ${fetch_dir}
+                        RESULT_VARIABLE fetch_result OUTPUT_QUIET ERROR_VARIABLE fetch_errors)
+        file(GLOB found LIST_DIRECTORIES true ${fetch_dir}/${package}-*/${marker})
+        if(NOT found)
+            message(FATAL_ERROR "apt-get source ${package} failed (run tools/setup-deps.sh first): ${fetch_errors}")
+        endif()
+    endif()
+    list(GET found 0 found)
+    get_filename_component(found ${found} DIRECTORY)
+    set(${var} ${found} PARENT_SCOPE)
+endfunction()

@@ -251,8 +251,13 @@ STDMETHODIMP ZvPortCOM::Connect(BSTR strInput, BSTR* pstrOutput) {
     if (!wake || !hello)
         return E_INVALIDARG;
     wake->command = "58204617\n";
+    ::ResetEvent(connectCancel_.Get());
     engine_.Wait(wake);
-    ::Sleep(kWakeUpPauseMs);
+    // A cancel during the wake-up or its pause ends the connection attempt there: a port without
+    // a device is then given up at once instead of after the hello's wait.
+    if (wake->resultClass == ResultClass::Cancelled ||
+        ::WaitForSingleObject(connectCancel_.Get(), kWakeUpPauseMs) != WAIT_TIMEOUT)
+        return ZVPORT_E_RESULT(static_cast<int>(ResultClass::Cancelled));
     hello->command = "3\n";
     if (HRESULT hr = RunSync(hello); FAILED(hr))
         return hr;
@@ -300,6 +305,7 @@ STDMETHODIMP ZvPortCOM::SetParam(BSTR pstrInput) {
 STDMETHODIMP ZvPortCOM::Cancel(BSTR, BSTR* pstrOutput) {
     if (!pstrOutput)
         return E_INVALIDARG;
+    ::SetEvent(connectCancel_.Get());
     auto running = engine_.RunningRequest();
     if (!running)
         return E_FAIL;

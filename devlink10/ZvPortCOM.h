@@ -2,6 +2,7 @@
 // leaves as "<UPDATEMSG>" texts to the advised sinks.
 #pragma once
 #include "ComObject.h"
+#include "Handles.h"
 #include "ZvPort.h"
 #include "ZvSerialPort.h"
 #include <string>
@@ -38,6 +39,9 @@ private:
     std::vector<tv::com::ComPtr<IZvPortUpdateEvent>> sinks_;
     std::string lastAsyncResponse_;
     long timeoutMs_ = 0;
+    // Set by Cancel (from any thread) and cleared when a connection attempt begins: it ends the
+    // attempt between its requests, where no request runs that Cancel could stop.
+    tv::com::UniqueHandle connectCancel_{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
 };
 
 } // namespace devlink10

@@ -78,7 +78,7 @@ const tv::com::DllServer& Server() {
                    &CreatePageClassObject<devlink15::ZvFolderPropPage15>),
          PageClass(&devlink15::kClsidZvMediaPropPage15, L"ZvMediaPropPage15 Class", L"Tavrilon.ZvMediaPropPage15.1",
                    L"Tavrilon.ZvMediaPropPage15", &CreatePageClassObject<devlink15::ZvMediaPropPage15>)},
-        false);
+        true);
     return server;
 }
 

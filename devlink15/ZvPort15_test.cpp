@@ -285,13 +285,22 @@ TEST_F(PortTest, RecoversFromInjectedFaultsWithinTheirBounds) {
         device.Request("clear");
     }
 
-    // A device that answers only after more than 11 s: the command gives up, in bounded time.
-    ASSERT_EQ(device.Request("fault delay=12500"), "ok");
+    // A device that answers far too late: the command gives up, in bounded time. The port gives
+    // up after eleven empty one-second reads, and after each it looks the device up again; under
+    // Wine that lookup goes through the test USB driver and took from 50 ms to over 700 ms on a
+    // loaded machine, so the give-up lands anywhere from about 12 s to 19 s after the command is
+    // sent. The late answer comes well after that.
+    const auto lateBy = std::chrono::seconds(25);
+    ASSERT_EQ(device.Request("fault delay=" +
+                             std::to_string(std::chrono::milliseconds(lateBy).count())),
+              "ok");
     const auto started = std::chrono::steady_clock::now();
     Command("id $pipe=17", E_FAIL);
     const auto took = std::chrono::steady_clock::now() - started;
-    EXPECT_LT(took, std::chrono::seconds(25));
-    Sleep(2000); // the late answer drains
+    EXPECT_GE(took, std::chrono::seconds(11)); // all eleven reads were waited out
+    EXPECT_LT(took, lateBy);
+    // The late answer goes to the closed reply pipe before the next command is sent.
+    std::this_thread::sleep_until(started + lateBy + std::chrono::seconds(1));
     device.Request("clear");
     EXPECT_NE(Command("id $pipe=18").find("Q000001"), std::string::npos);
 }
@@ -537,12 +546,13 @@ TEST_F(PortTest, DISABLED_Benchmark4MiBBothWays) {
     ASSERT_TRUE(test::ReadWholeFile(pc + L"\\bench-back.bin", exported));
     EXPECT_TRUE(exported == bytes);
 
-    std::printf("benchmark: round trip of one %d-byte frame %.3f ms: link bound %.0f bytes/s\n", kFrame,
-                roundTrip * 1000, bound);
+    std::printf("round trip of one %d-byte frame %.3f ms: link bound %.0f bytes/s\n", kFrame, roundTrip * 1000, bound);
     for (const auto& [name, seconds] : {std::pair{"import", importSeconds}, std::pair{"export", exportSeconds}}) {
         const double rate = static_cast<double>(bytes.size()) / seconds;
-        std::printf("benchmark: %s %zu bytes in %.2f s: %.0f bytes/s; link bound %.0f bytes/s; ratio %.2f\n",
-                    name, bytes.size(), seconds, rate, bound, rate / bound);
+        std::printf("%s %zu bytes in %.2f s: %.0f bytes/s; link bound %.0f bytes/s\n", name, bytes.size(), seconds,
+                    rate, bound);
+        // The figure line the test command's summary collects.
+        std::printf("benchmark 1.5 port %s (rate/link bound): ratio %.2f (goal >= 0.5)\n", name, rate / bound);
     }
     std::fflush(stdout);
 }

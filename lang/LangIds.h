@@ -67,3 +67,12 @@
 #if __has_include("UploaderIds.h")
 #include "UploaderIds.h"
 #endif
+#if __has_include("SyncMgrIds.h")
+#include "SyncMgrIds.h"
+#endif
+#if __has_include("BackupIds.h")
+#include "BackupIds.h"
+#endif
+#if __has_include("AssocIds.h")
+#include "AssocIds.h"
+#endif

@@ -53,5 +53,6 @@
 #define IDS_RESTART_CAPTION 21026
 #define IDS_RESTART_QUESTION 21027
 
-// The association manager's type text for files without an association of their own.
-#define IDS_ASSOC_GENERIC_TYPE 12480
+// The association manager's type text for files without an association of their own: the same
+// string as the device links' system-file description (12480 is the folder's fetch question).
+#define IDS_ASSOC_GENERIC_TYPE 12270

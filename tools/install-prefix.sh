@@ -26,7 +26,11 @@ while IFS= read -r line; do
     file=${line#*:}
     [ -e "$file" ] || continue
     case $kind in
-        dll) tv_wine regsvr32 /s "$(tv_winpath "$file")" </dev/null >/dev/null 2>&1 || { echo "regsvr32 failed: $file" >&2; failed=1; } ;;
+        # A registration that fails is tried once more before it counts: under Wine a regsvr32
+        # process has been seen to fail once on a freshly made prefix and succeed when run again.
+        dll) register() { tv_wine regsvr32 /s "$(tv_winpath "$file")" </dev/null >/dev/null 2>&1; }
+             register || { echo "regsvr32 failed once, again: $file" >&2; register; } ||
+                 { echo "regsvr32 failed: $file" >&2; failed=1; } ;;
         exe) tv_wine "$(tv_winpath "$file")" /RegServer </dev/null >/dev/null 2>&1 || { echo "/RegServer failed: $file" >&2; failed=1; } ;;
     esac
 done < "$build/servers.txt"

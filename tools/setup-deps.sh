@@ -9,6 +9,7 @@ pkgs=(
   googletest libgtest-dev libgmock-dev
   clang libclang-rt-14-dev
   dpkg-dev bzip2 ccache
+  libsqlite3-dev tcl
 )
 missing=()
 for p in "${pkgs[@]}"; do
@@ -19,16 +20,13 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
-# Source packages the build compiles with mingw (bzip2 for the compression control): a deb-src
-# entry for bookworm main lets "apt-get source" fetch them into the build folder.
+# Source packages the build compiles with mingw (bzip2 for the compression control): "apt-get
+# source" needs a deb-src entry. It is derived from the machine's own binary entries of its
+# release suite (same URIs, suite, components and keyring, with the source type), so that a machine
+# set up for another or a local mirror keeps using it.
 src_list=/etc/apt/sources.list.d/tavrilon-deb-src.sources
-if [ ! -f "$src_list" ]; then
-  cat > "$src_list" <<'SRC'
-Types: deb-src
-URIs: http://deb.debian.org/debian
-Suites: bookworm
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-SRC
+wanted=$(python3 "$(dirname "$0")/derive-deb-src.py") || { echo "setup-deps: no Debian binary entry to derive a deb-src entry from" >&2; exit 1; }
+if [ "$wanted" != "$(cat "$src_list" 2>/dev/null)" ]; then
+  printf '%s\n' "$wanted" > "$src_list"
   apt-get update -qq
 fi

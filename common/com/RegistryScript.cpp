@@ -55,6 +55,9 @@ HRESULT RegistryScript::RegisterKey(HKEY parent, const RegKey& key) const {
             status = RegSetValueExW(handle.Get(), value.name.empty() ? nullptr : value.name.c_str(), 0, REG_SZ,
                                     reinterpret_cast<const BYTE*>(expanded.c_str()),
                                     static_cast<DWORD>((expanded.size() + 1) * sizeof(wchar_t)));
+        } else if (const auto* bytes = std::get_if<RegBinary>(&value.data)) {
+            status = RegSetValueExW(handle.Get(), value.name.empty() ? nullptr : value.name.c_str(), 0, REG_BINARY,
+                                    bytes->data(), static_cast<DWORD>(bytes->size()));
         } else {
             DWORD number = std::get<DWORD>(value.data);
             status = RegSetValueExW(handle.Get(), value.name.empty() ? nullptr : value.name.c_str(), 0, REG_DWORD,

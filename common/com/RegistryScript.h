@@ -19,9 +19,12 @@ namespace tv::com {
 
 enum class KeyMode { Normal, ForceRemove, NoRemove };
 
+// Raw bytes of a REG_BINARY value.
+using RegBinary = std::vector<BYTE>;
+
 struct RegValue {
     std::wstring name;  // empty: the key's default value
-    std::variant<std::wstring, DWORD> data;
+    std::variant<std::wstring, DWORD, RegBinary> data;
 };
 
 struct RegKey {

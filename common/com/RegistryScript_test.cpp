@@ -53,6 +53,24 @@ TEST_F(RegistryScriptTest, RegistersValuesWithSubstitutions) {
     EXPECT_EQ(7u, count);
 }
 
+TEST_F(RegistryScriptTest, BinaryValuesAreWrittenByteForByteAndRemoved) {
+    RegistryScript script(HKEY_CURRENT_USER,
+                          {{kTestRoot, KeyMode::NoRemove, {},
+                            {{L"Shell", KeyMode::Normal, {{L"Attributes", RegBinary{0x00, 0x00, 0x00, 0xA0}}}, {}}}}});
+    ASSERT_EQ(S_OK, script.Register());
+    BYTE data[8] = {};
+    DWORD type = 0, size = sizeof(data);
+    ASSERT_EQ(ERROR_SUCCESS, RegGetValueW(HKEY_CURRENT_USER, Path(L"Shell").c_str(), L"Attributes", RRF_RT_ANY,
+                                          &type, data, &size));
+    EXPECT_EQ(static_cast<DWORD>(REG_BINARY), type);
+    ASSERT_EQ(4u, size);
+    DWORD asNumber = 0;
+    memcpy(&asNumber, data, sizeof(asNumber));
+    EXPECT_EQ(0xA0000000u, asNumber);
+    ASSERT_EQ(S_OK, script.Unregister());
+    EXPECT_FALSE(KeyExists(Path(L"Shell")));
+}
+
 TEST_F(RegistryScriptTest, ForceRemoveReplacesAnExistingTreeOnRegistration) {
     UniqueHKey stale;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, Path(L"Owned\\Stale").c_str(), 0, nullptr, 0,

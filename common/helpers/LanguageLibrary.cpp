@@ -51,4 +51,11 @@ HMODULE LoadLanguageLibrary(HMODULE module) {
     return LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
 }
 
+std::string LoadLanguageString(HMODULE language, UINT id) {
+    char buffer[2048] = {};
+    if (!language || LoadStringA(language, id, buffer, sizeof(buffer)) <= 0)
+        return {};
+    return buffer;
+}
+
 } // namespace tv

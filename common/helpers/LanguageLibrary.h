@@ -16,4 +16,7 @@ std::string BuildLanguageLibraryPath(HMODULE module);
 // Loads the library beside `module` as a data file; null when the path is empty or loading fails.
 HMODULE LoadLanguageLibrary(HMODULE module);
 
+// String `id` of the language library as 8-bit text; empty when the library or string is missing.
+std::string LoadLanguageString(HMODULE language, UINT id);
+
 } // namespace tv

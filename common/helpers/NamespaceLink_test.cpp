@@ -60,11 +60,3 @@ TEST(IsNamespaceItem, WantsSignatureAndAMinimumSize) {
     BYTE tiny[8] = {5, 0, 'Z', 'V', 'L', 0, 0, 0};
     EXPECT_FALSE(tv::IsNamespaceItem(reinterpret_cast<const SHITEMID*>(tiny)));
 }
-
-TEST(FindMyZelvanPidl, IsNullWithoutTheExplorerFolder) {
-    PIDLIST_ABSOLUTE pidl = tv::FindMyZelvanPidl();
-    EXPECT_EQ(nullptr, pidl);
-    CoTaskMemFree(pidl);
-    EXPECT_EQ(nullptr, tv::FindDeviceFolderPidl(0));
-    CoUninitialize();
-}

@@ -2,6 +2,8 @@
 #include "ItemTexts.h"
 #include "LanguageLibrary.h"
 #include "PropPageData.h"
+#include <atomic>
+#include <string>
 #include <vector>
 
 namespace tv::pages {
@@ -179,9 +181,18 @@ HRESULT ItemPageCore::Move(LPCRECT rect) {
     return S_OK;
 }
 
-// The pages name no help file, so there is no help to show.
-HRESULT ItemPageCore::Help(LPCOLESTR) {
-    return E_NOTIMPL;
+namespace {
+std::atomic<ItemPageCore::WinHelpCall> g_winHelp{&WinHelpW};
+} // namespace
+
+void ItemPageCore::SetWinHelp(WinHelpCall call) { g_winHelp = call ? call : &WinHelpW; }
+
+HRESULT ItemPageCore::Help(LPCOLESTR directory) {
+    // The pages carry no help file name of their own, so the path is the directory and a backslash.
+    std::wstring path = directory ? directory : L"";
+    path += L'\\';
+    path += helpFile_;
+    return g_winHelp.load()(window_, path.c_str(), HELP_CONTEXTPOPUP, 0) ? S_OK : E_FAIL;
 }
 
 HRESULT ItemPageCore::TranslateAccelerator(MSG* message) {
@@ -278,6 +289,8 @@ INT_PTR CALLBACK ItemPageCore::DialogProc(HWND window, UINT message, WPARAM wPar
         EndPaint(window, &paint);
         return TRUE;
     }
+    case WM_NOTIFY:
+        return page->OnNotify(reinterpret_cast<NMHDR*>(lParam)) ? TRUE : FALSE;
     default:
         return FALSE;
     }

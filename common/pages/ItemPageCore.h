@@ -56,8 +56,14 @@ class ItemPageCore {
     HRESULT Move(LPCRECT rect);
     HRESULT IsPageDirty() { return dirty_ ? S_OK : S_FALSE; }
     HRESULT Apply() { return dirty_ ? ApplyChanges() : S_OK; }
+    // WinHelp with the directory, a backslash and the page's help file (the pages name none)
+    // as a context pop-up; E_FAIL when WinHelp fails.
     HRESULT Help(LPCOLESTR directory);
     HRESULT TranslateAccelerator(MSG* message);
+
+    // The WinHelp call the pages make; tests put a recorder in its place.
+    using WinHelpCall = BOOL(WINAPI*)(HWND, LPCWSTR, UINT, ULONG_PTR);
+    static void SetWinHelp(WinHelpCall call);
 
   protected:
     // Fills the controls once the window exists; its result is Activate's.
@@ -67,6 +73,8 @@ class ItemPageCore {
     virtual void OnCommand(WORD id, WORD code);
     // Paints between BeginPaint and EndPaint.
     virtual void OnPaint(HDC) {}
+    // A control's notification; true when the page handled it.
+    virtual bool OnNotify(NMHDR*) { return false; }
 
     void SetDirty(bool dirty);
     HWND Window() const { return window_; }
@@ -108,6 +116,8 @@ class ItemPageCore {
     com::UniqueModule resources_;
     com::ComPtr<IPropertyPageSite> site_;
     HWND window_ = nullptr;
+    // The page's help file inside the help directory: none is named.
+    std::wstring helpFile_;
     SIZE size_ = {};
     std::string title_;
     bool measured_ = false;

@@ -168,4 +168,29 @@ TEST_F(PageMechanics, PageInformationComesFromTheTemplate) {
     EXPECT_EQ(missing.GetPageInfo(&info), E_UNEXPECTED);
 }
 
+// What the pages ask of WinHelp, and what it answers.
+struct HelpCall {
+    std::wstring path;
+    UINT command = 0;
+    BOOL answer = TRUE;
+};
+HelpCall g_help;
+BOOL WINAPI RecordHelp(HWND, LPCWSTR path, UINT command, ULONG_PTR) {
+    g_help.path = path ? path : L"<null>";
+    g_help.command = command;
+    return g_help.answer;
+}
+
+TEST_F(PageMechanics, HelpOpensThePagesHelpFileInTheDirectoryAsAPopUp) {
+    PlainPage page(IDD_MEDIA_PAGE_15);
+    tv::pages::ItemPageCore::SetWinHelp(&RecordHelp);
+    g_help = {};
+    EXPECT_EQ(page.Help(L"C:\\Tavrilon\\help"), S_OK);
+    EXPECT_EQ(g_help.path, L"C:\\Tavrilon\\help\\");
+    EXPECT_EQ(g_help.command, static_cast<UINT>(HELP_CONTEXTPOPUP));
+    g_help.answer = FALSE;
+    EXPECT_EQ(page.Help(L"D:\\h"), E_FAIL);
+    tv::pages::ItemPageCore::SetWinHelp(nullptr);
+}
+
 } // namespace

@@ -50,27 +50,27 @@ void DeviceBlockAccumulator::Clear() {
 }
 
 std::optional<DeviceMessage> DeviceBlockAccumulator::Add(std::span<const uint8_t> bytes, uint64_t nowMs,
-                                                         uint32_t staleAfterMs) {
+                                                         uint32_t staleAfterMs, size_t* used) {
     if (nowMs - lastAddMs_ > staleAfterMs)
         fill_ = 0;
     lastAddMs_ = nowMs;
 
-    size_t take = std::min(bytes.size(), kCapacity - fill_);
-    std::copy_n(bytes.begin(), take, buffer_.begin() + fill_);
-    fill_ += take;
-
-    if (fill_ == 0)
-        return std::nullopt;
-    if (buffer_[0] != kDataBlockTag && buffer_[0] != kCommandBlockTag) {
-        fill_ = 0;
-        return std::nullopt;
+    // Bytes are taken up to the end of one block; a block starts only with one of the two tags.
+    size_t taken = 0;
+    const auto wanted = [this]() -> size_t { return fill_ < 4 ? 4 : ((size_t{buffer_[2]} << 8) | buffer_[3]) + 8; };
+    while (taken < bytes.size() && fill_ < kCapacity) {
+        if (fill_ == 0 && bytes[taken] != kDataBlockTag && bytes[taken] != kCommandBlockTag)
+            break;
+        buffer_[fill_++] = bytes[taken++];
+        if (fill_ >= 4 && fill_ == wanted())
+            break;
     }
-    if (fill_ < 4)
-        return std::nullopt;
-    size_t length = (size_t{buffer_[2]} << 8) | buffer_[3];
-    if (fill_ < length + 8)
-        return std::nullopt;
+    if (used)
+        *used = taken;
 
+    if (fill_ < 4 || fill_ < wanted())
+        return std::nullopt;
+    const size_t length = wanted() - 8;
     std::optional<DeviceMessage> message;
     uint32_t expected = Crc32(std::span<const uint8_t>(buffer_.data(), 4 + length));
     const uint8_t* c = &buffer_[4 + length];

@@ -30,8 +30,11 @@ public:
 
     // Adds bytes that arrived at nowMs. Bytes of an unfinished block older than staleAfterMs are
     // dropped first. Gives the message of a complete block whose CRC matches; a complete block
-    // empties the buffer whether it matched or not.
-    std::optional<DeviceMessage> Add(std::span<const uint8_t> bytes, uint64_t nowMs, uint32_t staleAfterMs);
+    // empties the buffer whether it matched or not. Takes bytes only up to the end of one block,
+    // and none while no block is begun and the next byte is no block tag; `used` receives how
+    // many were taken, so that the caller reads the rest (text after a block) itself.
+    std::optional<DeviceMessage> Add(std::span<const uint8_t> bytes, uint64_t nowMs, uint32_t staleAfterMs,
+                                     size_t* used = nullptr);
     void Clear();
     size_t Size() const { return fill_; }
 

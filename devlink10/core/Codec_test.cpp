@@ -93,6 +93,23 @@ TEST(DeviceBlockAccumulator, DropsBadCrcStaleBytesAndForeignTags) {
     EXPECT_FALSE(acc.Add(std::span(block).subspan(3), 2000, 1500));
     EXPECT_EQ(acc.Size(), 0u);
 
-    EXPECT_FALSE(acc.Add(Span("Ready >"), 3000, 1500));
+    size_t used = 99;
+    EXPECT_FALSE(acc.Add(Span("Ready >"), 3000, 1500, &used));
+    EXPECT_EQ(acc.Size(), 0u);
+    EXPECT_EQ(used, 0u);
+}
+
+TEST(DeviceBlockAccumulator, TakesOneBlockAndLeavesTheTextAfterIt) {
+    DeviceBlockAccumulator acc;
+    auto bytes = DeviceBlock(1, 3, {});
+    const size_t blockSize = bytes.size();
+    for (char c : std::string("Ready >\r\n"))
+        bytes.push_back(static_cast<uint8_t>(c));
+    size_t used = 0;
+    auto message = acc.Add(bytes, 100, 1500, &used);
+    ASSERT_TRUE(message);
+    EXPECT_EQ(message->type, MessageType::DataBlock);
+    EXPECT_TRUE(message->data.empty());
+    EXPECT_EQ(used, blockSize);
     EXPECT_EQ(acc.Size(), 0u);
 }

@@ -45,8 +45,23 @@ void InputParser::Parse(std::span<const uint8_t> bytes, const RunningRequestView
     }
     if (running.kind == RequestKind::ReceiveFile) {
         if (running.state == RequestState::Transferring) {
-            if (auto message = blocks_.Add(bytes, nowMs, EffectiveTimeout(running.ackTimeoutMs)))
-                out.PostMessage(std::move(*message));
+            // Blocks, and text between them: a device that sends its prompt at once after its
+            // last block has it read as a line, not lost in the block framing.
+            const uint32_t staleAfterMs = EffectiveTimeout(running.ackTimeoutMs);
+            while (!bytes.empty()) {
+                size_t used = 0;
+                if (auto message = blocks_.Add(bytes, nowMs, staleAfterMs, &used)) {
+                    out.PostMessage(std::move(*message));
+                    // Whatever came before the block was no line of text.
+                    lineFill_ = 0;
+                    rawLine_ = false;
+                }
+                if (used == 0) {
+                    ParseByte(bytes.front(), running, out);
+                    used = 1;
+                }
+                bytes = bytes.subspan(used);
+            }
             return;
         }
         blocks_.Clear();

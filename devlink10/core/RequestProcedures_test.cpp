@@ -306,6 +306,9 @@ struct UploadingDevice {
     Bytes file;
     int wrongSequenceOnce = -1;
     bool promptAfterStop = true;
+    // The device's last (empty) block comes with its prompt at once, in the same read, and the
+    // stop block gets no answer of its own.
+    bool promptWithLastBlock = false;
 
     Bytes operator()(const Bytes& w) {
         if (w.size() == 12 && w[0] == 0x02) {
@@ -313,10 +316,16 @@ struct UploadingDevice {
             if (code == 5)
                 return DeviceBlock(2, 0, {0, 1});
             if (code == 2)
-                return promptAfterStop ? Text("Ready >\n") : Bytes{};
+                return promptAfterStop && !promptWithLastBlock ? Text("Ready >\n") : Bytes{};
             unsigned k = (w[6] << 8) | w[7];
             size_t offset = size_t{k} * 512;
             size_t n = offset >= file.size() ? 0 : std::min<size_t>(512, file.size() - offset);
+            if (n == 0 && promptWithLastBlock) {
+                Bytes both = DeviceBlock(1, static_cast<uint8_t>(k), {});
+                const Bytes prompt = Text("Ready >\r\n");
+                both.insert(both.end(), prompt.begin(), prompt.end());
+                return both;
+            }
             uint8_t sequence = static_cast<uint8_t>(k);
             if (static_cast<int>(k) == wrongSequenceOnce) {
                 wrongSequenceOnce = -1;
@@ -346,6 +355,20 @@ TEST(ReceiveProcedure, ReceivesExactBlocksAndReadsThePromptAfterTheStopBlock) {
     EXPECT_EQ(request.resendCount, 1u);
     auto stop = BuildCommandBlock(BlockCommand::Stop, 0);
     EXPECT_EQ(link.writes.back(), Bytes(stop.begin(), stop.end()));
+}
+
+TEST(ReceiveProcedure, APromptRightAfterTheLastBlockEndsTheTransfer) {
+    PortRequestData request(RequestKind::ReceiveFile);
+    request.firstName = "/flash/x";
+    request.secondName = "C:\\x";
+    MemoryFiles files;
+    UploadingDevice device{FileOf(1000)};
+    device.promptWithLastBlock = true;
+    ScriptedLink link(request, std::ref(device));
+    RequestProcedures(request, link, files).Run();
+    ASSERT_TRUE(request.Succeeded()) << static_cast<int>(request.resultClass);
+    EXPECT_EQ(request.state, RequestState::Ended);
+    EXPECT_EQ(files.files["C:\\x"], FileOf(1000));
 }
 
 TEST(ReceiveProcedure, AFailureKeepsTheEarlierFile) {

@@ -130,27 +130,20 @@ HRESULT ZvDevice10::ConfirmOverwrite(const std::string& devicePath, const std::s
     if (!ReadPcFile(pcFile, pcSize, pcTime))
         return E_FAIL;
     const std::string name = NameOf(devicePath, '/');
-    const bool system = IsSystemFile(name);
-    if (system ? replaceAllSystem_ : replaceAll_)
-        return 1;
-    if (system ? keepAllSystem_ : keepAll_)
-        return 0;
     uint64_t deviceTime = 0;
     LookupItemTime(devicePath, deviceTime);
-    FILETIME deviceFileTime = {static_cast<DWORD>(deviceTime), static_cast<DWORD>(deviceTime >> 32)};
-    SYSTEMTIME d = {}, p = {};
+    const FILETIME deviceFileTime = {static_cast<DWORD>(deviceTime), static_cast<DWORD>(deviceTime >> 32)};
+    SYSTEMTIME listed = {}, written = {};
     FILETIME localPc = {};
-    ::FileTimeToSystemTime(&deviceFileTime, &d);
+    // The device's time as listed; the PC file's in local time.
+    ::FileTimeToSystemTime(&deviceFileTime, &listed);
     ::FileTimeToLocalFileTime(&pcTime, &localPc);
-    ::FileTimeToSystemTime(&localPc, &p);
-    char detail[2048];
-    std::snprintf(detail, sizeof detail,
-                  "%s\n%ld bytes, %02u.%02u.%04u %02u:%02u\n\n%s\n%lld bytes, %02u.%02u.%04u %02u:%02u\n\nReplace?",
-                  devicePath.c_str(), deviceSize, d.wDay, d.wMonth, d.wYear, d.wHour, d.wMinute, pcFile.c_str(),
-                  static_cast<long long>(pcSize), p.wDay, p.wMonth, p.wYear, p.wHour, p.wMinute);
-    const int answer = ::MessageBoxA(::GetActiveWindow(), detail, displayName_.c_str(),
-                                     MB_YESNO | (system ? MB_ICONWARNING : MB_ICONQUESTION));
-    return answer == IDNO ? 0 : 1;
+    ::FileTimeToSystemTime(&localPc, &written);
+    const tv::ConfirmQuestion question{
+        tv::OverwriteDetails(devicePath, static_cast<unsigned long>(deviceSize), listed, pcFile,
+                             static_cast<unsigned long long>(pcSize), written),
+        devicePath, itemCount_};
+    return tv::AskOverwrite(answers_, IsSystemFile(name), question);
 }
 
 // --- transfers --------------------------------------------------------------------------------

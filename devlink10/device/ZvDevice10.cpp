@@ -104,14 +104,20 @@ HRESULT ZvDevice10::Connect() {
 bool ZvDevice10::PcModeOn() {
     if (autoPcMode_ != 1)
         return true;
+    // A device that answers but never confirms goes on after the last try; only a device that
+    // answered none of the tries counts as gone.
+    bool answered = false;
     for (int attempt = 0; attempt < kPcModeTries; ++attempt) {
         if (attempt > 0)
             ::Sleep(1000);
         std::string reply;
-        if (Request("<Command>|pc on|>", reply) == S_OK && reply.find("pc mode on") != std::string::npos)
+        if (Request("<Command>|pc on|>", reply) != S_OK)
+            continue;
+        answered = true;
+        if (reply.find("pc mode on") != std::string::npos)
             return true;
     }
-    return false;
+    return answered;
 }
 
 void ZvDevice10::PcModeOff(bool root) {
@@ -150,12 +156,11 @@ STDMETHODIMP ZvDevice10::GetStrID(long nMaxLen, unsigned char* strID) {
     return CopyOut(slot_.id, nMaxLen, strID) ? S_OK : E_INVALIDARG;
 }
 
-STDMETHODIMP ZvDevice10::GetDescription(long, unsigned char* strName) {
+STDMETHODIMP ZvDevice10::GetDescription(long nMaxLen, unsigned char* strName) {
     if (!strName)
         return E_POINTER;
-    const std::string text = LangString(IDS_DEVICE10_DESCRIPTION);
-    std::memcpy(strName, text.c_str(), text.size() + 1);
-    return S_OK;
+    // Like the name: the text and its terminator must fit in the caller's nMaxLen.
+    return CopyOut(LangString(IDS_DEVICE10_DESCRIPTION), nMaxLen, strName) ? S_OK : E_INVALIDARG;
 }
 
 STDMETHODIMP ZvDevice10::GetAttributes(long* nAttributes) {
@@ -214,7 +219,7 @@ STDMETHODIMP ZvDevice10::ResetDeviceState(long nCount) {
         ReportLost();
         return S_OK;
     }
-    replaceAll_ = keepAll_ = replaceAllSystem_ = keepAllSystem_ = false;
+    answers_ = tv::ForAllAnswers{};
     itemCount_ = nCount;
     return S_OK;
 }

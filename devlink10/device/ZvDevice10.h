@@ -12,6 +12,7 @@
 #include "Handles.h"
 #include "Listing10.h"
 #include "MarshalledInterface.h"
+#include "OverwriteQuestion.h"
 #include "ZvAssocMgr.h"
 #include "ZvDevice.h"
 #include "FileItemEnumerator.h"
@@ -103,7 +104,8 @@ private:
 
     // The connection cycle.
     HRESULT Connect();
-    // PC mode on (when the flag asks for it); false when the device never confirmed it.
+    // PC mode on (when the flag asks for it): up to four "pc on", going on without the device's
+    // confirmation; false only when the device answered none of them.
     bool PcModeOn();
     // PC mode off with "pc off" or, after a delete or an import, "pc root".
     void PcModeOff(bool root = false);
@@ -154,7 +156,7 @@ private:
     long autoPcMode_ = 1;
     long auxData_ = 0;
     long itemCount_ = 0;
-    bool replaceAll_ = false, keepAll_ = false, replaceAllSystem_ = false, keepAllSystem_ = false;
+    tv::ForAllAnswers answers_; // of the overwrite question, until the next ResetDeviceState
     MediaList media_;
     long timeoutMs_ = 3000;
     long baudRate_ = 57600;

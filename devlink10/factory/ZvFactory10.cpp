@@ -4,6 +4,7 @@
 #include "LanguageLibrary.h"
 #include "Listing10.h"
 #include "MessagePump.h"
+#include "SerialPortList.h"
 #include "ZvDevice10.h"
 #include "ZvPort.h"
 
@@ -24,6 +25,8 @@ constexpr UINT kDeviceLost = WM_APP + 0x102;    // wParam: port; lParam: the nam
 constexpr DWORD kLostHoldOffMs = 5000;
 // The detection port waits this long at most for one request.
 constexpr long kDetectionRequestLimitMs = 10000;
+// While the factory ends, the detection port's request in progress is cancelled this often.
+constexpr DWORD kStopCancelPeriodMs = 100;
 
 HRESULT Request(IZvPort* port, const std::string& command, std::string& reply) {
     auto text = tv::com::AnsiToUniqueBstr(command);
@@ -58,14 +61,12 @@ struct NamingDialog {
             char typed[512] = {};
             ::GetDlgItemTextA(dialog, IDC_DEVICE10_NAME, typed, sizeof typed);
             std::string name = typed;
-            // An empty or invalid name is asked again.
-            if (!name.empty()) {
-                const std::string allowed = LangString(IDS_DEVICE10_ALLOWED_CHARS);
-                if (allowed.empty() || name.find_first_not_of(allowed) == std::string::npos) {
-                    self->name = name;
-                    self->guest = ::IsDlgButtonChecked(dialog, IDC_DEVICE10_GUEST) == BST_CHECKED;
-                    ::EndDialog(dialog, IDOK);
-                }
+            // A name with a character outside the allowed ones is asked again; the empty name is valid.
+            const std::string allowed = LangString(IDS_DEVICE10_ALLOWED_CHARS);
+            if (allowed.empty() || name.find_first_not_of(allowed) == std::string::npos) {
+                self->name = name;
+                self->guest = ::IsDlgButtonChecked(dialog, IDC_DEVICE10_GUEST) == BST_CHECKED;
+                ::EndDialog(dialog, IDOK);
             }
             return TRUE;
         }
@@ -131,8 +132,19 @@ ZvFactory10::~ZvFactory10() {
     if (stop_)
         ::SetEvent(stop_.Get());
     // The thread may be waiting for this thread to take a found device: keep messages flowing.
-    if (detection_)
-        tv::WaitForThreadWithPump(detection_.Get());
+    // A probe of a port without a device waits up to the request limit for each request; the
+    // request in progress (or the pause between them) is cancelled at once and again every period
+    // until the thread has seen the stop, so that an empty port never holds up the program's end.
+    if (detection_) {
+        do {
+            std::lock_guard<std::mutex> guard(probeMutex_);
+            if (probePort_) {
+                tv::com::UniqueBstr output;
+                probePort_->Cancel(nullptr, output.Put());
+            }
+        } while (!tv::WaitWithMessagePump(detection_.Get(), kStopCancelPeriodMs) &&
+                 ::WaitForSingleObject(detection_.Get(), 0) != WAIT_OBJECT_0);
+    }
     ::SetWindowLongPtrA(window_.Get(), GWLP_USERDATA, 0);
     // Messages still queued for the window go with it.
     MSG message;
@@ -204,10 +216,22 @@ void ZvFactory10::DetectionThread() {
     char limit[64];
     std::snprintf(limit, sizeof limit, "<SetTimeOut>|%ld|", kDetectionRequestLimitMs);
     port->SetParam(tv::com::AnsiToUniqueBstr(limit).Get());
+    {
+        std::lock_guard<std::mutex> guard(probeMutex_);
+        probePort_ = port.Get();
+    }
     do {
-        for (int n = 1; n < kSlots && ::WaitForSingleObject(stop_.Get(), 0) == WAIT_TIMEOUT; ++n)
-            ProbePort(port.Get(), n);
+        // Only ports in the system's list are opened: a round where no port exists costs a registry read.
+        const SerialPortSet existing = ExistingSerialPorts();
+        for (int n = 1; n < kSlots && ::WaitForSingleObject(stop_.Get(), 0) == WAIT_TIMEOUT; ++n) {
+            if (existing.test(static_cast<size_t>(n)))
+                ProbePort(port.Get(), n);
+        }
     } while (SleepUnlessStopped(roundPauseMs_));
+    {
+        std::lock_guard<std::mutex> guard(probeMutex_);
+        probePort_ = nullptr;
+    }
     Disconnect(port.Get());
 }
 
@@ -230,9 +254,13 @@ void ZvFactory10::ProbePort(IZvPort* port, int n) {
         Disconnect(port);
     };
     std::string id;
-    ::Sleep(100);
+    if (!SleepUnlessStopped(100)) {
+        Disconnect(port);
+        return;
+    }
     if (Request(port, "<GetID>", id) != S_OK) {
-        ::Sleep(100);
+        if (!SleepUnlessStopped(100))
+            return forget();
         std::string reply;
         if (Request(port, "<Command>|3\n|", reply) != S_OK || reply.find("Ready") == std::string::npos ||
             Request(port, "<GetID>", id) != S_OK)

@@ -66,6 +66,9 @@ private:
     tv::com::UniqueWindow window_;
     tv::com::UniqueHandle stop_;
     tv::com::UniqueHandle detection_;
+    // The detection thread's port while the thread runs, for cancelling its request on stop.
+    std::mutex probeMutex_;
+    IZvPort* probePort_ = nullptr;
 };
 
 } // namespace devlink10

@@ -3,7 +3,12 @@
 // device information; the script's unplug gives OnDeviceLost, its replug OnDeviceFound.
 #include "ComObject.h"
 #include "ComPtr.h"
+#include "Transfers15Ids.h"
+#include "UiHarness.h"
 #include "ZvDevice.h"
+
+#include <atomic>
+#include <thread>
 
 #include <cstdio>
 #include <cstring>
@@ -108,6 +113,46 @@ int main(int argc, char** argv) {
         std::string source = work + "\\up.bin", deviceItem = medium + "\\up.bin";
         hr = device->ImportFileItem(source.data(), deviceItem.data(), callback.Get(), sizeof error, error);
         Check(hr == S_OK, "import");
+
+        // Importing onto items the device has asks the overwrite question both generations share,
+        // with the detail text; replacing "for all" asks once for the whole operation.
+        std::string twice = medium + "\\twice.bin";
+        Check(device->ImportFileItem(source.data(), twice.data(), callback.Get(), sizeof error, error) == S_OK,
+              "import of a second file");
+        device->put_EnableUI(1);
+        device->ResetDeviceState(2);
+        std::atomic<bool> importsDone{false};
+        std::atomic<int> asked{0};
+        std::atomic<bool> forAllOffered{false};
+        std::string firstDetails;
+        std::thread answerer([&] {
+            while (!importsDone) {
+                HWND question = tv::test::WaitForWindow(nullptr, L"Confirm File Replace", 300);
+                if (!question)
+                    continue;
+                char details[1024] = {};
+                GetDlgItemTextA(question, IDC_CONFIRM_DETAILS_TEXT, details, sizeof details);
+                if (asked == 0)
+                    firstDetails = details;
+                forAllOffered = IsWindowEnabled(GetDlgItem(question, IDC_CONFIRM_FOR_ALL)) != FALSE;
+                SendMessageW(GetDlgItem(question, IDC_CONFIRM_FOR_ALL), BM_SETCHECK, BST_CHECKED, 0);
+                tv::test::ClickButton(question, 1);
+                ++asked;
+                tv::test::WaitForWindowGone(question, 10000);
+            }
+        });
+        const bool bothReplaced =
+            device->ImportFileItem(source.data(), deviceItem.data(), callback.Get(), sizeof error, error) == S_OK &&
+            device->ImportFileItem(source.data(), twice.data(), callback.Get(), sizeof error, error) == S_OK;
+        importsDone = true;
+        answerer.join();
+        device->put_EnableUI(0);
+        Check(bothReplaced, "imports onto existing items");
+        Check(asked == 1, "asked once, answered for all");
+        Check(forAllOffered, "the for-all box offered for two items");
+        Check(firstDetails.find("up.bin") != std::string::npos, "detail text names the existing item");
+        std::printf("      details: %s\n", firstDetails.c_str());
+        Check(device->DeleteFileItem(twice.data(), sizeof error, error) == S_OK, "delete of the second file");
         std::string copyItem = medium + "\\copy.bin";
         hr = device->CopyFileItem(deviceItem.data(), copyItem.data(), callback.Get(), sizeof error, error);
         Check(hr == S_OK, "copy on the device");

@@ -56,9 +56,8 @@ tv_wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2
 "$wineserver" -w >/dev/null 2>&1 || true
 "$wineserver" -p >/dev/null 2>&1
 bash "$repo/tools/install-prefix.sh" "$build" "$prefix" || { echo "FAIL: installing the build" >&2; exit 1; }
-# Zvl10.dll is registered here as long as the build leaves it out of the install list.
-tv_wine regsvr32 /s 'Z:'"${build//\//\\}"'\bin\Zvl10.dll' </dev/null >/dev/null 2>&1 ||
-    { echo "FAIL: regsvr32 Zvl10.dll" >&2; exit 1; }
+# The emulated device's port in the system's list of serial ports, where the factory looks first.
+tv_serial_port_listed 4
 tv_wine reg add 'HKCU\Software\Zelvan\Tavrilon\DeviceList\@ZV10E2E' /v Name /d Preset10 /f >/dev/null 2>&1
 work=$prefix/drive_c/zvl10; mkdir -p "$work" "$prefix/device-root/default"
 head -c 1500 /dev/urandom > "$work/up.bin"

@@ -123,10 +123,11 @@ HRESULT ZvDevice15::CopyFolder(const char* source, const char* destination,
     itemCount_ = static_cast<long>(files.size());
     for (const std::string& file : files) {
         const std::string target = targetParent + RelativeDevicePath(file, sourceParent);
+        // A cancel ends the folder copy as done with the files copied so far: the user is told,
+        // the folder gets its final report, and the hub sees its own event before the next item.
         if (transfer::CancelRequested(cancelRef_)) {
-            const std::string cancelled = Text(IDS_TRANSFER_CANCELLED);
-            callback->OnItemInfo(const_cast<LPSTR>(cancelled.c_str()));
-            return Report({transfer::kResultCancelled, cancelled}, nMaxLen, strError);
+            callback->OnItemInfo(const_cast<LPSTR>(Text(IDS_TRANSFER_CANCELLED).c_str()));
+            break;
         }
         callback->OnItemInfo(const_cast<LPSTR>(Text(IDS_TRANSFER_ITEM_INFO, file).c_str()));
         ListingEntry entry;
@@ -142,7 +143,8 @@ HRESULT ZvDevice15::CopyFolder(const char* source, const char* destination,
         }
         callback->OnItemProgress(const_cast<LPSTR>("ok"), entry.size);
         Sleep(200);
-        callback->OnItemComplete(const_cast<LPSTR>(file.c_str()), const_cast<LPSTR>(""), 0);
+        // Every file's report names the folder being copied.
+        callback->OnItemComplete(const_cast<LPSTR>(from.c_str()), const_cast<LPSTR>(""), 0);
     }
     callback->OnItemComplete(const_cast<LPSTR>(from.c_str()), const_cast<LPSTR>(""), 0);
     return S_OK;

@@ -39,9 +39,17 @@ STDMETHODIMP ZvDevice15::DeleteFileItem(LPSTR strItem, long nMaxLen, unsigned ch
     if (!IsSafeConsolePath(devicePath))
         return E_INVALIDARG;
     ListingEntry entry;
-    // An item that cannot be found leaves nothing to delete.
-    if (StatItem(strItem, &entry) != S_OK)
-        return S_OK;
+    bool deviceAnswered = false;
+    if (StatItem(strItem, &entry, &deviceAnswered) != S_OK) {
+        // No answer at all: the link or the device failed, and nothing is known of the item.
+        if (!deviceAnswered) {
+            CopyErrorText(LangString(IDS_DEVICE15_FILE_NOT_DELETED), nMaxLen, strError);
+            return 8;
+        }
+        // The device listed no such item (or refused the lookup): no attributes, and the removal
+        // below reports what the device says.
+        entry = ListingEntry{};
+    }
     entry.name = strItem;
     if (!ConfirmDeleteReadOnly(entry))
         return S_OK;
@@ -87,14 +95,13 @@ STDMETHODIMP ZvDevice15::RenameFileItem(LPSTR strItem, LPSTR strNewName, long nM
 
     ListingEntry existing;
     if (StatItem(destinationPath.substr(1), &existing) == S_OK) {
-        if (enableUI_ == 1) {
-            const UINT format = existing.type == kTypeFolder ? IDS_DEVICE15_FOLDER_EXISTS : IDS_DEVICE15_FILE_EXISTS;
-            std::string caption = LangString(IDS_HUB_MESSAGE_CAPTION);
-            if (caption.empty())
-                caption = "Tavrilon";
-            MessageBoxA(GetDesktopWindow(), FormatWithText(LangString(format), LeafOf(destination)).c_str(),
-                        caption.c_str(), MB_ICONEXCLAMATION | MB_OK);
-        }
+        // The user learns why the rename did not happen whatever the EnableUI switch says.
+        const UINT format = existing.type == kTypeFolder ? IDS_DEVICE15_FOLDER_EXISTS : IDS_DEVICE15_FILE_EXISTS;
+        std::string caption = LangString(IDS_HUB_MESSAGE_CAPTION);
+        if (caption.empty())
+            caption = "Tavrilon";
+        MessageBoxA(GetDesktopWindow(), FormatWithText(LangString(format), LeafOf(destination)).c_str(),
+                    caption.c_str(), MB_ICONEXCLAMATION | MB_OK);
         return E_FAIL;
     }
     ListingEntry entry;

@@ -56,7 +56,9 @@ HRESULT ZvDevice15::MapToDevicePath(const std::string& path, std::string& device
     return devlink15::MapToDevicePath(path, Texts(), volumes_, devicePath) ? S_OK : E_FAIL;
 }
 
-HRESULT ZvDevice15::StatItem(const std::string& path, ListingEntry* entry) {
+HRESULT ZvDevice15::StatItem(const std::string& path, ListingEntry* entry, bool* deviceAnswered) {
+    if (deviceAnswered)
+        *deviceAnswered = false;
     if (!entry)
         return E_INVALIDARG;
     std::string devicePath;
@@ -67,6 +69,8 @@ HRESULT ZvDevice15::StatItem(const std::string& path, ListingEntry* entry) {
     std::string reply;
     if (SendCommand("ls $pipe=15 -L \"" + devicePath + "\"", reply) != S_OK)
         return E_FAIL;
+    if (deviceAnswered)
+        *deviceAnswered = true;
     std::vector<ListingEntry> entries;
     if (!ParseListing(reply, Texts(), entries) || entries.size() != 1)
         return E_FAIL;

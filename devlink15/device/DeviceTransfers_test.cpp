@@ -248,9 +248,9 @@ TEST_F(TransferTest, CopiesAndMovesOnTheDevice) {
     // The last element of the destination is not used for a folder.
     ASSERT_EQ(Copy(main_ + "\\docs", main_ + "\\keep\\other"), 0);
     EXPECT_EQ(Log(), test::DocsCopyCommands());
+    // Each file's report and the final one name the copied folder.
     EXPECT_EQ(callback_->completed,
-              (std::vector<std::string>{"/default/docs/a.txt||0", "/default/docs/old/b.txt||0",
-                                        "/default/docs||0"}));
+              (std::vector<std::string>{"/default/docs||0", "/default/docs||0", "/default/docs||0"}));
     std::vector<uint8_t> copied;
     ASSERT_TRUE(test::ReadWholeFile(OnDevice("/keep/docs/old/b.txt"), copied));
     EXPECT_EQ(copied, test::Pattern(50, 4));
@@ -269,7 +269,7 @@ TEST_F(TransferTest, CopiesAndMovesOnTheDevice) {
     EXPECT_EQ(error, Text(IDS_TRANSFER_FAILED));
 }
 
-TEST_F(TransferTest, CancelledTransfersEndWith12) {
+TEST_F(TransferTest, CancelledTransfersEndWith12AndAFolderCopyAsDone) {
     const std::string pc = PcFolder("cancel");
     ASSERT_TRUE(test::WriteWholeFile(test::Widen(pc + "\\big.bin"), test::Pattern(20000, 5)));
     DeviceFolder("/default/c");
@@ -284,12 +284,19 @@ TEST_F(TransferTest, CancelledTransfersEndWith12) {
     EXPECT_EQ(error, Text(IDS_TRANSFER_CANCELLED));
     EXPECT_FALSE(test::FileExists(test::Widen(pc + "\\back.bin")));
 
-    // A folder copy looks at the event before each file and copies none.
+    // A folder copy looks at the event before each file, copies none, tells the user and ends as
+    // done with the folder's final report.
     Log();
-    EXPECT_EQ(Copy(main_ + "\\c\\sub", main_ + "\\c\\copy", &error), 12);
-    EXPECT_EQ(error, Text(IDS_TRANSFER_CANCELLED));
+    callback_->completed.clear();
+    callback_->infos.clear();
+    error = "x";
+    EXPECT_EQ(Copy(main_ + "\\c\\sub", main_ + "\\c\\copy", &error), 0);
+    EXPECT_EQ(error, "");
     for (const std::string& command : Log())
         EXPECT_NE(command.rfind("cp ", 0), 0u) << command;
+    EXPECT_EQ(callback_->completed, std::vector<std::string>{"/default/c/sub||0"});
+    ASSERT_FALSE(callback_->infos.empty());
+    EXPECT_EQ(callback_->infos.back(), Text(IDS_TRANSFER_CANCELLED));
     ResetEvent(cancel_);
 }
 

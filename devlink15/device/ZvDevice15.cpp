@@ -104,12 +104,11 @@ STDMETHODIMP ZvDevice15::GetStrID(long nMaxLen, unsigned char* strID) {
     return CopyFittingText(strId_, nMaxLen, strID);
 }
 
-STDMETHODIMP ZvDevice15::GetDescription(long, unsigned char* strName) {
+STDMETHODIMP ZvDevice15::GetDescription(long nMaxLen, unsigned char* strName) {
     if (!strName)
         return E_POINTER;
-    const std::string text = LangString(IDS_DEVICE_DESCRIPTION_15);
-    std::memcpy(strName, text.c_str(), text.size() + 1);
-    return S_OK;
+    // Like the name: the text and its terminator must fit in the caller's nMaxLen.
+    return CopyFittingText(LangString(IDS_DEVICE_DESCRIPTION_15), nMaxLen, strName);
 }
 
 STDMETHODIMP ZvDevice15::GetAttributes(long* nAttributes) {

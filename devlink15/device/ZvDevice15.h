@@ -10,6 +10,7 @@
 //   ItemHelpers.cpp       attribute and name helpers shared by the file operations
 //   DeviceImport.cpp, DeviceExport.cpp, DeviceCopy.cpp, Confirmations.cpp   the transfers
 #pragma once
+#include "OverwriteQuestion.h"
 
 #include "ComObject.h"
 #include "ComPtr.h"
@@ -103,8 +104,9 @@ class ZvDevice15 : public tv::com::ComObject<ZvDevice15, IZvDevice, IZvDeviceCan
     HRESULT MapToDevicePath(const std::string& path, std::string& devicePath) const;
     // The listing entry of one item (a PC-side path, or a device path without its leading "/").
     // E_INVALIDARG for a null entry, the plain number 21 for an unknown volume, E_FAIL when the
-    // command or the parse fails or the reply does not hold exactly one entry.
-    HRESULT StatItem(const std::string& path, ListingEntry* entry);
+    // command or the parse fails or the reply does not hold exactly one entry. `deviceAnswered`
+    // tells a device that answered the lookup (with whatever reply) from a link that failed.
+    HRESULT StatItem(const std::string& path, ListingEntry* entry, bool* deviceAnswered = nullptr);
     // Folders, files and bytes below a folder (PC-side path); results as for StatItem.
     HRESULT CountTree(const std::string& path, ITEMSINFO* info);
     // Description and icon of a file record from the association manager; the manager's result
@@ -158,14 +160,7 @@ class ZvDevice15 : public tv::com::ComObject<ZvDevice15, IZvDevice, IZvDeviceCan
     bool ConfirmDeleteReadOnly(ListingEntry entry);
     bool ConfirmRenameReadOnly(ListingEntry entry);
     // The to-all answers of the confirmations, cleared by ResetDeviceState.
-    struct OverwriteAnswers {
-        bool replaceAll = false;
-        bool keepAll = false;
-        bool replaceAllSystem = false;
-        bool keepAllSystem = false;
-        bool deleteAllReadOnly = false;
-        bool keepAllReadOnly = false;
-    };
+    using OverwriteAnswers = tv::ForAllAnswers;
     OverwriteAnswers& Answers() { return answers_; }
     // --- end of transfers ---------------------------------------------------------------------
 

@@ -6,7 +6,9 @@
 #include "ZvDevice15.h"
 #include "ZvPort15.h"
 
+#include "UiHarness.h"
 #include <gtest/gtest.h>
+#include <future>
 
 #include <cstring>
 #include <filesystem>
@@ -426,9 +428,20 @@ TEST_F(DeviceTest, DeletesRenamesCreatesFoldersAndSetsAttributesWithTheExpectedC
     EXPECT_STREQ(reinterpret_cast<char*>(error), "");
     EXPECT_EQ(device_->RenameFileItem(const_cast<LPSTR>(a.c_str()), const_cast<LPSTR>(a.c_str()), 260, error), S_OK);
     EXPECT_TRUE(TakeLog().empty());
-    EXPECT_EQ(device_->RenameFileItem(const_cast<LPSTR>(a.c_str()), const_cast<LPSTR>(P("b.txt").c_str()), 260,
-                                      error),
-              E_FAIL);
+    {
+        // The box naming the existing item comes with the UI switched off too.
+        auto box = std::async(std::launch::async, [] {
+            HWND shown = tv::test::WaitForWindow(L"#32770", L"Tavrilon", 60000);
+            std::wstring text(512, L'\0');
+            if (shown)
+                text.resize(GetDlgItemTextW(shown, 0xFFFF, text.data(), static_cast<int>(text.size())));
+            return shown && tv::test::ClickButton(shown, IDOK) ? text : std::wstring(L"<no box>");
+        });
+        EXPECT_EQ(device_->RenameFileItem(const_cast<LPSTR>(a.c_str()), const_cast<LPSTR>(P("b.txt").c_str()),
+                                          260, error),
+                  E_FAIL);
+        EXPECT_NE(box.get().find(L"b.txt"), std::wstring::npos);
+    }
     EXPECT_EQ(TakeLog(), std::vector<std::string>{"ls $pipe=15 -L \"/default/b.txt\""});
     EXPECT_EQ(device_->RenameFileItem(const_cast<LPSTR>(P("gone.txt").c_str()),
                                       const_cast<LPSTR>(P("c.txt").c_str()), 260, error),
@@ -463,12 +476,23 @@ TEST_F(DeviceTest, DeletesRenamesCreatesFoldersAndSetsAttributesWithTheExpectedC
     ASSERT_FALSE(folderLog.empty());
     EXPECT_EQ(folderLog.back(), "rm $pipe=15 -f \"/default/Games/.../*\"");
     EXPECT_FALSE(Exists("Games"));
-    // A refused removal is reported with the file's text.
+    // A refused removal leaves the file and is reported with the file's text.
     WriteFile("d.txt", 3);
     plugged_->Request("fault refuse=10");
-    EXPECT_EQ(device_->DeleteFileItem(const_cast<LPSTR>(P("d.txt").c_str()), 260, error), S_OK);
+    EXPECT_EQ(device_->DeleteFileItem(const_cast<LPSTR>(P("d.txt").c_str()), 260, error), 8);
+    EXPECT_STREQ(reinterpret_cast<char*>(error), ZvDevice15::LangString(IDS_DEVICE15_FILE_NOT_DELETED).c_str());
     plugged_->Request("clear");
-    EXPECT_TRUE(Exists("d.txt")); // not found while refused: nothing deleted
+    EXPECT_TRUE(Exists("d.txt"));
+    // An item the device does not have: its removal is reported as not done.
+    error[0] = 'x';
+    EXPECT_EQ(device_->DeleteFileItem(const_cast<LPSTR>(P("gone.txt").c_str()), 260, error), 8);
+    EXPECT_STREQ(reinterpret_cast<char*>(error), ZvDevice15::LangString(IDS_DEVICE15_FILE_NOT_DELETED).c_str());
+    // A device that answers nothing: a failure with the text, never success.
+    plugged_->Request("fault silent=on");
+    EXPECT_EQ(device_->DeleteFileItem(const_cast<LPSTR>(P("d.txt").c_str()), 260, error), 8);
+    EXPECT_STREQ(reinterpret_cast<char*>(error), ZvDevice15::LangString(IDS_DEVICE15_FILE_NOT_DELETED).c_str());
+    plugged_->Request("fault silent=off");
+    EXPECT_TRUE(Exists("d.txt"));
 }
 
 } // namespace

@@ -172,59 +172,39 @@ DWORD ReadDword(const std::string& id, const char* value) {
 
 // Answers the device list dialog from another thread, as a user at the keyboard would: each
 // answer is a name typed into the box and OK; a message box in between is dismissed.
+// Answers the naming dialog with the given names in turn (then with what it shows), and OK to
+// every message box; counts both.
 class DialogAnswerer {
   public:
-    explicit DialogAnswerer(std::vector<std::string> names, bool own) : names_(std::move(names)), own_(own) {
-        thread_ = std::thread([this] { Run(); });
-    }
-    ~DialogAnswerer() {
-        stop_ = true;
-        thread_.join();
-    }
+    explicit DialogAnswerer(std::vector<std::string> names, bool own)
+        : names_(std::move(names)), own_(own), answerer_([this](HWND dialog) { Answer(dialog); }) {}
     int Dialogs() const { return dialogs_; }
     int MessageBoxes() const { return boxes_; }
     std::vector<std::string> Prefills() const { return prefills_; }
 
   private:
-    void Run() {
-        size_t next = 0;
-        while (!stop_) {
-            HWND dialog = nullptr;
-            if (!tv::test::PollUntil([&] { return (dialog = AnswerableDialog()) != nullptr; }, 200))
-                continue;
-            if (HWND nameBox = GetDlgItem(dialog, IDC_DEVICE_NAME)) {
-                char prefill[260] = {};
-                GetWindowTextA(nameBox, prefill, sizeof(prefill));
-                prefills_.push_back(prefill);
-                ++dialogs_;
-                const std::string name = next < names_.size() ? names_[next++] : prefill;
-                SetWindowTextA(nameBox, name.c_str());
-                if (own_)
-                    SendMessageW(GetDlgItem(dialog, IDC_DEVICE_OWN), BM_CLICK, 0, 0);
-                tv::test::ClickButton(dialog, IDOK);
-            } else {
-                ++boxes_;
-                tv::test::ClickButton(dialog, IDOK);
-            }
-            // Answered once: the window goes, or waits under the message box it brought up.
-            tv::test::PollUntil([dialog] { return !IsWindowVisible(dialog) || !IsWindowEnabled(dialog); }, 10000);
+    void Answer(HWND dialog) {
+        if (HWND nameBox = GetDlgItem(dialog, IDC_DEVICE_NAME)) {
+            char prefill[260] = {};
+            GetWindowTextA(nameBox, prefill, sizeof(prefill));
+            prefills_.push_back(prefill);
+            ++dialogs_;
+            const std::string name = next_ < names_.size() ? names_[next_++] : prefill;
+            SetWindowTextA(nameBox, name.c_str());
+            if (own_)
+                SendMessageW(GetDlgItem(dialog, IDC_DEVICE_OWN), BM_CLICK, 0, 0);
+        } else {
+            ++boxes_;
         }
-    }
-    // A shown dialog that takes input (one under a message box does not).
-    static HWND AnswerableDialog() {
-        for (HWND window = FindWindowExW(nullptr, nullptr, L"#32770", nullptr); window;
-             window = FindWindowExW(nullptr, window, L"#32770", nullptr))
-            if (IsWindowVisible(window) && IsWindowEnabled(window))
-                return window;
-        return nullptr;
+        tv::test::ClickButton(dialog, IDOK);
     }
     std::vector<std::string> names_;
+    size_t next_ = 0;
     bool own_;
-    std::atomic<bool> stop_{false};
     std::atomic<int> dialogs_{0};
     std::atomic<int> boxes_{0};
     std::vector<std::string> prefills_;
-    std::thread thread_;
+    tv::test::DialogAnswerer answerer_; // last: it calls Answer until it is destroyed
 };
 
 class FactoryTest : public ::testing::Test {

@@ -163,19 +163,22 @@ HRESULT RemoveSettings() {
     return HRESULT_FROM_WIN32(RegDeleteKeyA(HKEY_CURRENT_USER, kSettingsKey));
 }
 
-bool EnableAutorun() {
+HRESULT EnableAutorun() {
     const std::string image = ModuleImage();
     if (image.empty())
-        return false;
+        return S_FALSE;
     const std::string command = image + " /NoSplash";
-    return RegSetKeyValueA(HKEY_CURRENT_USER, kRunKey, kAutorunValue, REG_SZ, command.c_str(),
-                           static_cast<DWORD>(command.size() + 1)) == ERROR_SUCCESS;
+    return HRESULT_FROM_WIN32(RegSetKeyValueA(HKEY_LOCAL_MACHINE, kRunKey, kAutorunValue, REG_SZ, command.c_str(),
+                                              static_cast<DWORD>(command.size() + 1)));
 }
 
-bool DisableAutorun() { return RegDeleteKeyValueA(HKEY_CURRENT_USER, kRunKey, kAutorunValue) == ERROR_SUCCESS; }
+HRESULT DisableAutorun() {
+    const LSTATUS status = RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kRunKey, kAutorunValue);
+    return status == ERROR_FILE_NOT_FOUND ? S_FALSE : HRESULT_FROM_WIN32(status);
+}
 
 bool IsAutorunEnabled() {
-    return RegGetValueA(HKEY_CURRENT_USER, kRunKey, kAutorunValue, RRF_RT_REG_SZ, nullptr, nullptr, nullptr) ==
+    return RegGetValueA(HKEY_LOCAL_MACHINE, kRunKey, kAutorunValue, RRF_RT_REG_SZ, nullptr, nullptr, nullptr) ==
            ERROR_SUCCESS;
 }
 

@@ -18,9 +18,12 @@ HRESULT ApplySettingsDefaults();
 // Deletes the whole per-user settings tree.
 HRESULT RemoveSettings();
 
-// The current user's start-up value "Tavrilon" = <Image> /NoSplash.
-bool EnableAutorun();
-bool DisableAutorun();
+// The machine's start-up value "Tavrilon" = <Image> /NoSplash (Image: the install's program
+// path under HKLM). Enable answers S_FALSE and writes nothing without an Image; Disable answers
+// S_FALSE when there was no value; a failed registry call comes back as its HRESULT (a user
+// without the right to write under HKLM gets E_ACCESSDENIED).
+HRESULT EnableAutorun();
+HRESULT DisableAutorun();
 bool IsAutorunEnabled();
 
 } // namespace tv::app

@@ -197,6 +197,11 @@ bool OpenFileWithAssociation(const std::string& path) {
         return false;
     if (hr == S_OK)
         return true;
+    // A handler that took the file and installed nothing (the user cancelled) is not asked
+    // again; only a file that no handler takes goes to the uploader.
+    LONG menuId = 0;
+    if (SUCCEEDED(associations->GetContextMenuID(text.data(), &menuId)))
+        return true;
     // No handler of its own: the user may copy the file into a folder of a device.
     return uploader::RunUploader(path, IDS_UPLOADER_CAPTION, App().language);
 }

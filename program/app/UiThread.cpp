@@ -3,6 +3,8 @@
 #include "AppState.h"
 #include "ComPtr.h"
 #include "DialogLink.h"
+#include "Hub.h"
+#include "LangIds.h"
 #include "MessagePump.h"
 #include "ModuleLock.h"
 #include "NamespaceLink.h"
@@ -104,14 +106,11 @@ std::vector<ListedDevice> ListDevices(IZelvanMgr* hub, bool* listed = nullptr) {
     return devices;
 }
 
-// Asked through the device-list face: a listing of the hub's root counts as a device
-// operation and would itself change the tray state.
+// Only a device the hub shows counts as connected. The hub lives in this process; asking it
+// through a listing would count as a device operation and itself change the tray state.
 bool HubHasDevice(IZelvanMgr* hub) {
-    com::ComPtr<IZelvanMgrZvWig> devices;
-    LONG count = 0;
-    return hub &&
-           SUCCEEDED(hub->QueryInterface(__uuidof(IZelvanMgrZvWig), reinterpret_cast<void**>(&devices))) &&
-           SUCCEEDED(devices->GetZelvanCount(&count)) && count > 0;
+    const hub::Hub* object = hub ? hub::CurrentHub() : nullptr;
+    return object && object->ShowsDevice();
 }
 
 // A helper thread with its own dialog; only one of each kind runs at a time.
@@ -138,6 +137,19 @@ public:
 private:
     com::UniqueHandle thread_;
 };
+
+// A failed registry or system call told in a box with the system's own text for it.
+void ReportSystemError(HWND owner, HRESULT failure) {
+    wchar_t* text = nullptr;
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                            FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, static_cast<DWORD>(failure), 0, reinterpret_cast<LPWSTR>(&text), 0,
+                                        nullptr);
+    wchar_t number[32];
+    swprintf(number, 32, L"0x%08lX", static_cast<unsigned long>(failure));
+    const std::unique_ptr<wchar_t, HLOCAL (*)(HLOCAL)> owned(text, &LocalFree);
+    MessageBoxW(owner, length ? text : number, LoadText(IDS_PROGRAM_TITLE).c_str(), MB_OK | MB_ICONEXCLAMATION);
+}
 
 // ---- about ----
 
@@ -208,10 +220,13 @@ INT_PTR CALLBACK OptionsProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
             if (IsDlgButtonChecked(dialog, IDC_OPTIONS_IMPORT) == BST_CHECKED)
                 options |= 4;
             RegSetKeyValueA(HKEY_CURRENT_USER, kSettingsKey, "TvOptions", REG_DWORD, &options, sizeof(options));
-            if (IsDlgButtonChecked(dialog, IDC_OPTIONS_AUTORUN) == BST_CHECKED)
-                EnableAutorun();
-            else
-                DisableAutorun();
+            const HRESULT autorun = IsDlgButtonChecked(dialog, IDC_OPTIONS_AUTORUN) == BST_CHECKED
+                                        ? EnableAutorun()
+                                        : DisableAutorun();
+            // The start-up value lives under the machine's key: a user who may not write there is
+            // told, and the other options stay saved.
+            if (FAILED(autorun))
+                ReportSystemError(dialog, autorun);
             DestroyWindow(dialog);
             return TRUE;
         }
@@ -314,6 +329,9 @@ private:
         if (!self)
             return FALSE;
         if (message == WM_COMMAND) {
+            // A command from the keyboard (an accelerator) for a disabled id is swallowed.
+            if (HIWORD(wParam) == 1 && self->CommandFlags(LOWORD(wParam)) == MF_GRAYED)
+                return TRUE;
             self->OnCommand(LOWORD(wParam));
             return TRUE;
         }

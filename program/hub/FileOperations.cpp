@@ -629,6 +629,7 @@ STDMETHODIMP Hub::SetItemAttributes(ZVFILEITEM Item) {
 STDMETHODIMP Hub::put_AutoPC_ON_PC_OFF_Mode(LPSTR strNameOrID, LONG nVal) {
     if (!strNameOrID)
         return E_POINTER;
+    OperationBracket bracket;
     RecordPtr record = FindDeviceForOperation(strNameOrID);
     if (!record)
         return E_INVALIDARG;
@@ -640,6 +641,7 @@ STDMETHODIMP Hub::put_AutoPC_ON_PC_OFF_Mode(LPSTR strNameOrID, LONG nVal) {
 STDMETHODIMP Hub::get_AutoPC_ON_PC_OFF_Mode(LPSTR strNameOrID, LONG* nVal) {
     if (!strNameOrID || !nVal)
         return E_POINTER;
+    OperationBracket bracket;
     RecordPtr record = FindDeviceForOperation(strNameOrID);
     if (!record)
         return E_INVALIDARG;

@@ -111,7 +111,10 @@ int CALLBACK BrowseCallback(HWND dialog, UINT message, LPARAM lParam, LPARAM dat
         // Only a folder on a device can be chosen, not a device itself.
         std::string path = PidlToPathSkipping(reinterpret_cast<PCUIDLIST_RELATIVE>(lParam));
         DevicePath parts = SplitDevicePath(path.c_str());
-        SendMessageA(dialog, BFFM_ENABLEOK, 0, !parts.device.empty() && !parts.rest.empty());
+        const LPARAM choosable = !parts.device.empty() && !parts.rest.empty();
+        SendMessageA(dialog, BFFM_ENABLEOK, 0, choosable);
+        // Some shells settle OK themselves after this notification: the posted decision is the last.
+        PostMessageA(dialog, BFFM_ENABLEOK, 0, choosable);
     }
     return 0;
 }

@@ -137,6 +137,7 @@ void Hub::Close() {
         record->device.Reset();
     }
     devices_.clear();
+    NoteDevicesChanged();
     for (const auto& entry : factories_)
         entry->factory->UnAdvise(entry->cookie);
     factories_.clear();
@@ -227,6 +228,7 @@ void Hub::RemoveSlot(const RecordPtr& record) {
     auto it = std::find(devices_.begin(), devices_.end(), record);
     if (it != devices_.end())
         devices_.erase(it);
+    NoteDevicesChanged();
 }
 
 void Hub::PostToViews(UINT message, bool cabinetWindowsToo) {
@@ -274,13 +276,15 @@ STDMETHODIMP Hub::OnDeviceFound(GUID aFactory, IZvDevice* device) {
         *same = record;
     else
         devices_.push_back(record);
+    NoteDevicesChanged();
     SetTray(kTrayConnected);
     if (auto close = Services().closeDisconnectionAlert)
         close(record->strID);
     PostToViews(refreshMessage_, true);
+    // The factory learns what the device event script answered.
     if (!scriptsProhibited_)
         if (auto run = Services().runDeviceEventScript)
-            run("OnDeviceFound", record->strID.c_str());
+            return run("OnDeviceFound", record->strID.c_str());
     return S_OK;
 }
 

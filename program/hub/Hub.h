@@ -216,6 +216,9 @@ public:
     RecordPtr Slot(size_t index) const { return index < devices_.size() ? devices_[index] : nullptr; }
     RecordPtr FindDeviceRecord(const char* text) const;
     bool HasVisibleDevice() const;
+    // Whether some connected device is shown, readable from any thread (the tray's UI thread asks
+    // without a hub call, which would itself count as a device operation).
+    bool ShowsDevice() const { return showsDevice_.load(); }
     HRESULT RemoveZelvan(const char* strId);
     HMODULE LanguageLibrary() const { return language_.Get(); }
 
@@ -256,6 +259,8 @@ private:
 
     std::vector<std::unique_ptr<FactoryEntry>> factories_;
     std::vector<RecordPtr> devices_;
+    std::atomic<bool> showsDevice_{false}; // HasVisibleDevice, kept after every change of devices_
+    void NoteDevicesChanged() { showsDevice_ = HasVisibleDevice(); }
     UINT refreshMessage_ = 0;
     UINT updateMessage_ = 0;
     LONG timeout_ = 10000;

@@ -95,6 +95,15 @@ HRESULT ScriptHost::AddCode(BSTR text) {
     return control->AddCode(text);
 }
 
+HRESULT ScriptHost::AddObject(BSTR name, IDispatch* object, bool addMembers) {
+    if (!name || !object)
+        return E_INVALIDARG;
+    com::CriticalSectionLock guard(lock_);
+    com::ComPtr<IScriptControl> control;
+    TV_RETURN_IF_FAILED(Control(control));
+    return control->AddObject(name, object, addMembers ? VARIANT_TRUE : VARIANT_FALSE);
+}
+
 HRESULT ScriptHost::Run(BSTR functionName, SAFEARRAY* arguments, VARIANT* result) {
     com::CriticalSectionLock guard(lock_);
     com::ComPtr<IScriptControl> control;

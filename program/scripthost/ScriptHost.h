@@ -22,6 +22,9 @@ class ScriptHost {
     // Creates the control in-process with the language, time-out and AllowUI held here.
     HRESULT Create();
     HRESULT AddCode(BSTR text);
+    // Makes `object` known to the scripts under `name`; with `addMembers` its members are
+    // reachable without the name too. Add objects before the code that uses them.
+    HRESULT AddObject(BSTR name, IDispatch* object, bool addMembers);
     // `arguments` is a one-dimensional SAFEARRAY of VARIANT with lower bound 1 (or null).
     HRESULT Run(BSTR functionName, SAFEARRAY* arguments, VARIANT* result);
     // Calls a function with `count` arguments (copied into a SAFEARRAY as Run wants them).

@@ -142,6 +142,30 @@ TEST_F(ScriptHostTest, CanBeDrivenFromAnotherThread) {
     EXPECT_EQ(144, value);
 }
 
+TEST_F(ScriptHostTest, NamedObjectsReachTheScriptByNameOrByTheirMembers) {
+    ComPtr<IDispatch> named, global;
+    CLSID dictionary;
+    ASSERT_EQ(S_OK, CLSIDFromProgID(L"Scripting.Dictionary", &dictionary));
+    ASSERT_EQ(S_OK, CoCreateInstance(dictionary, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                                     reinterpret_cast<void**>(&named)));
+    ASSERT_EQ(S_OK, CoCreateInstance(dictionary, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                                     reinterpret_cast<void**>(&global)));
+    ScriptHost host;
+    EXPECT_EQ(E_FAIL, host.AddObject(Bstr(L"Store").Get(), named.Get(), false));
+    ASSERT_EQ(S_OK, host.Create());
+    EXPECT_EQ(E_INVALIDARG, host.AddObject(Bstr(L"Store").Get(), nullptr, false));
+    ASSERT_EQ(S_OK, host.AddObject(Bstr(L"Store").Get(), named.Get(), false));
+    ASSERT_EQ(S_OK, host.AddObject(Bstr(L"Other").Get(), global.Get(), true));
+    ASSERT_EQ(S_OK, host.AddCode(Bstr(L"function fill() { Store.Add('a', 1); Store.Add('b', 2);\n"
+                                      L"  Other.Add('c', 3); return Store.Count * 10 + Count; }")
+                                     .Get()));
+    Variant result;
+    ASSERT_EQ(S_OK, host.CallFunction(Bstr(L"fill").Get(), 0, nullptr, &result));
+    ASSERT_EQ(S_OK, VariantChangeType(&result, &result, 0, VT_I4));
+    // Count alone is the member of the object added with its members.
+    EXPECT_EQ(21, result.lVal);
+}
+
 TEST_F(ScriptHostTest, ErrorTextFollowsAThrowingFunction) {
     ScriptHost host;
     ASSERT_EQ(S_OK, host.Create());

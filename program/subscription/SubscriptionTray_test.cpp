@@ -15,25 +15,6 @@ using tv::com::ComPtr;
 
 constexpr UINT kUpdateSubscriptionCommand = 0x4200;
 
-// Positions of the hub's root listing, as the tray numbers its device commands.
-std::vector<std::string> ListedDevices(IZelvanMgr* hub) {
-    std::vector<std::string> names;
-    ComPtr<IZvEnumFileItems> items;
-    char root[] = "";
-    if (FAILED(hub->EnumFileItems(root, 1, &items)) || !items)
-        return names;
-    ZVFILEITEM item = {};
-    LONG fetched = 0;
-    while (SUCCEEDED(items->Next(1, &item, &fetched)) && fetched == 1) {
-        names.push_back(item.strName ? item.strName : "");
-        CoTaskMemFree(item.strName);
-        CoTaskMemFree(item.strDesc);
-        CoTaskMemFree(item.strIconFile);
-        item = {};
-    }
-    return names;
-}
-
 TEST(SubscriptionTrayTest, UpdateCommandRunsThePackageScriptForTheDeviceOfTheMenu) {
     tv::com::ComApartment apartment;
     const tv::e2e::TestTree tree = tv::e2e::MakeTestTree();
@@ -47,14 +28,9 @@ TEST(SubscriptionTrayTest, UpdateCommandRunsThePackageScriptForTheDeviceOfTheMen
     ASSERT_EQ(CoCreateInstance(CLSID_ZelvanMgr, nullptr, CLSCTX_LOCAL_SERVER, __uuidof(IZelvanMgr),
                                reinterpret_cast<void**>(&hub)),
               S_OK);
-    std::vector<std::string> devices;
-    ASSERT_TRUE(tv::e2e::WaitUntil([&] {
-        devices = ListedDevices(hub.Get());
-        return devices.size() == 2;
-    }));
-    const auto at = std::find(devices.begin(), devices.end(), "DevB");
-    ASSERT_NE(at, devices.end());
-    const UINT index = static_cast<UINT>(at - devices.begin());
+    const long at = tv::e2e::TrayPosition(hub.Get(), "DevB", 2);
+    ASSERT_GE(at, 0);
+    const UINT index = static_cast<UINT>(at);
 
     PostMessageW(program.MainDialog(), WM_COMMAND, kUpdateSubscriptionCommand + index, 0);
     EXPECT_TRUE(tv::test::SubscriptionUser::AnswerFirstDialog(IDOK)) << tv::test::OpenWindows();

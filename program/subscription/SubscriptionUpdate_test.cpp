@@ -178,9 +178,13 @@ TEST_F(SubscriptionUpdateTest, FailingMainShowsTheScriptErrorAndThenTheFailure) 
 class CustomizeSubscriptionTest : public testing::Test {
   protected:
     void SetUp() override {
-        if (FAILED(CoCreateInstance(CLSID_ZvRegistrar, nullptr, CLSCTX_INPROC_SERVER, IID_IZvRegistrarDisp,
-                                    reinterpret_cast<void**>(&store_))))
-            GTEST_SKIP() << "the item store is not registered in this prefix";
+        const HRESULT created = CoCreateInstance(CLSID_ZvRegistrar, nullptr, CLSCTX_INPROC_SERVER,
+                                                 IID_IZvRegistrarDisp, reinterpret_cast<void**>(&store_));
+        if (FAILED(created)) {
+            if (!tv::test::InstallRequired())
+                GTEST_SKIP() << "the item store is not registered in this prefix";
+            FAIL() << "the item store is not registered in this prefix: " << std::hex << created;
+        }
         wchar_t temp[MAX_PATH] = {};
         GetTempPathW(MAX_PATH, temp);
         folder_ = std::wstring(temp) + L"tvcustomize" + std::to_wstring(GetCurrentProcessId()) + L"_" +

@@ -165,12 +165,16 @@ DWORD WINAPI UploaderThreadProc(void* parameter) {
         FAILED(face.As(&hub)))
         return 0;
 
-    com::UniqueBstr title = com::AnsiToUniqueBstr(LoadAnsiText(request->language, IDS_UPLOADER_BROWSE_TITLE));
-    com::UniqueBstr text = com::AnsiToUniqueBstr(LoadAnsiText(request->language, IDS_UPLOADER_BROWSE_TEXT));
+    const UINT titleId = request->browseTitleId ? request->browseTitleId : IDS_UPLOADER_BROWSE_TITLE;
+    const UINT textId = request->browseTextId ? request->browseTextId : IDS_UPLOADER_BROWSE_TEXT;
+    com::UniqueBstr title = com::AnsiToUniqueBstr(LoadAnsiText(request->language, titleId));
+    com::UniqueBstr text = com::AnsiToUniqueBstr(LoadAnsiText(request->language, textId));
     com::UniqueBstr folder;
     if (face->BrowseForFolder2(title.Get(), text.Get(), nullptr, folder.Put()) != S_OK)
         return 0;
     const UploadDestination destination = BuildUploadDestination(com::ToAnsi(folder.Get()), request->pcPath);
+    if (request->approve && !request->approve(hub.Get(), destination.deviceName))
+        return 0;
 
     com::ComPtr<ZvAppUploader> uploader;
     if (FAILED(com::MakeComObject(uploader, hub.Get(), destination.deviceName, request->pcPath,
@@ -182,6 +186,8 @@ DWORD WINAPI UploaderThreadProc(void* parameter) {
         std::optional<PcModeGuard> pcMode;
         pcMode.emplace(hub.Get(), destination.deviceName.c_str());
         if (HWND window = uploader->CreateProgressWindow()) {
+            if (request->decorate)
+                request->decorate(window);
             ShowWindow(window, SW_SHOWNORMAL);
             SetForegroundWindow(window);
             std::string source = request->pcPath, target = destination.path;
@@ -201,9 +207,17 @@ DWORD WINAPI UploaderThreadProc(void* parameter) {
 }
 
 bool RunUploader(const std::string& pcPath, UINT captionId, HMODULE language) {
-    if (pcPath.size() > kMaxUploadPath)
+    UploadRequest request;
+    request.pcPath = pcPath;
+    request.captionId = captionId;
+    request.language = language;
+    return RunUploader(std::move(request));
+}
+
+bool RunUploader(UploadRequest started) {
+    if (started.pcPath.size() > kMaxUploadPath)
         return false;
-    auto request = std::make_unique<UploadRequest>(UploadRequest{pcPath, captionId, language});
+    auto request = std::make_unique<UploadRequest>(std::move(started));
     com::UniqueHandle thread(CreateThread(nullptr, 0, UploaderThreadProc, request.get(), 0, nullptr));
     if (!thread)
         return false;

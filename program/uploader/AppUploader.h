@@ -6,6 +6,7 @@
 #include "ComPtr.h"
 #include "ZelvanMgr.h"
 #include <windows.h>
+#include <functional>
 #include <string>
 
 namespace tv::uploader {
@@ -18,6 +19,13 @@ struct UploadRequest {
     std::string pcPath;
     UINT captionId = 0; // string id of the progress window's caption
     HMODULE language = nullptr;
+    // String ids of the folder question's title and text; 0 takes the uploader's own.
+    UINT browseTitleId = 0;
+    UINT browseTextId = 0;
+    // Asked with the hub and the device name before anything is copied; false copies nothing.
+    std::function<bool(IZelvanMgr* hub, const std::string& deviceName)> approve;
+    // Called with the progress window once it exists, before it is shown.
+    std::function<void(HWND window)> decorate;
 };
 
 // The copy's progress callback and, at the same time, its progress window (dialog 12016).
@@ -64,5 +72,7 @@ DWORD WINAPI UploaderThreadProc(void* request);
 // Starts the uploader thread for `pcPath` and waits for it while dispatching messages. False
 // when the thread cannot be started, or the path is longer than the uploader takes.
 bool RunUploader(const std::string& pcPath, UINT captionId, HMODULE language);
+// The same for a request of a caller's own (another component's dialog texts and steps).
+bool RunUploader(UploadRequest request);
 
 } // namespace tv::uploader

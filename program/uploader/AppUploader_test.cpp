@@ -94,8 +94,10 @@ class UploaderTest : public testing::Test {
     // Runs the uploader thread for the PC file while this thread serves the hub and `user` acts
     // on the screen from a thread of its own; the thread's exit code.
     DWORD Upload(const std::string& pcPath, std::function<void()> user = {}) {
-        auto request =
-            std::make_unique<UploadRequest>(UploadRequest{pcPath, IDS_UPLOADER_CAPTION, language_});
+        auto request = std::make_unique<UploadRequest>();
+        request->pcPath = pcPath;
+        request->captionId = IDS_UPLOADER_CAPTION;
+        request->language = language_;
         com::UniqueHandle thread(CreateThread(nullptr, 0, UploaderThreadProc, request.get(), 0, nullptr));
         EXPECT_TRUE(thread);
         if (!thread)
@@ -155,6 +157,22 @@ TEST_F(UploaderTest, CopiesIntoTheChosenFolderWithThePcModeOnAndTheHubBusy) {
     if (sawWindow) {
         EXPECT_EQ(shownPath, root_ + "\\pc\\game[2].app");
     }
+}
+
+TEST_F(UploaderTest, CopiesIntoTheFolderPickedInTheHubsBrowserOverMyZelvan) {
+    // The hub's own browser over the folder registered in the prefix; the user opens Dev1 and
+    // picks Programs.
+    served_.Hub()->UseRealBrowser();
+    bool picked = false;
+    EXPECT_EQ(Upload(root_ + "\\pc\\game[2].app",
+                     [&] {
+                         picked = test::PickInFolderBrowser(Text(IDS_UPLOADER_BROWSE_TITLE).c_str(),
+                                                            {L"Dev1", L"Programs"}, 20000);
+                     }),
+              0u);
+    EXPECT_TRUE(picked);
+    EXPECT_EQ(ReadFile(root_ + "\\devices\\Dev1\\Programs\\game[2].app"), "application bytes");
+    EXPECT_EQ(BusyUI(), 0);
 }
 
 TEST_F(UploaderTest, CancelledFolderChoiceCopiesNothing) {

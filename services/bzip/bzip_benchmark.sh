@@ -21,5 +21,6 @@ control_seconds=$(WINEDEBUG=${WINEDEBUG:--all} "$wine" "$exe" "$(winpath "$work/
 bzip2 -dc "$work/control.bz2" | cmp - "$work/data.bin"
 
 ratio=$(echo "$system_seconds / $control_seconds" | bc -l)
-printf 'bzip2 -9: %.2f s; control: %.2f s; throughput ratio control/bzip2: %.2f (goal >= 0.9)\n' \
-    "$system_seconds" "$control_seconds" "$ratio"
+printf 'bzip2 -9: %.2f s; control: %.2f s\n' "$system_seconds" "$control_seconds"
+# The figure line the test command's summary repeats.
+printf 'benchmark bzip2 throughput (control/bzip2 -9): ratio %.2f (goal >= 0.9)\n' "$ratio"

@@ -27,11 +27,6 @@ std::vector<FormField> ParseFormFields(std::string_view query) {
     return fields;
 }
 
-std::string_view BaseFileName(std::string_view path) {
-    const std::size_t slash = path.find_last_of("\\/");
-    return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
-
 std::string EscapeDispositionText(std::string_view text) {
     std::string escaped;
     escaped.reserve(text.size());

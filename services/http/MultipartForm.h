@@ -19,9 +19,6 @@ struct FormField {
 // collection stops at the first piece that does not (the fields before it are kept).
 std::vector<FormField> ParseFormFields(std::string_view query);
 
-// The name of a file without the folders of its path (either kind of slash).
-std::string_view BaseFileName(std::string_view path);
-
 // A name or file name made safe inside a quoted Content-Disposition parameter: the quote,
 // carriage return and line feed become %22, %0D and %0A.
 std::string EscapeDispositionText(std::string_view text);

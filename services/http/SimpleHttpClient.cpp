@@ -190,7 +190,7 @@ STDMETHODIMP ZvSimpleHTTP::ExportFile(BSTR bsFile, BSTR bsURL, VARIANT_BOOL bZvR
         return UploadError(opened ? "Failed to read local file" : "Failed to open local file");
 
     const std::string body =
-        BuildMultipartBody(ParseFormFields(ToAnsi(target.query)), BaseFileName(ToAnsi(localPath)), fileBytes);
+        BuildMultipartBody(ParseFormFields(ToAnsi(target.query)), ToAnsi(localPath), fileBytes);
     std::vector<std::uint8_t> answer;
     switch (Upload(session_.Get(), target, MultipartRequestHeaders(body.size()), body, answer)) {
     case UploadResult::ConnectionFailed:

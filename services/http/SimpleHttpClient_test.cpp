@@ -12,6 +12,11 @@
 
 namespace {
 
+// The test's paths are plain ASCII.
+std::string Narrow(const std::wstring& text) {
+    return std::string(text.begin(), text.end());
+}
+
 using tv::com::ComPtr;
 
 std::string ReadText(const std::wstring& path) {
@@ -153,7 +158,8 @@ TEST_F(SimpleHttpTest, UploadSendsTheMultipartBodyWithQueryFields) {
                                  "-----------------------------7d0b038a0aa4\r\n"
                                  "Content-Disposition: form-data; name=\"na%22me\";\r\n\r\n7\r\n"
                                  "-----------------------------7d0b038a0aa4\r\n"
-                                 "Content-Disposition: form-data; name=\"file1\"; filename=\"report.bin\"\r\n"
+                                 "Content-Disposition: form-data; name=\"file1\"; filename=\"" +
+                                 Narrow(Local(L"outbox\\report.bin")) + "\"\r\n"
                                  "Content-Type: application/octet-stream\r\n\r\n" +
                                  content + "\r\n-----------------------------7d0b038a0aa4--\r\n";
     EXPECT_EQ(ReadText(Served(L"posted.body")), expected);
@@ -166,7 +172,9 @@ TEST_F(SimpleHttpTest, UploadSendsTheMultipartBodyWithQueryFields) {
     // Without the reply convention any 2xx answer is success; the answer is read either way.
     WriteText(Local(L"empty.bin"), "");
     EXPECT_EQ(http_->ExportFile(Bstr(Local(L"empty.bin")), Bstr(Url(L"/upload/plain")), VARIANT_FALSE), S_OK);
-    EXPECT_NE(ReadText(Served(L"posted.body")).find("filename=\"empty.bin\"\r\n"), std::string::npos);
+    // The file name goes out exactly as the caller gave it.
+    EXPECT_NE(ReadText(Served(L"posted.body")).find("filename=\"" + Narrow(Local(L"empty.bin")) + "\"\r\n"),
+              std::string::npos);
 }
 
 TEST_F(SimpleHttpTest, UploadFailuresCarryTheirTexts) {

@@ -465,7 +465,18 @@ STDMETHODIMP Registrar::get_GlobalItemDWORD(BSTR name, long* value) {
     return ReadDWORD(HKEY_LOCAL_MACHINE, ToAnsi(name).c_str(), reinterpret_cast<DWORD*>(value));
 }
 
-// HKLM is written by the installer only: the machine-wide values are read-only here.
-STDMETHODIMP Registrar::put_GlobalItemDWORD(BSTR, long) { return NumberedError(IDS_REGISTRAR_KEY_OPEN); }
+// A machine-wide value: needs the right to write under HKLM, and says so (12359, 12360) without it.
+STDMETHODIMP Registrar::put_GlobalItemDWORD(BSTR name, long value) {
+    if (!name)
+        return E_INVALIDARG;
+    const ValueLocation where = LocateValue(ToAnsi(name));
+    UniqueHKey key;
+    TV_RETURN_IF_FAILED(CreateKey(HKEY_LOCAL_MACHINE, where, key));
+    const DWORD data = static_cast<DWORD>(value);
+    if (RegSetValueExA(key.Get(), where.valueName.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data),
+                       sizeof(data)) != ERROR_SUCCESS)
+        return NumberedError(IDS_REGISTRAR_VALUE_WRITE);
+    return S_OK;
+}
 
 } // namespace registrar

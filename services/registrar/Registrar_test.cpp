@@ -105,14 +105,23 @@ TEST_F(RegistrarTest, StringsAndDwordsLiveUnderTheUsersSettings) {
     reg_->RemoveItem(RIT_STRING, "RegistrarTest\\Long");
 }
 
-TEST_F(RegistrarTest, MachineWideValuesAreReadButNeverWritten) {
+TEST_F(RegistrarTest, MachineWideValuesAreWrittenAndRead) {
     ComPtr<IZvRegistrarDisp2> disp;
     ASSERT_HRESULT_SUCCEEDED(reg_.As(&disp));
     UniqueBstr name(SysAllocString(L"RegistrarTest\\Global"));
-    EXPECT_EQ(kKeyOpen, disp->put_GlobalItemDWORD(name.Get(), 5));
-    UniqueHKey key;
-    EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Zelvan\\Tavrilon\\RegistrarTest", 0,
-                                           KEY_READ, key.Put()));
+    ASSERT_EQ(S_OK, disp->put_GlobalItemDWORD(name.Get(), 5));
+    long written = 0;
+    EXPECT_EQ(S_OK, disp->get_GlobalItemDWORD(name.Get(), &written));
+    EXPECT_EQ(5, written);
+    DWORD stored = 0, size = sizeof stored;
+    EXPECT_EQ(ERROR_SUCCESS, RegGetValueA(HKEY_LOCAL_MACHINE, "Software\\Zelvan\\Tavrilon\\RegistrarTest", "Global",
+                                          RRF_RT_REG_DWORD, nullptr, &stored, &size));
+    EXPECT_EQ(5u, stored);
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\Zelvan\\Tavrilon\\RegistrarTest");
+    // A key that cannot be made: error 12359, nothing written.
+    UniqueBstr tooLong(SysAllocString((std::wstring(300, L'k') + L"\\Global").c_str()));
+    EXPECT_EQ(kKeyOpen, disp->put_GlobalItemDWORD(tooLong.Get(), 5));
+
     UniqueBstr langId(SysAllocString(L"LangID"));
     long value = 0;
     EXPECT_EQ(S_OK, disp->get_GlobalItemDWORD(langId.Get(), &value));

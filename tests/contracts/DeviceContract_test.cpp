@@ -2,6 +2,8 @@
 // called from another thread of this process and from this process when it lives in
 // tvcontract_server.exe, by a single-threaded and by a multithreaded caller.
 #include "FakeDevice.h"
+#include "ZvDevice10.h"
+#include "ZvDevice15.h"
 #include "Handles.h"
 #include "MarshalledInterface.h"
 #include "TestProcess.h"
@@ -33,8 +35,18 @@ class MainApartment : public testing::Environment {
 // it until the owner stops it.
 class DeviceThread {
   public:
-    DeviceThread()
-        : ready_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+    // Makes the device object on the thread; the fake device unless told otherwise.
+    using Maker = std::function<HRESULT(ComPtr<IUnknown>&)>;
+    static HRESULT MakeFake(ComPtr<IUnknown>& made) {
+        ComPtr<FakeDevice> device;
+        HRESULT hr = MakeComObject(device);
+        if (SUCCEEDED(hr))
+            made = device->AsUnknown();
+        return hr;
+    }
+
+    explicit DeviceThread(Maker maker = &DeviceThread::MakeFake)
+        : maker_(std::move(maker)), ready_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
           stop_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
         thread_.Reset(CreateThread(nullptr, 0, &DeviceThread::Main, this, 0, nullptr));
         if (thread_)
@@ -60,12 +72,12 @@ class DeviceThread {
     void Run() {
         ComApartment apartment(COINIT_APARTMENTTHREADED);
         {
-            ComPtr<FakeDevice> device;
+            ComPtr<IUnknown> device;
             startResult_ = apartment.Result();
             if (SUCCEEDED(startResult_))
-                startResult_ = MakeComObject(device);
+                startResult_ = maker_(device);
             if (SUCCEEDED(startResult_))
-                startResult_ = marshalled_.Marshal(IID_IZvDevice, device->AsUnknown());
+                startResult_ = marshalled_.Marshal(IID_IZvDevice, device.Get());
             SetEvent(ready_.Get());
             if (FAILED(startResult_))
                 return;
@@ -84,6 +96,7 @@ class DeviceThread {
         }
     }
 
+    Maker maker_;
     UniqueHandle ready_;
     UniqueHandle stop_;
     UniqueHandle thread_;
@@ -319,30 +332,45 @@ TEST_P(DeviceContract, TextCrossesInBothDirections) {
     });
 }
 
+// The text getters of the device contract: a text and its terminator land in the caller's buffer
+// only when they fit in nMaxLen, and nothing lands past it.
+using TextGetter = HRESULT (STDMETHODCALLTYPE IZvDevice::*)(LONG, unsigned char*);
+struct Getter {
+    const char* name;
+    TextGetter get;
+    std::string value;
+};
+
+void ExpectHonoursMaxLen(IZvDevice* device, const Getter& getter) {
+    SCOPED_TRACE(getter.name);
+    const LONG length = static_cast<LONG>(getter.value.size());
+    ASSERT_GT(length, 0);
+    ASSERT_LT(length, 512);
+    // The buffer is longer than the size passed: nothing may land past nMaxLen.
+    std::string buffer(600, '#');
+    for (LONG tooShort : {LONG{1}, length}) {
+        EXPECT_EQ(E_INVALIDARG, (device->*getter.get)(tooShort, reinterpret_cast<unsigned char*>(buffer.data())));
+        EXPECT_EQ(std::string(600, '#'), buffer) << "written with nMaxLen " << tooShort;
+    }
+    ASSERT_EQ(S_OK, (device->*getter.get)(length + 1, reinterpret_cast<unsigned char*>(buffer.data())));
+    EXPECT_EQ(getter.value + '\0' + std::string(600 - length - 1, '#'), buffer);
+}
+
+// What a getter answers with room enough, to check the short cases against.
+std::string FullText(IZvDevice* device, TextGetter get) {
+    std::string buffer(1024, '\0');
+    if ((device->*get)(static_cast<LONG>(buffer.size()), reinterpret_cast<unsigned char*>(buffer.data())) != S_OK)
+        return "<failed>";
+    return buffer.c_str();
+}
+
 TEST_P(DeviceContract, OutputBuffersHonourMaxLen) {
     OnCaller([](IZvDevice* device) {
-        struct Getter {
-            const char* name;
-            HRESULT (STDMETHODCALLTYPE IZvDevice::*get)(LONG, unsigned char*);
-            std::string value;
-        };
         const Getter getters[] = {{"GetName", &IZvDevice::GetName, kFakeInitialName},
                                   {"GetStrID", &IZvDevice::GetStrID, kFakeStrId},
                                   {"GetDescription", &IZvDevice::GetDescription, kFakeDescription}};
-        for (const Getter& getter : getters) {
-            SCOPED_TRACE(getter.name);
-            const LONG length = static_cast<LONG>(getter.value.size());
-            // The buffer is longer than the size passed: nothing may land past nMaxLen.
-            std::string buffer(64, '#');
-            for (LONG tooShort : {LONG{1}, length}) {
-                EXPECT_EQ(E_INVALIDARG,
-                          (device->*getter.get)(tooShort, reinterpret_cast<unsigned char*>(buffer.data())));
-                EXPECT_EQ(std::string(64, '#'), buffer) << "written with nMaxLen " << tooShort;
-            }
-            ASSERT_EQ(S_OK,
-                      (device->*getter.get)(length + 1, reinterpret_cast<unsigned char*>(buffer.data())));
-            EXPECT_EQ(getter.value + '\0' + std::string(64 - length - 1, '#'), buffer);
-        }
+        for (const Getter& getter : getters)
+            ExpectHonoursMaxLen(device, getter);
 
         // The error text of a file operation is cut to nMaxLen, terminator included.
         std::string error(16, '#');
@@ -485,6 +513,66 @@ TEST_P(DeviceContract, FileOperationsCallBackOnTheCallersThread) {
             }
         }
     });
+}
+
+// The product's device objects of both generations (made as their factories make them, without
+// a device behind them) answer the buffer cases the same way through the proxy.
+TEST(RealDeviceObjects, OutputBuffersHonourMaxLen) {
+    const std::pair<const char*, DeviceThread::Maker> makers[] = {
+        {"ZvDevice10",
+         [](ComPtr<IUnknown>& made) {
+             ComPtr<devlink10::ZvDevice10> device;
+             HRESULT hr = devlink10::ZvDevice10::Create(device);
+             if (FAILED(hr))
+                 return hr;
+             devlink10::DeviceSlot slot;
+             slot.id = "@ZVBUF01";
+             slot.name = "Buffer test";
+             slot.defaultName = slot.name;
+             slot.port = 9;
+             device->Attach(slot, nullptr);
+             made = device->AsUnknown();
+             return S_OK;
+         }},
+        {"ZvDevice15", [](ComPtr<IUnknown>& made) {
+             ComPtr<devlink15::ZvDevice15> device;
+             HRESULT hr = devlink15::ZvDevice15::Create(device);
+             if (FAILED(hr))
+                 return hr;
+             device->SetNameInMemory("Buffer test");
+             made = device->AsUnknown();
+             return S_OK;
+         }}};
+    for (const auto& [name, maker] : makers) {
+        SCOPED_TRACE(name);
+        DeviceThread thread(maker);
+        ASSERT_EQ(S_OK, thread.StartResult()) << "is the install registered in this prefix?";
+        RunInMultithreadedApartment([&] {
+            ComPtr<IZvDevice> device;
+            ASSERT_EQ(S_OK, thread.Unmarshal(&device));
+            ComPtr<IMultiQI> proxyManager;
+            ASSERT_EQ(S_OK, device.As(&proxyManager)) << "the device was not reached through a proxy";
+            for (TextGetter get : {&IZvDevice::GetName, &IZvDevice::GetDescription}) {
+                const std::string value = FullText(device.Get(), get);
+                ExpectHonoursMaxLen(device.Get(), {get == &IZvDevice::GetName ? "GetName" : "GetDescription", get,
+                                                   value});
+            }
+        });
+    }
+}
+
+// The type library the 1.5 classes name is registered from Zelvan15.dll, which carries it.
+TEST(RealDeviceObjects, Zelvan15RegistersTheTypeLibraryItsClassesName) {
+    const GUID libid = {0x85805006, 0x7EB1, 0x4152, {0xA3, 0x0E, 0xF0, 0x5C, 0x52, 0x3A, 0xBE, 0xF0}};
+    ComPtr<ITypeLib> library;
+    ASSERT_EQ(S_OK, LoadRegTypeLib(libid, 1, 0, 0, &library));
+    ComPtr<ITypeInfo> device;
+    EXPECT_EQ(S_OK, library->GetTypeInfoOfGuid(IID_IZvDevice, &device));
+    BSTR path = nullptr;
+    ASSERT_EQ(S_OK, QueryPathOfRegTypeLib(libid, 1, 0, 0, &path));
+    UniqueBstr owned(path);
+    const std::wstring registered(path, SysStringLen(path));
+    EXPECT_NE(registered.find(L"Zelvan15.dll"), std::wstring::npos) << std::string(registered.begin(), registered.end());
 }
 
 INSTANTIATE_TEST_SUITE_P(Routes, DeviceContract,

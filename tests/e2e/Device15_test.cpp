@@ -10,6 +10,8 @@
 #include "TransferSequences.h"
 #include "ZelvanMgr.h"
 #include <gtest/gtest.h>
+#include <shlobj.h>
+#include <shlwapi.h>
 #include <algorithm>
 #include <functional>
 #include <sstream>
@@ -332,6 +334,87 @@ TEST_F(Device15EndToEnd, AttributesTimesAndInformationThroughTheCustomInterface)
     EXPECT_NE(info.find("block_size(bytes)= 512"), std::string::npos) << info;
     EXPECT_EQ(info.substr(info.size() - 2), "|0") << info;
     hub->put_EnableUI(1);
+}
+
+// The names a shell folder lists, sorted.
+std::vector<std::string> ShellNames(IShellFolder* folder) {
+    std::vector<std::string> names;
+    ComPtr<IEnumIDList> items;
+    if (!folder || folder->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, &items) != S_OK)
+        return names;
+    PITEMID_CHILD item = nullptr;
+    while (items->Next(1, &item, nullptr) == S_OK) {
+        STRRET name{};
+        char text[MAX_PATH] = {};
+        if (SUCCEEDED(folder->GetDisplayNameOf(item, SHGDN_INFOLDER, &name)) &&
+            SUCCEEDED(StrRetToBufA(&name, item, text, sizeof(text))))
+            names.emplace_back(text);
+        CoTaskMemFree(item);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The folder a shell folder lists under `name`, bound; a path the desktop parses when none is.
+ComPtr<IShellFolder> ShellChild(IShellFolder* folder, const std::string& name) {
+    ComPtr<IShellFolder> child;
+    ComPtr<IEnumIDList> items;
+    if (folder && folder->EnumObjects(nullptr, SHCONTF_FOLDERS, &items) == S_OK) {
+        PITEMID_CHILD item = nullptr;
+        while (!child && items->Next(1, &item, nullptr) == S_OK) {
+            STRRET shown{};
+            char text[MAX_PATH] = {};
+            if (SUCCEEDED(folder->GetDisplayNameOf(item, SHGDN_INFOLDER, &shown)) &&
+                SUCCEEDED(StrRetToBufA(&shown, item, text, sizeof(text))) && name == text)
+                folder->BindToObject(item, nullptr, IID_PPV_ARGS(&child));
+            CoTaskMemFree(item);
+        }
+    }
+    std::wstring wide = test::Widen(name);
+    PIDLIST_RELATIVE parsed = nullptr;
+    if (!child && folder &&
+        SUCCEEDED(folder->ParseDisplayName(nullptr, nullptr, wide.data(), nullptr, &parsed, nullptr))) {
+        folder->BindToObject(parsed, nullptr, IID_PPV_ARGS(&child));
+        CoTaskMemFree(parsed);
+    }
+    return child;
+}
+
+TEST_F(Device15EndToEnd, TheExplorerFolderShowsTheDeviceAndUploadsADroppedPcFile) {
+    // Wine's shell loads the registered "My Zelvan" folder, which reaches the program's hub.
+    ComPtr<IShellFolder> desktop;
+    ASSERT_EQ(SHGetDesktopFolder(&desktop), S_OK);
+    ComPtr<IShellFolder> root = ShellChild(
+        desktop.Get(), "::{20D04FE0-3AEA-1069-A2D8-08002B30309D}\\::{183249DD-9B44-4B4E-88FB-FA55F948649C}");
+    ASSERT_TRUE(root);
+    EXPECT_EQ(ShellNames(root.Get()), std::vector<std::string>{kName});
+    ComPtr<IShellFolder> docs = ShellChild(ShellChild(ShellChild(root.Get(), kName).Get(), "Main").Get(), "docs");
+    ASSERT_TRUE(docs);
+    EXPECT_EQ(ShellNames(docs.Get()), (std::vector<std::string>{"a.txt", "old"}));
+
+    // The shell's own data object of a PC file, dropped on the device's folder.
+    ComPtr<IShellFolder> pcFolder = ShellChild(desktop.Get(), pc_ + "\\b");
+    ASSERT_TRUE(pcFolder);
+    std::wstring fileName = L"f.txt";
+    PIDLIST_RELATIVE file = nullptr;
+    ASSERT_EQ(pcFolder->ParseDisplayName(nullptr, nullptr, fileName.data(), nullptr, &file, nullptr), S_OK);
+    PCUITEMID_CHILD files[] = {reinterpret_cast<PCUITEMID_CHILD>(file)};
+    ComPtr<IDataObject> data;
+    ASSERT_EQ(pcFolder->GetUIObjectOf(nullptr, 1, files, IID_IDataObject, nullptr, reinterpret_cast<void**>(&data)),
+              S_OK);
+    CoTaskMemFree(file);
+    ComPtr<IDropTarget> target;
+    ASSERT_EQ(docs->CreateViewObject(nullptr, IID_PPV_ARGS(&target)), S_OK);
+    DWORD effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
+    POINTL point{0, 0};
+    EXPECT_EQ(target->Drop(data.Get(), MK_LBUTTON, point, &effect), S_OK);
+    EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_COPY));
+    EXPECT_TRUE(test::PollUntil(
+        [&] { return List(std::string(kName) + "\\Main\\docs", true).size() == 3; }, 60000));
+    EXPECT_EQ(List(std::string(kName) + "\\Main\\docs", true),
+              (std::vector<std::string>{"a.txt|0|1000", "f.txt|0|600", "old|16|0"}));
+    // The PC file stays: the drop copied.
+    EXPECT_TRUE(GetFileAttributesA((pc_ + "\\b\\f.txt").c_str()) != INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(Device15EndToEnd, UnpluggedTheDeviceLeavesTheProgramAndPluggedAgainItComesBack) {

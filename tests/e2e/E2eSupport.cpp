@@ -1,8 +1,10 @@
 #include "E2eSupport.h"
 #include "ComPtr.h"
 #include "ZvRegistrar.h"
+#include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <commctrl.h>
 #include <shellapi.h>
 
 namespace tv::e2e {
@@ -150,6 +152,52 @@ LONG HubDeviceCount() {
                                    reinterpret_cast<void**>(&hub))))
         hub->GetZelvanCount(&count);
     return count;
+}
+
+std::vector<std::string> ListedDevices(IZelvanMgr* hub) {
+    std::vector<std::string> names;
+    com::ComPtr<IZvEnumFileItems> items;
+    char root[] = "";
+    if (!hub || FAILED(hub->EnumFileItems(root, 1, &items)) || !items)
+        return names;
+    ZVFILEITEM item = {};
+    LONG fetched = 0;
+    while (SUCCEEDED(items->Next(1, &item, &fetched)) && fetched == 1) {
+        names.push_back(item.strName ? item.strName : "");
+        CoTaskMemFree(item.strName);
+        CoTaskMemFree(item.strDesc);
+        CoTaskMemFree(item.strIconFile);
+        item = {};
+    }
+    return names;
+}
+
+HWND ShowSheetPageWith(HWND sheet, HWND tabs, int id) {
+    const auto shownPage = [&] {
+        for (HWND page = FindWindowExW(sheet, nullptr, L"#32770", nullptr); page;
+             page = FindWindowExW(sheet, page, L"#32770", nullptr))
+            if (GetDlgItem(page, id) && IsWindowVisible(page))
+                return page;
+        return HWND{};
+    };
+    HWND found = shownPage();
+    const int count = static_cast<int>(SendMessageW(tabs, TCM_GETITEMCOUNT, 0, 0));
+    for (int tab = 0; tab < count && !found; ++tab) {
+        TabCtrl_SetCurFocus(tabs, tab);
+        WaitUntil([&] { return (found = shownPage()) != nullptr; }, 2000);
+    }
+    return found;
+}
+
+long TrayPosition(IZelvanMgr* hub, const std::string& name, size_t count) {
+    std::vector<std::string> devices;
+    if (!WaitUntil([&] {
+            devices = ListedDevices(hub);
+            return devices.size() == count;
+        }))
+        return -1;
+    const auto at = std::find(devices.begin(), devices.end(), name);
+    return at == devices.end() ? -1 : static_cast<long>(at - devices.begin());
 }
 
 std::wstring DeviceEventsScript(const std::string& tag) {

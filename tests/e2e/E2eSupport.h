@@ -72,6 +72,14 @@ private:
 
 // The hub of the program (started by COM when it does not run); null when it cannot be had.
 com::ComPtr<IZelvanMgr> ConnectHub();
+// The names of the hub's root listing, in the order the tray numbers its device commands.
+std::vector<std::string> ListedDevices(IZelvanMgr* hub);
+// The position of the device `name` among the tray's device commands once the hub lists `count`
+// devices; -1 when that does not happen in time or the device is not among them.
+long TrayPosition(IZelvanMgr* hub, const std::string& name, size_t count);
+// The page of a property sheet (its tab control `tabs`) that holds control `id`: each tab is shown in
+// turn until that page is shown; null when none is.
+HWND ShowSheetPageWith(HWND sheet, HWND tabs, int id);
 // The number of devices the hub holds; -1 when the hub cannot be reached.
 LONG HubDeviceCount();
 // The program's "DeviceEvents" script that writes "<tag> found <id>" and "<tag> lost <id>" to
@@ -106,6 +114,7 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 10000);
 
 // Stores a script item in the item store, or removes it when `script` is null; false on failure.
 bool StoreScript(const wchar_t* item, const wchar_t* script);
+
 
 // The shared log file the program writes through the logger.
 std::string SharedLogText();

@@ -6,6 +6,8 @@
 #include "ZvRegistrar.h"
 #include <gtest/gtest.h>
 #include <ddeml.h>
+#include <atomic>
+#include <thread>
 
 namespace tv::e2e {
 namespace {
@@ -38,6 +40,31 @@ protected:
     static TestTree tree_;
 };
 TestTree ProgramStart::tree_;
+
+// The user who declines to copy opened files to a device: cancels every "Copy to Device" folder
+// browser the program shows for a file that no association opens, until it goes.
+class CopyDecliner {
+public:
+    CopyDecliner()
+        : thread_([this] {
+              while (!stop_) {
+                  if (HWND browser = test::FindShownWindow(L"#32770", L"Copy to Device"))
+                      if (test::ClickButton(browser, IDCANCEL))
+                          ++declined_;
+                  test::PollUntil([this] { return stop_.load(); }, 200);
+              }
+          }) {}
+    ~CopyDecliner() {
+        stop_ = true;
+        thread_.join();
+    }
+    int Declined() const { return declined_; }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::atomic<int> declined_{0};
+    std::thread thread_;
+};
 
 TEST_F(ProgramStart, RegistrationWritesAndRemovesTheClassAndSettings) {
     ASSERT_EQ(RunProgram(L"/UnregServer"), 0);
@@ -124,6 +151,7 @@ TEST_F(ProgramStart, ExitCodesOfAFailedOrStoppedStart) {
 TEST_F(ProgramStart, ASecondInstanceHandsItsFileToTheFirstAndDdeOpensFiles) {
     RunningProgram first;
     ASSERT_TRUE(first.Start());
+    CopyDecliner user;
 
     // Without "/FileOpen" the second start does nothing and ends with 0.
     EXPECT_EQ(RunProgram(L"/NoSplash"), 0);
@@ -148,6 +176,8 @@ TEST_F(ProgramStart, ASecondInstanceHandsItsFileToTheFirstAndDdeOpensFiles) {
     DdeFreeStringHandle(instance, topic);
     DdeUninitialize(instance);
     EXPECT_NE(SharedLogText().find("file open C:\\Dde Files\\opened.txt"), std::string::npos);
+    // Neither file has an association: each offered the copy to a device, which was declined.
+    EXPECT_TRUE(test::PollUntil([&] { return user.Declined() == 2; }, 20000));
 
     // The tray icon and its menu with both test devices, kept as a screenshot.
     EXPECT_TRUE(test::SaveScreenshot(OutputFolder() + L"\\tray.bmp"));

@@ -1,4 +1,6 @@
 #include "UiHarness.h"
+#include <commctrl.h>
+#include <cstdlib>
 #include <vector>
 #include <memory>
 #include <type_traits>
@@ -43,6 +45,41 @@ std::wstring ExeFolder() {
     GetModuleFileNameW(nullptr, path, MAX_PATH);
     std::wstring folder = path;
     return folder.substr(0, folder.rfind(L'\\'));
+}
+
+bool InstallRequired() {
+    const char* required = std::getenv("TV_REQUIRE_INSTALL");
+    return required && *required && std::string(required) != "0";
+}
+
+DialogAnswerer::DialogAnswerer(std::function<void(HWND)> answer, DWORD settleMs)
+    : answer_(std::move(answer)), settleMs_(settleMs) {
+    thread_ = std::thread([this] { Run(); });
+}
+
+DialogAnswerer::~DialogAnswerer() {
+    stop_ = true;
+    thread_.join();
+}
+
+void DialogAnswerer::Run() {
+    const auto answerable = [] {
+        for (HWND window = FindWindowExW(nullptr, nullptr, L"#32770", nullptr); window;
+             window = FindWindowExW(nullptr, window, L"#32770", nullptr)) {
+            DWORD process = 0;
+            GetWindowThreadProcessId(window, &process);
+            if (process == GetCurrentProcessId() && IsWindowVisible(window) && IsWindowEnabled(window))
+                return window;
+        }
+        return HWND{};
+    };
+    while (!stop_) {
+        HWND dialog = nullptr;
+        if (!PollUntil([&] { return (dialog = answerable()) != nullptr; }, 200))
+            continue;
+        answer_(dialog);
+        PollUntil([dialog] { return !IsWindowVisible(dialog) || !IsWindowEnabled(dialog); }, settleMs_);
+    }
 }
 
 HWND FindShownWindow(const wchar_t* className, const wchar_t* title) {
@@ -128,6 +165,98 @@ bool SaveScreenshot(const std::wstring& path) {
            WriteFile(file.Get(), &info, sizeof(info), &written, nullptr) &&
            WriteFile(file.Get(), bits.data(), static_cast<DWORD>(bits.size()), &written, nullptr) &&
            written == bits.size();
+}
+
+namespace {
+
+// The text of a tree item. The tree may belong to another process (a program's folder browser):
+// the item record and its text buffer are placed in the memory of the tree's own process.
+std::wstring TreeItemText(HWND tree, HTREEITEM item) {
+    DWORD processId = 0;
+    GetWindowThreadProcessId(tree, &processId);
+    if (processId == GetCurrentProcessId()) {
+        wchar_t text[MAX_PATH] = {};
+        TVITEMW data{};
+        data.mask = TVIF_TEXT;
+        data.hItem = item;
+        data.pszText = text;
+        data.cchTextMax = MAX_PATH;
+        SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&data));
+        return text;
+    }
+    com::UniqueHandle process(OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId));
+    if (!process)
+        return {};
+    struct Remote {
+        TVITEMW data;
+        wchar_t text[MAX_PATH];
+    };
+    void* remote = VirtualAllocEx(process.Get(), nullptr, sizeof(Remote), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    if (!remote)
+        return {};
+    auto* at = static_cast<Remote*>(remote);
+    Remote local{};
+    local.data.mask = TVIF_TEXT;
+    local.data.hItem = item;
+    local.data.pszText = at->text;
+    local.data.cchTextMax = MAX_PATH;
+    std::wstring text;
+    if (WriteProcessMemory(process.Get(), remote, &local, sizeof(local), nullptr) &&
+        SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&at->data)) &&
+        ReadProcessMemory(process.Get(), remote, &local, sizeof(local), nullptr)) {
+        local.text[MAX_PATH - 1] = L'\0';
+        text = local.text;
+    }
+    VirtualFreeEx(process.Get(), remote, 0, MEM_RELEASE);
+    return text;
+}
+
+// Whether a tree text names `name`: the shell shows an item in full ("My Zelvan\Dev1\Main").
+bool NamesItem(const std::wstring& text, const std::wstring& name) {
+    return text == name || (text.size() > name.size() && text.compare(text.size() - name.size(), name.size(), name) == 0 &&
+                            text[text.size() - name.size() - 1] == L'\\');
+}
+
+// The child of `parent` named `name`, waiting for the tree to fill it after an expansion.
+HTREEITEM FindTreeChild(HWND tree, HTREEITEM parent, const std::wstring& name) {
+    HTREEITEM found = nullptr;
+    PollUntil(
+        [&] {
+            for (HTREEITEM child = TreeView_GetChild(tree, parent); child; child = TreeView_GetNextSibling(tree, child))
+                if (NamesItem(TreeItemText(tree, child), name)) {
+                    found = child;
+                    return true;
+                }
+            return false;
+        },
+        5000);
+    return found;
+}
+
+} // namespace
+
+bool PickInFolderBrowser(const wchar_t* title, const std::vector<std::wstring>& folders, DWORD timeoutMs,
+                         const std::vector<bool>* okExpected) {
+    HWND dialog = WaitForWindow(L"#32770", title, timeoutMs);
+    if (!dialog)
+        return false;
+    HWND tree = FindWindowExW(dialog, nullptr, L"SysTreeView32", nullptr);
+    HTREEITEM item = tree ? TreeView_GetRoot(tree) : nullptr;
+    bool found = item != nullptr;
+    for (size_t i = 0; found && i < folders.size(); ++i) {
+        TreeView_Expand(tree, item, TVE_EXPAND);
+        item = FindTreeChild(tree, item, folders[i]);
+        found = item != nullptr;
+        if (found)
+            TreeView_SelectItem(tree, item);
+        // The dialog may settle the OK button with a message it posts itself.
+        if (found && okExpected && i < okExpected->size())
+            found = PollUntil(
+                [&] { return (IsWindowEnabled(GetDlgItem(dialog, IDOK)) != FALSE) == (*okExpected)[i]; }, 2000);
+    }
+    const bool pick = found && !folders.empty();
+    ClickButton(dialog, pick ? IDOK : IDCANCEL);
+    return found;
 }
 
 } // namespace tv::test

@@ -3,8 +3,11 @@
 #pragma once
 #include "Handles.h"
 #include <windows.h>
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace tv::test {
@@ -33,6 +36,10 @@ private:
 // The folder of the running test program, without a trailing backslash.
 std::wstring ExeFolder();
 
+// Whether the run requires a complete install (TV_REQUIRE_INSTALL set and not "0", as the test
+// command sets it): then a server that is not registered fails a test instead of skipping it.
+bool InstallRequired();
+
 // Polls `done` every 50 ms for at most `timeoutMs`, keeping this thread's own windows alive
 // meanwhile; whether it came true.
 template <class Done>
@@ -51,6 +58,25 @@ bool PollUntil(Done done, DWORD timeoutMs) {
         Sleep(50);
     }
 }
+
+// Answers, on a thread of its own until it is destroyed, every shown and enabled dialog (#32770)
+// of this process: `answer` gets each one. A dialog under a message box it brought up is
+// disabled and waits; after an answer the thread waits up to `settleMs` for the dialog to go or
+// to be disabled (a dialog that refused its input is answered again after that).
+class DialogAnswerer {
+public:
+    explicit DialogAnswerer(std::function<void(HWND)> answer, DWORD settleMs = 10000);
+    ~DialogAnswerer();
+    DialogAnswerer(const DialogAnswerer&) = delete;
+    DialogAnswerer& operator=(const DialogAnswerer&) = delete;
+
+private:
+    void Run();
+    std::function<void(HWND)> answer_;
+    DWORD settleMs_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
 
 // A shown top-level window of that class and/or title (null: any), or null. A dialog is shown
 // once it has initialised its controls, so what a test reads of it is what the user would see.
@@ -71,5 +97,13 @@ bool SaveScreenshot(const std::wstring& path);
 // The pixels of a rectangle of the screen as the rows of a 24-bit bottom-up BMP (each row padded
 // to four bytes); empty when the screen cannot be read.
 std::vector<uint8_t> CaptureScreen(int left, int top, int width, int height);
+
+// Acts as the user in a folder browser titled `title`: waits for it (at most `timeoutMs`),
+// opens the tree item by item along `folders` (device, then folders below it), selects the last
+// one and presses OK, or Cancel when `folders` is empty. The browser may be another process's.
+// False when a step failed (the dialog is then cancelled), also when OK's state did not become
+// `okExpected`'s for a selected item.
+bool PickInFolderBrowser(const wchar_t* title, const std::vector<std::wstring>& folders, DWORD timeoutMs,
+                         const std::vector<bool>* okExpected = nullptr);
 
 } // namespace tv::test

@@ -1,8 +1,11 @@
 #include "ServedHub.h"
+#include <cstring>
 #include "TestDeviceRegistration.h"
 #include "AnsiText.h"
 #include <oleauto.h>
 #include <shellapi.h>
+#include <commctrl.h>
+#include "UiHarness.h"
 
 namespace tv::test {
 
@@ -31,24 +34,67 @@ std::wstring ScriptedHub::BrowseText() const {
     return browseText_;
 }
 
-STDMETHODIMP ScriptedHub::BrowseForFolder2(BSTR bsTitle, BSTR bsText, BSTR, BSTR* bsPath) {
+STDMETHODIMP ScriptedHub::BrowseForFolder2(BSTR bsTitle, BSTR bsText, BSTR bsStatus, BSTR* bsPath) {
     if (!bsPath)
         return E_POINTER;
     *bsPath = nullptr;
+    bool real = false;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        browseTitle_ = bsTitle ? bsTitle : L"";
+        browseText_ = bsText ? bsText : L"";
+        real = realBrowser_;
+    }
+    if (real)
+        return Hub::BrowseForFolder2(bsTitle, bsText, bsStatus, bsPath);
     std::lock_guard<std::mutex> guard(lock_);
-    browseTitle_ = bsTitle ? bsTitle : L"";
-    browseText_ = bsText ? bsText : L"";
     if (!browseAnswer_)
         return S_FALSE;
     return com::AnsiToBstr(*browseAnswer_, bsPath);
 }
 
+STDMETHODIMP ScriptedHub::BrowseForFolder(LPSTR strTitle, LPSTR strText, LONG nMaxLen, unsigned char* strPath) {
+    if (!strTitle || !strText || !strPath)
+        return E_POINTER;
+    if (nMaxLen > 0)
+        strPath[0] = 0;
+    bool real = false;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        browseTitle_ = com::FromAnsi(strTitle);
+        browseText_ = com::FromAnsi(strText);
+        real = realBrowser_;
+    }
+    if (real)
+        return Hub::BrowseForFolder(strTitle, strText, nMaxLen, strPath);
+    std::lock_guard<std::mutex> guard(lock_);
+    if (!browseAnswer_)
+        return S_FALSE;
+    if (nMaxLen <= 0 || browseAnswer_->size() >= static_cast<size_t>(nMaxLen))
+        return E_FAIL;
+    std::memcpy(strPath, browseAnswer_->c_str(), browseAnswer_->size() + 1);
+    return S_OK;
+}
+
+void ScriptedHub::AnswerVersion(std::string version) {
+    std::lock_guard<std::mutex> guard(lock_);
+    version_ = std::move(version);
+}
+
 STDMETHODIMP ScriptedHub::Command(LPSTR strNameOrID, LPSTR strCommand, LONG* nMaxLen, LPSTR* strResponse) {
     LONG busy = 0;
     get_BusyUI(&busy);
+    std::optional<std::string> version;
     {
         std::lock_guard<std::mutex> guard(lock_);
         commands_.push_back(std::string(strCommand ? strCommand : "") + (busy ? " busy" : ""));
+        version = version_;
+    }
+    if (version && strCommand && std::string(strCommand) == "ver " && nMaxLen && strResponse) {
+        const std::string reply = "Zelvan OS v. " + *version + " built 01.01.2003\n";
+        *strResponse = com::TaskTextCopy(reply);
+        *nMaxLen = static_cast<LONG>(reply.size());
+        return *strResponse ? S_OK : E_OUTOFMEMORY;
     }
     return Hub::Command(strNameOrID, strCommand, nMaxLen, strResponse);
 }

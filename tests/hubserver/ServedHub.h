@@ -1,10 +1,11 @@
 // A hub made inside a test program and served to the program's other threads under the hub's
 // class, the way Tavrilon.exe serves it: components under test create it with CoCreateInstance
 // as they would in the program. Its devices come from the test device factory, and its folder
-// browser answers what the test tells it (the device namespace of Explorer is not there).
+// browser answers what the test tells it, or is the hub's own browser over "My Zelvan".
 #pragma once
 #include "ClassFactory.h"
 #include "Hub.h"
+#include "UiHarness.h"
 #include <mutex>
 #include <optional>
 #include <string>
@@ -14,23 +15,34 @@ namespace tv::test {
 
 class ScriptedHub : public hub::Hub {
   public:
+    using Hub::BrowseForFolder;
     using Hub::Command;
 
     // What the next folder choices give: a device folder (S_OK), or a cancel (S_FALSE) when empty.
     void AnswerBrowse(std::optional<std::string> folder);
+    // The folder choices open the hub's own browser over the folder registered in the prefix.
+    void UseRealBrowser() {
+        std::lock_guard<std::mutex> guard(lock_);
+        realBrowser_ = true;
+    }
     // Every device command the hub was asked for, each followed by " busy" when BusyUI was set then.
     std::vector<std::string> Commands() const;
     int RefreshCount() const;
     std::wstring BrowseTitle() const;
     std::wstring BrowseText() const;
+    // What the devices answer to "ver " from now on: "Zelvan OS v. <version> built 01.01.2003".
+    void AnswerVersion(std::string version);
 
     STDMETHODIMP BrowseForFolder2(BSTR bsTitle, BSTR bsText, BSTR bsStatus, BSTR* bsPath) override;
+    STDMETHODIMP BrowseForFolder(LPSTR strTitle, LPSTR strText, LONG nMaxLen, unsigned char* strPath) override;
     STDMETHODIMP Command(LPSTR strNameOrID, LPSTR strCommand, LONG* nMaxLen, LPSTR* strResponse) override;
     STDMETHODIMP Refresh() override;
 
   private:
     mutable std::mutex lock_;
     std::optional<std::string> browseAnswer_;
+    bool realBrowser_ = false;
+    std::optional<std::string> version_;
     std::wstring browseTitle_, browseText_;
     std::vector<std::string> commands_;
     int refreshes_ = 0;
@@ -59,6 +71,7 @@ class ServedHub {
     com::ComPtr<ScriptedHub> hub_;
     DWORD cookie_ = 0;
 };
+
 
 // Deletes a folder with everything in it, quietly.
 void DeleteTree(const std::wstring& folder);

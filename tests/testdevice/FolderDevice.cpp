@@ -108,6 +108,50 @@ FileItemRecord RecordOf(const FolderEntry& entry) {
     return record;
 }
 
+DWORD DeviceSetting(const std::string& name, const char* value, DWORD fallback) {
+    DWORD data = 0;
+    DWORD size = sizeof(data);
+    const std::string key = std::string(kTestDeviceSettingsKey) + "\\" + name;
+    return RegGetValueA(HKEY_CURRENT_USER, key.c_str(), value, RRF_RT_REG_DWORD, nullptr, &data, &size) ==
+                   ERROR_SUCCESS
+               ? data
+               : fallback;
+}
+
+void AppendCommandLog(const std::string& name, const std::string& command) {
+    char path[MAX_PATH] = {};
+    DWORD size = sizeof(path) - 1;
+    if (RegGetValueA(HKEY_CURRENT_USER, kTestDeviceKey, kTestDeviceCommandLogValue, RRF_RT_REG_SZ, nullptr, path,
+                     &size) != ERROR_SUCCESS || !path[0])
+        return;
+    if (FILE* file = std::fopen(path, "a")) {
+        std::fprintf(file, "device %s %s\n", name.c_str(), command.c_str());
+        std::fclose(file);
+    }
+}
+
+// Every folder and file below `folder`, each named by its path below `prefix`.
+void CollectTree(const std::string& folder, const std::string& prefix, std::vector<FileItemRecord>& records) {
+    for (const FolderEntry& entry : ReadFolder(folder, "*", kTypeFolder | kTypeFile)) {
+        FileItemRecord record = RecordOf(entry);
+        record.strName = prefix.empty() ? entry.name : prefix + "\\" + entry.name;
+        const std::string inner = record.strName;
+        records.push_back(std::move(record));
+        if (entry.type == kTypeFolder)
+            CollectTree(folder + "\\" + entry.name, inner, records);
+    }
+}
+
+// A listing time cut to a whole minute.
+void TruncateToMinute(FileItemRecord& record) {
+    constexpr ULONGLONG kMinute = 60ULL * 10000000ULL;
+    ULONGLONG time = (static_cast<ULONGLONG>(static_cast<DWORD>(record.nTimeHigh)) << 32) |
+                     static_cast<DWORD>(record.nTimeLow);
+    time -= time % kMinute;
+    record.nTimeLow = static_cast<long>(static_cast<DWORD>(time));
+    record.nTimeHigh = static_cast<long>(static_cast<DWORD>(time >> 32));
+}
+
 bool RemoveTree(const std::string& path) {
     if (!IsFolder(path))
         return DeleteFileA(path.c_str());
@@ -169,7 +213,7 @@ STDMETHODIMP FolderDevice::GetAttributes(LONG* nAttributes) {
 STDMETHODIMP FolderDevice::GetVersion(LONG* nModelVersion, LONG* nSubmodelVersion) {
     if (!nModelVersion || !nSubmodelVersion)
         return E_POINTER;
-    *nModelVersion = 21;
+    *nModelVersion = static_cast<LONG>(DeviceSetting(name_, "ModelVersion", 21));
     *nSubmodelVersion = 0;
     return S_OK;
 }
@@ -184,6 +228,9 @@ HRESULT FolderDevice::ListFolder(const std::string& pcFolder, const char* patter
     std::vector<FileItemRecord> records;
     for (const FolderEntry& entry : ReadFolder(pcFolder, pattern, typeMask))
         records.push_back(RecordOf(entry));
+    if (DeviceSetting(name_, "MinuteTimes", 0))
+        for (FileItemRecord& record : records)
+            TruncateToMinute(record);
     return com::CreateComObject<FileItemEnumerator>(__uuidof(IZvEnumFileItems), reinterpret_cast<void**>(ppiEnum),
                                                     std::move(records), size_t{0});
 }
@@ -209,6 +256,11 @@ HRESULT FolderDevice::TransferFile(const std::string& from, const std::string& t
         SetError("Cancelled", nMaxLen, strError);
         return E_ABORT;
     }
+    // A device overwrites a hidden or system file like any other; the PC's copy refuses such a
+    // target, so its marks are cleared first (a read-only target still refuses).
+    const DWORD existing = GetFileAttributesA(to.c_str());
+    if (existing != INVALID_FILE_ATTRIBUTES && !(existing & FILE_ATTRIBUTE_READONLY))
+        SetFileAttributesA(to.c_str(), FILE_ATTRIBUTE_NORMAL);
     if (!CopyFileA(from.c_str(), to.c_str(), FALSE)) {
         SetError("Cannot write " + to, nMaxLen, strError);
         return HRESULT_FROM_WIN32(GetLastError());
@@ -319,6 +371,9 @@ STDMETHODIMP FolderDevice::GetVolumeInfo(LPSTR, VOLUMEINFO* pInfo) {
     auto blocks = [](ULONGLONG bytes) {
         return static_cast<long>(std::min<ULONGLONG>(bytes / kBlockSize, 0x7FFFFFFF));
     };
+    const DWORD quota = DeviceSetting(name_, "FreeBytes", MAXDWORD);
+    if (quota != MAXDWORD)
+        freeBytes.QuadPart = std::min<ULONGLONG>(freeBytes.QuadPart, quota);
     pInfo->nBlockSize = kBlockSize;
     pInfo->nTotalBlocks = blocks(totalBytes.QuadPart);
     pInfo->nFreeBlocks = blocks(freeBytes.QuadPart);
@@ -341,17 +396,23 @@ STDMETHODIMP FolderDevice::GetPropPageID(LONG, CAUUID* pPages) {
     return S_OK;
 }
 
-// Console commands: "pc on" / "pc off" switch PC mode; "delay <ms>" makes every later file
-// transfer take that long (it still notices a cancel); anything else is answered "unknown".
+// Console commands: "pc on" / "pc off" switch PC mode (a device set to refuse it answers "pc on"
+// without confirming); "id " gives the string id; "delay <ms>" makes every later file transfer
+// take that long (it still notices a cancel); anything else is answered "unknown". Each command
+// goes to the command log when one is set.
 STDMETHODIMP FolderDevice::Command(LPSTR strCommand, LONG* nMaxLen, LPSTR* strResponse) {
     if (!strCommand || !nMaxLen || !strResponse)
         return E_POINTER;
     std::string command = strCommand;
+    AppendCommandLog(name_, command);
     std::string reply;
     long delay = 0;
     if (command == "pc on") {
-        pcMode_ = true;
-        reply = "pc mode on";
+        const bool refuse = DeviceSetting(name_, "RefusePcOn", 0) != 0;
+        pcMode_ = !refuse;
+        reply = refuse ? "pc mode unchanged" : "pc mode on";
+    } else if (command == "id " || command == "id") {
+        reply = "id " + strId_;
     } else if (command == "pc off") {
         pcMode_ = false;
         reply = "pc mode off";
@@ -369,7 +430,16 @@ STDMETHODIMP FolderDevice::Command(LPSTR strCommand, LONG* nMaxLen, LPSTR* strRe
 }
 
 STDMETHODIMP FolderDevice::GetAllItems(IZvEnumFileItems** ppiEnum) {
-    return ListFolder(folder_, "*", kTypeFolder | kTypeFile, ppiEnum);
+    if (!ppiEnum)
+        return E_POINTER;
+    *ppiEnum = nullptr;
+    std::vector<FileItemRecord> records;
+    CollectTree(folder_, "", records);
+    if (DeviceSetting(name_, "MinuteTimes", 0))
+        for (FileItemRecord& record : records)
+            TruncateToMinute(record);
+    return com::CreateComObject<FileItemEnumerator>(__uuidof(IZvEnumFileItems), reinterpret_cast<void**>(ppiEnum),
+                                                    std::move(records), size_t{0});
 }
 
 STDMETHODIMP FolderDevice::SetDeviceName(LPSTR strName) {
@@ -382,7 +452,9 @@ STDMETHODIMP FolderDevice::SetDeviceName(LPSTR strName) {
 STDMETHODIMP FolderDevice::GetDeviceInfo(LONG* nMaxLen, LPSTR* strInfo) {
     if (!nMaxLen || !strInfo)
         return E_INVALIDARG;
-    std::string info = "model=21\r\nsubmodel=0\r\nfolder=" + folder_;
+    long model = 0, submodel = 0;
+    GetVersion(&model, &submodel);
+    std::string info = "model=" + std::to_string(model) + "|submodel=0|folder=" + folder_;
     *strInfo = tv::com::TaskTextCopy(info);
     if (!*strInfo)
         return E_OUTOFMEMORY;

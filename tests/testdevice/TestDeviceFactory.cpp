@@ -49,6 +49,19 @@ std::vector<std::string> DeviceFolders(const std::string& root) {
     return names;
 }
 
+// The device's settings key "DeviceList\<string id>" with its name, as the real factories make it
+// when a device first connects (the managers open it and never create it).
+void RegisterDeviceKey(const std::string& name) {
+    const std::string path = std::string("Software\\Zelvan\\Tavrilon\\DeviceList\\") + kTestDeviceIdPrefix + name;
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS)
+        return;
+    RegSetValueExA(key, "Name", 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
+                   static_cast<DWORD>(name.size() + 1));
+    RegCloseKey(key);
+}
+
 class TestDeviceFactory : public ComObject<TestDeviceFactory, IZvFactory> {
 public:
     STDMETHODIMP SetLangId(LONG nLangId) override {
@@ -188,6 +201,7 @@ private:
             if (FAILED(MakeComObject(device, root + "\\" + name, name)))
                 continue;
             devices_.push_back({name, device});
+            RegisterDeviceKey(name);
             callback_->OnDeviceFound(CLSID_TestDeviceFactory, device.Get());
         }
         scanning_ = false;

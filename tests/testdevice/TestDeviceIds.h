@@ -23,6 +23,15 @@ inline constexpr char kTestDeviceRootVariable[] = "TV_TESTDEVICE_ROOT";
 inline constexpr char kTestDeviceKey[] = "Software\\Zelvan\\Tavrilon\\TestDevice";
 inline constexpr char kTestDeviceRootValue[] = "Root";
 
+// Per-device settings, under kTestDeviceKey\Devices\<folder name> (DWORDs): "ModelVersion"
+// (21 when missing; 16 makes a 1.0 device), "RefusePcOn" (1: "pc on" is answered without
+// "pc mode on"), "FreeBytes" (the volume's free space, at most this), "MinuteTimes" (1: listing
+// times are cut to whole minutes, as the 1.0 devices keep them).
+inline constexpr char kTestDeviceSettingsKey[] = "Software\\Zelvan\\Tavrilon\\TestDevice\\Devices";
+// The value of kTestDeviceKey naming a file every console command is appended to, as
+// "device <name> <command>" (shared with other test logs, so one file orders them).
+inline constexpr char kTestDeviceCommandLogValue[] = "CommandLog";
+
 // A test device's string id is this prefix followed by its folder's name.
 inline constexpr char kTestDeviceIdPrefix[] = "@TD";
 

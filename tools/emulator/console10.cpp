@@ -234,6 +234,8 @@ Console10::Reply Console10::Run(const ConsoleCommand& command) {
             return {true, pcMode_ ? "pc mode on\r\n" : "pc mode off\r\n"};
         }
     }
+    if (word == "boot" && command.args.size() == 1)
+        return {true, "booting " + command.args[0] + "\r\n"};
     if (word == "sysinfo")
         return SystemInfo(command);
     if (word == "ls")
@@ -242,7 +244,7 @@ Console10::Reply Console10::Run(const ConsoleCommand& command) {
         return Remove(command);
     if (word == "cp")
         return Copy(command);
-    if (word == "pc" || word == "id" || word == "ver" || word == "cfg" || word == "3")
+    if (word == "pc" || word == "id" || word == "ver" || word == "cfg" || word == "3" || word == "boot")
         return {false, Failure(word, "bad arguments")};
     return {false, Failure(word, "unknown command")};
 }

@@ -83,11 +83,14 @@ TEST_F(Console10Test, AnswersTheIdentificationAndTheConsoleCommands) {
     EXPECT_NE(sysinfo.find("sysinfo : blocks_total     :2043\r\n"), std::string::npos);
     EXPECT_NE(sysinfo.find("block_size(bytes):512\r\n"), std::string::npos);
     EXPECT_EQ(Command("pc on"), "\x02pc on\r\npc mode on\r\nReady >\r\n");
+    // A restore ends by starting the restored system file.
+    EXPECT_EQ(Command("boot os.boot"), "\x02" "boot os.boot\r\nbooting os.boot\r\nReady >\r\n");
+    EXPECT_NE(Command("boot"), "\x02" "boot\r\nbooting \r\nReady >\r\n");
     EXPECT_NE(Command("pc root").find("pc mode off"), std::string::npos);
     EXPECT_NE(Command("cfg").find("hardware version: 2.1\r\n"), std::string::npos);
     EXPECT_NE(Command("sysinfo \"/nothere\"").find("fail"), std::string::npos);
     EXPECT_NE(Command("frobnicate").find("unknown command"), std::string::npos);
-    EXPECT_EQ(log_.size(), 9u);
+    EXPECT_EQ(log_.size(), 11u);
     EXPECT_EQ(log_[1], "id");
 
     // A bad checksum is refused and not run.
@@ -95,7 +98,7 @@ TEST_F(Console10Test, AnswersTheIdentificationAndTheConsoleCommands) {
     frame.back() ^= 0x40;
     Write(frame);
     EXPECT_EQ(Take(), "\x01");
-    EXPECT_EQ(log_.size(), 9u);
+    EXPECT_EQ(log_.size(), 11u);
 }
 
 TEST_F(Console10Test, ListsMediaAndFilesAndChangesThem) {

@@ -103,6 +103,15 @@ std::vector<std::string> SplitControlWords(const std::string& line) {
     return words;
 }
 
+// The device's own "System" folder in every volume, where the restore markers live.
+void CreateSystemFolders(const std::filesystem::path& root) {
+    std::error_code ec;
+    std::filesystem::create_directory(root / FolderFileSystem::kMainVolume, ec);
+    for (const auto& entry : std::filesystem::directory_iterator(root, ec))
+        if (entry.is_directory(ec) && !entry.is_symlink(ec))
+            std::filesystem::create_directory(entry.path() / "System", ec);
+}
+
 bool ParseDeviceConfig(const std::map<std::string, std::string>& keys, DeviceConfig& config,
                        std::string& error) {
     for (const auto& [key, value] : keys) {
@@ -137,6 +146,8 @@ bool ParseDeviceConfig(const std::map<std::string, std::string>& keys, DeviceCon
                 error = "bad labels";
                 return false;
             }
+        } else if (key == "system") {
+            continue; // applied once the root is known
         } else {
             error = "unknown key " + key;
             return false;
@@ -151,6 +162,8 @@ bool ParseDeviceConfig(const std::map<std::string, std::string>& keys, DeviceCon
     }
     // The main volume always exists.
     std::filesystem::create_directory(config.root / FolderFileSystem::kMainVolume, ec);
+    if (auto system = keys.find("system"); system != keys.end() && system->second == "1")
+        CreateSystemFolders(config.root);
     return true;
 }
 
@@ -620,6 +633,8 @@ std::string Emulator::PlugSerial(int port, const std::map<std::string, std::stri
             config.console.echo = value != "0";
         } else if (key == "pc_required") {
             config.console.pcModeRequired = value == "1";
+        } else if (key == "system") {
+            continue; // applied once the root is known
         } else if (key == "labels") {
             if (!ParseVolumeLabels(value, config.console.volumeLabels))
                 return Error("bad labels");
@@ -633,6 +648,8 @@ std::string Emulator::PlugSerial(int port, const std::map<std::string, std::stri
     if (prefix.empty() || !std::filesystem::is_directory(prefix, ec))
         return Error("prefix= (or WINEPREFIX) must name an existing Wine prefix");
     std::filesystem::create_directory(config.root / FolderFileSystem::kMainVolume, ec);
+    if (auto system = keys.find("system"); system != keys.end() && system->second == "1")
+        CreateSystemFolders(config.root);
     config.link = prefix / "dosdevices" / ("com" + std::to_string(port));
     std::string error;
     auto device = Device10::Create(std::move(config), [this, port](const std::string& line) {

@@ -13,3 +13,13 @@ else
     echo "serialsim-env: $TV_SERIALSIM_LIB is not built" >&2
 fi
 export TV_SERIALSIM_LIB
+
+# Lists COM<n> in the prefix's list of serial ports (HKLM\HARDWARE\DEVICEMAP\SERIALCOMM), as a
+# serial port driver does for the ports it makes; the emulator's pty link is then a port that
+# exists for programs that look there first. The list is volatile: call it while the prefix's
+# wineserver runs, after its last restart.
+#   tv_serial_port_listed <n>
+tv_serial_port_listed() {
+    "${TV_WINE:-/usr/lib/wine/wine64}" reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v "\\Device\\TvSerial$1" \
+        /d "COM$1" /f >/dev/null 2>&1 </dev/null
+}

@@ -1,0 +1,164 @@
+// The application installer against a hub served in this test program: the folder choice and
+// the device's version are the hub's scripted answers, a helper thread acts as the user.
+#include "ZvAppLinker.h"
+#include "AnsiText.h"
+#include "AssociationRecord.h"
+#include "LangIds.h"
+#include "LanguageLibrary.h"
+#include "ServedHub.h"
+#include "UiHarness.h"
+#include <gtest/gtest.h>
+#include <atomic>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <thread>
+
+using namespace tv;
+using namespace tv::applinker;
+
+namespace {
+
+std::string TestData(const char* name) {
+    std::string path = std::string(TV_ASSOC_TESTDATA) + "/" + name;
+    for (char& c : path)
+        if (c == '/')
+            c = '\\';
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES ? path : "Z:" + path;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::wstring Text(UINT id) {
+    static HMODULE language = LoadLibraryExW(L"Zv0409.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    wchar_t buffer[512] = {};
+    LoadStringW(language, id, buffer, ARRAYSIZE(buffer));
+    return buffer;
+}
+
+class AppLinkerTest : public testing::Test {
+protected:
+    void SetUp() override {
+        char folder[MAX_PATH] = {};
+        GetTempPathA(sizeof(folder), folder);
+        root_ = std::string(folder) + "tvapptest" + std::to_string(GetCurrentProcessId());
+        for (const char* sub : {"", "\\devices", "\\devices\\Dev1", "\\devices\\Dev1\\Apps"})
+            CreateDirectoryA((root_ + sub).c_str(), nullptr);
+        language_ = LoadLanguageLibrary(GetModuleHandleW(nullptr));
+        ASSERT_NE(language_, nullptr);
+        ASSERT_EQ(served_.Start(root_ + "\\devices"), S_OK);
+        ASSERT_EQ(com::MakeComObject(linker_, GetModuleHandleW(nullptr), language_), S_OK);
+    }
+    void TearDown() override {
+        linker_.Reset();
+        served_.Stop();
+        FreeLibrary(language_);
+        test::DeleteTree(com::FromAnsi(root_));
+    }
+
+    HRESULT OpenWhile(const std::string& file, std::function<void()> user = {}) {
+        std::thread acting;
+        if (user)
+            acting = std::thread(user);
+        std::string path = file;
+        const HRESULT hr = linker_->Open(path.data());
+        if (acting.joinable())
+            acting.join();
+        return hr;
+    }
+
+    std::string Installed(const char* name) const { return root_ + "\\devices\\Dev1\\Apps\\" + name; }
+
+    std::string root_;
+    HMODULE language_ = nullptr;
+    test::ServedHub served_;
+    com::ComPtr<applinker::ZvAppLinker> linker_;
+};
+
+TEST_F(AppLinkerTest, HandlerAnswersForAppFilesOnly) {
+    char upper[] = ".APP", other[] = ".cap";
+    EXPECT_EQ(linker_->IsAcceptable(upper), S_OK);
+    EXPECT_EQ(linker_->IsAcceptable(other), S_FALSE);
+    ZVASSOCIATION record{};
+    ASSERT_EQ(linker_->GetAssociation(&record), S_OK);
+    EXPECT_STREQ(record.strExtension, ".app");
+    EXPECT_EQ(com::FromAnsi(record.strDescription), Text(IDS_APP_DESCRIPTION));
+    EXPECT_EQ(record.dwIconIdx, -IDI_PACKAGE);
+    assoc::FreeRecord(record);
+    LONG id = 9;
+    EXPECT_EQ(linker_->GetContextMenuID(&id), S_OK);
+    EXPECT_EQ(id, 0);
+    EXPECT_EQ(linker_->DoVerb(upper, 0), E_NOTIMPL);
+}
+
+TEST_F(AppLinkerTest, NewEnoughDeviceGetsTheApplicationWithItsIconShown) {
+    served_.Hub()->AnswerBrowse("Dev1[@TDDev1]\\Apps");
+    // 1.2.345 against a required 1.3.100: kinds 2 and 3 count as one, the build is new enough.
+    served_.Hub()->AnswerVersion("1.2.345");
+    std::atomic<bool> pictureShown{false}, sawWindow{false};
+    EXPECT_EQ(OpenWhile(TestData("game.app"),
+                        [&] {
+                            HWND window = test::WaitForWindow(L"#32770", Text(IDS_APP_COPY_CAPTION).c_str(), 20000);
+                            if (!window)
+                                return;
+                            sawWindow = true;
+                            HWND picture = GetDlgItem(window, IDC_UPLOADER_PICTURE);
+                            pictureShown = picture && SendMessageW(picture, STM_GETIMAGE, IMAGE_BITMAP, 0) != 0;
+                        }),
+              S_OK);
+    EXPECT_EQ(served_.Hub()->BrowseTitle(), Text(IDS_INSTALL_BROWSE_TITLE));
+    EXPECT_EQ(ReadFile(Installed("game.app")), ReadFile(TestData("game.app")));
+    EXPECT_EQ(served_.Hub()->Commands(), (std::vector<std::string>{"ver ", "pc on busy", "pc off"}));
+    EXPECT_EQ(served_.BusyUI(), 0);
+    // The window may close before the helper finds it; when it found it, the icon was there.
+    if (sawWindow) {
+        EXPECT_TRUE(pictureShown);
+    }
+}
+
+TEST_F(AppLinkerTest, TooOldDeviceIsRefusedWithAMessage) {
+    served_.Hub()->AnswerBrowse("Dev1\\Apps");
+    served_.Hub()->AnswerVersion("1.5.0");
+    std::wstring shown;
+    EXPECT_EQ(OpenWhile(TestData("future.app"),
+                        [&] {
+                            HWND box = test::WaitForWindow(L"#32770", Text(IDS_INSTALL_CAPTION).c_str(), 20000);
+                            if (!box)
+                                return;
+                            wchar_t text[512] = {};
+                            test::PollUntil(
+                                [&] {
+                                    GetDlgItemTextW(box, 0xFFFF, text, ARRAYSIZE(text));
+                                    return text[0] != 0;
+                                },
+                                2000);
+                            shown = text;
+                            test::ClickButton(box, IDOK);
+                        }),
+              S_OK);
+    EXPECT_NE(shown.find(L"9.0.0"), std::wstring::npos) << com::ToAnsi(shown.c_str(), shown.size());
+    EXPECT_NE(shown.find(L"1.5.0"), std::wstring::npos);
+    EXPECT_EQ(GetFileAttributesA(Installed("future.app").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(served_.Hub()->Commands(), (std::vector<std::string>{"ver "}));
+}
+
+TEST_F(AppLinkerTest, UnknownVersionInstallsAndLongPathsAreRefusedWhole) {
+    served_.Hub()->AnswerBrowse("Dev1\\Apps");
+    // The test device does not know "ver ": the version cannot be compared.
+    EXPECT_EQ(OpenWhile(TestData("future.app")), S_OK);
+    EXPECT_EQ(ReadFile(Installed("future.app")), ReadFile(TestData("future.app")));
+    std::string longPath = "C:\\" + std::string(kMaxApplicationPath, 'a') + ".app";
+    EXPECT_EQ(linker_->Open(longPath.data()), E_INVALIDARG);
+    EXPECT_EQ(linker_->Open(nullptr), E_POINTER);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    com::ComApartment apartment;
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,247 @@
+#include "ZvCAPCopier.h"
+#include "AnsiText.h"
+#include "DeviceGuards.h"
+#include "Handles.h"
+#include "HResult.h"
+#include "InstallerCommon.h"
+#include "LangIds.h"
+#include "LanguageLibrary.h"
+#include <commctrl.h>
+#include <algorithm>
+#include <vector>
+
+namespace tv::caplinker {
+namespace {
+
+constexpr LONG kBrowsePathLength = 260;
+
+// Runs the thread's message loop, the progress window getting its dialog messages first; the
+// loop's quit code.
+int RunDialogLoop(HWND dialog) {
+    MSG message;
+    for (;;) {
+        const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+        if (got == 0)
+            return static_cast<int>(message.wParam);
+        if (got < 0)
+            return 0;
+        if (!IsDialogMessageW(dialog, &message)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+}
+
+} // namespace
+
+ZvCAPCopier::~ZvCAPCopier() {
+    CoTaskMemFree(iconBits_);
+    CoTaskMemFree(iconHeader_);
+}
+
+void* ZvCAPCopier::QueryOtherInterface(REFIID riid) {
+    return IsEqualIID(riid, IID_IDispatch) ? static_cast<IZvCAPCopier*>(this) : nullptr;
+}
+
+STDMETHODIMP ZvCAPCopier::AddFile(BSTR strArg, BSTR strLocPath) {
+    files_.push_back(CopyFile{com::ToAnsi(strArg), com::ToAnsi(strLocPath)});
+    return S_OK;
+}
+
+STDMETHODIMP ZvCAPCopier::put_Icon(BSTR strPath) {
+    com::UniqueFileHandle file(CreateFileW(strPath ? strPath : L"", GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        return E_INVALIDARG;
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart > 16 * 1024 * 1024)
+        return E_FAIL;
+    std::vector<uint8_t> image;
+    try {
+        image.resize(static_cast<size_t>(size.QuadPart));
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+    DWORD read = 0;
+    if (!image.empty() && (!ReadFile(file.Get(), image.data(), static_cast<DWORD>(image.size()), &read, nullptr) ||
+                           read != image.size()))
+        return E_FAIL;
+    return assoc::ConvertDeviceImage(image.data(), image.size(), &iconBits_, &iconHeader_) ? S_OK : S_FALSE;
+}
+
+STDMETHODIMP ZvCAPCopier::put_ZelvanFolder(BSTR strFolder) {
+    folder_ = com::ToAnsi(strFolder);
+    return S_OK;
+}
+
+HRESULT ZvCAPCopier::ChooseDestination(IZelvanMgr* hub, std::string& folder) {
+    if (folder_ && !folder_->empty()) {
+        folder = *folder_;
+        return S_OK;
+    }
+    std::string title = LoadLanguageString(language_, IDS_INSTALL_BROWSE_TITLE);
+    std::string text = LoadLanguageString(language_, IDS_INSTALL_BROWSE_TEXT);
+    unsigned char chosen[kBrowsePathLength] = {};
+    if (hub->BrowseForFolder(title.data(), text.data(), kBrowsePathLength, chosen) != S_OK)
+        return S_FALSE;
+    folder = reinterpret_cast<const char*>(chosen);
+    if (folder.empty() || folder.find('\\') == std::string::npos) {
+        MessageBoxA(nullptr, LoadLanguageString(language_, IDS_CAP_NO_DEVICE_FOLDER).c_str(), "", MB_OK | MB_ICONERROR);
+        return S_FALSE;
+    }
+    return S_OK;
+}
+
+STDMETHODIMP ZvCAPCopier::Run(LONG* pRes) {
+    if (!pRes)
+        return E_POINTER;
+    *pRes = -1;
+    if (files_.empty())
+        return S_FALSE;
+    // The hub's class object is registered by the program that loaded us, for the local server.
+    if (FAILED(CoCreateInstance(CLSID_ZelvanMgr, nullptr, CLSCTX_ALL, __uuidof(IZelvanMgr),
+                                reinterpret_cast<void**>(hub_.ReleaseAndGetAddressOf()))))
+        return E_FAIL;
+    std::string folder;
+    HRESULT hr = ChooseDestination(hub_.Get(), folder);
+    if (hr == S_OK)
+        hr = CopyWithProgress(folder);
+    if (hr == S_OK)
+        *pRes = 0;
+    hub_.Reset();
+    return hr;
+}
+
+HRESULT ZvCAPCopier::CopyWithProgress(const std::string& folder) {
+    const std::string separator = LoadLanguageString(language_, IDS_CAP_SEPARATOR);
+    const size_t cut = separator.empty() ? std::string::npos : folder.find(separator);
+    if (cut == std::string::npos)
+        return E_FAIL;
+    device_ = folder.substr(0, cut);
+
+    std::vector<std::string> sources, targets;
+    size_t longest = 0;
+    for (const CopyFile& file : files_) {
+        sources.push_back(file.pcPath);
+        targets.push_back(folder + separator + file.deviceName);
+        longest = std::max({longest, sources.back().size(), targets.back().size()});
+    }
+    std::vector<LPSTR> sourceList, targetList;
+    for (size_t i = 0; i < sources.size(); ++i) {
+        sourceList.push_back(sources[i].data());
+        targetList.push_back(targets[i].data());
+    }
+
+    BusyGuard busy(hub_.Get());
+    PcModeGuard pcMode(hub_.Get(), device_.c_str());
+    completed_ = false;
+    errorShown_ = false;
+    dialog_ = CreateDialogParamW(language_, MAKEINTRESOURCEW(IDD_CAP_COPY), nullptr, DialogProc,
+                                 reinterpret_cast<LPARAM>(this));
+    if (dialog_) {
+        SendDlgItemMessageW(dialog_, IDC_CAP_OVERALL_PROGRESS, PBM_SETRANGE32, 0, static_cast<LPARAM>(files_.size()));
+        SendDlgItemMessageW(dialog_, IDC_CAP_OVERALL_PROGRESS, PBM_SETPOS, 0, 0);
+        ShowWindow(dialog_, SW_SHOWNORMAL);
+        SetForegroundWindow(dialog_);
+    }
+    const HRESULT hr = hub_->CopyFileItems(static_cast<LONG>(files_.size()), static_cast<LONG>(longest + 1),
+                                           sourceList.data(), targetList.data(), this);
+    if (hr == S_OK && dialog_)
+        RunDialogLoop(dialog_);
+    if (dialog_)
+        DestroyWindow(dialog_);
+    dialog_ = nullptr;
+    return hr;
+}
+
+INT_PTR CALLBACK ZvCAPCopier::DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+        reinterpret_cast<ZvCAPCopier*>(lParam)->OnInitialise(dialog);
+        return TRUE;
+    }
+    auto* self = reinterpret_cast<ZvCAPCopier*>(GetWindowLongPtrW(dialog, DWLP_USER));
+    if (!self)
+        return FALSE;
+    switch (message) {
+    case WM_CLOSE:
+        self->OnCloseRequest();
+        return TRUE;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDCANCEL) {
+            self->OnCancel();
+            return TRUE;
+        }
+        return FALSE;
+    case WM_DESTROY:
+        self->dialog_ = nullptr;
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}
+
+void ZvCAPCopier::OnInitialise(HWND dialog) {
+    dialog_ = dialog;
+    com::ComPtr<IZelvanMgrDisp2> face;
+    if (hub_ && SUCCEEDED(hub_.As(&face)))
+        face->PutBusyUI(static_cast<LONG>(reinterpret_cast<LONG_PTR>(dialog)), VARIANT_TRUE);
+    if (HasIcon())
+        assoc::ShowPicture(dialog, IDC_INSTALL_PICTURE, assoc::CreateImageBitmap(iconHeader_, iconBits_));
+}
+
+void ZvCAPCopier::OnCloseRequest() {
+    if (completed_)
+        PostQuitMessage(0);
+    else
+        OnCancel();
+}
+
+void ZvCAPCopier::OnCancel() {
+    if (completed_)
+        PostMessageW(dialog_, WM_CLOSE, 0, 0);
+    else if (hub_)
+        hub_->CancelFileOperation(device_.data());
+}
+
+STDMETHODIMP ZvCAPCopier::OnOperationComplete() {
+    if (!dialog_)
+        return E_FAIL;
+    completed_ = true;
+    if (!errorShown_)
+        PostMessageW(dialog_, WM_CLOSE, 0, 0);
+    return hub_ ? hub_->Refresh() : S_OK;
+}
+
+STDMETHODIMP ZvCAPCopier::OnItemComplete(LPSTR, LPSTR strErrorDescription, LONG) {
+    if (!dialog_)
+        return E_FAIL;
+    if (strErrorDescription && *strErrorDescription) {
+        SetDlgItemTextA(dialog_, IDC_CAP_STATUS, strErrorDescription);
+        errorShown_ = true;
+    } else {
+        SendDlgItemMessageW(dialog_, IDC_CAP_OVERALL_PROGRESS, PBM_DELTAPOS, 1, 0);
+    }
+    return S_OK;
+}
+
+STDMETHODIMP ZvCAPCopier::OnItemInit(LPSTR strItem, LONG nSize) {
+    if (!dialog_)
+        return E_FAIL;
+    if (!errorShown_)
+        SetDlgItemTextA(dialog_, IDC_CAP_STATUS, strItem ? strItem : "");
+    SendDlgItemMessageW(dialog_, IDC_CAP_ITEM_PROGRESS, PBM_SETRANGE32, 0, nSize);
+    SendDlgItemMessageW(dialog_, IDC_CAP_ITEM_PROGRESS, PBM_SETPOS, 0, 0);
+    return S_OK;
+}
+
+STDMETHODIMP ZvCAPCopier::OnItemProgress(LPSTR, LONG nProgress) {
+    if (!dialog_)
+        return E_FAIL;
+    SendDlgItemMessageW(dialog_, IDC_CAP_ITEM_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(nProgress), 0);
+    return S_OK;
+}
+
+STDMETHODIMP ZvCAPCopier::OnItemInfo(LPSTR) { return dialog_ ? S_OK : E_FAIL; }
+
+} // namespace tv::caplinker

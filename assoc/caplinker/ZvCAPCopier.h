@@ -1,0 +1,69 @@
+// The copier of an install: the files to copy (a name below the destination folder and the
+// PC file), the icon and the destination folder on a device; Run copies them through the hub
+// while its progress window (also the copy's callback) shows how far it got.
+#pragma once
+#include "CapLinker.h"
+#include "ComObject.h"
+#include "ComPtr.h"
+#include "TypeInfoDispatch.h"
+#include "ZelvanMgr.h"
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tv::caplinker {
+
+class ZvCAPCopier : public com::ComObject<ZvCAPCopier, IZvCAPCopier, IZvFileOperationCallback> {
+public:
+    explicit ZvCAPCopier(HMODULE language) : language_(language) {}
+    ~ZvCAPCopier() override;
+
+    void* QueryOtherInterface(REFIID riid);
+
+    // IZvCAPCopier
+    STDMETHODIMP AddFile(BSTR strArg, BSTR strLocPath) override;
+    STDMETHODIMP put_Icon(BSTR strPath) override;
+    STDMETHODIMP Run(LONG* pRes) override;
+    STDMETHODIMP put_ZelvanFolder(BSTR strFolder) override;
+    TV_DUAL_DISPATCH(IZvCAPCopier, dispatch_)
+
+    // IZvFileOperationCallback: E_FAIL while there is no progress window.
+    STDMETHODIMP OnOperationComplete() override;
+    STDMETHODIMP OnItemComplete(LPSTR strItem, LPSTR strErrorDescription, LONG nErrorCode) override;
+    STDMETHODIMP OnItemInit(LPSTR strItem, LONG nSize) override;
+    STDMETHODIMP OnItemProgress(LPSTR strItem, LONG nProgress) override;
+    STDMETHODIMP OnItemInfo(LPSTR strInfo) override;
+
+    bool HasIcon() const { return iconBits_ != nullptr; }
+
+private:
+    struct CopyFile {
+        std::string deviceName; // below the destination folder
+        std::string pcPath;
+    };
+
+    // The destination folder: the one given, or the user's choice; S_FALSE when there is none.
+    HRESULT ChooseDestination(IZelvanMgr* hub, std::string& folder);
+    HRESULT CopyWithProgress(const std::string& folder);
+
+    static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+    void OnInitialise(HWND dialog);
+    void OnCloseRequest();
+    void OnCancel();
+
+    HMODULE language_;
+    com::TypeInfoDispatch dispatch_{IID_IZvCAPCopier};
+    std::vector<CopyFile> files_;
+    BYTE* iconBits_ = nullptr;
+    BITMAPINFO* iconHeader_ = nullptr;
+    std::optional<std::string> folder_;
+
+    // While Run copies.
+    com::ComPtr<IZelvanMgr> hub_;
+    std::string device_;
+    HWND dialog_ = nullptr;
+    bool completed_ = false;
+    bool errorShown_ = false;
+};
+
+} // namespace tv::caplinker

@@ -1,0 +1,354 @@
+// The package installer against a hub served in this test program: packages made with the
+// package authoring tool are opened as the association manager would open them, on the hub's
+// thread; a helper thread acts as the user (closes the copy's progress window, message boxes
+// and questions).
+#include "ZvCapLinker.h"
+#include "AnsiText.h"
+#include "AssociationRecord.h"
+#include "LangIds.h"
+#include "LanguageLibrary.h"
+#include "ServedHub.h"
+#include "UiHarness.h"
+#include "ZvCAPAsker.h"
+#include "ZvCAPCopier.h"
+#include "CapArchive.h"
+#include "MessagePump.h"
+#include <gtest/gtest.h>
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <thread>
+
+using namespace tv;
+using namespace tv::caplinker;
+
+namespace {
+
+std::string TestData(const char* name) {
+    std::string path = std::string(TV_ASSOC_TESTDATA) + "/" + name;
+    for (char& c : path)
+        if (c == '/')
+            c = '\\';
+    // The source tree is reached through the Unix root drive.
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES ? path : "Z:" + path;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::wstring Text(UINT id) {
+    static HMODULE language = LoadLibraryExW(L"Zv0409.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    wchar_t buffer[512] = {};
+    LoadStringW(language, id, buffer, ARRAYSIZE(buffer));
+    return buffer;
+}
+
+// The temporary "CAP" files of this user's temporary folder.
+int CountTempFiles() {
+    char folder[MAX_PATH] = {};
+    GetTempPathA(sizeof(folder), folder);
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((std::string(folder) + "CAP*.tmp").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return 0;
+    int count = 0;
+    do
+        ++count;
+    while (FindNextFileA(search, &found));
+    FindClose(search);
+    return count;
+}
+
+class CapLinkerTest : public testing::Test {
+protected:
+    void SetUp() override {
+        char folder[MAX_PATH] = {};
+        GetTempPathA(sizeof(folder), folder);
+        root_ = std::string(folder) + "tvcaptest" + std::to_string(GetCurrentProcessId());
+        for (const char* sub : {"", "\\devices", "\\devices\\Dev1", "\\devices\\Dev1\\Packages", "\\devices\\Dev1\\Apps"})
+            CreateDirectoryA((root_ + sub).c_str(), nullptr);
+        language_ = LoadLanguageLibrary(GetModuleHandleW(nullptr));
+        ASSERT_NE(language_, nullptr);
+        ASSERT_EQ(served_.Start(root_ + "\\devices"), S_OK);
+        ASSERT_EQ(com::MakeComObject(linker_, GetModuleHandleW(nullptr), language_), S_OK);
+    }
+    void TearDown() override {
+        linker_.Reset();
+        served_.Stop();
+        FreeLibrary(language_);
+        test::DeleteTree(com::FromAnsi(root_));
+    }
+
+    // Opens `package` on this thread (which serves the hub) while `user` acts on the screen.
+    HRESULT OpenWhile(const std::string& package, std::function<void()> user = {}) {
+        std::thread acting;
+        if (user)
+            acting = std::thread(user);
+        std::string path = package;
+        const HRESULT hr = linker_->Open(path.data());
+        if (acting.joinable())
+            acting.join();
+        return hr;
+    }
+
+    std::string Device(const char* path) const { return root_ + "\\devices\\Dev1\\" + path; }
+
+    std::string root_;
+    HMODULE language_ = nullptr;
+    test::ServedHub served_;
+    com::ComPtr<caplinker::ZvCapLinker> linker_;
+};
+
+TEST_F(CapLinkerTest, HandlerRecordIsOwnedByTheCaller) {
+    char upper[] = ".CAP", lower[] = ".cap", other[] = ".app";
+    EXPECT_EQ(linker_->IsAcceptable(upper), S_OK);
+    EXPECT_EQ(linker_->IsAcceptable(lower), S_OK);
+    EXPECT_EQ(linker_->IsAcceptable(other), S_FALSE);
+    EXPECT_EQ(linker_->IsAcceptable(nullptr), S_FALSE);
+    ZVASSOCIATION first{}, second{};
+    ASSERT_EQ(linker_->GetAssociation(&first), S_OK);
+    ASSERT_EQ(linker_->GetAssociation(&second), S_OK);
+    EXPECT_STREQ(first.strExtension, ".cap");
+    EXPECT_EQ(com::FromAnsi(first.strDescription), Text(IDS_CAP_DESCRIPTION));
+    EXPECT_NE(std::string(first.strIconSrc).find("Zv0409.dll"), std::string::npos);
+    EXPECT_EQ(first.dwIconIdx, -IDI_PACKAGE);
+    EXPECT_NE(first.strDescription, second.strDescription);
+    assoc::FreeRecord(first);
+    assoc::FreeRecord(second);
+    EXPECT_EQ(linker_->GetAssociation(nullptr), E_POINTER);
+    LONG id = 55;
+    EXPECT_EQ(linker_->GetContextMenuID(&id), S_OK);
+    EXPECT_EQ(id, 0);
+    EXPECT_EQ(linker_->DoVerb(lower, 1), E_NOTIMPL);
+}
+
+TEST_F(CapLinkerTest, JScriptInstallCopiesThroughTheCopierWithItsVersion) {
+    EXPECT_EQ(OpenWhile(TestData("js.cap")), S_OK);
+    EXPECT_EQ(ReadFile(Device("Packages\\js-2.4.1.txt")), "Package readme\r\n");
+    // PC mode on while the hub was busy, off at the end; the views refreshed.
+    EXPECT_EQ(served_.Hub()->Commands(), (std::vector<std::string>{"pc on busy", "pc off"}));
+    EXPECT_EQ(served_.BusyUI(), 0);
+    EXPECT_GE(served_.Hub()->RefreshCount(), 1);
+}
+
+TEST_F(CapLinkerTest, VBScriptInstallRunsAndJScriptWinsOverIt) {
+    EXPECT_EQ(OpenWhile(TestData("vbs.cap")), S_OK);
+    EXPECT_EQ(ReadFile(Device("Packages\\vbs.txt")), "Package readme\r\n");
+    DeleteFileA(Device("Packages\\vbs.txt").c_str());
+    EXPECT_EQ(OpenWhile(TestData("both.cap")), S_OK);
+    EXPECT_TRUE(Exists(Device("Packages\\js-2.4.1.txt")));
+    EXPECT_FALSE(Exists(Device("Packages\\vbs.txt")));
+}
+
+TEST_F(CapLinkerTest, ThrowingScriptShowsItsErrorAndInstallsNothing) {
+    std::atomic<bool> boxSeen{false};
+    const HRESULT hr = OpenWhile(TestData("throwing.cap"), [&] {
+        if (HWND box = test::WaitForWindow(L"#32770", L"ZvCapLinker", 20000)) {
+            boxSeen = true;
+            test::ClickButton(box, IDOK);
+        }
+    });
+    EXPECT_TRUE(FAILED(hr));
+    EXPECT_TRUE(boxSeen);
+    EXPECT_FALSE(Exists(Device("Packages\\never.txt")));
+    EXPECT_TRUE(served_.Hub()->Commands().empty());
+}
+
+TEST_F(CapLinkerTest, DefaultInstallCopiesEveryFileAndLeavesNoTemporaryFile) {
+    const int before = CountTempFiles();
+    served_.Hub()->AnswerBrowse("Dev1\\Apps");
+    EXPECT_EQ(OpenWhile(TestData("plain.cap")), S_OK);
+    EXPECT_EQ(served_.Hub()->BrowseTitle(), Text(IDS_INSTALL_BROWSE_TITLE));
+    EXPECT_EQ(ReadFile(Device("Apps\\readme.txt")), "Package readme\r\n");
+    EXPECT_EQ(ReadFile(Device("Apps\\data.bin")), ReadFile(TestData("data.bin")));
+    EXPECT_EQ(ReadFile(Device("Apps\\icon.img")), ReadFile(TestData("icon.img")));
+    EXPECT_FALSE(Exists(Device("Apps\\notes.js")));
+    EXPECT_EQ(CountTempFiles(), before);
+    EXPECT_EQ(served_.Hub()->Commands(), (std::vector<std::string>{"pc on busy", "pc off"}));
+}
+
+TEST_F(CapLinkerTest, DefaultInstallWithoutAFolderOrWithoutFilesCopiesNothing) {
+    served_.Hub()->AnswerBrowse(std::nullopt);
+    EXPECT_EQ(OpenWhile(TestData("plain.cap")), S_FALSE);
+    EXPECT_FALSE(Exists(Device("Apps\\readme.txt")));
+    served_.Hub()->AnswerBrowse("Dev1\\Apps");
+    EXPECT_EQ(OpenWhile(TestData("empty.cap")), S_FALSE);
+    EXPECT_TRUE(served_.Hub()->Commands().empty());
+}
+
+TEST_F(CapLinkerTest, FileThatIsNoPackageIsRefusedWithAMessage) {
+    std::atomic<bool> boxSeen{false};
+    const HRESULT hr = OpenWhile(TestData("readme.txt"), [&] {
+        if (HWND box = test::WaitForWindow(L"#32770", Text(IDS_INSTALL_CAPTION).c_str(), 20000)) {
+            boxSeen = true;
+            test::ClickButton(box, IDOK);
+        }
+    });
+    EXPECT_TRUE(FAILED(hr));
+    EXPECT_TRUE(boxSeen);
+}
+
+TEST_F(CapLinkerTest, CopierRefusesAFolderWithoutADeviceAndRunsNothingWithoutFiles) {
+    com::ComPtr<IZvCAPCopier> copier;
+    ASSERT_EQ(linker_->get_Copier(&copier), S_OK);
+    LONG result = 5;
+    EXPECT_EQ(copier->Run(&result), S_FALSE);
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(copier->Run(nullptr), E_POINTER);
+    com::UniqueBstr name(SysAllocString(L"a.txt")), file = com::AnsiToUniqueBstr(TestData("readme.txt"));
+    ASSERT_EQ(copier->AddFile(name.Get(), file.Get()), S_OK);
+    com::UniqueBstr folder(SysAllocString(L"NoSeparator"));
+    ASSERT_EQ(copier->put_ZelvanFolder(folder.Get()), S_OK);
+    EXPECT_EQ(copier->Run(&result), E_FAIL);
+    EXPECT_TRUE(served_.Hub()->Commands().empty());
+    // The icon: a device image converts, a file that is none gives no picture, none at all fails.
+    com::UniqueBstr icon = com::AnsiToUniqueBstr(TestData("icon.img"));
+    com::UniqueBstr notAnImage = com::AnsiToUniqueBstr(TestData("notes.js"));
+    com::UniqueBstr missing = com::AnsiToUniqueBstr(root_ + "\\missing.img");
+    EXPECT_EQ(copier->put_Icon(icon.Get()), S_OK);
+    EXPECT_EQ(copier->put_Icon(notAnImage.Get()), S_FALSE);
+    EXPECT_EQ(copier->put_Icon(missing.Get()), E_INVALIDARG);
+}
+
+TEST_F(CapLinkerTest, VersionComesFromTheDescriptor) {
+    com::UniqueBstr file = com::AnsiToUniqueBstr(TestData("js.cap")), version;
+    ASSERT_EQ(linker_->GetVersion(file.Get(), version.Put()), S_OK);
+    EXPECT_EQ(com::ToAnsi(version.Get()), "2.4.1");
+    com::UniqueBstr noDescriptor = com::AnsiToUniqueBstr(TestData("empty.cap"));
+    EXPECT_EQ(linker_->GetVersion(noDescriptor.Get(), version.Put()), E_FAIL);
+    EXPECT_EQ(linker_->GetVersion(file.Get(), nullptr), E_POINTER);
+}
+
+TEST_F(CapLinkerTest, AskerKeepsANoToAllUntilFlushed) {
+    com::ComPtr<IZvCAPAsker> asker;
+    ASSERT_EQ(linker_->get_Asker(&asker), S_OK);
+    com::UniqueBstr caption(SysAllocString(L"Install question")), text(SysAllocString(L"Replace the file?"));
+    auto answer = [&](int button) {
+        return std::thread([button] {
+            if (HWND dialog = test::WaitForWindow(L"#32770", L"Install question", 20000))
+                test::ClickButton(dialog, button);
+        });
+    };
+    LONG yes = -1;
+    std::thread user = answer(IDC_CAP_NO_TO_ALL);
+    EXPECT_EQ(asker->AskUser(caption.Get(), text.Get(), &yes), S_OK);
+    user.join();
+    EXPECT_EQ(yes, 0);
+    yes = -1;
+    EXPECT_EQ(asker->AskUser(caption.Get(), text.Get(), &yes), S_OK); // no window this time
+    EXPECT_EQ(yes, 0);
+    ASSERT_EQ(asker->FlushState(), S_OK);
+    user = answer(IDYES);
+    EXPECT_EQ(asker->AskUser(caption.Get(), text.Get(), &yes), S_OK);
+    user.join();
+    EXPECT_EQ(yes, 1);
+    EXPECT_EQ(asker->AskUser(caption.Get(), text.Get(), nullptr), E_POINTER);
+}
+
+// Signals when a hub file operation has ended.
+class DoneListener : public com::ComObject<DoneListener, IZvFileOperationCallback> {
+public:
+    DoneListener() : done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+    STDMETHODIMP OnOperationComplete() override {
+        SetEvent(done_.Get());
+        return S_OK;
+    }
+    STDMETHODIMP OnItemComplete(LPSTR, LPSTR error, LONG) override {
+        if (error && *error)
+            ++errors;
+        return S_OK;
+    }
+    STDMETHODIMP OnItemInit(LPSTR, LONG) override { return S_OK; }
+    STDMETHODIMP OnItemProgress(LPSTR, LONG) override { return S_OK; }
+    STDMETHODIMP OnItemInfo(LPSTR) override { return S_OK; }
+    HANDLE Done() const { return done_.Get(); }
+    int errors = 0;
+
+private:
+    com::UniqueHandle done_;
+};
+
+double Seconds(LARGE_INTEGER from, LARGE_INTEGER to) {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(to.QuadPart - from.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// The default install of a package of 50 files (8 MiB in all) against the hub's own copy of the
+// same 50 files in one operation.
+TEST_F(CapLinkerTest, DefaultInstallBenchmark) {
+    const int kFiles = 50;
+    const size_t kFileSize = 8 * 1024 * 1024 / kFiles;
+    CreateDirectoryA((root_ + "\\pc").c_str(), nullptr);
+    CreateDirectoryA(Device("Raw").c_str(), nullptr);
+    com::ComPtr<ICapPackage> package;
+    ASSERT_EQ(CoCreateInstance(CLSID_CapPackage, nullptr, CLSCTX_INPROC_SERVER, __uuidof(ICapPackage),
+                               reinterpret_cast<void**>(&package)),
+              S_OK);
+    std::vector<std::string> sources, targets;
+    uint32_t seed = 12345;
+    for (int i = 0; i < kFiles; ++i) {
+        std::string bytes(kFileSize, '\0');
+        for (char& c : bytes) {
+            seed = seed * 1103515245u + 12345u;
+            c = static_cast<char>(seed >> 24);
+        }
+        const std::string name = "f" + std::to_string(i) + ".bin";
+        sources.push_back(root_ + "\\pc\\" + name);
+        targets.push_back("Dev1\\Raw\\" + name);
+        std::ofstream(sources.back(), std::ios::binary) << bytes;
+        com::ComPtr<ICapFileItem> item;
+        ASSERT_EQ(CoCreateInstance(CLSID_CapFileItem, nullptr, CLSCTX_INPROC_SERVER, __uuidof(ICapFileItem),
+                                   reinterpret_cast<void**>(&item)),
+                  S_OK);
+        com::UniqueBstr itemName = com::AnsiToUniqueBstr(name), file = com::AnsiToUniqueBstr(sources.back());
+        ASSERT_EQ(item->put_Name(itemName.Get()), S_OK);
+        ASSERT_EQ(item->LoadFromFile(file.Get()), S_OK);
+        ASSERT_EQ(package->Add(item.Get()), S_OK);
+    }
+    com::ComPtr<ICapArchive> archive;
+    ASSERT_EQ(CoCreateInstance(CLSID_CapArchive, nullptr, CLSCTX_INPROC_SERVER, __uuidof(ICapArchive),
+                               reinterpret_cast<void**>(&archive)),
+              S_OK);
+    const std::string packagePath = root_ + "\\big.cap";
+    com::UniqueBstr packageFile = com::AnsiToUniqueBstr(packagePath);
+    ASSERT_EQ(archive->Save(packageFile.Get(), package.Get()), S_OK);
+
+    LARGE_INTEGER start, end;
+    com::ComPtr<DoneListener> listener;
+    ASSERT_EQ(com::MakeComObject(listener), S_OK);
+    std::vector<LPSTR> sourceList, targetList;
+    for (int i = 0; i < kFiles; ++i) {
+        sourceList.push_back(sources[i].data());
+        targetList.push_back(targets[i].data());
+    }
+    QueryPerformanceCounter(&start);
+    ASSERT_EQ(served_.Hub()->CopyFileItems(kFiles, MAX_PATH, sourceList.data(), targetList.data(), listener.Get()),
+              S_OK);
+    ASSERT_TRUE(WaitWithMessagePump(listener->Done(), 120000));
+    QueryPerformanceCounter(&end);
+    const double raw = Seconds(start, end);
+    EXPECT_EQ(listener->errors, 0);
+
+    served_.Hub()->AnswerBrowse("Dev1\\Apps");
+    QueryPerformanceCounter(&start);
+    EXPECT_EQ(OpenWhile(packagePath), S_OK);
+    QueryPerformanceCounter(&end);
+    const double install = Seconds(start, end);
+    EXPECT_EQ(ReadFile(Device("Apps\\f49.bin")), ReadFile(sources.back()));
+    std::printf("benchmark cap_default_install: ratio %.2f (goal <= 1.3)\n", install / raw);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    com::ComApartment apartment;
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,280 @@
+// The backup wizard as a user drives it: the manager's BackupDevice, RestoreDevice and Run over a
+// hub served in this test program, with the folder-backed test devices. The user acts from a
+// thread of its own; screenshots of the pages land beside the test program.
+#include "AnsiText.h"
+#include "BackupIds.h"
+#include "CapArchive.h"
+#include "HubIds.h"
+#include "ServedHub.h"
+#include "UiHarness.h"
+#include "WizardUser.h"
+#include "ZvBackupMgr.h"
+#include <gtest/gtest.h>
+#include <commctrl.h>
+#include <prsht.h>
+#include <shlobj.h>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <atomic>
+#include <thread>
+
+using namespace tv;
+using tv::test::WizardUser;
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// Bits of the device's flag word.
+
+class BackupWizardTest : public testing::Test {
+protected:
+    com::ComApartment apartment_;
+    void SetUp() override {
+        char temp[MAX_PATH] = {};
+        GetTempPathA(MAX_PATH, temp);
+        root_ = std::string(temp) + "tvbackupwizard" + std::to_string(GetCurrentProcessId());
+        for (const char* folder : {"", "\\devices", "\\devices\\Dev1", "\\devices\\Dev1\\Docs"})
+            CreateDirectoryA((root_ + folder).c_str(), nullptr);
+        std::ofstream(root_ + "\\devices\\Dev1\\Docs\\a.txt", std::ios::binary) << "alpha";
+        std::ofstream(root_ + "\\devices\\Dev1\\song.mp3", std::ios::binary) << std::string(50000, 's');
+        // The sets of this run go to a folder of their own below the documents folder.
+        folderName_ = "tvbackupsets" + std::to_string(GetCurrentProcessId());
+        RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\Zelvan\\Tavrilon\\Common", "BackupFolder", REG_SZ,
+                        folderName_.c_str(), static_cast<DWORD>(folderName_.size() + 1));
+        RegDeleteKeyValueA(HKEY_CURRENT_USER, "Software\\Zelvan\\Tavrilon\\DeviceList\\@TDDev1", "BackupFlags");
+        char documents[MAX_PATH] = {};
+        SHGetFolderPathA(nullptr, CSIDL_PERSONAL | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT, documents);
+        sets_ = std::string(documents) + "\\" + folderName_;
+        ASSERT_EQ(served_.Start(root_ + "\\devices"), S_OK);
+        ASSERT_EQ(CoCreateInstance(CLSID_ZvBackupMgr, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IZvBackupMgrDisp),
+                                   reinterpret_cast<void**>(&manager_)),
+                  S_OK);
+    }
+    void TearDown() override {
+        manager_.Reset();
+        served_.Stop();
+        test::DeleteTree(com::FromAnsi(root_));
+        test::DeleteTree(com::FromAnsi(sets_));
+        RegDeleteKeyValueA(HKEY_CURRENT_USER, "Software\\Zelvan\\Tavrilon\\Common", "BackupFolder");
+    }
+
+    // Calls `call` on this thread (which serves the hub meanwhile) while `user` acts.
+    HRESULT WhileUserActs(std::function<HRESULT()> call, std::function<void()> user) {
+        std::thread acting(std::move(user));
+        const HRESULT hr = call();
+        acting.join();
+        return hr;
+    }
+
+    std::string Device(const std::string& path) const { return root_ + "\\devices\\Dev1\\" + path; }
+
+    std::string root_, sets_, folderName_;
+    test::ServedHub served_;
+    com::ComPtr<IZvBackupMgrDisp> manager_;
+};
+
+void Shot(const wchar_t* name) { test::SaveScreenshot(test::ExeFolder() + L"\\" + name); }
+
+TEST_F(BackupWizardTest, ABackupAndARestoreThroughTheWizard) {
+    com::UniqueBstr device = com::AnsiToUniqueBstr("@TDDev1");
+    bool sawProgress = false;
+    EXPECT_EQ(WhileUserActs([&] { return manager_->BackupDevice(device.Get()); },
+                            [&] {
+                                WizardUser user;
+                                ASSERT_TRUE(user.Find());
+                                ASSERT_TRUE(user.WaitForPageWith(IDC_BACKUP_WELCOME_TITLE));
+                                user.Press(PSBTN_NEXT);
+                                HWND classes = user.WaitForPageWith(IDC_BACKUP_APPS);
+                                ASSERT_TRUE(classes);
+                                for (int id : {IDC_BACKUP_APPS, IDC_BACKUP_MUSIC, IDC_BACKUP_OTHER, IDC_BACKUP_SYSTEM})
+                                    user.Check(classes, id, true);
+                                user.Press(PSBTN_NEXT);
+                                HWND sets = user.WaitForPageWith(IDC_BACKUP_SET_NAME);
+                                ASSERT_TRUE(sets);
+                                EXPECT_NE(user.Text(sets, IDC_BACKUP_SET_NAME).find("Dev1_"), std::string::npos);
+                                SetDlgItemTextA(sets, IDC_BACKUP_SET_NAME, "  first set ");
+                                Shot(L"backup_wizard_sets.bmp");
+                                user.Press(PSBTN_NEXT);
+                                sawProgress = user.WaitForPageWith(IDC_BACKUP_BAR) != nullptr;
+                                EXPECT_TRUE(user.WaitForFinish());
+                                Shot(L"backup_wizard_done.bmp");
+                                user.Press(PSBTN_FINISH);
+                            }),
+              S_OK);
+    EXPECT_TRUE(sawProgress);
+    ASSERT_TRUE(Exists(sets_ + "\\first set.zbk"));
+
+    // Change the device, then restore the set through the wizard.
+    std::ofstream(Device("Docs\\a.txt"), std::ios::binary) << "changed";
+    DeleteFileA(Device("song.mp3").c_str());
+    EXPECT_EQ(WhileUserActs([&] { return manager_->RestoreDevice(device.Get()); },
+                            [&] {
+                                WizardUser user;
+                                ASSERT_TRUE(user.Find());
+                                user.Press(PSBTN_NEXT);
+                                HWND sets = user.WaitForPageWith(IDC_BACKUP_SET_LIST);
+                                ASSERT_TRUE(sets);
+                                EXPECT_FALSE(IsWindowVisible(GetDlgItem(sets, IDC_BACKUP_SET_NAME)));
+                                EXPECT_EQ(SendDlgItemMessageA(sets, IDC_BACKUP_SET_LIST, LB_GETCOUNT, 0, 0), 1);
+                                user.Press(PSBTN_NEXT);
+                                HWND classes = user.WaitForPageWith(IDC_BACKUP_APPS);
+                                ASSERT_TRUE(classes);
+                                // The set holds no application, so its box is off.
+                                EXPECT_FALSE(IsWindowEnabled(GetDlgItem(classes, IDC_BACKUP_APPS)));
+                                EXPECT_TRUE(IsWindowEnabled(GetDlgItem(classes, IDC_BACKUP_MUSIC)));
+                                user.Press(PSBTN_NEXT);
+                                ASSERT_TRUE(user.WaitForPageWith(IDC_BACKUP_BAR));
+                                EXPECT_TRUE(user.WaitForFinish());
+                                Shot(L"restore_wizard_done.bmp");
+                                user.Press(PSBTN_FINISH);
+                            }),
+              S_OK);
+    EXPECT_EQ(ReadFile(Device("Docs\\a.txt")), "alpha");
+    EXPECT_EQ(ReadFile(Device("song.mp3")), std::string(50000, 's'));
+    EXPECT_EQ(served_.BusyUI(), 0);
+}
+
+TEST_F(BackupWizardTest, BadNamesAreRefusedAndASecondRunOpensNothing) {
+    com::UniqueBstr device = com::AnsiToUniqueBstr("@TDDev1");
+    com::ComPtr<IZvBackupMgr> runner;
+    ASSERT_EQ(manager_->QueryInterface(__uuidof(IZvBackupMgr), reinterpret_cast<void**>(&runner)), S_OK);
+    ASSERT_EQ(runner->Run(device.Get()), S_OK);
+    WizardUser user;
+    std::string refusal;
+    std::atomic<bool> acted{false};
+    std::thread acting([&] {
+        struct Done {
+            std::atomic<bool>& flag;
+            ~Done() { flag = true; }
+        } done{acted};
+        ASSERT_TRUE(user.Find());
+        user.Press(PSBTN_NEXT);
+        HWND choice = user.WaitForPageWith(IDC_BACKUP_CHOOSE_BACKUP);
+        ASSERT_TRUE(choice);
+        EXPECT_EQ(IsDlgButtonChecked(choice, IDC_BACKUP_CHOOSE_BACKUP), BST_CHECKED);
+        user.Press(PSBTN_NEXT);
+        HWND classes = user.WaitForPageWith(IDC_BACKUP_APPS);
+        ASSERT_TRUE(classes);
+        user.Check(classes, IDC_BACKUP_OTHER, true);
+        user.Press(PSBTN_NEXT);
+        HWND sets = user.WaitForPageWith(IDC_BACKUP_SET_NAME);
+        ASSERT_TRUE(sets);
+        SetDlgItemTextA(sets, IDC_BACKUP_SET_NAME, "a|b");
+        user.Press(PSBTN_NEXT);
+        HWND box = test::WaitForWindow(L"#32770", L"Backup and restore", 10000);
+        ASSERT_TRUE(box);
+        char text[512] = {};
+        // The box's text control: 0xFFFF on Windows, 100 under Wine.
+        if (!GetDlgItemTextA(box, 0xFFFF, text, sizeof(text)))
+            GetDlgItemTextA(box, 100, text, sizeof(text));
+        refusal = text;
+        Shot(L"backup_wizard_bad_name.bmp");
+        test::ClickButton(box, IDOK);
+        EXPECT_TRUE(test::WaitForWindowGone(box, 10000));
+        EXPECT_EQ(user.Page(), sets); // the page stays
+        PostMessageW(user.Sheet(), PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+    });
+    // A second run while the wizard is open starts nothing.
+    test::PollUntil([&] { return user.Sheet() != nullptr; }, 20000);
+    EXPECT_EQ(runner->Run(device.Get()), S_FALSE);
+    EXPECT_TRUE(test::PollUntil([&] { return acted.load(); }, 60000));
+    acting.join();
+    EXPECT_TRUE(test::PollUntil([&] { return !IsWindow(user.Sheet()) && served_.BusyUI() == 0; }, 20000));
+    EXPECT_NE(refusal.find("cannot hold"), std::string::npos) << refusal;
+}
+
+// Answers the connect-time offer whose caption is `caption`: OK or Cancel, with or without
+// "do not offer again". Empty when no offer came.
+std::function<void()> AnswerOffer(const wchar_t* caption, int button, bool silence, bool& seen) {
+    return [=, &seen] {
+        HWND offer = test::WaitForWindow(L"#32770", caption, 20000);
+        seen = offer != nullptr;
+        if (!offer)
+            return;
+        Shot(L"backup_offer.bmp");
+        if (silence)
+            SendDlgItemMessageW(offer, IDC_BACKUP_NO_BACKUP_OFFER, BM_SETCHECK, BST_CHECKED, 0);
+        test::ClickButton(offer, button);
+    };
+}
+
+// A set holding nothing but the mark of the device it was made from.
+bool SaveMarkedSet(const std::string& path, const std::string& deviceId) {
+    com::ComPtr<ICapArchive> archive;
+    com::ComPtr<ICapPackage> package;
+    com::ComPtr<ICapFileItem> mark;
+    if (FAILED(CoCreateInstance(CLSID_CapArchive, nullptr, CLSCTX_INPROC_SERVER, __uuidof(ICapArchive),
+                                reinterpret_cast<void**>(&archive))) ||
+        FAILED(CoCreateInstance(CLSID_CapPackage, nullptr, CLSCTX_INPROC_SERVER, __uuidof(ICapPackage),
+                                reinterpret_cast<void**>(&package))) ||
+        FAILED(CoCreateInstance(CLSID_CapFileItem, nullptr, CLSCTX_INPROC_SERVER, __uuidof(ICapFileItem),
+                                reinterpret_cast<void**>(&mark))))
+        return false;
+    com::UniqueBstr name = com::AnsiToUniqueBstr(deviceId);
+    com::UniqueBstr file = com::AnsiToUniqueBstr(path);
+    return SUCCEEDED(mark->put_Name(name.Get())) && SUCCEEDED(package->Add(mark.Get())) &&
+           archive->Save(file.Get(), package.Get()) == S_OK;
+}
+
+DWORD StoredFlags() {
+    DWORD flags = 0, size = sizeof(flags);
+    RegGetValueA(HKEY_CURRENT_USER, "Software\\Zelvan\\Tavrilon\\DeviceList\\@TDDev1", "BackupFlags",
+                 RRF_RT_REG_DWORD, nullptr, &flags, &size);
+    return flags;
+}
+
+TEST_F(BackupWizardTest, CheckDeviceOffersABackupUntilToldNotTo) {
+    com::UniqueBstr device = com::AnsiToUniqueBstr("@TDDev1");
+    // No set yet: a backup is offered; "do not offer again" is kept.
+    bool seen = false;
+    EXPECT_EQ(WhileUserActs([&] { return manager_->CheckDevice(device.Get()); },
+                            AnswerOffer(L"Back up Dev1", IDCANCEL, true, seen)),
+              S_OK);
+    EXPECT_TRUE(seen);
+    EXPECT_EQ(StoredFlags() & 0x10, 0x10u);
+    EXPECT_EQ(manager_->HasBackups(device.Get()), S_FALSE);
+
+    // A set of the device: found by HasBackups. The folder device has no volumes, so no marker
+    // can be missing and no restore is offered; the backup offer is silenced.
+    CreateDirectoryA(sets_.c_str(), nullptr);
+    ASSERT_TRUE(SaveMarkedSet(sets_ + "\\kept.zbk", "@TDDev1"));
+    ASSERT_TRUE(SaveMarkedSet(sets_ + "\\other.zbk", "@TDDev9"));
+    EXPECT_EQ(manager_->HasBackups(device.Get()), S_OK);
+    com::UniqueBstr other = com::AnsiToUniqueBstr("@TDDev8");
+    EXPECT_EQ(manager_->HasBackups(other.Get()), S_FALSE);
+    seen = false;
+    EXPECT_EQ(WhileUserActs([&] { return manager_->CheckDevice(device.Get()); },
+                            [&] {
+                                // Only a dialog of this process counts: other tests run beside this one.
+                                HWND offer = nullptr;
+                                test::PollUntil(
+                                    [&] {
+                                        for (HWND w = FindWindowExW(nullptr, nullptr, L"#32770", nullptr); w;
+                                             w = FindWindowExW(nullptr, w, L"#32770", nullptr)) {
+                                            DWORD process = 0;
+                                            GetWindowThreadProcessId(w, &process);
+                                            if (process == GetCurrentProcessId() && IsWindowVisible(w))
+                                                offer = w;
+                                        }
+                                        return offer != nullptr;
+                                    },
+                                    3000);
+                                seen = offer != nullptr;
+                                if (offer)
+                                    test::ClickButton(offer, IDCANCEL);
+                            }),
+              S_OK);
+    EXPECT_FALSE(seen);
+
+    EXPECT_EQ(served_.BusyUI(), 0);
+}
+
+} // namespace
+

@@ -1,0 +1,553 @@
+// Backup and restore against a hub served in this test program over the folder-backed test
+// devices: the entry classes, the set storage through the real package-archive component, and the
+// device backuper's runs (round trip, crafted sets, cancel) as the wizard's worker makes them.
+#include "AnsiText.h"
+#include "BackupFileStream.h"
+#include "CapArchive.h"
+#include "DevEntryEnumerator.h"
+#include "FileClass.h"
+#include "ServedHub.h"
+#include "UiHarness.h"
+#include "ZvBackupMgr.h"
+#include <gtest/gtest.h>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <map>
+#include <mutex>
+#include <thread>
+
+using namespace tv;
+using namespace tv::backup;
+
+namespace {
+
+const CLSID kBackuper = {0x836a58b4, 0x75b1, 0x4717, {0x81, 0x79, 0xe4, 0x5d, 0xc5, 0xc3, 0xfc, 0x79}};
+constexpr HRESULT kSetNotWritten = static_cast<HRESULT>(0x800700CE);
+
+FILETIME MakeTime(uint32_t secondsSince1970) {
+    const uint64_t ticks = secondsSince1970 * 10000000ull + 116444736000000000ull;
+    return {static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteFile(const std::string& path, const std::string& data, uint32_t seconds) {
+    { std::ofstream(path, std::ios::binary) << data; }
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    const FILETIME time = MakeTime(seconds);
+    SetFileTime(file, nullptr, nullptr, &time);
+    CloseHandle(file);
+}
+
+uint64_t WriteTime(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+        return 0;
+    return (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+}
+
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// A progress sink that keeps what it was told.
+class RecordingSink : public com::ComObject<RecordingSink, IZvBackupProgress> {
+public:
+    std::vector<std::string> Errors() {
+        std::lock_guard<std::mutex> guard(lock_);
+        return errors_;
+    }
+    std::vector<std::string> Events() {
+        std::lock_guard<std::mutex> guard(lock_);
+        return events_;
+    }
+    STDMETHODIMP OnNumItems(long n) override { return Add("items " + std::to_string(n)); }
+    STDMETHODIMP OnItemComplete() override { return S_OK; }
+    STDMETHODIMP OnNewItem(long) override { return S_OK; }
+    STDMETHODIMP OnItemProgress(long) override { return S_OK; }
+    STDMETHODIMP OnOperComplete() override { return S_OK; }
+    STDMETHODIMP OnStatus(BSTR text) override { return Add("status " + com::ToAnsi(text)); }
+    STDMETHODIMP OnProcess(BSTR text) override { return Add("step " + com::ToAnsi(text)); }
+    STDMETHODIMP OnError(BSTR text) override {
+        std::lock_guard<std::mutex> guard(lock_);
+        errors_.push_back(com::ToAnsi(text));
+        return S_OK;
+    }
+    STDMETHODIMP OnExit() override { return Add("exit"); }
+    STDMETHODIMP OnStart() override { return Add("start"); }
+
+private:
+    HRESULT Add(std::string event) {
+        std::lock_guard<std::mutex> guard(lock_);
+        events_.push_back(std::move(event));
+        return S_OK;
+    }
+    std::mutex lock_;
+    std::vector<std::string> events_;
+    std::vector<std::string> errors_;
+};
+
+// A consumer that hands out given entries and keeps what it is given back.
+class ListConsumer : public com::ComObject<ListConsumer, IZvCAPConsumer> {
+public:
+    EntryList given;
+    std::map<std::string, std::pair<std::string, STATSTG>> received;
+
+    STDMETHODIMP GetEntries(long, IZvEnumDevEntries** entries) override {
+        return DevEntryEnumerator::Create(given, entries);
+    }
+    STDMETHODIMP PutEntries(IZvEnumDevEntries* entries) override {
+        for (;;) {
+            com::ComPtr<IStream> entry;
+            ULONG fetched = 0;
+            if (entries->Next(1, &entry, &fetched) != S_OK)
+                break;
+            STATSTG stat = {};
+            entry->Stat(&stat, STATFLAG_DEFAULT);
+            const std::string name = com::TerminatedToAnsi(stat.pwcsName);
+            CoTaskMemFree(stat.pwcsName);
+            stat.pwcsName = nullptr;
+            std::vector<uint8_t> data;
+            EXPECT_EQ(ReadWholeEntry(entry.Get(), static_cast<uint32_t>(stat.cbSize.QuadPart), data), S_OK);
+            received[name] = {std::string(data.begin(), data.end()), stat};
+        }
+        return S_OK;
+    }
+};
+
+void WriteFile(const std::string& path, const std::string& data, uint32_t seconds);
+
+// A memory-held entry; or, when `statedSize` differs from the data, an entry over a staged file
+// that is shorter than the listing said (as when a device file shrank during the copy).
+com::ComPtr<IStream> MemoryEntry(const std::string& name, const std::string& data, uint32_t seconds, uint32_t attr,
+                                 uint32_t statedSize) {
+    com::ComPtr<BackupFileStream> entry;
+    EXPECT_EQ(BackupFileStream::Described(name, statedSize, MakeTime(seconds), attr, entry), S_OK);
+    if (statedSize == data.size()) {
+        entry->Write(data.data(), static_cast<ULONG>(data.size()), nullptr);
+    } else {
+        char temp[MAX_PATH] = {};
+        GetTempPathA(MAX_PATH, temp);
+        const std::string path = std::string(temp) + "tvbackupshort" + std::to_string(GetCurrentProcessId());
+        WriteFile(path, data, seconds);
+        EXPECT_EQ(entry->OpenFile(path), S_OK);
+    }
+    com::ComPtr<IStream> stream;
+    entry->QueryInterface(IID_IStream, reinterpret_cast<void**>(&stream));
+    return stream;
+}
+
+TEST(BackupEntryTest, StreamsAnswerTheContract) {
+    com::ComPtr<BackupFileStream> entry;
+    ASSERT_EQ(BackupFileStream::Described("Docs\\a.txt", 0, MakeTime(1000), 0x21, entry), S_OK);
+    EXPECT_EQ(entry->Write("hello", 5, nullptr), S_OK);
+    EXPECT_EQ(entry->Write("abc", 3, nullptr), S_OK); // replaces, does not append
+    STATSTG stat = {};
+    ASSERT_EQ(entry->Stat(&stat, STATFLAG_NONAME), S_OK);
+    EXPECT_EQ(stat.pwcsName, nullptr);
+    EXPECT_EQ(stat.cbSize.QuadPart, 3u);
+    EXPECT_EQ(stat.grfStateBits, 0x21u);
+    EXPECT_EQ(stat.type, static_cast<DWORD>(STGTY_STREAM));
+    EXPECT_EQ(stat.grfLocksSupported, static_cast<DWORD>(LOCK_WRITE));
+    ASSERT_EQ(entry->Stat(&stat, STATFLAG_DEFAULT), S_OK);
+    EXPECT_STREQ(stat.pwcsName, L"Docs\\a.txt");
+    CoTaskMemFree(stat.pwcsName);
+    EXPECT_EQ(entry->Stat(nullptr, 0), E_POINTER);
+    char buffer[8] = {};
+    ULONG read = 0;
+    EXPECT_EQ(entry->Read(buffer, 8, &read), S_FALSE);
+    EXPECT_EQ(std::string(buffer, read), "abc");
+    EXPECT_EQ(entry->Read(nullptr, 1, &read), E_POINTER);
+    LARGE_INTEGER zero = {};
+    EXPECT_EQ(entry->Seek(zero, 0, nullptr), E_NOTIMPL);
+    com::ComPtr<IStream> clone;
+    ASSERT_EQ(entry->Clone(&clone), S_OK);
+    EXPECT_EQ(static_cast<IStream*>(entry.Get()), clone.Get());
+
+    // An entry over a file refuses Write and deletes its file with the last reference.
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    const std::string path = std::string(temp) + "tvbackupentry.tmp";
+    WriteFile(path, "file data", 0);
+    com::ComPtr<BackupFileStream> fileEntry;
+    ASSERT_EQ(BackupFileStream::Described("f.bin", 9, MakeTime(5), 0, fileEntry), S_OK);
+    EXPECT_EQ(fileEntry->OpenFile(path + ".missing"), E_FAIL);
+    ASSERT_EQ(fileEntry->OpenFile(path), S_OK);
+    EXPECT_EQ(fileEntry->Write("x", 1, nullptr), E_FAIL);
+    std::vector<uint8_t> data;
+    EXPECT_EQ(ReadWholeEntry(fileEntry.Get(), 9, data), S_OK);
+    EXPECT_EQ(std::string(data.begin(), data.end()), "file data");
+    fileEntry.Reset();
+    EXPECT_FALSE(Exists(path));
+}
+
+TEST(BackupEntryTest, EnumeratorsWalkTheirOwnList) {
+    EntryList list = {MemoryEntry("a", "1", 0, 0, 1), MemoryEntry("b", "2", 0, 0, 1), MemoryEntry("c", "3", 0, 0, 1)};
+    com::ComPtr<IZvEnumDevEntries> entries;
+    ASSERT_EQ(DevEntryEnumerator::Create(std::move(list), &entries), S_OK);
+    IStream* got[3] = {};
+    EXPECT_EQ(entries->Next(2, got, nullptr), E_POINTER);
+    ULONG fetched = 0;
+    ASSERT_EQ(entries->Next(1, got, nullptr), S_OK);
+    got[0]->Release();
+    com::ComPtr<IZvEnumDevEntries> clone;
+    ASSERT_EQ(entries->Clone(&clone), S_OK);
+    EXPECT_EQ(entries->Next(3, got, &fetched), S_FALSE);
+    EXPECT_EQ(fetched, 2u);
+    got[0]->Release();
+    got[1]->Release();
+    EXPECT_EQ(clone->Skip(5), S_FALSE);
+    EXPECT_EQ(clone->Next(1, got, &fetched), S_FALSE);
+    EXPECT_EQ(fetched, 0u);
+    EXPECT_EQ(clone->Reset(), S_OK);
+    EXPECT_EQ(clone->Skip(3), S_OK);
+}
+
+class BackupDeviceTest : public testing::Test {
+protected:
+    com::ComApartment apartment_;
+    void SetUp() override {
+        char temp[MAX_PATH] = {};
+        GetTempPathA(MAX_PATH, temp);
+        root_ = std::string(temp) + "tvbackuptest" + std::to_string(GetCurrentProcessId());
+        for (const char* folder : {"", "\\devices", "\\devices\\Dev1", "\\devices\\Dev1\\Docs", "\\devices\\Dev1\\Music",
+                                   "\\devices\\Dev1\\Apps", "\\devices\\Alpha",
+                                   "\\devices\\Alpha\\Docs", "\\devices\\Bravo", "\\devices\\Bravo\\Docs", "\\sets"})
+            CreateDirectoryA((root_ + folder).c_str(), nullptr);
+        ASSERT_EQ(served_.Start(root_ + "\\devices"), S_OK);
+    }
+    void TearDown() override {
+        served_.Stop();
+        test::DeleteTree(com::FromAnsi(root_));
+    }
+
+    std::string Device(const std::string& path) const { return root_ + "\\devices\\Dev1\\" + path; }
+    std::string SetFile(const std::string& name) const { return root_ + "\\sets\\" + name + ".zbk"; }
+
+    // Runs the backuper on a thread of its own while this thread serves the hub; `during` runs on
+    // a third thread meanwhile (it gets the run's cancel event).
+    HRESULT RunBackuper(bool backup, const std::string& setFile, long flags, RecordingSink* sink,
+                        std::function<void(HANDLE)> during = nullptr, const std::string& deviceId = "@TDDev1") {
+        HRESULT result = E_UNEXPECTED;
+        HANDLE cancel = nullptr;
+        HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        auto body = [&] {
+            com::ComApartment apartment;
+            com::ComPtr<IZvBackuper> backuper;
+            result = CoCreateInstance(kBackuper, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IZvBackuper),
+                                      reinterpret_cast<void**>(&backuper));
+            if (FAILED(result)) {
+                SetEvent(ready);
+                return;
+            }
+            com::ComPtr<IZvBackupNotify> notify;
+            backuper->QueryInterface(__uuidof(IZvBackupNotify), reinterpret_cast<void**>(&notify));
+            notify->Advise(sink);
+            LONG_PTR handle = 0;
+            notify->GetEvent(&handle);
+            cancel = reinterpret_cast<HANDLE>(handle);
+            SetEvent(ready);
+            com::UniqueBstr device = com::AnsiToUniqueBstr(deviceId);
+            com::UniqueBstr file = com::AnsiToUniqueBstr(setFile);
+            result = backuper->Run(backup ? 1 : 0, device.Get(), file.Get(), flags);
+            notify->UnAdvise();
+        };
+        std::function<void()> job = body;
+        com::UniqueHandle worker(CreateThread(
+            nullptr, 0, [](void* f) -> DWORD { (*static_cast<std::function<void()>*>(f))(); return 0; }, &job, 0,
+            nullptr));
+        WaitForSingleObject(ready, 10000);
+        std::thread acting;
+        if (during)
+            acting = std::thread(during, cancel);
+        EXPECT_TRUE(test::PumpUntilThreadEnds(worker.Get(), 60000));
+        if (acting.joinable())
+            acting.join();
+        CloseHandle(ready);
+        return result;
+    }
+
+    std::string root_;
+    test::ServedHub served_;
+};
+
+TEST_F(BackupDeviceTest, RestoreGivesBackTheFilesBytesAndTimesOfTheBackup) {
+    WriteFile(Device("Docs\\a.txt"), "alpha text", 1200000000);
+    WriteFile(Device("Music\\song.mp3"), std::string(70000, 'm'), 1300000000);
+    WriteFile(Device("Apps\\game.app"), "app code", 1400000000);
+    WriteFile(Device("empty.txt"), "", 1500000000);
+    WriteFile(Device("zvkernel.dl"), "library", 1500000000);
+    com::ComPtr<RecordingSink> sink;
+    com::MakeComObject(sink);
+    ASSERT_EQ(RunBackuper(true, SetFile("full"), kFileClasses, sink.Get()), S_OK) << testing::PrintToString(sink->Errors());
+    EXPECT_TRUE(sink->Errors().empty());
+    ASSERT_TRUE(Exists(SetFile("full")));
+    EXPECT_EQ(sink->Events().front(), "start");
+    EXPECT_EQ(sink->Events().back(), "exit");
+
+    // Change, delete and add files; the restore brings back what the set holds.
+    WriteFile(Device("Docs\\a.txt"), "changed", 1600000000);
+    DeleteFileA(Device("Music\\song.mp3").c_str());
+    RemoveDirectoryA(Device("Music").c_str());
+    DeleteFileA(Device("empty.txt").c_str());
+    DeleteFileA(Device("zvkernel.dl").c_str());
+    com::ComPtr<RecordingSink> restoreSink;
+    com::MakeComObject(restoreSink);
+    ASSERT_EQ(RunBackuper(false, SetFile("full"), kFileClasses, restoreSink.Get()), S_OK)
+        << testing::PrintToString(restoreSink->Errors());
+    EXPECT_EQ(ReadFile(Device("Docs\\a.txt")), "alpha text");
+    EXPECT_EQ(ReadFile(Device("Music\\song.mp3")), std::string(70000, 'm'));
+    EXPECT_EQ(ReadFile(Device("Apps\\game.app")), "app code");
+    EXPECT_TRUE(Exists(Device("empty.txt")));
+    EXPECT_EQ(ReadFile(Device("empty.txt")), "");
+    EXPECT_EQ(WriteTime(Device("Docs\\a.txt")), 1200000000ull * 10000000 + 116444736000000000ull);
+    EXPECT_EQ(WriteTime(Device("Music\\song.mp3")), 1300000000ull * 10000000 + 116444736000000000ull);
+    // The device's own libraries are never written back.
+    EXPECT_FALSE(Exists(Device("zvkernel.dl")));
+}
+
+TEST_F(BackupDeviceTest, TheFlagWordSelectsWhatIsBackedUpAndRestored) {
+    WriteFile(Device("Docs\\a.txt"), "alpha", 1200000000);
+    WriteFile(Device("Music\\song.mp3"), "tune", 1300000000);
+    com::ComPtr<RecordingSink> sink;
+    com::MakeComObject(sink);
+    ASSERT_EQ(RunBackuper(true, SetFile("music"), kMusic, sink.Get()), S_OK);
+    com::ComPtr<ICapArchive> archive;
+    ASSERT_EQ(CoCreateInstance(CLSID_CapArchive, nullptr, CLSCTX_INPROC_SERVER, __uuidof(ICapArchive),
+                               reinterpret_cast<void**>(&archive)),
+              S_OK);
+    com::UniqueBstr path = com::AnsiToUniqueBstr(SetFile("music"));
+    com::UniqueBstr song = com::AnsiToUniqueBstr("Music\\song.mp3");
+    com::UniqueBstr doc = com::AnsiToUniqueBstr("Docs\\a.txt");
+    com::UniqueBstr mark = com::AnsiToUniqueBstr("@TDDev1");
+    EXPECT_EQ(archive->Has(path.Get(), song.Get(), 2), S_OK);
+    EXPECT_EQ(archive->Has(path.Get(), doc.Get(), 2), S_FALSE);
+    EXPECT_EQ(archive->Has(path.Get(), mark.Get(), 2), S_OK);
+
+    // Nothing selected: an error and E_FAIL, no set.
+    com::ComPtr<RecordingSink> none;
+    com::MakeComObject(none);
+    EXPECT_EQ(RunBackuper(true, SetFile("none"), kApplications, none.Get()), E_FAIL);
+    EXPECT_FALSE(Exists(SetFile("none")));
+    EXPECT_FALSE(none->Errors().empty());
+}
+
+TEST_F(BackupDeviceTest, ACraftedSetWritesNothingOutsideTheDeviceAndStagingFolders) {
+    com::ComPtr<ICapArchive> archive;
+    com::ComPtr<ICapPackage> package;
+    ASSERT_EQ(CoCreateInstance(CLSID_CapArchive, nullptr, CLSCTX_INPROC_SERVER, __uuidof(ICapArchive),
+                               reinterpret_cast<void**>(&archive)),
+              S_OK);
+    ASSERT_EQ(CoCreateInstance(CLSID_CapPackage, nullptr, CLSCTX_INPROC_SERVER, __uuidof(ICapPackage),
+                               reinterpret_cast<void**>(&package)),
+              S_OK);
+    const std::string escape = "..\\..\\tvbackupescape" + std::to_string(GetCurrentProcessId()) + ".txt";
+    for (const std::string& name : {escape, std::string("C:\\tvbackupdrive.txt"), std::string("\\tvbackupabs.txt"),
+                                    std::string("Docs\\..\\..\\up.txt"), std::string("Docs\\ok.txt"),
+                                    std::string("@TDDev1")}) {
+        com::ComPtr<ICapFileItem> item;
+        ASSERT_EQ(CoCreateInstance(CLSID_CapFileItem, nullptr, CLSCTX_INPROC_SERVER, __uuidof(ICapFileItem),
+                                   reinterpret_cast<void**>(&item)),
+                  S_OK);
+        com::UniqueBstr bstr = com::AnsiToUniqueBstr(name);
+        item->put_Name(bstr.Get());
+        if (name != "@TDDev1") {
+            BYTE data[] = "evil";
+            item->SetData(4, data);
+        }
+        package->Add(item.Get());
+    }
+    package->put_Option(1);
+    com::UniqueBstr path = com::AnsiToUniqueBstr(SetFile("crafted"));
+    ASSERT_EQ(archive->Save(path.Get(), package.Get()), S_OK);
+
+    com::ComPtr<RecordingSink> sink;
+    com::MakeComObject(sink);
+    EXPECT_EQ(RunBackuper(false, SetFile("crafted"), kFileClasses, sink.Get()), S_OK);
+    EXPECT_EQ(ReadFile(Device("Docs\\ok.txt")), "evil");
+    EXPECT_EQ(sink->Errors().size(), 4u) << testing::PrintToString(sink->Errors());
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    const std::string escaped = "tvbackupescape" + std::to_string(GetCurrentProcessId()) + ".txt";
+    for (const std::string& place : {std::string(temp) + escaped, root_ + "\\devices\\" + escaped, root_ + "\\" + escaped,
+                                     std::string("C:\\tvbackupdrive.txt"), std::string("C:\\tvbackupabs.txt"),
+                                     root_ + "\\devices\\up.txt", root_ + "\\up.txt", std::string(temp) + "up.txt"})
+        EXPECT_FALSE(Exists(place)) << place;
+}
+
+TEST_F(BackupDeviceTest, ASetOfAnotherDeviceIsRestoredOnlyWhenTheUserAgrees) {
+    // Device ids of the device's own length, "@" and seven characters.
+    WriteFile(root_ + "\\devices\\Alpha\\Docs\\a.txt", "from alpha", 1200000000);
+    com::ComPtr<RecordingSink> sink;
+    com::MakeComObject(sink);
+    ASSERT_EQ(RunBackuper(true, SetFile("alpha"), kFileClasses, sink.Get(), nullptr, "@TDAlpha"), S_OK);
+    const std::string target = root_ + "\\devices\\Bravo\\Docs\\a.txt";
+    // Answers the question with `answer`; whether it was asked.
+    auto answering = [](int answer, bool& asked) {
+        return [answer, &asked](HANDLE) {
+            HWND box = test::WaitForWindow(L"#32770", L"Tavrilon", 20000);
+            asked = box != nullptr;
+            if (box)
+                test::ClickButton(box, answer);
+        };
+    };
+    bool asked = false;
+    com::ComPtr<RecordingSink> refused;
+    com::MakeComObject(refused);
+    EXPECT_EQ(RunBackuper(false, SetFile("alpha"), kFileClasses, refused.Get(), answering(IDNO, asked), "@TDBravo"),
+              S_FALSE);
+    EXPECT_TRUE(asked);
+    EXPECT_FALSE(Exists(target));
+    EXPECT_TRUE(refused->Errors().empty()) << testing::PrintToString(refused->Errors());
+
+    asked = false;
+    com::ComPtr<RecordingSink> accepted;
+    com::MakeComObject(accepted);
+    EXPECT_EQ(RunBackuper(false, SetFile("alpha"), kFileClasses, accepted.Get(), answering(IDYES, asked), "@TDBravo"),
+              S_OK)
+        << testing::PrintToString(accepted->Errors());
+    EXPECT_TRUE(asked);
+    EXPECT_EQ(ReadFile(target), "from alpha");
+    // The other device's own mark is not written onto this one.
+    EXPECT_FALSE(Exists(root_ + "\\devices\\Bravo\\@TDAlpha"));
+}
+
+TEST_F(BackupDeviceTest, CancelDuringTheCopyLeavesNoSet) {
+    for (int i = 0; i < 6; ++i)
+        WriteFile(Device("Docs\\f" + std::to_string(i) + ".txt"), "data", 1200000000);
+    std::string command = "delay 400";
+    long length = 0;
+    LPSTR reply = nullptr;
+    ASSERT_EQ(served_.Hub()->Command(const_cast<LPSTR>("@TDDev1"), command.data(), &length, &reply), S_OK);
+    CoTaskMemFree(reply);
+    com::ComPtr<RecordingSink> sink;
+    com::MakeComObject(sink);
+    const HRESULT hr = RunBackuper(true, SetFile("cancelled"), kFileClasses, sink.Get(), [](HANDLE cancel) {
+        Sleep(600);
+        SetEvent(cancel);
+    });
+    EXPECT_EQ(hr, S_FALSE);
+    EXPECT_FALSE(Exists(SetFile("cancelled")));
+    EXPECT_TRUE(sink->Errors().empty()) << testing::PrintToString(sink->Errors());
+}
+
+// Exports the device's files through the hub into `target`; the time taken in ms.
+class ExportListener : public com::ComObject<ExportListener, IZvFileOperationCallback> {
+public:
+    com::UniqueHandle done{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    STDMETHODIMP OnOperationComplete() override {
+        SetEvent(done.Get());
+        return S_OK;
+    }
+    STDMETHODIMP OnItemComplete(LPSTR, LPSTR, LONG) override { return S_OK; }
+    STDMETHODIMP OnItemInit(LPSTR, LONG) override { return S_OK; }
+    STDMETHODIMP OnItemProgress(LPSTR, LONG) override { return S_OK; }
+    STDMETHODIMP OnItemInfo(LPSTR) override { return S_OK; }
+};
+
+TEST_F(BackupDeviceTest, BenchmarkBackupAndRestoreAgainstAPlainExport) {
+    constexpr int kFiles = 200;
+    const std::string block(16 * 1024 * 1024 / kFiles, 'x');
+    CreateDirectoryA(Device("Bench").c_str(), nullptr);
+    std::vector<std::string> names;
+    for (int i = 0; i < kFiles; ++i) {
+        std::string data = block;
+        for (size_t j = 0; j < data.size(); j += 97)
+            data[j] = static_cast<char>('a' + (i * 31 + j) % 26); // not all alike
+        names.push_back("Bench\\f" + std::to_string(i) + ".bin");
+        WriteFile(Device(names.back()), data, 1200000000);
+    }
+    const std::string exportFolder = root_ + "\\export";
+    CreateDirectoryA(exportFolder.c_str(), nullptr);
+    std::vector<std::string> sources, targets;
+    for (const std::string& name : names) {
+        sources.push_back("@TDDev1\\" + name);
+        targets.push_back(exportFolder + "\\" + name.substr(6));
+    }
+    std::vector<LPSTR> src, dst;
+    for (size_t i = 0; i < names.size(); ++i) {
+        src.push_back(sources[i].data());
+        dst.push_back(targets[i].data());
+    }
+    com::ComPtr<ExportListener> listener;
+    com::MakeComObject(listener);
+    const DWORD exportStart = GetTickCount();
+    ASSERT_EQ(served_.Hub()->CopyFileItems(static_cast<long>(src.size()), MAX_PATH, src.data(), dst.data(),
+                                           listener.Get()),
+              S_OK);
+    ASSERT_TRUE(test::PollUntil([&] { return WaitForSingleObject(listener->done.Get(), 0) == WAIT_OBJECT_0; }, 120000));
+    const DWORD exportMs = GetTickCount() - exportStart + 1;
+
+    com::ComPtr<RecordingSink> sink;
+    com::MakeComObject(sink);
+    const DWORD backupStart = GetTickCount();
+    ASSERT_EQ(RunBackuper(true, SetFile("bench"), kFileClasses, sink.Get()), S_OK);
+    const DWORD backupMs = GetTickCount() - backupStart;
+    const DWORD restoreStart = GetTickCount();
+    ASSERT_EQ(RunBackuper(false, SetFile("bench"), kFileClasses, sink.Get()), S_OK);
+    const DWORD restoreMs = GetTickCount() - restoreStart;
+    std::printf("benchmark backup_vs_export: ratio %.2f (goal <= 1.3)\n", static_cast<double>(backupMs) / exportMs);
+    std::printf("benchmark restore_vs_export: ratio %.2f (goal <= 1.3)\n", static_cast<double>(restoreMs) / exportMs);
+    EXPECT_EQ(ReadFile(Device(names[7])).size(), block.size());
+}
+
+TEST(BackupSetStoreTest, SetsRoundTripAndShortEntriesFail) {
+    com::ComApartment apartment;
+    com::ComPtr<IZvCAPProvider> provider;
+    ASSERT_EQ(CoCreateInstance(CLSID_ZvBackupMgr, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IZvCAPProvider),
+                               reinterpret_cast<void**>(&provider)),
+              S_OK);
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    const std::string path = std::string(temp) + "tvbackupstore" + std::to_string(GetCurrentProcessId()) + ".zbk";
+    com::UniqueBstr file = com::AnsiToUniqueBstr(path);
+    com::UniqueBstr device = com::AnsiToUniqueBstr("@ABCDEFG");
+    com::UniqueBstr other = com::AnsiToUniqueBstr("@OTHER12");
+
+    com::ComPtr<ListConsumer> consumer;
+    com::MakeComObject(consumer);
+    consumer->given = {MemoryEntry("Docs\\a.txt", "alpha", 3000000000u, 0x05, 5), MemoryEntry("empty.bin", "", 7, 0, 0),
+                       MemoryEntry("Music\\s.mp3", "tune", 99, kProtectedAttribute, 4)};
+    ASSERT_EQ(provider->BackupMe(consumer.Get(), device.Get(), file.Get(), kFileClasses), S_OK);
+    EXPECT_EQ(provider->IsMyCAP(device.Get(), file.Get()), S_OK);
+    EXPECT_EQ(provider->IsMyCAP(other.Get(), file.Get()), S_FALSE);
+
+    com::ComPtr<ListConsumer> restored;
+    com::MakeComObject(restored);
+    ASSERT_EQ(provider->RestoreMe(restored.Get(), device.Get(), file.Get(), kFileClasses), S_OK);
+    ASSERT_EQ(restored->received.size(), 3u);
+    EXPECT_EQ(restored->received["Docs\\a.txt"].first, "alpha");
+    const FILETIME time = restored->received["Docs\\a.txt"].second.mtime;
+    // A time past 2038 comes back unchanged.
+    EXPECT_EQ(time.dwLowDateTime, MakeTime(3000000000u).dwLowDateTime);
+    EXPECT_EQ(time.dwHighDateTime, MakeTime(3000000000u).dwHighDateTime);
+    EXPECT_EQ(restored->received["Docs\\a.txt"].second.grfStateBits, 0x05u);
+    EXPECT_EQ(restored->received["empty.bin"].first, "");
+    // The restore sees attribute word 0: a protected song is music again.
+    EXPECT_EQ(restored->received["Music\\s.mp3"].first, "tune");
+
+    com::ComPtr<ListConsumer> onlyMusic;
+    com::MakeComObject(onlyMusic);
+    ASSERT_EQ(provider->RestoreMe(onlyMusic.Get(), device.Get(), file.Get(), kMusic), S_OK);
+    EXPECT_EQ(onlyMusic->received.size(), 1u);
+
+    // An entry that delivers fewer bytes than it claims fails the set; nothing is written.
+    DeleteFileA(path.c_str());
+    com::ComPtr<ListConsumer> lying;
+    com::MakeComObject(lying);
+    lying->given = {MemoryEntry("short.txt", "abc", 1, 0, 10)};
+    EXPECT_TRUE(FAILED(provider->BackupMe(lying.Get(), device.Get(), file.Get(), kFileClasses)));
+    EXPECT_FALSE(Exists(path));
+
+    // A set that cannot be saved is reported as a file name too long.
+    com::UniqueBstr badPath = com::AnsiToUniqueBstr(std::string(temp) + "no\\such\\folder\\x.zbk");
+    com::ComPtr<ListConsumer> plain;
+    com::MakeComObject(plain);
+    plain->given = {MemoryEntry("a.txt", "a", 1, 0, 1)};
+    EXPECT_EQ(provider->BackupMe(plain.Get(), device.Get(), badPath.Get(), kFileClasses), kSetNotWritten);
+}
+
+} // namespace

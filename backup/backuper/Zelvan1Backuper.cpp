@@ -1,0 +1,656 @@
+#include "Zelvan1Backuper.h"
+#include "AnsiText.h"
+#include "BackupFileStream.h"
+#include "BackupIds.h"
+#include "BackupTexts.h"
+#include "DevEntryEnumerator.h"
+#include "DeviceGuards.h"
+#include "DllModule.h"
+#include "FileClass.h"
+#include "HResult.h"
+#include "SetNames.h"
+#include <shlwapi.h>
+#include <algorithm>
+#include <cstdio>
+#include <limits>
+
+namespace tv::backup {
+
+// {836A58B4-75B1-4717-8179-E45DC5C3FC79}
+const CLSID CLSID_Zelvan1Backuper = {0x836a58b4, 0x75b1, 0x4717, {0x81, 0x79, 0xe4, 0x5d, 0xc5, 0xc3, 0xfc, 0x79}};
+
+namespace {
+
+constexpr long kModel10 = 16;
+constexpr long kModel15 = 21;
+constexpr long kTypeVolume = 2;
+constexpr long kTypeFolder = 4;
+constexpr long kTypeFile = 8;
+constexpr char kMarkerName[] = "backup.dat";
+constexpr HRESULT kSetNotWritten = static_cast<HRESULT>(0x800700CE);
+
+bool StartsWith(const std::string& text, const std::string& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// The part of a device name after its first separator (empty when it has none).
+std::string AfterFirstSeparator(const std::string& name, const std::string& separator) {
+    const size_t at = name.find(separator);
+    return at == std::string::npos ? std::string() : name.substr(at + separator.size());
+}
+
+// The item's strings belong to whoever fetched the record.
+struct FetchedItem {
+    ZVFILEITEM item = {};
+    ~FetchedItem() {
+        CoTaskMemFree(item.strName);
+        CoTaskMemFree(item.strDesc);
+        CoTaskMemFree(item.strIconFile);
+    }
+    std::string Name() const { return item.strName ? item.strName : ""; }
+};
+
+bool NextItem(IZvEnumFileItems* items, FetchedItem& out) {
+    LONG fetched = 0;
+    return SUCCEEDED(items->Next(1, &out.item, &fetched)) && fetched == 1;
+}
+
+HRESULT CreateEmptyFile(const std::string& path) {
+    com::UniqueFileHandle file(
+        CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file ? S_OK : com::LastErrorHResult();
+}
+
+void DeleteStaged(const std::string& path) {
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(path.c_str());
+}
+
+long ClampedCount(uint64_t total) {
+    return total > static_cast<uint64_t>(std::numeric_limits<long>::max()) ? std::numeric_limits<long>::max()
+                                                                            : static_cast<long>(total);
+}
+
+} // namespace
+
+Zelvan1Backuper::Zelvan1Backuper() : doneEvent_(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {
+    language_ = dll::LanguageLibrary();
+    separator_ = LoadText(language_, IDS_BACKUP_SEPARATOR);
+    if (separator_.empty())
+        separator_ = "\\";
+}
+
+Zelvan1Backuper::~Zelvan1Backuper() = default;
+
+std::string Zelvan1Backuper::Text(UINT id) const { return LoadText(language_, id); }
+
+std::string Zelvan1Backuper::Hex(HRESULT hr) const {
+    return FormatText(language_, IDS_BACKUP_FAILED, static_cast<unsigned long>(hr));
+}
+
+void Zelvan1Backuper::Error(const std::string& text) {
+    errorReported_ = true;
+    if (sink_)
+        if (com::UniqueBstr bstr = com::AnsiToUniqueBstr(text))
+            sink_->OnError(bstr.Get());
+}
+
+void Zelvan1Backuper::Step(UINT id) {
+    if (sink_)
+        if (com::UniqueBstr bstr = com::AnsiToUniqueBstr(Text(id)))
+            sink_->OnProcess(bstr.Get());
+}
+
+void Zelvan1Backuper::Status(UINT id) {
+    if (sink_)
+        if (com::UniqueBstr bstr = com::AnsiToUniqueBstr(Text(id)))
+            sink_->OnStatus(bstr.Get());
+}
+
+STDMETHODIMP Zelvan1Backuper::isCompatible(BSTR pDevId) {
+    com::ComPtr<IZelvanMgr> hub;
+    TV_RETURN_IF_FAILED(CoCreateInstance(CLSID_ZelvanMgr, nullptr, CLSCTX_LOCAL_SERVER, __uuidof(IZelvanMgr),
+                                         reinterpret_cast<void**>(&hub)));
+    std::string id = com::ToAnsi(pDevId);
+    long model = 0, submodel = 0;
+    TV_RETURN_IF_FAILED(hub->GetDeviceVersion(id.data(), &model, &submodel));
+    return model == kModel10 || model == kModel15 ? S_OK : S_FALSE;
+}
+
+STDMETHODIMP Zelvan1Backuper::GetUserFriendlyName(BSTR* pName) {
+    if (!pName)
+        return E_POINTER;
+    *pName = com::AnsiToUniqueBstr(Text(IDS_BACKUP_BACKUPER_NAME)).Detach();
+    return *pName ? S_OK : E_OUTOFMEMORY;
+}
+
+STDMETHODIMP Zelvan1Backuper::Advise(IZvBackupProgress* piProgress) {
+    sink_ = piProgress;
+    return S_OK;
+}
+
+STDMETHODIMP Zelvan1Backuper::UnAdvise() {
+    sink_.Reset();
+    cancelEvent_.Reset();
+    return S_OK;
+}
+
+STDMETHODIMP Zelvan1Backuper::GetEvent(LONG_PTR* pHandle) {
+    if (!pHandle)
+        return E_POINTER;
+    *pHandle = 0;
+    GUID guid;
+    TV_RETURN_IF_FAILED(CoCreateGuid(&guid));
+    char name[64];
+    std::snprintf(name, sizeof(name), "%08lX-%04X-%04x-%02X%02X-%02X%02X%02X%02X%02X%02X",
+                  static_cast<unsigned long>(guid.Data1), guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1],
+                  guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5], guid.Data4[6], guid.Data4[7]);
+    cancelEvent_.Reset(CreateEventA(nullptr, TRUE, FALSE, name));
+    if (!cancelEvent_)
+        return com::LastErrorHResult();
+    *pHandle = reinterpret_cast<LONG_PTR>(cancelEvent_.Get());
+    return S_OK;
+}
+
+bool Zelvan1Backuper::CheckCancelled() {
+    if (!cancelled_ && cancelEvent_ && WaitForSingleObject(cancelEvent_.Get(), 0) == WAIT_OBJECT_0)
+        cancelled_ = true;
+    return cancelled_;
+}
+
+STDMETHODIMP Zelvan1Backuper::Run(long isBackup, BSTR strDevID, BSTR strFileName, long nInfoFlags) {
+    // The sink may call back into this object; keep it alive for the run.
+    com::ComPtr<Zelvan1Backuper> self(this);
+    if (sink_)
+        sink_->OnStart();
+    HRESULT hr = CoCreateInstance(CLSID_ZelvanMgr, nullptr, CLSCTX_LOCAL_SERVER, __uuidof(IZelvanMgr),
+                                  reinterpret_cast<void**>(&hub_));
+    if (FAILED(hr)) {
+        Error(Hex(hr));
+        if (sink_)
+            sink_->OnExit();
+        return hr;
+    }
+    deviceId_ = com::ToAnsi(strDevID);
+    long submodel = 0;
+    hr = hub_->GetDeviceVersion(deviceId_.data(), &model_, &submodel);
+    if (FAILED(hr)) {
+        Error(Hex(hr));
+    } else {
+        hr = RunOperation(isBackup != 0, strDevID, strFileName, nInfoFlags);
+    }
+    if (sink_)
+        sink_->OnExit();
+    if (SUCCEEDED(hr)) {
+        const HRESULT refreshed = hub_->Refresh();
+        hr = hr == S_OK ? refreshed : hr;
+    }
+    hub_->put_AutoPC_ON_PC_OFF_Mode(deviceId_.data(), 1);
+    hub_.Reset();
+    return hr;
+}
+
+HRESULT Zelvan1Backuper::RunOperation(bool isBackup, BSTR deviceId, BSTR fileName, long flags) {
+    cancelled_ = errorReported_ = itemFailed_ = foreignSetAccepted_ = removingLibraries_ = false;
+    hub_->put_AutoPC_ON_PC_OFF_Mode(deviceId_.data(), 0);
+    HRESULT hr = S_OK;
+    const std::string word = Text(isBackup ? IDS_BACKUP_WORD_BACKUP : IDS_BACKUP_WORD_RESTORE);
+    {
+        PcModeGuard pcMode(hub_.Get(), deviceId_.c_str());
+        if (sink_)
+            if (com::UniqueBstr step = com::AnsiToUniqueBstr(
+                    FormatText(language_, IDS_BACKUP_RUNNING, word.c_str(), deviceId_.c_str())))
+                sink_->OnProcess(step.Get());
+        com::ComPtr<IZvCAPProvider> provider;
+        hr = CoCreateInstance(CLSID_ZvBackupMgr, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IZvCAPProvider),
+                              reinterpret_cast<void**>(&provider));
+        if (FAILED(hr)) {
+            Error(Hex(hr));
+        } else {
+            if (isBackup) {
+                hr = provider->BackupMe(this, deviceId, fileName, flags);
+            } else {
+                hr = provider->IsMyCAP(deviceId, fileName);
+                if (hr == S_FALSE) {
+                    foreignSetAccepted_ = true;
+                    const std::string question = Text(IDS_BACKUP_FOREIGN_SET);
+                    const std::string caption = Text(IDS_BACKUP_QUESTION_CAPTION);
+                    hr = MessageBoxA(nullptr, question.c_str(), caption.c_str(), MB_YESNO | MB_ICONQUESTION) == IDYES
+                             ? S_OK
+                             : S_FALSE;
+                }
+                if (hr == S_OK && (flags & kRemoveLibraries)) {
+                    removingLibraries_ = true;
+                    hr = RemoveLibraries();
+                    itemFailed_ = removingLibraries_ = errorReported_ = false;
+                }
+                if (hr == S_OK)
+                    hr = provider->RestoreMe(this, deviceId, fileName, flags);
+            }
+            if (hr == S_OK) {
+                Status(isBackup ? IDS_BACKUP_SUCCEEDED : IDS_BACKUP_RESTORE_SUCCEEDED);
+            } else if (hr == S_FALSE) {
+                if (sink_)
+                    if (com::UniqueBstr status = com::AnsiToUniqueBstr(
+                            FormatText(language_, IDS_BACKUP_CANCELLED, word.c_str(), deviceId_.c_str())))
+                        sink_->OnStatus(status.Get());
+            } else if (hr == kSetNotWritten) {
+                Error(FormatText(language_, IDS_BACKUP_NOT_WRITTEN, com::ToAnsi(fileName).c_str()));
+            } else if (FAILED(hr) && !errorReported_) {
+                Error(Hex(hr));
+            }
+        }
+    }
+    if (!errorReported_)
+        Step(isBackup ? IDS_BACKUP_DONE : IDS_RESTORE_DONE);
+    return hr;
+}
+
+HRESULT Zelvan1Backuper::PrepareStagingFolder(std::string& folder) {
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    folder = temp;
+    if (!folder.empty() && folder.back() == '\\')
+        folder.pop_back();
+    folder += separator_ + deviceId_;
+    if (!CreateDirectoryA(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+        Error(FormatText(language_, IDS_BACKUP_STAGING_FOLDER, folder.c_str()));
+        return E_FAIL;
+    }
+    return S_OK;
+}
+
+bool Zelvan1Backuper::CreateStagingFolders(const std::string& path) {
+    for (size_t at = path.find(separator_, 3);; at = path.find(separator_, at + separator_.size())) {
+        const std::string level = at == std::string::npos ? path : path.substr(0, at);
+        if (!CreateDirectoryA(level.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+            Error(FormatText(language_, IDS_BACKUP_STAGING_FOLDER, level.c_str()));
+            return false;
+        }
+        if (at == std::string::npos)
+            return true;
+    }
+}
+
+void Zelvan1Backuper::QueueMarker(std::vector<PathPair>& markers, const std::string& staging, const std::string& root) {
+    const std::string tail = separator_ + root + separator_ + "System" + separator_ + kMarkerName;
+    markers.push_back({deviceId_ + tail, staging + tail});
+}
+
+STDMETHODIMP Zelvan1Backuper::GetEntries(long nInfoFlags, IZvEnumDevEntries** pEntries) {
+    Step(IDS_BACKUP_COLLECTING);
+    Status(IDS_BACKUP_WAIT);
+    if (!pEntries)
+        return E_POINTER;
+    *pEntries = nullptr;
+    if (!hub_)
+        return E_UNEXPECTED;
+    com::ComPtr<IZvEnumFileItems> items;
+    HRESULT hr = hub_->GetAllItems(deviceId_.data(), &items);
+    if (FAILED(hr) || !items) {
+        Error(Text(IDS_BACKUP_LISTING_FAILED));
+        return FAILED(hr) ? hr : E_FAIL;
+    }
+    if (CheckCancelled())
+        return S_FALSE;
+    std::string staging;
+    TV_RETURN_IF_FAILED(PrepareStagingFolder(staging));
+
+    std::vector<PathPair> copies, markers;
+    std::vector<com::ComPtr<BackupFileStream>> entries;
+    uint64_t total = 0;
+    for (;;) {
+        FetchedItem fetched;
+        if (!NextItem(items.Get(), fetched))
+            break;
+        if (CheckCancelled())
+            return S_FALSE;
+        const ZVFILEITEM& item = fetched.item;
+        const std::string name = fetched.Name();
+        if (!IsSafeEntryName(name))
+            continue; // a name that could not be staged below the staging folder
+        if (item.type == kTypeVolume && model_ == kModel15) {
+            QueueMarker(markers, staging, name);
+        } else if ((item.type == kTypeVolume && model_ == kModel10) || (item.type == kTypeFolder && model_ == kModel15)) {
+            if (!CreateStagingFolders(staging + separator_ + name))
+                return E_FAIL;
+        } else if (item.type == kTypeFile) {
+            const std::string devicePath = deviceId_ + separator_ + name;
+            if (EndsWithNoCase(name, kMarkerName)) {
+                auto marker = std::find_if(markers.begin(), markers.end(),
+                                           [&](const PathPair& m) { return m.device == devicePath; });
+                if (marker != markers.end())
+                    markers.erase(marker);
+                continue;
+            }
+            if (StartsWith(AfterFirstSeparator(name, separator_), "System") ||
+                !IsFileInBackupSet(name, static_cast<uint32_t>(nInfoFlags), static_cast<uint32_t>(item.attr)))
+                continue;
+            const size_t folderEnd = name.rfind(separator_);
+            if (folderEnd != std::string::npos && !CreateStagingFolders(staging + separator_ + name.substr(0, folderEnd)))
+                return E_FAIL;
+            const std::string stagedPath = staging + separator_ + name;
+            DeleteStaged(stagedPath); // a file left by an earlier run is not asked about
+            com::ComPtr<BackupFileStream> entry;
+            hr = BackupFileStream::FromItem(item, entry);
+            if (FAILED(hr)) {
+                Error(Text(IDS_BACKUP_ENTRY_FAILED));
+                return hr;
+            }
+            copies.push_back({devicePath, stagedPath});
+            entries.push_back(std::move(entry));
+            total += static_cast<uint32_t>(item.nSize);
+        }
+    }
+    if (copies.empty()) {
+        Error(Text(IDS_BACKUP_NOTHING_SELECTED));
+        return E_FAIL;
+    }
+    Step(IDS_BACKUP_COPYING_FROM);
+    if (sink_)
+        sink_->OnNumItems(ClampedCount(total));
+    hr = Transfer(copies, Direction::kFromDevice);
+    if (hr != S_OK) {
+        for (const PathPair& copy : copies)
+            DeleteStaged(copy.staged);
+        return hr;
+    }
+    if (model_ == kModel15 && !markers.empty()) {
+        hr = WriteMarkers(markers);
+        if (hr != S_OK) {
+            for (const PathPair& copy : copies)
+                DeleteStaged(copy.staged);
+            return hr;
+        }
+    }
+    EntryList list;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        hr = entries[i]->OpenFile(copies[i].staged);
+        if (FAILED(hr)) {
+            char shortened[36] = {};
+            PathCompactPathExA(shortened, copies[i].staged.c_str(), sizeof(shortened), 0);
+            Error(FormatText(language_, IDS_BACKUP_STAGED_OPEN, shortened));
+            for (size_t j = i; j < copies.size(); ++j)
+                DeleteStaged(copies[j].staged);
+            return hr;
+        }
+        list.emplace_back(entries[i].Get());
+    }
+    hr = DevEntryEnumerator::Create(std::move(list), pEntries);
+    if (FAILED(hr))
+        Error(Hex(hr));
+    return hr;
+}
+
+HRESULT Zelvan1Backuper::Transfer(const std::vector<PathPair>& pairs, Direction direction) {
+    std::vector<LPSTR> sources, destinations;
+    size_t longest = 0;
+    for (const PathPair& pair : pairs) {
+        const std::string& from = direction == Direction::kFromDevice ? pair.device : pair.staged;
+        const std::string& to = direction == Direction::kFromDevice ? pair.staged : pair.device;
+        sources.push_back(const_cast<LPSTR>(from.c_str()));
+        destinations.push_back(const_cast<LPSTR>(to.c_str()));
+        longest = std::max({longest, from.size(), to.size()});
+    }
+    ResetEvent(doneEvent_.Get());
+    const HRESULT hr = hub_->CopyFileItems(static_cast<long>(pairs.size()), static_cast<long>(longest + 1),
+                                           sources.data(), destinations.data(), this);
+    if (FAILED(hr)) {
+        Error(Text(IDS_BACKUP_TRANSFER_FAILED));
+        return hr;
+    }
+    WaitForTransfer();
+    if (sink_)
+        sink_->OnOperComplete();
+    if (cancelled_)
+        return S_FALSE;
+    if (itemFailed_) {
+        itemFailed_ = false;
+        return E_FAIL;
+    }
+    return S_OK;
+}
+
+void Zelvan1Backuper::WaitForTransfer() {
+    // The cancel event wakes the wait too, so a cancel is passed on even when no message comes.
+    for (;;) {
+        HANDLE handles[2] = {doneEvent_.Get(), cancelEvent_ ? cancelEvent_.Get() : doneEvent_.Get()};
+        const DWORD woken = MsgWaitForMultipleObjectsEx(2, handles, INFINITE, QS_ALLINPUT,
+                                                        MWMO_ALERTABLE | MWMO_INPUTAVAILABLE);
+        if (woken == WAIT_OBJECT_0 || woken == WAIT_FAILED)
+            return;
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        if (cancelEvent_ && WaitForSingleObject(cancelEvent_.Get(), 0) == WAIT_OBJECT_0) {
+            ResetEvent(cancelEvent_.Get());
+            cancelled_ = true;
+            hub_->CancelFileOperation(deviceId_.data());
+        }
+    }
+}
+
+HRESULT Zelvan1Backuper::WriteMarkers(const std::vector<PathPair>& markers) {
+    long oldUi = 1;
+    hub_->get_EnableUI(&oldUi);
+    hub_->put_EnableUI(0);
+    Step(IDS_BACKUP_WRITING_MARKERS);
+    if (sink_)
+        sink_->OnNumItems(static_cast<long>(markers.size()));
+    HRESULT hr = S_OK;
+    for (const PathPair& marker : markers) {
+        const size_t folderEnd = marker.staged.rfind(separator_);
+        CreateStagingFolders(marker.staged.substr(0, folderEnd));
+        if (FAILED(CreateEmptyFile(marker.staged)) ||
+            !SetFileAttributesA(marker.staged.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) {
+            Error(FormatText(language_, IDS_BACKUP_NOT_WRITTEN, marker.staged.c_str()));
+            hr = E_FAIL;
+            break;
+        }
+    }
+    // The marker's folder is made first: a volume the restore recreated has no "System" folder
+    // yet, and a marker that cannot land would fail a restore whose files are all written. A
+    // folder that exists already refuses, which changes nothing.
+    if (hr == S_OK)
+        for (const PathPair& marker : markers) {
+            const std::string folder = marker.device.substr(0, marker.device.rfind(separator_));
+            hub_->CreateFolder(const_cast<LPSTR>(folder.c_str()));
+        }
+    if (hr == S_OK)
+        hr = Transfer(markers, Direction::kToDevice);
+    for (const PathPair& marker : markers)
+        DeleteStaged(marker.staged);
+    hub_->put_EnableUI(oldUi);
+    return hr;
+}
+
+STDMETHODIMP Zelvan1Backuper::PutEntries(IZvEnumDevEntries* piEntries) {
+    Step(IDS_BACKUP_PREPARING_RESTORE);
+    Status(IDS_BACKUP_WAIT);
+    if (!piEntries)
+        return E_POINTER;
+    if (!hub_)
+        return E_UNEXPECTED;
+    std::string staging;
+    TV_RETURN_IF_FAILED(PrepareStagingFolder(staging));
+    std::vector<PathPair> copies, markers;
+    std::vector<std::string> markedRoots, createdFolders;
+    std::vector<FILETIME> times;
+    uint64_t total = 0;
+    auto removeStaged = [&] {
+        for (const PathPair& copy : copies)
+            DeleteStaged(copy.staged);
+    };
+    for (;;) {
+        com::ComPtr<IStream> entry;
+        ULONG fetched = 0;
+        if (piEntries->Next(1, &entry, &fetched) != S_OK || fetched != 1 || !entry)
+            break;
+        if (CheckCancelled()) {
+            removeStaged();
+            return S_FALSE;
+        }
+        STATSTG stat = {};
+        if (FAILED(entry->Stat(&stat, STATFLAG_DEFAULT)))
+            continue;
+        com::UniqueTaskMem<wchar_t> wideName(stat.pwcsName);
+        const std::string name = com::TerminatedToAnsi(wideName.Get());
+        if (foreignSetAccepted_ && name.size() == 8 && name[0] == '@')
+            continue;
+        if (IsDeviceLibrary(name))
+            continue;
+        // A crafted set may name files outside the staging folder or the device: never written.
+        if (!IsSafeEntryName(name)) {
+            Error(FormatText(language_, IDS_BACKUP_NOT_RESTORED, name.c_str()));
+            continue;
+        }
+        const size_t folderEnd = name.rfind(separator_);
+        if (folderEnd != std::string::npos) {
+            if (!CreateStagingFolders(staging + separator_ + name.substr(0, folderEnd))) {
+                removeStaged();
+                return E_FAIL;
+            }
+            // The device folders along the path, each asked for once.
+            for (size_t at = name.find(separator_); at != std::string::npos && at <= folderEnd;
+                 at = name.find(separator_, at + separator_.size())) {
+                const std::string folder = deviceId_ + separator_ + name.substr(0, at);
+                if (std::find(createdFolders.begin(), createdFolders.end(), folder) == createdFolders.end()) {
+                    createdFolders.push_back(folder);
+                    hub_->CreateFolder(const_cast<LPSTR>(folder.c_str()));
+                }
+            }
+            if (model_ == kModel15) {
+                const std::string root = name.substr(0, name.find(separator_));
+                if (std::find(markedRoots.begin(), markedRoots.end(), root) == markedRoots.end()) {
+                    markedRoots.push_back(root);
+                    QueueMarker(markers, staging, root);
+                }
+            }
+        }
+        const std::string stagedPath = staging + separator_ + name;
+        const uint32_t size = static_cast<uint32_t>(stat.cbSize.QuadPart);
+        std::vector<uint8_t> data;
+        HRESULT hr = ReadWholeEntry(entry.Get(), size, data);
+        com::UniqueFileHandle file(CreateFileA(stagedPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        DWORD written = 0;
+        if (FAILED(hr) || !file || (size && (!WriteFile(file.Get(), data.data(), size, &written, nullptr) || written != size))) {
+            file.Reset();
+            DeleteStaged(stagedPath);
+            Error(FormatText(language_, IDS_BACKUP_NOT_RESTORED, stagedPath.c_str()));
+            removeStaged();
+            return E_FAIL;
+        }
+        // The staged file carries the entry's time, so that the copy can give it to the device.
+        SetFileTime(file.Get(), nullptr, nullptr, &stat.mtime);
+        copies.push_back({deviceId_ + separator_ + name, stagedPath});
+        total += size;
+    }
+    if (copies.empty()) {
+        Error(Text(IDS_BACKUP_NOTHING_SELECTED));
+        return E_FAIL;
+    }
+    Step(IDS_BACKUP_COPYING_TO);
+    std::string bootFile;
+    for (const PathPair& copy : copies)
+        if (EndsWithNoCase(copy.device, ".boot")) {
+            bootFile = copy.device.substr(copy.device.rfind('\\') + 1);
+            break;
+        }
+    if (sink_)
+        sink_->OnNumItems(ClampedCount(total));
+    HRESULT hr = Transfer(copies, Direction::kToDevice);
+    removeStaged();
+    if (hr != S_OK)
+        return hr;
+    if (model_ == kModel15 && !markers.empty()) {
+        hr = WriteMarkers(markers);
+        if (hr != S_OK)
+            return hr;
+    }
+    if (model_ == kModel10 && !bootFile.empty()) {
+        com::ComPtr<IZelvanMgrDisp> disp;
+        TV_RETURN_IF_FAILED(hub_->QueryInterface(__uuidof(IZelvanMgrDisp), reinterpret_cast<void**>(&disp)));
+        com::UniqueBstr device = com::AnsiToUniqueBstr(deviceId_);
+        com::UniqueBstr command = com::AnsiToUniqueBstr("boot " + bootFile);
+        com::UniqueBstr response;
+        return disp->Command(device.Get(), command.Get(), response.Put());
+    }
+    return S_OK;
+}
+
+HRESULT Zelvan1Backuper::RemoveLibraries() {
+    Step(IDS_BACKUP_REMOVING_LIBRARIES);
+    Status(IDS_BACKUP_WAIT);
+    com::ComPtr<IZvEnumFileItems> items;
+    HRESULT hr = hub_->GetAllItems(deviceId_.data(), &items);
+    if (FAILED(hr) || !items) {
+        Error(Text(IDS_BACKUP_LISTING_FAILED));
+        return FAILED(hr) ? hr : E_FAIL;
+    }
+    std::vector<std::string> paths;
+    for (;;) {
+        if (CheckCancelled())
+            return S_FALSE;
+        FetchedItem fetched;
+        if (!NextItem(items.Get(), fetched))
+            break;
+        const std::string name = fetched.Name();
+        if ((fetched.item.type == kTypeFolder || fetched.item.type == kTypeFile) &&
+            !StartsWith(AfterFirstSeparator(name, separator_), "System") && IsDeviceLibrary(name))
+            paths.push_back(deviceId_ + separator_ + name);
+    }
+    if (paths.empty()) {
+        Error(Text(IDS_BACKUP_NOTHING_SELECTED));
+        return S_OK;
+    }
+    if (sink_)
+        sink_->OnNumItems(static_cast<long>(paths.size()));
+    std::vector<LPSTR> list;
+    size_t longest = 0;
+    for (const std::string& path : paths) {
+        list.push_back(const_cast<LPSTR>(path.c_str()));
+        longest = std::max(longest, path.size());
+    }
+    ResetEvent(doneEvent_.Get());
+    hr = hub_->DeleteFileItems(static_cast<long>(list.size()), static_cast<long>(longest + 1), list.data(), this);
+    if (SUCCEEDED(hr)) {
+        WaitForTransfer();
+        if (sink_)
+            sink_->OnOperComplete();
+    }
+    return hr;
+}
+
+STDMETHODIMP Zelvan1Backuper::OnOperationComplete() {
+    SetEvent(doneEvent_.Get());
+    return S_OK;
+}
+
+STDMETHODIMP Zelvan1Backuper::OnItemComplete(LPSTR strItem, LPSTR strErrorDescription, LONG) {
+    if (sink_)
+        sink_->OnItemComplete();
+    if (strErrorDescription && *strErrorDescription) {
+        if (!CheckCancelled())
+            Error(FormatText(language_, removingLibraries_ ? IDS_BACKUP_LIBRARY_FAILED : IDS_BACKUP_COPY_FAILED,
+                             strItem ? strItem : "", strErrorDescription));
+        itemFailed_ = true;
+    }
+    return S_OK;
+}
+
+STDMETHODIMP Zelvan1Backuper::OnItemInit(LPSTR, LONG nSize) {
+    if (sink_)
+        sink_->OnNewItem(nSize);
+    return S_OK;
+}
+
+STDMETHODIMP Zelvan1Backuper::OnItemProgress(LPSTR, LONG nProgress) {
+    if (sink_)
+        sink_->OnItemProgress(nProgress);
+    return S_OK;
+}
+
+} // namespace tv::backup

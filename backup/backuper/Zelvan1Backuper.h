@@ -1,0 +1,88 @@
+// The backuper of both device generations (models 16 and 21): copies the selected device files
+// into a staging folder and hands them to the backup manager as entries, and puts the entries of
+// a set back onto the device. Every device access goes through the hub.
+#pragma once
+#include "ComObject.h"
+#include "Handles.h"
+#include "ZelvanMgr.h"
+#include "ZvBackupMgr.h"
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tv::backup {
+
+extern const CLSID CLSID_Zelvan1Backuper;
+
+class Zelvan1Backuper : public com::ComObject<Zelvan1Backuper, IZvBackuper, IZvBackupNotify, IZvCAPConsumer,
+                                              IZvFileOperationCallback> {
+public:
+    Zelvan1Backuper();
+    ~Zelvan1Backuper() override;
+
+    // IZvBackuper
+    STDMETHODIMP isCompatible(BSTR pDevId) override;
+    STDMETHODIMP isTunable() override { return S_FALSE; }
+    STDMETHODIMP Tune() override { return E_NOTIMPL; }
+    STDMETHODIMP GetUserFriendlyName(BSTR* pName) override;
+    STDMETHODIMP Run(long isBackup, BSTR strDevID, BSTR strFileName, long nInfoFlags) override;
+
+    // IZvBackupNotify
+    STDMETHODIMP Advise(IZvBackupProgress* piProgress) override;
+    STDMETHODIMP UnAdvise() override;
+    STDMETHODIMP GetEvent(LONG_PTR* pHandle) override;
+
+    // IZvCAPConsumer
+    STDMETHODIMP GetEntries(long nInfoFlags, IZvEnumDevEntries** pEntries) override;
+    STDMETHODIMP PutEntries(IZvEnumDevEntries* piEntries) override;
+
+    // IZvFileOperationCallback
+    STDMETHODIMP OnOperationComplete() override;
+    STDMETHODIMP OnItemComplete(LPSTR strItem, LPSTR strErrorDescription, LONG nErrorCode) override;
+    STDMETHODIMP OnItemInit(LPSTR strItem, LONG nSize) override;
+    STDMETHODIMP OnItemProgress(LPSTR strItem, LONG nProgress) override;
+    STDMETHODIMP OnItemInfo(LPSTR) override { return S_OK; }
+
+private:
+    // A device path and its twin in the staging folder.
+    struct PathPair {
+        std::string device;
+        std::string staged;
+    };
+    enum class Direction { kFromDevice, kToDevice };
+
+    HRESULT RunOperation(bool isBackup, BSTR deviceId, BSTR fileName, long flags);
+    HRESULT RemoveLibraries();
+    // Copies the pairs through the hub and waits; S_FALSE when cancelled, E_FAIL when an item
+    // failed, the hub's failure when it refused.
+    HRESULT Transfer(const std::vector<PathPair>& pairs, Direction direction);
+    HRESULT WriteMarkers(const std::vector<PathPair>& markers);
+    // Waits for the hub's transfer to end, passing a cancel on to the hub.
+    void WaitForTransfer();
+    bool CheckCancelled();
+    HRESULT PrepareStagingFolder(std::string& folder);
+    bool CreateStagingFolders(const std::string& path);
+    void QueueMarker(std::vector<PathPair>& markers, const std::string& staging, const std::string& root);
+
+    void Error(const std::string& text);
+    void Step(UINT id);
+    void Status(UINT id);
+    std::string Text(UINT id) const;
+    std::string Hex(HRESULT hr) const;
+
+    com::ComPtr<IZvBackupProgress> sink_;
+    com::UniqueHandle cancelEvent_;
+    com::UniqueHandle doneEvent_;
+    com::ComPtr<IZelvanMgr> hub_;
+    HMODULE language_ = nullptr;
+    std::string deviceId_;
+    std::string separator_;
+    long model_ = 0;
+    bool cancelled_ = false;
+    bool errorReported_ = false;
+    bool itemFailed_ = false;
+    bool foreignSetAccepted_ = false;
+    bool removingLibraries_ = false;
+};
+
+} // namespace tv::backup

@@ -1,0 +1,136 @@
+#include "BackupFileStream.h"
+#include <cstring>
+#include <new>
+
+namespace tv::backup {
+
+HRESULT BackupFileStream::FromItem(const ZVFILEITEM& item, com::ComPtr<BackupFileStream>& out) {
+    FILETIME time = {static_cast<DWORD>(item.nTimeLow), static_cast<DWORD>(item.nTimeHigh)};
+    return Described(item.strName ? reinterpret_cast<const char*>(item.strName) : "",
+                     static_cast<uint32_t>(item.nSize), time, static_cast<uint32_t>(item.attr), out);
+}
+
+HRESULT BackupFileStream::Described(const std::string& name, uint32_t size, const FILETIME& time,
+                                    uint32_t attributes, com::ComPtr<BackupFileStream>& out) {
+    HRESULT hr = com::MakeComObject(out);
+    if (FAILED(hr))
+        return hr;
+    out->name_ = name;
+    out->size_ = size;
+    out->time_ = time;
+    out->attributes_ = attributes;
+    return S_OK;
+}
+
+BackupFileStream::~BackupFileStream() {
+    file_.Reset();
+    if (deleteOnRelease_ && !path_.empty()) {
+        SetFileAttributesA(path_.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(path_.c_str());
+    }
+}
+
+HRESULT BackupFileStream::OpenFile(const std::string& path) {
+    com::UniqueFileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                           FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file)
+        return E_FAIL;
+    file_ = std::move(file);
+    path_ = path;
+    fileBacked_ = true;
+    deleteOnRelease_ = true;
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    attributes_ = attributes == INVALID_FILE_ATTRIBUTES ? attributes_ : attributes;
+    return S_OK;
+}
+
+STDMETHODIMP BackupFileStream::Read(void* pv, ULONG cb, ULONG* pcbRead) {
+    if (!pv)
+        return E_POINTER;
+    ULONG done = 0;
+    HRESULT hr = S_OK;
+    if (fileBacked_) {
+        DWORD read = 0;
+        if (!ReadFile(file_.Get(), pv, cb, &read, nullptr))
+            hr = E_FAIL;
+        done = read;
+    } else {
+        const uint32_t left = position_ < buffer_.size() ? static_cast<uint32_t>(buffer_.size()) - position_ : 0;
+        done = cb < left ? cb : left;
+        if (done)
+            std::memcpy(pv, buffer_.data() + position_, done);
+        position_ += done;
+    }
+    if (pcbRead)
+        *pcbRead = done;
+    if (FAILED(hr))
+        return hr;
+    return done < cb ? S_FALSE : S_OK;
+}
+
+STDMETHODIMP BackupFileStream::Write(const void* pv, ULONG cb, ULONG* pcbWritten) {
+    if (fileBacked_)
+        return E_FAIL;
+    if (!pv && cb)
+        return E_POINTER;
+    try {
+        buffer_.assign(static_cast<const uint8_t*>(pv), static_cast<const uint8_t*>(pv) + cb);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+    size_ = cb;
+    position_ = 0;
+    if (pcbWritten)
+        *pcbWritten = cb;
+    return S_OK;
+}
+
+STDMETHODIMP BackupFileStream::Stat(STATSTG* pstatstg, DWORD grfStatFlag) {
+    if (!pstatstg)
+        return E_POINTER;
+    std::memset(pstatstg, 0, sizeof(*pstatstg));
+    if (!(grfStatFlag & STATFLAG_NONAME)) {
+        const int chars = MultiByteToWideChar(CP_ACP, 0, name_.c_str(), -1, nullptr, 0);
+        auto* wide = static_cast<wchar_t*>(CoTaskMemAlloc(static_cast<size_t>(chars > 0 ? chars : 1) * sizeof(wchar_t)));
+        if (!wide)
+            return STG_E_INSUFFICIENTMEMORY;
+        wide[0] = L'\0';
+        if (chars > 0)
+            MultiByteToWideChar(CP_ACP, 0, name_.c_str(), -1, wide, chars);
+        pstatstg->pwcsName = wide;
+    }
+    pstatstg->type = STGTY_STREAM;
+    pstatstg->cbSize.QuadPart = size_;
+    pstatstg->mtime = pstatstg->ctime = pstatstg->atime = time_;
+    pstatstg->grfMode = 0;
+    pstatstg->grfLocksSupported = LOCK_WRITE;
+    pstatstg->grfStateBits = attributes_;
+    return S_OK;
+}
+
+STDMETHODIMP BackupFileStream::Clone(IStream** ppstm) {
+    if (!ppstm)
+        return E_POINTER;
+    return QueryInterface(IID_IStream, reinterpret_cast<void**>(ppstm));
+}
+
+HRESULT ReadWholeEntry(IStream* entry, uint32_t size, std::vector<uint8_t>& buffer) {
+    try {
+        buffer.resize(size);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+    uint32_t done = 0;
+    while (done < size) {
+        ULONG read = 0;
+        const HRESULT hr = entry->Read(buffer.data() + done, size - done, &read);
+        if (FAILED(hr))
+            return hr;
+        if (read == 0)
+            return E_FAIL; // the stream ended before its stated size
+        done += read;
+    }
+    return S_OK;
+}
+
+} // namespace tv::backup

@@ -1,0 +1,67 @@
+// Test support: the user's side of the backup wizard, driven from a thread of the test (the
+// wizard may run in the test program or in the desktop program).
+#pragma once
+#include "BackupIds.h"
+#include "UiHarness.h"
+#include <windows.h>
+#include <commctrl.h>
+#include <prsht.h>
+#include <string>
+
+namespace tv::test {
+
+class WizardUser {
+public:
+    bool Find() {
+        sheet_ = nullptr;
+        test::PollUntil(
+            [&] {
+                for (HWND w = FindWindowExW(nullptr, nullptr, L"#32770", nullptr); w;
+                     w = FindWindowExW(nullptr, w, L"#32770", nullptr)) {
+                    wchar_t title[256] = {};
+                    GetWindowTextW(w, title, 256);
+                    if (IsWindowVisible(w) && (wcsstr(title, L"Backup and restore") || wcsstr(title, L"Backing up") ||
+                                               wcsstr(title, L"Restoring"))) {
+                        sheet_ = w;
+                        return true;
+                    }
+                }
+                return false;
+            },
+            20000);
+        return sheet_ != nullptr;
+    }
+    HWND Sheet() const { return sheet_; }
+    HWND Page() const { return reinterpret_cast<HWND>(SendMessageW(sheet_, PSM_GETCURRENTPAGEHWND, 0, 0)); }
+    // Waits for the page that holds control `id`.
+    HWND WaitForPageWith(int id) const {
+        HWND page = nullptr;
+        test::PollUntil([&] { return (page = Page()) && GetDlgItem(page, id); }, 15000);
+        return page && GetDlgItem(page, id) ? page : nullptr;
+    }
+    void Press(int button) const { PostMessageW(sheet_, PSM_PRESSBUTTON, button, 0); }
+    bool ButtonEnabled(int id) const { return IsWindowEnabled(GetDlgItem(sheet_, id)) != FALSE; }
+    std::string Text(HWND page, int id) const {
+        char text[512] = {};
+        GetDlgItemTextA(page, id, text, sizeof(text));
+        return text;
+    }
+    void Check(HWND page, int id, bool on) const {
+        SendDlgItemMessageW(page, id, BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0);
+    }
+    // Waits until the progress page shows the operation's end (Finish enabled).
+    bool WaitForFinish(DWORD timeoutMs = 60000) const {
+        return test::PollUntil(
+            [&] {
+                HWND page = Page();
+                return page && IsWindowVisible(GetDlgItem(page, IDC_BACKUP_SUCCESS));
+            },
+            timeoutMs);
+    }
+
+private:
+    HWND sheet_ = nullptr;
+};
+
+
+} // namespace tv::test

@@ -1,0 +1,143 @@
+// One table of a catalog: it owns its file and keeps what the file says (slots, out-of-line area,
+// space) in step with it. All access to the data goes through the system-wide table lock; when
+// another process changed the file since we last looked, the picture is read again first.
+#pragma once
+#include "Platform.h"
+#include "TableImage.h"
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace tv::devdb {
+
+class Cursor;
+class Record;
+
+enum ListenerEvent : uint32_t {
+    kEventRecordAdded = 0x10001,
+    kEventRecordRemoved = 0x10002,
+    kEventRecordChanged = 0x10003,
+};
+
+using TableListener = std::function<void(const std::string& table, uint32_t event, uint32_t key)>;
+
+// A record's content as read from its slot.
+struct SlotRecord {
+    std::vector<uint8_t> bytes;
+    std::vector<std::string> strings; // the string list
+};
+
+class Table {
+  public:
+    Table(DbPlatform& platform, std::string name, uint32_t id, std::string path);
+    Table(const Table&) = delete;
+    Table& operator=(const Table&) = delete;
+    ~Table();
+
+    // Creates the table file (which must not exist yet).
+    static OpenOutcome CreateFile(DbPlatform& platform, const std::string& path, uint32_t id,
+                                  const RecordFormat& format, int64_t initialSize, int32_t growth,
+                                  int64_t maxSize);
+
+    // Opens the file and reads it; the table is valid when it succeeds.
+    bool Open();
+    // Reads the file again when the table is not valid; true when it is valid afterwards.
+    bool Reopen();
+    bool IsValid();
+    void Close();
+
+    const std::string& Name() const { return name_; }
+    void SetName(const std::string& name) { name_ = name; }
+    uint32_t Id() const { return id_; }
+    const std::string& Path() const { return path_; }
+    RecordFormat Format();
+    bool FileSize(uint64_t& size);
+
+    // Keys of the live slots in file order.
+    bool LiveKeys(std::vector<uint32_t>& keys);
+    // Keys of the live slots, not being edited, for which `test` holds.
+    bool SelectKeys(const std::function<bool(uint32_t key, const SlotRecord&)>& test,
+                    std::vector<uint32_t>& keys);
+
+    // Reads a record by key; false when there is none (or it is deleted).
+    bool ReadRecord(uint32_t key, SlotRecord& record, uint64_t& generation);
+    // The out-of-line references of a record as the file holds them now.
+    bool ReadReferences(uint32_t key, std::vector<uint8_t>& bytes, uint64_t& generation);
+    bool ReadEntry(const EntryRef& ref, std::vector<uint8_t>& data);
+    uint64_t Generation();
+
+    // Writes a record: `key` 0 adds one (the new key is returned in it). `pending` holds the new
+    // out-of-line values by their offset in the record; `list` the new string list when changed.
+    bool Commit(uint32_t& key, std::vector<uint8_t>& bytes,
+                const std::map<uint32_t, std::vector<uint8_t>>& pending, const std::vector<uint8_t>* list);
+    bool Remove(uint32_t key);
+    // Packs the file: see CompactTable.
+    bool Compact();
+
+    // Cursors and the records open for editing, for the edit refusals.
+    void AddCursor(Cursor* cursor);
+    void RemoveCursor(Cursor* cursor);
+    bool ListedByOtherCursor(uint32_t key, const Cursor* except);
+    bool IsEditing(uint32_t key);
+    bool BeginEditing(uint32_t key);
+    void EndEditing(uint32_t key);
+    size_t CursorCount();
+
+    int AddListener(TableListener listener);
+    void RemoveListener(int cookie);
+
+    // The table lock with the file brought up to date.
+    class Access {
+      public:
+        explicit Access(Table& table);
+        Access(const Access&) = delete;
+        Access& operator=(const Access&) = delete;
+        ~Access();
+
+      private:
+        Table& table_;
+    };
+
+  private:
+    bool LoadFromFile();
+    void RefreshIfChanged();
+    void NoteWritten();
+    int FindSlot(uint32_t key) const;
+    bool ReadSlotRecord(size_t index, SlotRecord& record);
+    // Reads from the file, or from the copy a condition walk holds.
+    bool ReadAt(uint64_t offset, void* buffer, size_t size);
+    bool ReserveSpace(uint64_t need);
+    bool Grow(uint64_t bytes);
+    bool WriteEntry(uint32_t owner, const std::vector<uint8_t>& data, EntryRef& ref);
+    bool FreeEntry(const EntryRef& ref);
+    bool SetSlotFlags(size_t index, uint16_t flags);
+    void Notify(uint32_t event, uint32_t key);
+
+    DbPlatform& platform_;
+    std::string name_;
+    uint32_t id_;
+    std::string path_;
+    std::unique_ptr<DbFile> file_;
+    std::unique_ptr<ChangeStamp> stamp_;
+    uint64_t seenStamp_ = 0;
+    bool valid_ = false;
+    TableLayout layout_;
+    uint64_t generation_ = 1;
+    const std::vector<uint8_t>* scanImage_ = nullptr;
+
+    std::mutex listsMutex_;
+    std::vector<Cursor*> cursors_;
+    std::set<uint32_t> editing_;
+    std::map<int, TableListener> listeners_;
+    int nextListener_ = 1;
+};
+
+// Decodes the data of a string-list entry; a missing final zero byte is supplied.
+std::vector<std::string> DecodeStringList(const std::vector<uint8_t>& data);
+std::vector<uint8_t> EncodeStringList(const std::vector<std::string>& strings);
+
+} // namespace tv::devdb

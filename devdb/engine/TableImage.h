@@ -1,0 +1,69 @@
+// The table file as bytes: its header, the walk of its slots and of the out-of-line area, and
+// compaction. Every value taken from the bytes is checked against the file and its area in
+// 64-bit arithmetic, so a damaged file is refused rather than followed.
+#pragma once
+#include "RecordFormat.h"
+#include <cstdint>
+#include <vector>
+
+namespace tv::devdb {
+
+constexpr uint32_t kTableHeaderSize = 48;
+constexpr uint32_t kSlotHeaderSize = 6;
+constexpr uint16_t kSlotDeleted = 0x8000;
+constexpr uint16_t kSlotLast = 0x4000;
+constexpr uint64_t kMaxFileSize = 0xFFFFFFFFull;    // offsets are 32-bit
+constexpr uint64_t kMaxEntryLength = 0x7FFFFFFFull; // bit 31 of a length is never set in a file
+
+struct TableHeader {
+    uint32_t id = 0;
+    uint32_t dataStart = 0;
+    int32_t growth = 0;   // finc; 0 or less: the file does not grow
+    uint32_t maxSize = 0; // fmaxsize; 0: no limit
+};
+
+struct SlotInfo {
+    uint32_t key = 0;
+    bool deleted = false;
+};
+
+// What opening a table file learns from it.
+struct TableLayout {
+    TableHeader header;
+    RecordFormat format;
+    uint64_t fileSize = 0;
+    std::vector<SlotInfo> slots; // the counted slots, deleted ones included
+    uint32_t lastKey = 0;
+    uint64_t bottom = 0; // lowest out-of-line entry (the file size when there is none)
+    int64_t freeSpace = 0;
+    uint32_t largestEntry = 0;
+
+    uint64_t SlotSize() const { return uint64_t{format.RecordSize()} + kSlotHeaderSize; }
+    uint64_t SlotOffset(uint64_t index) const { return header.dataStart + index * SlotSize(); }
+    // End of the slot area: a table without records still has its placeholder slot.
+    uint64_t SlotAreaEnd() const { return SlotOffset(slots.empty() ? 1 : slots.size()); }
+    uint64_t Gap() const { return bottom > SlotOffset(slots.size()) ? bottom - SlotOffset(slots.size()) : 0; }
+};
+
+// An 8-byte out-of-line reference held in a record.
+struct EntryRef {
+    uint32_t offset = 0;
+    uint32_t length = 0;
+};
+
+// Offsets within a record of every out-of-line reference (text, binary, the string list).
+std::vector<uint32_t> OutOfLineRefOffsets(const RecordFormat& format);
+
+// The bytes of a new table file (size `initialSize`, at least large enough for its header, format
+// and placeholder slot); false when the values are outside the format's limits.
+bool BuildNewTable(uint32_t id, const RecordFormat& format, uint64_t initialSize, int32_t growth,
+                   uint32_t maxSize, std::vector<uint8_t>& image);
+
+// Reads a whole table file; false when it is not a valid table with that id.
+bool ParseTable(const uint8_t* data, uint64_t size, uint32_t expectedId, TableLayout& layout);
+
+// Compacts the image in place (live out-of-line entries packed against the end, live slots packed
+// from the data start, the last flag on the last kept slot); false when the image is damaged.
+bool CompactTable(std::vector<uint8_t>& image, TableLayout& layout);
+
+} // namespace tv::devdb

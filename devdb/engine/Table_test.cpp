@@ -1,0 +1,264 @@
+// Round trips through the engine, with the file's bytes checked against the layout and against
+// files the independent fixture writer makes.
+#include "TestDatabase.h"
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+using namespace tv::devdb;
+using namespace tv::devdb::testing;
+
+namespace {
+
+RecordFormat MailFormat() {
+    RecordFormat format;
+    format.AddField("Subject", kTypeText, 0);
+    format.AddField("Flags", kTypeDword, 0);
+    format.AddField("To", kTypeListText, 0);
+    format.AddField("From", kTypeListText, 0);
+    return format;
+}
+
+std::string Subject(Record& record) {
+    std::string text;
+    record.GetText(0, text);
+    return text;
+}
+
+uint32_t AddMail(TestDatabase& db, const std::shared_ptr<Table>& table, const std::string& subject,
+                 uint32_t flags = 0, const std::string& to = "") {
+    return AddRecord(*db.connection, table, [&](Record& r) {
+        r.SetText(0, subject);
+        r.SetNumber(1, kTypeDword, flags);
+        if (!to.empty())
+            r.SetText(2, to);
+    });
+}
+
+// Every live record's subject, in slot order, read through a fresh engine over the same bytes.
+std::vector<std::string> SubjectsAfterReopen(TestDatabase& db, const std::string& tableName) {
+    MemoryPlatform platform;
+    for (const std::string& path :
+         {std::string(kCatalogPath), db.connection->CatalogOf().TableByName(tableName)->Path()})
+        platform.Put(path, db.platform.Bytes(path));
+    Engine engine(platform);
+    auto connection = engine.Open(kCatalogPath);
+    auto table = connection->CatalogOf().TableByName(tableName);
+    std::vector<std::string> subjects;
+    if (!table || !table->IsValid())
+        return {"<invalid>"};
+    auto cursor = connection->OpenWideCursor(table);
+    for (size_t i = 0; i < cursor->RowCount(); ++i) {
+        auto record = cursor->GetAt(i);
+        subjects.push_back(Subject(*record));
+        record->Release();
+    }
+    cursor->Close();
+    return subjects;
+}
+
+std::vector<uint8_t> ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+} // namespace
+
+TEST(Table, RecordsWrittenByTheEngineMatchTheFixtureWriterByteForByte) {
+    TestDatabase db;
+    auto table = db.AddTable("Mail", MailFormat(), 4096);
+    ASSERT_TRUE(table);
+    EXPECT_EQ(AddMail(db, table, "Hello", 7, "ann@example.com"), 1u);
+    EXPECT_EQ(AddRecord(*db.connection, table,
+                        [](Record& r) {
+                            r.SetText(0, "Second");
+                            r.SetText(3, "bob@example.com");
+                        }),
+              2u);
+
+    // The fixture holds the same records under the id a catalog opened at tick 1 draws first.
+    ASSERT_EQ(table->Id(), 1210253353u);
+    const std::string dir = DEVDB_FIXTURE_DIR "../compare/";
+    char name[16];
+    std::snprintf(name, sizeof name, "%08X.t", static_cast<unsigned>(table->Id()));
+    EXPECT_EQ(db.FileOf(table), ReadFile(dir + name));
+    EXPECT_EQ(db.platform.Bytes(kCatalogPath), ReadFile(dir + "email.db"));
+}
+
+TEST(Table, RemovingTheLastOfThreeGivesItsSlotToTheNextAdd) {
+    TestDatabase db;
+    auto table = db.AddTable("Mail", MailFormat());
+    for (const char* s : {"a", "b", "c"})
+        AddMail(db, table, s);
+    auto cursor = db.connection->OpenWideCursor(table);
+    ASSERT_TRUE(cursor->RemoveAt(2));
+    cursor->Close();
+    auto& file = db.FileOf(table);
+    EXPECT_EQ(SlotFlags(file, MailFormat(), 1), 0x4000);
+    EXPECT_EQ(AddMail(db, table, "d"), 4u);
+    EXPECT_EQ(SlotKey(file, MailFormat(), 2), 4u);
+    EXPECT_EQ(SlotFlags(file, MailFormat(), 1), 0);
+    EXPECT_EQ(SlotFlags(file, MailFormat(), 2), 0x4000);
+    EXPECT_EQ(SubjectsAfterReopen(db, "Mail"), (std::vector<std::string>{"a", "b", "d"}));
+}
+
+TEST(Table, RemovingTheMiddleLeavesADeletedSlotThatAReopenStillWalks) {
+    TestDatabase db;
+    auto table = db.AddTable("Mail", MailFormat());
+    for (const char* s : {"a", "b", "c"})
+        AddMail(db, table, s);
+    auto cursor = db.connection->OpenWideCursor(table);
+    ASSERT_TRUE(cursor->RemoveAt(1));
+    cursor->Close();
+    EXPECT_EQ(SlotFlags(db.FileOf(table), MailFormat(), 1), 0x8000);
+    TableLayout layout;
+    const auto& file = db.FileOf(table);
+    ASSERT_TRUE(ParseTable(file.data(), file.size(), table->Id(), layout));
+    EXPECT_EQ(layout.slots.size(), 3u);
+    EXPECT_EQ(SubjectsAfterReopen(db, "Mail"), (std::vector<std::string>{"a", "c"}));
+}
+
+// Four records; the first, the third and then the last removed; an edit that compacts. Stale slots
+// must not come back as live, and no key may be seen twice.
+TEST(Table, CompactionFlagsTheLastKeptSlotOnly) {
+    TestDatabase db;
+    RecordFormat format = MailFormat();
+    auto table = db.AddTable("Mail", format, 1024, 512);
+    for (const char* s : {"one", "two", "three", "four"})
+        AddMail(db, table, std::string(60, s[0]) + s);
+    auto cursor = db.connection->OpenWideCursor(table);
+    ASSERT_TRUE(cursor->RemoveAt(0)); // key 1
+    ASSERT_TRUE(cursor->RemoveAt(1)); // key 3
+    ASSERT_TRUE(cursor->RemoveAt(1)); // key 4, the last slot
+    ASSERT_EQ(cursor->RowCount(), 1u);
+    // Grow the surviving record's text until the gap runs out and the commit compacts.
+    auto record = cursor->EditAt(0);
+    const uint64_t generation = table->Generation();
+    for (int round = 0; table->Generation() == generation && round < 20; ++round) {
+        ASSERT_TRUE(record->SetText(0, std::string(80 + round * 40, 'x')));
+        ASSERT_TRUE(record->Commit());
+    }
+    ASSERT_NE(table->Generation(), generation);
+    const std::string last = Subject(*record);
+    record->Release();
+    cursor->Close();
+
+    const auto& file = db.FileOf(table);
+    EXPECT_EQ(SlotKey(file, format, 0), 2u);
+    EXPECT_EQ(SlotFlags(file, format, 0), 0x4000);
+    TableLayout layout;
+    ASSERT_TRUE(ParseTable(file.data(), file.size(), table->Id(), layout));
+    ASSERT_EQ(layout.slots.size(), 1u);
+    EXPECT_EQ(SubjectsAfterReopen(db, "Mail"), std::vector<std::string>{last});
+    // With nothing kept, the placeholder slot stands flagged deleted and last at the data start.
+    auto all = db.connection->OpenWideCursor(table);
+    ASSERT_TRUE(all->RemoveAt(0));
+    all->Close();
+    ASSERT_TRUE(table->Compact());
+    EXPECT_EQ(SlotFlags(file, format, 0), 0xC000);
+    EXPECT_EQ(SubjectsAfterReopen(db, "Mail"), std::vector<std::string>{});
+}
+
+TEST(Table, ARecordReadBeforeACompactionReloadsItsReferences) {
+    TestDatabase db;
+    auto table = db.AddTable("Mail", MailFormat(), 1024, 512);
+    AddMail(db, table, "first subject", 1, "to-first");
+    AddMail(db, table, std::string(100, 'b'));
+    AddMail(db, table, "third");
+    auto cursor = db.connection->OpenWideCursor(table);
+    auto reader = cursor->GetAt(2);
+    ASSERT_TRUE(cursor->RemoveAt(1));
+    auto writer = cursor->EditAt(0);
+    // Free space left by the removal is only reached by compacting.
+    const uint64_t generation = table->Generation();
+    for (int round = 0; table->Generation() == generation && round < 20; ++round) {
+        writer->SetText(0, std::string(50 + round * 50, 'w'));
+        ASSERT_TRUE(writer->Commit());
+    }
+    ASSERT_NE(table->Generation(), generation);
+    EXPECT_EQ(Subject(*reader), "third");
+    writer->Release();
+    reader->Release();
+    cursor->Close();
+}
+
+TEST(Table, ACommitAfterACompactionFreesTheEntryTheFileHoldsNow) {
+    TestDatabase db;
+    auto table = db.AddTable("Mail", MailFormat(), 1024, 512);
+    AddMail(db, table, std::string(200, 'a'), 0, "to-a");
+    AddMail(db, table, std::string(200, 'b'));
+    AddMail(db, table, "c", 0, "to-c");
+    auto cursor = db.connection->OpenWideCursor(table);
+    auto edited = cursor->EditAt(2); // read before the compaction
+    ASSERT_TRUE(cursor->RemoveAt(1));
+    ASSERT_TRUE(table->Compact()); // moves the entries of the records still there
+    ASSERT_TRUE(edited->SetText(0, "c, edited"));
+    ASSERT_TRUE(edited->Commit()); // frees its old subject where it is now
+    edited->Release();
+    cursor->Close();
+    ASSERT_TRUE(table->Compact());
+    EXPECT_EQ(SubjectsAfterReopen(db, "Mail"),
+              (std::vector<std::string>{std::string(200, 'a'), "c, edited"}));
+    auto check = db.connection->OpenWideCursor(table);
+    auto record = check->GetAt(1);
+    std::string to;
+    record->GetText(2, to);
+    EXPECT_EQ(to, "to-c");
+    record->Release();
+    check->Close();
+}
+
+TEST(Table, GrowthStepsAndTheSizeLimit) {
+    TestDatabase db;
+    auto table = db.AddTable("Mail", MailFormat(), 512, 300);
+    AddMail(db, table, std::string(200, 'a'));
+    const size_t before = db.FileOf(table).size();
+    ASSERT_EQ(before, 512u);
+    ASSERT_NE(AddMail(db, table, std::string(400, 'b')), 0u);
+    const size_t grown = db.FileOf(table).size();
+    EXPECT_GT(grown, before + 400);
+    EXPECT_EQ((grown - before) % 300, 0u);
+    EXPECT_EQ(SubjectsAfterReopen(db, "Mail"),
+              (std::vector<std::string>{std::string(200, 'a'), std::string(400, 'b')}));
+
+    // A limit that the growth would pass: the commit fails and the file stays as it was.
+    auto limited = db.AddTable("Limited", MailFormat(), 512, 300, 600);
+    AddMail(db, limited, std::string(200, 'a'));
+    const std::vector<uint8_t> unchanged = db.FileOf(limited);
+    EXPECT_EQ(AddMail(db, limited, std::string(400, 'b')), 0u);
+    EXPECT_EQ(db.FileOf(limited), unchanged);
+
+    // A growth step of 0 or less: the file does not grow.
+    for (int32_t step : {0, -5}) {
+        auto fixed = db.AddTable("Fixed" + std::to_string(step), MailFormat(), 512, step);
+        AddMail(db, fixed, std::string(200, 'a'));
+        const std::vector<uint8_t> same = db.FileOf(fixed);
+        EXPECT_EQ(AddMail(db, fixed, std::string(400, 'b')), 0u);
+        EXPECT_EQ(db.FileOf(fixed), same);
+    }
+}
+
+TEST(Table, ValuesAreStoredInTheDeviceByteOrder) {
+    TestDatabase db;
+    RecordFormat format;
+    format.AddField("Bool", kTypeBool, 0);
+    format.AddField("Word", kTypeWord, 0);
+    format.AddField("Dword", kTypeDword, 0);
+    format.AddReferenceField("Ref", 42);
+    format.AddField("Fixed", kTypeFixedText, 4);
+    auto table = db.AddTable("Values", format);
+    AddRecord(*db.connection, table, [](Record& r) {
+        EXPECT_TRUE(r.SetNumber(0, kTypeBool, 1));
+        EXPECT_TRUE(r.SetNumber(1, kTypeWord, 0x1234));
+        EXPECT_TRUE(r.SetNumber(2, kTypeDword, 0x89ABCDEF));
+        EXPECT_TRUE(r.SetNumber(3, kTypeReference, 0x01020304));
+        EXPECT_FALSE(r.SetNumber(2, kTypeWord, 1));
+        EXPECT_TRUE(r.SetText(4, "abcdef"));
+    });
+    const auto& file = db.FileOf(table);
+    const uint32_t dataStart = LoadBe32(file.data() + 12);
+    const uint8_t expected[] = {0,    0,    0, 1, 0x40, 0, 1,   0x12, 0x34, 0x89, 0xAB,
+                                0xCD, 0xEF, 1, 2, 3,    4, 'a', 'b',  'c',  'd'};
+    EXPECT_EQ(std::vector<uint8_t>(file.begin() + dataStart, file.begin() + dataStart + sizeof expected),
+              std::vector<uint8_t>(expected, expected + sizeof expected));
+}

@@ -1,0 +1,54 @@
+// Test support: the engine's platform over files held in memory (for unit and fuzz runs), with
+// in-process locks and change stamps. Files can be seeded and inspected byte by byte.
+#pragma once
+#include "Platform.h"
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace tv::devdb::testing {
+
+class InProcessLock : public RecursiveLock {
+  public:
+    void Acquire() override { mutex_.lock(); }
+    void Release() override { mutex_.unlock(); }
+
+  private:
+    std::recursive_mutex mutex_;
+};
+
+// Stamps shared by every platform object of the process, keyed by path.
+std::unique_ptr<ChangeStamp> InProcessChangeStamp(const std::string& path);
+
+class MemoryPlatform : public DbPlatform {
+  public:
+    OpenOutcome OpenFile(const std::string& path, OpenMode mode, std::unique_ptr<DbFile>& file) override;
+    bool RemoveFile(const std::string& path) override;
+    bool FileExists(const std::string& path) override;
+    RecursiveLock& TableLock() override { return tableLock_; }
+    RecursiveLock& EventLock() override { return eventLock_; }
+    std::unique_ptr<ChangeStamp> OpenChangeStamp(const std::string& path) override;
+    uint32_t TickCount() override { return tick_; }
+
+    void SetTickCount(uint32_t tick) { tick_ = tick; }
+    // Files by path: seeded by a test or read back from it.
+    std::vector<uint8_t>& Bytes(const std::string& path);
+    void Put(const std::string& path, std::vector<uint8_t> bytes);
+    // Makes every open of `path` fail as if access were denied.
+    void DenyAccess(const std::string& path) { denied_[path] = true; }
+    int Flushes() const { return flushes_; }
+    void CountFlush() { ++flushes_; }
+
+  private:
+    std::map<std::string, std::shared_ptr<std::vector<uint8_t>>> files_;
+    std::map<std::string, bool> denied_;
+    std::map<std::string, std::shared_ptr<uint64_t>> stamps_;
+    InProcessLock tableLock_;
+    InProcessLock eventLock_;
+    uint32_t tick_ = 1;
+    int flushes_ = 0;
+};
+
+} // namespace tv::devdb::testing

@@ -1,0 +1,51 @@
+// The state kept between sessions for one device (root, masks, the items of the last session)
+// behind a small store interface: the Windows side keeps it in the registry, tests in memory.
+#pragma once
+#include "FileSyncEngine.h"
+#include "SyncTypes.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace filesync {
+
+enum class StoreResult { Ok, Missing, Failed };
+
+class SyncStateStore {
+public:
+    virtual ~SyncStateStore() = default;
+
+    // Root and attribute of the state key; Missing when the key or a value is absent.
+    virtual StoreResult ReadHeader(std::string& root, uint32_t& attribute) = 0;
+    // The mask names in enumeration order; Missing when there is no mask list.
+    virtual StoreResult ReadMasks(std::vector<std::string>& masks) = 0;
+    // Every stored item in enumeration order; Failed on a damaged item, keeping those read.
+    virtual StoreResult ReadItems(std::vector<FileEntry>& items) = 0;
+    // Replaces every stored item; Missing when the state key is absent (nothing written),
+    // Failed when an item could not be written (those before it stay).
+    virtual StoreResult WriteItems(const std::vector<FileEntry>& items) = 0;
+
+    // Mask values one at a time, for saving an edited list.
+    virtual StoreResult AddMask(const std::string& mask) = 0;
+    // Missing when the value was already gone.
+    virtual StoreResult DeleteMask(const std::string& mask) = 0;
+};
+
+// Reads the stored state into the engine: masks (after `builtInMask` when given), root and the
+// stored list. Missing means the caller creates the folder data (first session). The stored
+// entries take the attribute as their flags.
+StoreResult LoadSyncDatabase(SyncStateStore& store, FileSyncEngine& engine,
+                             const std::optional<std::string>& builtInMask);
+
+// Writes the result list as the stored items. Items copied in a session that ended early are in
+// the result list with their new values, so they are saved too.
+StoreResult SaveSyncDatabase(SyncStateStore& store, const FileSyncEngine& engine);
+
+// Saves an edited mask list: every new mask is written first, then masks no longer listed are
+// deleted, so a failure half-way never loses a mask the user kept. A value already gone counts
+// as deleted.
+StoreResult SaveMasks(SyncStateStore& store, const std::vector<std::string>& oldMasks,
+                      const std::vector<std::string>& newMasks);
+
+} // namespace filesync

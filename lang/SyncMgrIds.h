@@ -1,0 +1,74 @@
+// Resource ids of the synchronization manager ZvSync.dll: the session dialog, the synchronization
+// and device property pages and their texts.
+#pragma once
+
+#define IDI_SYNC_ROW 11905
+
+#define IDD_SYNC_OPTIONS 12005
+#define IDD_SYNC_RULES 12006
+#define IDD_SYNC_PROGRESS 12008
+#define IDD_DEVICE_OPTIONS 12020
+#define IDD_TVL_PLUS 12039
+
+// Session dialog.
+#define IDC_SYNC_PROGRESS 14050
+#define IDC_SYNC_LIST 14051
+#define IDC_SYNC_START 14052
+#define IDC_SYNC_STOP 14053
+#define IDC_SYNC_CLOSE 14055
+#define IDC_SYNC_STATUS 14056
+
+// Synchronization options page.
+#define IDC_OPTIONS_SYNC_LIST 14020
+#define IDC_OPTIONS_TUNE 14021
+#define IDC_OPTIONS_AUTO_SYNC 12533
+
+// Conflict-resolution page.
+#define IDC_RULES_MANUAL 14024
+#define IDC_RULES_REPLACE_DEVICE 14025
+#define IDC_RULES_REPLACE_COMPUTER 14026
+
+// Device options page.
+#define IDC_DEVOPT_ID 14192
+#define IDC_DEVOPT_NAME 14194
+#define IDC_DEVOPT_INFO 14195
+#define IDC_DEVOPT_NOT_GUEST 14197
+#define IDC_DEVOPT_GUEST 14198
+#define IDC_DEVOPT_ALERT 14201
+
+// Web page.
+#define IDC_TVL_PLUS_BROWSER 16198
+#define IDC_TVL_PLUS_STATUS 16199
+
+#define IDS_SYNC_OPTIONS_TITLE 12217
+#define IDS_SYNC_RULES_TITLE 12218
+#define IDS_SYNC_COLUMN_NAME 12222
+#define IDS_SYNC_COLUMN_STATUS 12223
+#define IDS_SYNC_PHASE_INITIALIZE 12227
+#define IDS_SYNC_PHASE_ESTIMATE 12228
+#define IDS_SYNC_PHASE_TRANSFER 12229
+#define IDS_SYNC_PHASE_RESOLVE 12230
+#define IDS_SYNC_PHASE_FINALIZE 12231
+#define IDS_SYNC_DONE 12232
+#define IDS_SYNC_DONE_UNRESOLVED 12233
+#define IDS_SYNC_READY 12234
+#define IDS_SYNC_RUNNING 12235
+// The stopping status shares the hub's "cancelled" text (12236).
+#define IDS_SYNC_STOPPING 12236
+#define IDS_SYNC_STEP_FAILED 12237
+#define IDS_SYNC_ROW_STOPPED 12238
+#define IDS_SYNC_ROW_ERROR 12239
+#define IDS_SYNC_ROW_UNKNOWN_ERROR 12240
+#define IDS_SYNC_TITLE 12241
+#define IDS_DEVICE_OPTIONS_TITLE 12389
+// The name warning and the rename failures share the device link's texts 12403 and 12298.
+#define IDS_DEVICE_BAD_NAME 12403
+#define IDS_DEVICE_BAD_NAME_CAPTION 12404
+#define IDS_DEVICE_NAME_PENDING 12298
+#define IDS_DEVICE_RENAME_FAILED 12405
+#define IDS_SYNC_NOTHING_CAPTION 12412
+#define IDS_SYNC_NOTHING_CHECKED 12413
+#define IDS_SYNC_ALL_DONE 12414
+// The web page's title shares the program's title text (12469).
+#define IDS_TVL_PLUS_TITLE 12469
+#define IDS_TVL_PLUS_NO_BROWSER 12478

@@ -1,0 +1,116 @@
+// The SMTP-style dialogue with the device service's mail server, spoken over a line channel.
+// Sending: HELO with the device user, then per letter MAIL FROM, RCPT TO, DATA and the message;
+// every reply is read one step behind the command it answers, and each message is followed by an
+// empty line that the server answers too. Receiving: after TURN the roles are reversed and the
+// server delivers the user's letters with MAIL FROM, RCPT TO and DATA, which we answer.
+#pragma once
+#include "LineChannel.h"
+#include "MailResult.h"
+#include <string>
+
+namespace tv::mail {
+
+struct Letter {
+    std::string from;
+    std::string to;
+    std::string message;
+};
+
+// The letters to send, taken in order; each accepted one is acknowledged by its position.
+class OutgoingLetters {
+  public:
+    struct View {
+        const char* from = nullptr;
+        const char* to = nullptr;
+        const char* message = nullptr;
+    };
+    virtual ~OutgoingLetters() = default;
+    // The next letter; false at the end.
+    virtual bool Next(View& letter) = 0;
+    virtual void Acknowledge(long position) = 0;
+};
+
+class SmtpDialogue {
+  public:
+    enum class State { Greeted = 1, Receiving = 2, LetterIn = 3, NotGreeted = 4 };
+
+    // The largest message accepted while receiving.
+    static constexpr size_t kLargestReceived = 64u * 1024 * 1024;
+
+    SmtpDialogue(LineChannel& channel, std::string mailDomain, Tracer trace)
+        : channel_(channel), domain_(std::move(mailDomain)), trace_(std::move(trace)) {}
+
+    // Sends every letter on behalf of `user`; accepted letters are acknowledged as they go.
+    MailResult Send(const std::string& user, OutgoingLetters& letters);
+    // The next letter the server delivers after TURN; NoLetter when it says QUIT.
+    MailResult Receive(const std::string& user, Letter& letter);
+    // Every delivered letter, each handed to `take` and accepted.
+    template <class Take>
+    MailResult ReceiveAll(const std::string& user, Take take);
+    // Accepts the received letter (0) or refuses it (nonzero; the server keeps it).
+    MailResult EndReceive(long error);
+    MailResult Disconnect();
+
+    State CurrentState() const { return state_; }
+
+    static constexpr int64_t kTimeoutMs = 30000;
+
+  private:
+    MailResult Greet(const std::string& user);
+    MailResult StartReceiving(const std::string& user);
+    MailResult ReceiveLetter(Letter& letter);
+    MailResult SendLetter(const std::string& user, const OutgoingLetters::View& letter);
+    template <class Step>
+    MailResult Guarded(const char* what, Step step);
+    void Trace(const std::string& text) const {
+        if (trace_)
+            trace_(text);
+    }
+
+    LineChannel& channel_;
+    std::string domain_;
+    Tracer trace_;
+    State state_ = State::NotGreeted;
+};
+
+template <class Step>
+MailResult SmtpDialogue::Guarded(const char* what, Step step) {
+    try {
+        return step();
+    } catch (const ChannelError& error) {
+        Trace(std::string("SMTP ") + what + ": connection failed (" + std::to_string(error.Code()) + ")");
+        channel_.SetTimeout(TimeValue::FromMilliseconds(kTimeoutMs));
+        state_ = State::NotGreeted;
+        return MailResult::Fail;
+    }
+}
+
+template <class Take>
+MailResult SmtpDialogue::ReceiveAll(const std::string& user, Take take) {
+    bool tookAny = false;
+    MailResult result = Guarded("ReceiveAll", [&] {
+        MailResult started = StartReceiving(user);
+        if (started != MailResult::Ok)
+            return started;
+        for (;;) {
+            Letter letter;
+            MailResult got = ReceiveLetter(letter);
+            if (got == MailResult::NoLetter)
+                return MailResult::Ok;
+            if (got != MailResult::Ok)
+                return got;
+            take(std::move(letter));
+            tookAny = true;
+            MailResult ended = EndReceive(0);
+            if (ended != MailResult::Ok)
+                return ended;
+        }
+    });
+    if (result == MailResult::Fail && tookAny) {
+        Trace("SMTP: receiving stopped early; the letters taken so far are kept");
+        return MailResult::Ok;
+    }
+    return result;
+}
+
+} // namespace tv::mail

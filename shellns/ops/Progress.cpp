@@ -1,0 +1,214 @@
+#include "Progress.h"
+#include "MessagePump.h"
+#include "NsGlobals.h"
+#include "Seams.h"
+#include "ShellnsIds.h"
+#include <commctrl.h>
+#include <shlwapi.h>
+#include <climits>
+#include <vector>
+
+namespace tv::shellns {
+namespace {
+
+constexpr UINT kRestoreSizeMessage = 32778;
+constexpr DWORD kCloseGuardMs = 500;
+constexpr DWORD kCompleteLingerMs = 501;
+constexpr size_t kInfoWidth = 45;
+
+// The bars take 32-bit positions: larger totals are scaled down.
+unsigned long long BarScale(unsigned long long total) { return total > INT_MAX ? total / INT_MAX + 1 : 1; }
+
+void SetBar(HWND window, int id, unsigned long long position, unsigned long long total) {
+    const unsigned long long scale = BarScale(total);
+    SendDlgItemMessageA(window, id, PBM_SETPOS, static_cast<WPARAM>(position / scale), 0);
+}
+
+void SetBarRange(HWND window, int id, unsigned long long total) {
+    SendDlgItemMessageA(window, id, PBM_SETRANGE32, 0, static_cast<LPARAM>(total / BarScale(total)));
+}
+
+void ShowErrors(HWND window, ProgressState& state) {
+    SendDlgItemMessageA(window, IDC_NS_ANIMATION, ACM_STOP, 0, 0);
+    SetDlgItemTextA(window, IDC_NS_ERRORS, state.errors.c_str());
+    ShowWindow(GetDlgItem(window, IDC_NS_ERRORS), SW_SHOW);
+    ShowWindow(GetDlgItem(window, IDC_NS_CLOSE), SW_SHOW);
+    ShowWindow(GetDlgItem(window, IDCANCEL), SW_HIDE);
+    PostMessageA(window, kRestoreSizeMessage, 0, 0);
+}
+
+void Completed(ProgressState& state) {
+    state.complete = true;
+    HWND window = state.window;
+    if (!window)
+        return;
+    SetBar(window, IDC_NS_TOTAL_BAR, state.total, state.total);
+    if (state.cancelled || state.errors.empty())
+        PostMessageA(window, WM_COMMAND, IDC_NS_CLOSE, 0);
+    else
+        ShowErrors(window, state);
+}
+
+void CancelOnHub(const std::string& device) {
+    com::ComPtr<IZelvanMgr> hub;
+    if (SUCCEEDED(AcquireGlobals()->GetHub(hub)))
+        hub->CancelFileOperation(const_cast<LPSTR>(device.c_str()));
+}
+
+INT_PTR CALLBACK ProgressProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* state = reinterpret_cast<ProgressState*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    switch (message) {
+    case WM_INITDIALOG: {
+        state = reinterpret_cast<ProgressState*>(lParam);
+        SetWindowLongPtrA(window, GWLP_USERDATA, lParam);
+        state->window = window;
+        state->openedAt = GetTickCount();
+        const bool copy = state->kind == ProgressKind::Copy;
+        SendDlgItemMessageA(window, IDC_NS_ANIMATION, ACM_OPENA, reinterpret_cast<WPARAM>(LanguageModule()),
+                            copy ? IDR_NS_COPY_ANIMATION : IDR_NS_DELETE_ANIMATION);
+        SendDlgItemMessageA(window, IDC_NS_ANIMATION, ACM_PLAY, static_cast<WPARAM>(-1), MAKELPARAM(0, 0xFFFF));
+        SetBarRange(window, IDC_NS_TOTAL_BAR, state->total);
+        if (!copy)
+            SendDlgItemMessageA(window, IDC_NS_TOTAL_BAR, PBM_SETSTEP,
+                                static_cast<WPARAM>(state->total / (state->steps > 0 ? state->steps : 1)), 0);
+        SetBar(window, IDC_NS_TOTAL_BAR, state->finished, state->total);
+        // Callbacks that came before the window are shown now.
+        if (state->complete)
+            Completed(*state);
+        return TRUE;
+    }
+    case kRestoreSizeMessage:
+        InvalidateRect(window, nullptr, TRUE);
+        return TRUE;
+    case WM_COMMAND:
+        if (!state)
+            break;
+        switch (LOWORD(wParam)) {
+        case IDC_NS_CLOSE:
+        case IDOK:
+            if (state->complete && GetTickCount() - state->openedAt >= kCloseGuardMs) {
+                state->window = nullptr;
+                EndDialog(window, state->cancelled ? IDCANCEL : IDOK);
+            } else if (state->complete) {
+                SetTimer(window, 1, kCloseGuardMs, nullptr);
+            }
+            return TRUE;
+        case IDCANCEL:
+            state->cancelled = true;
+            if (state->complete)
+                PostMessageA(window, WM_COMMAND, IDC_NS_CLOSE, 0);
+            CancelOnHub(state->deviceName);
+            return TRUE;
+        }
+        break;
+    case WM_TIMER:
+        KillTimer(window, 1);
+        PostMessageA(window, WM_COMMAND, IDC_NS_CLOSE, 0);
+        return TRUE;
+    case WM_CLOSE:
+        PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+} // namespace
+
+std::string ShortenInfo(const std::string& text) {
+    size_t blank = text.find(' ');
+    if (blank == std::string::npos)
+        return text;
+    const std::string first = text.substr(0, blank);
+    std::string rest = text.substr(blank + 1);
+    // Never less than a few characters, whatever the first word's length.
+    const size_t room = first.size() + 4 < kInfoWidth ? kInfoWidth - first.size() : 4;
+    std::vector<char> shortened(room + 1, '\0');
+    if (!PathCompactPathExA(shortened.data(), rest.c_str(), static_cast<UINT>(room), 0))
+        rest = rest.substr(0, room - 1);
+    else
+        rest = shortened.data();
+    return first + " " + rest;
+}
+
+STDMETHODIMP ZvNSCopyCallback::OnOperationComplete() {
+    Sleep(kCompleteLingerMs);
+    Completed(*state_);
+    return S_OK;
+}
+
+STDMETHODIMP ZvNSCopyCallback::OnItemComplete(LPSTR strItem, LPSTR strErrorDescription, LONG nErrorCode) {
+    const std::string item = strItem ? strItem : "";
+    const std::string error = strErrorDescription ? strErrorDescription : "";
+    ProgressState& state = *state_;
+    // The hub names a device item without its device part.
+    std::string source = item;
+    if (!state.sources.count(source))
+        source = state.deviceName + "\\" + item;
+    if (state.sources.count(source) && error.empty() && nErrorCode == 0)
+        state.succeeded.insert(source);
+    if (state.kind == ProgressKind::Copy) {
+        state.finished += static_cast<unsigned long>(state.currentSize);
+        state.currentSize = 0;
+        if (state.window) {
+            SendDlgItemMessageA(state.window, IDC_NS_ITEM_BAR, PBM_SETPOS, 0, 0);
+            SetBar(state.window, IDC_NS_TOTAL_BAR, state.finished, state.total);
+        }
+    } else if (state.window) {
+        SendDlgItemMessageA(state.window, IDC_NS_TOTAL_BAR, PBM_STEPIT, 0, 0);
+    }
+    if (!error.empty())
+        state.errors += item + ": " + error;
+    return S_OK;
+}
+
+STDMETHODIMP ZvNSCopyCallback::OnItemInit(LPSTR, LONG nSize) {
+    state_->currentSize = nSize;
+    if (state_->kind == ProgressKind::Copy && state_->window)
+        SendDlgItemMessageA(state_->window, IDC_NS_ITEM_BAR, PBM_SETRANGE32, 0, nSize);
+    return S_OK;
+}
+
+STDMETHODIMP ZvNSCopyCallback::OnItemProgress(LPSTR, LONG nProgress) {
+    if (state_->kind == ProgressKind::Copy && state_->window) {
+        SendDlgItemMessageA(state_->window, IDC_NS_ITEM_BAR, PBM_SETPOS, static_cast<WPARAM>(nProgress), 0);
+        SetBar(state_->window, IDC_NS_TOTAL_BAR, state_->finished + static_cast<unsigned long>(nProgress),
+               state_->total);
+    }
+    return S_OK;
+}
+
+STDMETHODIMP ZvNSCopyCallback::OnItemInfo(LPSTR strInfo) {
+    if (state_->window && strInfo) {
+        const int control = state_->kind == ProgressKind::Copy ? IDC_NS_COPY_INFO : IDC_NS_DELETE_INFO;
+        SetDlgItemTextA(state_->window, control, ShortenInfo(strInfo).c_str());
+    }
+    return S_OK;
+}
+
+ItemsInfoSink::ItemsInfoSink() : done_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+
+STDMETHODIMP ItemsInfoSink::OnOperationProgress(ITEMSINFO info) {
+    totals_ = info;
+    return S_OK;
+}
+
+STDMETHODIMP ItemsInfoSink::OnOperationComplete(LPSTR strErrorDescription) {
+    if (strErrorDescription && strErrorDescription[0])
+        failed_ = true;
+    SetEvent(done_.Get());
+    return S_OK;
+}
+
+bool ItemsInfoSink::Wait(DWORD timeoutMs) {
+    return done_ && WaitWithMessagePump(done_.Get(), timeoutMs) && !failed_;
+}
+
+bool RunProgressDialog(const std::shared_ptr<ProgressState>& state) {
+    const int dialog = state->kind == ProgressKind::Copy ? IDD_NS_COPY_PROGRESS : IDD_NS_DELETE_PROGRESS;
+    INT_PTR result = DialogBoxParamA(LanguageModule(), MAKEINTRESOURCEA(dialog), nullptr, ProgressProc,
+                                     reinterpret_cast<LPARAM>(state.get()));
+    state->window = nullptr;
+    return result != -1 && !state->cancelled;
+}
+
+} // namespace tv::shellns
