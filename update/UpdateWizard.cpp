@@ -409,7 +409,11 @@ INT_PTR UpdateWizard::HandlePage(int index, UINT message, WPARAM wParam, LPARAM 
         const int id = LOWORD(wParam);
         if (HIWORD(wParam) != BN_CLICKED)
             return FALSE;
-        if (id == IDC_FILES_ALL || id == IDC_ADVANCED_ALL) {
+        if (index == 0 && id >= IDC_LEVEL_RADIO1 && id <= IDC_LEVEL_RADIO3) {
+            // The three levels are one group even with their descriptions between them: the
+            // clicked one is the only one on.
+            CheckRadioButton(page, IDC_LEVEL_RADIO1, IDC_LEVEL_RADIO3, id);
+        } else if (id == IDC_FILES_ALL || id == IDC_ADVANCED_ALL) {
             const bool advanced = id == IDC_ADVANCED_ALL;
             Files(advanced).selectAll = IsDlgButtonChecked(page, id) == BST_CHECKED;
             ApplySelectAll(advanced);

@@ -699,7 +699,7 @@ static NTSTATUS handle_node_information(IRP* irp) {
     out[4] = 9;    /* bDescriptorLength */
     out[5] = 0x29; /* hub descriptor */
     out[6] = HUB_PORTS;
-    out[4 + 72] = 1; /* bus powered */
+    out[4 + 71] = 1; /* HubIsBusPowered, after the 71-byte hub descriptor */
     complete_irp(irp, STATUS_SUCCESS, NODE_INFORMATION_BYTES);
     return STATUS_SUCCESS;
 }

@@ -1,6 +1,7 @@
 #include "UpdateTestSupport.h"
 
 #include "McpFrame.h"
+#include "UiHarness.h"
 #include "UsbDevices.h"
 
 namespace tv::update::test {
@@ -93,7 +94,7 @@ bool WaitForInterface(bool loaderClass, int index, bool present, DWORD timeoutMs
 }
 
 std::wstring ShotFolder() {
-    const std::wstring folder = tv::test::WindowsPath(TV_UPDATE_SHOT_DIR);
+    const std::wstring folder = tv::test::ExeFolder() + L"\\screenshots";
     CreateDirectoryW(folder.c_str(), nullptr);
     return folder;
 }

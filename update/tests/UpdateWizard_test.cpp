@@ -14,6 +14,7 @@
 #include <commctrl.h>
 #include <objbase.h>
 
+#include <cwchar>
 #include <tuple>
 
 namespace tv::update::test {
@@ -86,7 +87,23 @@ class WizardTest : public ::testing::Test {
         return FindWizard();
     }
     void Shot(const wchar_t* name) {
-        tv::test::SaveScreenshot(ShotFolder() + L"\\" + name + L".bmp");
+        // The wizard's thread paints what changed before the screen is read.
+        // The wizard's thread paints what changed; the screen is read once two looks agree.
+        if (HWND wizard = FindWizard())
+            RedrawWindow(wizard, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+        const int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+        std::vector<uint8_t> last = tv::test::CaptureScreen(0, 0, width, height);
+        tv::test::PollUntil(
+            [&] {
+                std::vector<uint8_t> now = tv::test::CaptureScreen(0, 0, width, height);
+                const bool settled = now == last;
+                last = std::move(now);
+                return settled;
+            },
+            3000);
+        const std::wstring path = ShotFolder() + L"\\" + name + L".bmp";
+        EXPECT_TRUE(tv::test::SaveScreenshot(path));
+        std::wprintf(L"screenshot: %ls\n", path.c_str());
     }
 
     com::ComPtr<IZvUpdate15UI3> ui_;
@@ -135,7 +152,9 @@ TEST_F(WizardTest, LevelPageButtonsAndCancel) {
     ASSERT_NE(third, nullptr);
     EXPECT_EQ(TextOf(FindControl(wizard, IDC_LEVEL_RADIO2)), L"System and applications (recommended)");
     Shot(L"page-level");
-    SendMessageW(third, BM_CLICK, 0, 0);
+    ASSERT_TRUE(tv::test::ClickButton(GetParent(third), IDC_LEVEL_RADIO3));
+    EXPECT_TRUE(tv::test::PollUntil([&] { return SendMessageW(third, BM_GETCHECK, 0, 0) == BST_CHECKED; }, 5000));
+    EXPECT_EQ(SendMessageW(FindControl(wizard, IDC_LEVEL_RADIO1), BM_GETCHECK, 0, 0), BST_UNCHECKED);
     PressLater(wizard, IDC_WIZARD_NEXT, 200);
     EXPECT_EQ(ui_->WaitButtons(10000, &pressed), S_OK);
     EXPECT_EQ(pressed, ZUB_NEXT);
@@ -234,7 +253,8 @@ TEST_F(WizardTest, ProgressPageCountsAndShortensItsTexts) {
     ui_->put_ZUP02_ProgressPosition(50);
     EXPECT_EQ(TextOf(FindControl(wizard, IDC_PROGRESS_PERCENT)), L"25%");
 
-    auto path = Bstr(L"Copying C:\\Program Files\\Zelvan\\Update\\System Pack 5\\Applications\\Mail\\mail.cap");
+    auto path = Bstr(L"Copying C:\\Program Files\\Zelvan\\Update\\System Pack 5\\Applications for the device\\"
+                     L"Communication\\Mail and messages\\Received\\mail.cap");
     ui_->ZUP02_SetProgressText(path.Get());
     const std::wstring shown = TextOf(FindControl(wizard, IDC_PROGRESS_TEXT));
     EXPECT_EQ(shown.rfind(L"Copying C:...", 0), 0u) << shown;
