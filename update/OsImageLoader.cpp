@@ -365,11 +365,12 @@ void LoaderWindow::KeepMinimumSize(WPARAM edge, RECT* rect) {
 }
 
 // Ends the worker: both events are signalled so that no waiter is left behind.
-DWORD FinishWorker(LoaderShared& shared, long status) {
+DWORD FinishWorker(LoaderShared& shared, long status, HRESULT comInit) {
     shared.status = status;
     SetEvent(shared.startEvent);
     SetEvent(shared.deviceEvent);
-    CoUninitialize();
+    if (SUCCEEDED(comInit))
+        CoUninitialize();
     return static_cast<DWORD>(status);
 }
 
@@ -425,14 +426,14 @@ DWORD WINAPI LoadThreadProc(void* parameter) {
     OsImage image;
     const long read = ReadOsImage(context->settings.imageFile, image);
     if (read != 0)
-        return FinishWorker(shared, read);
+        return FinishWorker(shared, read, com);
     if (shared.cancelRequested.load())
-        return FinishWorker(shared, kStatusCancelled);
+        return FinishWorker(shared, kStatusCancelled, com);
 
     LoaderWindow loader(shared, context->settings, std::move(image));
     HWND window = loader.Create();
     if (!window)
-        return FinishWorker(shared, kStatusNoWindow);
+        return FinishWorker(shared, kStatusNoWindow, com);
     ShowWindow(window, shared.showWindow.load() ? SW_SHOW : SW_HIDE);
     shared.window = window;
     // A cancel that came while the window was being made is not lost.
@@ -448,7 +449,7 @@ DWORD WINAPI LoadThreadProc(void* parameter) {
     }
     DestroyWindow(window);
     shared.window = nullptr;
-    return FinishWorker(shared, loader.Status());
+    return FinishWorker(shared, loader.Status(), com);
 }
 
 } // namespace tv::update
