@@ -14,6 +14,7 @@
 #include <commctrl.h>
 #include <objbase.h>
 
+#include <cstdio>
 #include <cwchar>
 #include <tuple>
 
@@ -335,6 +336,64 @@ TEST_F(WizardTest, DeviceMessageAndFinishPages) {
     EXPECT_FALSE(IsWindow(wizard));
     long value = 0;
     EXPECT_EQ(ui_->get_ZUP04_UnknownDevice(&value), E_ABORT);
+}
+
+// The wizard as an update script runs it: the message page asks for the loader, the progress
+// page animates while the loader sends the image, the finish page reports the result.
+TEST_F(WizardTest, AWholeUpdateOfTheEmulatedDeviceThroughTheWizard) {
+    REQUIRE_UPDATE_EMULATOR();
+    com::ComPtr<IZvUpdate152> loader;
+    ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_ZvUpdate15, nullptr, CLSCTX_INPROC_SERVER, IID_IZvUpdate152,
+                                              reinterpret_cast<void**>(loader.ReleaseAndGetAddressOf())));
+    uint32_t crc = 0;
+    const std::wstring image = SharedEmulator().MakeImage("os-wizard.img", 1536 * 1024 + 3, crc);
+    HWND wizard = Create();
+    ASSERT_NE(wizard, nullptr);
+
+    auto message = Bstr(L"Connect the device in its loader mode, then press Next.");
+    ui_->ZUP03_SetText(message.Get());
+    ui_->ShowPage(ZUP_03, 1);
+    ASSERT_TRUE(SharedEmulator().PlugLoader("5.3.0"));
+    PressLater(wizard, IDC_WIZARD_NEXT, 200);
+    tagZvUpdate15Button pressed = ZUB_UNKNOWN;
+    EXPECT_EQ(ui_->WaitButtons(10000, &pressed), S_OK);
+    EXPECT_EQ(pressed, ZUB_NEXT);
+    ui_->ShowPage(ZUP_03, 0);
+
+    auto sending = Bstr(L"Loading the operating system into the device...");
+    ui_->ZUP02_SetProgressText(sending.Get());
+    ui_->ShowPage(ZUP_02, 1);
+    ui_->ZUP02_ShowAnimate(ZUANIMATE_FILE_15_COPY);
+    ui_->ZUP02_AutoProgressStart(4000, 20);
+    ASSERT_HRESULT_SUCCEEDED(loader->put_Timeout(30000));
+    com::UniqueBstr name(SysAllocString(image.c_str()));
+    long code = -1;
+    EXPECT_EQ(loader->LoadZvOS(name.Get(), 0, 10000, &code), S_OK);
+    EXPECT_EQ(code, 0);
+    Shot(L"update-progress");
+    EXPECT_EQ(loader->WaitForLoadZvOS(20000, &code), S_OK);
+    EXPECT_EQ(code, 0);
+    ui_->ZUP02_AutoProgressStop();
+    ui_->ZUP02_HideAnimate();
+    long position = 0;
+    ui_->get_ZUP02_ProgressPosition(&position);
+    EXPECT_EQ(position, 20);
+    ui_->ShowPage(ZUP_02, 0);
+
+    auto done = Bstr(L"The device was updated.");
+    ui_->ZUP05_SetText(done.Get());
+    ui_->ShowPage(ZUP_05, 1);
+    Shot(L"update-finished");
+    ui_->ShowPage(ZUP_05, 0);
+
+    char expected[96];
+    std::snprintf(expected, sizeof expected, "slot=4 length=%u crc=%08X accepted=%u booted=1,5.3.0", 1536u * 1024 + 3,
+                  crc, 1536u * 1024 + 3);
+    const auto images = SharedEmulator().Images();
+    ASSERT_FALSE(images.empty());
+    EXPECT_EQ(images.back(), expected);
+    EXPECT_TRUE(WaitForInterface(false, 0, true, 5000)); // the booted device is back
+    SharedEmulator().UnplugAll();
 }
 
 } // namespace
