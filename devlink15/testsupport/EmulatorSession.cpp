@@ -6,39 +6,9 @@
 #include <cstdlib>
 
 namespace devlink15::test {
-namespace {
-
-DWORD DriverUsbPort() {
-    DWORD port = 47150;
-    DWORD size = sizeof(port);
-    RegGetValueW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Services\\tvusbsim\\Parameters", L"Port",
-                 RRF_RT_REG_DWORD, nullptr, &port, &size);
-    return port;
-}
-
-bool DriverInstalled() {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Services\\tvusbsim", 0, KEY_READ,
-                      &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
-}
-
-} // namespace
 
 EmulatorSession::EmulatorSession() {
-    if (!DriverInstalled()) {
-        problem_ = "the test USB driver is not installed in this prefix (tools/usbsim/install.sh)";
-        return;
-    }
-    const DWORD usbPort = DriverUsbPort();
-    const unsigned short controlPort = static_cast<unsigned short>(usbPort + 1);
-    problem_ = process_.Start(tv::test::EmulatorPath(TV_ZVEMU_DEFAULT), "zelvan15-test",
-                              "--usb-port " + std::to_string(usbPort) + " --control-port " +
-                                  std::to_string(controlPort));
-    if (problem_.empty() && !process_.ConnectControl(controlPort))
-        problem_ = "the emulator's control port does not answer";
+    problem_ = process_.StartOnTestDriver(tv::test::EmulatorPath(TV_ZVEMU_DEFAULT), "zelvan15-test");
 }
 
 EmulatorSession::~EmulatorSession() = default;

@@ -70,6 +70,40 @@ std::string EmulatorProcess::Start(const std::string& emulator, const std::strin
     return {};
 }
 
+namespace {
+
+constexpr wchar_t kDriverKey[] = L"System\\CurrentControlSet\\Services\\tvusbsim";
+
+bool DriverInstalled() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kDriverKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+DWORD DriverUsbPort() {
+    DWORD port = 47150;
+    DWORD size = sizeof(port);
+    RegGetValueW(HKEY_LOCAL_MACHINE, (std::wstring(kDriverKey) + L"\\Parameters").c_str(), L"Port", RRF_RT_REG_DWORD,
+                 nullptr, &port, &size);
+    return port;
+}
+
+} // namespace
+
+std::string EmulatorProcess::StartOnTestDriver(const std::string& emulator, const std::string& tag) {
+    if (!DriverInstalled())
+        return "the test USB driver is not installed in this prefix (tools/usbsim/install.sh)";
+    const DWORD usbPort = DriverUsbPort();
+    const auto controlPort = static_cast<unsigned short>(usbPort + 1);
+    std::string problem = Start(emulator, tag,
+                                "--usb-port " + std::to_string(usbPort) + " --control-port " + std::to_string(controlPort));
+    if (problem.empty() && !ConnectControl(controlPort))
+        problem = "the emulator's control port does not answer";
+    return problem;
+}
+
 unsigned short EmulatorProcess::AnnouncedControlPort() const {
     std::vector<uint8_t> output;
     if (!ReadWholeFile(WindowsPath(root_ + "/emulator.out"), output))

@@ -34,6 +34,9 @@ class EmulatorProcess {
     std::string Start(const std::string& emulator, const std::string& tag, const std::string& arguments);
     // Connects to the control port; with port 0, the one the emulator announces on its first line.
     bool ConnectControl(unsigned short port, DWORD waitMs = 10000);
+    // Starts the emulator on the USB port the prefix's test USB driver uses, its control port the
+    // next one, and connects to it. Empty when it answers, else why the device tests cannot run.
+    std::string StartOnTestDriver(const std::string& emulator, const std::string& tag);
 
     // One control request; the first answer line followed by its extra lines, joined by LF.
     std::string Request(const std::string& line);

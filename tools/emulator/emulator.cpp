@@ -70,6 +70,9 @@ const char* kHelp[] = {
     "unplug com=<n>",
     "fault com=<n> [crc=<n>] [refuse=<n>] [noconfirm=<n>] [nack=<n>] [cancel=<n>] [silent=on|off] [early_prompt=on|off]",
     "clear com=<n> | log com=<n> [from=<index>] | clearlog com=<n>",
+    "loader <slot> boot=<slot> id=<12 chars> short=<7 chars> root=<folder> [version=<a.b.c>] [out=<file>]"
+    " [restart_ms=<ms>] [refuse=1] [shortby=<n>] [delay=<ms>] [noreboot=1]",
+    "images",
     "status",
     "help",
 };
@@ -227,8 +230,14 @@ void Emulator::Run() {
         for (auto& [port, device] : serial_)
             device->Tick(now);
         DeliverDueEvents(now);
+        DeliverDueLoaderEvents(now);
 
         auto wait = kLongestPollWait;
+        for (const auto& [slot, loader] : loaders_) {
+            if (const auto deadline = loader->NextDeadline()) {
+                wait = std::min(wait, std::chrono::duration_cast<Millis>(*deadline - now) + Millis{1});
+            }
+        }
         for (const auto& [slot, device] : slots_) {
             if (const auto deadline = device->NextDeadline()) {
                 wait = std::min(wait, std::chrono::duration_cast<Millis>(*deadline - now) + Millis{1});
@@ -287,6 +296,12 @@ void Emulator::DeliverDueEvents(Clock::time_point now) {
 }
 
 void Emulator::OnSlotAttached(int slot, int /*kind*/) {
+    if (const auto loader = loaders_.find(slot); loader != loaders_.end()) {
+        const auto now = Clock::now();
+        loader->second->OnHostAttached(now);
+        DeliverDueLoaderEvents(now);
+        return;
+    }
     const auto it = slots_.find(slot);
     if (it == slots_.end())
         return;
@@ -307,7 +322,7 @@ void Emulator::OnSlotWrite(int slot, std::span<const uint8_t> bytes) {
 void Emulator::OnSlotDetached(int /*slot*/) {}
 
 std::string Emulator::Plug(int slot, const std::map<std::string, std::string>& keys) {
-    if (slots_.count(slot))
+    if (slots_.count(slot) || loaders_.count(slot))
         return Error("slot " + std::to_string(slot) + " is in use");
     DeviceConfig config;
     std::string error;
@@ -439,6 +454,8 @@ std::string Emulator::HandleControlLine(const std::string& line) {
     }
     if (verb == "status")
         return Status();
+    if (verb == "images")
+        return DescribeImages();
 
     std::map<std::string, std::string> keys;
     int slot = -1;
@@ -462,6 +479,10 @@ std::string Emulator::HandleControlLine(const std::string& line) {
     if (slot < 0 || slot >= kSlotCount)
         return Error("a slot 0.." + std::to_string(kSlotCount - 1) + " is needed");
 
+    if (verb == "loader")
+        return PlugLoader(slot, keys);
+    if (loaders_.count(slot))
+        return HandleLoaderRequest(verb, slot, keys);
     if (verb == "plug")
         return Plug(slot, keys);
     if (verb == "unplug")
@@ -675,6 +696,106 @@ std::string Emulator::ConfigureSerialFaults(Device10& device, const std::map<std
             return Error("unknown key " + key);
     }
     return "ok\n";
+}
+
+std::string Emulator::PlugLoader(int slot, const std::map<std::string, std::string>& keys) {
+    if (slots_.count(slot) || loaders_.count(slot))
+        return Error("slot " + std::to_string(slot) + " is in use");
+    LoaderConfig config;
+    std::string error;
+    if (!ParseLoaderConfig(keys, config, error))
+        return Error(error);
+    // The booted device's keys are checked now, so that a bad one does not wait for the reboot.
+    DeviceConfig boot;
+    if (!ParseDeviceConfig(config.bootKeys, boot, error))
+        return Error("boot device: " + error);
+    if (config.bootSlot < 0 || config.bootSlot >= kSlotCount || config.bootSlot == slot)
+        return Error("bad boot");
+    auto& loader = loaders_[slot] = std::make_unique<Loader15>(slot, std::move(config));
+    if (usb_.IsAttached(slot)) {
+        const auto now = Clock::now();
+        loader->OnHostAttached(now);
+        DeliverDueLoaderEvents(now);
+    }
+    return "ok\n";
+}
+
+std::string Emulator::HandleLoaderRequest(const std::string& verb, int slot,
+                                          const std::map<std::string, std::string>& keys) {
+    Loader15& loader = *loaders_.at(slot);
+    if (verb == "unplug") {
+        loaders_.erase(slot);
+        usb_.Send(slot, UsbMessage::Unplug);
+        return "ok\n";
+    }
+    if (verb == "fault") {
+        std::string error;
+        return ParseLoaderFaults(keys, loader.faults(), error) ? "ok\n" : Error(error);
+    }
+    if (verb == "clear") {
+        loader.faults() = LoaderFaults{};
+        return "ok\n";
+    }
+    return Error("unknown request " + verb + " for a loader");
+}
+
+std::string Emulator::DescribeImages() const {
+    std::string lines;
+    for (const auto& image : images_)
+        lines += image.Describe() + "\n";
+    return "ok " + std::to_string(images_.size()) + "\n" + lines;
+}
+
+void Emulator::OnSlotImage(int slot, std::span<const uint8_t> image) {
+    const auto it = loaders_.find(slot);
+    const auto now = Clock::now();
+    if (it == loaders_.end()) {
+        // Nothing takes it: the request fails at once.
+        const std::vector<uint8_t> refused = {1, 0, 0, 0, 0, 0, 0, 0};
+        usb_.Send(slot, UsbMessage::ImageDone, refused);
+        return;
+    }
+    images_.push_back(it->second->OnImage(image, now));
+    if (commandLog_.is_open())
+        commandLog_ << "image " << images_.back().Describe() << std::endl;
+    DeliverDueLoaderEvents(now);
+}
+
+void Emulator::DeliverDueLoaderEvents(Clock::time_point now) {
+    std::vector<int> booted;
+    for (auto& [slot, loader] : loaders_) {
+        for (auto& event : loader->TakeDueEvents(now)) {
+            switch (event.kind) {
+            case LoaderEvent::Kind::Plug:
+                usb_.Send(slot, UsbMessage::Plug, event.bytes);
+                break;
+            case LoaderEvent::Kind::Answer:
+                usb_.Send(slot, UsbMessage::ImageDone, event.bytes);
+                break;
+            case LoaderEvent::Kind::Unplug:
+                usb_.Send(slot, UsbMessage::Unplug);
+                break;
+            case LoaderEvent::Kind::Boot:
+                booted.push_back(slot);
+                break;
+            }
+        }
+    }
+    for (int slot : booted) {
+        const LoaderConfig config = loaders_.at(slot)->config();
+        loaders_.erase(slot);
+        const std::string answer = Plug(config.bootSlot, config.bootKeys);
+        const auto version = config.bootKeys.find("version");
+        for (auto image = images_.rbegin(); image != images_.rend(); ++image) {
+            if (image->slot == slot) {
+                image->booted = std::to_string(config.bootSlot) + "," +
+                                (version == config.bootKeys.end() ? std::string("-") : version->second);
+                break;
+            }
+        }
+        if (commandLog_.is_open())
+            commandLog_ << "slot=" << config.bootSlot << " booted: " << answer;
+    }
 }
 
 } // namespace zvemu

@@ -12,6 +12,7 @@
 #include "control_server.h"
 #include "device10.h"
 #include "device15.h"
+#include "loader15.h"
 #include "tcp.h"
 #include "usb_link_server.h"
 
@@ -54,6 +55,13 @@ class Emulator final : private UsbSlotHandler {
     void OnSlotAttached(int slot, int kind) override;
     void OnSlotWrite(int slot, std::span<const uint8_t> bytes) override;
     void OnSlotDetached(int slot) override;
+    void OnSlotImage(int slot, std::span<const uint8_t> image) override;
+
+    // The loader mode: `loader`, `images`, and unplug/fault/clear of a loader slot.
+    std::string PlugLoader(int slot, const std::map<std::string, std::string>& keys);
+    std::string HandleLoaderRequest(const std::string& verb, int slot, const std::map<std::string, std::string>& keys);
+    std::string DescribeImages() const;
+    void DeliverDueLoaderEvents(Clock::time_point now);
 
     std::string Plug(int slot, const std::map<std::string, std::string>& keys);
     std::string Unplug(int slot);
@@ -70,6 +78,8 @@ class Emulator final : private UsbSlotHandler {
     ControlServer control_;
     std::map<int, std::unique_ptr<Device15>> slots_;
     std::map<int, std::unique_ptr<Device10>> serial_; // by COM port number
+    std::map<int, std::unique_ptr<Loader15>> loaders_;
+    std::vector<ImageRecord> images_; // every image received, kept after its loader went
     std::ofstream commandLog_;
     int wakeRead_ = -1;
     int wakeWrite_ = -1;

@@ -84,10 +84,19 @@ void UsbLinkServer::OnReadable(Connection& connection) {
             handler_.OnSlotAttached(slot, payload[4]);
         } else if (type == static_cast<uint8_t>(UsbMessage::Write) && connection.slot >= 0) {
             handler_.OnSlotWrite(connection.slot, payload);
+        } else if (type == static_cast<uint8_t>(UsbMessage::Image) && connection.slot >= 0) {
+            handler_.OnSlotImage(connection.slot, payload);
         }
     }
-    if (!open || connection.stream.input().size() > kMaxMessage)
+    if (!open || connection.stream.input().size() > BufferLimit(connection.stream.input()))
         Drop(connection);
+}
+
+// What may wait in the input: an image message that is still arriving may be as large as an image.
+size_t UsbLinkServer::BufferLimit(const std::vector<uint8_t>& input) {
+    if (input.size() >= 5 && input[4] == static_cast<uint8_t>(UsbMessage::Image))
+        return kMaxImageMessage + 4;
+    return kMaxMessage;
 }
 
 void UsbLinkServer::Drop(Connection& connection) {

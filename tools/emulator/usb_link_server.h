@@ -16,10 +16,12 @@ namespace zvemu {
 enum class UsbMessage : uint8_t {
     Hello = 0x01,    // driver: u32 slot, u8 kind
     Write = 0x02,    // driver: the bytes of one write request
+    Image = 0x03,    // driver (loader slot): the whole image of one image request
     Plug = 0x10,     // emulator: 44-byte device information record
     Unplug = 0x11,   // emulator: none
     Data = 0x12,     // emulator: bytes for the host's reads
     FailRead = 0x13, // emulator: the pending or next read fails once
+    ImageDone = 0x14, // emulator: u32 status (0 taken), u32 bytes taken: ends the image request
 };
 
 class UsbSlotHandler {
@@ -28,6 +30,7 @@ class UsbSlotHandler {
     virtual void OnSlotAttached(int slot, int kind) = 0;
     virtual void OnSlotWrite(int slot, std::span<const uint8_t> bytes) = 0;
     virtual void OnSlotDetached(int slot) = 0;
+    virtual void OnSlotImage(int /*slot*/, std::span<const uint8_t> /*image*/) {}
 };
 
 // Frames and unframes the messages of one byte stream.
@@ -47,6 +50,8 @@ class UsbLinkServer {
     void Send(int slot, UsbMessage type, std::span<const uint8_t> payload = {});
 
     static constexpr size_t kMaxMessage = 1 << 20;
+    // An image message may be larger: as large as the driver's image limit.
+    static constexpr size_t kMaxImageMessage = (64u << 20) + 1;
 
   private:
     struct Connection {
@@ -55,6 +60,7 @@ class UsbLinkServer {
         bool dead = false; // removed at the start of the next poll round
     };
     void OnReadable(Connection& connection);
+    static size_t BufferLimit(const std::vector<uint8_t>& input);
     void Drop(Connection& connection);
 
     UsbSlotHandler& handler_;

@@ -12,6 +12,8 @@ It speaks PROTOCOL.md to the driver's slots on --usb-port and takes line command
   drop <slot>                  close the slot's connection
   next-write <slot> <ms>       the payload of the slot's next WRITE; "ok <hex>" or "err timeout"
   echo <slot> <0|1>            send every WRITE of the slot straight back as DATA
+  next-image <slot> <ms>       the slot's next IMAGE; "ok <length> <crc-32 in hex>" or "err timeout"
+  image-done <slot> <status> <count>  send IMAGE_DONE (completes the pending image request)
 """
 import argparse
 import queue
@@ -19,9 +21,10 @@ import socket
 import struct
 import sys
 import threading
+import zlib
 
-HELLO, WRITE = 0x01, 0x02
-PLUG, UNPLUG, DATA, FAILREAD = 0x10, 0x11, 0x12, 0x13
+HELLO, WRITE, IMAGE = 0x01, 0x02, 0x03
+PLUG, UNPLUG, DATA, FAILREAD, IMAGE_DONE = 0x10, 0x11, 0x12, 0x13, 0x14
 
 
 class Slot:
@@ -29,6 +32,7 @@ class Slot:
         self.conn = conn
         self.kind = kind
         self.writes = queue.Queue()
+        self.images = queue.Queue()
         self.echo = False
         self.send_lock = threading.Lock()
 
@@ -69,6 +73,8 @@ class Peer:
                         slot.send(DATA, body[1:])
                     else:
                         slot.writes.put(body[1:])
+                elif body[0] == IMAGE and number is not None:
+                    self.slot(number).images.put((len(body) - 1, zlib.crc32(body[1:])))
         except (ConnectionError, OSError, LookupError):
             pass
         finally:
@@ -113,6 +119,14 @@ class Peer:
                     return "ok " + slot.writes.get(timeout=int(args[1]) / 1000).hex()
                 except queue.Empty:
                     return "err timeout"
+            elif name == "next-image":
+                try:
+                    length, crc = slot.images.get(timeout=int(args[1]) / 1000)
+                    return f"ok {length} {crc:08x}"
+                except queue.Empty:
+                    return "err timeout"
+            elif name == "image-done":
+                slot.send(IMAGE_DONE, struct.pack("<II", int(args[1]), int(args[2])))
             else:
                 return "err unknown command"
             return "ok"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the test USB driver into a Wine prefix: five root-enumerated slots (four device
-# slots, one loader slot) that connect to the device emulator on 127.0.0.1:<port>.
+# slots, one loader slot) that connect to the device emulator on 127.0.0.1:<port>, and the host
+# controller "\\.\HCD0" whose root hub reports what the slots have plugged.
 #
 #   tools/usbsim/install.sh <wineprefix> [port]
 #

@@ -4,7 +4,12 @@
  * keeps a TCP connection to the emulator (see PROTOCOL.md), switches its device interface on while
  * the emulator has a device plugged in, and answers the three requests the suite's USB code sends:
  * read (pended until the emulator sends bytes), write (forwarded to the emulator) and device
- * information (the 44-byte record of the last PLUG, answered synchronously).
+ * information (the 44-byte record of the last PLUG, answered synchronously). The loader slot also
+ * takes the operating-system image request, which it forwards whole and completes with the
+ * emulator's answer.
+ *
+ * One further instance is the host controller "\\.\HCD0" with its root hub: the hub requests
+ * answer from the plug state of the slots, one hub port per slot.
  *
  * Wine runs drivers inside winedevice.exe, a user process; this driver relies on that for Winsock
  * (peer_socket.c). Wine 8 sends no IRP_MJ_CLEANUP and does not cancel a handle's pending requests
@@ -18,9 +23,24 @@
 #define IOCTL_SLOT_READ 0x2200A0
 #define IOCTL_SLOT_WRITE 0x2200A4
 #define IOCTL_SLOT_DEVICE_INFO 0x22010C
+#define IOCTL_SLOT_LOAD_IMAGE 0x22003C
+
+/* The USB hub requests (usbioctl.h), answered by the host-controller instance. The root hub's
+ * name request and the node information request share one code; the device opened tells them
+ * apart. */
+#define IOCTL_HCD_ROOT_HUB_NAME 0x220408
+#define IOCTL_HUB_NODE_INFORMATION 0x220408
+#define IOCTL_HUB_NODE_CONNECTION_INFORMATION 0x22040C
 
 #define DEVICE_INFO_BYTES 44
 #define LOADER_SLOT 4
+#define HCD_SLOT 5
+#define HUB_PORTS 5 /* slots 0..4, port n + 1 for slot n */
+#define VENDOR_ID 0x0B66
+#define LOADER_PRODUCT_ID 0x40
+#define DEVICE_PRODUCT_ID 0x41
+/* The largest image the loader slot forwards (the emulator accepts the same). */
+#define IMAGE_LIMIT (64u << 20)
 #define DEFAULT_PORT 47150
 #define RECONNECT_PAUSE_MS 500
 #define WORKER_STOP_WAIT_MS 5000
@@ -33,15 +53,19 @@
 enum message_type {
     MSG_HELLO = 0x01,
     MSG_WRITE = 0x02,
+    MSG_IMAGE = 0x03,
     MSG_PLUG = 0x10,
     MSG_UNPLUG = 0x11,
     MSG_DATA = 0x12,
     MSG_FAILREAD = 0x13,
+    MSG_IMAGE_DONE = 0x14,
 };
 
 enum slot_kind {
     KIND_DEVICE = 0,
     KIND_LOADER = 1,
+    KIND_HOST_CONTROLLER = 2,
+    KIND_ROOT_HUB = 3,
 };
 
 /* {B66756D6-C253-43B1-A065-80913EC5AC72} */
@@ -66,6 +90,7 @@ typedef struct slot_device {
     BOOLEAN fail_next_read;
     UCHAR device_info[DEVICE_INFO_BYTES];
     LIST_ENTRY pending_reads; /* IRPs linked through Tail.Overlay.ListEntry */
+    IRP* pending_image;       /* the loader slot's image request while the emulator has it */
     UCHAR* queue;             /* bytes from the emulator: [queue_head, queue_head + queue_length) */
     SIZE_T queue_head;
     SIZE_T queue_length;
@@ -78,9 +103,23 @@ typedef struct slot_device {
     HANDLE worker;
     KEVENT stop_event;
     volatile LONG stopping;
+
+    /* Host controller only: its root hub's device object and the two links made for them. */
+    DEVICE_OBJECT* root_hub;
+    BOOLEAN links_made;
 } slot_device;
 
 static UNICODE_STRING parameters_path; /* the service key's Parameters subkey */
+
+/* The slots by number, for the root hub's port answers; guarded by slots_lock. */
+static slot_device* slots[HUB_PORTS];
+static KSPIN_LOCK slots_lock;
+
+static const WCHAR hcd_device_name[] = L"\\Device\\TvUsbSimHcd0";
+static const WCHAR hcd_link_name[] = L"\\DosDevices\\HCD0";
+static const WCHAR hub_device_name[] = L"\\Device\\TvUsbSimRootHub0";
+static const WCHAR hub_link_name[] = L"\\DosDevices\\TVUSBSIM#ROOT_HUB#0";
+static const WCHAR hub_name[] = L"TVUSBSIM#ROOT_HUB#0"; /* what the host opens as "\\.\" + name */
 
 static USHORT read_port(void);
 
@@ -235,6 +274,52 @@ static BOOLEAN queue_append(slot_device* dev, const UCHAR* data, SIZE_T size) {
     return TRUE;
 }
 
+/* ---- the loader slot's image request (under dev->lock) ---- */
+
+static void image_cancel(DEVICE_OBJECT* device, IRP* irp) {
+    slot_device* dev;
+    KIRQL irql;
+
+    (void)device;
+    IoReleaseCancelSpinLock(irp->CancelIrql);
+    dev = IoGetCurrentIrpStackLocation(irp)->DeviceObject->DeviceExtension;
+
+    KeAcquireSpinLock(&dev->lock, &irql);
+    if (dev->pending_image == irp)
+        dev->pending_image = NULL;
+    KeReleaseSpinLock(&dev->lock, irql);
+
+    complete_irp(irp, STATUS_CANCELLED, 0);
+}
+
+/* Takes the pending image request unless its cancel routine already owns it. */
+static IRP* take_pending_image(slot_device* dev) {
+    IRP* irp = dev->pending_image;
+    if (!irp)
+        return NULL;
+    dev->pending_image = NULL;
+    return IoSetCancelRoutine(irp, NULL) ? irp : NULL;
+}
+
+/* The emulator's answer to the image: u32 status (0 taken, else refused), u32 bytes taken. */
+static BOOLEAN finish_image(slot_device* dev, const UCHAR* payload, ULONG size) {
+    IRP* irp;
+    KIRQL irql;
+
+    if (size != 8)
+        return FALSE;
+    KeAcquireSpinLock(&dev->lock, &irql);
+    irp = take_pending_image(dev);
+    KeReleaseSpinLock(&dev->lock, irql);
+    if (irp) {
+        if (get_u32(payload) == 0)
+            complete_irp(irp, STATUS_SUCCESS, get_u32(payload + 4));
+        else
+            complete_irp(irp, STATUS_IO_DEVICE_ERROR, 0);
+    }
+    return TRUE;
+}
+
 /* ---- plug state, driven by the worker ---- */
 
 static void set_interface(slot_device* dev, BOOLEAN on) {
@@ -265,6 +350,11 @@ static void unplug(slot_device* dev, NTSTATUS read_status) {
     dev->fail_next_read = FALSE;
     dev->queue_head = dev->queue_length = 0;
     take_all_pending_reads(dev, &failed);
+    {
+        IRP* image = take_pending_image(dev);
+        if (image)
+            InsertTailList(&failed, &image->Tail.Overlay.ListEntry);
+    }
     KeReleaseSpinLock(&dev->lock, irql);
 
     set_interface(dev, FALSE);
@@ -326,6 +416,8 @@ static BOOLEAN handle_message(slot_device* dev, const UCHAR* message, ULONG size
     case MSG_FAILREAD:
         fail_one_read(dev);
         return TRUE;
+    case MSG_IMAGE_DONE:
+        return finish_image(dev, payload, payload_size);
     default:
         return FALSE;
     }
@@ -526,10 +618,166 @@ static NTSTATUS handle_device_info(slot_device* dev, IRP* irp) {
     return status;
 }
 
+/* The whole image goes to the emulator in one message; the request stays pending until the
+ * emulator answers how much it took, or the loader goes away. */
+static NTSTATUS handle_load_image(slot_device* dev, IRP* irp) {
+    ULONG size = IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.InputBufferLength;
+    NTSTATUS status = STATUS_PENDING;
+    KIRQL irql;
+
+    if (dev->kind != KIND_LOADER) {
+        complete_irp(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+        return STATUS_INVALID_DEVICE_REQUEST;
+    }
+    if (size == 0 || size > IMAGE_LIMIT) {
+        complete_irp(irp, STATUS_INVALID_BUFFER_SIZE, 0);
+        return STATUS_INVALID_BUFFER_SIZE;
+    }
+
+    KeAcquireSpinLock(&dev->lock, &irql);
+    if (!dev->plugged) {
+        status = STATUS_DEVICE_NOT_CONNECTED;
+    } else if (dev->pending_image) {
+        status = STATUS_DEVICE_BUSY;
+    } else {
+        IoSetCancelRoutine(irp, image_cancel);
+        if (irp->Cancel && IoSetCancelRoutine(irp, NULL)) {
+            status = STATUS_CANCELLED;
+        } else {
+            IoMarkIrpPending(irp);
+            dev->pending_image = irp;
+        }
+    }
+    KeReleaseSpinLock(&dev->lock, irql);
+    if (status != STATUS_PENDING) {
+        complete_irp(irp, status, 0);
+        return status;
+    }
+
+    if (!send_message(dev, MSG_IMAGE, irp->AssociatedIrp.SystemBuffer, size)) {
+        IRP* taken;
+        KeAcquireSpinLock(&dev->lock, &irql);
+        taken = dev->pending_image == irp ? take_pending_image(dev) : NULL;
+        KeReleaseSpinLock(&dev->lock, irql);
+        if (taken)
+            complete_irp(taken, STATUS_DEVICE_NOT_CONNECTED, 0);
+    }
+    return STATUS_PENDING;
+}
+
+/* ---- host controller and root hub ---- */
+
+static NTSTATUS handle_root_hub_name(IRP* irp) {
+    ULONG out_size = read_length(irp);
+    ULONG needed = sizeof(ULONG) + sizeof(hub_name);
+    UCHAR* out = irp->AssociatedIrp.SystemBuffer;
+    ULONG copied;
+
+    if (out_size < sizeof(ULONG) + sizeof(WCHAR)) {
+        complete_irp(irp, STATUS_BUFFER_TOO_SMALL, 0);
+        return STATUS_BUFFER_TOO_SMALL;
+    }
+    /* A short buffer gets the length it needs and as much of the name as fits. */
+    copied = (ULONG)smaller(out_size, needed);
+    put_u32(out, needed);
+    RtlCopyMemory(out + sizeof(ULONG), hub_name, copied - sizeof(ULONG));
+    complete_irp(irp, STATUS_SUCCESS, copied);
+    return STATUS_SUCCESS;
+}
+
+/* USB_NODE_INFORMATION (packed): node type 0 (hub), then the hub descriptor, whose third byte is
+ * the port count. */
+static NTSTATUS handle_node_information(IRP* irp) {
+    enum { NODE_INFORMATION_BYTES = 76 };
+    UCHAR* out = irp->AssociatedIrp.SystemBuffer;
+
+    if (read_length(irp) < NODE_INFORMATION_BYTES) {
+        complete_irp(irp, STATUS_BUFFER_TOO_SMALL, 0);
+        return STATUS_BUFFER_TOO_SMALL;
+    }
+    RtlZeroMemory(out, NODE_INFORMATION_BYTES);
+    out[4] = 9;    /* bDescriptorLength */
+    out[5] = 0x29; /* hub descriptor */
+    out[6] = HUB_PORTS;
+    out[4 + 71] = 1; /* HubIsBusPowered, after the 71-byte hub descriptor */
+    complete_irp(irp, STATUS_SUCCESS, NODE_INFORMATION_BYTES);
+    return STATUS_SUCCESS;
+}
+
+static BOOLEAN slot_plugged(ULONG slot, UCHAR* kind) {
+    BOOLEAN plugged = FALSE;
+    KIRQL irql;
+
+    KeAcquireSpinLock(&slots_lock, &irql);
+    if (slot < HUB_PORTS && slots[slot]) {
+        slot_device* dev = slots[slot];
+        KeAcquireSpinLockAtDpcLevel(&dev->lock);
+        plugged = dev->plugged;
+        *kind = dev->kind;
+        KeReleaseSpinLockFromDpcLevel(&dev->lock);
+    }
+    KeReleaseSpinLock(&slots_lock, irql);
+    return plugged;
+}
+
+/* USB_NODE_CONNECTION_INFORMATION (packed): connection index, the 18-byte device descriptor at 4
+ * (vendor at 12, product at 14), the hub flag at 24 and the connection status at 31. */
+static NTSTATUS handle_connection_information(IRP* irp) {
+    enum { CONNECTION_INFORMATION_BYTES = 35 };
+    UCHAR* out = irp->AssociatedIrp.SystemBuffer;
+    ULONG port;
+    UCHAR kind = KIND_DEVICE;
+
+    if (read_length(irp) < CONNECTION_INFORMATION_BYTES ||
+        IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.InputBufferLength < sizeof(ULONG)) {
+        complete_irp(irp, STATUS_BUFFER_TOO_SMALL, 0);
+        return STATUS_BUFFER_TOO_SMALL;
+    }
+    port = get_u32(out);
+    if (port < 1 || port > HUB_PORTS) {
+        complete_irp(irp, STATUS_INVALID_PARAMETER, 0);
+        return STATUS_INVALID_PARAMETER;
+    }
+    RtlZeroMemory(out, CONNECTION_INFORMATION_BYTES);
+    put_u32(out, port);
+    if (slot_plugged(port - 1, &kind)) {
+        USHORT product = kind == KIND_LOADER ? LOADER_PRODUCT_ID : DEVICE_PRODUCT_ID;
+        out[4] = 18;   /* bLength */
+        out[5] = 1;    /* device descriptor */
+        out[6] = 0x00; /* bcdUSB 2.00 */
+        out[7] = 0x02;
+        out[11] = 64; /* bMaxPacketSize0 */
+        out[12] = (UCHAR)VENDOR_ID;
+        out[13] = (UCHAR)(VENDOR_ID >> 8);
+        out[14] = (UCHAR)product;
+        out[15] = (UCHAR)(product >> 8);
+        out[21] = 1; /* bNumConfigurations */
+        out[22] = 1; /* CurrentConfigurationValue */
+        out[25] = (UCHAR)port; /* DeviceAddress */
+        put_u32(out + 31, 1); /* DeviceConnected */
+    }
+    complete_irp(irp, STATUS_SUCCESS, CONNECTION_INFORMATION_BYTES);
+    return STATUS_SUCCESS;
+}
+
 static NTSTATUS dispatch_device_control(DEVICE_OBJECT* device, IRP* irp) {
     slot_device* dev = device->DeviceExtension;
+    ULONG code = IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.IoControlCode;
 
-    switch (IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.IoControlCode) {
+    if (dev->kind == KIND_HOST_CONTROLLER && code == IOCTL_HCD_ROOT_HUB_NAME)
+        return handle_root_hub_name(irp);
+    if (dev->kind == KIND_ROOT_HUB && code == IOCTL_HUB_NODE_INFORMATION)
+        return handle_node_information(irp);
+    if (dev->kind == KIND_ROOT_HUB && code == IOCTL_HUB_NODE_CONNECTION_INFORMATION)
+        return handle_connection_information(irp);
+    if (dev->kind == KIND_HOST_CONTROLLER || dev->kind == KIND_ROOT_HUB) {
+        complete_irp(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+        return STATUS_INVALID_DEVICE_REQUEST;
+    }
+
+    switch (code) {
+    case IOCTL_SLOT_LOAD_IMAGE:
+        return handle_load_image(dev, irp);
     case IOCTL_SLOT_READ:
         return handle_read(dev, irp);
     case IOCTL_SLOT_WRITE:
@@ -572,7 +820,32 @@ static NTSTATUS pass_down(slot_device* dev, IRP* irp) {
     return IoCallDriver(dev->lower, irp);
 }
 
+static void forget_slot(slot_device* dev) {
+    KIRQL irql;
+    KeAcquireSpinLock(&slots_lock, &irql);
+    if (dev->slot < HUB_PORTS && slots[dev->slot] == dev)
+        slots[dev->slot] = NULL;
+    KeReleaseSpinLock(&slots_lock, irql);
+}
+
+static void release_host_controller(slot_device* dev) {
+    UNICODE_STRING name;
+    if (dev->links_made) {
+        RtlInitUnicodeString(&name, hcd_link_name);
+        IoDeleteSymbolicLink(&name);
+        RtlInitUnicodeString(&name, hub_link_name);
+        IoDeleteSymbolicLink(&name);
+        dev->links_made = FALSE;
+    }
+    if (dev->root_hub) {
+        IoDeleteDevice(dev->root_hub);
+        dev->root_hub = NULL;
+    }
+}
+
 static void release_slot(slot_device* dev) {
+    forget_slot(dev);
+    release_host_controller(dev);
     stop_worker(dev);
     unplug(dev, STATUS_NO_SUCH_DEVICE);
     if (dev->interface_registered) {
@@ -592,7 +865,7 @@ static NTSTATUS dispatch_pnp(DEVICE_OBJECT* device, IRP* irp) {
     switch (IoGetCurrentIrpStackLocation(irp)->MinorFunction) {
     case IRP_MN_START_DEVICE:
         status = forward_and_wait(dev, irp);
-        if (NT_SUCCESS(status))
+        if (NT_SUCCESS(status) && dev->kind != KIND_HOST_CONTROLLER)
             status = start_worker(dev);
         complete_irp(irp, status, 0);
         return status;
@@ -669,15 +942,82 @@ static NTSTATUS query_slot_number(DEVICE_OBJECT* pdo, ULONG* slot) {
     return status;
 }
 
+static void init_extension(slot_device* dev, ULONG slot, UCHAR kind) {
+    RtlZeroMemory(dev, sizeof(*dev));
+    dev->slot = slot;
+    dev->kind = kind;
+    dev->socket = PEER_NO_SOCKET;
+    KeInitializeSpinLock(&dev->lock);
+    KeInitializeMutex(&dev->send_lock, 0);
+    KeInitializeEvent(&dev->stop_event, NotificationEvent, FALSE);
+    InitializeListHead(&dev->pending_reads);
+}
+
+/* The host controller's own device is named and linked as "\\.\HCD0"; its root hub is a second,
+ * named device linked under the name the root hub request reports. */
+static NTSTATUS add_host_controller(DRIVER_OBJECT* driver, DEVICE_OBJECT* pdo, ULONG slot) {
+    UNICODE_STRING device_name, link_name;
+    DEVICE_OBJECT* device;
+    DEVICE_OBJECT* hub;
+    slot_device* dev;
+    NTSTATUS status;
+
+    RtlInitUnicodeString(&device_name, hcd_device_name);
+    status = IoCreateDevice(driver, sizeof(slot_device), &device_name, FILE_DEVICE_UNKNOWN, 0, FALSE, &device);
+    if (!NT_SUCCESS(status))
+        return status;
+    dev = device->DeviceExtension;
+    init_extension(dev, slot, KIND_HOST_CONTROLLER);
+
+    RtlInitUnicodeString(&device_name, hub_device_name);
+    status = IoCreateDevice(driver, sizeof(slot_device), &device_name, FILE_DEVICE_UNKNOWN, 0, FALSE, &hub);
+    if (!NT_SUCCESS(status)) {
+        IoDeleteDevice(device);
+        return status;
+    }
+    init_extension(hub->DeviceExtension, slot, KIND_ROOT_HUB);
+    hub->Flags &= ~DO_DEVICE_INITIALIZING;
+    dev->root_hub = hub;
+
+    RtlInitUnicodeString(&link_name, hcd_link_name);
+    RtlInitUnicodeString(&device_name, hcd_device_name);
+    status = IoCreateSymbolicLink(&link_name, &device_name);
+    if (NT_SUCCESS(status)) {
+        RtlInitUnicodeString(&link_name, hub_link_name);
+        RtlInitUnicodeString(&device_name, hub_device_name);
+        status = IoCreateSymbolicLink(&link_name, &device_name);
+        if (!NT_SUCCESS(status)) {
+            RtlInitUnicodeString(&link_name, hcd_link_name);
+            IoDeleteSymbolicLink(&link_name);
+        }
+    }
+    if (NT_SUCCESS(status)) {
+        dev->links_made = TRUE;
+        dev->lower = IoAttachDeviceToDeviceStack(device, pdo);
+        if (!dev->lower)
+            status = STATUS_NO_SUCH_DEVICE;
+    }
+    if (!NT_SUCCESS(status)) {
+        release_host_controller(dev);
+        IoDeleteDevice(device);
+        return status;
+    }
+    device->Flags &= ~DO_DEVICE_INITIALIZING;
+    return STATUS_SUCCESS;
+}
+
 static NTSTATUS add_device(DRIVER_OBJECT* driver, DEVICE_OBJECT* pdo) {
     DEVICE_OBJECT* device;
     slot_device* dev;
     ULONG slot;
     NTSTATUS status;
+    KIRQL irql;
 
     status = query_slot_number(pdo, &slot);
     if (!NT_SUCCESS(status))
         return status;
+    if (slot == HCD_SLOT)
+        return add_host_controller(driver, pdo, slot);
 
     status = IoCreateDevice(driver, sizeof(slot_device), NULL, FILE_DEVICE_UNKNOWN, FILE_DEVICE_SECURE_OPEN,
                             FALSE, &device);
@@ -685,14 +1025,7 @@ static NTSTATUS add_device(DRIVER_OBJECT* driver, DEVICE_OBJECT* pdo) {
         return status;
 
     dev = device->DeviceExtension;
-    RtlZeroMemory(dev, sizeof(*dev));
-    dev->slot = slot;
-    dev->kind = slot == LOADER_SLOT ? KIND_LOADER : KIND_DEVICE;
-    dev->socket = PEER_NO_SOCKET;
-    KeInitializeSpinLock(&dev->lock);
-    KeInitializeMutex(&dev->send_lock, 0);
-    KeInitializeEvent(&dev->stop_event, NotificationEvent, FALSE);
-    InitializeListHead(&dev->pending_reads);
+    init_extension(dev, slot, slot == LOADER_SLOT ? KIND_LOADER : KIND_DEVICE);
 
     status = IoRegisterDeviceInterface(
         pdo, dev->kind == KIND_LOADER ? &loader_interface_class : &device_interface_class, NULL,
@@ -713,6 +1046,10 @@ static NTSTATUS add_device(DRIVER_OBJECT* driver, DEVICE_OBJECT* pdo) {
         IoDeleteDevice(device);
         return STATUS_NO_SUCH_DEVICE;
     }
+    KeAcquireSpinLock(&slots_lock, &irql);
+    if (slot < HUB_PORTS)
+        slots[slot] = dev;
+    KeReleaseSpinLock(&slots_lock, irql);
     device->Flags &= ~DO_DEVICE_INITIALIZING;
     return STATUS_SUCCESS;
 }
@@ -769,6 +1106,7 @@ NTSTATUS WINAPI DriverEntry(DRIVER_OBJECT* driver, UNICODE_STRING* registry_path
         return status;
     if (!peer_startup())
         return STATUS_UNSUCCESSFUL;
+    KeInitializeSpinLock(&slots_lock);
 
     driver->MajorFunction[IRP_MJ_CREATE] = dispatch_create;
     driver->MajorFunction[IRP_MJ_CLOSE] = dispatch_close;

@@ -3,8 +3,8 @@
 //
 //   tvusbsim-install.exe <path of tvusbsim.inf> [emulator port]
 //
-// Slots 0..3 are device slots, slot 4 the loader slot (the driver tells them apart by instance
-// number). Running it again keeps the existing slots and reinstalls the driver.
+// Slots 0..3 are device slots, slot 4 the loader slot, instance 5 the host controller with its
+// root hub (the driver tells them apart by instance number). Running it again keeps the existing slots and reinstalls the driver.
 #include <windows.h>
 
 #include <newdev.h>
@@ -18,7 +18,7 @@
 
 namespace {
 
-constexpr int kSlotCount = 5;
+constexpr int kSlotCount = 6;
 constexpr wchar_t kHardwareId[] = L"ROOT\\TVUSBSIM";
 constexpr wchar_t kParametersKey[] = L"System\\CurrentControlSet\\Services\\tvusbsim\\Parameters";
 // {4d36e97d-e325-11ce-bfc1-08002be10318}: the INF's class (System).

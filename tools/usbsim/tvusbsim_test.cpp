@@ -7,6 +7,7 @@
 
 #include <dbt.h>
 #include <setupapi.h>
+#include <usbioctl.h>
 
 #include <gtest/gtest.h>
 
@@ -16,6 +17,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
+#include <tuple>
 #include <type_traits>
 #include <vector>
 
@@ -24,6 +27,7 @@ namespace {
 constexpr DWORD kReadRequest = 0x2200A0;
 constexpr DWORD kWriteRequest = 0x2200A4;
 constexpr DWORD kDeviceInfoRequest = 0x22010C;
+constexpr DWORD kImageRequest = 0x22003C;
 constexpr DWORD kDeviceInfoBytes = 44;
 constexpr DWORD kReceiveBufferBytes = 1000;
 constexpr DWORD kWaitMs = 10000;
@@ -60,6 +64,17 @@ std::vector<BYTE> Pattern(size_t size, unsigned seed) {
     for (size_t i = 0; i < size; ++i)
         bytes[i] = static_cast<BYTE>((i * 31 + seed) & 0xff);
     return bytes;
+}
+
+// CRC-32 (the zlib polynomial), as the peer reports it for an image.
+uint32_t Crc32(const std::vector<BYTE>& bytes) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (BYTE b : bytes) {
+        crc ^= b;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
 }
 
 std::vector<BYTE> RecordBytes(const char* record) {
@@ -667,6 +682,86 @@ TEST_F(UsbSlotTest, EchoRoundTripTime) {
     std::printf("[ info     ] %d echoed %lu-byte frames: %.3f ms per round trip, %.0f bytes/s\n", kRounds,
                 static_cast<unsigned long>(kFrameBytes), seconds * 1000 / kRounds,
                 kRounds * kFrameBytes / seconds);
+}
+
+// The image request as the loader sends it: buffered, the whole image as input, no output
+// buffer, on a handle opened without overlapped I/O, so it blocks until the peer answers.
+struct ImageSend {
+    BOOL accepted = FALSE;
+    DWORD returned = 0;
+    DWORD error = 0;
+};
+
+TEST_F(UsbSlotTest, TheLoaderSlotForwardsAWholeImageAndAnswersWithThePeersCount) {
+    const std::wstring path = Plug(kLoaderSlot, kRecordB);
+    UniqueHandle loader = OpenInterface(path, false);
+    ASSERT_TRUE(loader);
+
+    // Several MiB in one request: they reach the peer whole. The bytes-returned value of a
+    // request without output buffer is the count the driver completes it with (the peer's).
+    const std::vector<BYTE> image = Pattern(8u << 20, 5);
+    for (const auto& [status, count, accepted] :
+         {std::tuple<int, DWORD, BOOL>{0, DWORD{8u << 20}, TRUE}, {0, DWORD{(8u << 20) - 5}, TRUE}, {1, 0, FALSE}}) {
+        ImageSend sent;
+        std::thread sender([&] {
+            sent.accepted = DeviceIoControl(loader.get(), kImageRequest, const_cast<BYTE*>(image.data()),
+                                            static_cast<DWORD>(image.size()), nullptr, 0, &sent.returned, nullptr);
+            sent.error = GetLastError();
+        });
+        const std::string received = peer_->Command("next-image " + std::to_string(kLoaderSlot) + " 30000");
+        char crc[9];
+        std::snprintf(crc, sizeof crc, "%08x", Crc32(image));
+        EXPECT_EQ(received, "ok " + std::to_string(image.size()) + " " + crc);
+        EXPECT_TRUE(peer_->Ok("image-done " + std::to_string(kLoaderSlot) + " " + std::to_string(status) + " " +
+                              std::to_string(count)));
+        sender.join();
+        EXPECT_EQ(sent.accepted, accepted);
+        if (accepted) {
+            EXPECT_EQ(sent.returned, count);
+            std::printf("[ info     ] image request of %lu bytes without output buffer: bytes returned %lu\n",
+                        static_cast<unsigned long>(image.size()), static_cast<unsigned long>(sent.returned));
+        } else {
+            EXPECT_EQ(sent.error, static_cast<DWORD>(ERROR_IO_DEVICE));
+        }
+    }
+    // An empty image never reaches the peer.
+    DWORD returned = 0;
+    EXPECT_FALSE(DeviceIoControl(loader.get(), kImageRequest, nullptr, 0, nullptr, 0, &returned, nullptr));
+}
+
+// The host controller "\\.\HCD0" opens from a user process, names its root hub, and the root
+// hub answers for each slot's port from its plug state.
+TEST_F(UsbSlotTest, TheHostControllerAndItsRootHubReportThePluggedSlots) {
+    const std::wstring booted = Plug(0, kRecordA);
+    std::printf("[ info     ] booted class dbcc_name: %ls\n", booted.c_str());
+    Plug(kLoaderSlot, kRecordB);
+
+    UniqueHandle hcd = OpenInterface(L"\\\\.\\HCD0", false);
+    ASSERT_TRUE(hcd) << "\\\\.\\HCD0 does not open: " << GetLastError();
+    BYTE name[256] = {};
+    DWORD returned = 0;
+    ASSERT_TRUE(DeviceIoControl(hcd.get(), IOCTL_USB_GET_ROOT_HUB_NAME, name, sizeof(name), name, sizeof(name),
+                                &returned, nullptr));
+    const std::wstring hubName = reinterpret_cast<USB_ROOT_HUB_NAME*>(name)->RootHubName;
+    UniqueHandle hub = OpenInterface(L"\\\\.\\" + hubName, false);
+    ASSERT_TRUE(hub) << "the root hub does not open";
+
+    USB_NODE_INFORMATION node{};
+    ASSERT_TRUE(DeviceIoControl(hub.get(), IOCTL_USB_GET_NODE_INFORMATION, &node, sizeof(node), &node, sizeof(node),
+                                &returned, nullptr));
+    ASSERT_EQ(node.u.HubInformation.HubDescriptor.bNumberOfPorts, kSlotCount);
+    for (ULONG port = 1; port <= static_cast<ULONG>(kSlotCount); ++port) {
+        USB_NODE_CONNECTION_INFORMATION connection{};
+        connection.ConnectionIndex = port;
+        ASSERT_TRUE(DeviceIoControl(hub.get(), IOCTL_USB_GET_NODE_CONNECTION_INFORMATION, &connection,
+                                    sizeof(connection), &connection, sizeof(connection), &returned, nullptr));
+        const bool plugged = port == 1 || port == kLoaderSlot + 1;
+        EXPECT_EQ(connection.ConnectionStatus, plugged ? DeviceConnected : NoDeviceConnected) << "port " << port;
+        if (plugged) {
+            EXPECT_EQ(connection.DeviceDescriptor.idVendor, 0x0B66);
+            EXPECT_EQ(connection.DeviceDescriptor.idProduct, port == 1 ? 0x41 : 0x40);
+        }
+    }
 }
 
 } // namespace

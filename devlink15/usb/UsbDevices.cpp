@@ -99,9 +99,9 @@ std::vector<BYTE> HubRequest(HANDLE hub, DWORD code, const Fixed& input, DWORD (
     return answer;
 }
 
-int CountProductOnHub(const std::string& hubName, int depth);
+void CountProductsOnHub(const std::string& hubName, int depth, UsbProductCounts& counts);
 
-void CountPort(HANDLE hub, ULONG port, int depth, int& count) {
+void CountPort(HANDLE hub, ULONG port, int depth, UsbProductCounts& counts) {
     USB_NODE_CONNECTION_INFORMATION connection{};
     connection.ConnectionIndex = port;
     DWORD returned = 0;
@@ -117,34 +117,37 @@ void CountPort(HANDLE hub, ULONG port, int depth, int& count) {
             hub, IOCTL_USB_GET_NODE_CONNECTION_NAME, query,
             [](const USB_NODE_CONNECTION_NAME& n) { return n.ActualLength; });
         if (!answer.empty())
-            count += CountProductOnHub(
-                Narrow(reinterpret_cast<USB_NODE_CONNECTION_NAME*>(answer.data())->NodeName), depth + 1);
+            CountProductsOnHub(
+                Narrow(reinterpret_cast<USB_NODE_CONNECTION_NAME*>(answer.data())->NodeName), depth + 1,
+                counts);
         return;
     }
-    if (connection.DeviceDescriptor.idVendor == kZelvanUsbVendorId &&
-        connection.DeviceDescriptor.idProduct == kZelvanHubProductId)
-        ++count;
+    if (connection.DeviceDescriptor.idVendor != kZelvanUsbVendorId)
+        return;
+    ++counts.total;
+    if (connection.DeviceDescriptor.idProduct == kZelvanHubProductId)
+        ++counts.loaderProduct;
+    else if (connection.DeviceDescriptor.idProduct == kZelvanSecondProductId)
+        ++counts.bootedProduct;
 }
 
-int CountProductOnHub(const std::string& hubName, int depth) {
+void CountProductsOnHub(const std::string& hubName, int depth, UsbProductCounts& counts) {
     constexpr int kMaxHubDepth = 6; // USB allows five tiers of hubs below the root
     if (hubName.empty() || depth > kMaxHubDepth)
-        return 0;
+        return;
     tv::com::UniqueFileHandle hub(CreateFileA(("\\\\.\\" + hubName).c_str(), GENERIC_WRITE, FILE_SHARE_WRITE,
                                               nullptr, OPEN_EXISTING, 0, nullptr));
     if (!static_cast<bool>(hub))
-        return 0;
+        return;
     USB_NODE_INFORMATION node{};
     node.NodeType = UsbHub;
     DWORD returned = 0;
     if (!DeviceIoControl(hub.Get(), IOCTL_USB_GET_NODE_INFORMATION, &node, sizeof(node), &node, sizeof(node),
                          &returned, nullptr))
-        return 0;
-    int count = 0;
+        return;
     const ULONG ports = node.u.HubInformation.HubDescriptor.bNumberOfPorts;
     for (ULONG port = 1; port <= ports; ++port)
-        CountPort(hub.Get(), port, depth, count);
-    return count;
+        CountPort(hub.Get(), port, depth, counts);
 }
 
 } // namespace
@@ -173,8 +176,8 @@ int DeviceClassIndexOf(int deviceNumber) {
     return slot && slot->interfaceClass == UsbInterfaceClass::Device ? slot->interfaceIndex : -1;
 }
 
-int CountHubDevices() {
-    int count = 0;
+UsbProductCounts ScanHostControllers() {
+    UsbProductCounts counts;
     for (int controller = 0; controller < 10; ++controller) {
         const std::string name = "\\\\.\\HCD" + std::to_string(controller);
         tv::com::UniqueFileHandle hcd(
@@ -186,10 +189,14 @@ int CountHubDevices() {
             HubRequest<USB_ROOT_HUB_NAME>(hcd.Get(), IOCTL_USB_GET_ROOT_HUB_NAME, query,
                                           [](const USB_ROOT_HUB_NAME& n) { return n.ActualLength; });
         if (!answer.empty())
-            count += CountProductOnHub(
-                Narrow(reinterpret_cast<USB_ROOT_HUB_NAME*>(answer.data())->RootHubName), 0);
+            CountProductsOnHub(Narrow(reinterpret_cast<USB_ROOT_HUB_NAME*>(answer.data())->RootHubName), 0,
+                               counts);
     }
-    return count;
+    return counts;
+}
+
+int CountHubDevices() {
+    return ScanHostControllers().loaderProduct;
 }
 
 int CountUsbDevices() {

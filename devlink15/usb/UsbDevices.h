@@ -14,10 +14,19 @@ inline constexpr DWORD kUsbReadRequest = 0x2200A0;
 inline constexpr DWORD kUsbWriteRequest = 0x2200A4;
 inline constexpr DWORD kUsbDeviceInfoRequest = 0x22010C;
 
-// The device family's USB vendor id and the product ids the hub walk counts.
-inline constexpr USHORT kZelvanUsbVendorId = 0x2F5A;
+// The device family's USB vendor id and the product ids the hub walk counts: 0x40 is a device in
+// its loader mode, 0x41 a booted device.
+inline constexpr USHORT kZelvanUsbVendorId = 0x0B66;
 inline constexpr USHORT kZelvanHubProductId = 0x0040;
 inline constexpr USHORT kZelvanSecondProductId = 0x0041;
+
+// What a walk of the host controllers found: every connected device of the family, and those
+// with each of the two product ids.
+struct UsbProductCounts {
+    int total = 0;
+    int loaderProduct = 0; // product id 0x40
+    int bootedProduct = 0; // product id 0x41
+};
 
 // Interface `index` (0-based, among the present ones) of the class, opened for reading and
 // writing; INVALID_HANDLE_VALUE when it is absent or cannot be opened. A non-empty pipe name is
@@ -31,7 +40,10 @@ bool IsDeviceInterfacePresent(UsbInterfaceClass interfaceClass, int index);
 int FindDeviceClassByIndex(int deviceNumber);
 // The device-class index a device number stands for; -1 when it names no device-class interface.
 int DeviceClassIndexOf(int deviceNumber);
-// Connected devices with the hub product id, found by walking the USB host controllers.
+// Walks the host controllers "\\.\HCD0" to "\\.\HCD9", their root hubs and every hub below;
+// a controller or hub that does not answer is skipped.
+UsbProductCounts ScanHostControllers();
+// Connected devices with the hub product id (0x40), found by walking the USB host controllers.
 int CountHubDevices();
 int CountUsbDevices();
 bool QueryUsbDeviceInfo(int deviceNumber, UsbDeviceInfo& info);
