@@ -14,6 +14,8 @@ namespace tv::caplinker {
 namespace {
 
 constexpr LONG kBrowsePathLength = 260;
+constexpr UINT_PTR kDrawTimer = 1;
+constexpr DWORD kDrawIntervalMs = 50;
 
 // Runs the thread's message loop, the progress window getting its dialog messages first; the
 // loop's quit code.
@@ -136,6 +138,9 @@ HRESULT ZvCAPCopier::CopyWithProgress(const std::string& folder) {
     PcModeGuard pcMode(hub_.Get(), device_.c_str());
     completed_ = false;
     errorShown_ = false;
+    wanted_ = drawn_ = ProgressView{};
+    drawPending_ = false;
+    lastDrawn_ = GetTickCount() - kDrawIntervalMs;
     dialog_ = CreateDialogParamW(language_, MAKEINTRESOURCEW(IDD_CAP_COPY), nullptr, DialogProc,
                                  reinterpret_cast<LPARAM>(this));
     if (dialog_) {
@@ -166,6 +171,11 @@ INT_PTR CALLBACK ZvCAPCopier::DialogProc(HWND dialog, UINT message, WPARAM wPara
     switch (message) {
     case WM_CLOSE:
         self->OnCloseRequest();
+        return TRUE;
+    case WM_TIMER:
+        if (wParam != kDrawTimer)
+            return FALSE;
+        self->DrawProgress();
         return TRUE;
     case WM_COMMAND:
         if (LOWORD(wParam) == IDCANCEL) {
@@ -204,10 +214,42 @@ void ZvCAPCopier::OnCancel() {
         hub_->CancelFileOperation(device_.data());
 }
 
+void ZvCAPCopier::ShowProgress() {
+    if (drawPending_ || wanted_ == drawn_)
+        return;
+    if (GetTickCount() - lastDrawn_ >= kDrawIntervalMs) {
+        DrawProgress();
+        return;
+    }
+    drawPending_ = SetTimer(dialog_, kDrawTimer, kDrawIntervalMs, nullptr) != 0;
+    if (!drawPending_)
+        DrawProgress();
+}
+
+void ZvCAPCopier::DrawProgress() {
+    if (drawPending_ && dialog_)
+        KillTimer(dialog_, kDrawTimer);
+    drawPending_ = false;
+    if (!dialog_)
+        return;
+    if (wanted_.status != drawn_.status)
+        SetDlgItemTextA(dialog_, IDC_CAP_STATUS, wanted_.status.c_str());
+    const bool newRange = wanted_.itemRange != drawn_.itemRange;
+    if (newRange)
+        SendDlgItemMessageW(dialog_, IDC_CAP_ITEM_PROGRESS, PBM_SETRANGE32, 0, wanted_.itemRange);
+    if (newRange || wanted_.itemPosition != drawn_.itemPosition)
+        SendDlgItemMessageW(dialog_, IDC_CAP_ITEM_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(wanted_.itemPosition), 0);
+    if (wanted_.filesDone != drawn_.filesDone)
+        SendDlgItemMessageW(dialog_, IDC_CAP_OVERALL_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(wanted_.filesDone), 0);
+    drawn_ = wanted_;
+    lastDrawn_ = GetTickCount();
+}
+
 STDMETHODIMP ZvCAPCopier::OnOperationComplete() {
     if (!dialog_)
         return E_FAIL;
     completed_ = true;
+    DrawProgress();
     if (!errorShown_)
         PostMessageW(dialog_, WM_CLOSE, 0, 0);
     return hub_ ? hub_->Refresh() : S_OK;
@@ -217,11 +259,12 @@ STDMETHODIMP ZvCAPCopier::OnItemComplete(LPSTR, LPSTR strErrorDescription, LONG)
     if (!dialog_)
         return E_FAIL;
     if (strErrorDescription && *strErrorDescription) {
-        SetDlgItemTextA(dialog_, IDC_CAP_STATUS, strErrorDescription);
+        wanted_.status = strErrorDescription;
         errorShown_ = true;
     } else {
-        SendDlgItemMessageW(dialog_, IDC_CAP_OVERALL_PROGRESS, PBM_DELTAPOS, 1, 0);
+        ++wanted_.filesDone;
     }
+    ShowProgress();
     return S_OK;
 }
 
@@ -229,16 +272,18 @@ STDMETHODIMP ZvCAPCopier::OnItemInit(LPSTR strItem, LONG nSize) {
     if (!dialog_)
         return E_FAIL;
     if (!errorShown_)
-        SetDlgItemTextA(dialog_, IDC_CAP_STATUS, strItem ? strItem : "");
-    SendDlgItemMessageW(dialog_, IDC_CAP_ITEM_PROGRESS, PBM_SETRANGE32, 0, nSize);
-    SendDlgItemMessageW(dialog_, IDC_CAP_ITEM_PROGRESS, PBM_SETPOS, 0, 0);
+        wanted_.status = strItem ? strItem : "";
+    wanted_.itemRange = nSize;
+    wanted_.itemPosition = 0;
+    ShowProgress();
     return S_OK;
 }
 
 STDMETHODIMP ZvCAPCopier::OnItemProgress(LPSTR, LONG nProgress) {
     if (!dialog_)
         return E_FAIL;
-    SendDlgItemMessageW(dialog_, IDC_CAP_ITEM_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(nProgress), 0);
+    wanted_.itemPosition = nProgress;
+    ShowProgress();
     return S_OK;
 }
 

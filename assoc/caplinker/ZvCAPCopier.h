@@ -48,6 +48,11 @@ private:
 
     static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
     void OnInitialise(HWND dialog);
+    // The callbacks note what the window should show; it is drawn at once when the last drawing
+    // is a while ago, else by a timer: the hub reports every file several times, and drawing
+    // each report cost more than copying small files.
+    void ShowProgress();
+    void DrawProgress();
     void OnCloseRequest();
     void OnCancel();
 
@@ -64,6 +69,19 @@ private:
     HWND dialog_ = nullptr;
     bool completed_ = false;
     bool errorShown_ = false;
+
+    // What the progress window shows (drawn_) and should show (wanted_).
+    struct ProgressView {
+        std::string status;
+        LONG itemRange = 0;
+        LONG itemPosition = 0;
+        LONG filesDone = 0;
+        bool operator==(const ProgressView&) const = default;
+    };
+    ProgressView wanted_;
+    ProgressView drawn_;
+    bool drawPending_ = false;
+    DWORD lastDrawn_ = 0;
 };
 
 } // namespace tv::caplinker

@@ -14,6 +14,7 @@
 #include "CapArchive.h"
 #include "MessagePump.h"
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <fstream>
@@ -281,9 +282,12 @@ double Seconds(LARGE_INTEGER from, LARGE_INTEGER to) {
 }
 
 // The default install of a package of 50 files (8 MiB in all) against the hub's own copy of the
-// same 50 files in one operation.
+// same 50 files in one operation. The two alternate for a few rounds and the best round of each
+// counts: the first round of either pays the process's one-time costs, and the machine's other
+// load only ever adds time.
 TEST_F(CapLinkerTest, DefaultInstallBenchmark) {
     const int kFiles = 50;
+    const int kRounds = 3;
     const size_t kFileSize = 8 * 1024 * 1024 / kFiles;
     CreateDirectoryA((root_ + "\\pc").c_str(), nullptr);
     CreateDirectoryA(Device("Raw").c_str(), nullptr);
@@ -320,29 +324,40 @@ TEST_F(CapLinkerTest, DefaultInstallBenchmark) {
     com::UniqueBstr packageFile = com::AnsiToUniqueBstr(packagePath);
     ASSERT_EQ(archive->Save(packageFile.Get(), package.Get()), S_OK);
 
-    LARGE_INTEGER start, end;
-    com::ComPtr<DoneListener> listener;
-    ASSERT_EQ(com::MakeComObject(listener), S_OK);
     std::vector<LPSTR> sourceList, targetList;
     for (int i = 0; i < kFiles; ++i) {
         sourceList.push_back(sources[i].data());
         targetList.push_back(targets[i].data());
     }
-    QueryPerformanceCounter(&start);
-    ASSERT_EQ(served_.Hub()->CopyFileItems(kFiles, MAX_PATH, sourceList.data(), targetList.data(), listener.Get()),
-              S_OK);
-    ASSERT_TRUE(WaitWithMessagePump(listener->Done(), 120000));
-    QueryPerformanceCounter(&end);
-    const double raw = Seconds(start, end);
-    EXPECT_EQ(listener->errors, 0);
-
-    served_.Hub()->AnswerBrowse("Dev1\\Apps");
-    QueryPerformanceCounter(&start);
-    EXPECT_EQ(OpenWhile(packagePath), S_OK);
-    QueryPerformanceCounter(&end);
-    const double install = Seconds(start, end);
+    auto rawCopy = [&] {
+        com::ComPtr<DoneListener> listener;
+        EXPECT_EQ(com::MakeComObject(listener), S_OK);
+        LARGE_INTEGER start, end;
+        QueryPerformanceCounter(&start);
+        EXPECT_EQ(served_.Hub()->CopyFileItems(kFiles, MAX_PATH, sourceList.data(), targetList.data(), listener.Get()),
+                  S_OK);
+        EXPECT_TRUE(WaitWithMessagePump(listener->Done(), 120000));
+        QueryPerformanceCounter(&end);
+        EXPECT_EQ(listener->errors, 0);
+        return Seconds(start, end);
+    };
+    auto install = [&] {
+        served_.Hub()->AnswerBrowse("Dev1\\Apps");
+        LARGE_INTEGER start, end;
+        QueryPerformanceCounter(&start);
+        EXPECT_EQ(OpenWhile(packagePath), S_OK);
+        QueryPerformanceCounter(&end);
+        return Seconds(start, end);
+    };
+    double raw = 1e9, installed = 1e9;
+    for (int round = 0; round < kRounds; ++round) {
+        raw = std::min(raw, rawCopy());
+        installed = std::min(installed, install());
+    }
     EXPECT_EQ(ReadFile(Device("Apps\\f49.bin")), ReadFile(sources.back()));
-    std::printf("benchmark cap_default_install: ratio %.2f (goal <= 1.3)\n", install / raw);
+    EXPECT_EQ(ReadFile(Device("Raw\\f0.bin")), ReadFile(sources.front()));
+    std::printf("install %.0f ms, raw copy %.0f ms (best of %d rounds each)\n", installed * 1000, raw * 1000, kRounds);
+    std::printf("benchmark cap_default_install: ratio %.2f (goal <= 1.3)\n", installed / raw);
 }
 
 } // namespace
