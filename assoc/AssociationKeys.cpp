@@ -44,13 +44,20 @@ std::string ProgramImagePath() {
 
 bool ReadDefaultValue(HKEY root, const std::string& subKey, std::string& value) {
     value.clear();
-    DWORD size = 0;
-    if (RegGetValueA(root, subKey.empty() ? nullptr : subKey.c_str(), nullptr, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND,
-                     nullptr, nullptr, &size) != ERROR_SUCCESS)
+    const char* sub = subKey.empty() ? nullptr : subKey.c_str();
+    constexpr DWORD kFlags = RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND;
+    // Most values fit the first buffer: one read each (the type list reads hundreds of them).
+    char small[512];
+    DWORD size = sizeof(small);
+    LSTATUS status = RegGetValueA(root, sub, nullptr, kFlags, nullptr, small, &size);
+    if (status == ERROR_SUCCESS) {
+        value = small;
+        return true;
+    }
+    if (status != ERROR_MORE_DATA)
         return false;
     std::vector<char> buffer(size + 1, 0);
-    if (RegGetValueA(root, subKey.empty() ? nullptr : subKey.c_str(), nullptr, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND,
-                     nullptr, buffer.data(), &size) != ERROR_SUCCESS)
+    if (RegGetValueA(root, sub, nullptr, kFlags, nullptr, buffer.data(), &size) != ERROR_SUCCESS)
         return false;
     value = buffer.data();
     return true;

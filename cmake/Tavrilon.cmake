@@ -135,6 +135,16 @@ function(tv_com_dll name)
     if(ARG_TEST_ONLY)
         set_target_properties(${name} PROPERTIES LIBRARY_OUTPUT_DIRECTORY ${TV_TEST_BIN_DIR})
     endif()
+    # The debug information moves to <dll>.debug beside the DLL (a debugger finds it through the
+    # debug link): Wine maps every section of an image, so debug sections left inside made each
+    # load of the server read megabytes it never uses.
+    if(CMAKE_OBJCOPY)
+        add_custom_command(TARGET ${name} POST_BUILD
+            COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE:${name}> $<TARGET_FILE:${name}>.debug
+            COMMAND ${CMAKE_OBJCOPY} --strip-debug --add-gnu-debuglink=$<TARGET_FILE:${name}>.debug
+                    $<TARGET_FILE:${name}>
+            VERBATIM)
+    endif()
     if(NOT ARG_NO_REGISTER)
         set_property(GLOBAL APPEND PROPERTY TV_REGISTERED_SERVERS "dll:$<TARGET_FILE:${name}>")
     endif()

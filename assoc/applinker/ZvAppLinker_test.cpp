@@ -5,8 +5,7 @@
 #include "AssociationRecord.h"
 #include "LangIds.h"
 #include "LanguageLibrary.h"
-#include "ServedHub.h"
-#include "UiHarness.h"
+#include "InstallerTest.h"
 #include <gtest/gtest.h>
 #include <atomic>
 #include <fstream>
@@ -19,79 +18,30 @@ using namespace tv::applinker;
 
 namespace {
 
-std::string TestData(const char* name) {
-    std::string path = std::string(TV_ASSOC_TESTDATA) + "/" + name;
-    for (char& c : path)
-        if (c == '/')
-            c = '\\';
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES ? path : "Z:" + path;
-}
+using test::ReadWholeFile;
+using test::TestData;
+using test::Text;
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-std::wstring Text(UINT id) {
-    static HMODULE language = LoadLibraryExW(L"Zv0409.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    wchar_t buffer[512] = {};
-    LoadStringW(language, id, buffer, ARRAYSIZE(buffer));
-    return buffer;
-}
-
-class AppLinkerTest : public testing::Test {
+class AppLinkerTest : public test::InstallerTest<applinker::ZvAppLinker> {
 protected:
-    void SetUp() override {
-        char folder[MAX_PATH] = {};
-        GetTempPathA(sizeof(folder), folder);
-        root_ = std::string(folder) + "tvapptest" + std::to_string(GetCurrentProcessId());
-        for (const char* sub : {"", "\\devices", "\\devices\\Dev1", "\\devices\\Dev1\\Apps"})
-            CreateDirectoryA((root_ + sub).c_str(), nullptr);
-        language_ = LoadLanguageLibrary(GetModuleHandleW(nullptr));
-        ASSERT_NE(language_, nullptr);
-        ASSERT_EQ(served_.Start(root_ + "\\devices"), S_OK);
-        ASSERT_EQ(com::MakeComObject(linker_, GetModuleHandleW(nullptr), language_), S_OK);
-    }
-    void TearDown() override {
-        linker_.Reset();
-        served_.Stop();
-        FreeLibrary(language_);
-        test::DeleteTree(com::FromAnsi(root_));
-    }
-
-    HRESULT OpenWhile(const std::string& file, std::function<void()> user = {}) {
-        std::thread acting;
-        if (user)
-            acting = std::thread(user);
-        std::string path = file;
-        const HRESULT hr = linker_->Open(path.data());
-        if (acting.joinable())
-            acting.join();
-        return hr;
-    }
-
-    std::string Installed(const char* name) const { return root_ + "\\devices\\Dev1\\Apps\\" + name; }
-
-    std::string root_;
-    HMODULE language_ = nullptr;
-    test::ServedHub served_;
-    com::ComPtr<applinker::ZvAppLinker> linker_;
+    void SetUp() override { StartWith("tvapptest", {"Apps"}); }
+    std::string Installed(const char* name) const { return Device("Apps\\") + name; }
 };
 
 TEST_F(AppLinkerTest, HandlerAnswersForAppFilesOnly) {
     char upper[] = ".APP", other[] = ".cap";
-    EXPECT_EQ(linker_->IsAcceptable(upper), S_OK);
-    EXPECT_EQ(linker_->IsAcceptable(other), S_FALSE);
+    EXPECT_EQ(installer_->IsAcceptable(upper), S_OK);
+    EXPECT_EQ(installer_->IsAcceptable(other), S_FALSE);
     ZVASSOCIATION record{};
-    ASSERT_EQ(linker_->GetAssociation(&record), S_OK);
+    ASSERT_EQ(installer_->GetAssociation(&record), S_OK);
     EXPECT_STREQ(record.strExtension, ".app");
     EXPECT_EQ(com::FromAnsi(record.strDescription), Text(IDS_APP_DESCRIPTION));
     EXPECT_EQ(record.dwIconIdx, -IDI_PACKAGE);
     assoc::FreeRecord(record);
     LONG id = 9;
-    EXPECT_EQ(linker_->GetContextMenuID(&id), S_OK);
+    EXPECT_EQ(installer_->GetContextMenuID(&id), S_OK);
     EXPECT_EQ(id, 0);
-    EXPECT_EQ(linker_->DoVerb(upper, 0), E_NOTIMPL);
+    EXPECT_EQ(installer_->DoVerb(upper, 0), E_NOTIMPL);
 }
 
 TEST_F(AppLinkerTest, NewEnoughDeviceGetsTheApplicationWithItsIconShown) {
@@ -110,7 +60,7 @@ TEST_F(AppLinkerTest, NewEnoughDeviceGetsTheApplicationWithItsIconShown) {
                         }),
               S_OK);
     EXPECT_EQ(served_.Hub()->BrowseTitle(), Text(IDS_INSTALL_BROWSE_TITLE));
-    EXPECT_EQ(ReadFile(Installed("game.app")), ReadFile(TestData("game.app")));
+    EXPECT_EQ(ReadWholeFile(Installed("game.app")), ReadWholeFile(TestData("game.app")));
     EXPECT_EQ(served_.Hub()->Commands(), (std::vector<std::string>{"ver ", "pc on busy", "pc off"}));
     EXPECT_EQ(served_.BusyUI(), 0);
     // The window may close before the helper finds it; when it found it, the icon was there.
@@ -149,10 +99,10 @@ TEST_F(AppLinkerTest, UnknownVersionInstallsAndLongPathsAreRefusedWhole) {
     served_.Hub()->AnswerBrowse("Dev1\\Apps");
     // The test device does not know "ver ": the version cannot be compared.
     EXPECT_EQ(OpenWhile(TestData("future.app")), S_OK);
-    EXPECT_EQ(ReadFile(Installed("future.app")), ReadFile(TestData("future.app")));
+    EXPECT_EQ(ReadWholeFile(Installed("future.app")), ReadWholeFile(TestData("future.app")));
     std::string longPath = "C:\\" + std::string(kMaxApplicationPath, 'a') + ".app";
-    EXPECT_EQ(linker_->Open(longPath.data()), E_INVALIDARG);
-    EXPECT_EQ(linker_->Open(nullptr), E_POINTER);
+    EXPECT_EQ(installer_->Open(longPath.data()), E_INVALIDARG);
+    EXPECT_EQ(installer_->Open(nullptr), E_POINTER);
 }
 
 } // namespace

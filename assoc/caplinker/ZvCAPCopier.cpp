@@ -14,23 +14,8 @@ namespace tv::caplinker {
 namespace {
 
 constexpr LONG kBrowsePathLength = 260;
-
-// Runs the thread's message loop, the progress window getting its dialog messages first; the
-// loop's quit code.
-int RunDialogLoop(HWND dialog) {
-    MSG message;
-    for (;;) {
-        const BOOL got = GetMessageW(&message, nullptr, 0, 0);
-        if (got == 0)
-            return static_cast<int>(message.wParam);
-        if (got < 0)
-            return 0;
-        if (!IsDialogMessageW(dialog, &message)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-    }
-}
+constexpr UINT_PTR kDrawTimer = 1;
+constexpr DWORD kDrawIntervalMs = 50;
 
 } // namespace
 
@@ -134,114 +119,111 @@ HRESULT ZvCAPCopier::CopyWithProgress(const std::string& folder) {
 
     BusyGuard busy(hub_.Get());
     PcModeGuard pcMode(hub_.Get(), device_.c_str());
-    completed_ = false;
-    errorShown_ = false;
-    dialog_ = CreateDialogParamW(language_, MAKEINTRESOURCEW(IDD_CAP_COPY), nullptr, DialogProc,
-                                 reinterpret_cast<LPARAM>(this));
-    if (dialog_) {
-        SendDlgItemMessageW(dialog_, IDC_CAP_OVERALL_PROGRESS, PBM_SETRANGE32, 0, static_cast<LPARAM>(files_.size()));
-        SendDlgItemMessageW(dialog_, IDC_CAP_OVERALL_PROGRESS, PBM_SETPOS, 0, 0);
-        ShowWindow(dialog_, SW_SHOWNORMAL);
-        SetForegroundWindow(dialog_);
+    SetCopy(hub_.Get(), device_);
+    ResetCopyState();
+    wanted_ = drawn_ = ProgressView{};
+    drawPending_ = false;
+    lastDrawn_ = GetTickCount() - kDrawIntervalMs;
+    HWND dialog = CreateCopyWindow(language_, IDD_CAP_COPY);
+    if (dialog) {
+        SendDlgItemMessageW(dialog, IDC_CAP_OVERALL_PROGRESS, PBM_SETRANGE32, 0, static_cast<LPARAM>(files_.size()));
+        SendDlgItemMessageW(dialog, IDC_CAP_OVERALL_PROGRESS, PBM_SETPOS, 0, 0);
+        ShowWindow(dialog, SW_SHOWNORMAL);
+        SetForegroundWindow(dialog);
     }
     const HRESULT hr = hub_->CopyFileItems(static_cast<LONG>(files_.size()), static_cast<LONG>(longest + 1),
                                            sourceList.data(), targetList.data(), this);
-    if (hr == S_OK && dialog_)
-        RunDialogLoop(dialog_);
-    if (dialog_)
-        DestroyWindow(dialog_);
-    dialog_ = nullptr;
+    if (hr == S_OK && CopyWindow())
+        RunCopyLoop();
+    DestroyCopyWindow();
+    SetCopy(nullptr, {});
     return hr;
 }
 
-INT_PTR CALLBACK ZvCAPCopier::DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_INITDIALOG) {
-        SetWindowLongPtrW(dialog, DWLP_USER, lParam);
-        reinterpret_cast<ZvCAPCopier*>(lParam)->OnInitialise(dialog);
-        return TRUE;
-    }
-    auto* self = reinterpret_cast<ZvCAPCopier*>(GetWindowLongPtrW(dialog, DWLP_USER));
-    if (!self)
-        return FALSE;
-    switch (message) {
-    case WM_CLOSE:
-        self->OnCloseRequest();
-        return TRUE;
-    case WM_COMMAND:
-        if (LOWORD(wParam) == IDCANCEL) {
-            self->OnCancel();
-            return TRUE;
-        }
-        return FALSE;
-    case WM_DESTROY:
-        self->dialog_ = nullptr;
-        return FALSE;
-    default:
-        return FALSE;
-    }
+bool ZvCAPCopier::OnCopyWindowMessage(UINT message, WPARAM wParam, LPARAM) {
+    if (message != WM_TIMER || wParam != kDrawTimer)
+        return false;
+    DrawProgress();
+    return true;
 }
 
-void ZvCAPCopier::OnInitialise(HWND dialog) {
-    dialog_ = dialog;
-    com::ComPtr<IZelvanMgrDisp2> face;
-    if (hub_ && SUCCEEDED(hub_.As(&face)))
-        face->PutBusyUI(static_cast<LONG>(reinterpret_cast<LONG_PTR>(dialog)), VARIANT_TRUE);
+void ZvCAPCopier::OnCopyWindowMade(HWND dialog) {
     if (HasIcon())
         assoc::ShowPicture(dialog, IDC_INSTALL_PICTURE, assoc::CreateImageBitmap(iconHeader_, iconBits_));
 }
 
-void ZvCAPCopier::OnCloseRequest() {
-    if (completed_)
-        PostQuitMessage(0);
-    else
-        OnCancel();
+void ZvCAPCopier::ShowProgress() {
+    if (drawPending_ || wanted_ == drawn_)
+        return;
+    if (GetTickCount() - lastDrawn_ >= kDrawIntervalMs) {
+        DrawProgress();
+        return;
+    }
+    drawPending_ = SetTimer(CopyWindow(), kDrawTimer, kDrawIntervalMs, nullptr) != 0;
+    if (!drawPending_)
+        DrawProgress();
 }
 
-void ZvCAPCopier::OnCancel() {
-    if (completed_)
-        PostMessageW(dialog_, WM_CLOSE, 0, 0);
-    else if (hub_)
-        hub_->CancelFileOperation(device_.data());
+void ZvCAPCopier::DrawProgress() {
+    HWND dialog = CopyWindow();
+    if (drawPending_ && dialog)
+        KillTimer(dialog, kDrawTimer);
+    drawPending_ = false;
+    if (!dialog)
+        return;
+    if (wanted_.status != drawn_.status)
+        SetDlgItemTextA(dialog, IDC_CAP_STATUS, wanted_.status.c_str());
+    const bool newRange = wanted_.itemRange != drawn_.itemRange;
+    if (newRange)
+        SendDlgItemMessageW(dialog, IDC_CAP_ITEM_PROGRESS, PBM_SETRANGE32, 0, wanted_.itemRange);
+    if (newRange || wanted_.itemPosition != drawn_.itemPosition)
+        SendDlgItemMessageW(dialog, IDC_CAP_ITEM_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(wanted_.itemPosition), 0);
+    if (wanted_.filesDone != drawn_.filesDone)
+        SendDlgItemMessageW(dialog, IDC_CAP_OVERALL_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(wanted_.filesDone), 0);
+    drawn_ = wanted_;
+    lastDrawn_ = GetTickCount();
 }
 
 STDMETHODIMP ZvCAPCopier::OnOperationComplete() {
-    if (!dialog_)
+    if (!CopyWindow())
         return E_FAIL;
-    completed_ = true;
-    if (!errorShown_)
-        PostMessageW(dialog_, WM_CLOSE, 0, 0);
+    DrawProgress();
+    MarkCopyDone();
     return hub_ ? hub_->Refresh() : S_OK;
 }
 
 STDMETHODIMP ZvCAPCopier::OnItemComplete(LPSTR, LPSTR strErrorDescription, LONG) {
-    if (!dialog_)
+    if (!CopyWindow())
         return E_FAIL;
     if (strErrorDescription && *strErrorDescription) {
-        SetDlgItemTextA(dialog_, IDC_CAP_STATUS, strErrorDescription);
-        errorShown_ = true;
+        wanted_.status = strErrorDescription;
+        MarkErrorShown();
     } else {
-        SendDlgItemMessageW(dialog_, IDC_CAP_OVERALL_PROGRESS, PBM_DELTAPOS, 1, 0);
+        ++wanted_.filesDone;
     }
+    ShowProgress();
     return S_OK;
 }
 
 STDMETHODIMP ZvCAPCopier::OnItemInit(LPSTR strItem, LONG nSize) {
-    if (!dialog_)
+    if (!CopyWindow())
         return E_FAIL;
-    if (!errorShown_)
-        SetDlgItemTextA(dialog_, IDC_CAP_STATUS, strItem ? strItem : "");
-    SendDlgItemMessageW(dialog_, IDC_CAP_ITEM_PROGRESS, PBM_SETRANGE32, 0, nSize);
-    SendDlgItemMessageW(dialog_, IDC_CAP_ITEM_PROGRESS, PBM_SETPOS, 0, 0);
+    if (!ErrorShown())
+        wanted_.status = strItem ? strItem : "";
+    wanted_.itemRange = nSize;
+    wanted_.itemPosition = 0;
+    ShowProgress();
     return S_OK;
 }
 
 STDMETHODIMP ZvCAPCopier::OnItemProgress(LPSTR, LONG nProgress) {
-    if (!dialog_)
+    if (!CopyWindow())
         return E_FAIL;
-    SendDlgItemMessageW(dialog_, IDC_CAP_ITEM_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(nProgress), 0);
+    wanted_.itemPosition = nProgress;
+    ShowProgress();
     return S_OK;
 }
 
-STDMETHODIMP ZvCAPCopier::OnItemInfo(LPSTR) { return dialog_ ? S_OK : E_FAIL; }
+STDMETHODIMP ZvCAPCopier::OnItemInfo(LPSTR) { return CopyWindow() ? S_OK : E_FAIL; }
 
 } // namespace tv::caplinker

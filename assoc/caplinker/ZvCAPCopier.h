@@ -5,6 +5,7 @@
 #include "CapLinker.h"
 #include "ComObject.h"
 #include "ComPtr.h"
+#include "HubCopyWindow.h"
 #include "TypeInfoDispatch.h"
 #include "ZelvanMgr.h"
 #include <optional>
@@ -13,7 +14,8 @@
 
 namespace tv::caplinker {
 
-class ZvCAPCopier : public com::ComObject<ZvCAPCopier, IZvCAPCopier, IZvFileOperationCallback> {
+class ZvCAPCopier : public com::ComObject<ZvCAPCopier, IZvCAPCopier, IZvFileOperationCallback>,
+                    private HubCopyWindow {
 public:
     explicit ZvCAPCopier(HMODULE language) : language_(language) {}
     ~ZvCAPCopier() override;
@@ -46,10 +48,13 @@ private:
     HRESULT ChooseDestination(IZelvanMgr* hub, std::string& folder);
     HRESULT CopyWithProgress(const std::string& folder);
 
-    static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
-    void OnInitialise(HWND dialog);
-    void OnCloseRequest();
-    void OnCancel();
+    void OnCopyWindowMade(HWND dialog) override;
+    bool OnCopyWindowMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+    // The callbacks note what the window should show; it is drawn at once when the last drawing
+    // is a while ago, else by a timer: the hub reports every file several times, and drawing
+    // each report cost more than copying small files.
+    void ShowProgress();
+    void DrawProgress();
 
     HMODULE language_;
     com::TypeInfoDispatch dispatch_{IID_IZvCAPCopier};
@@ -61,9 +66,19 @@ private:
     // While Run copies.
     com::ComPtr<IZelvanMgr> hub_;
     std::string device_;
-    HWND dialog_ = nullptr;
-    bool completed_ = false;
-    bool errorShown_ = false;
+
+    // What the progress window shows (drawn_) and should show (wanted_).
+    struct ProgressView {
+        std::string status;
+        LONG itemRange = 0;
+        LONG itemPosition = 0;
+        LONG filesDone = 0;
+        bool operator==(const ProgressView&) const = default;
+    };
+    ProgressView wanted_;
+    ProgressView drawn_;
+    bool drawPending_ = false;
+    DWORD lastDrawn_ = 0;
 };
 
 } // namespace tv::caplinker

@@ -7,13 +7,13 @@
 #include "AssociationRecord.h"
 #include "LangIds.h"
 #include "LanguageLibrary.h"
-#include "ServedHub.h"
-#include "UiHarness.h"
 #include "ZvCAPAsker.h"
 #include "ZvCAPCopier.h"
 #include "CapArchive.h"
 #include "MessagePump.h"
+#include "InstallerTest.h"
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <fstream>
@@ -26,28 +26,11 @@ using namespace tv::caplinker;
 
 namespace {
 
-std::string TestData(const char* name) {
-    std::string path = std::string(TV_ASSOC_TESTDATA) + "/" + name;
-    for (char& c : path)
-        if (c == '/')
-            c = '\\';
-    // The source tree is reached through the Unix root drive.
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES ? path : "Z:" + path;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using test::ReadWholeFile;
+using test::TestData;
+using test::Text;
 
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-std::wstring Text(UINT id) {
-    static HMODULE language = LoadLibraryExW(L"Zv0409.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    wchar_t buffer[512] = {};
-    LoadStringW(language, id, buffer, ARRAYSIZE(buffer));
-    return buffer;
-}
 
 // The temporary "CAP" files of this user's temporary folder.
 int CountTempFiles() {
@@ -65,55 +48,20 @@ int CountTempFiles() {
     return count;
 }
 
-class CapLinkerTest : public testing::Test {
+class CapLinkerTest : public test::InstallerTest<caplinker::ZvCapLinker> {
 protected:
-    void SetUp() override {
-        char folder[MAX_PATH] = {};
-        GetTempPathA(sizeof(folder), folder);
-        root_ = std::string(folder) + "tvcaptest" + std::to_string(GetCurrentProcessId());
-        for (const char* sub : {"", "\\devices", "\\devices\\Dev1", "\\devices\\Dev1\\Packages", "\\devices\\Dev1\\Apps"})
-            CreateDirectoryA((root_ + sub).c_str(), nullptr);
-        language_ = LoadLanguageLibrary(GetModuleHandleW(nullptr));
-        ASSERT_NE(language_, nullptr);
-        ASSERT_EQ(served_.Start(root_ + "\\devices"), S_OK);
-        ASSERT_EQ(com::MakeComObject(linker_, GetModuleHandleW(nullptr), language_), S_OK);
-    }
-    void TearDown() override {
-        linker_.Reset();
-        served_.Stop();
-        FreeLibrary(language_);
-        test::DeleteTree(com::FromAnsi(root_));
-    }
-
-    // Opens `package` on this thread (which serves the hub) while `user` acts on the screen.
-    HRESULT OpenWhile(const std::string& package, std::function<void()> user = {}) {
-        std::thread acting;
-        if (user)
-            acting = std::thread(user);
-        std::string path = package;
-        const HRESULT hr = linker_->Open(path.data());
-        if (acting.joinable())
-            acting.join();
-        return hr;
-    }
-
-    std::string Device(const char* path) const { return root_ + "\\devices\\Dev1\\" + path; }
-
-    std::string root_;
-    HMODULE language_ = nullptr;
-    test::ServedHub served_;
-    com::ComPtr<caplinker::ZvCapLinker> linker_;
+    void SetUp() override { StartWith("tvcaptest", {"Packages", "Apps"}); }
 };
 
 TEST_F(CapLinkerTest, HandlerRecordIsOwnedByTheCaller) {
     char upper[] = ".CAP", lower[] = ".cap", other[] = ".app";
-    EXPECT_EQ(linker_->IsAcceptable(upper), S_OK);
-    EXPECT_EQ(linker_->IsAcceptable(lower), S_OK);
-    EXPECT_EQ(linker_->IsAcceptable(other), S_FALSE);
-    EXPECT_EQ(linker_->IsAcceptable(nullptr), S_FALSE);
+    EXPECT_EQ(installer_->IsAcceptable(upper), S_OK);
+    EXPECT_EQ(installer_->IsAcceptable(lower), S_OK);
+    EXPECT_EQ(installer_->IsAcceptable(other), S_FALSE);
+    EXPECT_EQ(installer_->IsAcceptable(nullptr), S_FALSE);
     ZVASSOCIATION first{}, second{};
-    ASSERT_EQ(linker_->GetAssociation(&first), S_OK);
-    ASSERT_EQ(linker_->GetAssociation(&second), S_OK);
+    ASSERT_EQ(installer_->GetAssociation(&first), S_OK);
+    ASSERT_EQ(installer_->GetAssociation(&second), S_OK);
     EXPECT_STREQ(first.strExtension, ".cap");
     EXPECT_EQ(com::FromAnsi(first.strDescription), Text(IDS_CAP_DESCRIPTION));
     EXPECT_NE(std::string(first.strIconSrc).find("Zv0409.dll"), std::string::npos);
@@ -121,16 +69,16 @@ TEST_F(CapLinkerTest, HandlerRecordIsOwnedByTheCaller) {
     EXPECT_NE(first.strDescription, second.strDescription);
     assoc::FreeRecord(first);
     assoc::FreeRecord(second);
-    EXPECT_EQ(linker_->GetAssociation(nullptr), E_POINTER);
+    EXPECT_EQ(installer_->GetAssociation(nullptr), E_POINTER);
     LONG id = 55;
-    EXPECT_EQ(linker_->GetContextMenuID(&id), S_OK);
+    EXPECT_EQ(installer_->GetContextMenuID(&id), S_OK);
     EXPECT_EQ(id, 0);
-    EXPECT_EQ(linker_->DoVerb(lower, 1), E_NOTIMPL);
+    EXPECT_EQ(installer_->DoVerb(lower, 1), E_NOTIMPL);
 }
 
 TEST_F(CapLinkerTest, JScriptInstallCopiesThroughTheCopierWithItsVersion) {
     EXPECT_EQ(OpenWhile(TestData("js.cap")), S_OK);
-    EXPECT_EQ(ReadFile(Device("Packages\\js-2.4.1.txt")), "Package readme\r\n");
+    EXPECT_EQ(ReadWholeFile(Device("Packages\\js-2.4.1.txt")), "Package readme\r\n");
     // PC mode on while the hub was busy, off at the end; the views refreshed.
     EXPECT_EQ(served_.Hub()->Commands(), (std::vector<std::string>{"pc on busy", "pc off"}));
     EXPECT_EQ(served_.BusyUI(), 0);
@@ -139,7 +87,7 @@ TEST_F(CapLinkerTest, JScriptInstallCopiesThroughTheCopierWithItsVersion) {
 
 TEST_F(CapLinkerTest, VBScriptInstallRunsAndJScriptWinsOverIt) {
     EXPECT_EQ(OpenWhile(TestData("vbs.cap")), S_OK);
-    EXPECT_EQ(ReadFile(Device("Packages\\vbs.txt")), "Package readme\r\n");
+    EXPECT_EQ(ReadWholeFile(Device("Packages\\vbs.txt")), "Package readme\r\n");
     DeleteFileA(Device("Packages\\vbs.txt").c_str());
     EXPECT_EQ(OpenWhile(TestData("both.cap")), S_OK);
     EXPECT_TRUE(Exists(Device("Packages\\js-2.4.1.txt")));
@@ -165,9 +113,9 @@ TEST_F(CapLinkerTest, DefaultInstallCopiesEveryFileAndLeavesNoTemporaryFile) {
     served_.Hub()->AnswerBrowse("Dev1\\Apps");
     EXPECT_EQ(OpenWhile(TestData("plain.cap")), S_OK);
     EXPECT_EQ(served_.Hub()->BrowseTitle(), Text(IDS_INSTALL_BROWSE_TITLE));
-    EXPECT_EQ(ReadFile(Device("Apps\\readme.txt")), "Package readme\r\n");
-    EXPECT_EQ(ReadFile(Device("Apps\\data.bin")), ReadFile(TestData("data.bin")));
-    EXPECT_EQ(ReadFile(Device("Apps\\icon.img")), ReadFile(TestData("icon.img")));
+    EXPECT_EQ(ReadWholeFile(Device("Apps\\readme.txt")), "Package readme\r\n");
+    EXPECT_EQ(ReadWholeFile(Device("Apps\\data.bin")), ReadWholeFile(TestData("data.bin")));
+    EXPECT_EQ(ReadWholeFile(Device("Apps\\icon.img")), ReadWholeFile(TestData("icon.img")));
     EXPECT_FALSE(Exists(Device("Apps\\notes.js")));
     EXPECT_EQ(CountTempFiles(), before);
     EXPECT_EQ(served_.Hub()->Commands(), (std::vector<std::string>{"pc on busy", "pc off"}));
@@ -196,7 +144,7 @@ TEST_F(CapLinkerTest, FileThatIsNoPackageIsRefusedWithAMessage) {
 
 TEST_F(CapLinkerTest, CopierRefusesAFolderWithoutADeviceAndRunsNothingWithoutFiles) {
     com::ComPtr<IZvCAPCopier> copier;
-    ASSERT_EQ(linker_->get_Copier(&copier), S_OK);
+    ASSERT_EQ(installer_->get_Copier(&copier), S_OK);
     LONG result = 5;
     EXPECT_EQ(copier->Run(&result), S_FALSE);
     EXPECT_EQ(result, -1);
@@ -218,16 +166,16 @@ TEST_F(CapLinkerTest, CopierRefusesAFolderWithoutADeviceAndRunsNothingWithoutFil
 
 TEST_F(CapLinkerTest, VersionComesFromTheDescriptor) {
     com::UniqueBstr file = com::AnsiToUniqueBstr(TestData("js.cap")), version;
-    ASSERT_EQ(linker_->GetVersion(file.Get(), version.Put()), S_OK);
+    ASSERT_EQ(installer_->GetVersion(file.Get(), version.Put()), S_OK);
     EXPECT_EQ(com::ToAnsi(version.Get()), "2.4.1");
     com::UniqueBstr noDescriptor = com::AnsiToUniqueBstr(TestData("empty.cap"));
-    EXPECT_EQ(linker_->GetVersion(noDescriptor.Get(), version.Put()), E_FAIL);
-    EXPECT_EQ(linker_->GetVersion(file.Get(), nullptr), E_POINTER);
+    EXPECT_EQ(installer_->GetVersion(noDescriptor.Get(), version.Put()), E_FAIL);
+    EXPECT_EQ(installer_->GetVersion(file.Get(), nullptr), E_POINTER);
 }
 
 TEST_F(CapLinkerTest, AskerKeepsANoToAllUntilFlushed) {
     com::ComPtr<IZvCAPAsker> asker;
-    ASSERT_EQ(linker_->get_Asker(&asker), S_OK);
+    ASSERT_EQ(installer_->get_Asker(&asker), S_OK);
     com::UniqueBstr caption(SysAllocString(L"Install question")), text(SysAllocString(L"Replace the file?"));
     auto answer = [&](int button) {
         return std::thread([button] {
@@ -281,9 +229,12 @@ double Seconds(LARGE_INTEGER from, LARGE_INTEGER to) {
 }
 
 // The default install of a package of 50 files (8 MiB in all) against the hub's own copy of the
-// same 50 files in one operation.
+// same 50 files in one operation. The two alternate for a few rounds and the best round of each
+// counts: the first round of either pays the process's one-time costs, and the machine's other
+// load only ever adds time.
 TEST_F(CapLinkerTest, DefaultInstallBenchmark) {
     const int kFiles = 50;
+    const int kRounds = 3;
     const size_t kFileSize = 8 * 1024 * 1024 / kFiles;
     CreateDirectoryA((root_ + "\\pc").c_str(), nullptr);
     CreateDirectoryA(Device("Raw").c_str(), nullptr);
@@ -320,29 +271,40 @@ TEST_F(CapLinkerTest, DefaultInstallBenchmark) {
     com::UniqueBstr packageFile = com::AnsiToUniqueBstr(packagePath);
     ASSERT_EQ(archive->Save(packageFile.Get(), package.Get()), S_OK);
 
-    LARGE_INTEGER start, end;
-    com::ComPtr<DoneListener> listener;
-    ASSERT_EQ(com::MakeComObject(listener), S_OK);
     std::vector<LPSTR> sourceList, targetList;
     for (int i = 0; i < kFiles; ++i) {
         sourceList.push_back(sources[i].data());
         targetList.push_back(targets[i].data());
     }
-    QueryPerformanceCounter(&start);
-    ASSERT_EQ(served_.Hub()->CopyFileItems(kFiles, MAX_PATH, sourceList.data(), targetList.data(), listener.Get()),
-              S_OK);
-    ASSERT_TRUE(WaitWithMessagePump(listener->Done(), 120000));
-    QueryPerformanceCounter(&end);
-    const double raw = Seconds(start, end);
-    EXPECT_EQ(listener->errors, 0);
-
-    served_.Hub()->AnswerBrowse("Dev1\\Apps");
-    QueryPerformanceCounter(&start);
-    EXPECT_EQ(OpenWhile(packagePath), S_OK);
-    QueryPerformanceCounter(&end);
-    const double install = Seconds(start, end);
-    EXPECT_EQ(ReadFile(Device("Apps\\f49.bin")), ReadFile(sources.back()));
-    std::printf("benchmark cap_default_install: ratio %.2f (goal <= 1.3)\n", install / raw);
+    auto rawCopy = [&] {
+        com::ComPtr<DoneListener> listener;
+        EXPECT_EQ(com::MakeComObject(listener), S_OK);
+        LARGE_INTEGER start, end;
+        QueryPerformanceCounter(&start);
+        EXPECT_EQ(served_.Hub()->CopyFileItems(kFiles, MAX_PATH, sourceList.data(), targetList.data(), listener.Get()),
+                  S_OK);
+        EXPECT_TRUE(WaitWithMessagePump(listener->Done(), 120000));
+        QueryPerformanceCounter(&end);
+        EXPECT_EQ(listener->errors, 0);
+        return Seconds(start, end);
+    };
+    auto install = [&] {
+        served_.Hub()->AnswerBrowse("Dev1\\Apps");
+        LARGE_INTEGER start, end;
+        QueryPerformanceCounter(&start);
+        EXPECT_EQ(OpenWhile(packagePath), S_OK);
+        QueryPerformanceCounter(&end);
+        return Seconds(start, end);
+    };
+    double raw = 1e9, installed = 1e9;
+    for (int round = 0; round < kRounds; ++round) {
+        raw = std::min(raw, rawCopy());
+        installed = std::min(installed, install());
+    }
+    EXPECT_EQ(ReadWholeFile(Device("Apps\\f49.bin")), ReadWholeFile(sources.back()));
+    EXPECT_EQ(ReadWholeFile(Device("Raw\\f0.bin")), ReadWholeFile(sources.front()));
+    std::printf("install %.0f ms, raw copy %.0f ms (best of %d rounds each)\n", installed * 1000, raw * 1000, kRounds);
+    std::printf("benchmark cap_default_install: ratio %.2f (goal <= 1.3)\n", installed / raw);
 }
 
 } // namespace

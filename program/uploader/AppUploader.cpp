@@ -20,117 +20,48 @@ std::string LoadAnsiText(HMODULE language, UINT id) {
     return buffer;
 }
 
-// Runs the thread's message loop, the progress window getting its dialog messages first; the
-// loop's quit code.
-int RunMessageLoop(HWND dialog) {
-    MSG message;
-    for (;;) {
-        const BOOL got = GetMessageW(&message, nullptr, 0, 0);
-        if (got == 0)
-            return static_cast<int>(message.wParam);
-        if (got < 0)
-            return 0;
-        if (!IsDialogMessageW(dialog, &message)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-    }
-}
-
 } // namespace
 
 // ---- ZvAppUploader ----
 
 ZvAppUploader::ZvAppUploader(IZelvanMgr* hub, std::string deviceName, std::string pcPath, UINT captionId,
                              HMODULE language)
-    : hub_(hub), deviceName_(std::move(deviceName)), pcPath_(std::move(pcPath)), captionId_(captionId),
-      language_(language) {}
-
-HWND ZvAppUploader::CreateProgressWindow() {
-    return CreateDialogParamW(language_, MAKEINTRESOURCEW(IDD_UPLOADER), nullptr, DialogProc,
-                              reinterpret_cast<LPARAM>(this));
+    : pcPath_(std::move(pcPath)), captionId_(captionId), language_(language) {
+    SetCopy(hub, std::move(deviceName));
 }
 
+HWND ZvAppUploader::CreateProgressWindow() { return CreateCopyWindow(language_, IDD_UPLOADER); }
+
 void ZvAppUploader::DestroyProgressWindow() {
-    if (window_)
-        DestroyWindow(window_);
-    window_ = nullptr;
+    DestroyCopyWindow();
     progress_ = nullptr;
 }
 
-INT_PTR CALLBACK ZvAppUploader::DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_INITDIALOG) {
-        SetWindowLongPtrW(dialog, DWLP_USER, lParam);
-        reinterpret_cast<ZvAppUploader*>(lParam)->OnInitialise(dialog);
-        return TRUE;
-    }
-    auto* self = reinterpret_cast<ZvAppUploader*>(GetWindowLongPtrW(dialog, DWLP_USER));
-    if (!self)
-        return FALSE;
-    switch (message) {
-    case WM_CLOSE:
-        self->OnCloseRequest();
-        return TRUE;
-    case WM_COMMAND:
-        if (LOWORD(wParam) == IDCANCEL) {
-            self->OnCancel();
-            return TRUE;
-        }
-        return FALSE;
-    case WM_DESTROY:
-        self->window_ = nullptr;
-        self->progress_ = nullptr;
-        return FALSE;
-    default:
-        return FALSE;
-    }
-}
-
-void ZvAppUploader::OnInitialise(HWND dialog) {
-    window_ = dialog;
-    com::ComPtr<IZelvanMgrDisp2> face;
-    if (hub_ && SUCCEEDED(hub_.As(&face)))
-        face->PutBusyUI(static_cast<LONG>(reinterpret_cast<LONG_PTR>(dialog)), VARIANT_TRUE);
+void ZvAppUploader::OnCopyWindowMade(HWND dialog) {
     progress_ = GetDlgItem(dialog, IDC_UPLOADER_PROGRESS);
     SetWindowTextA(dialog, LoadAnsiText(language_, captionId_).c_str());
     SetDlgItemTextA(dialog, IDC_UPLOADER_TEXT, pcPath_.c_str());
 }
 
-void ZvAppUploader::OnCloseRequest() {
-    if (done_)
-        PostQuitMessage(0);
-    else
-        OnCancel();
-}
-
-void ZvAppUploader::OnCancel() {
-    if (done_)
-        PostMessageW(window_, WM_CLOSE, 0, 0);
-    else if (hub_)
-        hub_->CancelFileOperation(deviceName_.data());
-}
-
 STDMETHODIMP ZvAppUploader::OnOperationComplete() {
-    if (!window_)
+    if (!Window())
         return E_FAIL;
-    done_ = true;
-    if (!errorShown_)
-        PostMessageW(window_, WM_CLOSE, 0, 0);
+    MarkCopyDone();
     return S_OK;
 }
 
 STDMETHODIMP ZvAppUploader::OnItemComplete(LPSTR, LPSTR strErrorDescription, LONG) {
-    if (!window_)
+    if (!Window())
         return E_FAIL;
     if (strErrorDescription && *strErrorDescription) {
-        SetDlgItemTextA(window_, IDC_UPLOADER_TEXT, strErrorDescription);
-        errorShown_ = true;
+        SetDlgItemTextA(Window(), IDC_UPLOADER_TEXT, strErrorDescription);
+        MarkErrorShown();
     }
     return S_OK;
 }
 
 STDMETHODIMP ZvAppUploader::OnItemInit(LPSTR, LONG nSize) {
-    if (!window_)
+    if (!Window())
         return E_FAIL;
     SendMessageW(progress_, PBM_SETRANGE32, 0, nSize);
     SendMessageW(progress_, PBM_SETPOS, 0, 0);
@@ -138,14 +69,14 @@ STDMETHODIMP ZvAppUploader::OnItemInit(LPSTR, LONG nSize) {
 }
 
 STDMETHODIMP ZvAppUploader::OnItemProgress(LPSTR, LONG nProgress) {
-    if (!window_)
+    if (!Window())
         return E_FAIL;
     SendMessageW(progress_, PBM_SETPOS, static_cast<WPARAM>(nProgress), 0);
     return S_OK;
 }
 
 STDMETHODIMP ZvAppUploader::OnItemInfo(LPSTR) {
-    return window_ ? S_OK : E_FAIL;
+    return Window() ? S_OK : E_FAIL;
 }
 
 // ---- the thread ----
@@ -195,7 +126,7 @@ DWORD WINAPI UploaderThreadProc(void* parameter) {
             LPSTR targets[] = {target.data()};
             const LONG maxLength = static_cast<LONG>(std::max(source.size(), target.size()) + 1);
             if (SUCCEEDED(hub->CopyFileItems(1, maxLength, sources, targets, uploader.Get())))
-                quitCode = RunMessageLoop(window);
+                quitCode = uploader->RunCopyLoop();
         }
         uploader->DestroyProgressWindow();
         pcMode.reset();

@@ -4,6 +4,7 @@
 #pragma once
 #include "ComObject.h"
 #include "ComPtr.h"
+#include "HubCopyWindow.h"
 #include "ZelvanMgr.h"
 #include <windows.h>
 #include <functional>
@@ -30,14 +31,15 @@ struct UploadRequest {
 
 // The copy's progress callback and, at the same time, its progress window (dialog 12016).
 // Lives on the uploader thread; the hub's worker reaches it through COM.
-class ZvAppUploader : public com::ComObject<ZvAppUploader, IZvFileOperationCallback> {
+class ZvAppUploader : public com::ComObject<ZvAppUploader, IZvFileOperationCallback>, private HubCopyWindow {
   public:
     ZvAppUploader(IZelvanMgr* hub, std::string deviceName, std::string pcPath, UINT captionId,
                   HMODULE language);
 
     // Creates the modeless progress window (not owned); null when it cannot be made.
     HWND CreateProgressWindow();
-    HWND Window() const { return window_; }
+    HWND Window() const { return CopyWindow(); }
+    using HubCopyWindow::RunCopyLoop;
     void DestroyProgressWindow();
 
     // IZvFileOperationCallback: E_FAIL while the window does not exist.
@@ -48,20 +50,12 @@ class ZvAppUploader : public com::ComObject<ZvAppUploader, IZvFileOperationCallb
     STDMETHODIMP OnItemInfo(LPSTR strInfo) override;
 
   private:
-    static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
-    void OnInitialise(HWND dialog);
-    void OnCloseRequest();
-    void OnCancel();
+    void OnCopyWindowMade(HWND dialog) override;
 
-    HWND window_ = nullptr;
     HWND progress_ = nullptr;
-    com::ComPtr<IZelvanMgr> hub_;
-    std::string deviceName_;
     std::string pcPath_;
     UINT captionId_;
     HMODULE language_;
-    bool done_ = false;
-    bool errorShown_ = false;
 };
 
 // The uploader thread: asks for a device folder, copies the file there and shows the progress.
