@@ -55,15 +55,26 @@ std::string ZvContactRecord::Key() const {
 }
 
 bool ZvContactRecord::Write(ByteWriter& out) const {
+    // Every text goes out within its field, whatever was put into the record.
+    using W = ContactWidths;
+    auto fit = [](const std::string& text, size_t most) { return text.substr(0, most); };
     if (version == 0) {
-        return WriteU8(out, static_cast<uint8_t>(s3.size())) &&
-               WriteU8(out, static_cast<uint8_t>(s5.size())) &&
-               WriteU8(out, static_cast<uint8_t>(s8.size())) && out.Write(s3.data(), s3.size()) &&
-               out.Write(s5.data(), s5.size()) && out.Write(s8.data(), s8.size());
+        const std::string texts[3] = {fit(s3, W::s3), fit(s5, W::s5), fit(s8, W::s8)};
+        for (const std::string& text : texts) {
+            if (!WriteU8(out, static_cast<uint8_t>(text.size())))
+                return false;
+        }
+        for (const std::string& text : texts) {
+            if (!out.Write(text.data(), text.size()))
+                return false;
+        }
+        return true;
     }
-    return WriteByteString(out, s1) && WriteU32BE(out, idNumber) && WriteByteString(out, s3) &&
-           WriteByteString(out, s4) && WriteByteString(out, s5) && WriteByteString(out, s6) &&
-           WriteByteString(out, s7) && WriteByteString(out, s8) && WriteByteString(out, icq);
+    return WriteByteString(out, fit(s1, W::s1)) && WriteU32BE(out, idNumber) &&
+           WriteByteString(out, fit(s3, W::s3)) && WriteByteString(out, fit(s4, W::s4)) &&
+           WriteByteString(out, fit(s5, W::s5)) && WriteByteString(out, fit(s6, W::s6)) &&
+           WriteByteString(out, fit(s7, W::s7)) && WriteByteString(out, fit(s8, W::s8)) &&
+           WriteByteString(out, fit(icq, W::icq));
 }
 
 bool ZvContactRecord::Read(ByteReader& in) {

@@ -144,6 +144,26 @@ TEST(PhonebookFileTest, Version0KeepsOnlyItsThreeFields) {
     EXPECT_TRUE(contact.Equals(list.At(0)));
 }
 
+TEST(ContactRecordTest, TextsAreWrittenWithinTheirFields) {
+    for (uint8_t version : {0, 1}) {
+        ZvPhonebookFile list(version);
+        auto contact = std::make_unique<ZvContactRecord>(version);
+        contact->s3 = std::string(300, 'a');
+        contact->s5 = std::string(50, 'b');
+        contact->s8 = std::string(41, 'c');
+        list.Append(std::move(contact));
+        MemoryWriter out;
+        ASSERT_TRUE(list.WriteFile(out));
+        ZvPhonebookFile again;
+        MemoryReader in(out.Bytes());
+        ASSERT_TRUE(again.ReadFile(in));
+        ASSERT_EQ(again.Count(), 1u);
+        EXPECT_EQ(ContactAt(again, 0).s3, std::string(14, 'a'));
+        EXPECT_EQ(ContactAt(again, 0).s5, std::string(19, 'b'));
+        EXPECT_EQ(ContactAt(again, 0).s8, std::string(39, 'c'));
+    }
+}
+
 TEST(ContactRecordTest, KeysAndEquality) {
     ZvContactRecord a(1), b(1);
     a.s3 = "Smith";
