@@ -27,6 +27,15 @@
 
 using namespace tv::com;
 
+// IDispatch of an object's one dual interface, from the embedded type library.
+#define TV_STANDIN_DUAL(Iface)                                                                               \
+    void* QueryOtherInterface(REFIID riid) {                                                                 \
+        return IsEqualIID(riid, IID_IDispatch) ? static_cast<IDispatch*>(static_cast<Iface*>(this))          \
+                                               : nullptr;                                                    \
+    }                                                                                                        \
+    TV_DUAL_DISPATCH(Iface, dispatch_)                                                                       \
+    TypeInfoDispatch dispatch_{__uuidof(Iface)};
+
 namespace {
 
 constexpr wchar_t kSettingsKey[] = L"Software\\Zelvan\\TavrilonTests\\MailApp";
@@ -171,10 +180,7 @@ HRESULT PutNumber(const Item& item, const wchar_t* name, double value) {
 class UserProperty : public ComObject<UserProperty, IMailUserProperty> {
   public:
     UserProperty(Item item, std::wstring name) : item_(std::move(item)), name_(std::move(name)) {}
-    void* QueryOtherInterface(REFIID riid) {
-        return IsEqualIID(riid, IID_IDispatch) ? static_cast<IDispatch*>(this) : nullptr;
-    }
-    TV_DUAL_DISPATCH(IMailUserProperty, dispatch_)
+    TV_STANDIN_DUAL(IMailUserProperty)
     TV_MAILAPP_IMAILUSERPROPERTY_FILLERS
     STDMETHODIMP get_Value(VARIANT* value) override {
         if (!value)
@@ -198,16 +204,12 @@ class UserProperty : public ComObject<UserProperty, IMailUserProperty> {
   private:
     Item item_;
     std::wstring name_;
-    TypeInfoDispatch dispatch_{__uuidof(IMailUserProperty)};
 };
 
 class UserProperties : public ComObject<UserProperties, IMailUserProperties> {
   public:
     explicit UserProperties(Item item) : item_(std::move(item)) {}
-    void* QueryOtherInterface(REFIID riid) {
-        return IsEqualIID(riid, IID_IDispatch) ? static_cast<IDispatch*>(this) : nullptr;
-    }
-    TV_DUAL_DISPATCH(IMailUserProperties, dispatch_)
+    TV_STANDIN_DUAL(IMailUserProperties)
     TV_MAILAPP_IMAILUSERPROPERTIES_FILLERS
     STDMETHODIMP Add(BSTR name, long, VARIANT, VARIANT, IMailUserProperty** result) override {
         if (!name || !result)
@@ -229,7 +231,6 @@ class UserProperties : public ComObject<UserProperties, IMailUserProperties> {
 
   private:
     Item item_;
-    TypeInfoDispatch dispatch_{__uuidof(IMailUserProperties)};
 };
 
 HRESULT MakeUserProperties(const Item& item, IMailUserProperties** result) {
@@ -262,10 +263,7 @@ class ContactItem : public ComObject<ContactItem, IMailContactItem, ISupportErro
 
   public:
     explicit ContactItem(Item item) : item_(std::move(item)) {}
-    void* QueryOtherInterface(REFIID riid) {
-        return IsEqualIID(riid, IID_IDispatch) ? static_cast<IDispatch*>(this) : nullptr;
-    }
-    TV_DUAL_DISPATCH(IMailContactItem, dispatch_)
+    TV_STANDIN_DUAL(IMailContactItem)
     TV_MAILAPP_IMAILCONTACTITEM_FILLERS
     STDMETHODIMP get_UserProperties(IMailUserProperties** result) override {
         return MakeUserProperties(item_, result);
@@ -281,7 +279,6 @@ class ContactItem : public ComObject<ContactItem, IMailContactItem, ISupportErro
 
   private:
     Item item_;
-    TypeInfoDispatch dispatch_{__uuidof(IMailContactItem)};
 };
 
 class TaskItem : public ComObject<TaskItem, IMailTaskItem, ISupportErrorInfo> {
@@ -292,10 +289,7 @@ class TaskItem : public ComObject<TaskItem, IMailTaskItem, ISupportErrorInfo> {
 
   public:
     explicit TaskItem(Item item) : item_(std::move(item)) {}
-    void* QueryOtherInterface(REFIID riid) {
-        return IsEqualIID(riid, IID_IDispatch) ? static_cast<IDispatch*>(this) : nullptr;
-    }
-    TV_DUAL_DISPATCH(IMailTaskItem, dispatch_)
+    TV_STANDIN_DUAL(IMailTaskItem)
     TV_MAILAPP_IMAILTASKITEM_FILLERS
     STDMETHODIMP get_UserProperties(IMailUserProperties** result) override {
         return MakeUserProperties(item_, result);
@@ -342,21 +336,14 @@ class TaskItem : public ComObject<TaskItem, IMailTaskItem, ISupportErrorInfo> {
     }
 
     Item item_;
-    TypeInfoDispatch dispatch_{__uuidof(IMailTaskItem)};
 };
 
 // An item of another kind in a folder (a distribution list): it answers neither item interface.
 class OtherItem : public ComObject<OtherItem, IMailFolder> {
   public:
-    void* QueryOtherInterface(REFIID riid) {
-        return IsEqualIID(riid, IID_IDispatch) ? static_cast<IDispatch*>(this) : nullptr;
-    }
-    TV_DUAL_DISPATCH(IMailFolder, dispatch_)
+    TV_STANDIN_DUAL(IMailFolder)
     TV_MAILAPP_IMAILFOLDER_FILLERS
     STDMETHODIMP get_Items(IMailItems**) override { return E_NOTIMPL; }
-
-  private:
-    TypeInfoDispatch dispatch_{__uuidof(IMailFolder)};
 };
 
 HRESULT MakeItemObject(const Item& item, IDispatch** result) {
@@ -376,10 +363,7 @@ class Items : public ComObject<Items, IMailItems, ISupportErrorInfo> {
 
   public:
     explicit Items(long folder) : folder_(folder) {}
-    void* QueryOtherInterface(REFIID riid) {
-        return IsEqualIID(riid, IID_IDispatch) ? static_cast<IDispatch*>(this) : nullptr;
-    }
-    TV_DUAL_DISPATCH(IMailItems, dispatch_)
+    TV_STANDIN_DUAL(IMailItems)
     TV_MAILAPP_IMAILITEMS_FILLERS
     STDMETHODIMP get_Count(long* result) override {
         if (!result)
@@ -420,16 +404,12 @@ class Items : public ComObject<Items, IMailItems, ISupportErrorInfo> {
 
   private:
     long folder_;
-    TypeInfoDispatch dispatch_{__uuidof(IMailItems)};
 };
 
 class Folder : public ComObject<Folder, IMailFolder> {
   public:
     explicit Folder(long number) : number_(number) {}
-    void* QueryOtherInterface(REFIID riid) {
-        return IsEqualIID(riid, IID_IDispatch) ? static_cast<IDispatch*>(this) : nullptr;
-    }
-    TV_DUAL_DISPATCH(IMailFolder, dispatch_)
+    TV_STANDIN_DUAL(IMailFolder)
     TV_MAILAPP_IMAILFOLDER_FILLERS
     STDMETHODIMP get_Items(IMailItems** result) override {
         return CreateComObject<Items>(__uuidof(IMailItems), reinterpret_cast<void**>(result), number_);
@@ -437,15 +417,11 @@ class Folder : public ComObject<Folder, IMailFolder> {
 
   private:
     long number_;
-    TypeInfoDispatch dispatch_{__uuidof(IMailFolder)};
 };
 
 class Namespace : public ComObject<Namespace, IMailNamespace> {
   public:
-    void* QueryOtherInterface(REFIID riid) {
-        return IsEqualIID(riid, IID_IDispatch) ? static_cast<IDispatch*>(this) : nullptr;
-    }
-    TV_DUAL_DISPATCH(IMailNamespace, dispatch_)
+    TV_STANDIN_DUAL(IMailNamespace)
     TV_MAILAPP_IMAILNAMESPACE_FILLERS
     STDMETHODIMP GetDefaultFolder(long folderType, IMailFolder** result) override {
         if (!result)
@@ -455,17 +431,11 @@ class Namespace : public ComObject<Namespace, IMailNamespace> {
             return E_INVALIDARG;
         return CreateComObject<Folder>(__uuidof(IMailFolder), reinterpret_cast<void**>(result), folderType);
     }
-
-  private:
-    TypeInfoDispatch dispatch_{__uuidof(IMailNamespace)};
 };
 
 class Application : public ComObject<Application, IMailApplication> {
   public:
-    void* QueryOtherInterface(REFIID riid) {
-        return IsEqualIID(riid, IID_IDispatch) ? static_cast<IDispatch*>(this) : nullptr;
-    }
-    TV_DUAL_DISPATCH(IMailApplication, dispatch_)
+    TV_STANDIN_DUAL(IMailApplication)
     TV_MAILAPP_IMAILAPPLICATION_FILLERS
     STDMETHODIMP GetNamespace(BSTR type, IMailNamespace** result) override {
         if (!result)
@@ -475,9 +445,6 @@ class Application : public ComObject<Application, IMailApplication> {
             return E_INVALIDARG;
         return CreateComObject<Namespace>(__uuidof(IMailNamespace), reinterpret_cast<void**>(result));
     }
-
-  private:
-    TypeInfoDispatch dispatch_{__uuidof(IMailApplication)};
 };
 
 class ApplicationFactory : public ComObjectNoLock<ApplicationFactory, IClassFactory> {

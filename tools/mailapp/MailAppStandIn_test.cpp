@@ -99,6 +99,15 @@ class MailAppStandInTest : public ::testing::Test {
     ComPtr<IMailApplication> app_;
 };
 
+// An optional argument left out, as automation callers pass it.
+VARIANT Omitted() {
+    VARIANT omitted;
+    VariantInit(&omitted);
+    omitted.vt = VT_ERROR;
+    omitted.scode = DISP_E_PARAMNOTFOUND;
+    return omitted;
+}
+
 std::wstring Text(BSTR text) {
     std::wstring value = text ? text : L"";
     SysFreeString(text);
@@ -124,10 +133,7 @@ TEST_F(MailAppStandInTest, FixtureItemsFieldsAndUserProperties) {
 
     ComPtr<IMailUserProperties> properties;
     ASSERT_HRESULT_SUCCEEDED(alice->get_UserProperties(&properties));
-    VARIANT omitted;
-    VariantInit(&omitted);
-    omitted.vt = VT_ERROR;
-    omitted.scode = DISP_E_PARAMNOTFOUND;
+    const VARIANT omitted = Omitted();
     BSTR name = SysAllocString(L"ZvID");
     ComPtr<IMailUserProperty> id;
     ASSERT_HRESULT_SUCCEEDED(properties->Find(name, omitted, &id));
@@ -187,10 +193,7 @@ TEST_F(MailAppStandInTest, NewItemsAreSavedIntoTheDump) {
     SysFreeString(last);
     ComPtr<IMailUserProperties> properties;
     ASSERT_HRESULT_SUCCEEDED(contact->get_UserProperties(&properties));
-    VARIANT omitted;
-    VariantInit(&omitted);
-    omitted.vt = VT_ERROR;
-    omitted.scode = DISP_E_PARAMNOTFOUND;
+    const VARIANT omitted = Omitted();
     BSTR name = SysAllocString(L"ZvID");
     ComPtr<IMailUserProperty> id;
     ASSERT_HRESULT_SUCCEEDED(properties->Add(name, 1, omitted, omitted, &id));
