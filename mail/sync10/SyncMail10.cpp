@@ -51,36 +51,13 @@ STDMETHODIMP SyncMail10::GetItemTypes(LONG nMaxElems, LONG* pnElems, ZVSYNCITEMT
 
 STDMETHODIMP SyncMail10::IsCompatible(LPSTR szDeviceID) { return CheckDeviceModel(hub_.Get(), szDeviceID, 16); }
 
-STDMETHODIMP SyncMail10::SetDevice(LPSTR szDeviceID) { return StoreDeviceId(szDeviceID, deviceId_); }
-
-STDMETHODIMP SyncMail10::Synchronize(ZVSYNCPHASE phase) {
-    reports_.BeginStep();
-    HRESULT hr = S_OK;
-    switch (phase) {
-    case SPH_INITIALIZE:
-        hr = Initialize();
-        break;
-    case SPH_SYNCHRONIZE_ESTIMATE:
-    case SPH_SYNCHRONIZE_RESOLVE:
-        reports_.Custom(this, phase, SST_COMPLETE, "", 1, 1);
-        break;
-    case SPH_SYNCHRONIZE_TRANSFER:
-        hr = Transfer();
-        break;
-    case SPH_FINALIZE:
-        hr = Finalize();
-        break;
-    default:
-        return E_INVALIDARG;
-    }
-    reports_.EndStep(this, phase, hr);
-    return hr;
-}
+// The step's own result is returned.
+STDMETHODIMP SyncMail10::Synchronize(ZVSYNCPHASE phase) { return RunPhase(phase); }
 
 HRESULT SyncMail10::FetchMailbox(const std::string& folder, std::optional<MailboxFile>& mailbox) {
     mailbox.reset();
     if (FAILED(CopyDeviceFile(hub_.Get(), deviceId_ + "\\" + folder + "\\" + kMailboxName, pcPath_))) {
-        reports_.Error(this, SPH_INITIALIZE, LangFormat(IDS_MAILSYNC_COPY_FROM_FAILED, kMailboxName));
+        reports_.Error(this, SPH_INITIALIZE, LangFormat(IDS_MAILSYNC_FILE_COPY_FAILED, kMailboxName));
         return E_FAIL;
     }
     std::string bytes, reason;
@@ -232,7 +209,7 @@ HRESULT SyncMail10::Send(IZvMailClient* client) {
         }
     }
     if (sent_ > 0 && !StoreMailbox()) {
-        reports_.Error(this, SPH_SYNCHRONIZE_TRANSFER, LangFormat(IDS_MAILSYNC_COPY_TO_FAILED, kMailboxName));
+        reports_.Error(this, SPH_SYNCHRONIZE_TRANSFER, LangFormat(IDS_MAILSYNC_FILE_TRANSFER_FAILED, kMailboxName));
         return E_FAIL;
     }
     if (FAILED(sendResult)) {
@@ -269,7 +246,7 @@ HRESULT SyncMail10::Receive(IZvMailClient* client) {
             // The device holds the letter before the server may delete it.
             if (!StoreMailbox()) {
                 client->EndReceive(1);
-                reports_.Error(this, SPH_SYNCHRONIZE_TRANSFER, LangFormat(IDS_MAILSYNC_COPY_TO_FAILED, kMailboxName));
+                reports_.Error(this, SPH_SYNCHRONIZE_TRANSFER, LangFormat(IDS_MAILSYNC_FILE_TRANSFER_FAILED, kMailboxName));
                 return E_FAIL;
             }
             client->EndReceive(0);
@@ -295,7 +272,7 @@ HRESULT SyncMail10::Finalize() {
     reports_.Custom(this, SPH_FINALIZE, SST_START, finishing, 0, 0);
     reports_.Custom(this, SPH_FINALIZE, SST_UPDATE, finishing, 1, 3);
     if (mailbox_ && !StoreMailbox()) {
-        reports_.Error(this, SPH_FINALIZE, LangFormat(IDS_MAILSYNC_COPY_TO_FAILED, kMailboxName));
+        reports_.Error(this, SPH_FINALIZE, LangFormat(IDS_MAILSYNC_FILE_TRANSFER_FAILED, kMailboxName));
         return E_FAIL;
     }
     reports_.Custom(this, SPH_FINALIZE, SST_UPDATE, finishing, 2, 3);

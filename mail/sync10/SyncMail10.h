@@ -7,46 +7,22 @@
 // letter received) goes back to the device before the server hears the letter's verdict or the
 // step reports its error, so the server deletes only letters the device already holds.
 #pragma once
-#include "ComObject.h"
-#include "MailSyncSupport.h"
+#include "MailSynchronizer.h"
 #include "MailboxFile.h"
 #include "ZvMailClient.h"
 #include <optional>
 
 namespace tv::mail {
 
-class SyncMail10 : public com::ComObject<SyncMail10, IZvSynchronizer, IZvSyncNotify> {
+class SyncMail10 : public MailSynchronizer<SyncMail10> {
   public:
-    HRESULT FinalConstruct() { return CreateHub(hub_); }
-
     STDMETHODIMP GetUserFriendlyName(LONG nMaxLen, unsigned char* name) override;
     STDMETHODIMP GetItemTypes(LONG nMaxElems, LONG* pnElems, ZVSYNCITEMTYPE* pTypes) override;
     STDMETHODIMP IsCompatible(LPSTR szDeviceID) override;
-    STDMETHODIMP SetDevice(LPSTR szDeviceID) override;
-    STDMETHODIMP SetConflictResolution(ZVSYNCRESOLUTION) override { return S_OK; }
-    STDMETHODIMP SetParentWindow(ULONG_PTR window) override {
-        parent_ = window;
-        return S_OK;
-    }
     STDMETHODIMP Synchronize(ZVSYNCPHASE phase) override;
-    STDMETHODIMP Cancel() override { return S_OK; }
-    STDMETHODIMP GetTotalItems(LONG* nItems) override { return Zero(nItems); }
-    STDMETHODIMP GetSynchronizedItems(LONG* nItems) override { return Zero(nItems); }
-    STDMETHODIMP GetUnresolvedItems(LONG* nItems) override { return Zero(nItems); }
-    STDMETHODIMP IsTunable() override { return S_FALSE; }
-    STDMETHODIMP Tune(LPSTR) override { return S_OK; }
-
-    STDMETHODIMP Advise(IZvSyncCallback* sink, LONG* cookie) override { return reports_.Advise(sink, cookie); }
-    STDMETHODIMP Unadvise(LONG cookie) override { return reports_.Unadvise(cookie); }
 
   private:
-    static HRESULT Zero(LONG* out) {
-        if (!out)
-            return E_POINTER;
-        *out = 0;
-        return S_OK;
-    }
-
+    friend class MailSynchronizer<SyncMail10>;
     HRESULT Initialize();
     HRESULT Transfer();
     HRESULT Finalize();
@@ -60,18 +36,11 @@ class SyncMail10 : public com::ComObject<SyncMail10, IZvSynchronizer, IZvSyncNot
     // The message text of a letter to be sent.
     std::string MessageText(const MailboxLetter& letter) const;
 
-    std::string UserId() const { return LastChars(deviceId_, 7); }
-
-    com::ComPtr<IZelvanMgr> hub_;
-    std::string deviceId_;
-    ULONG_PTR parent_ = 0;
-    SyncReports reports_;
     std::string devicePath_;
     std::string pcPath_;
     std::optional<MailboxFile> mailbox_; // read by Initialize; nothing is written back without it
     std::string domain_;
     bool mailboxFull_ = false;
-    bool storeFailed_ = false;
     long sent_ = 0;
     long received_ = 0;
 };

@@ -5,6 +5,7 @@
 #include "MailServerFixture.h"
 #include "MailboxFile.h"
 #include "ServedHub.h"
+#include "SyncTestSupport.h"
 #include "UiHarness.h"
 #include "ZvSyncMail10.h"
 #include "ZvSyncMgr.h"
@@ -18,49 +19,6 @@ namespace {
 constexpr char kDevice[] = "MAILA";
 constexpr char kDeviceId[] = "@TDMAILA";
 constexpr char kUser[] = "TDMAILA";
-
-class RecordingSink : public com::ComObject<RecordingSink, IZvSyncCallback> {
-  public:
-    STDMETHODIMP OnUpdate(IZvSynchronizer*, ZVSYNCPHASE phase, ZVSYNCSTATUS status, ULONG, ULONG) override {
-        Add("update " + std::to_string(phase) + " " + std::to_string(status));
-        return S_OK;
-    }
-    STDMETHODIMP OnCustomUpdate(IZvSynchronizer*, ZVSYNCPHASE phase, ZVSYNCSTATUS status, LPSTR text, ULONG,
-                                ULONG) override {
-        Add("custom " + std::to_string(phase) + " " + std::to_string(status) + " " + (text ? text : ""));
-        return S_OK;
-    }
-    STDMETHODIMP OnError(IZvSynchronizer*, ZVSYNCPHASE phase, LPSTR text) override {
-        Add("error " + std::to_string(phase) + " " + (text ? text : ""));
-        return S_OK;
-    }
-    std::vector<std::string> Events() {
-        std::lock_guard<std::mutex> guard(lock_);
-        return events_;
-    }
-    std::vector<std::string> Errors() {
-        std::vector<std::string> errors;
-        for (const std::string& event : Events())
-            if (event.rfind("error", 0) == 0)
-                errors.push_back(event);
-        return errors;
-    }
-
-  private:
-    void Add(std::string event) {
-        std::lock_guard<std::mutex> guard(lock_);
-        events_.push_back(std::move(event));
-    }
-    std::mutex lock_;
-    std::vector<std::string> events_;
-};
-
-std::string ModuleFolder() {
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string text = path;
-    return text.substr(0, text.find_last_of('\\'));
-}
 
 MailboxLetter Outgoing(const std::string& to, const std::string& body) {
     MailboxLetter letter;
@@ -92,7 +50,7 @@ class SyncMail10Test : public ::testing::Test {
         for (const char* folder : {"", "\\devices", "\\devices\\MAILA", "\\devices\\MAILA\\Internal"})
             CreateDirectoryA((root_ + folder).c_str(), nullptr);
         SetDeviceSetting("ModelVersion", 16);
-        library_.Reset(LoadLibraryA((ModuleFolder() + "\\..\\..\\bin\\ZvSyncMail10.dll").c_str()));
+        library_ = testing::LoadSynchronizerDll("ZvSyncMail10.dll");
         ASSERT_TRUE(library_);
         ASSERT_EQ(served_.Start(root_ + "\\devices"), S_OK);
     }
@@ -117,39 +75,8 @@ class SyncMail10Test : public ::testing::Test {
         return MailboxFile::Parse({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
     }
 
-    // Runs the phases on a thread of its own (its own apartment) while this thread serves the hub;
-    // `between` runs on that thread after Initialize. The result of each Synchronize call.
-    std::vector<HRESULT> RunSession(RecordingSink* sink, std::function<void()> between = nullptr) {
-        std::vector<HRESULT> results;
-        std::function<void()> job = [&] {
-            com::ComApartment apartment;
-            using GetClassObject = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
-            auto get = reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(GetProcAddress(library_.Get(), "DllGetClassObject")));
-            com::ComPtr<IClassFactory> factory;
-            com::ComPtr<IZvSynchronizer> sync;
-            if (!get || FAILED(get(CLSID_ZvSyncMail10, IID_IClassFactory, reinterpret_cast<void**>(&factory))) ||
-                FAILED(factory->CreateInstance(nullptr, __uuidof(IZvSynchronizer), reinterpret_cast<void**>(&sync))))
-                return;
-            com::ComPtr<IZvSyncNotify> notify;
-            sync->QueryInterface(__uuidof(IZvSyncNotify), reinterpret_cast<void**>(&notify));
-            LONG cookie = 0;
-            notify->Advise(sink, &cookie);
-            std::string id = kDeviceId;
-            results.push_back(sync->IsCompatible(id.data()));
-            results.push_back(sync->SetDevice(id.data()));
-            for (ZVSYNCPHASE phase : {SPH_INITIALIZE, SPH_SYNCHRONIZE_ESTIMATE, SPH_SYNCHRONIZE_TRANSFER,
-                                      SPH_SYNCHRONIZE_RESOLVE, SPH_FINALIZE}) {
-                if (phase == SPH_SYNCHRONIZE_ESTIMATE && between)
-                    between();
-                results.push_back(sync->Synchronize(phase));
-            }
-            notify->Unadvise(cookie);
-        };
-        com::UniqueHandle worker(CreateThread(
-            nullptr, 0, [](void* f) -> DWORD { (*static_cast<std::function<void()>*>(f))(); return 0; }, &job, 0,
-            nullptr));
-        EXPECT_TRUE(test::PumpUntilThreadEnds(worker.Get(), 120000));
-        return results;
+    std::vector<HRESULT> RunSession(testing::RecordingSink* sink, std::function<void()> between = nullptr) {
+        return testing::RunSynchronizerSession(library_.Get(), CLSID_ZvSyncMail10, kDeviceId, sink, between);
     }
 
     testing::MailServer server_;
@@ -164,7 +91,7 @@ TEST_F(SyncMail10Test, SessionSendsReceivesAndASecondOneFindsNothingNew) {
     WriteMailbox(mailbox);
     server_.FillMailbox(kUser, {Incoming("one", "First letter"), Incoming("two", "Second letter")});
 
-    com::ComPtr<RecordingSink> sink;
+    com::ComPtr<testing::RecordingSink> sink;
     com::MakeComObject(sink);
     std::vector<HRESULT> results = RunSession(sink.Get());
     ASSERT_EQ(results.size(), 7u);
@@ -189,7 +116,7 @@ TEST_F(SyncMail10Test, SessionSendsReceivesAndASecondOneFindsNothingNew) {
     EXPECT_NE(delivered[0].find("From: @TDMAILA <TDMAILA@127.0.0.1>"), std::string::npos);
 
     const std::string before = testing::ReadWholeFile(MailboxPath());
-    com::ComPtr<RecordingSink> second;
+    com::ComPtr<testing::RecordingSink> second;
     com::MakeComObject(second);
     RunSession(second.Get());
     EXPECT_EQ(second->Events().back(), "custom 5 3 0 letters sent, 0 letters received.");
@@ -202,7 +129,7 @@ TEST_F(SyncMail10Test, AFileOfAnUnknownVersionIsNeverWrittenBack) {
     bytes[1] = 2;
     testing::WriteWholeFile(MailboxPath(), bytes);
     server_.FillMailbox(kUser, {Incoming("kept", "stays on the server")});
-    com::ComPtr<RecordingSink> sink;
+    com::ComPtr<testing::RecordingSink> sink;
     com::MakeComObject(sink);
     std::vector<HRESULT> results = RunSession(sink.Get());
     ASSERT_EQ(results.size(), 7u);
@@ -218,7 +145,7 @@ TEST_F(SyncMail10Test, ARefusedRecipientStillMarksTheLettersAcceptedBeforeIt) {
     ASSERT_EQ(mailbox.Add(Outgoing("second@example.org", "refused")), MailboxAdd::Added);
     WriteMailbox(mailbox);
     server_.SetFaults("refuse-rcpt 2\n");
-    com::ComPtr<RecordingSink> sink;
+    com::ComPtr<testing::RecordingSink> sink;
     com::MakeComObject(sink);
     RunSession(sink.Get());
     std::optional<MailboxFile> after = ReadMailbox();
@@ -233,7 +160,7 @@ TEST_F(SyncMail10Test, AFailedDeviceCopyLeavesTheLetterOnTheServerAndAFullMailbo
     MailboxFile mailbox(0, 0, 4000);
     WriteMailbox(mailbox);
     server_.FillMailbox(kUser, {Incoming("kept", "stays on the server")});
-    com::ComPtr<RecordingSink> sink;
+    com::ComPtr<testing::RecordingSink> sink;
     com::MakeComObject(sink);
     // The mailbox's folder is gone once the session has its copy: every copy back fails.
     const std::string folder = root_ + "\\devices\\MAILA\\Internal";
@@ -245,7 +172,7 @@ TEST_F(SyncMail10Test, AFailedDeviceCopyLeavesTheLetterOnTheServerAndAFullMailbo
     // Room for one letter of the two: the second stays on the server, Finalize says why.
     WriteMailbox(MailboxFile(0, 0, 120));
     server_.FillMailbox(kUser, {Incoming("a", "first"), Incoming("b", "second")});
-    com::ComPtr<RecordingSink> full;
+    com::ComPtr<testing::RecordingSink> full;
     com::MakeComObject(full);
     std::vector<HRESULT> results = RunSession(full.Get());
     ASSERT_EQ(results.size(), 7u);
