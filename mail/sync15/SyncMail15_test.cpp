@@ -6,7 +6,11 @@
 #include "ServedHub.h"
 #include "SyncTestSupport.h"
 #include "UiHarness.h"
+#include "MailSyncSupport.h"
 #include "ZvDB.h"
+#include "ZvLetterEnum.h"
+#include "ZvPOP3.h"
+#include "ZvSMTP.h"
 #include "ZvSyncMail15.h"
 #include <gtest/gtest.h>
 
@@ -206,6 +210,108 @@ TEST_F(SyncMail15Test, WithoutTheMailApplicationOrWithAnUnreadableCatalogInitial
     EXPECT_EQ(broken->Errors().front(),
               "error 1 The file email.db could not be transferred between the device and the computer.");
     EXPECT_EQ(testing::ReadWholeFile(Device("email.db")), std::string(71, '\0'));
+}
+
+double Seconds() {
+    LARGE_INTEGER count, frequency;
+    QueryPerformanceCounter(&count);
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(count.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// Benchmark (its own ctest entry): a session that receives 200 letters of 4 KB and sends 200,
+// against the raw hub copies and client transfers it contains, timed in the same run.
+TEST_F(SyncMail15Test, BenchmarkASessionAgainstItsRawTransfers) {
+    constexpr int kLetters = 200;
+    const std::string body(4000, 'b');
+    {
+        com::ComPtr<IZvDBEngine> engine;
+        com::ComPtr<IZvDBConnection> connection;
+        com::ComPtr<IZvDBTable> table;
+        com::ComPtr<IZvDBCursor> cursor;
+        std::string path = Device("email.db");
+        ASSERT_EQ(CoCreateInstance(CLSID_ZvDatabaseMgr, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IZvDBEngine),
+                                   reinterpret_cast<void**>(&engine)), S_OK);
+        ASSERT_EQ(engine->OpenConnection(path.data(), &connection), S_OK);
+        ASSERT_EQ(connection->GetTableByIdx(0, &table), S_OK);
+        ASSERT_EQ(table->OpenNullCursor(&cursor), S_OK);
+        for (int i = 0; i < kLetters; ++i) {
+            com::ComPtr<IZvDBRecord> record;
+            std::string from = "TDMAILB@zelvan.net", to = "bench@example.org", subject = "Bench " + std::to_string(i);
+            std::string text = body;
+            ASSERT_EQ(cursor->Add(&record), S_OK);
+            record->SetByte(0, 4);
+            record->SetString(4, from.data());
+            record->SetString(5, to.data());
+            record->SetString(6, subject.data());
+            record->SetString(7, text.data());
+            ASSERT_EQ(record->Commit(), S_OK);
+        }
+    }
+    std::vector<std::string> incoming;
+    for (int i = 0; i < kLetters; ++i)
+        incoming.push_back(Plain("in" + std::to_string(i), body));
+    server_.FillMailbox(kUser, incoming);
+
+    com::ComPtr<testing::RecordingSink> sink;
+    com::MakeComObject(sink);
+    double start = Seconds();
+    RunSession(sink.Get());
+    const double session = Seconds() - start;
+    ASSERT_TRUE(sink->Errors().empty()) << ::testing::PrintToString(sink->Errors());
+    ASSERT_EQ(sink->Events().back(), "custom 5 3 201 letters sent, 200 letters received.");
+
+    // The same transfers without the synchronizer: the four hub copies of a session, one SMTP
+    // send of the letters, one POP3 receive of the letters.
+    server_.FillMailbox(kUser, incoming);
+    std::vector<std::string> outgoing;
+    for (int i = 0; i < kLetters; ++i)
+        outgoing.push_back("From: @TDMAILB<TDMAILB@zelvan.net>\r\nTo: bench@example.org\r\nSubject: Bench\r\n\r\n" +
+                           body + "\r\n.\r\n");
+    double raw = 0;
+    bool ok = true;
+    testing::RunOnWorkerThread([&] {
+        com::ComApartment apartment;
+        com::ComPtr<IZelvanMgr> hub;
+        ok = SUCCEEDED(CreateHub(hub));
+        const std::string pc = MailWorkingFolder() + "\\bench.";
+        double begin = Seconds();
+        for (const char* name : {"email.db", "4D41494C.t"})
+            ok = ok && SUCCEEDED(CopyDeviceFile(hub.Get(), std::string(kDeviceId) + "\\default\\" + name, pc + name));
+        for (int i = 0; i < 2; ++i)
+            ok = ok && SUCCEEDED(CopyDeviceFile(hub.Get(), pc + "4D41494C.t", std::string(kDeviceId) + "\\default\\bench.t"));
+        com::ComPtr<IZvMailClient> smtp, pop3;
+        com::ComPtr<ZvLetterEnum> letters;
+        ok = ok && SUCCEEDED(ZvLetterEnum::Create(letters));
+        for (const std::string& text : outgoing)
+            ok = ok && SUCCEEDED(letters->Append("TDMAILB@zelvan.net", "bench@example.org", text.c_str()));
+        std::string user = kUser;
+        ok = ok && SUCCEEDED(CoCreateInstance(CLSID_ZvSMTP, nullptr, CLSCTX_INPROC_SERVER, IID_IZvMailClient,
+                                              reinterpret_cast<void**>(&smtp))) &&
+             SUCCEEDED(smtp->Send(user.data(), letters.Get())) && SUCCEEDED(smtp->Disconnect());
+        ok = ok && SUCCEEDED(CoCreateInstance(CLSID_ZvPOP3, nullptr, CLSCTX_INPROC_SERVER, IID_IZvMailClient,
+                                              reinterpret_cast<void**>(&pop3)));
+        for (int received = 0; ok;) {
+            ZVLETTER letter = {};
+            HRESULT hr = pop3->Receive(user.data(), &letter);
+            FreeLetterStrings(letter);
+            if (FAILED(hr) || hr == S_FALSE) {
+                ok = hr == S_FALSE && received == kLetters;
+                break;
+            }
+            ++received;
+            pop3->EndReceive(0);
+        }
+        ok = ok && SUCCEEDED(pop3->Disconnect());
+        raw = Seconds() - begin;
+        for (const char* name : {"email.db", "4D41494C.t"})
+            DeleteFileA((pc + name).c_str());
+    }, 600000);
+    ASSERT_TRUE(ok);
+    ASSERT_GT(raw, 0.0);
+    std::printf("mail sync 1.5 session receiving 200 letters of 4 KB and sending 200: %.2f s against %.2f s of its "
+                "raw hub copies and client transfers: ratio %.2f (goal <= 1.5)\n",
+                session, raw, session / raw);
 }
 
 } // namespace

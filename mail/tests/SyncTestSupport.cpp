@@ -73,12 +73,16 @@ std::vector<HRESULT> RunSynchronizerSession(HMODULE library, REFCLSID clsid, con
         }
         notify->Unadvise(cookie);
     };
+    if (!RunOnWorkerThread(job, 120000))
+        results.clear();
+    return results;
+}
+
+bool RunOnWorkerThread(std::function<void()> job, DWORD limitMs) {
     com::UniqueHandle worker(CreateThread(
         nullptr, 0, [](void* f) -> DWORD { (*static_cast<std::function<void()>*>(f))(); return 0; }, &job, 0,
         nullptr));
-    if (!test::PumpUntilThreadEnds(worker.Get(), 120000))
-        results.clear();
-    return results;
+    return worker && test::PumpUntilThreadEnds(worker.Get(), limitMs);
 }
 
 } // namespace tv::mail::testing

@@ -31,6 +31,10 @@ class RecordingSink : public com::ComObject<RecordingSink, IZvSyncCallback> {
 // Loads a synchronizer DLL from the deliverables' folder (beside the language library).
 com::UniqueModule LoadSynchronizerDll(const char* name);
 
+// Runs `job` on a thread of its own while this thread dispatches messages (it serves the hub);
+// false when the job did not end within `limitMs`.
+bool RunOnWorkerThread(std::function<void()> job, DWORD limitMs);
+
 // Makes the synchronizer of `clsid` from `library` on a thread of its own (its own apartment)
 // while this thread dispatches messages (it serves the hub), and runs IsCompatible, SetDevice
 // and the five phases; `between` runs on that thread after Initialize. The result of each call;
