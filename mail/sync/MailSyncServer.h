@@ -1,8 +1,6 @@
-// The DLL server of a mail synchronizer: one apartment-threaded class "SyncMail Class" with its
-// ProgIDs, the type library embedded in the DLL, in the category of synchronizers.
+// The DLL server of a mail synchronizer: "SyncMail Class" in the category of synchronizers.
 #pragma once
-#include "ClassFactory.h"
-#include "ServerRegistration.h"
+#include "MailClientServer.h"
 
 namespace tv::mail {
 
@@ -12,23 +10,8 @@ inline constexpr CATID kCategorySynchronizers = {
 template <class Synchronizer>
 const com::DllServer& MailSyncServer(const CLSID& clsid, const wchar_t* progId, const wchar_t* versionIndependentProgId,
                                      const GUID& typeLib) {
-    static const com::DllServer server(
-        {[&] {
-            com::ClassInfo info;
-            info.clsid = &clsid;
-            info.description = L"SyncMail Class";
-            info.progId = progId;
-            info.versionIndependentProgId = versionIndependentProgId;
-            info.threadingModel = L"Apartment";
-            info.typeLib = &typeLib;
-            info.categories = {{kCategorySynchronizers, L"ZvSynchronizers"}};
-            info.createClassObject = [](REFIID riid, void** ppv) {
-                return com::CreateComObject<com::ClassFactory<Synchronizer>>(riid, ppv);
-            };
-            return info;
-        }()},
-        true);
-    return server;
+    return MailComServer<Synchronizer>(clsid, L"SyncMail Class", progId, versionIndependentProgId, typeLib,
+                                       {{kCategorySynchronizers, L"ZvSynchronizers"}});
 }
 
 } // namespace tv::mail

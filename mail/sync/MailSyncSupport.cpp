@@ -178,15 +178,10 @@ HRESULT CopyDeviceFile(IZelvanMgr* hub, const std::string& source, const std::st
     return listener->Reported() && listener->ErrorText().empty() ? S_OK : E_FAIL;
 }
 
-HRESULT ListRootFolders(IZelvanMgr* hub, const std::string& deviceId, std::vector<std::string>& names) {
-    names.clear();
-    com::ComPtr<IZvEnumFileItems> items;
-    std::string path = deviceId;
-    HRESULT hr = hub->EnumFileItems(path.data(), 2, &items);
-    if (FAILED(hr))
-        return hr;
+std::vector<std::string> ListedNames(IZvEnumFileItems* items) {
+    std::vector<std::string> names;
     if (!items)
-        return E_UNEXPECTED;
+        return names;
     items->Reset();
     for (;;) {
         ZVFILEITEM item = {};
@@ -199,6 +194,19 @@ HRESULT ListRootFolders(IZelvanMgr* hub, const std::string& deviceId, std::vecto
         CoTaskMemFree(item.strDesc);
         CoTaskMemFree(item.strIconFile);
     }
+    return names;
+}
+
+HRESULT ListRootFolders(IZelvanMgr* hub, const std::string& deviceId, std::vector<std::string>& names) {
+    names.clear();
+    com::ComPtr<IZvEnumFileItems> items;
+    std::string path = deviceId;
+    HRESULT hr = hub->EnumFileItems(path.data(), 2, &items);
+    if (FAILED(hr))
+        return hr;
+    if (!items)
+        return E_UNEXPECTED;
+    names = ListedNames(items.Get());
     return S_OK;
 }
 

@@ -51,6 +51,9 @@ HRESULT CreateHub(com::ComPtr<IZelvanMgr>& hub);
 // thread's messages, up to 30 seconds of silence. S_OK only when the item ended without error.
 HRESULT CopyDeviceFile(IZelvanMgr* hub, const std::string& source, const std::string& destination);
 
+// The names of the entries of a listing, in order (one record at a time until none comes).
+std::vector<std::string> ListedNames(IZvEnumFileItems* items);
+
 // The names of the root folders of a device, in listing order.
 HRESULT ListRootFolders(IZelvanMgr* hub, const std::string& deviceId, std::vector<std::string>& names);
 

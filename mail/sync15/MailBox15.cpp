@@ -73,19 +73,9 @@ HRESULT MailBox15::Open(const std::string& pcCatalog) {
     for (const char* pattern : {"*.app", "*.att"}) {
         std::string wildcard = deviceId_ + "\\default/System/EMAIL/" + pattern;
         com::ComPtr<IZvEnumFileItems> items;
-        if (FAILED(hub_->FindItems(wildcard.data(), &items)) || !items)
-            continue;
-        for (;;) {
-            ZVFILEITEM item = {};
-            long fetched = 0;
-            if (FAILED(items->Next(1, &item, &fetched)) || fetched == 0)
-                break;
-            if (item.strName)
-                namesInUse_.push_back(LastPathElement(item.strName));
-            CoTaskMemFree(item.strName);
-            CoTaskMemFree(item.strDesc);
-            CoTaskMemFree(item.strIconFile);
-        }
+        if (SUCCEEDED(hub_->FindItems(wildcard.data(), &items)))
+            for (const std::string& name : ListedNames(items.Get()))
+                namesInUse_.push_back(LastPathElement(name));
     }
     std::srand(static_cast<unsigned>(std::time(nullptr)));
     return S_OK;
@@ -128,18 +118,22 @@ HRESULT MailBox15::MessageText(const std::string& sender, const std::string& rec
     return S_OK;
 }
 
+HRESULT MailBox15::OpenOutbox(com::ComPtr<IZvDBCursor>& cursor) const {
+    com::ComPtr<ZvMailCondition> outbox;
+    HRESULT hr = com::MakeComObject(outbox, kOutboxMask);
+    if (FAILED(hr))
+        return hr;
+    return table_->OpenCursor(outbox.Get(), &cursor);
+}
+
 HRESULT MailBox15::BuildOutbox(com::ComPtr<ZvLetterEnum>& letters, std::vector<long>& keys, int& heldBack) {
     keys.clear();
     heldBack = 0;
     HRESULT hr = ZvLetterEnum::Create(letters);
     if (FAILED(hr))
         return hr;
-    com::ComPtr<ZvMailCondition> outbox;
-    hr = com::MakeComObject(outbox, kOutboxMask);
-    if (FAILED(hr))
-        return hr;
     com::ComPtr<IZvDBCursor> cursor;
-    hr = table_->OpenCursor(outbox.Get(), &cursor);
+    hr = OpenOutbox(cursor);
     if (FAILED(hr))
         return hr;
     long count = 0;
@@ -176,12 +170,8 @@ HRESULT MailBox15::BuildOutbox(com::ComPtr<ZvLetterEnum>& letters, std::vector<l
 
 HRESULT MailBox15::MarkSent(IZvEnumLetters* letters, const std::vector<long>& keys, long& marked) {
     marked = 0;
-    com::ComPtr<ZvMailCondition> outbox;
-    HRESULT hr = com::MakeComObject(outbox, kOutboxMask);
-    if (FAILED(hr))
-        return hr;
     com::ComPtr<IZvDBCursor> cursor;
-    hr = table_->OpenCursor(outbox.Get(), &cursor);
+    HRESULT hr = OpenOutbox(cursor);
     if (FAILED(hr))
         return hr;
     letters->Reset();

@@ -50,6 +50,7 @@ class MailBox15 {
     long Stored() const { return stored_; }
 
   private:
+    HRESULT OpenOutbox(com::ComPtr<IZvDBCursor>& cursor) const;
     HRESULT ReadString(IZvDBRecord* record, long field, std::string& value) const;
     HRESULT MessageText(const std::string& sender, const std::string& recipients, const std::string& subject,
                         const std::string& body, const std::string& descriptor, std::string& text) const;

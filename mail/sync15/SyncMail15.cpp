@@ -12,8 +12,8 @@ namespace {
 constexpr GUID kItemTypeMail15 = {0x2C56C408, 0x1EB3, 0x4B53, {0xA7, 0xC4, 0x9B, 0xA3, 0xDA, 0x12, 0xDD, 0xC9}};
 constexpr char kCatalogName[] = "email.db";
 
-bool IsMailFile(const char* path) {
-    const std::string name = LastPathElement(path ? path : "");
+bool IsMailFile(const std::string& path) {
+    const std::string name = LastPathElement(path);
     return lstrcmpiA(name.c_str(), "email.app") == 0 || lstrcmpiA(name.c_str(), "email.db") == 0;
 }
 
@@ -56,17 +56,8 @@ HRESULT SyncMail15::Initialize() {
     HRESULT hr = hub_->FindItems(pattern.data(), &found);
     if (FAILED(hr))
         return hr;
-    int mailFiles = 0;
-    for (; found;) {
-        ZVFILEITEM item = {};
-        long fetched = 0;
-        if (FAILED(found->Next(1, &item, &fetched)) || fetched == 0)
-            break;
-        mailFiles += IsMailFile(item.strName) ? 1 : 0;
-        CoTaskMemFree(item.strName);
-        CoTaskMemFree(item.strDesc);
-        CoTaskMemFree(item.strIconFile);
-    }
+    const std::vector<std::string> names = ListedNames(found.Get());
+    const auto mailFiles = std::count_if(names.begin(), names.end(), [](const std::string& name) { return IsMailFile(name); });
     if (mailFiles != 2) {
         reports_.Error(this, SPH_INITIALIZE, LangText(IDS_MAILSYNC_NO_MAIL_APP));
         return E_FAIL;
