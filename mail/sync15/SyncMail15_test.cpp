@@ -224,6 +224,7 @@ double Seconds() {
 TEST_F(SyncMail15Test, BenchmarkASessionAgainstItsRawTransfers) {
     constexpr int kLetters = 200;
     const std::string body(4000, 'b');
+    const double setupStart = Seconds();
     {
         com::ComPtr<IZvDBEngine> engine;
         com::ComPtr<IZvDBConnection> connection;
@@ -248,6 +249,8 @@ TEST_F(SyncMail15Test, BenchmarkASessionAgainstItsRawTransfers) {
             ASSERT_EQ(record->Commit(), S_OK);
         }
     }
+    // For comparison: 200 records written through the database engine alone (each commit flushes).
+    std::printf("200 committed records of 4 KB through the database engine: %.2f s\n", Seconds() - setupStart);
     std::vector<std::string> incoming;
     for (int i = 0; i < kLetters; ++i)
         incoming.push_back(Plain("in" + std::to_string(i), body));
