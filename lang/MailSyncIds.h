@@ -1,4 +1,5 @@
-// Resource ids of the mail synchronizers ZvSyncMail15.dll and ZvSyncMail10.dll.
+// Resource ids of the mail synchronizers ZvSyncMail15.dll and ZvSyncMail10.dll. They also use the
+// device links' names of the 1.0 media (Devlink10Ids.h) and of the 1.5 main volume (Device15Ids.h).
 #pragma once
 
 #define IDI_MAILSYNC 11921
@@ -19,11 +20,7 @@
 #define IDS_MAILSYNC_RECEIVE_FAILED 12266
 #define IDS_MAILSYNC_TRANSFERRED 12267
 #define IDS_MAILSYNC_READING 12268
-#define IDS_MAILSYNC_FOLDER_MAIN 12279
 #define IDS_MAILSYNC_DONE 12316
-#define IDS_MAILSYNC_FOLDER_1 12326
-#define IDS_MAILSYNC_FOLDER_2 12327
 #define IDS_MAILSYNC_MAILBOX_FULL 12408
-#define IDS_MAILSYNC_MAIL_VOLUME 12409
 #define IDS_MAILSYNC_NO_MAIL_APP 12416
 #define IDS_MAILSYNC_NO_SPACE 12468

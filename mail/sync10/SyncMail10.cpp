@@ -2,6 +2,7 @@
 #include "DeviceTime.h"
 #include "MailAddress.h"
 #include "MailConnection.h"
+#include "Devlink10Ids.h"
 #include "MailSyncIds.h"
 #include "MimeHeaders.h"
 #include "ZvLetterEnum.h"
@@ -94,8 +95,8 @@ HRESULT SyncMail10::Initialize() {
     reports_.Custom(this, SPH_INITIALIZE, SST_UPDATE, reading, 2, 4);
     std::string folder = folders[0];
     // A flags byte names the folder that holds the owner's mailbox.
-    const UINT folderText = mailbox->Flags() == 1   ? IDS_MAILSYNC_FOLDER_1
-                            : mailbox->Flags() == 2 ? IDS_MAILSYNC_FOLDER_2
+    const UINT folderText = mailbox->Flags() == 1   ? IDS_DEVICE10_PLAYER_MEDIUM
+                            : mailbox->Flags() == 2 ? IDS_DEVICE10_CARD_MEDIUM
                                                     : 0;
     if (mailbox->Flags() != 0 && folderText) {
         const std::string ownerFolder = LangText(folderText);

@@ -2,6 +2,7 @@
 #include "DeviceTime.h"
 #include "MailConnection.h"
 #include "MailFields.h"
+#include "Device15Ids.h"
 #include "MailSyncIds.h"
 #include "MailSyncSupport.h"
 #include "MimeBody.h"
@@ -222,7 +223,7 @@ HRESULT MailBox15::CopyAttachmentsToDevice(const std::vector<std::pair<std::stri
 HRESULT MailBox15::Store(const std::string& text, StoreResult& result) {
     result = StoreResult::Stored;
     VOLUMEINFO volume = {};
-    std::string volumePath = deviceId_ + "\\" + LangText(IDS_MAILSYNC_MAIL_VOLUME);
+    std::string volumePath = deviceId_ + "\\" + LangText(IDS_DEVICE15_MAIN_LABEL);
     HRESULT hr = hub_->GetVolumeInfo(volumePath.data(), &volume);
     if (FAILED(hr))
         return hr;
