@@ -2,6 +2,7 @@
 #include "AnsiText.h"
 #include "FileItemEnumerator.h"
 #include "TestDeviceIds.h"
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <objbase.h>
@@ -170,6 +171,8 @@ FolderDevice::FolderDevice(std::string folder, std::string name)
 
 std::string FolderDevice::PcPath(const char* devicePath) const {
     std::string rest = devicePath ? devicePath : "";
+    // Paths on the device may use "/" between the folders below the root.
+    std::replace(rest.begin(), rest.end(), '/', '\\');
     while (!rest.empty() && rest.front() == '\\')
         rest.erase(0, 1);
     while (!rest.empty() && rest.back() == '\\')
@@ -236,7 +239,11 @@ HRESULT FolderDevice::ListFolder(const std::string& pcFolder, const char* patter
 }
 
 STDMETHODIMP FolderDevice::EnumFileItems(LPSTR strPath, LONG type, IZvEnumFileItems** ppiEnum) {
-    return ListFolder(PcPath(strPath), "*", type, ppiEnum);
+    // Type 2 at the root asks for the device's volumes and top-level folders: its folders.
+    const std::string folder = PcPath(strPath);
+    if ((type & 2) && folder == folder_)
+        type |= kTypeFolder;
+    return ListFolder(folder, "*", type, ppiEnum);
 }
 
 HRESULT FolderDevice::TransferFile(const std::string& from, const std::string& to, const char* reportedItem,
@@ -478,7 +485,7 @@ STDMETHODIMP FolderDevice::ResetDeviceState(LONG) { return S_OK; }
 
 STDMETHODIMP FolderDevice::FindItems(LPSTR strWildCard, IZvEnumFileItems** ppiEnum) {
     std::string pattern = strWildCard ? strWildCard : "*";
-    size_t slash = pattern.find_last_of('\\');
+    size_t slash = pattern.find_last_of("\\/");
     std::string folder = slash == std::string::npos ? std::string() : pattern.substr(0, slash);
     std::string mask = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
     return ListFolder(PcPath(folder.c_str()), mask.c_str(), kTypeFolder | kTypeFile, ppiEnum);

@@ -1,0 +1,188 @@
+// The 1.0 mail synchronizer's phases driven directly: a hub served on this thread over the
+// folder-backed test devices (a 1.0 device), the test mail server, a recording sink.
+#include "AnsiText.h"
+#include "ComObject.h"
+#include "MailServerFixture.h"
+#include "MailboxFile.h"
+#include "ServedHub.h"
+#include "SyncTestSupport.h"
+#include "UiHarness.h"
+#include "ZvSyncMail10.h"
+#include "ZvSyncMgr.h"
+#include <gtest/gtest.h>
+#include <functional>
+#include <mutex>
+
+namespace tv::mail {
+namespace {
+
+constexpr char kDevice[] = "MAILA";
+constexpr char kDeviceId[] = "@TDMAILA";
+constexpr char kUser[] = "TDMAILA";
+
+MailboxLetter Outgoing(const std::string& to, const std::string& body) {
+    MailboxLetter letter;
+    letter.status = kMailToSend;
+    letter.sender = kDeviceId;
+    letter.recipient = to;
+    letter.messageId = "AB,B";
+    letter.subject = "From the device";
+    letter.body = body;
+    return letter;
+}
+
+std::string Incoming(const std::string& subject, const std::string& body) {
+    return "From: Sender <sender@example.org>\r\nTo: " + std::string(kUser) + "@zelvan.net\r\nSubject: " + subject +
+           "\r\nMessage-Id: <" + subject + "@x>\r\n\r\n" + body + "\r\n";
+}
+
+class SyncMail10Test : public ::testing::Test {
+  protected:
+    com::ComApartment apartment_;
+
+    void SetUp() override {
+        ASSERT_TRUE(server_.Load()) << "run through mail_test.sh";
+        server_.PointClient("SMTP", "127.0.0.1", server_.smtpPort);
+        server_.SetFaults("");
+        char temp[MAX_PATH] = {};
+        GetTempPathA(MAX_PATH, temp);
+        root_ = std::string(temp) + "tvsyncmail10_" + std::to_string(GetCurrentProcessId());
+        for (const char* folder : {"", "\\devices", "\\devices\\MAILA", "\\devices\\MAILA\\Internal"})
+            CreateDirectoryA((root_ + folder).c_str(), nullptr);
+        SetDeviceSetting("ModelVersion", 16);
+        library_ = testing::LoadSynchronizerDll("ZvSyncMail10.dll");
+        ASSERT_TRUE(library_);
+        ASSERT_EQ(served_.Start(root_ + "\\devices"), S_OK);
+    }
+    void TearDown() override {
+        served_.Stop();
+        test::DeleteTree(com::FromAnsi(root_));
+    }
+
+    static void SetDeviceSetting(const char* name, DWORD value) {
+        const std::string key = std::string("Software\\Zelvan\\Tavrilon\\TestDevice\\Devices\\") + kDevice;
+        RegSetKeyValueA(HKEY_CURRENT_USER, key.c_str(), name, REG_DWORD, &value, sizeof(value));
+    }
+
+    std::string MailboxPath() const { return root_ + "\\devices\\MAILA\\Internal\\email.dat"; }
+
+    void WriteMailbox(const MailboxFile& mailbox) const {
+        const std::vector<uint8_t> bytes = mailbox.Serialize();
+        testing::WriteWholeFile(MailboxPath(), std::string(bytes.begin(), bytes.end()));
+    }
+    std::optional<MailboxFile> ReadMailbox() const {
+        const std::string bytes = testing::ReadWholeFile(MailboxPath());
+        return MailboxFile::Parse({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
+    }
+
+    std::vector<HRESULT> RunSession(testing::RecordingSink* sink, std::function<void()> between = nullptr) {
+        return testing::RunSynchronizerSession(library_.Get(), CLSID_ZvSyncMail10, kDeviceId, sink, between);
+    }
+
+    testing::MailServer server_;
+    std::string root_;
+    test::ServedHub served_;
+    com::UniqueModule library_;
+};
+
+TEST_F(SyncMail10Test, SessionSendsReceivesAndASecondOneFindsNothingNew) {
+    MailboxFile mailbox(0, 0, 4000);
+    ASSERT_EQ(mailbox.Add(Outgoing("friend@example.org", "Hello from the device")), MailboxAdd::Added);
+    WriteMailbox(mailbox);
+    server_.FillMailbox(kUser, {Incoming("one", "First letter"), Incoming("two", "Second letter")});
+
+    com::ComPtr<testing::RecordingSink> sink;
+    com::MakeComObject(sink);
+    std::vector<HRESULT> results = RunSession(sink.Get());
+    ASSERT_EQ(results.size(), 7u);
+    for (HRESULT hr : results)
+        EXPECT_EQ(hr, S_OK);
+    EXPECT_TRUE(sink->Errors().empty()) << ::testing::PrintToString(sink->Errors());
+    EXPECT_EQ(sink->Events().back(), "custom 5 3 1 letters sent, 2 letters received.");
+
+    std::optional<MailboxFile> after = ReadMailbox();
+    ASSERT_TRUE(after);
+    ASSERT_EQ(after->Count(), 3u);
+    EXPECT_EQ(after->Letter(0).status, kMailSent);
+    EXPECT_EQ(after->Letter(1).subject, "one");
+    EXPECT_EQ(after->Letter(1).body, "First letter");
+    EXPECT_EQ(after->Letter(1).sender, "sender@example.org");
+    EXPECT_EQ(after->Letter(2).subject, "two");
+    EXPECT_EQ(testing::ReadWholeFile(MailboxPath()).size(), 4012u);
+    EXPECT_TRUE(server_.Mailbox(kUser).empty());
+    const std::vector<std::string> delivered = server_.Mailbox("friend@example.org");
+    ASSERT_EQ(delivered.size(), 1u);
+    EXPECT_NE(delivered[0].find("Hello from the device"), std::string::npos);
+    EXPECT_NE(delivered[0].find("From: @TDMAILA <TDMAILA@127.0.0.1>"), std::string::npos);
+
+    const std::string before = testing::ReadWholeFile(MailboxPath());
+    com::ComPtr<testing::RecordingSink> second;
+    com::MakeComObject(second);
+    RunSession(second.Get());
+    EXPECT_EQ(second->Events().back(), "custom 5 3 0 letters sent, 0 letters received.");
+    EXPECT_EQ(testing::ReadWholeFile(MailboxPath()), before);
+    EXPECT_EQ(server_.Mailbox("friend@example.org").size(), 1u);
+}
+
+TEST_F(SyncMail10Test, AFileOfAnUnknownVersionIsNeverWrittenBack) {
+    std::string bytes(200, '\0');
+    bytes[1] = 2;
+    testing::WriteWholeFile(MailboxPath(), bytes);
+    server_.FillMailbox(kUser, {Incoming("kept", "stays on the server")});
+    com::ComPtr<testing::RecordingSink> sink;
+    com::MakeComObject(sink);
+    std::vector<HRESULT> results = RunSession(sink.Get());
+    ASSERT_EQ(results.size(), 7u);
+    EXPECT_TRUE(FAILED(results[2]));
+    EXPECT_FALSE(sink->Errors().empty());
+    EXPECT_EQ(testing::ReadWholeFile(MailboxPath()), bytes);
+    EXPECT_EQ(server_.Mailbox(kUser).size(), 1u);
+}
+
+TEST_F(SyncMail10Test, ARefusedRecipientStillMarksTheLettersAcceptedBeforeIt) {
+    MailboxFile mailbox(0, 0, 4000);
+    ASSERT_EQ(mailbox.Add(Outgoing("first@example.org", "accepted")), MailboxAdd::Added);
+    ASSERT_EQ(mailbox.Add(Outgoing("second@example.org", "refused")), MailboxAdd::Added);
+    WriteMailbox(mailbox);
+    server_.SetFaults("refuse-rcpt 2\n");
+    com::ComPtr<testing::RecordingSink> sink;
+    com::MakeComObject(sink);
+    RunSession(sink.Get());
+    std::optional<MailboxFile> after = ReadMailbox();
+    ASSERT_TRUE(after);
+    EXPECT_EQ(after->Letter(0).status, kMailSent);
+    EXPECT_EQ(after->Letter(1).status, kMailToSend);
+    EXPECT_EQ(server_.Mailbox("first@example.org").size(), 1u);
+    EXPECT_EQ(sink->Errors().size(), 1u);
+}
+
+TEST_F(SyncMail10Test, AFailedDeviceCopyLeavesTheLetterOnTheServerAndAFullMailboxIsReported) {
+    MailboxFile mailbox(0, 0, 4000);
+    WriteMailbox(mailbox);
+    server_.FillMailbox(kUser, {Incoming("kept", "stays on the server")});
+    com::ComPtr<testing::RecordingSink> sink;
+    com::MakeComObject(sink);
+    // The mailbox's folder is gone once the session has its copy: every copy back fails.
+    const std::string folder = root_ + "\\devices\\MAILA\\Internal";
+    RunSession(sink.Get(), [&] { MoveFileA(folder.c_str(), (folder + ".away").c_str()); });
+    EXPECT_EQ(server_.Mailbox(kUser).size(), 1u);
+    EXPECT_FALSE(sink->Errors().empty());
+    ASSERT_TRUE(MoveFileA((folder + ".away").c_str(), folder.c_str()));
+
+    // Room for one letter of the two: the second stays on the server, Finalize says why.
+    WriteMailbox(MailboxFile(0, 0, 120));
+    server_.FillMailbox(kUser, {Incoming("a", "first"), Incoming("b", "second")});
+    com::ComPtr<testing::RecordingSink> full;
+    com::MakeComObject(full);
+    std::vector<HRESULT> results = RunSession(full.Get());
+    ASSERT_EQ(results.size(), 7u);
+    EXPECT_TRUE(FAILED(results.back()));
+    std::optional<MailboxFile> after = ReadMailbox();
+    ASSERT_TRUE(after);
+    EXPECT_EQ(after->Count(), 1u);
+    EXPECT_EQ(server_.Mailbox(kUser).size(), 1u);
+    EXPECT_EQ(full->Errors().back().rfind("error 5 ", 0), 0u);
+}
+
+} // namespace
+} // namespace tv::mail

@@ -1,0 +1,45 @@
+// Test-only: drives a mail synchronizer's phases directly, the way the synchronization manager
+// does, from a DLL loaded by the test (the synchronizers are not registered for these runs).
+#pragma once
+#include "ComObject.h"
+#include "Handles.h"
+#include "ZvSyncMgr.h"
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace tv::mail::testing {
+
+// Every report as a line: "update <phase> <status>", "custom <phase> <status> <text>",
+// "error <phase> <text>".
+class RecordingSink : public com::ComObject<RecordingSink, IZvSyncCallback> {
+  public:
+    STDMETHODIMP OnUpdate(IZvSynchronizer*, ZVSYNCPHASE phase, ZVSYNCSTATUS status, ULONG, ULONG) override;
+    STDMETHODIMP OnCustomUpdate(IZvSynchronizer*, ZVSYNCPHASE phase, ZVSYNCSTATUS status, LPSTR text, ULONG,
+                                ULONG) override;
+    STDMETHODIMP OnError(IZvSynchronizer*, ZVSYNCPHASE phase, LPSTR text) override;
+    std::vector<std::string> Events();
+    std::vector<std::string> Errors();
+
+  private:
+    void Add(std::string event);
+    std::mutex lock_;
+    std::vector<std::string> events_;
+};
+
+// Loads a synchronizer DLL from the deliverables' folder (beside the language library).
+com::UniqueModule LoadSynchronizerDll(const char* name);
+
+// Runs `job` on a thread of its own while this thread dispatches messages (it serves the hub);
+// false when the job did not end within `limitMs`.
+bool RunOnWorkerThread(std::function<void()> job, DWORD limitMs);
+
+// Makes the synchronizer of `clsid` from `library` on a thread of its own (its own apartment)
+// while this thread dispatches messages (it serves the hub), and runs IsCompatible, SetDevice
+// and the five phases; `between` runs on that thread after Initialize. The result of each call;
+// empty when the synchronizer could not be made.
+std::vector<HRESULT> RunSynchronizerSession(HMODULE library, REFCLSID clsid, const std::string& deviceId,
+                                            RecordingSink* sink, std::function<void()> between = nullptr);
+
+} // namespace tv::mail::testing
