@@ -76,3 +76,6 @@
 #if __has_include("AssocIds.h")
 #include "AssocIds.h"
 #endif
+#if __has_include("FileSyncIds.h")
+#include "FileSyncIds.h"
+#endif
