@@ -10,6 +10,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <utility>
 #include <cstdio>
 
 namespace tv::filesync {
@@ -33,6 +34,16 @@ void Warn(HWND owner, UINT textId, UINT icon) {
     const std::string text = LangText(textId);
     const std::string caption = LangText(IDS_FILESYNC_CAPTION);
     MessageBoxA(owner, text.c_str(), caption.c_str(), icon);
+}
+
+// The program's icon (11900), large and small, on a dialog's caption.
+void SetDialogIcons(HWND dialog) {
+    HMODULE language = tv::dll::LanguageLibrary();
+    for (const auto& [which, size] : {std::pair<WPARAM, int>{ICON_BIG, 0}, std::pair<WPARAM, int>{ICON_SMALL, 16}}) {
+        const HANDLE icon = LoadImageA(language, MAKEINTRESOURCEA(11900), IMAGE_ICON, size, size,
+                                       (size == 0 ? LR_DEFAULTSIZE : 0) | LR_SHARED);
+        SendMessageA(dialog, WM_SETICON, which, reinterpret_cast<LPARAM>(icon));
+    }
 }
 
 // What both settings dialogs hold: the device, the folder and the masks as loaded.
@@ -197,13 +208,7 @@ INT_PTR CALLBACK MaskProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPara
         BringWindowToTop(dialog);
         LoadSettings(*state);
         SetDlgItemTextA(dialog, IDC_FILESYNC_MASK_FOLDER, state->folder.c_str());
-        HMODULE language = tv::dll::LanguageLibrary();
-        SendMessageA(dialog, WM_SETICON, ICON_BIG,
-                     reinterpret_cast<LPARAM>(LoadImageA(language, MAKEINTRESOURCEA(11900), IMAGE_ICON, 0, 0,
-                                                         LR_DEFAULTSIZE | LR_SHARED)));
-        SendMessageA(dialog, WM_SETICON, ICON_SMALL,
-                     reinterpret_cast<LPARAM>(LoadImageA(language, MAKEINTRESOURCEA(11900), IMAGE_ICON, 16, 16,
-                                                         LR_SHARED)));
+        SetDialogIcons(dialog);
         HWND list = GetDlgItem(dialog, IDC_FILESYNC_MASK_LIST);
         RECT area = {};
         GetClientRect(list, &area);
@@ -277,13 +282,8 @@ INT_PTR CALLBACK ConflictProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
     case WM_INITDIALOG: {
         state = reinterpret_cast<ConflictState*>(lParam);
         SetWindowLongPtrA(dialog, DWLP_USER, lParam);
+        SetDialogIcons(dialog);
         HMODULE language = tv::dll::LanguageLibrary();
-        SendMessageA(dialog, WM_SETICON, ICON_BIG,
-                     reinterpret_cast<LPARAM>(LoadImageA(language, MAKEINTRESOURCEA(11900), IMAGE_ICON, 0, 0,
-                                                         LR_DEFAULTSIZE | LR_SHARED)));
-        SendMessageA(dialog, WM_SETICON, ICON_SMALL,
-                     reinterpret_cast<LPARAM>(LoadImageA(language, MAKEINTRESOURCEA(11900), IMAGE_ICON, 16, 16,
-                                                         LR_SHARED)));
         state->images = ImageList_Create(16, 16, ILC_COLOR32 | ILC_MASK, 1, 1);
         if (state->images) {
             HICON icon = static_cast<HICON>(

@@ -21,13 +21,6 @@ constexpr LONG kModel10 = 0x10;
 constexpr LONG kModel15 = 0x15;
 constexpr uint32_t kSyncedOrConflict = ::filesync::kConflict | ::filesync::kSynchronized;
 
-std::string Format(const std::string& pattern, const std::string& first, const std::string& second = {}) {
-    std::string text(pattern.size() + first.size() + second.size() + 64, '\0');
-    const int length = std::snprintf(text.data(), text.size(), pattern.c_str(), first.c_str(), second.c_str());
-    text.resize(length > 0 ? static_cast<size_t>(length) : 0);
-    return text;
-}
-
 // The manager's counts are 32-bit: larger byte counts are scaled down together.
 void Scale(uint64_t& done, uint64_t& total) {
     while (total > 0xFFFFFFFFull || done > 0xFFFFFFFFull) {
@@ -275,7 +268,7 @@ HRESULT FileSynchronizer::DoEstimate() {
 }
 
 void FileSynchronizer::ShowItemMessage(UINT id, const std::string& name) {
-    const std::string text = Format(LangText(id), name);
+    const std::string text = FormatText(LangText(id), name);
     const std::string caption = LangText(IDS_FILESYNC_CAPTION);
     MessageBoxA(GetDesktopWindow(), text.c_str(), caption.c_str(), MB_ICONEXCLAMATION);
 }
@@ -310,14 +303,14 @@ HRESULT FileSynchronizer::CopyItem(ZVSYNCPHASE phase, SyncItem item, uint64_t to
     if (hr == kNoRoom)
         return FireError(phase, LangText(IDS_FILESYNC_NO_ROOM));
     if (FAILED(hr))
-        return FireError(phase, Format(LangText(IDS_FILESYNC_COPY_FAILED), item.pcName, item.deviceName));
+        return FireError(phase, FormatText(LangText(IDS_FILESYNC_COPY_FAILED), item.pcName, item.deviceName));
     if (!listener->WaitForComplete(kCopyTimeoutMs))
         return FireError(phase, LangText(IDS_FILESYNC_COPY_INCOMPLETE));
     item.flags = (item.flags | ::filesync::kSynchronized) & ~::filesync::kConflict;
     if (FAILED(engine_->WaitForDeviceReady(hub_.Get(), deviceId_)) ||
         FAILED(engine_->UpdateSyncItem(hub_.Get(), deviceId_, item))) {
         if (phase == SPH_SYNCHRONIZE_TRANSFER)
-            return FireError(phase, Format(LangText(IDS_FILESYNC_NOT_RECORDED),
+            return FireError(phase, FormatText(LangText(IDS_FILESYNC_NOT_RECORDED),
                                            item.deviceName.empty() ? item.pcName : item.deviceName));
         return FireError(phase, LangText(IDS_FILESYNC_NO_MERGE));
     }

@@ -9,10 +9,13 @@
 #include "ServedHub.h"
 #include "TestDeviceIds.h"
 #include "UiHarness.h"
+#include "testing/FileAge.h"
 #include "ZvSyncFiles10.h"
 
 #include <gtest/gtest.h>
 #include <commctrl.h>
+#include <algorithm>
+#include <atomic>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -20,6 +23,7 @@
 namespace {
 
 using tv::com::ComPtr;
+using tv::filesync::testing::Age;
 using tv::com::FromAnsi;
 
 constexpr char kDeviceListKey[] = "Software\\Zelvan\\Tavrilon\\DeviceList";
@@ -67,19 +71,6 @@ std::string ReadFile(const std::string& path) {
 }
 bool Exists(const std::string& path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-// Moves a file's last-write time by whole minutes from now.
-void Age(const std::string& path, int minutes) {
-    FILETIME now = {};
-    GetSystemTimeAsFileTime(&now);
-    ULARGE_INTEGER time;
-    time.LowPart = now.dwLowDateTime;
-    time.HighPart = now.dwHighDateTime;
-    time.QuadPart += static_cast<LONGLONG>(minutes) * 60LL * 10000000LL;
-    FILETIME set = {time.LowPart, time.HighPart};
-    HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    SetFileTime(file, nullptr, nullptr, &set);
-    CloseHandle(file);
 }
 
 std::string Text(UINT id) {
@@ -316,8 +307,10 @@ TEST_F(FileSyncTest, ConflictsFollowTheRuleOrTheDialog) {
             HWND dialog = tv::test::WaitForWindow(nullptr, L"File changed on both sides", 20000);
             if (!dialog)
                 return;
-            if (answered == 0)
+            if (answered == 0) {
+                Sleep(300);
                 tv::test::SaveScreenshot(tv::test::ExeFolder() + L"\\filesync_conflict_dialog.bmp");
+            }
             PostMessageW(dialog, WM_COMMAND, answer, 0);
             tv::test::WaitForWindowGone(dialog, 20000);
             ++answered;
@@ -407,6 +400,129 @@ TEST_F(FileSyncTest, FirstGenerationCopiesOnlyIntoFoldersTheDeviceHas) {
     EXPECT_EQ(ReadFile(dev + "\\Device Flash\\memo.txt"), "from the pc");
     ASSERT_EQ(Session(sync.Get()), 0) << LastError();
     EXPECT_EQ(Count(sync.Get(), &IZvSynchronizer::GetSynchronizedItems), 2);
+}
+
+// The list's texts in order.
+std::vector<std::string> ListTexts(HWND list) {
+    std::vector<std::string> texts;
+    const int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+        char text[300] = {};
+        LVITEMA item = {};
+        item.pszText = text;
+        item.cchTextMax = sizeof(text);
+        SendMessageA(list, LVM_GETITEMTEXTA, i, reinterpret_cast<LPARAM>(&item));
+        texts.push_back(text);
+    }
+    return texts;
+}
+
+std::vector<std::string> StoredMasks(const std::string& id) {
+    std::vector<std::string> masks;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, (std::string(kDeviceListKey) + "\\" + id + "\\SyncDataBase\\Masks").c_str(),
+                      0, KEY_READ, &key) != ERROR_SUCCESS)
+        return masks;
+    char name[300];
+    for (DWORD i = 0;; ++i) {
+        DWORD length = sizeof(name);
+        if (RegEnumValueA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        masks.push_back(name);
+    }
+    RegCloseKey(key);
+    std::sort(masks.begin(), masks.end());
+    return masks;
+}
+
+TEST_F(FileSyncTest, SettingsAndMaskDialogsEditTheStoredState) {
+    ComPtr<IZvSynchronizer> sync = Make(CLSID_ZvSyncFiles15, "@TDF15", SSR_MANUAL_RESOLUTION);
+    ASSERT_TRUE(sync);
+    const std::string state = std::string(kDeviceListKey) + "\\@TDF15\\SyncDataBase";
+    std::atomic<bool> ok{true};
+    auto check = [&](bool condition) {
+        if (!condition)
+            ok = false;
+    };
+    // OK with an empty folder saves nothing.
+    std::thread user([&] {
+        HWND dialog = tv::test::WaitForWindow(nullptr, L"File and folder synchronization", 20000);
+        check(dialog != nullptr);
+        if (!dialog)
+            return;
+        Sleep(300);
+        tv::test::SaveScreenshot(tv::test::ExeFolder() + L"\\filesync_settings_dialog.bmp");
+        char folder[300] = {};
+        GetDlgItemTextA(dialog, IDC_FILESYNC_FOLDER, folder, sizeof(folder));
+        check(PcFolder("F15") == folder);
+        SetDlgItemTextA(dialog, IDC_FILESYNC_FOLDER, "");
+        tv::test::ClickButton(dialog, IDOK);
+    });
+    EXPECT_EQ(sync->Tune(const_cast<LPSTR>("@TDF15")), S_OK);
+    user.join();
+    EXPECT_TRUE(ok);
+    char folder[300] = {};
+    DWORD size = sizeof(folder);
+    RegGetValueA(HKEY_CURRENT_USER, state.c_str(), "SyncFolder", RRF_RT_REG_SZ, nullptr, folder, &size);
+    EXPECT_EQ(std::string(folder), PcFolder("F15"));
+
+    // The masks button opens the mask dialog: the built-in mask first and for good, a mask of 101
+    // characters refused, one of 100 taken, the same mask listed once.
+    std::thread masks([&] {
+        HWND dialog = tv::test::WaitForWindow(nullptr, L"File and folder synchronization", 20000);
+        check(dialog != nullptr);
+        if (!dialog)
+            return;
+        tv::test::ClickButton(dialog, IDC_FILESYNC_MASKS);
+        dialog = tv::test::WaitForWindow(nullptr, L"File and folder masks", 20000);
+        check(dialog != nullptr);
+        if (!dialog)
+            return;
+        HWND list = GetDlgItem(dialog, IDC_FILESYNC_MASK_LIST);
+        std::vector<std::string> shown = ListTexts(list);
+        check(shown.size() == 3 && shown[0] == Text(IDS_FILESYNC_BUILTIN_MASK));
+        LVITEMA select = {};
+        select.stateMask = select.state = LVIS_SELECTED;
+        SendMessageA(list, LVM_SETITEMSTATE, 0, reinterpret_cast<LPARAM>(&select));
+        SendMessageA(dialog, WM_COMMAND, IDC_FILESYNC_MASK_REMOVE, 0);
+        check(ListTexts(list).size() == 3);
+        // The first stored mask goes.
+        select.state = 0;
+        SendMessageA(list, LVM_SETITEMSTATE, 0, reinterpret_cast<LPARAM>(&select));
+        select.state = LVIS_SELECTED;
+        SendMessageA(list, LVM_SETITEMSTATE, 1, reinterpret_cast<LPARAM>(&select));
+        const std::string removed = ListTexts(list)[1];
+        SendMessageA(dialog, WM_COMMAND, IDC_FILESYNC_MASK_REMOVE, 0);
+        check(ListTexts(list).size() == 2);
+        std::thread refuse([&] {
+            HWND box = tv::test::WaitForWindow(L"#32770", L"Tavrilon", 20000);
+            check(box != nullptr);
+            if (box)
+                PostMessageW(box, WM_COMMAND, IDOK, 0);
+        });
+        SetDlgItemTextA(dialog, IDC_FILESYNC_MASK_TEXT, std::string(101, 'x').c_str());
+        SendMessageA(dialog, WM_COMMAND, IDC_FILESYNC_MASK_ADD, 0);
+        refuse.join();
+        SetDlgItemTextA(dialog, IDC_FILESYNC_MASK_TEXT, std::string(100, 'y').c_str());
+        SendMessageA(dialog, WM_COMMAND, IDC_FILESYNC_MASK_ADD, 0);
+        SetDlgItemTextA(dialog, IDC_FILESYNC_MASK_TEXT, "z*");
+        SendMessageA(dialog, WM_COMMAND, IDC_FILESYNC_MASK_ADD, 0);
+        SendMessageA(dialog, WM_COMMAND, IDC_FILESYNC_MASK_ADD, 0);
+        shown = ListTexts(list);
+        check(shown.size() == 4 && shown[2] == std::string(100, 'y') && shown[3] == "z*");
+        check(removed != Text(IDS_FILESYNC_BUILTIN_MASK));
+        Sleep(300);
+        tv::test::SaveScreenshot(tv::test::ExeFolder() + L"\\filesync_mask_dialog.bmp");
+        tv::test::ClickButton(dialog, IDC_FILESYNC_MASK_SAVE);
+    });
+    EXPECT_EQ(sync->Tune(const_cast<LPSTR>("@TDF15")), S_OK);
+    masks.join();
+    EXPECT_TRUE(ok);
+    const std::vector<std::string> stored = StoredMasks("@TDF15");
+    EXPECT_EQ(stored.size(), 3u);
+    EXPECT_EQ(std::count(stored.begin(), stored.end(), Text(IDS_FILESYNC_BUILTIN_MASK)), 0);
+    EXPECT_EQ(std::count(stored.begin(), stored.end(), std::string(100, 'y')), 1);
+    EXPECT_EQ(std::count(stored.begin(), stored.end(), "z*"), 1);
 }
 
 } // namespace

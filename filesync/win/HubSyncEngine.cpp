@@ -1,6 +1,8 @@
 #include "HubSyncEngine.h"
 
+#include "AnsiText.h"
 #include "ComPtr.h"
+#include "FileItemEnumerator.h"
 #include "DeviceNames.h"
 #include "FileSyncIds.h"
 #include "Handles.h"
@@ -32,26 +34,6 @@ constexpr DWORD kReadyPollGapMs = 500;
 constexpr long kCopyPathLength = 260;
 constexpr long kEnumAllTypes = 31;
 
-std::string Format(const std::string& pattern, const std::string& value) {
-    std::string text(pattern.size() + value.size() + 64, '\0');
-    const int length = std::snprintf(text.data(), text.size(), pattern.c_str(), value.c_str());
-    text.resize(length > 0 ? static_cast<size_t>(length) : 0);
-    return text;
-}
-
-void FreeRecord(ZVFILEITEM& record) {
-    CoTaskMemFree(record.strName);
-    CoTaskMemFree(record.strDesc);
-    CoTaskMemFree(record.strIconFile);
-    record.strName = record.strDesc = record.strIconFile = nullptr;
-}
-
-LPSTR TaskCopy(const std::string& text) {
-    auto* copy = static_cast<LPSTR>(CoTaskMemAlloc(text.size() + 1));
-    if (copy)
-        std::memcpy(copy, text.c_str(), text.size() + 1);
-    return copy;
-}
 
 // The PC file's size in 64 bits, opened without access rights and without sharing as the copy
 // needs it.
@@ -88,13 +70,20 @@ bool SetPcFileTime(const std::string& path, uint64_t local) {
 
 } // namespace
 
+std::string FormatText(const std::string& pattern, const std::string& first, const std::string& second) {
+    std::string text(pattern.size() + first.size() + second.size() + 64, '\0');
+    const int length = std::snprintf(text.data(), text.size(), pattern.c_str(), first.c_str(), second.c_str());
+    text.resize(length > 0 ? static_cast<size_t>(length) : 0);
+    return text;
+}
+
 void ReadDeviceListing(IZvEnumFileItems* items, std::vector<DeviceListingEntry>& listing) {
     for (;;) {
         ZVFILEITEM record = {};
         long fetched = 0;
         if (items->Next(1, &record, &fetched) != S_OK || fetched == 0) {
             if (fetched != 0)
-                FreeRecord(record);
+                tv::FreeFileItemStrings(record);
             break;
         }
         DeviceListingEntry entry;
@@ -103,7 +92,7 @@ void ReadDeviceListing(IZvEnumFileItems* items, std::vector<DeviceListingEntry>&
         entry.attr = static_cast<uint32_t>(record.attr);
         entry.time = ::filesync::MakeTime(static_cast<uint32_t>(record.nTimeLow), static_cast<uint32_t>(record.nTimeHigh));
         entry.size = static_cast<uint32_t>(record.nSize);
-        FreeRecord(record);
+        tv::FreeFileItemStrings(record);
         listing.push_back(std::move(entry));
     }
 }
@@ -123,7 +112,7 @@ HubSyncEngine::HubSyncEngine(::filesync::Generation generation, TextSource texts
     : generation_(generation), texts_(std::move(texts)), folders_(GenerationFoldersOf(generation_, texts_)) {
     // A device file marked excluded that the PC also holds is left out with a warning.
     core_.SetExcludedNotice([this](const std::string& name) {
-        const std::string text = Format(texts_(IDS_FILESYNC_EXCLUDED), name);
+        const std::string text = FormatText(texts_(IDS_FILESYNC_EXCLUDED), name);
         const std::string caption = texts_(IDS_FILESYNC_CAPTION);
         MessageBoxA(GetDesktopWindow(), text.c_str(), caption.c_str(), MB_ICONWARNING | MB_SETFOREGROUND);
     });
@@ -281,8 +270,8 @@ HRESULT HubSyncEngine::TransferItem(IZelvanMgr* hub, const std::string& deviceId
         if (hr != S_OK)
             return hr;
     }
-    UniqueTaskMem<char> from(TaskCopy(source));
-    UniqueTaskMem<char> to(TaskCopy(destination));
+    UniqueTaskMem<char> from(tv::com::TaskTextCopy(source));
+    UniqueTaskMem<char> to(tv::com::TaskTextCopy(destination));
     if (!from || !to)
         return E_OUTOFMEMORY;
     LPSTR sources[] = {from.Get()};

@@ -19,6 +19,9 @@ inline constexpr HRESULT kNoRoom = 8;
 // TransferItem's failure for a PC file too large to be synchronized.
 inline constexpr HRESULT kFileTooLarge = HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
 
+// A language-library pattern with up to two "%s" filled in.
+std::string FormatText(const std::string& pattern, const std::string& first, const std::string& second = {});
+
 // Reads a device listing one record at a time until the enumerator stops; the records' strings
 // are freed here.
 void ReadDeviceListing(IZvEnumFileItems* items, std::vector<::filesync::DeviceListingEntry>& listing);
