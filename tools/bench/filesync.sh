@@ -5,6 +5,10 @@
 # the hub's own copies. One line per figure, each a ratio with its goal.
 #   tools/bench/filesync.sh [windows build folder (build/win)] [prefix (build/bench-prefix)]
 set -euo pipefail
+if ! command -v rsync >/dev/null 2>&1; then
+    echo "filesync benchmark: rsync is not installed (it is the reference of the no-change figure)" >&2
+    exit 1
+fi
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(realpath "${1:-$root/build/win}")
 prefix=$(realpath -m "${2:-$root/build/bench-prefix}")
