@@ -79,3 +79,6 @@
 #if __has_include("MailSyncIds.h")
 #include "MailSyncIds.h"
 #endif
+#if __has_include("FileSyncIds.h")
+#include "FileSyncIds.h"
+#endif

@@ -7,6 +7,7 @@
 #include "Hub.h"
 #include "LanguageLibrary.h"
 #include "ServedHub.h"
+#include "TestSynchronizersOnly.h"
 #include "SyncManager.h"
 #include "TestDeviceIds.h"
 #include "TestSyncIds.h"
@@ -78,6 +79,7 @@ bool KeyExists(const char* id) {
 // The shared state of the test program: the served hub, the device folders, the log and the one
 // manager of the process.
 struct World {
+    tests::TestSynchronizersOnly onlyTestSynchronizers;
     std::string root;
     std::string log;
     test::ServedHub hub;

@@ -6,6 +6,7 @@
 #include "LangIds.h"
 #include "TestDeviceIds.h"
 #include "TestSyncIds.h"
+#include "TestSynchronizersOnly.h"
 #include "ZelvanMgr.h"
 #include "ZvSyncMgr.h"
 #include <gtest/gtest.h>
@@ -99,6 +100,7 @@ class SyncSessionE2eTest : public ::testing::Test {
 
     // The apartment spans SetUp and TearDown, which reach the item store through COM.
     tv::com::ComApartment apartment_;
+    tv::tests::TestSynchronizersOnly onlyTestSynchronizers_;
     tv::e2e::TestTree tree_;
     std::string log_;
 };

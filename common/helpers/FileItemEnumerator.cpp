@@ -16,14 +16,14 @@ LPSTR TaskCopyUnlessNull(const std::string& text, bool isNull, bool& ok) {
     return copy;
 }
 
-void FreeStrings(ZVFILEITEM& item) {
+} // namespace
+
+void FreeFileItemStrings(ZVFILEITEM& item) {
     CoTaskMemFree(item.strName);
     CoTaskMemFree(item.strDesc);
     CoTaskMemFree(item.strIconFile);
     item.strName = item.strDesc = item.strIconFile = nullptr;
 }
-
-} // namespace
 
 STDMETHODIMP FileItemEnumerator::Next(unsigned long nElems, ZVFILEITEM* pElems, long* nFetched) {
     if (pElems)
@@ -54,7 +54,7 @@ STDMETHODIMP FileItemEnumerator::Next(unsigned long nElems, ZVFILEITEM* pElems, 
         to.nTimeHigh = from.nTimeHigh;
         if (!copied) {
             for (size_t j = 0; j <= i; ++j)
-                FreeStrings(pElems[j]);
+                FreeFileItemStrings(pElems[j]);
             if (nFetched)
                 *nFetched = 0;
             return E_OUTOFMEMORY;

@@ -30,6 +30,9 @@ struct FileItemRecord {
     bool nullIconFile = false;
 };
 
+// Frees the three strings of a record handed out by an enumerator and clears them.
+void FreeFileItemStrings(ZVFILEITEM& item);
+
 class FileItemEnumerator : public com::ComObject<FileItemEnumerator, IZvEnumFileItems> {
   public:
     FileItemEnumerator() = default;

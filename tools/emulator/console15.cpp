@@ -218,8 +218,9 @@ Console15::Reply Console15::RunSimple(const ConsoleCommand& command) {
     if (word == "sysinfo")
         return SystemInfo(command);
     if (word == "id") {
+        // The last line, "@" and the short id, is what a PC polls for after a copy.
         return {true, std::string("type: ") + identity_.type + "\ndevice_id: " + identity_.deviceId +
-                          "\nshort_id: " + identity_.shortId + "\n"};
+                          "\nshort_id: " + identity_.shortId + "\n@" + identity_.shortId + "\n"};
     }
     if (word == "ver")
         return {true, "Zelvan OS v. " + identity_.version + " built 01.01.2003\n"};

@@ -158,7 +158,8 @@ TEST_F(Console15Test, FileCommandsChangeTheFolderAndReportStatus) {
 }
 
 TEST_F(Console15Test, InformationCommands) {
-    EXPECT_NE(Run("id $pipe=17", 17).find("Z123456"), std::string::npos);
+    // The reply ends with "@" and the short id on a line of its own.
+    EXPECT_NE(Run("id $pipe=17", 17).find("\n@Z123456\n"), std::string::npos);
     const std::string info = Run("sysinfo $pipe=15 \"/default\"");
     EXPECT_NE(info.find("block_size(bytes): 512\n"), std::string::npos);
     EXPECT_NE(info.find("blocks_total: 2048\n"), std::string::npos);

@@ -1,0 +1,60 @@
+// The stored state of one device in the registry of the current user, under
+// "Software\Zelvan\Tavrilon\DeviceList\<device id>\SyncDataBase": "SyncFolder", "dwAttribute",
+// the subkey "Masks" (masks are its value names) and one subkey "Item<n>" per stored item.
+#pragma once
+#include "SyncStateStore.h"
+#include "TransferRules.h"
+
+#include <windows.h>
+#include <string>
+#include <vector>
+
+namespace tv::filesync {
+
+inline constexpr char kDeviceListKey[] = "Software\\Zelvan\\Tavrilon\\DeviceList";
+inline constexpr char kStateKeyName[] = "SyncDataBase";
+inline constexpr char kCommonKey[] = "Software\\Zelvan\\Tavrilon\\Common";
+
+// The registry path of the device's state key (relative to HKEY_CURRENT_USER).
+std::string StateKeyPath(const std::string& deviceId);
+
+// A REG_SZ value read whole and terminated; false when the key or value is missing or the value
+// is not a string.
+bool ReadRegistryText(HKEY root, const std::string& keyPath, const char* name, std::string& text);
+
+class RegistrySyncStore : public ::filesync::SyncStateStore {
+public:
+    explicit RegistrySyncStore(std::string deviceId) : deviceId_(std::move(deviceId)) {}
+
+    ::filesync::StoreResult ReadHeader(std::string& root, uint32_t& attribute) override;
+    ::filesync::StoreResult ReadMasks(std::vector<std::string>& masks) override;
+    ::filesync::StoreResult ReadItems(std::vector<::filesync::FileEntry>& items) override;
+    ::filesync::StoreResult WriteItems(const std::vector<::filesync::FileEntry>& items) override;
+    ::filesync::StoreResult AddMask(const std::string& mask) override;
+    ::filesync::StoreResult DeleteMask(const std::string& mask) override;
+
+    // "SyncFolder" alone, for the settings dialogs.
+    ::filesync::StoreResult ReadFolder(std::string& folder);
+    LONG WriteFolder(const std::string& folder);
+
+private:
+    std::string deviceId_;
+};
+
+// The folder names a generation keeps under the synchronization root, and the built-in mask of
+// the 1.5 generation (empty for 1.0).
+struct GenerationFolders {
+    std::vector<std::string> subfolders;
+    std::string builtInMask;
+};
+
+// Creates every directory along `path` (each prefix ending at a "\", then the whole path),
+// ignoring failures.
+void CreateDirectoryPath(const std::string& path);
+
+// Creates the device's stored state and PC folders when the shared folder setting exists: the
+// state key with "SyncFolder" (the documents folder, the shared folder name, the device id),
+// "dwAttribute" 0 and an empty "Masks", then the root and the generation's subfolders.
+void LoadSyncFolderData(const std::string& deviceId, const GenerationFolders& folders);
+
+} // namespace tv::filesync
