@@ -276,5 +276,37 @@ TEST_F(BackupWizardTest, CheckDeviceOffersABackupUntilToldNotTo) {
     EXPECT_EQ(served_.BusyUI(), 0);
 }
 
+TEST_F(BackupWizardTest, TheBackupOfferTakenOpensTheWizardThatBacksUp) {
+    com::UniqueBstr device = com::AnsiToUniqueBstr("@TDDev1");
+    bool seen = false, finished = false;
+    EXPECT_EQ(WhileUserActs([&] { return manager_->CheckDevice(device.Get()); },
+                            [&] {
+                                AnswerOffer(L"Back up Dev1", IDOK, false, seen)();
+                                if (!seen)
+                                    return;
+                                WizardUser user;
+                                ASSERT_TRUE(user.Find());
+                                ASSERT_TRUE(user.WaitForPageWith(IDC_BACKUP_WELCOME_TITLE));
+                                user.Press(PSBTN_NEXT);
+                                HWND classes = user.WaitForPageWith(IDC_BACKUP_APPS);
+                                ASSERT_TRUE(classes);
+                                user.Check(classes, IDC_BACKUP_OTHER, true);
+                                user.Press(PSBTN_NEXT);
+                                HWND sets = user.WaitForPageWith(IDC_BACKUP_SET_NAME);
+                                ASSERT_TRUE(sets);
+                                SetDlgItemTextA(sets, IDC_BACKUP_SET_NAME, "offered set");
+                                user.Press(PSBTN_NEXT);
+                                ASSERT_TRUE(user.WaitForPageWith(IDC_BACKUP_BAR));
+                                finished = user.WaitForFinish();
+                                user.Press(finished ? PSBTN_FINISH : PSBTN_CANCEL);
+                            }),
+              S_OK);
+    EXPECT_TRUE(seen);
+    EXPECT_TRUE(finished);
+    EXPECT_TRUE(Exists(sets_ + "\\offered set.zbk"));
+    EXPECT_EQ(StoredFlags() & 0x10, 0u);
+    EXPECT_EQ(served_.BusyUI(), 0);
+}
+
 } // namespace
 

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Zvl10 end to end under Wine: a fresh prefix with the build installed, the emulator with one 1.0
 # device on COM4 (its name preset in the device list), the serial shim preloaded into every Wine
-# process. Two phases share the prefix and the device: zvl10_e2e.exe drives the factory itself,
+# process. Three phases share the prefix and the device: zvl10_e2e.exe drives the factory itself,
 # then tavrilon_device10_e2e.exe has the program (started by COM) find the device through the
-# factory and a script client work with it through the hub. Each phase asks for the device to be
-# unplugged (file "unplug": the emulator is stopped and the port's link removed) and plugged in
-# again (file "replug": the emulator is started anew).
+# factory and a script client work with it through the hub, then backup_device10_e2e.exe backs
+# the device up and restores it through the program's wizard. The first two ask for the device
+# to be unplugged (file "unplug": the emulator is stopped and the port's link removed) and
+# plugged in again (file "replug": the emulator is started anew).
 #
 #   devlink10/tests/zvl10_e2e.sh <windows build> <host build> <prefix>
 #
@@ -123,6 +124,15 @@ if [ -x "$hub_test" ] && [ -x "$build/bin/Tavrilon.exe" ]; then
     done
 else
     echo "zvl10_e2e: hub phase not run (no Tavrilon.exe or tavrilon_device10_e2e.exe in $build)"
+fi
+# The backup phase: the program backs the device up and restores it through its wizard.
+backup_test=$build/tests/bin/backup_device10_e2e.exe
+if [ -x "$backup_test" ] && [ -x "$build/bin/Tavrilon.exe" ]; then
+    backup_status=0
+    timeout "${ZVL10_BACKUP_E2E_LIMIT:-300}" "$TV_WINE" "$backup_test" || backup_status=$?
+    [ "$backup_status" -eq 0 ] || { echo "backup_device10_e2e.exe: exit $backup_status"; status=1; }
+else
+    echo "zvl10_e2e: backup phase not run (no Tavrilon.exe or backup_device10_e2e.exe in $build)"
 fi
 [ "$status" -eq 0 ] || { echo "--- device commands:"; cat "$prefix/commands.log" 2>/dev/null || true; }
 echo "zvl10_e2e: exit $status"
