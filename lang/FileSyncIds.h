@@ -20,6 +20,7 @@
 #define IDS_FILESYNC_COPY_INCOMPLETE 12379
 #define IDS_FILESYNC_NO_CONFLICT_DIALOG 12380
 #define IDS_FILESYNC_NO_LISTENER 12381
+// One text with the mail synchronizers: "The file %s could not be copied." (mailsync.rc).
 #define IDS_FILESYNC_NOT_RECORDED 12245
 #define IDS_FILESYNC_NO_DEVICE_FOLDER 12407
 #define IDS_FILESYNC_EXCLUDED 12442
