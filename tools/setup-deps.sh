@@ -10,6 +10,7 @@ pkgs=(
   clang libclang-rt-14-dev
   dpkg-dev bzip2 ccache
   libsqlite3-dev tcl
+  rsync
 )
 missing=()
 for p in "${pkgs[@]}"; do
