@@ -34,7 +34,6 @@ const char kShortId[] = "BKP0015";
 const char kStrId[] = "@BKP0015";
 const char kName[] = "Backup15";
 const char kMarker[] = "System\\backup.dat";
-const char kTestDeviceKey[] = "Software\\Zelvan\\Tavrilon\\TestDevice";
 const std::string kRegistration = std::string("Software\\Zelvan\\Tavrilon\\DeviceList\\") + kStrId;
 
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
@@ -58,16 +57,7 @@ protected:
         problem_ = SharedEmulator().Problem();
         if (!problem_.empty())
             return;
-        char temp[MAX_PATH] = {};
-        GetTempPathA(MAX_PATH, temp);
-        const std::string noTestDevices = std::string(temp) + "tvbackup15-none";
-        CreateDirectoryA(noTestDevices.c_str(), nullptr);
-        testDeviceRoot_ = ReadString(HKEY_CURRENT_USER, kTestDeviceKey, "Root");
-        SetUserString(kTestDeviceKey, "Root", noTestDevices);
-        SetUserNumber("Software\\Zelvan\\Tavrilon", "TvOptions", 3); // no start-up dialog, no balloon
-        RegDeleteTreeA(HKEY_CURRENT_USER, kRegistration.c_str());
-        SetUserString(kRegistration, "Name", kName);
-        SetUserNumber(kRegistration, "IsGuest", 0);
+        testDeviceRoot_ = UseOnlyEmulatedDevice("tvbackup15", kRegistration, kName);
         SetUserNumber(kRegistration, "DisconnectionAlert", 0);
         StoreScript(L"DeviceEvents", nullptr); // no connect-time offer
         // The sets of this run go to a folder of their own below the documents folder.
@@ -106,11 +96,7 @@ protected:
         }
         if (problem_.empty()) {
             SharedEmulator().Unplug(kSlot, kDeviceId);
-            RegDeleteTreeA(HKEY_CURRENT_USER, kRegistration.c_str());
-            if (testDeviceRoot_.empty())
-                RegDeleteKeyValueA(HKEY_CURRENT_USER, kTestDeviceKey, "Root");
-            else
-                SetUserString(kTestDeviceKey, "Root", testDeviceRoot_);
+            ForgetEmulatedDevice(kRegistration, testDeviceRoot_);
             RegDeleteKeyValueA(HKEY_CURRENT_USER, "Software\\Zelvan\\Tavrilon\\Common", "BackupFolder");
             if (!sets_.empty()) {
                 for (const std::string& name : SetFiles())

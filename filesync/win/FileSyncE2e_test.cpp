@@ -33,7 +33,6 @@ const char kDeviceId[] = "E2EFILESYNC1";
 const char kShortId[] = "E2EF015";
 const char kStrId[] = "@E2EF015";
 const char kName[] = "Files15";
-const char kTestDeviceKey[] = "Software\\Zelvan\\Tavrilon\\TestDevice";
 const char kScheduleKey[] = "Software\\Zelvan\\Tavrilon\\ZvSyncMgr";
 const std::string kRegistration = std::string("Software\\Zelvan\\Tavrilon\\DeviceList\\") + kStrId;
 
@@ -50,12 +49,6 @@ std::string ClsidText(REFCLSID clsid) {
 std::string LoadLanguageText(UINT id) {
     static HMODULE language = LoadLanguageLibrary(nullptr);
     return LoadLanguageString(language, id);
-}
-
-std::string StatusOf(HWND dialog) {
-    char text[256] = {};
-    GetDlgItemTextA(dialog, IDC_SYNC_STATUS, text, sizeof(text));
-    return text;
 }
 
 // The texts of the session dialog's synchronizer rows, read through memory of the program's
@@ -99,18 +92,9 @@ protected:
         problem_ = SharedEmulator().Problem();
         if (!problem_.empty())
             return;
-        char temp[MAX_PATH] = {};
-        GetTempPathA(MAX_PATH, temp);
-        const std::string noTestDevices = std::string(temp) + "tvfilesync-none";
-        CreateDirectoryA(noTestDevices.c_str(), nullptr);
-        testDeviceRoot_ = ReadString(HKEY_CURRENT_USER, kTestDeviceKey, "Root");
-        SetUserString(kTestDeviceKey, "Root", noTestDevices);
-        SetUserNumber("Software\\Zelvan\\Tavrilon", "TvOptions", 3);
+        testDeviceRoot_ = UseOnlyEmulatedDevice("tvfilesync", kRegistration, kName);
         StoreScript(L"DeviceEvents", nullptr);
-        RegDeleteTreeA(HKEY_CURRENT_USER, kRegistration.c_str());
         RegDeleteTreeA(HKEY_CURRENT_USER, kScheduleKey);
-        SetUserString(kRegistration, "Name", kName);
-        SetUserNumber(kRegistration, "IsGuest", 0);
         SetUserString(kScheduleKey, ClsidText(CLSID_ZvSyncFiles15).c_str(), std::string(kStrId) + ";");
 
         // The device: main volume and the second volume "Card", 3 MiB each.
@@ -135,12 +119,8 @@ protected:
             EXPECT_EQ(program_.Exit(), 0);
         if (problem_.empty()) {
             SharedEmulator().Unplug(kSlot, kDeviceId);
-            RegDeleteTreeA(HKEY_CURRENT_USER, kRegistration.c_str());
             RegDeleteTreeA(HKEY_CURRENT_USER, kScheduleKey);
-            if (testDeviceRoot_.empty())
-                RegDeleteKeyValueA(HKEY_CURRENT_USER, kTestDeviceKey, "Root");
-            else
-                SetUserString(kTestDeviceKey, "Root", testDeviceRoot_);
+            ForgetEmulatedDevice(kRegistration, testDeviceRoot_);
         }
         CoUninitialize();
     }

@@ -28,7 +28,6 @@ const char kDeviceId[] = "E2E15DEVICE1";
 const char kShortId[] = "E2E0015";
 const char kStrId[] = "@E2E0015";
 const char kName[] = "Pocket15";
-const char kTestDeviceKey[] = "Software\\Zelvan\\Tavrilon\\TestDevice";
 const std::string kRegistration = std::string("Software\\Zelvan\\Tavrilon\\DeviceList\\") + kStrId;
 
 std::string Narrow(const std::wstring& text) {
@@ -53,16 +52,7 @@ class Device15EndToEnd : public testing::Test {
             return;
         // No folder-backed test devices: the program's only device is the emulated one, which
         // the PC knows already (no naming dialog).
-        char temp[MAX_PATH] = {};
-        GetTempPathA(MAX_PATH, temp);
-        const std::string noTestDevices = std::string(temp) + "tve2e15-none";
-        CreateDirectoryA(noTestDevices.c_str(), nullptr);
-        testDeviceRoot_ = ReadString(HKEY_CURRENT_USER, kTestDeviceKey, "Root");
-        SetUserString(kTestDeviceKey, "Root", noTestDevices);
-        SetUserNumber("Software\\Zelvan\\Tavrilon", "TvOptions", 3); // no start-up dialog, no balloon
-        RegDeleteTreeA(HKEY_CURRENT_USER, kRegistration.c_str());
-        SetUserString(kRegistration, "Name", kName);
-        SetUserNumber(kRegistration, "IsGuest", 0);
+        testDeviceRoot_ = UseOnlyEmulatedDevice("tve2e15", kRegistration, kName);
         SetUserNumber(kRegistration, "DisconnectionAlert", 1);
         marker_ = "event15 " + std::to_string(GetTickCount());
         ASSERT_TRUE(StoreScript(L"DeviceEvents", DeviceEventsScript(marker_).c_str()));
@@ -95,11 +85,7 @@ class Device15EndToEnd : public testing::Test {
         if (problem_.empty()) {
             SharedEmulator().Unplug(kSlot, kDeviceId);
             StoreScript(L"DeviceEvents", nullptr);
-            RegDeleteTreeA(HKEY_CURRENT_USER, kRegistration.c_str());
-            if (testDeviceRoot_.empty())
-                RegDeleteKeyValueA(HKEY_CURRENT_USER, kTestDeviceKey, "Root");
-            else
-                SetUserString(kTestDeviceKey, "Root", testDeviceRoot_);
+            ForgetEmulatedDevice(kRegistration, testDeviceRoot_);
             if (!pc_.empty())
                 SetFileAttributesA((pc_ + "\\a.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
         }

@@ -295,4 +295,30 @@ std::string ReadString(HKEY root, const std::string& path, const char* value) {
     return buffer;
 }
 
+namespace {
+constexpr char kTestDevicesKey[] = "Software\\Zelvan\\Tavrilon\\TestDevice";
+}
+
+std::string UseOnlyEmulatedDevice(const std::string& tag, const std::string& registration, const std::string& name) {
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    const std::string noTestDevices = std::string(temp) + tag + "-none";
+    CreateDirectoryA(noTestDevices.c_str(), nullptr);
+    const std::string previousRoot = ReadString(HKEY_CURRENT_USER, kTestDevicesKey, "Root");
+    SetUserString(kTestDevicesKey, "Root", noTestDevices);
+    SetUserNumber("Software\\Zelvan\\Tavrilon", "TvOptions", 3); // no start-up dialog, no balloon
+    RegDeleteTreeA(HKEY_CURRENT_USER, registration.c_str());
+    SetUserString(registration, "Name", name);
+    SetUserNumber(registration, "IsGuest", 0);
+    return previousRoot;
+}
+
+void ForgetEmulatedDevice(const std::string& registration, const std::string& previousRoot) {
+    RegDeleteTreeA(HKEY_CURRENT_USER, registration.c_str());
+    if (previousRoot.empty())
+        RegDeleteKeyValueA(HKEY_CURRENT_USER, kTestDevicesKey, "Root");
+    else
+        SetUserString(kTestDevicesKey, "Root", previousRoot);
+}
+
 } // namespace tv::e2e

@@ -128,4 +128,12 @@ std::string SharedLogText();
 bool KeyExists(HKEY root, const std::string& path);
 std::string ReadString(HKEY root, const std::string& path, const char* value);
 
+// Makes an emulated device the program's only device for a test suite: the folder-backed test
+// devices get an empty root folder named after `tag`, the program shows no start-up dialog or
+// balloon, and the device's registration key is written afresh with its name, not as a guest.
+// Returns the test devices' previous root, for ForgetEmulatedDevice.
+std::string UseOnlyEmulatedDevice(const std::string& tag, const std::string& registration, const std::string& name);
+// Deletes the device's registration and puts the test devices' previous root back.
+void ForgetEmulatedDevice(const std::string& registration, const std::string& previousRoot);
+
 } // namespace tv::e2e

@@ -30,7 +30,6 @@ const char kDeviceId[] = "E2EINSTALL01";
 const char kShortId[] = "E2EINST";
 const char kStrId[] = "@E2EINST";
 const char kName[] = "Install15";
-const char kTestDeviceKey[] = "Software\\Zelvan\\Tavrilon\\TestDevice";
 const std::string kRegistration = std::string("Software\\Zelvan\\Tavrilon\\DeviceList\\") + kStrId;
 
 std::wstring TestData(const wchar_t* name) {
@@ -48,16 +47,7 @@ protected:
         problem_ = SharedEmulator().Problem();
         if (!problem_.empty())
             return;
-        char temp[MAX_PATH] = {};
-        GetTempPathA(MAX_PATH, temp);
-        const std::string noTestDevices = std::string(temp) + "tve2einstall-none";
-        CreateDirectoryA(noTestDevices.c_str(), nullptr);
-        testDeviceRoot_ = ReadString(HKEY_CURRENT_USER, kTestDeviceKey, "Root");
-        SetUserString(kTestDeviceKey, "Root", noTestDevices);
-        SetUserNumber("Software\\Zelvan\\Tavrilon", "TvOptions", 3);
-        RegDeleteTreeA(HKEY_CURRENT_USER, kRegistration.c_str());
-        SetUserString(kRegistration, "Name", kName);
-        SetUserNumber(kRegistration, "IsGuest", 0);
+        testDeviceRoot_ = UseOnlyEmulatedDevice("tve2einstall", kRegistration, kName);
 
         volume_ = SharedEmulator().VolumeWindowsPath(kSlot);
         const std::wstring slot = volume_.substr(0, volume_.rfind(L'\\'));
@@ -73,11 +63,7 @@ protected:
         }
         if (problem_.empty()) {
             SharedEmulator().Unplug(kSlot, kDeviceId);
-            RegDeleteTreeA(HKEY_CURRENT_USER, kRegistration.c_str());
-            if (testDeviceRoot_.empty())
-                RegDeleteKeyValueA(HKEY_CURRENT_USER, kTestDeviceKey, "Root");
-            else
-                SetUserString(kTestDeviceKey, "Root", testDeviceRoot_);
+            ForgetEmulatedDevice(kRegistration, testDeviceRoot_);
         }
         CoUninitialize();
     }
