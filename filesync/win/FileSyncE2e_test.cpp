@@ -51,37 +51,13 @@ std::string LoadLanguageText(UINT id) {
     return LoadLanguageString(language, id);
 }
 
-// The texts of the session dialog's synchronizer rows, read through memory of the program's
-// process (list-view texts do not cross processes by themselves).
+// The texts of the session dialog's synchronizer rows (the dialog is the program's).
 std::string RowsOf(HWND dialog) {
     HWND list = GetDlgItem(dialog, IDC_SYNC_LIST);
-    DWORD processId = 0;
-    GetWindowThreadProcessId(list, &processId);
-    com::UniqueHandle process(OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId));
-    if (!process)
-        return "<no access>";
-    constexpr size_t kChars = 256;
-    auto* remote = static_cast<uint8_t*>(VirtualAllocEx(process.Get(), nullptr, sizeof(LVITEMW) + kChars * 2,
-                                                        MEM_COMMIT, PAGE_READWRITE));
-    if (!remote)
-        return "<no memory>";
     std::string rows;
     const int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
-    for (int i = 0; i < count; ++i) {
-        for (int column = 0; column < 2; ++column) {
-            LVITEMW item = {};
-            item.iSubItem = column;
-            item.pszText = reinterpret_cast<wchar_t*>(remote + sizeof(LVITEMW));
-            item.cchTextMax = kChars;
-            wchar_t text[kChars] = {};
-            SIZE_T moved = 0;
-            WriteProcessMemory(process.Get(), remote, &item, sizeof(item), &moved);
-            SendMessageW(list, LVM_GETITEMTEXTW, i, reinterpret_cast<LPARAM>(remote));
-            ReadProcessMemory(process.Get(), remote + sizeof(LVITEMW), text, sizeof(text) - 2, &moved);
-            rows += Narrow(text) + (column == 0 ? ": " : "\n");
-        }
-    }
-    VirtualFreeEx(process.Get(), remote, 0, MEM_RELEASE);
+    for (int i = 0; i < count; ++i)
+        rows += Narrow(test::ListViewItemText(list, i, 0)) + ": " + Narrow(test::ListViewItemText(list, i, 1)) + "\n";
     return rows;
 }
 

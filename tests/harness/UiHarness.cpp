@@ -169,46 +169,53 @@ bool SaveScreenshot(const std::wstring& path) {
 
 namespace {
 
-// The text of a tree item. The tree may belong to another process (a program's folder browser):
-// the item record and its text buffer are placed in the memory of the tree's own process.
-std::wstring TreeItemText(HWND tree, HTREEITEM item) {
+// Asks a common control for an item's text with `message` and an item record (a tree or list
+// record with `pszText` and `cchTextMax`). The control may belong to another process (a program's
+// folder browser or session dialog): texts do not cross processes by themselves, so the record
+// and its text buffer are then placed in the memory of the control's own process.
+template <typename Record>
+std::wstring ControlItemText(HWND control, UINT message, WPARAM wParam, const Record& record) {
+    struct Buffers {
+        Record record;
+        wchar_t text[MAX_PATH];
+    };
     DWORD processId = 0;
-    GetWindowThreadProcessId(tree, &processId);
+    GetWindowThreadProcessId(control, &processId);
     if (processId == GetCurrentProcessId()) {
-        wchar_t text[MAX_PATH] = {};
-        TVITEMW data{};
-        data.mask = TVIF_TEXT;
-        data.hItem = item;
-        data.pszText = text;
-        data.cchTextMax = MAX_PATH;
-        SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&data));
-        return text;
+        Buffers local{record, {}};
+        local.record.pszText = local.text;
+        local.record.cchTextMax = MAX_PATH;
+        SendMessageW(control, message, wParam, reinterpret_cast<LPARAM>(&local.record));
+        local.text[MAX_PATH - 1] = L'\0';
+        return local.text;
     }
     com::UniqueHandle process(OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId));
     if (!process)
         return {};
-    struct Remote {
-        TVITEMW data;
-        wchar_t text[MAX_PATH];
-    };
-    void* remote = VirtualAllocEx(process.Get(), nullptr, sizeof(Remote), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    void* remote = VirtualAllocEx(process.Get(), nullptr, sizeof(Buffers), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
     if (!remote)
         return {};
-    auto* at = static_cast<Remote*>(remote);
-    Remote local{};
-    local.data.mask = TVIF_TEXT;
-    local.data.hItem = item;
-    local.data.pszText = at->text;
-    local.data.cchTextMax = MAX_PATH;
+    auto* at = static_cast<Buffers*>(remote);
+    Buffers local{record, {}};
+    local.record.pszText = at->text;
+    local.record.cchTextMax = MAX_PATH;
     std::wstring text;
-    if (WriteProcessMemory(process.Get(), remote, &local, sizeof(local), nullptr) &&
-        SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&at->data)) &&
-        ReadProcessMemory(process.Get(), remote, &local, sizeof(local), nullptr)) {
-        local.text[MAX_PATH - 1] = L'\0';
-        text = local.text;
+    if (WriteProcessMemory(process.Get(), remote, &local, sizeof(local), nullptr)) {
+        SendMessageW(control, message, wParam, reinterpret_cast<LPARAM>(&at->record));
+        if (ReadProcessMemory(process.Get(), remote, &local, sizeof(local), nullptr)) {
+            local.text[MAX_PATH - 1] = L'\0';
+            text = local.text;
+        }
     }
     VirtualFreeEx(process.Get(), remote, 0, MEM_RELEASE);
     return text;
+}
+
+std::wstring TreeItemText(HWND tree, HTREEITEM item) {
+    TVITEMW data{};
+    data.mask = TVIF_TEXT;
+    data.hItem = item;
+    return ControlItemText(tree, TVM_GETITEMW, 0, data);
 }
 
 // Whether a tree text names `name`: the shell shows an item in full ("My Zelvan\Dev1\Main").
@@ -234,6 +241,12 @@ HTREEITEM FindTreeChild(HWND tree, HTREEITEM parent, const std::wstring& name) {
 }
 
 } // namespace
+
+std::wstring ListViewItemText(HWND list, int item, int column) {
+    LVITEMW data{};
+    data.iSubItem = column;
+    return ControlItemText(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(item), data);
+}
 
 bool PickInFolderBrowser(const wchar_t* title, const std::vector<std::wstring>& folders, DWORD timeoutMs,
                          const std::vector<bool>* okExpected) {

@@ -106,4 +106,8 @@ std::vector<uint8_t> CaptureScreen(int left, int top, int width, int height);
 bool PickInFolderBrowser(const wchar_t* title, const std::vector<std::wstring>& folders, DWORD timeoutMs,
                          const std::vector<bool>* okExpected = nullptr);
 
+// The text of a list-view item's column (at most MAX_PATH - 1 characters); the list may be
+// another process's.
+std::wstring ListViewItemText(HWND list, int item, int column);
+
 } // namespace tv::test
