@@ -71,4 +71,4 @@
 #define IDS_SYNC_ALL_DONE 12414
 // The web page's title shares the program's title text (12469).
 #define IDS_TVL_PLUS_TITLE 12469
-#define IDS_TVL_PLUS_NO_BROWSER 12478
+#define IDS_TVL_PLUS_NO_BROWSER 12482
