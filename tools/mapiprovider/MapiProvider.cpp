@@ -74,8 +74,10 @@ ProviderState& State() {
 }
 
 std::string StorePath() {
-    const char* path = std::getenv("TV_MAPI_STORE");
-    return path ? path : "";
+    // Read through the system: the C runtime's copy misses changes the process made itself.
+    char path[MAX_PATH] = {};
+    DWORD length = GetEnvironmentVariableA("TV_MAPI_STORE", path, MAX_PATH);
+    return length && length < MAX_PATH ? path : "";
 }
 
 void Save() {
