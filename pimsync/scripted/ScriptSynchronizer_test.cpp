@@ -258,6 +258,14 @@ class ScriptSynchronizerTest : public ::testing::Test {
         return sink;
     }
 
+    // The tasks class with the recording script, the contacts class with the refusing one.
+    void CreateRecordingAndRefusing(ComPtr<IZvSynchronizer>& tasks, ComPtr<IZvSynchronizer>& contacts) {
+        store_->PutScript(kTasks, kRecordingScript);
+        store_->PutScript(kContacts, kRefusingScript);
+        ASSERT_EQ(S_OK, Create(CLSID_ZvSyncTasks15, tasks));
+        ASSERT_EQ(S_OK, Create(CLSID_ZvSyncContacts15, contacts));
+    }
+
     ComApartment apartment_;
     std::unique_ptr<ItemStore> store_;
     std::vector<std::string> events_;
@@ -308,11 +316,8 @@ TEST_F(ScriptSynchronizerTest, TheScriptLanguageComesFromTheStoreAndIsJScriptWit
 }
 
 TEST_F(ScriptSynchronizerTest, EveryCallRunsItsScriptFunctionWithItsArgumentsAndResult) {
-    store_->PutScript(kTasks, kRecordingScript);
-    store_->PutScript(kContacts, kRefusingScript);
     ComPtr<IZvSynchronizer> tasks, contacts;
-    ASSERT_EQ(S_OK, Create(CLSID_ZvSyncTasks15, tasks));
-    ASSERT_EQ(S_OK, Create(CLSID_ZvSyncContacts15, contacts));
+    ASSERT_NO_FATAL_FAILURE(CreateRecordingAndRefusing(tasks, contacts));
     ComPtr<IZvSyncNotify> notify;
     ASSERT_HRESULT_SUCCEEDED(tasks.As(&notify));
     ComPtr<RecordingSink> sink = Sink();
@@ -362,11 +367,8 @@ TEST_F(ScriptSynchronizerTest, EveryCallRunsItsScriptFunctionWithItsArgumentsAnd
 }
 
 TEST_F(ScriptSynchronizerTest, ItemTypesComeFromTheScriptAndMustFitTheCallersArray) {
-    store_->PutScript(kTasks, kRecordingScript);
-    store_->PutScript(kContacts, kRefusingScript);
     ComPtr<IZvSynchronizer> tasks, contacts;
-    ASSERT_EQ(S_OK, Create(CLSID_ZvSyncTasks15, tasks));
-    ASSERT_EQ(S_OK, Create(CLSID_ZvSyncContacts15, contacts));
+    ASSERT_NO_FATAL_FAILURE(CreateRecordingAndRefusing(tasks, contacts));
     ZVSYNCITEMTYPE types[4] = {};
     LONG count = 0;
     ASSERT_EQ(S_OK, tasks->GetItemTypes(4, &count, types));
