@@ -671,4 +671,32 @@ TEST_F(ConflictDialogTest, TheScriptAsksThroughItsHostObjectAndGetsTheChoice) {
     EXPECT_EQ(expected, events_);
 }
 
+TEST_F(ConflictDialogTest, ACancelWhileTheScriptWaitsForTheDialogRunsTheScriptsCancelToo) {
+    ComPtr<RecordingSink> sink = Sink();
+    ComPtr<IZvSyncNotify> notify;
+    ASSERT_HRESULT_SUCCEEDED(tasks_.As(&notify));
+    LONG cookie = 0;
+    ASSERT_EQ(S_OK, notify->Advise(sink.Get(), &cookie));
+    IStream* stream = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(CoMarshalInterThreadInterfaceInStream(IID_IZvSynchronizer, tasks_.Get(), &stream));
+    std::atomic<bool> finished{false};
+    HRESULT cancelled = E_UNEXPECTED;
+    std::thread helper([&] {
+        ComApartment apartment;
+        ComPtr<IZvSynchronizer> proxy;
+        if (SUCCEEDED(CoGetInterfaceAndReleaseStream(stream, IID_IZvSynchronizer,
+                                                     reinterpret_cast<void**>(&proxy))) &&
+            test::WaitForWindow(L"#32770", kDialogTitle, 20000))
+            cancelled = proxy->Cancel();
+        proxy.Reset();
+        finished = true;
+    });
+    EXPECT_EQ(S_OK, tasks_->Synchronize(SPH_SYNCHRONIZE_RESOLVE));
+    EXPECT_TRUE(test::PollUntil([&] { return finished.load(); }, 20000));
+    helper.join();
+    EXPECT_EQ(S_OK, cancelled);
+    const std::vector<std::string> expected = {"Synchronize 4", "Cancel", "resolved 2", "update 4 3 1/1"};
+    EXPECT_EQ(expected, events_);
+}
+
 } // namespace
