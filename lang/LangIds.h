@@ -85,3 +85,6 @@
 #if __has_include("PimBridgeIds.h")
 #include "PimBridgeIds.h"
 #endif
+#if __has_include("ScriptSyncIds.h")
+#include "ScriptSyncIds.h"
+#endif

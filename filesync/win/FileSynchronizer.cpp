@@ -139,28 +139,10 @@ STDMETHODIMP FileSynchronizer::Tune(LPSTR szDeviceID) {
 }
 
 STDMETHODIMP FileSynchronizer::Advise(IZvSyncCallback* piCallback, LONG* pnCookie) {
-    if (!piCallback)
-        return E_INVALIDARG;
-    if (!pnCookie)
-        return E_POINTER;
-    for (const auto& sink : sinks_) {
-        if (sink.second.Get() == piCallback)
-            return E_FAIL;
-    }
-    sinks_.emplace_back(++lastCookie_, ComPtr<IZvSyncCallback>(piCallback));
-    *pnCookie = lastCookie_;
-    return S_OK;
+    return sinks_.Advise(piCallback, pnCookie);
 }
 
-STDMETHODIMP FileSynchronizer::Unadvise(LONG nCookie) {
-    for (auto it = sinks_.begin(); it != sinks_.end(); ++it) {
-        if (it->first == nCookie) {
-            sinks_.erase(it);
-            return S_OK;
-        }
-    }
-    return E_FAIL;
-}
+STDMETHODIMP FileSynchronizer::Unadvise(LONG nCookie) { return sinks_.Unadvise(nCookie); }
 
 STDMETHODIMP FileSynchronizer::GetIcon(int* nResourceID) {
     if (!nResourceID)
@@ -174,17 +156,15 @@ void FileSynchronizer::FireUpdate(ZVSYNCPHASE phase, ZVSYNCSTATUS status, uint64
     completeReported_ = status == SST_COMPLETE;
     Scale(done, total);
     // A copy: a sink may unadvise while it is told.
-    const auto sinks = sinks_;
-    for (const auto& sink : sinks)
-        sink.second->OnUpdate(this, phase, status, static_cast<ULONG>(done), static_cast<ULONG>(total));
+    for (const auto& sink : sinks_.Snapshot())
+        sink->OnUpdate(this, phase, status, static_cast<ULONG>(done), static_cast<ULONG>(total));
 }
 
 HRESULT FileSynchronizer::FireError(ZVSYNCPHASE phase, const std::string& text, HRESULT result) {
     errorReported_ = true;
     std::string description = text;
-    const auto sinks = sinks_;
-    for (const auto& sink : sinks)
-        sink.second->OnError(this, phase, description.data());
+    for (const auto& sink : sinks_.Snapshot())
+        sink->OnError(this, phase, description.data());
     return result;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 #include "ComObject.h"
 #include "HubSyncEngine.h"
+#include "SyncSinks.h"
 #include "ZelvanMgr.h"
 #include "ZvSyncMgr.h"
 
@@ -65,8 +66,7 @@ private:
     HRESULT FireError(ZVSYNCPHASE phase, const std::string& text, HRESULT result = E_FAIL);
 
     ::filesync::Generation generation_;
-    std::vector<std::pair<LONG, tv::com::ComPtr<IZvSyncCallback>>> sinks_;
-    LONG lastCookie_ = 0;
+    SyncSinks sinks_;
     bool errorReported_ = false;
     bool completeReported_ = false;
     tv::com::ComPtr<IZelvanMgr> hub_;

@@ -72,33 +72,15 @@ std::string Expand(const std::string& format, auto... arguments) {
 
 } // namespace
 
-HRESULT SyncReports::Advise(IZvSyncCallback* sink, LONG* cookie) {
-    if (!sink)
-        return E_INVALIDARG;
-    if (!cookie)
-        return E_POINTER;
-    for (const auto& entry : sinks_)
-        if (entry.second.Get() == sink)
-            return E_FAIL;
-    sinks_.emplace_back(++lastCookie_, com::ComPtr<IZvSyncCallback>(sink));
-    *cookie = lastCookie_;
-    return S_OK;
-}
+HRESULT SyncReports::Advise(IZvSyncCallback* sink, LONG* cookie) { return sinks_.Advise(sink, cookie); }
 
-HRESULT SyncReports::Unadvise(LONG cookie) {
-    for (auto it = sinks_.begin(); it != sinks_.end(); ++it)
-        if (it->first == cookie) {
-            sinks_.erase(it);
-            return S_OK;
-        }
-    return E_FAIL;
-}
+HRESULT SyncReports::Unadvise(LONG cookie) { return sinks_.Unadvise(cookie); }
 
 void SyncReports::Update(IZvSynchronizer* self, ZVSYNCPHASE phase, ZVSYNCSTATUS status, ULONG done, ULONG total) {
     errorReported_ = false;
     completionReported_ = completionReported_ || status == SST_COMPLETE;
-    for (auto& sink : Sinks())
-        sink.second->OnUpdate(self, phase, status, done, total);
+    for (auto& sink : sinks_.Snapshot())
+        sink->OnUpdate(self, phase, status, done, total);
 }
 
 void SyncReports::Custom(IZvSynchronizer* self, ZVSYNCPHASE phase, ZVSYNCSTATUS status, const std::string& text,
@@ -107,16 +89,16 @@ void SyncReports::Custom(IZvSynchronizer* self, ZVSYNCPHASE phase, ZVSYNCSTATUS 
     completionReported_ = completionReported_ || status == SST_COMPLETE;
     TraceLine("Mail sync: phase " + std::to_string(phase) + " status " + std::to_string(status) + " " + text);
     std::string copy = text;
-    for (auto& sink : Sinks())
-        sink.second->OnCustomUpdate(self, phase, status, copy.data(), done, total);
+    for (auto& sink : sinks_.Snapshot())
+        sink->OnCustomUpdate(self, phase, status, copy.data(), done, total);
 }
 
 void SyncReports::Error(IZvSynchronizer* self, ZVSYNCPHASE phase, const std::string& text) {
     errorReported_ = true;
     TraceLine("Mail sync: phase " + std::to_string(phase) + " error " + text);
     std::string copy = text;
-    for (auto& sink : Sinks())
-        sink.second->OnError(self, phase, copy.data());
+    for (auto& sink : sinks_.Snapshot())
+        sink->OnError(self, phase, copy.data());
 }
 
 void SyncReports::EndStep(IZvSynchronizer* self, ZVSYNCPHASE phase, HRESULT result) {

@@ -2,6 +2,7 @@
 // library, the PC working folder, device copies through the hub and the date of a letter.
 #pragma once
 #include "ComPtr.h"
+#include "SyncSinks.h"
 #include "ZelvanMgr.h"
 #include "ZvSyncMgr.h"
 #include <string>
@@ -28,10 +29,7 @@ class SyncReports {
     void EndStep(IZvSynchronizer* self, ZVSYNCPHASE phase, HRESULT result);
 
   private:
-    std::vector<std::pair<LONG, com::ComPtr<IZvSyncCallback>>> Sinks() const { return sinks_; }
-
-    std::vector<std::pair<LONG, com::ComPtr<IZvSyncCallback>>> sinks_;
-    LONG lastCookie_ = 0;
+    SyncSinks sinks_;
     bool errorReported_ = false;
     bool completionReported_ = false;
 };

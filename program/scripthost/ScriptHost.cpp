@@ -120,6 +120,13 @@ HRESULT ScriptHost::CallFunction(BSTR functionName, long count, const VARIANT* a
     return Run(functionName, array.Get(), result);
 }
 
+HRESULT ScriptHost::Reset() {
+    com::CriticalSectionLock guard(lock_);
+    com::ComPtr<IScriptControl> control;
+    TV_RETURN_IF_FAILED(Control(control));
+    return control->Reset();
+}
+
 BSTR ScriptHost::GetErrorText() {
     com::CriticalSectionLock guard(lock_);
     com::ComPtr<IScriptControl> control;

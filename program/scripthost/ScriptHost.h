@@ -29,6 +29,8 @@ class ScriptHost {
     HRESULT Run(BSTR functionName, SAFEARRAY* arguments, VARIANT* result);
     // Calls a function with `count` arguments (copied into a SAFEARRAY as Run wants them).
     HRESULT CallFunction(BSTR functionName, long count, const VARIANT* arguments, VARIANT* result);
+    // Drops the loaded code and the named objects (the control's Reset); language and settings stay.
+    HRESULT Reset();
     // "Error in line <n> (<text>):\n<description>" of the control's last error, or "".
     BSTR GetErrorText();
 

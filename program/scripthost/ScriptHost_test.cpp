@@ -177,3 +177,18 @@ TEST_F(ScriptHostTest, ErrorTextFollowsAThrowingFunction) {
 }
 
 } // namespace
+
+// Wine's control may keep the code of before the reset; what holds everywhere is that the reset
+// needs a control and leaves it usable.
+TEST_F(ScriptHostTest, ResetKeepsTheControlUsable) {
+    ScriptHost host;
+    EXPECT_EQ(E_FAIL, host.Reset());
+    ASSERT_EQ(S_OK, host.Create());
+    ASSERT_EQ(S_OK, host.AddCode(Bstr(L"function one() { return 1; }").Get()));
+    ASSERT_EQ(S_OK, host.Reset());
+    ASSERT_EQ(S_OK, host.AddCode(Bstr(L"function two() { return 2; }").Get()));
+    Variant second;
+    ASSERT_EQ(S_OK, host.CallFunction(Bstr(L"two").Get(), 0, nullptr, &second));
+    ASSERT_EQ(S_OK, VariantChangeType(&second, &second, 0, VT_I4));
+    EXPECT_EQ(2, second.lVal);
+}

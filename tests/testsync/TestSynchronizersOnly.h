@@ -1,6 +1,7 @@
 // While a test of the synchronization manager runs, the category of synchronizers holds only the
-// three test synchronizers: every other class (the suite's own synchronizers) is taken out of it
-// and put back when the object goes, so that the tests see the same rows whatever is installed.
+// three test synchronizers (or the classes a test names): every other class (the suite's own
+// synchronizers) is taken out of it and put back when the object goes, so that the tests see the
+// same rows whatever is installed.
 #pragma once
 #include "TestSyncIds.h"
 #include <windows.h>
@@ -11,7 +12,8 @@ namespace tv::tests {
 
 class TestSynchronizersOnly {
 public:
-    TestSynchronizersOnly() {
+    TestSynchronizersOnly() : TestSynchronizersOnly({CLSID_TestSync1, CLSID_TestSync2, CLSID_TestSync3}) {}
+    explicit TestSynchronizersOnly(const std::vector<CLSID>& kept) {
         ICatInformation* information = nullptr;
         if (FAILED(CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER,
                                     IID_ICatInformation, reinterpret_cast<void**>(&information))))
@@ -23,8 +25,10 @@ public:
             CLSID clsid;
             ULONG fetched = 0;
             while (classes->Next(1, &clsid, &fetched) == S_OK && fetched == 1) {
-                if (!IsEqualCLSID(clsid, CLSID_TestSync1) && !IsEqualCLSID(clsid, CLSID_TestSync2) &&
-                    !IsEqualCLSID(clsid, CLSID_TestSync3))
+                bool keep = false;
+                for (const CLSID& wanted : kept)
+                    keep = keep || IsEqualCLSID(clsid, wanted);
+                if (!keep)
                     hidden_.push_back(clsid);
             }
             classes->Release();
