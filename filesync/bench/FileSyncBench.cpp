@@ -109,7 +109,8 @@ int main(int argc, char** argv) {
     const std::string root = argv[1];
     test::DeleteTree(com::FromAnsi(root));
     const std::string devices = root + "\\devices", device = devices + "\\B15", pc = root + "\\pc";
-    for (const std::string& folder : {root, devices, device, device + "\\Main", pc, pc + "\\Main"})
+    const std::string hubSources = root + "\\hub";
+    for (const std::string& folder : {root, devices, device, device + "\\Main", pc, pc + "\\Main", hubSources})
         CreateDirectoryA(folder.c_str(), nullptr);
     // 10 000 files in 100 folders, the same on both sides with the same times.
     for (int d = 0; d < 100; ++d) {
@@ -183,11 +184,13 @@ int main(int argc, char** argv) {
             status = 1;
 
         // 2. 100 x 1 MiB: the hub's copies, then a session sending the same files.
+        // The hub's sources lie outside the synchronized folder, so the session copies only its own.
         std::vector<std::string> names;
-        for (const auto* folder : {"\\big", "\\Main\\big"})
-            WriteFiles(pc + folder, 100, 1 << 20, folder[1] == 'b' ? &names : nullptr);
+        WriteFiles(hubSources + "\\big", 100, 1 << 20, &names);
+        WriteFiles(pc + "\\Main\\big", 100, 1 << 20);
         CreateDirectoryA((device + "\\hubbig").c_str(), nullptr);
-        const double hubBig = HubCopies(served.Hub(), pc + "\\big", std::string(kDeviceId) + "\\hubbig", names);
+        const double hubBig =
+            HubCopies(served.Hub(), hubSources + "\\big", std::string(kDeviceId) + "\\hubbig", names);
         const double syncBig = Session(sync.Get());
         if (hubBig <= 0 || syncBig <= 0) {
             std::printf("100 x 1 MiB failed\n");
@@ -202,10 +205,11 @@ int main(int argc, char** argv) {
 
         // 3. 200 x 1 KiB: items per second.
         names.clear();
-        WriteFiles(pc + "\\small", 200, 1024, &names);
+        WriteFiles(hubSources + "\\small", 200, 1024, &names);
         WriteFiles(pc + "\\Main\\small", 200, 1024);
         CreateDirectoryA((device + "\\hubsmall").c_str(), nullptr);
-        const double hubSmall = HubCopies(served.Hub(), pc + "\\small", std::string(kDeviceId) + "\\hubsmall", names);
+        const double hubSmall =
+            HubCopies(served.Hub(), hubSources + "\\small", std::string(kDeviceId) + "\\hubsmall", names);
         const double syncSmall = Session(sync.Get());
         if (hubSmall <= 0 || syncSmall <= 0) {
             std::printf("200 x 1 KiB failed\n");
