@@ -1,8 +1,9 @@
 // Benchmark (not a test) of the file synchronizer against a test device served in this process,
 // in one run. Prints one line per figure, each a ratio with its goal:
-//   1. A session that finds nothing to do over 10 000 files; the script compares its time with
-//      rsync's dry run over the same two folders (this program prints the session's time and
-//      leaves the folders in place).
+//   1. A session that finds nothing to do over 10 000 files, in the synchronizer that ran the
+//      previous session and in a new one; the script compares their times with rsync's dry run
+//      over the same two folders (this program prints the sessions' times and leaves the folders
+//      in place).
 //   2. 100 new files of 1 MiB sent to the device by a session, against the hub's own copies of
 //      the same files: the session's throughput as a ratio of the hub's.
 //   3. 200 new files of 1 KiB: the session's items per second, as a ratio of the hub's copies.
@@ -160,17 +161,30 @@ int main(int argc, char** argv) {
         sync->SetDevice(const_cast<LPSTR>(kDeviceId));
         sync->SetConflictResolution(SSR_REPLACE_ON_DEVICE);
 
-        // 1. The first session records the 10 000 files; the second finds nothing to do.
+        // 1. The first session records the 10 000 files; the second finds nothing to do, in the
+        // synchronizer that ran the first (as the program runs them) and in a new one, which
+        // reads the stored state from the registry.
         ResetState(pc);
         const double first = Session(sync.Get());
         const double second = Session(sync.Get());
         LONG synchronized = 0;
         sync->GetSynchronizedItems(&synchronized);
-        if (first < 0 || second < 0 || synchronized != 10000) {
-            std::printf("no-change session failed (%ld synchronized)\n", static_cast<long>(synchronized));
+        com::ComPtr<IZvSynchronizer> fresh;
+        double cold = -1;
+        LONG freshSynchronized = 0;
+        if (SUCCEEDED(CoCreateInstance(CLSID_ZvSyncFiles15, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IZvSynchronizer),
+                                       reinterpret_cast<void**>(&fresh)))) {
+            fresh->SetDevice(const_cast<LPSTR>(kDeviceId));
+            cold = Session(fresh.Get());
+            fresh->GetSynchronizedItems(&freshSynchronized);
+        }
+        if (first < 0 || second < 0 || cold < 0 || synchronized != 10000 || freshSynchronized != 10000) {
+            std::printf("no-change session failed (%ld, %ld synchronized)\n", static_cast<long>(synchronized),
+                        static_cast<long>(freshSynchronized));
             status = 1;
         } else {
             std::printf("no-change session over 10000 files: %.3f s\n", second);
+            std::printf("no-change session over 10000 files, new synchronizer: %.3f s\n", cold);
         }
 
         // The 10 000 files leave both sides (for the script's rsync run); the next sessions start

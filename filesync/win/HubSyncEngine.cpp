@@ -129,7 +129,7 @@ HRESULT HubSyncEngine::LoadSyncDatabase(const std::string& deviceId) {
             ERROR_SUCCESS)
             LoadSyncFolderData(deviceId);
     }
-    RegistrySyncStore store(deviceId);
+    RegistrySyncStore store(deviceId, &storedItems_);
     std::optional<std::string> builtIn;
     if (!folders_.builtInMask.empty())
         builtIn = folders_.builtInMask;
@@ -178,7 +178,7 @@ HRESULT HubSyncEngine::SaveSyncDatabase(const std::string& deviceId) {
             return S_OK;
         }
     }
-    RegistrySyncStore store(deviceId);
+    RegistrySyncStore store(deviceId, &storedItems_);
     return ::filesync::SaveSyncDatabase(store, core_) == StoreResult::Ok ? S_OK : E_FAIL;
 }
 

@@ -74,6 +74,8 @@ private:
     TextSource texts_;
     GenerationFolders folders_;
     ::filesync::FileSyncEngine core_;
+    // Kept from session to session: the stored items need not be read again while unchanged.
+    StoredItemsMemo storedItems_;
 };
 
 // The two generations: 1.0 keeps one subfolder and copies to the device only into folders it has;

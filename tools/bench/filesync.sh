@@ -20,7 +20,8 @@ bash "$root/tools/install-prefix.sh" "$build" "$prefix" >/dev/null
 output=$(tv_wine "$(tv_winpath "$build/tests/bin/filesync_bench.exe")" "$(tv_winpath "$work/run")" </dev/null 2>/dev/null | tr -d "\r")
 printf '%s\n' "$output" | grep -v '^no-change session over'
 session=$(printf '%s\n' "$output" | sed -n 's/^no-change session over 10000 files: \([0-9.]*\) s$/\1/p')
-if [ -z "$session" ]; then
+cold=$(printf '%s\n' "$output" | sed -n 's/^no-change session over 10000 files, new synchronizer: \([0-9.]*\) s$/\1/p')
+if [ -z "$session" ] || [ -z "$cold" ]; then
     echo "no-change session: no figure"
     exit 1
 fi
@@ -28,7 +29,13 @@ fi
 begin=$(date +%s.%N)
 rsync -a --dry-run "$work/run/device_tree/" "$work/run/pc_tree/Main/"
 end=$(date +%s.%N)
-awk -v s="$session" -v b="$begin" -v e="$end" 'BEGIN {
-    r = e - b; ratio = s / r;
-    printf "no-change session over 10000 files / rsync -a --dry-run: session %.3f s, rsync %.3f s, ratio %.2f (goal <= 2) %s\n",
-           s, r, ratio, ratio <= 2 ? "met" : "missed" }'
+awk -v s="$session" -v c="$cold" -v b="$begin" -v e="$end" 'BEGIN {
+    r = e - b;
+    n = split("the synchronizer of the previous session|a new synchronizer (stored state read from the registry)", what, "|");
+    split(s " " c, time, " ");
+    for (i = 1; i <= n; ++i) {
+        ratio = time[i] / r;
+        printf "no-change session over 10000 files, %s / rsync -a --dry-run: session %.3f s, rsync %.3f s, ratio %.2f (goal <= 2) %s\n",
+               what[i], time[i], r, ratio, ratio <= 2 ? "met" : "missed";
+    }
+}'
