@@ -48,9 +48,13 @@ void SetText(const std::string& key, const char* name, const std::string& value)
     RegSetKeyValueA(HKEY_CURRENT_USER, key.c_str(), name, REG_SZ, value.c_str(), static_cast<DWORD>(value.size() + 1));
 }
 
+std::string DeviceKey() {
+    return std::string("Software\\Zelvan\\Tavrilon\\DeviceList\\") + kDeviceId;
+}
+
 // A fresh stored state naming `pc` as the PC folder, with the mask Main\*.
 void ResetState(const std::string& pc) {
-    const std::string device = std::string("Software\\Zelvan\\Tavrilon\\DeviceList\\") + kDeviceId;
+    const std::string device = DeviceKey();
     RegDeleteTreeA(HKEY_CURRENT_USER, device.c_str());
     const std::string state = device + "\\SyncDataBase";
     SetText(state, "SyncFolder", pc);
@@ -236,6 +240,8 @@ int main(int argc, char** argv) {
         }
         notify->Unadvise(cookie);
     }
+    // The prefix's registry is left without the 10 000 stored items.
+    RegDeleteTreeA(HKEY_CURRENT_USER, DeviceKey().c_str());
     OleUninitialize();
     return status;
 }
