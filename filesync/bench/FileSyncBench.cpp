@@ -1,8 +1,9 @@
 // Benchmark (not a test) of the file synchronizer against a test device served in this process,
 // in one run. Prints one line per figure, each a ratio with its goal:
-//   1. A session that finds nothing to do over 10 000 files; the script compares its time with
-//      rsync's dry run over the same two folders (this program prints the session's time and
-//      leaves the folders in place).
+//   1. A session that finds nothing to do over 10 000 files, in the synchronizer that ran the
+//      previous session and in a new one; the script compares their times with rsync's dry run
+//      over the same two folders (this program prints the sessions' times and leaves the folders
+//      in place).
 //   2. 100 new files of 1 MiB sent to the device by a session, against the hub's own copies of
 //      the same files: the session's throughput as a ratio of the hub's.
 //   3. 200 new files of 1 KiB: the session's items per second, as a ratio of the hub's copies.
@@ -47,9 +48,13 @@ void SetText(const std::string& key, const char* name, const std::string& value)
     RegSetKeyValueA(HKEY_CURRENT_USER, key.c_str(), name, REG_SZ, value.c_str(), static_cast<DWORD>(value.size() + 1));
 }
 
+std::string DeviceKey() {
+    return std::string("Software\\Zelvan\\Tavrilon\\DeviceList\\") + kDeviceId;
+}
+
 // A fresh stored state naming `pc` as the PC folder, with the mask Main\*.
 void ResetState(const std::string& pc) {
-    const std::string device = std::string("Software\\Zelvan\\Tavrilon\\DeviceList\\") + kDeviceId;
+    const std::string device = DeviceKey();
     RegDeleteTreeA(HKEY_CURRENT_USER, device.c_str());
     const std::string state = device + "\\SyncDataBase";
     SetText(state, "SyncFolder", pc);
@@ -109,7 +114,8 @@ int main(int argc, char** argv) {
     const std::string root = argv[1];
     test::DeleteTree(com::FromAnsi(root));
     const std::string devices = root + "\\devices", device = devices + "\\B15", pc = root + "\\pc";
-    for (const std::string& folder : {root, devices, device, device + "\\Main", pc, pc + "\\Main"})
+    const std::string hubSources = root + "\\hub";
+    for (const std::string& folder : {root, devices, device, device + "\\Main", pc, pc + "\\Main", hubSources})
         CreateDirectoryA(folder.c_str(), nullptr);
     // 10 000 files in 100 folders, the same on both sides with the same times.
     for (int d = 0; d < 100; ++d) {
@@ -159,17 +165,30 @@ int main(int argc, char** argv) {
         sync->SetDevice(const_cast<LPSTR>(kDeviceId));
         sync->SetConflictResolution(SSR_REPLACE_ON_DEVICE);
 
-        // 1. The first session records the 10 000 files; the second finds nothing to do.
+        // 1. The first session records the 10 000 files; the second finds nothing to do, in the
+        // synchronizer that ran the first (as the program runs them) and in a new one, which
+        // reads the stored state from the registry.
         ResetState(pc);
         const double first = Session(sync.Get());
         const double second = Session(sync.Get());
         LONG synchronized = 0;
         sync->GetSynchronizedItems(&synchronized);
-        if (first < 0 || second < 0 || synchronized != 10000) {
-            std::printf("no-change session failed (%ld synchronized)\n", static_cast<long>(synchronized));
+        com::ComPtr<IZvSynchronizer> fresh;
+        double cold = -1;
+        LONG freshSynchronized = 0;
+        if (SUCCEEDED(CoCreateInstance(CLSID_ZvSyncFiles15, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IZvSynchronizer),
+                                       reinterpret_cast<void**>(&fresh)))) {
+            fresh->SetDevice(const_cast<LPSTR>(kDeviceId));
+            cold = Session(fresh.Get());
+            fresh->GetSynchronizedItems(&freshSynchronized);
+        }
+        if (first < 0 || second < 0 || cold < 0 || synchronized != 10000 || freshSynchronized != 10000) {
+            std::printf("no-change session failed (%ld, %ld synchronized)\n", static_cast<long>(synchronized),
+                        static_cast<long>(freshSynchronized));
             status = 1;
         } else {
             std::printf("no-change session over 10000 files: %.3f s\n", second);
+            std::printf("no-change session over 10000 files, new synchronizer: %.3f s\n", cold);
         }
 
         // The 10 000 files leave both sides (for the script's rsync run); the next sessions start
@@ -183,11 +202,13 @@ int main(int argc, char** argv) {
             status = 1;
 
         // 2. 100 x 1 MiB: the hub's copies, then a session sending the same files.
+        // The hub's sources lie outside the synchronized folder, so the session copies only its own.
         std::vector<std::string> names;
-        for (const auto* folder : {"\\big", "\\Main\\big"})
-            WriteFiles(pc + folder, 100, 1 << 20, folder[1] == 'b' ? &names : nullptr);
+        WriteFiles(hubSources + "\\big", 100, 1 << 20, &names);
+        WriteFiles(pc + "\\Main\\big", 100, 1 << 20);
         CreateDirectoryA((device + "\\hubbig").c_str(), nullptr);
-        const double hubBig = HubCopies(served.Hub(), pc + "\\big", std::string(kDeviceId) + "\\hubbig", names);
+        const double hubBig =
+            HubCopies(served.Hub(), hubSources + "\\big", std::string(kDeviceId) + "\\hubbig", names);
         const double syncBig = Session(sync.Get());
         if (hubBig <= 0 || syncBig <= 0) {
             std::printf("100 x 1 MiB failed\n");
@@ -202,10 +223,11 @@ int main(int argc, char** argv) {
 
         // 3. 200 x 1 KiB: items per second.
         names.clear();
-        WriteFiles(pc + "\\small", 200, 1024, &names);
+        WriteFiles(hubSources + "\\small", 200, 1024, &names);
         WriteFiles(pc + "\\Main\\small", 200, 1024);
         CreateDirectoryA((device + "\\hubsmall").c_str(), nullptr);
-        const double hubSmall = HubCopies(served.Hub(), pc + "\\small", std::string(kDeviceId) + "\\hubsmall", names);
+        const double hubSmall =
+            HubCopies(served.Hub(), hubSources + "\\small", std::string(kDeviceId) + "\\hubsmall", names);
         const double syncSmall = Session(sync.Get());
         if (hubSmall <= 0 || syncSmall <= 0) {
             std::printf("200 x 1 KiB failed\n");
@@ -218,6 +240,8 @@ int main(int argc, char** argv) {
         }
         notify->Unadvise(cookie);
     }
+    // The prefix's registry is left without the 10 000 stored items.
+    RegDeleteTreeA(HKEY_CURRENT_USER, DeviceKey().c_str());
     OleUninitialize();
     return status;
 }

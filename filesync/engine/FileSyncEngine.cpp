@@ -33,6 +33,7 @@ void FileSyncEngine::Clear() {
     excluded_.clear();
     excludedNames_.clear();
     root_.clear();
+    persisted_.reset();
 }
 
 void FileSyncEngine::SetDeviceFolders(const std::vector<std::string>& folders) {

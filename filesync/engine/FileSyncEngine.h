@@ -4,6 +4,7 @@
 #include "SyncTypes.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -52,6 +53,12 @@ public:
     const std::vector<FileEntry>& DeviceEntries() const { return device_; }
     const std::vector<FileEntry>& StoredEntries() const { return stored_; }
 
+    // The stored items as the store holds them since this engine last read or wrote them whole
+    // (null when unknown), so that a save with nothing new leaves the store alone.
+    void SetPersistedEntries(std::vector<FileEntry> entries) { persisted_ = std::move(entries); }
+    void ForgetPersistedEntries() { persisted_.reset(); }
+    const std::optional<std::vector<FileEntry>>& PersistedEntries() const { return persisted_; }
+
 private:
     bool MatchesAnyMask(const std::string& name) const;
 
@@ -63,6 +70,7 @@ private:
     std::vector<FileEntry> stored_;
     std::vector<FileEntry> excluded_;
     std::unordered_set<std::string> excludedNames_; // the excluded list's names, for lookups
+    std::optional<std::vector<FileEntry>> persisted_;
     std::string root_;
     ExcludedNotice excludedNotice_;
 };

@@ -1,5 +1,6 @@
 #include "SyncStateStore.h"
 
+#include <algorithm>
 #include <unordered_set>
 
 namespace filesync {
@@ -7,6 +8,7 @@ namespace filesync {
 StoreResult LoadSyncDatabase(SyncStateStore& store, FileSyncEngine& engine,
                              const std::optional<std::string>& builtInMask) {
     engine.SetStoredEntries({});
+    engine.ForgetPersistedEntries();
     std::vector<std::string> masks;
     StoreResult result = store.ReadMasks(masks);
     if (result != StoreResult::Ok)
@@ -24,18 +26,41 @@ StoreResult LoadSyncDatabase(SyncStateStore& store, FileSyncEngine& engine,
 
     std::vector<FileEntry> items;
     result = store.ReadItems(items);
+    // Only a whole, undamaged list can stand for what the store holds.
+    if (result == StoreResult::Ok)
+        engine.SetPersistedEntries(items);
+    else
+        engine.ForgetPersistedEntries();
     for (auto& item : items)
         item.flags = attribute;
     engine.SetStoredEntries(std::move(items));
     return result;
 }
 
-StoreResult SaveSyncDatabase(SyncStateStore& store, const FileSyncEngine& engine) {
+namespace {
+
+bool SameStoredValues(const std::vector<FileEntry>& a, const std::vector<FileEntry>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const FileEntry& x, const FileEntry& y) {
+        return x.name == y.name && x.time == y.time && x.size == y.size;
+    });
+}
+
+} // namespace
+
+StoreResult SaveSyncDatabase(SyncStateStore& store, FileSyncEngine& engine) {
     std::vector<FileEntry> items;
     items.reserve(engine.Items().size());
     for (const auto& item : engine.Items())
         items.push_back(FileEntry{item.storedName, item.storedTime, 0, item.storedSize});
-    return store.WriteItems(items);
+    const auto& persisted = engine.PersistedEntries();
+    if (persisted && SameStoredValues(*persisted, items))
+        return StoreResult::Ok;
+    const StoreResult result = store.WriteItems(items);
+    if (result == StoreResult::Ok)
+        engine.SetPersistedEntries(std::move(items));
+    else
+        engine.ForgetPersistedEntries();
+    return result;
 }
 
 StoreResult SaveMasks(SyncStateStore& store, const std::vector<std::string>& oldMasks,

@@ -39,8 +39,9 @@ StoreResult LoadSyncDatabase(SyncStateStore& store, FileSyncEngine& engine,
                              const std::optional<std::string>& builtInMask);
 
 // Writes the result list as the stored items. Items copied in a session that ended early are in
-// the result list with their new values, so they are saved too.
-StoreResult SaveSyncDatabase(SyncStateStore& store, const FileSyncEngine& engine);
+// the result list with their new values, so they are saved too. When the list equals what the
+// store holds since the engine last read or wrote it, nothing is written.
+StoreResult SaveSyncDatabase(SyncStateStore& store, FileSyncEngine& engine);
 
 // Saves an edited mask list: every new mask is written first, then masks no longer listed are
 // deleted, so a failure half-way never loses a mask the user kept. A value already gone counts

@@ -107,11 +107,66 @@ TEST(SyncStateStore, SaveWritesTheStoredValuesOfEveryResultItem) {
     EXPECT_EQ(store.items[0].time, 11u);
     EXPECT_EQ(store.items[1].name, "D\\left");
 
+    copied.storedTime = 12;
+    ASSERT_TRUE(engine.UpdateSyncItem(copied));
     store.writableItems = 1;
     EXPECT_EQ(SaveSyncDatabase(store, engine), StoreResult::Failed);
     EXPECT_EQ(store.items.size(), 1u);
     store.hasKey = false;
     EXPECT_EQ(SaveSyncDatabase(store, engine), StoreResult::Missing);
+}
+
+namespace {
+
+// A store that counts its writes.
+class CountingStore : public MemoryStore {
+public:
+    int writes = 0;
+    StoreResult WriteItems(const std::vector<FileEntry>& in) override {
+        ++writes;
+        return MemoryStore::WriteItems(in);
+    }
+};
+
+} // namespace
+
+TEST(SyncStateStore, ASaveWithNothingNewLeavesTheStoreAlone) {
+    CountingStore store;
+    store.items = {FileEntry{"D\a", 5, 0, 1}, FileEntry{"D\b", 6, 0, 2}};
+    FileSyncEngine engine;
+    ASSERT_EQ(LoadSyncDatabase(store, engine, std::nullopt), StoreResult::Ok);
+    engine.SetPcEntries({FileEntry{"D\a", 5, 0, 1}, FileEntry{"D\b", 6, 0, 2}});
+    engine.SetDeviceFolders({});
+    engine.FilterDeviceItems({FileEntry{"D\a", 5, 0, 1}, FileEntry{"D\b", 6, 0, 2}}, {});
+    engine.MergeSyncLists();
+    EXPECT_EQ(SaveSyncDatabase(store, engine), StoreResult::Ok);
+    EXPECT_EQ(store.writes, 0);
+
+    // A changed item is written, once: the second save finds the store holding it.
+    SyncItem changed = engine.Items()[1];
+    changed.storedTime = 7;
+    ASSERT_TRUE(engine.UpdateSyncItem(changed));
+    EXPECT_EQ(SaveSyncDatabase(store, engine), StoreResult::Ok);
+    EXPECT_EQ(SaveSyncDatabase(store, engine), StoreResult::Ok);
+    EXPECT_EQ(store.writes, 1);
+    EXPECT_EQ(store.items[1].time, 7u);
+
+    // After a failed write the store's content is unknown, so the next save writes again.
+    changed.storedTime = 8;
+    ASSERT_TRUE(engine.UpdateSyncItem(changed));
+    store.writableItems = 1;
+    EXPECT_EQ(SaveSyncDatabase(store, engine), StoreResult::Failed);
+    store.writableItems = SIZE_MAX;
+    EXPECT_EQ(SaveSyncDatabase(store, engine), StoreResult::Ok);
+    EXPECT_EQ(store.writes, 3);
+
+    // A damaged list read stands for nothing: the save rewrites it.
+    store.damagedAt = 1;
+    ASSERT_EQ(LoadSyncDatabase(store, engine, std::nullopt), StoreResult::Failed);
+    engine.MergeSyncLists();
+    store.damagedAt = SIZE_MAX;
+    SaveSyncDatabase(store, engine);
+    EXPECT_EQ(store.writes, 4);
 }
 
 TEST(SyncStateStore, MasksAreWrittenBeforeRemovedOnesAreDeleted) {

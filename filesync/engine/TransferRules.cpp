@@ -1,5 +1,7 @@
 #include "TransferRules.h"
 
+#include <algorithm>
+
 #include "DeviceNames.h"
 
 #include <limits>
@@ -62,6 +64,26 @@ std::optional<DeviceListingEntry> FindCopiedEntry(const std::vector<DeviceListin
             byPcName = entry;
     }
     return byDeviceName ? byDeviceName : byPcName;
+}
+
+std::vector<std::string> CopiedEntryFolders(const SyncItem& item) {
+    std::vector<std::string> folders;
+    for (const std::string* name : {&item.deviceName, &item.pcName}) {
+        if (name->empty())
+            continue;
+        const size_t slash = name->rfind('\\');
+        std::string folder = slash == std::string::npos ? std::string() : name->substr(0, slash);
+        if (std::find(folders.begin(), folders.end(), folder) == folders.end())
+            folders.push_back(std::move(folder));
+    }
+    return folders;
+}
+
+void PrefixFolder(const std::string& folder, std::vector<DeviceListingEntry>& listing) {
+    if (folder.empty())
+        return;
+    for (auto& entry : listing)
+        entry.name = folder + "\\" + entry.name;
 }
 
 SyncItem RecordCopied(const SyncItem& item, const DeviceListingEntry& entry) {

@@ -52,6 +52,13 @@ bool IsDeviceFileType(uint32_t type);
 std::optional<DeviceListingEntry> FindCopiedEntry(const std::vector<DeviceListingEntry>& listing,
                                                   const SyncItem& item);
 
+// The device folders whose listings can hold the copied item's entry: those of its device and
+// PC names (empty for a name at the device's root), each once. An entry of a folder listing
+// takes the folder's name in front of its own (`PrefixFolder`), so that these listings together
+// give FindCopiedEntry what the device's full listing would.
+std::vector<std::string> CopiedEntryFolders(const SyncItem& item);
+void PrefixFolder(const std::string& folder, std::vector<DeviceListingEntry>& listing);
+
 // The item as recorded after a copy: names, times and sizes all become the device entry's.
 SyncItem RecordCopied(const SyncItem& item, const DeviceListingEntry& entry);
 

@@ -58,6 +58,25 @@ TEST(TransferRules, CopiedEntryPrefersTheDeviceNameAndSkipsExcludedOnes) {
     EXPECT_EQ(copied.deviceSize, 5u);
 }
 
+TEST(TransferRules, TheCopiedEntryIsSoughtInTheFoldersOfTheItemsNames) {
+    SyncItem item;
+    item.pcName = "D\\sub\\f";
+    EXPECT_EQ(CopiedEntryFolders(item), (std::vector<std::string>{"D\\sub"}));
+    item.deviceName = "D\\sub\\f";
+    EXPECT_EQ(CopiedEntryFolders(item), (std::vector<std::string>{"D\\sub"}));
+    item.deviceName = "top";
+    EXPECT_EQ(CopiedEntryFolders(item), (std::vector<std::string>{"", "D\\sub"}));
+
+    // The folder's listing, named below the device root, finds the entry as the full one would.
+    std::vector<DeviceListingEntry> listing = {{"e", 8, 0, 1, 1}, {"f", 8, 0, 2, 2}};
+    PrefixFolder("D\\sub", listing);
+    item.deviceName.clear();
+    const auto match = FindCopiedEntry(listing, item);
+    ASSERT_TRUE(match);
+    EXPECT_EQ(match->name, "D\\sub\\f");
+    EXPECT_EQ(match->time, 2u);
+}
+
 TEST(TransferRules, ListingSortsFoldersFilesAndExcluded) {
     std::vector<std::string> folders;
     std::vector<FileEntry> files, excluded;

@@ -129,7 +129,7 @@ HRESULT HubSyncEngine::LoadSyncDatabase(const std::string& deviceId) {
             ERROR_SUCCESS)
             LoadSyncFolderData(deviceId);
     }
-    RegistrySyncStore store(deviceId);
+    RegistrySyncStore store(deviceId, &storedItems_);
     std::optional<std::string> builtIn;
     if (!folders_.builtInMask.empty())
         builtIn = folders_.builtInMask;
@@ -178,7 +178,7 @@ HRESULT HubSyncEngine::SaveSyncDatabase(const std::string& deviceId) {
             return S_OK;
         }
     }
-    RegistrySyncStore store(deviceId);
+    RegistrySyncStore store(deviceId, &storedItems_);
     return ::filesync::SaveSyncDatabase(store, core_) == StoreResult::Ok ? S_OK : E_FAIL;
 }
 
@@ -298,13 +298,37 @@ HRESULT HubSyncEngine::WaitForDeviceReady(IZelvanMgr* hub, const std::string& de
     return E_FAIL;
 }
 
-HRESULT HubSyncEngine::UpdateSyncItem(IZelvanMgr* hub, const std::string& deviceId, const SyncItem& item) {
-    std::string id = deviceId;
-    ComPtr<IZvEnumFileItems> items;
-    if (!hub || FAILED(hub->GetAllItems(id.data(), &items)) || !items)
+HRESULT HubSyncEngine::FreshListing(IZelvanMgr* hub, const std::string& deviceId, const SyncItem& item,
+                                    std::vector<DeviceListingEntry>& listing) {
+    if (!hub)
         return E_FAIL;
+    if (generation_ == ::filesync::Generation::V10) {
+        std::string id = deviceId;
+        ComPtr<IZvEnumFileItems> items;
+        if (FAILED(hub->GetAllItems(id.data(), &items)) || !items)
+            return E_FAIL;
+        ReadDeviceListing(items.Get(), listing);
+        return S_OK;
+    }
+    // A 1.5 device lists one folder in one request, where its full listing walks every volume:
+    // the folders that can hold the copy are enough.
+    for (const std::string& folder : ::filesync::CopiedEntryFolders(item)) {
+        std::string path = folder.empty() ? deviceId : deviceId + "\\" + folder;
+        ComPtr<IZvEnumFileItems> items;
+        if (FAILED(hub->EnumFileItems(path.data(), kEnumAllTypes, &items)) || !items)
+            return E_FAIL;
+        std::vector<DeviceListingEntry> entries;
+        ReadDeviceListing(items.Get(), entries);
+        ::filesync::PrefixFolder(folder, entries);
+        listing.insert(listing.end(), std::make_move_iterator(entries.begin()), std::make_move_iterator(entries.end()));
+    }
+    return S_OK;
+}
+
+HRESULT HubSyncEngine::UpdateSyncItem(IZelvanMgr* hub, const std::string& deviceId, const SyncItem& item) {
     std::vector<DeviceListingEntry> listing;
-    ReadDeviceListing(items.Get(), listing);
+    if (FAILED(FreshListing(hub, deviceId, item, listing)))
+        return E_FAIL;
     const auto entry = ::filesync::FindCopiedEntry(listing, item);
     if (!entry || !::filesync::IsSafeRelativeName(entry->name))
         return E_FAIL;

@@ -57,19 +57,25 @@ public:
                          const ::filesync::SyncItem& item);
     // Polls "id " until the reply carries "@": at once, then every 500 ms, at most 51 times.
     HRESULT WaitForDeviceReady(IZelvanMgr* hub, const std::string& deviceId);
-    // Records a copied item from the device's fresh listing: the PC file takes the device copy's
+    // Records a copied item from a fresh listing of the device: the PC file takes the device copy's
     // time and the result item every value. A copy missing from the listing, or a PC time that
     // cannot be set, fails and changes nothing.
     HRESULT UpdateSyncItem(IZelvanMgr* hub, const std::string& deviceId, const ::filesync::SyncItem& item);
 
 private:
     HRESULT PrepareDeviceFolders(IZelvanMgr* hub, const std::string& deviceId, const std::string& pcName);
+    // The device entries that can show the copied item: the whole device for 1.0, the folders of
+    // the item's names for 1.5, each entry named by its path below the device root.
+    HRESULT FreshListing(IZelvanMgr* hub, const std::string& deviceId, const ::filesync::SyncItem& item,
+                         std::vector<::filesync::DeviceListingEntry>& listing);
     HRESULT CheckRoom(IZelvanMgr* hub, const std::string& deviceId, const std::string& name, uint64_t size);
 
     ::filesync::Generation generation_;
     TextSource texts_;
     GenerationFolders folders_;
     ::filesync::FileSyncEngine core_;
+    // Kept from session to session: the stored items need not be read again while unchanged.
+    StoredItemsMemo storedItems_;
 };
 
 // The two generations: 1.0 keeps one subfolder and copies to the device only into folders it has;

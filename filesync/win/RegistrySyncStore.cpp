@@ -55,24 +55,45 @@ std::vector<std::string> ItemKeyNames(HKEY key) {
     return names;
 }
 
+bool KeyStamp(HKEY key, FILETIME& written, DWORD& subkeys) {
+    return RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr, nullptr,
+                            nullptr, &written) == ERROR_SUCCESS;
+}
+
 } // namespace
+
+bool RegistrySyncStore::MemoHolds(HKEY key) const {
+    FILETIME written = {};
+    DWORD subkeys = 0;
+    return memo_ && memo_->valid && memo_->deviceId == deviceId_ && KeyStamp(key, written, subkeys) &&
+           CompareFileTime(&written, &memo_->written) == 0 && subkeys == memo_->subkeys;
+}
+
+void RegistrySyncStore::Remember(HKEY key, const std::vector<FileEntry>& items) {
+    if (!memo_)
+        return;
+    memo_->valid = KeyStamp(key, memo_->written, memo_->subkeys);
+    memo_->deviceId = deviceId_;
+    memo_->items = items;
+}
 
 std::string StateKeyPath(const std::string& deviceId) {
     return std::string(kDeviceListKey) + "\\" + deviceId + "\\" + kStateKeyName;
 }
 
 bool ReadRegistryText(HKEY root, const std::string& keyPath, const char* name, std::string& text) {
-    // The value may grow between the size query and the read; a few tries settle it.
+    // The first read goes into room for any path; a longer value is read again at the size the
+    // registry gives, and a value that grows meanwhile once more, a few times at most.
     const char* subkey = keyPath.empty() ? nullptr : keyPath.c_str();
+    DWORD size = MAX_PATH + 1;
     for (int attempt = 0; attempt < 4; ++attempt) {
-        DWORD size = 0;
-        if (RegGetValueA(root, subkey, name, RRF_RT_REG_SZ, nullptr, nullptr, &size) != ERROR_SUCCESS)
-            return false;
         std::string buffer(size + 1, '\0');
         DWORD read = static_cast<DWORD>(buffer.size());
         const LONG status = RegGetValueA(root, subkey, name, RRF_RT_REG_SZ, nullptr, buffer.data(), &read);
-        if (status == ERROR_MORE_DATA)
+        if (status == ERROR_MORE_DATA) {
+            size = read;
             continue;
+        }
         if (status != ERROR_SUCCESS)
             return false;
         buffer.resize(strnlen(buffer.c_str(), buffer.size()));
@@ -125,6 +146,17 @@ StoreResult RegistrySyncStore::ReadItems(std::vector<FileEntry>& items) {
     UniqueHKey key;
     if (OpenKey(StateKeyPath(deviceId_), KEY_READ, key) != ERROR_SUCCESS)
         return StoreResult::Missing;
+    if (MemoHolds(key.Get())) {
+        items.insert(items.end(), memo_->items.begin(), memo_->items.end());
+        return StoreResult::Ok;
+    }
+    if (memo_)
+        memo_->valid = false;
+    // The key's stamp is taken before the reading: a write meanwhile leaves the memo stale.
+    FILETIME written = {};
+    DWORD subkeys = 0;
+    const bool stamped = KeyStamp(key.Get(), written, subkeys);
+    const size_t first = items.size();
     for (const std::string& itemName : ItemKeyNames(key.Get())) {
         UniqueHKey item;
         if (RegOpenKeyExA(key.Get(), itemName.c_str(), 0, KEY_READ, item.Put()) != ERROR_SUCCESS)
@@ -137,10 +169,19 @@ StoreResult RegistrySyncStore::ReadItems(std::vector<FileEntry>& items) {
         entry.time = ::filesync::MakeTime(low, high);
         items.push_back(std::move(entry));
     }
+    if (memo_ && stamped) {
+        memo_->deviceId = deviceId_;
+        memo_->written = written;
+        memo_->subkeys = subkeys;
+        memo_->items.assign(items.begin() + static_cast<std::ptrdiff_t>(first), items.end());
+        memo_->valid = true;
+    }
     return StoreResult::Ok;
 }
 
 StoreResult RegistrySyncStore::WriteItems(const std::vector<FileEntry>& items) {
+    if (memo_)
+        memo_->valid = false;
     UniqueHKey key;
     if (OpenKey(StateKeyPath(deviceId_), KEY_ALL_ACCESS, key) != ERROR_SUCCESS)
         return StoreResult::Missing;
@@ -159,6 +200,7 @@ StoreResult RegistrySyncStore::WriteItems(const std::vector<FileEntry>& items) {
             WriteNumber(item.Get(), "Size", entry.size) != ERROR_SUCCESS)
             return StoreResult::Failed;
     }
+    Remember(key.Get(), items);
     return StoreResult::Ok;
 }
 

@@ -22,9 +22,24 @@ std::string StateKeyPath(const std::string& deviceId);
 // is not a string.
 bool ReadRegistryText(HKEY root, const std::string& keyPath, const char* name, std::string& text);
 
+// The stored items one device's store last read or wrote whole, with the state key's last-write
+// time and subkey count at that moment. Item keys are written only by the synchronizer, which
+// rewrites them all, so an unchanged key still holds these items and a session need not read
+// one key per item again; any write to the state key or its list of subkeys makes it stale.
+struct StoredItemsMemo {
+    std::string deviceId;
+    FILETIME written = {};
+    DWORD subkeys = 0;
+    std::vector<::filesync::FileEntry> items;
+    bool valid = false;
+};
+
 class RegistrySyncStore : public ::filesync::SyncStateStore {
 public:
-    explicit RegistrySyncStore(std::string deviceId) : deviceId_(std::move(deviceId)) {}
+    // With a memo, items read or written are remembered there and read from it while the state
+    // key is unchanged.
+    explicit RegistrySyncStore(std::string deviceId, StoredItemsMemo* memo = nullptr)
+        : deviceId_(std::move(deviceId)), memo_(memo) {}
 
     ::filesync::StoreResult ReadHeader(std::string& root, uint32_t& attribute) override;
     ::filesync::StoreResult ReadMasks(std::vector<std::string>& masks) override;
@@ -38,7 +53,11 @@ public:
     LONG WriteFolder(const std::string& folder);
 
 private:
+    bool MemoHolds(HKEY key) const;
+    void Remember(HKEY key, const std::vector<::filesync::FileEntry>& items);
+
     std::string deviceId_;
+    StoredItemsMemo* memo_;
 };
 
 // The folder names a generation keeps under the synchronization root, and the built-in mask of

@@ -56,6 +56,48 @@ TEST_F(RegistrySyncStoreTest, ItemsRoundTripAndReplaceTheOldOnes) {
     EXPECT_EQ(items.size(), 1u);
 }
 
+TEST_F(RegistrySyncStoreTest, RememberedItemsAreReadAgainOnceTheStateKeyChanged) {
+    MakeStateKey();
+    StoredItemsMemo memo;
+    const std::vector<FileEntry> written = {{"Main\\a", 5, 0, 1}, {"Main\\b", 6, 0, 2}};
+    ASSERT_EQ(RegistrySyncStore(kDevice, &memo).WriteItems(written), StoreResult::Ok);
+    EXPECT_TRUE(memo.valid);
+
+    // Another writer puts other items in place of the same number of keys.
+    RegistrySyncStore plain(kDevice);
+    ASSERT_EQ(plain.WriteItems({{"Main\\c", 7, 0, 3}, {"Main\\d", 8, 0, 4}}), StoreResult::Ok);
+    std::vector<FileEntry> items;
+    ASSERT_EQ(RegistrySyncStore(kDevice, &memo).ReadItems(items), StoreResult::Ok);
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[0].name, "Main\\c");
+    EXPECT_EQ(memo.items.size(), 2u);
+
+    // Unchanged, the key's items come from the memo; another device's key is read for itself.
+    memo.items[0].time = 99;
+    items.clear();
+    ASSERT_EQ(RegistrySyncStore(kDevice, &memo).ReadItems(items), StoreResult::Ok);
+    EXPECT_EQ(items[0].time, 99u);
+    items.clear();
+    EXPECT_EQ(RegistrySyncStore("@StoreT2", &memo).ReadItems(items), StoreResult::Missing);
+    EXPECT_TRUE(items.empty());
+
+    // A value written to the state key makes the memo stale too; a failed reading leaves nothing
+    // remembered.
+    HKEY item = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, (StateKeyPath(kDevice) + "\\Item1").c_str(), 0, KEY_ALL_ACCESS, &item),
+              ERROR_SUCCESS);
+    RegDeleteValueA(item, "Size");
+    RegCloseKey(item);
+    HKEY state = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, StateKeyPath(kDevice).c_str(), 0, KEY_ALL_ACCESS, &state), ERROR_SUCCESS);
+    const DWORD zero = 0;
+    RegSetValueExA(state, "dwAttribute", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&zero), sizeof(zero));
+    RegCloseKey(state);
+    items.clear();
+    EXPECT_EQ(RegistrySyncStore(kDevice, &memo).ReadItems(items), StoreResult::Failed);
+    EXPECT_FALSE(memo.valid);
+}
+
 TEST_F(RegistrySyncStoreTest, HeaderIsReadWholeAndMasksKeepTheirNames) {
     RegistrySyncStore store(kDevice);
     std::string root;
