@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -44,6 +45,19 @@ class BitWriter {
     size_t bitCount_ = 0;
     bool overflowed_ = false;
 };
+
+// Bits of every length and distance code, looked up instead of searched for each split tried.
+struct CodeBitTables {
+    std::array<uint8_t, codes::kMaxMatchLength + 1> length{};
+    std::array<uint8_t, codes::kMaxDistance + 1> distance{};
+    CodeBitTables() {
+        for (unsigned k = codes::kMinMatchLength; k <= codes::kMaxMatchLength; ++k)
+            length[k] = static_cast<uint8_t>(codes::CodeBits(codes::kLengthRows, k));
+        for (unsigned d = 0; d <= codes::kMaxDistance; ++d)
+            distance[d] = static_cast<uint8_t>(codes::CodeBits(codes::kDistanceRows, d));
+    }
+};
+const CodeBitTables kCodeBits;
 
 // The encoder: a greedy parse over an 8192-byte window with a pending string of up to 256 bytes.
 // Each new byte extends the pending string while the string still occurs in the window (its most
@@ -105,10 +119,12 @@ EntryCompressor::EntryCompressor(size_t inputSize) {
 bool EntryCompressor::MatchesPending(int64_t position, int length) const {
     if (WindowAt(position + length - 1) != pending_[length - 1])
         return false;
-    for (int i = 0; i < length - 1; ++i)
-        if (WindowAt(position + i) != pending_[i])
-            return false;
-    return true;
+    // The bytes before the last one, compared in at most two runs of the ring.
+    const size_t start = static_cast<size_t>(position & kWindowMask);
+    const size_t count = static_cast<size_t>(length - 1);
+    const size_t first = std::min(count, static_cast<size_t>(kWindowSize) - start);
+    return std::memcmp(window_.data() + start, pending_.data(), first) == 0 &&
+           std::memcmp(window_.data(), pending_.data() + first, count - first) == 0;
 }
 
 // Looks for the most recent occurrence of the first `length` pending bytes that lies wholly in
@@ -126,9 +142,17 @@ bool EntryCompressor::Search(int length) {
     // Every occurrence of the longer string is an occurrence of the shorter one at or before where
     // the shorter one was found, so a search one byte longer at the same W continues from there.
     int64_t position = chainHead_[PairHash(pending_[0], pending_[1])];
-    if (length > 2 && lastSearchLength_ == length - 1 && lastSearchWritten_ == written_)
-        position = found_[length - 1];
     const int64_t newest = written_ - length;
+    if (length > 2 && lastSearchLength_ == length - 1 && lastSearchWritten_ == written_) {
+        position = found_[length - 1];
+        // The shorter string is known to be there: only its new last byte needs a look. This
+        // keeps a long pending string from being compared anew for every byte it grows by.
+        if (position <= newest && WindowAt(position + length - 1) == pending_[length - 1]) {
+            found_[length] = position;
+            lastSearchLength_ = length;
+            return true;
+        }
+    }
     while (position != kNone && position >= oldest) {
         if (position <= newest && MatchesPending(position, length)) {
             found_[length] = position;
@@ -183,8 +207,7 @@ void EntryCompressor::EmitBestSplit() {
         if (found_[k] == kNone)
             continue;
         const auto distance = static_cast<unsigned>(written_ - found_[k] - k);
-        const unsigned cost = codes::CodeBits(codes::kLengthRows, k) +
-                              codes::CodeBits(codes::kDistanceRows, distance) + 9u * (n - k);
+        const unsigned cost = kCodeBits.length[k] + kCodeBits.distance[distance] + 9u * (n - k);
         if (cost < bestCost) {
             bestCost = cost;
             bestLength = k;
