@@ -9,7 +9,6 @@
 #include "E2eSupport.h"
 #include "FileSyncIds.h"
 #include "LangIds.h"
-#include "LanguageLibrary.h"
 #include "ZelvanMgr.h"
 #include "testing/FileAge.h"
 #include "ZvSyncFiles10.h"
@@ -36,11 +35,6 @@ const std::string kRegistration = std::string("Software\\Zelvan\\Tavrilon\\Devic
 
 std::string Narrow(const std::wstring& text) {
     return std::string(text.begin(), text.end());
-}
-
-std::string LoadLanguageText(UINT id) {
-    static HMODULE language = LoadLanguageLibrary(nullptr);
-    return LoadLanguageString(language, id);
 }
 
 class FileSyncEndToEnd : public testing::Test {
@@ -238,7 +232,7 @@ TEST_F(FileSyncEndToEnd, TheConflictDialogDecidesEachFile) {
 TEST_F(FileSyncEndToEnd, ADeviceWithoutRoomStopsTheTransfer) {
     Write(pc_ + "\\Main\\pc\\huge.bin", std::string(4 * 1024 * 1024, 'h'));
     const std::string rows = Session(-1, "filesync-no-room.bmp");
-    EXPECT_NE(rows.find(LoadLanguageText(IDS_FILESYNC_NO_ROOM)), std::string::npos) << rows;
+    EXPECT_NE(rows.find(LanguageText(IDS_FILESYNC_NO_ROOM)), std::string::npos) << rows;
     EXPECT_EQ(Read(device_ + "\\pc\\huge.bin"), "<missing>");
     DeleteFileA((pc_ + "\\Main\\pc\\huge.bin").c_str());
     CommandLog();

@@ -7,8 +7,8 @@
 #include "ComPtr.h"
 #include "E2eSupport.h"
 #include "LangIds.h"
-#include "LanguageLibrary.h"
 #include "MailServerFixture.h"
+#include "SessionTexts.h"
 #include "ZvSyncMail10.h"
 #include <gtest/gtest.h>
 #include <cstdio>
@@ -17,22 +17,12 @@
 namespace tv::e2e {
 namespace {
 
+using mail::testing::DoneText;
 constexpr DWORD kSessionTimeoutMs = 120000;
 const char kName[] = "Preset10";
 const char kStrId[] = "@ZV10E2E";
 const char kUser[] = "ZV10E2E";
 const std::string kRegistration = std::string("Software\\Zelvan\\Tavrilon\\DeviceList\\") + kStrId;
-
-std::string LanguageText(UINT id) {
-    static HMODULE language = LoadLanguageLibrary(nullptr);
-    return LoadLanguageString(language, id);
-}
-
-std::string Done(long sent, long received) {
-    char text[256] = {};
-    std::snprintf(text, sizeof text, LanguageText(IDS_MAILSYNC_DONE).c_str(), sent, received);
-    return text;
-}
 
 std::string Letter(const std::string& subject, const std::string& body) {
     return "From: Sender <sender@example.org>\r\nTo: " + std::string(kUser) + "@zelvan.net\r\nSubject: " + subject +
@@ -82,7 +72,7 @@ protected:
         if (!session.Dialog())
             return "<no session>";
         const std::string rows =
-            session.WaitForEnd(LanguageText(IDS_MAILSYNC_NAME10), kSessionTimeoutMs, Done(sent, received));
+            session.WaitForEnd(LanguageText(IDS_MAILSYNC_NAME10), kSessionTimeoutMs, DoneText(sent, received));
         EXPECT_EQ(rows.rfind("<no end>", 0), std::string::npos) << rows;
         EXPECT_TRUE(session.Close(kSessionTimeoutMs));
         return rows;
@@ -104,7 +94,7 @@ TEST_F(SyncMail10EndToEnd, ASessionSendsAndReceivesAndASecondFindsNothingNew) {
     server_.FillMailbox(kUser, {Letter("one", "First letter"), Letter("two", "Second letter\r\nof two lines")});
     const std::string name = LanguageText(IDS_MAILSYNC_NAME10);
     std::string rows = Session(1, 2);
-    EXPECT_NE(rows.find(name + ": " + Done(1, 2)), std::string::npos) << rows;
+    EXPECT_NE(rows.find(name + ": " + DoneText(1, 2)), std::string::npos) << rows;
 
     const std::vector<std::string> sent = server_.Mailbox("friend@example.org");
     ASSERT_EQ(sent.size(), 1u);
@@ -119,7 +109,7 @@ TEST_F(SyncMail10EndToEnd, ASessionSendsAndReceivesAndASecondFindsNothingNew) {
     mail::testing::WriteWholeFile("fixture-checks.txt", "mailbox10 mail10_e2e_after.json email-after.dat\n");
 
     rows = Session(0, 0);
-    EXPECT_NE(rows.find(name + ": " + Done(0, 0)), std::string::npos) << rows;
+    EXPECT_NE(rows.find(name + ": " + DoneText(0, 0)), std::string::npos) << rows;
     EXPECT_EQ(server_.Mailbox("friend@example.org").size(), 1u);
     EXPECT_EQ(mail::testing::ReadWholeFile(mailbox_), after);
 }

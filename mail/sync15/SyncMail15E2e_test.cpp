@@ -10,8 +10,8 @@
 #include "ComPtr.h"
 #include "E2eSupport.h"
 #include "LangIds.h"
-#include "LanguageLibrary.h"
 #include "MailServerFixture.h"
+#include "SessionTexts.h"
 #include "MailTable.h"
 #include "ZvSyncMail15.h"
 #include <gtest/gtest.h>
@@ -20,6 +20,7 @@
 namespace tv::e2e {
 namespace {
 
+using mail::testing::DoneText;
 using devlink15::test::SharedEmulator;
 using mail::testing::MailRow;
 
@@ -34,18 +35,6 @@ const std::string kRegistration = std::string("Software\\Zelvan\\Tavrilon\\Devic
 
 std::string Narrow(const std::wstring& text) {
     return std::string(text.begin(), text.end());
-}
-
-std::string LanguageText(UINT id) {
-    static HMODULE language = LoadLanguageLibrary(nullptr);
-    return LoadLanguageString(language, id);
-}
-
-// The completion text of a session that sent and received so many letters.
-std::string Done(long sent, long received) {
-    char text[256] = {};
-    std::snprintf(text, sizeof text, LanguageText(IDS_MAILSYNC_DONE).c_str(), sent, received);
-    return text;
 }
 
 std::string ExeFolder() {
@@ -154,7 +143,7 @@ protected:
         if (!session.Dialog())
             return "<no session>";
         const std::string rows =
-            session.WaitForEnd(LanguageText(IDS_MAILSYNC_NAME15), kSessionTimeoutMs, Done(sent, received));
+            session.WaitForEnd(LanguageText(IDS_MAILSYNC_NAME15), kSessionTimeoutMs, DoneText(sent, received));
         EXPECT_EQ(rows.rfind("<no end>", 0), std::string::npos) << rows;
         EXPECT_TRUE(session.Close(kSessionTimeoutMs));
         return rows;
@@ -207,7 +196,7 @@ TEST_F(SyncMail15EndToEnd, ASessionSendsAndReceivesWithAttachmentsAndASecondFind
     server_.FillMailbox(kUser, {Letter("plain", "A plain letter\r\nof two lines"), LetterWithFile("with file")});
     const std::string name = LanguageText(IDS_MAILSYNC_NAME15);
     std::string rows = Session(1, 2);
-    EXPECT_NE(rows.find(name + ": " + Done(1, 2)), std::string::npos) << rows;
+    EXPECT_NE(rows.find(name + ": " + DoneText(1, 2)), std::string::npos) << rows;
 
     // The outbox letter went to both recipients with its attachment and is marked sent.
     for (const char* to : {"friend@example.org", "other@example.org"}) {
@@ -241,7 +230,7 @@ TEST_F(SyncMail15EndToEnd, ASessionSendsAndReceivesWithAttachmentsAndASecondFind
 
     // Nothing new: nothing sent again, nothing received, the device's files unchanged.
     rows = Session();
-    EXPECT_NE(rows.find(name + ": " + Done(0, 0)), std::string::npos) << rows;
+    EXPECT_NE(rows.find(name + ": " + DoneText(0, 0)), std::string::npos) << rows;
     EXPECT_EQ(server_.Mailbox("friend@example.org").size(), 1u);
     EXPECT_EQ(Rows().size(), 5u);
     EXPECT_EQ(mail::testing::ReadWholeFile(Device("email.db")), catalog);

@@ -1,6 +1,7 @@
 #include "E2eSupport.h"
 #include "ComPtr.h"
 #include "LangIds.h"
+#include "LanguageLibrary.h"
 #include "ZvRegistrar.h"
 #include <algorithm>
 #include <fstream>
@@ -344,6 +345,11 @@ void ScheduleOnly(REFCLSID clsid, const std::string& strId) {
     wchar_t text[40] = {};
     StringFromGUID2(clsid, text, ARRAYSIZE(text));
     SetUserString(kScheduleKey, Narrow(text).c_str(), strId + ";");
+}
+
+std::string LanguageText(UINT id) {
+    static HMODULE language = LoadLanguageLibrary(nullptr);
+    return LoadLanguageString(language, id);
 }
 
 std::string SessionRows(HWND dialog) {

@@ -155,6 +155,9 @@ public:
 private:
     HWND dialog_ = nullptr;
 };
+// A string of the language library.
+std::string LanguageText(UINT id);
+
 // The rows of a session dialog, "<synchronizer>: <state>" a line each.
 std::string SessionRows(HWND dialog);
 
