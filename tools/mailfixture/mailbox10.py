@@ -71,16 +71,16 @@ def record_bytes(index, rec, stamp):
     return (head + content).ljust(length, b"\0")
 
 
-def mailbox_bytes(spec, stamps=None):
+def mailbox_bytes(layout, stamps=None):
     records = b""
-    for i, rec in enumerate(spec.get("records", [])):
+    for i, rec in enumerate(layout.get("records", [])):
         stamp = rec.get("stamp", 0)
         if stamp == "session":
             stamp = stamps[i]
         records += record_bytes(i + 1, rec, stamp)
-    head = struct.pack(">BBIHI", spec.get("flags", 0), 1, owner_number(spec.get("owner", 0)),
-                       len(spec.get("records", [])), len(records) & 0xFFFF)
-    return (head + records).ljust(spec["size"], b"\0")
+    head = struct.pack(">BBIHI", layout.get("flags", 0), 1, owner_number(layout.get("owner", 0)),
+                       len(layout.get("records", [])), len(records) & 0xFFFF)
+    return (head + records).ljust(layout["size"], b"\0")
 
 
 def held_stamps(data):
@@ -99,19 +99,19 @@ def minutes_now():
 
 def compare(description, path):
     with open(description) as f:
-        spec = json.load(f)
+        layout = json.load(f)
     with open(path, "rb") as f:
         got = f.read()
     try:
         stamps = held_stamps(got)
     except struct.error:
         stamps = []
-    for i, rec in enumerate(spec.get("records", [])):
+    for i, rec in enumerate(layout.get("records", [])):
         if rec.get("stamp") == "session":
             if i >= len(stamps) or not 0 <= minutes_now() - stamps[i] <= 30:
                 print("mailbox10 compare: record %d holds no stamp of this session" % (i + 1))
                 return False
-    want = mailbox_bytes(spec, stamps)
+    want = mailbox_bytes(layout, stamps)
     if got == want:
         print("mailbox10 compare: %s equals the description (%d bytes)" % (path, len(got)))
         return True
@@ -125,10 +125,10 @@ def self_test():
     assert device_number("@AAAAAAA") == 0 and device_number("@AAAAAAB") == 1
     assert device_number("@BAAAAAA") == 67108864 and device_number("@AAAAAAC") == 0
     assert owner_number("AAAAAAC") == 2147483648
-    spec = {"flags": 0, "owner": 1, "size": 2000,
+    layout = {"flags": 0, "owner": 1, "size": 2000,
             "records": [{"status": 4, "sender": "@AAAAAAB", "recipient": "a@b.c", "id": "X", "subject": "S",
                          "body": "B"}]}
-    data = mailbox_bytes(spec)
+    data = mailbox_bytes(layout)
     assert len(data) == 2000 and data[:12] == bytes([0, 1, 0, 0, 0, 1, 0, 1, 0, 0, 0, 42])
     content = b"\1AAAAAAB\0" + b"\2a@b.c\0" + b"\5X\0" + b"\3S\0" + b"B\0"
     assert struct.unpack(">HII", data[12:22]) == (42, 1, zlib.crc32(content))
