@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Zvl10 end to end under Wine: a fresh prefix with the build installed, the emulator with one 1.0
 # device on COM4 (its name preset in the device list), the serial shim preloaded into every Wine
-# process. Three phases share the prefix and the device: zvl10_e2e.exe drives the factory itself,
+# process. Four phases share the prefix and the device: zvl10_e2e.exe drives the factory itself,
 # then tavrilon_device10_e2e.exe has the program (started by COM) find the device through the
 # factory and a script client work with it through the hub, then backup_device10_e2e.exe backs
-# the device up and restores it through the program's wizard. The first two ask for the device
-# to be unplugged (file "unplug": the emulator is stopped and the port's link removed) and
+# the device up and restores it through the program's wizard, and syncmail10_e2e.exe has the
+# program's mail synchronizer send and receive with the test mail server. The first two ask for
+# the device to be unplugged (file "unplug": the emulator is stopped and the port's link removed) and
 # plugged in again (file "replug": the emulator is started anew).
 #
 #   devlink10/tests/zvl10_e2e.sh <windows build> <host build> <prefix>
@@ -133,6 +134,24 @@ if [ -x "$backup_test" ] && [ -x "$build/bin/Tavrilon.exe" ]; then
     [ "$backup_status" -eq 0 ] || { echo "backup_device10_e2e.exe: exit $backup_status"; status=1; }
 else
     echo "zvl10_e2e: backup phase not run (no Tavrilon.exe or backup_device10_e2e.exe in $build)"
+fi
+# The mail phase: the program's 1.0 mail synchronizer sends the letter waiting in the device's
+# mailbox file (written by the fixture writer) and receives the test mail server's letters; the
+# file is then compared with the writer's description of it (by mail_test.sh).
+mail_test=$build/tests/bin/syncmail10_e2e.exe
+if [ -x "$mail_test" ] && [ -x "$build/bin/Tavrilon.exe" ]; then
+    mail_work=$prefix/mail10
+    rm -rf "$mail_work"; mkdir -p "$mail_work"
+    python3 "$repo/tools/mailfixture/mailbox10.py" write "$repo/mail/sync10/fixtures/mail10_e2e.json" \
+        "$prefix/device-root/default/email.dat"
+    cp "$repo/mail/sync10/fixtures/mail10_e2e_after.json" "$mail_work/"
+    mail_status=0
+    TV_MAIL_WORK_KEEP=1 TV_WINE=$TV_WINE TV_MAIL10_MAILBOX=$(tv_winpath "$prefix/device-root/default/email.dat") \
+        timeout "${ZVL10_MAIL_E2E_LIMIT:-180}" sh "$repo/mail/tests/mail_test.sh" "$mail_test" "$mail_work" ||
+        mail_status=$?
+    [ "$mail_status" -eq 0 ] || { echo "syncmail10_e2e.exe: exit $mail_status"; status=1; }
+else
+    echo "zvl10_e2e: mail phase not run (no Tavrilon.exe or syncmail10_e2e.exe in $build)"
 fi
 [ "$status" -eq 0 ] || { echo "--- device commands:"; cat "$prefix/commands.log" 2>/dev/null || true; }
 echo "zvl10_e2e: exit $status"

@@ -9,7 +9,6 @@
 #include "E2eSupport.h"
 #include "FileSyncIds.h"
 #include "LangIds.h"
-#include "LanguageLibrary.h"
 #include "ZelvanMgr.h"
 #include "testing/FileAge.h"
 #include "ZvSyncFiles10.h"
@@ -27,38 +26,15 @@ using filesync::testing::Age;
 using devlink15::test::SharedEmulator;
 
 constexpr int kSlot = 0;
-constexpr UINT kSynchronizeCommand = 0x4400;
 constexpr DWORD kSessionTimeoutMs = 120000;
 const char kDeviceId[] = "E2EFILESYNC1";
 const char kShortId[] = "E2EF015";
 const char kStrId[] = "@E2EF015";
 const char kName[] = "Files15";
-const char kScheduleKey[] = "Software\\Zelvan\\Tavrilon\\ZvSyncMgr";
 const std::string kRegistration = std::string("Software\\Zelvan\\Tavrilon\\DeviceList\\") + kStrId;
 
 std::string Narrow(const std::wstring& text) {
     return std::string(text.begin(), text.end());
-}
-
-std::string ClsidText(REFCLSID clsid) {
-    wchar_t wide[40] = {};
-    StringFromGUID2(clsid, wide, ARRAYSIZE(wide));
-    return Narrow(wide);
-}
-
-std::string LoadLanguageText(UINT id) {
-    static HMODULE language = LoadLanguageLibrary(nullptr);
-    return LoadLanguageString(language, id);
-}
-
-// The texts of the session dialog's synchronizer rows (the dialog is the program's).
-std::string RowsOf(HWND dialog) {
-    HWND list = GetDlgItem(dialog, IDC_SYNC_LIST);
-    std::string rows;
-    const int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
-    for (int i = 0; i < count; ++i)
-        rows += Narrow(test::ListViewItemText(list, i, 0)) + ": " + Narrow(test::ListViewItemText(list, i, 1)) + "\n";
-    return rows;
 }
 
 class FileSyncEndToEnd : public testing::Test {
@@ -70,8 +46,7 @@ protected:
             return;
         testDeviceRoot_ = UseOnlyEmulatedDevice("tvfilesync", kRegistration, kName);
         StoreScript(L"DeviceEvents", nullptr);
-        RegDeleteTreeA(HKEY_CURRENT_USER, kScheduleKey);
-        SetUserString(kScheduleKey, ClsidText(CLSID_ZvSyncFiles15).c_str(), std::string(kStrId) + ";");
+        ScheduleOnly(CLSID_ZvSyncFiles15, kStrId);
 
         // The device: main volume and the second volume "Card", 3 MiB each.
         const std::wstring volume = SharedEmulator().VolumeWindowsPath(kSlot);
@@ -95,7 +70,7 @@ protected:
             EXPECT_EQ(program_.Exit(), 0);
         if (problem_.empty()) {
             SharedEmulator().Unplug(kSlot, kDeviceId);
-            RegDeleteTreeA(HKEY_CURRENT_USER, kScheduleKey);
+            ClearSchedules();
             ForgetEmulatedDevice(kRegistration, testDeviceRoot_);
         }
         CoUninitialize();
@@ -118,46 +93,23 @@ protected:
     // Runs one session from the tray; with `stopAfterMs` the Stop button is pressed that long
     // after Start. The session dialog's rows at the end.
     std::string Session(int stopAfterMs = -1, const char* shot = nullptr) {
-        ComPtr<IZelvanMgr> hub = ConnectHub();
-        const long at = TrayPosition(hub.Get(), kName, 1);
-        EXPECT_GE(at, 0);
-        PostMessageW(program_.MainDialog(), WM_COMMAND, kSynchronizeCommand + static_cast<UINT>(at), 0);
-        const std::wstring title = L"Synchronizing " + std::wstring(kName, kName + sizeof(kName) - 1) + L" <" +
-                                   std::wstring(kStrId, kStrId + sizeof(kStrId) - 1) + L">";
-        HWND dialog = test::WaitForWindow(nullptr, title.c_str(), kSessionTimeoutMs);
-        EXPECT_TRUE(dialog);
-        if (!dialog)
+        TraySession session;
+        EXPECT_TRUE(session.Start(program_.MainDialog(), kName, kStrId));
+        if (!session.Dialog())
             return "<no session>";
-        HWND start = GetDlgItem(dialog, IDC_SYNC_START);
-        test::ClickButton(dialog, IDC_SYNC_START);
-        EXPECT_TRUE(WaitUntil([&] { return !IsWindowEnabled(start); }, kSessionTimeoutMs));
         if (stopAfterMs >= 0) {
             Sleep(static_cast<DWORD>(stopAfterMs));
-            test::ClickButton(dialog, IDC_SYNC_STOP);
+            test::ClickButton(session.Dialog(), IDC_SYNC_STOP);
         }
         // The file synchronizer's row ends in a final state, then the session ends.
-        std::string rows;
-        EXPECT_TRUE(WaitUntil(
-            [&] {
-                rows = RowsOf(dialog);
-                const size_t at = rows.find("Files and folders: ");
-                if (at == std::string::npos)
-                    return false;
-                const std::string state = rows.substr(at + 19, 12);
-                return state.rfind("Synchronized", 0) == 0 || state.rfind("Error", 0) == 0 ||
-                       state.rfind("Stopped", 0) == 0;
-            },
-            kSessionTimeoutMs))
-            << rows;
-        EXPECT_TRUE(WaitUntil([&] { return IsWindowEnabled(start) != FALSE; }, kSessionTimeoutMs));
-        rows = RowsOf(dialog);
+        const std::string rows = session.WaitForEnd("Files and folders", kSessionTimeoutMs);
+        EXPECT_EQ(rows.rfind("<no end>", 0), std::string::npos) << rows;
         if (shot) {
-            RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+            RedrawWindow(session.Dialog(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
             Sleep(300);
             test::SaveScreenshot(OutputFolder() + L"\\" + std::wstring(shot, shot + strlen(shot)));
         }
-        test::ClickButton(dialog, IDC_SYNC_CLOSE);
-        EXPECT_TRUE(test::WaitForWindowGone(dialog, kSessionTimeoutMs));
+        EXPECT_TRUE(session.Close(kSessionTimeoutMs));
         return rows;
     }
     // The console commands the device received since the last call.
@@ -280,7 +232,7 @@ TEST_F(FileSyncEndToEnd, TheConflictDialogDecidesEachFile) {
 TEST_F(FileSyncEndToEnd, ADeviceWithoutRoomStopsTheTransfer) {
     Write(pc_ + "\\Main\\pc\\huge.bin", std::string(4 * 1024 * 1024, 'h'));
     const std::string rows = Session(-1, "filesync-no-room.bmp");
-    EXPECT_NE(rows.find(LoadLanguageText(IDS_FILESYNC_NO_ROOM)), std::string::npos) << rows;
+    EXPECT_NE(rows.find(LanguageText(IDS_FILESYNC_NO_ROOM)), std::string::npos) << rows;
     EXPECT_EQ(Read(device_ + "\\pc\\huge.bin"), "<missing>");
     DeleteFileA((pc_ + "\\Main\\pc\\huge.bin").c_str());
     CommandLog();

@@ -3,6 +3,7 @@
 // server (both of its sides), a recording sink.
 #include "AnsiText.h"
 #include "MailServerFixture.h"
+#include "MailTable.h"
 #include "ServedHub.h"
 #include "SyncTestSupport.h"
 #include "UiHarness.h"
@@ -22,10 +23,7 @@ constexpr char kDeviceId[] = "@TDMAILB";
 constexpr char kUser[] = "TDMAILB";
 constexpr char kTable[] = "4D41494C.t";
 
-struct MailRow {
-    int status;
-    std::string from, to, subject, body, attachments;
-};
+using testing::MailRow;
 
 std::string ExeFolder() {
     char path[MAX_PATH] = {};
@@ -88,37 +86,7 @@ class SyncMail15Test : public ::testing::Test {
     // The device's mail table, read through the database engine.
     std::vector<MailRow> Rows() const {
         std::vector<MailRow> rows;
-        com::ComPtr<IZvDBEngine> engine;
-        com::ComPtr<IZvDBConnection> connection;
-        com::ComPtr<IZvDBTable> table;
-        com::ComPtr<IZvDBCursor> cursor;
-        std::string path = Device("email.db");
-        HRESULT hr = CoCreateInstance(CLSID_ZvDatabaseMgr, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IZvDBEngine),
-                                      reinterpret_cast<void**>(&engine));
-        if (SUCCEEDED(hr))
-            hr = engine->OpenConnection(path.data(), &connection);
-        if (SUCCEEDED(hr))
-            hr = connection->GetTableByIdx(0, &table);
-        if (SUCCEEDED(hr))
-            hr = table->OpenWideCursor(&cursor);
-        EXPECT_EQ(hr, S_OK) << "the device's mail table cannot be read";
-        if (FAILED(hr))
-            return rows;
-        long count = 0;
-        cursor->GetRecordCount(&count);
-        for (long i = 0; i < count; ++i) {
-            com::ComPtr<IZvDBRecord> record;
-            if (FAILED(cursor->GetAt(i, &record)))
-                continue;
-            auto text = [&](long field) {
-                char buffer[4096] = {};
-                record->GetString(field, sizeof(buffer), buffer);
-                return std::string(buffer);
-            };
-            BYTE status = 0;
-            record->GetByte(0, &status);
-            rows.push_back({status, text(4), text(5), text(6), text(7), text(8)});
-        }
+        EXPECT_TRUE(testing::ReadMailTable(Device("email.db"), rows)) << "the device's mail table cannot be read";
         return rows;
     }
 

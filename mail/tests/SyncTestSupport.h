@@ -1,5 +1,5 @@
 // Test-only: drives a mail synchronizer's phases directly, the way the synchronization manager
-// does, from a DLL loaded by the test (the synchronizers are not registered for these runs).
+// does, from a DLL loaded by the test (its class object taken from the DLL, not the registry).
 #pragma once
 #include "ComObject.h"
 #include "Handles.h"

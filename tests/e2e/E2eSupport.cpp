@@ -1,5 +1,7 @@
 #include "E2eSupport.h"
 #include "ComPtr.h"
+#include "LangIds.h"
+#include "LanguageLibrary.h"
 #include "ZvRegistrar.h"
 #include <algorithm>
 #include <fstream>
@@ -319,6 +321,87 @@ void ForgetEmulatedDevice(const std::string& registration, const std::string& pr
         RegDeleteKeyValueA(HKEY_CURRENT_USER, kTestDevicesKey, "Root");
     else
         SetUserString(kTestDevicesKey, "Root", previousRoot);
+}
+
+
+namespace {
+constexpr char kScheduleKey[] = "Software\\Zelvan\\Tavrilon\\ZvSyncMgr";
+constexpr UINT kSynchronizeCommand = 0x4400;
+
+std::string Narrow(const std::wstring& text) {
+    return std::string(text.begin(), text.end());
+}
+std::wstring Wide(const std::string& text) {
+    return std::wstring(text.begin(), text.end());
+}
+} // namespace
+
+void ClearSchedules() {
+    RegDeleteTreeA(HKEY_CURRENT_USER, kScheduleKey);
+}
+
+void ScheduleOnly(REFCLSID clsid, const std::string& strId) {
+    ClearSchedules();
+    wchar_t text[40] = {};
+    StringFromGUID2(clsid, text, ARRAYSIZE(text));
+    SetUserString(kScheduleKey, Narrow(text).c_str(), strId + ";");
+}
+
+std::string LanguageText(UINT id) {
+    static HMODULE language = LoadLanguageLibrary(nullptr);
+    return LoadLanguageString(language, id);
+}
+
+std::string SessionRows(HWND dialog) {
+    HWND list = GetDlgItem(dialog, IDC_SYNC_LIST);
+    std::string rows;
+    const int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i)
+        rows += Narrow(test::ListViewItemText(list, i, 0)) + ": " + Narrow(test::ListViewItemText(list, i, 1)) + "\n";
+    return rows;
+}
+
+bool TraySession::Start(HWND mainDialog, const std::string& name, const std::string& strId) {
+    dialog_ = nullptr;
+    com::ComPtr<IZelvanMgr> hub = ConnectHub();
+    const long at = hub ? TrayPosition(hub.Get(), name, ListedDevices(hub.Get()).size()) : -1;
+    if (at < 0)
+        return false;
+    PostMessageW(mainDialog, WM_COMMAND, kSynchronizeCommand + static_cast<UINT>(at), 0);
+    const std::wstring title = L"Synchronizing " + Wide(name) + L" <" + Wide(strId) + L">";
+    dialog_ = test::WaitForWindow(nullptr, title.c_str(), 120000);
+    if (!dialog_)
+        return false;
+    test::ClickButton(dialog_, IDC_SYNC_START);
+    HWND start = GetDlgItem(dialog_, IDC_SYNC_START);
+    return WaitUntil([&] { return !IsWindowEnabled(start); }, 120000);
+}
+
+std::string TraySession::WaitForEnd(const std::string& row, DWORD timeoutMs, const std::string& finalText) {
+    std::string rows;
+    const std::string label = row + ": ";
+    const bool ended = WaitUntil(
+        [&] {
+            rows = SessionRows(dialog_);
+            const size_t at = rows.find(label);
+            if (at == std::string::npos)
+                return false;
+            const std::string state = rows.substr(at + label.size());
+            return state.rfind("Synchronized", 0) == 0 || state.rfind("Error", 0) == 0 ||
+                   state.rfind("Stopped", 0) == 0 || (!finalText.empty() && state.rfind(finalText, 0) == 0);
+        },
+        timeoutMs);
+    HWND start = GetDlgItem(dialog_, IDC_SYNC_START);
+    if (!ended || !WaitUntil([&] { return IsWindowEnabled(start) != FALSE; }, timeoutMs))
+        return "<no end> " + rows;
+    return SessionRows(dialog_);
+}
+
+bool TraySession::Close(DWORD timeoutMs) {
+    test::ClickButton(dialog_, IDC_SYNC_CLOSE);
+    const bool gone = test::WaitForWindowGone(dialog_, timeoutMs);
+    dialog_ = nullptr;
+    return gone;
 }
 
 } // namespace tv::e2e

@@ -128,6 +128,39 @@ std::string SharedLogText();
 bool KeyExists(HKEY root, const std::string& path);
 std::string ReadString(HKEY root, const std::string& path, const char* value);
 
+// Schedules, as a user does on the synchronization options page, only the synchronizer `clsid`
+// for the device `strId`: every other synchronizer's schedule is emptied, so that a session runs
+// that one synchronizer alone whatever else is installed (the others are listed, unchecked).
+void ScheduleOnly(REFCLSID clsid, const std::string& strId);
+// Empties every synchronizer's schedule.
+void ClearSchedules();
+
+// One synchronization session of the device `name` (`strId`) started from the program's tray
+// (its main dialog `mainDialog`), as a user starts it: the session dialog is opened, Start is
+// pressed and the session runs until the row of the synchronizer named `row` shows a final state
+// ("Synchronized", "Error" or "Stopped", or the synchronizer's own completion text) and Start is
+// enabled again.
+class TraySession {
+public:
+    // Opens the session dialog and presses Start; false when the dialog did not come.
+    bool Start(HWND mainDialog, const std::string& name, const std::string& strId);
+    HWND Dialog() const { return dialog_; }
+    // Waits for the end (at most `timeoutMs` for each step): the row ends in a final state, or in
+    // `finalText` when the synchronizer reports its completion with a text of its own. The rows
+    // "<name>: <state>" then; "<no end> " and the rows when it did not end.
+    std::string WaitForEnd(const std::string& row, DWORD timeoutMs, const std::string& finalText = {});
+    // Presses Close and waits until the dialog is gone.
+    bool Close(DWORD timeoutMs);
+
+private:
+    HWND dialog_ = nullptr;
+};
+// A string of the language library.
+std::string LanguageText(UINT id);
+
+// The rows of a session dialog, "<synchronizer>: <state>" a line each.
+std::string SessionRows(HWND dialog);
+
 // Makes an emulated device the program's only device for a test suite: the folder-backed test
 // devices get an empty root folder named after `tag`, the program shows no start-up dialog or
 // balloon, and the device's registration key is written afresh with its name, not as a guest.

@@ -15,6 +15,7 @@ reference field, [name, 1, table id]. Values follow the field order: numbers for
 texts for 6, 8 and 10, hexadecimal strings for 7 and 9. A value of null leaves the field empty.
 
   dbfixture.py write DESCRIPTION.json OUTPUT_FOLDER
+  dbfixture.py compare DESCRIPTION.json FOLDER   (the folder's files equal the description's, byte for byte)
   dbfixture.py self-test
 """
 import json
@@ -144,6 +145,32 @@ def write(description, folder):
             f.write(table_bytes(t))
 
 
+def compare(description, folder):
+    """Writes the description's files into a temporary folder and compares each with the file of
+    the same name in `folder`; prints the first difference. True when all are equal."""
+    import tempfile
+    with tempfile.TemporaryDirectory() as expected:
+        write(description, expected)
+        same = True
+        for name in sorted(os.listdir(expected)):
+            with open(os.path.join(expected, name), "rb") as f:
+                want = f.read()
+            path = os.path.join(folder, name)
+            if not os.path.exists(path):
+                print("dbfixture compare: %s is missing" % path)
+                same = False
+                continue
+            with open(path, "rb") as f:
+                got = f.read()
+            if got == want:
+                print("dbfixture compare: %s equals the description (%d bytes)" % (name, len(got)))
+                continue
+            at = next((i for i in range(min(len(got), len(want))) if got[i] != want[i]), min(len(got), len(want)))
+            print("dbfixture compare: %s differs at offset %d (%d bytes, %d expected)" % (name, at, len(got), len(want)))
+            same = False
+        return same
+
+
 def self_test():
     """The writer against the layout's own examples."""
     cat = catalog_bytes([{"name": "Mail", "id": 0x01020304}])
@@ -175,6 +202,8 @@ def self_test():
 if __name__ == "__main__":
     if len(sys.argv) == 4 and sys.argv[1] == "write":
         write(sys.argv[2], sys.argv[3])
+    elif len(sys.argv) == 4 and sys.argv[1] == "compare":
+        sys.exit(0 if compare(sys.argv[2], sys.argv[3]) else 1)
     elif len(sys.argv) == 2 and sys.argv[1] == "self-test":
         self_test()
     else:
