@@ -151,6 +151,12 @@ protected:
         EXPECT_EQ(ContentDifferences(root_, device_), "") << "on the device";
         EXPECT_EQ(ContentDifferences(kPcFolder, pc_), "") << "on the PC";
     }
+    // A session finds nothing left to copy.
+    void ExpectNothingLeft() {
+        log_.Take();
+        Session();
+        EXPECT_FALSE(log_.Copied());
+    }
     // Files written on either side are dated in the past, minutes from now: the times that the
     // files keep must lie before the zone change that the last suite follows (the device gives
     // a file it receives the time of its writing).
@@ -213,9 +219,7 @@ TEST_F(FileSync10Sessions, NewFilesCrossBothWaysIntoTheDevicesMediaAndMasksChoos
     // Without the stray file a second session finds nothing to copy.
     DeleteFileA((std::string(kPcFolder) + "\\Elsewhere\\stray.txt").c_str());
     pc_.erase("Elsewhere\\stray.txt");
-    log_.Take();
-    Session();
-    EXPECT_FALSE(log_.Copied());
+    ExpectNothingLeft();
     ExpectContents();
 }
 
@@ -229,9 +233,7 @@ TEST_F(FileSync10Sessions, ChangesAndDeletionsOnEitherSideAreBroughtAcross) {
     pc_["Device Flash\\notes.txt"] = device_["default\\notes.txt"];
     device_["a\\card.txt"] = pc_["Memory Card\\card.txt"];
     ExpectContents();
-    log_.Take();
-    Session();
-    EXPECT_FALSE(log_.Copied());
+    ExpectNothingLeft();
 }
 
 TEST_F(FileSync10Sessions, TheConflictDialogDecidesEachFile) {
@@ -252,9 +254,7 @@ TEST_F(FileSync10Sessions, TheConflictDialogDecidesEachFile) {
     SetUserNumber(kDevice.Registration(), "ConflictResolution", SSR_MANUAL_RESOLUTION);
     pc_["Device Flash\\c.txt"] = device_["default\\c.txt"];
     ExpectContents();
-    log_.Take();
-    Session();
-    EXPECT_FALSE(log_.Copied());
+    ExpectNothingLeft();
 }
 
 TEST_F(FileSync10Limits, ADeviceWithoutRoomStopsTheTransfer) {
@@ -309,9 +309,7 @@ TEST_F(FileSync10Limits, CancelStopsTheSessionAndTheNextOneFinishes) {
     for (const std::string& name : names)
         device_["default\\" + name] = pc_["Device Flash\\" + name];
     ExpectContents();
-    log_.Take();
-    Session();
-    EXPECT_FALSE(log_.Copied());
+    ExpectNothingLeft();
 }
 
 // After the zone change: the files' local times are those of the first run (the zone's rules at
