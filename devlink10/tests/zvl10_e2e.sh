@@ -170,7 +170,9 @@ else
         run_filesync XST0 'FileSync10Sessions.*' || true
     fi
     if has_phase filesync_limits && run_filesync XST0 'FileSync10Limits.*'; then
-        begins=$(date +%s)
+        # Wine compares the times of the rules to the minute: the change is at the next whole
+        # minute, after the minute of every file's time.
+        begins=$(( ($(date +%s) / 60 + 1) * 60 ))
         # POSIX rules: zero-based day of the year and the time, in the zone's standard time.
         day=$(( 10#$(date -u -d "@$begins" +%j) - 1 ))
         at=$(date -u -d "@$begins" +%H:%M:%S)

@@ -257,22 +257,6 @@ TEST_F(FileSync10Sessions, TheConflictDialogDecidesEachFile) {
     ExpectNothingLeft();
 }
 
-TEST_F(FileSync10Limits, ADeviceWithoutRoomStopsTheTransfer) {
-    // More than the whole medium holds (2043 blocks of 512 bytes).
-    const std::string huge = std::string(kPcFolder) + "\\Device Flash\\huge.bin";
-    Write(huge, std::string(1100000, 'h'));
-    Age(huge, -30);
-    log_.Take();
-    const std::string rows = Session({}, "filesync10-no-room.bmp");
-    EXPECT_NE(rows.find(filesync::testing::LanguageText(IDS_FILESYNC_NO_ROOM)), std::string::npos) << rows;
-    EXPECT_FALSE(log_.Copied());
-    EXPECT_EQ(Read(flash_ + "\\huge.bin"), "<missing>");
-    DeleteFileA(huge.c_str());
-    Session();
-    EXPECT_FALSE(log_.Copied());
-    ExpectContents();
-}
-
 TEST_F(FileSync10Limits, CancelStopsTheSessionAndTheNextOneFinishes) {
     constexpr size_t kSize = 40000;
     std::vector<std::string> names;
@@ -312,6 +296,22 @@ TEST_F(FileSync10Limits, CancelStopsTheSessionAndTheNextOneFinishes) {
     ExpectNothingLeft();
 }
 
+TEST_F(FileSync10Limits, ADeviceWithoutRoomStopsTheTransfer) {
+    // More than the whole medium holds (2043 blocks of 512 bytes).
+    const std::string huge = std::string(kPcFolder) + "\\Device Flash\\huge.bin";
+    Write(huge, std::string(1100000, 'h'));
+    Age(huge, -30);
+    log_.Take();
+    const std::string rows = Session({}, "filesync10-no-room.bmp");
+    EXPECT_NE(rows.find(filesync::testing::LanguageText(IDS_FILESYNC_NO_ROOM)), std::string::npos) << rows;
+    EXPECT_FALSE(log_.Copied());
+    EXPECT_EQ(Read(flash_ + "\\huge.bin"), "<missing>");
+    DeleteFileA(huge.c_str());
+    Session();
+    EXPECT_FALSE(log_.Copied());
+    ExpectContents();
+}
+
 // After the zone change: the files' local times are those of the first run (the zone's rules at
 // their dates are unchanged), only today's offset differs.
 TEST(FileSync10AfterZoneChange, ASessionCopiesNothingAndFindsNoConflict) {
@@ -319,11 +319,6 @@ TEST(FileSync10AfterZoneChange, ASessionCopiesNothingAndFindsNoConflict) {
     {
         const std::string root = PrefixPath("device-root");
         ASSERT_FALSE(root.empty()) << "no WINEPREFIX: run by devlink10/tests/zvl10_e2e.sh";
-        // The script's zone begins daylight saving as this program starts.
-        ASSERT_TRUE(WaitUntil([] {
-            TIME_ZONE_INFORMATION zone = {};
-            return GetTimeZoneInformation(&zone) == TIME_ZONE_ID_DAYLIGHT;
-        })) << "the zone does not observe daylight saving now";
         const auto only = filesync::testing::FileSyncSetting::OnlySynchronizer(CLSID_ZvSyncFiles10);
         const test::FileTree device = test::ReadFileTree(root), pc = test::ReadFileTree(kPcFolder);
         ASSERT_FALSE(device.empty());
@@ -331,6 +326,14 @@ TEST(FileSync10AfterZoneChange, ASessionCopiesNothingAndFindsNoConflict) {
         log.Take();
         ProgramWithDevice program;
         ASSERT_TRUE(program.Start());
+        // The script's zone begins daylight saving within a minute of this program's start.
+        ASSERT_TRUE(WaitUntil(
+            [] {
+                TIME_ZONE_INFORMATION zone = {};
+                return GetTimeZoneInformation(&zone) == TIME_ZONE_ID_DAYLIGHT;
+            },
+            75000))
+            << "the zone does not observe daylight saving now";
         // A conflict would bring up the dialog: it is answered with a skip and counted.
         filesync::testing::ConflictUser user({IDC_FILESYNC_SKIP});
         const std::string rows = filesync::testing::RunSession(program.MainDialog(), kDevice);
