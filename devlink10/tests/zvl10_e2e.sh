@@ -5,17 +5,25 @@
 # then tavrilon_device10_e2e.exe has the program (started by COM) find the device through the
 # factory and a script client work with it through the hub, then backup_device10_e2e.exe backs
 # the device up and restores it through the program's wizard, and syncmail10_e2e.exe has the
-# program's mail synchronizer send and receive with the test mail server. The first two ask for
-# the device to be unplugged (file "unplug": the emulator is stopped and the port's link removed) and
-# plugged in again (file "replug": the emulator is started anew).
+# program's mail synchronizer send and receive with the test mail server. The first two ask for the device
+# to be unplugged (file "unplug": the emulator is stopped and the port's link removed) and
+# plugged in again (file "replug": the emulator is started anew). Two more phases, each run on
+# its own (ctest zvsyncfiles10_e2e and zvsyncfiles10_limits_e2e), have filesync_device10_e2e.exe
+# synchronize files with the device through the program's file synchronizer, the second once
+# more after the PC's time zone began daylight saving.
 #
-#   devlink10/tests/zvl10_e2e.sh <windows build> <host build> <prefix>
+#   devlink10/tests/zvl10_e2e.sh <windows build> <host build> <prefix> [phases]
+#
+# phases: the phases to run, of "factory hub backup mail filesync filesync_limits"
+# (default "factory hub backup mail").
 #
 # Without the host tree's emulator or shim the test is skipped (exit 77), unless TV_REQUIRE_DEVICES
 # is set, when their absence fails it. Any other failure exits non-zero.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(realpath -m "$1"); host=$(realpath -m "$2"); prefix=$(realpath -m "$3")
+phases=" ${4:-factory hub backup mail} "
+has_phase() { [[ "$phases" == *" $1 "* ]]; }
 wineserver=/usr/lib/wine/wineserver
 emulator=$host/tools/emulator/zvemu
 
@@ -90,18 +98,22 @@ start_emulator
 watcher_pid=$!
 
 status=0
-timeout "${ZVL10_E2E_LIMIT:-300}" "$TV_WINE" "$build/tests/bin/zvl10_e2e.exe" 'C:\zvl10' || status=$?
-[ "$status" -eq 0 ] || echo "zvl10_e2e.exe: exit $status"
-if cmp -s "$work/up.bin" "$work/down.bin"; then
-    echo "ok  : exported file equals the imported one"
-else
-    echo "FAIL: exported file differs from the imported one (or is missing)"
-    status=1
+if has_phase factory; then
+    timeout "${ZVL10_E2E_LIMIT:-300}" "$TV_WINE" "$build/tests/bin/zvl10_e2e.exe" 'C:\zvl10' || status=$?
+    [ "$status" -eq 0 ] || echo "zvl10_e2e.exe: exit $status"
+    if cmp -s "$work/up.bin" "$work/down.bin"; then
+        echo "ok  : exported file equals the imported one"
+    else
+        echo "FAIL: exported file differs from the imported one (or is missing)"
+        status=1
+    fi
 fi
 
 # The hub phase: the device holds up.bin on its main medium and card.txt on a card medium ("a").
 hub_test=$build/tests/bin/tavrilon_device10_e2e.exe
-if [ -x "$hub_test" ] && [ -x "$build/bin/Tavrilon.exe" ]; then
+if ! has_phase hub; then
+    :
+elif [ -x "$hub_test" ] && [ -x "$build/bin/Tavrilon.exe" ]; then
     mkdir -p "$prefix/device-root/a"; printf 'card text\n' >"$prefix/device-root/a/card.txt"
     head -c 2000 /dev/urandom > "$work/hub-up.bin"
     rm -f "$work/hub-down.bin"
@@ -128,7 +140,9 @@ else
 fi
 # The backup phase: the program backs the device up and restores it through its wizard.
 backup_test=$build/tests/bin/backup_device10_e2e.exe
-if [ -x "$backup_test" ] && [ -x "$build/bin/Tavrilon.exe" ]; then
+if ! has_phase backup; then
+    :
+elif [ -x "$backup_test" ] && [ -x "$build/bin/Tavrilon.exe" ]; then
     backup_status=0
     timeout "${ZVL10_BACKUP_E2E_LIMIT:-300}" "$TV_WINE" "$backup_test" || backup_status=$?
     [ "$backup_status" -eq 0 ] || { echo "backup_device10_e2e.exe: exit $backup_status"; status=1; }
@@ -139,7 +153,9 @@ fi
 # mailbox file (written by the fixture writer) and receives the test mail server's letters; the
 # file is then compared with the writer's description of it (by mail_test.sh).
 mail_test=$build/tests/bin/syncmail10_e2e.exe
-if [ -x "$mail_test" ] && [ -x "$build/bin/Tavrilon.exe" ]; then
+if ! has_phase mail; then
+    :
+elif [ -x "$mail_test" ] && [ -x "$build/bin/Tavrilon.exe" ]; then
     mail_work=$prefix/mail10
     rm -rf "$mail_work"; mkdir -p "$mail_work"
     python3 "$repo/tools/mailfixture/mailbox10.py" write "$repo/mail/sync10/fixtures/mail10_e2e.json" \
@@ -152,6 +168,39 @@ if [ -x "$mail_test" ] && [ -x "$build/bin/Tavrilon.exe" ]; then
     [ "$mail_status" -eq 0 ] || { echo "syncmail10_e2e.exe: exit $mail_status"; status=1; }
 else
     echo "zvl10_e2e: mail phase not run (no Tavrilon.exe or syncmail10_e2e.exe in $build)"
+fi
+# The file synchronization phases. filesync: sessions through the program's file synchronizer.
+# filesync_limits: sessions that stop at a device without room and on cancel, in the zone XST
+# (UTC, no daylight saving); then the zone's rules change so that daylight saving (an hour
+# ahead, for a hundred days) begins now, after every file's time (the suite dates its files in
+# the past), and a last session must find nothing to do.
+filesync_test=$build/tests/bin/filesync_device10_e2e.exe
+run_filesync() { # <zone> <gtest filter>
+    local result=0
+    TZ=$1 timeout "${ZVL10_FILESYNC_E2E_LIMIT:-200}" "$TV_WINE" "$filesync_test" --gtest_filter="$2" || result=$?
+    [ "$result" -eq 0 ] || { echo "filesync_device10_e2e.exe $2: exit $result"; status=1; }
+    return "$result"
+}
+if ! has_phase filesync && ! has_phase filesync_limits; then
+    :
+elif [ ! -x "$filesync_test" ] || [ ! -x "$build/bin/Tavrilon.exe" ]; then
+    echo "FAIL: file synchronization phase not run (no Tavrilon.exe or filesync_device10_e2e.exe in $build)"
+    status=1
+else
+    if has_phase filesync; then
+        run_filesync XST0 'FileSync10Sessions.*' || true
+    fi
+    if has_phase filesync_limits && run_filesync XST0 'FileSync10Limits.*'; then
+        # Wine compares the times of the rules to the minute: the change is at the next whole
+        # minute, after the minute of every file's time.
+        begins=$(( ($(date +%s) / 60 + 1) * 60 ))
+        # POSIX rules: zero-based day of the year and the time, in the zone's standard time.
+        day=$(( 10#$(date -u -d "@$begins" +%j) - 1 ))
+        at=$(date -u -d "@$begins" +%H:%M:%S)
+        zone="XST0XDT,$day/$at,$(( (day + 100) % 365 ))/$at"
+        echo "zone after the change: $zone"
+        run_filesync "$zone" 'FileSync10AfterZoneChange.*' || true
+    fi
 fi
 [ "$status" -eq 0 ] || { echo "--- device commands:"; cat "$prefix/commands.log" 2>/dev/null || true; }
 echo "zvl10_e2e: exit $status"

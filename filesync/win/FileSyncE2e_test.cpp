@@ -5,33 +5,29 @@
 #include "EmulatorSession.h" // winsock2.h before windows.h
 
 #include "ComPtr.h"
-#include "Handles.h"
 #include "E2eSupport.h"
 #include "FileSyncIds.h"
-#include "LangIds.h"
 #include "ZelvanMgr.h"
-#include "testing/FileAge.h"
 #include "ZvSyncFiles10.h"
+#include "testing/FileAge.h"
+#include "testing/FileSyncSessions.h"
 #include <gtest/gtest.h>
-#include <commctrl.h>
-#include <sstream>
-#include <thread>
+#include <memory>
 #include <vector>
 
 namespace tv::e2e {
 namespace {
 
 using com::ComPtr;
-using filesync::testing::Age;
 using devlink15::test::SharedEmulator;
+using filesync::testing::Age;
+using filesync::testing::Read;
+using filesync::testing::Write;
 
 constexpr int kSlot = 0;
-constexpr DWORD kSessionTimeoutMs = 120000;
 const char kDeviceId[] = "E2EFILESYNC1";
 const char kShortId[] = "E2EF015";
-const char kStrId[] = "@E2EF015";
-const char kName[] = "Files15";
-const std::string kRegistration = std::string("Software\\Zelvan\\Tavrilon\\DeviceList\\") + kStrId;
+const filesync::testing::SessionDevice kDevice{"Files15", "@E2EF015", "Files and folders"};
 
 std::string Narrow(const std::wstring& text) {
     return std::string(text.begin(), text.end());
@@ -44,10 +40,6 @@ protected:
         problem_ = SharedEmulator().Problem();
         if (!problem_.empty())
             return;
-        testDeviceRoot_ = UseOnlyEmulatedDevice("tvfilesync", kRegistration, kName);
-        StoreScript(L"DeviceEvents", nullptr);
-        ScheduleOnly(CLSID_ZvSyncFiles15, kStrId);
-
         // The device: main volume and the second volume "Card", 3 MiB each.
         const std::wstring volume = SharedEmulator().VolumeWindowsPath(kSlot);
         const std::wstring slot = volume.substr(0, volume.rfind(L'\\'));
@@ -59,20 +51,15 @@ protected:
 
         // The PC folder and the masks: Main\docs\*.txt is taken, Card\* always.
         pc_ = Narrow(SharedEmulator().ScratchWindowsPath()) + "\\pcfiles";
-        CreateDirectoryA(pc_.c_str(), nullptr);
-        const std::string state = kRegistration + "\\SyncDataBase";
-        SetUserString(state, "SyncFolder", pc_);
-        SetUserNumber(state, "dwAttribute", 0);
-        SetUserString(state + "\\Masks", "Main\\docs\\*.txt", "");
+        setting_ = std::make_unique<filesync::testing::FileSyncSetting>(
+            kDevice, CLSID_ZvSyncFiles15, pc_, std::vector<std::string>{"Main\\docs\\*.txt"}, "tvfilesync");
     }
     static void TearDownTestSuite() {
         if (program_.MainDialog())
             EXPECT_EQ(program_.Exit(), 0);
-        if (problem_.empty()) {
+        if (problem_.empty())
             SharedEmulator().Unplug(kSlot, kDeviceId);
-            ClearSchedules();
-            ForgetEmulatedDevice(kRegistration, testDeviceRoot_);
-        }
+        setting_.reset();
         CoUninitialize();
     }
     void SetUp() override {
@@ -90,27 +77,9 @@ protected:
         }
     }
 
-    // Runs one session from the tray; with `stopAfterMs` the Stop button is pressed that long
-    // after Start. The session dialog's rows at the end.
-    std::string Session(int stopAfterMs = -1, const char* shot = nullptr) {
-        TraySession session;
-        EXPECT_TRUE(session.Start(program_.MainDialog(), kName, kStrId));
-        if (!session.Dialog())
-            return "<no session>";
-        if (stopAfterMs >= 0) {
-            Sleep(static_cast<DWORD>(stopAfterMs));
-            test::ClickButton(session.Dialog(), IDC_SYNC_STOP);
-        }
-        // The file synchronizer's row ends in a final state, then the session ends.
-        const std::string rows = session.WaitForEnd("Files and folders", kSessionTimeoutMs);
-        EXPECT_EQ(rows.rfind("<no end>", 0), std::string::npos) << rows;
-        if (shot) {
-            RedrawWindow(session.Dialog(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-            Sleep(300);
-            test::SaveScreenshot(OutputFolder() + L"\\" + std::wstring(shot, shot + strlen(shot)));
-        }
-        EXPECT_TRUE(session.Close(kSessionTimeoutMs));
-        return rows;
+    // One session from the tray; the session dialog's rows at its end.
+    std::string Session(const std::function<bool()>& stopWhen = {}, const char* shot = nullptr) {
+        return filesync::testing::RunSession(program_.MainDialog(), kDevice, stopWhen, shot);
     }
     // The console commands the device received since the last call.
     static std::string CommandLog() {
@@ -121,25 +90,16 @@ protected:
     static bool Copied(const std::string& log) {
         return log.find("rcv ") != std::string::npos || log.find("upl ") != std::string::npos;
     }
-    static std::string Read(const std::string& path) {
-        std::vector<uint8_t> bytes;
-        if (!test::ReadWholeFile(test::Widen(path), bytes))
-            return "<missing>";
-        return std::string(bytes.begin(), bytes.end());
-    }
-    static void Write(const std::string& path, const std::string& text) {
-        test::WriteWholeFile(test::Widen(path), std::vector<uint8_t>(text.begin(), text.end()));
-    }
-
-    static std::string problem_, testDeviceRoot_, device_, card_, pc_;
+    static std::string problem_, device_, card_, pc_;
+    static std::unique_ptr<filesync::testing::FileSyncSetting> setting_;
     static bool plugged_;
     static RunningProgram program_;
 };
 std::string FileSyncEndToEnd::problem_;
-std::string FileSyncEndToEnd::testDeviceRoot_;
 std::string FileSyncEndToEnd::device_;
 std::string FileSyncEndToEnd::card_;
 std::string FileSyncEndToEnd::pc_;
+std::unique_ptr<filesync::testing::FileSyncSetting> FileSyncEndToEnd::setting_;
 bool FileSyncEndToEnd::plugged_ = false;
 RunningProgram FileSyncEndToEnd::program_;
 
@@ -154,7 +114,7 @@ TEST_F(FileSyncEndToEnd, NewFilesCrossBothWaysAndMasksChooseTheDeviceFiles) {
         CreateDirectoryA(folder.c_str(), nullptr);
     Write(pc_ + "\\Main\\pc\\deep\\mine.dat", std::string(3000, 'm'));
     CommandLog();
-    const std::string rows = Session(-1, "filesync-first-session.bmp");
+    const std::string rows = Session({}, "filesync-first-session.bmp");
     EXPECT_NE(rows.find(": Synchronized"), std::string::npos) << rows;
     EXPECT_EQ(Read(pc_ + "\\Main\\docs\\keep.txt"), "kept from the device");
     EXPECT_EQ(Read(pc_ + "\\Card\\card.txt"), "every card file comes");
@@ -196,34 +156,20 @@ TEST_F(FileSyncEndToEnd, TheConflictDialogDecidesEachFile) {
         Age(pc_ + "\\Main\\docs\\" + name, 7);
     }
     // The user keeps the device's a, the PC's b and skips c.
-    std::atomic<int> answered{0};
-    std::thread user([&] {
-        for (int answer : {IDC_FILESYNC_DEVICE_WINS, IDC_FILESYNC_PC_WINS, IDC_FILESYNC_SKIP}) {
-            HWND dialog = test::WaitForWindow(nullptr, L"File changed on both sides", kSessionTimeoutMs);
-            if (!dialog)
-                return;
-            if (answered == 0) {
-                Sleep(300);
-                test::SaveScreenshot(OutputFolder() + L"\\filesync-conflict-dialog.bmp");
-            }
-            PostMessageW(dialog, WM_COMMAND, answer, 0);
-            test::WaitForWindowGone(dialog, kSessionTimeoutMs);
-            ++answered;
-        }
-    });
+    filesync::testing::ConflictUser user({IDC_FILESYNC_DEVICE_WINS, IDC_FILESYNC_PC_WINS, IDC_FILESYNC_SKIP},
+                                         "filesync-conflict-dialog.bmp");
     Session();
-    user.join();
-    EXPECT_EQ(answered, 3);
+    EXPECT_EQ(user.Join(), 3);
     EXPECT_EQ(Read(pc_ + "\\Main\\docs\\a.txt"), "device a.txt");
     EXPECT_EQ(Read(device_ + "\\docs\\a.txt"), "device a.txt");
     EXPECT_EQ(Read(device_ + "\\docs\\b.txt"), "pc b.txt");
     EXPECT_EQ(Read(device_ + "\\docs\\c.txt"), "device c.txt");
     EXPECT_EQ(Read(pc_ + "\\Main\\docs\\c.txt"), "pc c.txt");
     // Settled: the device's copy of c wins by the device's rule, and then nothing is left.
-    SetUserNumber(kRegistration, "ConflictResolution", SSR_REPLACE_ON_COMPUTER);
+    SetUserNumber(kDevice.Registration(), "ConflictResolution", SSR_REPLACE_ON_COMPUTER);
     Session();
     EXPECT_EQ(Read(pc_ + "\\Main\\docs\\c.txt"), "device c.txt");
-    SetUserNumber(kRegistration, "ConflictResolution", SSR_MANUAL_RESOLUTION);
+    SetUserNumber(kDevice.Registration(), "ConflictResolution", SSR_MANUAL_RESOLUTION);
     CommandLog();
     Session();
     EXPECT_FALSE(Copied(CommandLog()));
@@ -231,8 +177,8 @@ TEST_F(FileSyncEndToEnd, TheConflictDialogDecidesEachFile) {
 
 TEST_F(FileSyncEndToEnd, ADeviceWithoutRoomStopsTheTransfer) {
     Write(pc_ + "\\Main\\pc\\huge.bin", std::string(4 * 1024 * 1024, 'h'));
-    const std::string rows = Session(-1, "filesync-no-room.bmp");
-    EXPECT_NE(rows.find(LanguageText(IDS_FILESYNC_NO_ROOM)), std::string::npos) << rows;
+    const std::string rows = Session({}, "filesync-no-room.bmp");
+    EXPECT_NE(rows.find(filesync::testing::LanguageText(IDS_FILESYNC_NO_ROOM)), std::string::npos) << rows;
     EXPECT_EQ(Read(device_ + "\\pc\\huge.bin"), "<missing>");
     DeleteFileA((pc_ + "\\Main\\pc\\huge.bin").c_str());
     CommandLog();
@@ -243,9 +189,15 @@ TEST_F(FileSyncEndToEnd, ADeviceWithoutRoomStopsTheTransfer) {
 TEST_F(FileSyncEndToEnd, CancelStopsTheSessionAndTheNextOneFinishes) {
     for (int i = 0; i < 6; ++i)
         Write(pc_ + "\\Main\\pc\\n" + std::to_string(i) + ".txt", std::string(20000, static_cast<char>('a' + i)));
-    // Each command takes a while, so the Stop lands in the middle of the transfer.
+    // Each command takes a while, so the Stop, pressed once the first file is on the device,
+    // lands in the middle of the transfer.
     SharedEmulator().Request("fault " + std::to_string(kSlot) + " delay=300 count=40");
-    Session(2500);
+    Session([&] {
+        for (int i = 0; i < 6; ++i)
+            if (Read(device_ + "\\pc\\n" + std::to_string(i) + ".txt").size() == 20000)
+                return true;
+        return false;
+    });
     SharedEmulator().Request("clear " + std::to_string(kSlot));
     Session();
     for (int i = 0; i < 6; ++i)

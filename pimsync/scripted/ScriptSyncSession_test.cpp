@@ -112,7 +112,7 @@ class ScriptSyncSessionTest : public ::testing::Test {
 
     ComApartment apartment_;
     // Only the script-hosted classes stay in the category while the test runs.
-    tests::TestSynchronizersOnly onlyScriptSynchronizers_{{CLSID_ZvSyncTasks15, CLSID_ZvSyncContacts15,
+    tests::SynchronizersOnly onlyScriptSynchronizers_{{CLSID_ZvSyncTasks15, CLSID_ZvSyncContacts15,
                                                            CLSID_ZvSyncMailOutlook15, CLSID_ZvSyncAppointments15,
                                                            CLSID_ZvSyncSubscriptionGetter}};
     std::string root_;

@@ -1,19 +1,19 @@
-// While a test of the synchronization manager runs, the category of synchronizers holds only the
-// three test synchronizers (or the classes a test names): every other class (the suite's own
-// synchronizers) is taken out of it and put back when the object goes, so that the tests see the
-// same rows whatever is installed.
+// While a test runs, the category of synchronizers holds only the classes the test names: every
+// other class (the suite's own synchronizers, those other tests install) is taken out of it and
+// put back when the object goes, so that the tests see the same rows whatever is installed. The
+// program's manager reads the category when it starts: make the object before the program.
 #pragma once
 #include "TestSyncIds.h"
 #include <windows.h>
 #include <comcat.h>
+#include <algorithm>
 #include <vector>
 
 namespace tv::tests {
 
-class TestSynchronizersOnly {
+class SynchronizersOnly {
 public:
-    TestSynchronizersOnly() : TestSynchronizersOnly({CLSID_TestSync1, CLSID_TestSync2, CLSID_TestSync3}) {}
-    explicit TestSynchronizersOnly(const std::vector<CLSID>& kept) {
+    explicit SynchronizersOnly(std::vector<CLSID> kept) {
         ICatInformation* information = nullptr;
         if (FAILED(CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER,
                                     IID_ICatInformation, reinterpret_cast<void**>(&information))))
@@ -25,10 +25,7 @@ public:
             CLSID clsid;
             ULONG fetched = 0;
             while (classes->Next(1, &clsid, &fetched) == S_OK && fetched == 1) {
-                bool keep = false;
-                for (const CLSID& wanted : kept)
-                    keep = keep || IsEqualCLSID(clsid, wanted);
-                if (!keep)
+                if (std::none_of(kept.begin(), kept.end(), [&](const CLSID& k) { return IsEqualCLSID(k, clsid); }))
                     hidden_.push_back(clsid);
             }
             classes->Release();
@@ -36,9 +33,9 @@ public:
         information->Release();
         Change(&ICatRegister::UnRegisterClassImplCategories);
     }
-    ~TestSynchronizersOnly() { Change(&ICatRegister::RegisterClassImplCategories); }
-    TestSynchronizersOnly(const TestSynchronizersOnly&) = delete;
-    TestSynchronizersOnly& operator=(const TestSynchronizersOnly&) = delete;
+    ~SynchronizersOnly() { Change(&ICatRegister::RegisterClassImplCategories); }
+    SynchronizersOnly(const SynchronizersOnly&) = delete;
+    SynchronizersOnly& operator=(const SynchronizersOnly&) = delete;
 
 private:
     static constexpr CATID kCategory = {
@@ -59,6 +56,12 @@ private:
     }
 
     std::vector<CLSID> hidden_;
+};
+
+// The three test synchronizers only (the synchronization manager's tests).
+class TestSynchronizersOnly : public SynchronizersOnly {
+public:
+    TestSynchronizersOnly() : SynchronizersOnly({CLSID_TestSync1, CLSID_TestSync2, CLSID_TestSync3}) {}
 };
 
 } // namespace tv::tests
