@@ -59,8 +59,9 @@ public:
         return testing::AssertionSuccess();
     }
     void Exit() {
-        if (program_.MainDialog())
+        if (program_.MainDialog()) {
             EXPECT_EQ(program_.Exit(), 0);
+        }
     }
     HWND MainDialog() const { return program_.MainDialog(); }
 

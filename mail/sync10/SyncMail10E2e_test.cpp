@@ -48,8 +48,9 @@ protected:
         server_.SetFaults("");
     }
     static void TearDownTestSuite() {
-        if (program_.MainDialog())
+        if (program_.MainDialog()) {
             EXPECT_EQ(program_.Exit(), 0);
+        }
         if (problem_.empty()) {
             ClearSchedules();
             ForgetEmulatedDevice(kRegistration, testDeviceRoot_);

@@ -99,8 +99,9 @@ protected:
         plugged_ = SharedEmulator().Plug(kSlot, kDeviceId, kUser, "capacity=3145728") >= 0;
     }
     static void TearDownTestSuite() {
-        if (program_.MainDialog())
+        if (program_.MainDialog()) {
             EXPECT_EQ(program_.Exit(), 0);
+        }
         if (problem_.empty()) {
             SharedEmulator().Unplug(kSlot, kDeviceId);
             ClearSchedules();

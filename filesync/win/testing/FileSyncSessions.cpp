@@ -10,7 +10,6 @@
 namespace tv::filesync::testing {
 namespace {
 
-constexpr UINT kSynchronizeCommand = 0x4400; // the tray's synchronize command of the first device
 constexpr DWORD kSessionTimeoutMs = 120000;
 const char kScheduleKey[] = "Software\\Zelvan\\Tavrilon\\ZvSyncMgr";
 
@@ -29,15 +28,6 @@ std::string ClsidText(REFCLSID clsid) {
 }
 
 // The texts of the session dialog's synchronizer rows (the dialog is the program's).
-std::string RowsOf(HWND dialog) {
-    HWND list = GetDlgItem(dialog, IDC_SYNC_LIST);
-    std::string rows;
-    const int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
-    for (int i = 0; i < count; ++i)
-        rows += Narrow(test::ListViewItemText(list, i, 0)) + ": " + Narrow(test::ListViewItemText(list, i, 1)) + "\n";
-    return rows;
-}
-
 } // namespace
 
 std::string Read(const std::string& path) {
@@ -48,11 +38,6 @@ std::string Read(const std::string& path) {
 
 void Write(const std::string& path, const std::string& text) {
     e2e::WriteFile(path, text);
-}
-
-std::string LanguageText(UINT id) {
-    static HMODULE language = LoadLanguageLibrary(nullptr);
-    return LoadLanguageString(language, id);
 }
 
 FileSyncSetting::FileSyncSetting(const SessionDevice& device, REFCLSID synchronizer, const std::string& pc,
@@ -86,46 +71,24 @@ std::unique_ptr<tests::SynchronizersOnly> FileSyncSetting::OnlySynchronizer(REFC
 
 std::string RunSession(HWND mainDialog, const SessionDevice& device, const std::function<bool()>& stopWhen,
                        const char* shot) {
-    com::ComPtr<IZelvanMgr> hub = e2e::ConnectHub();
-    const long at = hub ? e2e::TrayPosition(hub.Get(), device.name, 1) : -1;
-    EXPECT_GE(at, 0);
-    PostMessageW(mainDialog, WM_COMMAND, kSynchronizeCommand + static_cast<UINT>(at), 0);
-    const std::string title = "Synchronizing " + device.name + " <" + device.strId + ">";
-    HWND dialog = test::WaitForWindow(nullptr, Widen(title).c_str(), kSessionTimeoutMs);
-    EXPECT_TRUE(dialog);
-    if (!dialog)
+    e2e::TraySession session;
+    if (!session.Start(mainDialog, device.name, device.strId)) {
+        ADD_FAILURE() << "no session dialog, or Start not taken";
         return "<no session>";
-    HWND start = GetDlgItem(dialog, IDC_SYNC_START);
-    test::ClickButton(dialog, IDC_SYNC_START);
-    EXPECT_TRUE(e2e::WaitUntil([&] { return !IsWindowEnabled(start); }, kSessionTimeoutMs));
+    }
     if (stopWhen) {
         EXPECT_TRUE(e2e::WaitUntil(stopWhen, kSessionTimeoutMs)) << "no moment to stop at";
-        test::ClickButton(dialog, IDC_SYNC_STOP);
+        test::ClickButton(session.Dialog(), IDC_SYNC_STOP);
     }
     // The file synchronizer's row ends in a final state, then the session ends.
-    const std::string row = device.rowName + ": ";
-    std::string rows;
-    EXPECT_TRUE(e2e::WaitUntil(
-        [&] {
-            rows = RowsOf(dialog);
-            const size_t at = rows.find(row);
-            if (at == std::string::npos)
-                return false;
-            const std::string state = rows.substr(at + row.size(), 12);
-            return state.rfind("Synchronized", 0) == 0 || state.rfind("Error", 0) == 0 ||
-                   state.rfind("Stopped", 0) == 0;
-        },
-        kSessionTimeoutMs))
-        << rows;
-    EXPECT_TRUE(e2e::WaitUntil([&] { return IsWindowEnabled(start) != FALSE; }, kSessionTimeoutMs));
-    rows = RowsOf(dialog);
+    const std::string rows = session.WaitForEnd(device.rowName, kSessionTimeoutMs);
+    EXPECT_EQ(rows.rfind("<no end>", 0), std::string::npos) << rows;
     if (shot) {
-        RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+        RedrawWindow(session.Dialog(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
         Sleep(300);
         test::SaveScreenshot(e2e::OutputFolder() + L"\\" + Widen(shot));
     }
-    test::ClickButton(dialog, IDC_SYNC_CLOSE);
-    EXPECT_TRUE(test::WaitForWindowGone(dialog, kSessionTimeoutMs));
+    EXPECT_TRUE(session.Close(kSessionTimeoutMs));
     return rows;
 }
 

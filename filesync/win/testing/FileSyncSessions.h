@@ -21,8 +21,7 @@ namespace tv::filesync::testing {
 // A file's bytes, or "<missing>".
 std::string Read(const std::string& path);
 void Write(const std::string& path, const std::string& text);
-// A language-library text.
-std::string LanguageText(UINT id);
+using e2e::LanguageText;
 
 // The device a suite synchronizes: its name in the program, its string id and the name of its
 // file synchronizer's row in the session dialog.
