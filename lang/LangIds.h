@@ -82,3 +82,6 @@
 #if __has_include("FileSyncIds.h")
 #include "FileSyncIds.h"
 #endif
+#if __has_include("PimSyncIds.h")
+#include "PimSyncIds.h"
+#endif

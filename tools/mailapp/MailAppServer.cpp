@@ -171,7 +171,7 @@ HRESULT GetNumber(const Item& item, const wchar_t* name, double& value) {
 
 HRESULT PutNumber(const Item& item, const wchar_t* name, double value) {
     wchar_t text[64];
-    std::swprintf(text, 64, L"%.10g", value);
+    std::swprintf(text, 64, L"%.17g", value); // every bit: a date keeps its seconds
     item->fields[name] = text;
     return S_OK;
 }
