@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Zvl10 end to end under Wine: a fresh prefix with the build installed, the emulator with one 1.0
 # device on COM4 (its name preset in the device list), the serial shim preloaded into every Wine
-# process. Three phases share the prefix and the device: zvl10_e2e.exe drives the factory itself,
+# process. Four phases share the prefix and the device: zvl10_e2e.exe drives the factory itself,
 # then tavrilon_device10_e2e.exe has the program (started by COM) find the device through the
 # factory and a script client work with it through the hub, then backup_device10_e2e.exe backs
-# the device up and restores it through the program's wizard. The first two ask for the device
+# the device up and restores it through the program's wizard, and pimsync_device10_e2e.exe runs
+# contacts and tasks sessions from the program's tray. The first two ask for the device
 # to be unplugged (file "unplug": the emulator is stopped and the port's link removed) and
 # plugged in again (file "replug": the emulator is started anew).
 #
@@ -133,6 +134,16 @@ if [ -x "$backup_test" ] && [ -x "$build/bin/Tavrilon.exe" ]; then
     [ "$backup_status" -eq 0 ] || { echo "backup_device10_e2e.exe: exit $backup_status"; status=1; }
 else
     echo "zvl10_e2e: backup phase not run (no Tavrilon.exe or backup_device10_e2e.exe in $build)"
+fi
+# The contacts and tasks phase: sessions of the program's contacts and tasks synchronizers with
+# the device and the stand-in desktop mail application.
+pim_test=$build/tests/bin/pimsync_device10_e2e.exe
+if [ -x "$pim_test" ] && [ -x "$build/bin/Tavrilon.exe" ]; then
+    pim_status=0
+    timeout "${ZVL10_PIM_E2E_LIMIT:-240}" "$TV_WINE" "$pim_test" || pim_status=$?
+    [ "$pim_status" -eq 0 ] || { echo "pimsync_device10_e2e.exe: exit $pim_status"; status=1; }
+else
+    echo "zvl10_e2e: contacts and tasks phase not run (no Tavrilon.exe or pimsync_device10_e2e.exe in $build)"
 fi
 [ "$status" -eq 0 ] || { echo "--- device commands:"; cat "$prefix/commands.log" 2>/dev/null || true; }
 echo "zvl10_e2e: exit $status"

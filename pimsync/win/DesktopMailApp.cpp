@@ -83,18 +83,16 @@ HRESULT UserProperties(IUnknown* item, ComPtr<IUnknown>& properties) {
     return hr;
 }
 
-// A user property's text; empty when the item has no such property.
-HRESULT GetUserProperty(IUnknown* item, const wchar_t* name, std::string& text, bool& found) {
+// A user property's text from an item's collection; empty when the item has no such property.
+HRESULT GetUserProperty(IUnknown* properties, const wchar_t* name, std::string& text, bool& found) {
     text.clear();
     found = false;
-    ComPtr<IUnknown> properties;
-    TV_RETURN_IF_FAILED(UserProperties(item, properties));
     UniqueBstr bstrName(SysAllocString(name));
     if (!bstrName)
         return E_OUTOFMEMORY;
     ComPtr<IUnknown> property;
     TV_RETURN_IF_FAILED(
-        CallSlot(properties.Get(), kUserPropertiesFind, bstrName.Get(), Omitted(), property.ReleaseAndGetAddressOf()));
+        CallSlot(properties, kUserPropertiesFind, bstrName.Get(), Omitted(), property.ReleaseAndGetAddressOf()));
     if (!property)
         return S_OK;
     VARIANT value;
@@ -111,17 +109,15 @@ HRESULT GetUserProperty(IUnknown* item, const wchar_t* name, std::string& text, 
     return hr;
 }
 
-HRESULT PutUserProperty(IUnknown* item, const wchar_t* name, const std::string& text) {
-    ComPtr<IUnknown> properties;
-    TV_RETURN_IF_FAILED(UserProperties(item, properties));
+HRESULT PutUserProperty(IUnknown* properties, const wchar_t* name, const std::string& text) {
     UniqueBstr bstrName(SysAllocString(name));
     if (!bstrName)
         return E_OUTOFMEMORY;
     ComPtr<IUnknown> property;
     TV_RETURN_IF_FAILED(
-        CallSlot(properties.Get(), kUserPropertiesFind, bstrName.Get(), Omitted(), property.ReleaseAndGetAddressOf()));
+        CallSlot(properties, kUserPropertiesFind, bstrName.Get(), Omitted(), property.ReleaseAndGetAddressOf()));
     if (!property) {
-        TV_RETURN_IF_FAILED(CallSlot(properties.Get(), kUserPropertiesAdd, bstrName.Get(), kTextPropertyType, Omitted(),
+        TV_RETURN_IF_FAILED(CallSlot(properties, kUserPropertiesAdd, bstrName.Get(), kTextPropertyType, Omitted(),
                                      Omitted(), property.ReleaseAndGetAddressOf()));
         if (!property)
             return E_UNEXPECTED;
@@ -152,10 +148,12 @@ HRESULT ReadContact(IUnknown* item, ZvSyncRecord& record) {
     auto& contact = static_cast<ZvContactRecord&>(record);
     for (const ContactText& text : kContactTexts)
         TV_RETURN_IF_FAILED(GetText(item, text.get, contact.*text.field));
+    ComPtr<IUnknown> properties;
+    TV_RETURN_IF_FAILED(UserProperties(item, properties));
     bool found = false;
-    TV_RETURN_IF_FAILED(GetUserProperty(item, L"ICQ", contact.icq, found));
+    TV_RETURN_IF_FAILED(GetUserProperty(properties.Get(), L"ICQ", contact.icq, found));
     std::string id;
-    TV_RETURN_IF_FAILED(GetUserProperty(item, L"ZvID", id, found));
+    TV_RETURN_IF_FAILED(GetUserProperty(properties.Get(), L"ZvID", id, found));
     contact.idNumber = found ? ::pimsync::DecodeDeviceId(id) : ::pimsync::kNotAnId;
     return S_OK;
 }
@@ -164,8 +162,10 @@ HRESULT WriteContact(IUnknown* item, ZvSyncRecord& record) {
     auto& contact = static_cast<ZvContactRecord&>(record);
     for (const ContactText& text : kContactTexts)
         TV_RETURN_IF_FAILED(PutText(item, text.put, contact.*text.field));
-    TV_RETURN_IF_FAILED(PutUserProperty(item, L"ICQ", contact.icq));
-    TV_RETURN_IF_FAILED(PutUserProperty(item, L"ZvID", ::pimsync::EncodeDeviceId(contact.idNumber)));
+    ComPtr<IUnknown> properties;
+    TV_RETURN_IF_FAILED(UserProperties(item, properties));
+    TV_RETURN_IF_FAILED(PutUserProperty(properties.Get(), L"ICQ", contact.icq));
+    TV_RETURN_IF_FAILED(PutUserProperty(properties.Get(), L"ZvID", ::pimsync::EncodeDeviceId(contact.idNumber)));
     return CallSlot(item, kItemSave);
 }
 

@@ -13,6 +13,7 @@
 #include "TestDeviceIds.h"
 #include "UiHarness.h"
 #include "ZvSyncCT10.h"
+#include "DesktopMailApp.h"
 #include "ZvSyncMgr.h"
 
 #include <gtest/gtest.h>
@@ -86,9 +87,36 @@ ZvTaskRecord Task(std::string text, uint8_t priority, uint8_t reminder = 0, uint
     return record;
 }
 
+// Counts every call that leaves an apartment of this process (remote unknown calls included).
+std::atomic<long> g_outgoingCalls{0};
+constexpr GUID kCountingExtension = {0x2f1c6a3e, 0x5b7d, 0x4e21, {0x9a, 0x44, 0x6d, 0x0e, 0x8b, 0x13, 0x72, 0x5c}};
+
+class CallCounter : public IChannelHook {
+  public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv)
+            return E_POINTER;
+        *ppv = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IChannelHook) ? this : nullptr;
+        return *ppv ? S_OK : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    void STDMETHODCALLTYPE ClientGetSize(REFGUID, REFIID, ULONG* size) override {
+        ++g_outgoingCalls;
+        *size = 0;
+    }
+    void STDMETHODCALLTYPE ClientFillBuffer(REFGUID, REFIID, ULONG* size, void*) override { *size = 0; }
+    void STDMETHODCALLTYPE ClientNotify(REFGUID, REFIID, ULONG, void*, DWORD, HRESULT) override {}
+    void STDMETHODCALLTYPE ServerNotify(REFGUID, REFIID, ULONG, void*, DWORD) override {}
+    void STDMETHODCALLTYPE ServerGetSize(REFGUID, REFIID, HRESULT, ULONG* size) override { *size = 0; }
+    void STDMETHODCALLTYPE ServerFillBuffer(REFGUID, REFIID, ULONG* size, void*, HRESULT) override { *size = 0; }
+};
+
 // The synchronizer under test, made on a worker thread (its own apartment) and driven there.
 struct Session {
     std::vector<HRESULT> results; // IsCompatible, SetDevice, then each phase run
+    std::vector<double> seconds;  // each phase's time
+    std::vector<long> calls;      // each phase's calls that left the apartment
     long total = -1, synchronized = -1, unresolved = -1;
 };
 
@@ -167,11 +195,11 @@ class PimSynchronizerTest : public ::testing::Test {
     }
 
     // Runs IsCompatible, SetDevice and the phases (1 to 5, or `phases`) on a worker thread;
-    // `during` runs on that thread with the synchronizer before the first phase.
+    // `during` runs on that thread with the synchronizer after Initialize (or with no phases).
     Session Run(const CLSID& clsid, IZvSyncCallback* sink, int resolution = SSR_MANUAL_RESOLUTION,
                 std::vector<ZVSYNCPHASE> phases = {SPH_INITIALIZE, SPH_SYNCHRONIZE_ESTIMATE, SPH_SYNCHRONIZE_TRANSFER,
                                                   SPH_SYNCHRONIZE_RESOLVE, SPH_FINALIZE},
-                std::function<void(IZvSynchronizer*)> during = nullptr) {
+                std::function<void(IZvSynchronizer*)> during = nullptr, DWORD limitMs = 120000) {
         Session session;
         HMODULE library = library_.Get();
         const bool ended = mail::testing::RunOnWorkerThread(
@@ -193,16 +221,26 @@ class PimSynchronizerTest : public ::testing::Test {
                 session.results.push_back(sync->IsCompatible(id.data()));
                 session.results.push_back(sync->SetDevice(id.data()));
                 sync->SetConflictResolution(static_cast<ZVSYNCRESOLUTION>(resolution));
-                if (during)
+                if (during && phases.empty())
                     during(sync.Get());
-                for (ZVSYNCPHASE phase : phases)
+                for (ZVSYNCPHASE phase : phases) {
+                    if (during && phase == SPH_SYNCHRONIZE_ESTIMATE)
+                        during(sync.Get());
+                    LARGE_INTEGER frequency, start, end;
+                    QueryPerformanceFrequency(&frequency);
+                    const long callsBefore = g_outgoingCalls;
+                    QueryPerformanceCounter(&start);
                     session.results.push_back(sync->Synchronize(phase));
+                    QueryPerformanceCounter(&end);
+                    session.seconds.push_back(static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart);
+                    session.calls.push_back(g_outgoingCalls - callsBefore);
+                }
                 sync->GetTotalItems(&session.total);
                 sync->GetSynchronizedItems(&session.synchronized);
                 sync->GetUnresolvedItems(&session.unresolved);
                 notify->Unadvise(cookie);
             },
-            120000);
+            limitMs);
         EXPECT_TRUE(ended);
         return session;
     }
@@ -638,6 +676,57 @@ TEST_F(PimSynchronizerTest, NamesItemTypesAndAdviseCookies) {
         EXPECT_EQ(notify->Unadvise(first), E_FAIL);
         EXPECT_EQ(notify->Unadvise(second), S_OK);
     });
+}
+
+
+// One run: the transfer of 1000 contacts from the application to the device, against the bound of
+// its calls that leave the process, each at the cost of one plain call to the application
+// measured in the same run.
+TEST_F(PimSynchronizerTest, BenchmarkTransferOf1000Contacts) {
+    static CallCounter counter;
+    ASSERT_HRESULT_SUCCEEDED(CoRegisterChannelHook(kCountingExtension, &counter));
+    constexpr int kContacts = 1000;
+    std::string fixture;
+    for (int i = 0; i < kContacts; ++i)
+        fixture += "contact\tLastName=Last" + std::to_string(i) + "\tFirstName=First\tPhone=" + std::to_string(100000 + i) +
+                   "\tEmail=person" + std::to_string(i) + "@example.org\t@ZvID=" + ::pimsync::EncodeDeviceId(i + 1) + "\n";
+    WriteAll(fixture_, fixture);
+    WritePhonebook(ZvPhonebookFile(1));
+    auto sink = NewSink();
+    double callSeconds = 0;
+    Session session = Run(CLSID_ZvSyncContacts10, sink.Get(), SSR_MANUAL_RESOLUTION,
+                          {SPH_INITIALIZE, SPH_SYNCHRONIZE_ESTIMATE, SPH_SYNCHRONIZE_TRANSFER, SPH_FINALIZE},
+                          [&](IZvSynchronizer*) {
+                              // The cost of one call: the count of the folder's items, many times
+                              // over, while the session holds the application.
+                              com::ComPtr<IUnknown> application, items;
+                              ASSERT_HRESULT_SUCCEEDED(AttachMailApp(application));
+                              ASSERT_HRESULT_SUCCEEDED(OpenDefaultFolderItems(application.Get(), 10, items));
+                              constexpr int kCalls = 3000;
+                              LARGE_INTEGER frequency, start, end;
+                              QueryPerformanceFrequency(&frequency);
+                              QueryPerformanceCounter(&start);
+                              for (int i = 0; i < kCalls; ++i) {
+                                  long count = 0;
+                                  ItemCount(items.Get(), count);
+                              }
+                              QueryPerformanceCounter(&end);
+                              callSeconds = static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart / kCalls;
+                          },
+                          280000);
+    ASSERT_EQ(session.results.size(), 6u);
+    for (HRESULT hr : session.results)
+        EXPECT_EQ(hr, S_OK);
+    EXPECT_TRUE(sink->Errors().empty()) << ::testing::PrintToString(sink->Errors());
+    ASSERT_EQ(session.seconds.size(), 4u);
+    EXPECT_EQ(ReadPhonebook()->Count(), static_cast<size_t>(kContacts));
+    const double transfer = session.seconds[2];
+    const double callsPerContact = static_cast<double>(session.calls[2]) / kContacts;
+    const double bound = callsPerContact * kContacts * callSeconds;
+    std::printf("contacts transfer: 1000 contacts in %.3f s, %.1f calls per contact x %.1f us per call = %.3f s; "
+                "ratio %.2f (goal <= 1.2)\n",
+                transfer, callsPerContact, callSeconds * 1e6, bound, transfer / bound);
+    EXPECT_GT(callsPerContact, 5.0) << "the calls were not counted";
 }
 
 } // namespace
