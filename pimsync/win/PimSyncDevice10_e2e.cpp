@@ -9,6 +9,7 @@
 #include "E2eSupport.h"
 #include "SyncMgrIds.h"
 #include "SyncRecords.h"
+#include "TestSynchronizersOnly.h"
 #include "UiHarness.h"
 #include "ZelvanMgr.h"
 #include "ZvSyncCT10.h"
@@ -17,6 +18,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 namespace tv::e2e {
@@ -89,7 +91,9 @@ class PimSync10EndToEnd : public testing::Test {
         SetUserNumber(kRegistration, "IsGuest", 0);
         SetUserNumber(kRegistration, "DisconnectionAlert", 0);
         SetUserNumber(kRegistration, "ConflictResolution", 1);
-        // Only the two synchronizers of this phase are scheduled for the device.
+        // Only the two synchronizers of this phase are offered and scheduled for the device.
+        only_ = std::make_unique<tests::SynchronizersOnly>(
+            std::initializer_list<CLSID>{CLSID_ZvSyncContacts10, CLSID_ZvSyncTasks10});
         RegDeleteTreeA(HKEY_CURRENT_USER, kScheduleKey);
         SetUserString(kScheduleKey, ClsidText(CLSID_ZvSyncContacts10).c_str(), std::string(kStrId) + ";");
         SetUserString(kScheduleKey, ClsidText(CLSID_ZvSyncTasks10).c_str(), std::string(kStrId) + ";");
@@ -105,6 +109,7 @@ class PimSync10EndToEnd : public testing::Test {
             EXPECT_EQ(program_.Exit(), 0);
         RegDeleteTreeA(HKEY_CURRENT_USER, kScheduleKey);
         RegDeleteTreeA(HKEY_CURRENT_USER, kMailAppKey);
+        only_.reset();
         CoUninitialize();
     }
     void SetUp() override {
@@ -164,12 +169,14 @@ class PimSync10EndToEnd : public testing::Test {
 
     static std::string root_, fixture_, dump_;
     static ComStartedProgram program_;
+    static std::unique_ptr<tests::SynchronizersOnly> only_;
     int conflictsAnswered_ = 0;
 };
 std::string PimSync10EndToEnd::root_;
 std::string PimSync10EndToEnd::fixture_;
 std::string PimSync10EndToEnd::dump_;
 ComStartedProgram PimSync10EndToEnd::program_;
+std::unique_ptr<tests::SynchronizersOnly> PimSync10EndToEnd::only_;
 
 ZvContactRecord Contact(const char* last, const char* first, const char* phone) {
     ZvContactRecord record(1);

@@ -679,6 +679,53 @@ TEST_F(PimSynchronizerTest, NamesItemTypesAndAdviseCookies) {
 }
 
 
+// The options choose the device folder of the file: stored as "<folder>;" under the device's key
+// and used by the next session.
+TEST_F(PimSynchronizerTest, TheOptionsChooseTheDeviceFolder) {
+    const std::string key = "Software\\Zelvan\\Tavrilon\\DeviceList\\" + std::string(kDeviceId);
+    HKEY created = nullptr;
+    ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, key.c_str(), &created), ERROR_SUCCESS);
+    RegCloseKey(created);
+    std::string labels;
+    std::thread answerer([&] {
+        HWND dialog = test::WaitForWindow(L"#32770", L"Synchronization options", 30000);
+        if (!dialog)
+            return;
+        char first[64] = {}, second[64] = {};
+        GetDlgItemTextA(dialog, 14058, first, sizeof(first));
+        GetDlgItemTextA(dialog, 14059, second, sizeof(second));
+        labels = std::string(first) + "|" + second;
+        RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+        Sleep(200);
+        test::SaveScreenshot(test::ExeFolder() + L"\\pimsync_options_dialog.bmp");
+        const int other = std::string(first) == "Other" ? 14058 : 14059;
+        SendDlgItemMessageA(dialog, 14058, BM_SETCHECK, other == 14058 ? BST_CHECKED : BST_UNCHECKED, 0);
+        SendDlgItemMessageA(dialog, 14059, BM_SETCHECK, other == 14059 ? BST_CHECKED : BST_UNCHECKED, 0);
+        test::ClickButton(dialog, IDOK);
+    });
+    auto owner = NewSink();
+    Run(CLSID_ZvSyncContacts10, owner.Get(), SSR_MANUAL_RESOLUTION, {}, [](IZvSynchronizer* sync) {
+        std::string id = kDeviceId;
+        EXPECT_EQ(sync->Tune(id.data()), S_OK);
+    });
+    answerer.join();
+    EXPECT_TRUE(labels == "Device Flash|Other" || labels == "Other|Device Flash") << labels;
+    char stored[64] = {};
+    DWORD size = sizeof(stored);
+    EXPECT_EQ(RegGetValueA(HKEY_CURRENT_USER, key.c_str(), "{1798FB29-8250-48EA-B9E2-0AD6C3294988}", RRF_RT_REG_SZ,
+                           nullptr, stored, &size),
+              ERROR_SUCCESS);
+    EXPECT_STREQ(stored, "Other;");
+
+    ZvPhonebookFile other(1);
+    other.Append(Contact("In", "Other", "1").Clone());
+    ASSERT_TRUE(other.WriteFile(root_ + "\\devices\\PIMSA\\Other\\phonebook.dat"));
+    auto sink = NewSink();
+    Session session = Run(CLSID_ZvSyncContacts10, sink.Get());
+    ExpectAllSucceeded(session, sink.Get());
+    EXPECT_NE(ReadAll(dump_).find("LastName=In"), std::string::npos);
+}
+
 // One run: the transfer of 1000 contacts from the application to the device, against the bound of
 // its calls that leave the process, each at the cost of one plain call to the application
 // measured in the same run.

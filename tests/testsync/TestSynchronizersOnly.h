@@ -1,17 +1,21 @@
-// While a test of the synchronization manager runs, the category of synchronizers holds only the
-// three test synchronizers: every other class (the suite's own synchronizers) is taken out of it
-// and put back when the object goes, so that the tests see the same rows whatever is installed.
+// While a test runs, the category of synchronizers holds only the synchronizers it names: every
+// other class (the suite's own synchronizers, or the test ones) is taken out of it and put back
+// when the object goes, so that the test sees the same rows whatever is installed. The tests of
+// the synchronization manager keep the three test synchronizers (TestSynchronizersOnly); an
+// end-to-end test of one synchronizer keeps that one.
 #pragma once
 #include "TestSyncIds.h"
 #include <windows.h>
 #include <comcat.h>
+#include <algorithm>
+#include <initializer_list>
 #include <vector>
 
 namespace tv::tests {
 
-class TestSynchronizersOnly {
+class SynchronizersOnly {
 public:
-    TestSynchronizersOnly() {
+    explicit SynchronizersOnly(std::initializer_list<CLSID> kept) {
         ICatInformation* information = nullptr;
         if (FAILED(CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER,
                                     IID_ICatInformation, reinterpret_cast<void**>(&information))))
@@ -23,8 +27,7 @@ public:
             CLSID clsid;
             ULONG fetched = 0;
             while (classes->Next(1, &clsid, &fetched) == S_OK && fetched == 1) {
-                if (!IsEqualCLSID(clsid, CLSID_TestSync1) && !IsEqualCLSID(clsid, CLSID_TestSync2) &&
-                    !IsEqualCLSID(clsid, CLSID_TestSync3))
+                if (std::none_of(kept.begin(), kept.end(), [&](const CLSID& k) { return IsEqualCLSID(k, clsid); }))
                     hidden_.push_back(clsid);
             }
             classes->Release();
@@ -32,9 +35,9 @@ public:
         information->Release();
         Change(&ICatRegister::UnRegisterClassImplCategories);
     }
-    ~TestSynchronizersOnly() { Change(&ICatRegister::RegisterClassImplCategories); }
-    TestSynchronizersOnly(const TestSynchronizersOnly&) = delete;
-    TestSynchronizersOnly& operator=(const TestSynchronizersOnly&) = delete;
+    ~SynchronizersOnly() { Change(&ICatRegister::RegisterClassImplCategories); }
+    SynchronizersOnly(const SynchronizersOnly&) = delete;
+    SynchronizersOnly& operator=(const SynchronizersOnly&) = delete;
 
 private:
     static constexpr CATID kCategory = {
@@ -55,6 +58,12 @@ private:
     }
 
     std::vector<CLSID> hidden_;
+};
+
+// The tests of the synchronization manager: only the three test synchronizers.
+class TestSynchronizersOnly : public SynchronizersOnly {
+public:
+    TestSynchronizersOnly() : SynchronizersOnly({CLSID_TestSync1, CLSID_TestSync2, CLSID_TestSync3}) {}
 };
 
 } // namespace tv::tests
