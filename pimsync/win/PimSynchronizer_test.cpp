@@ -679,43 +679,6 @@ TEST_F(PimSynchronizerTest, NamesItemTypesAndAdviseCookies) {
 }
 
 
-// A cancel while the conflict dialog is open ends the dialog; the pair stays as it was on both
-// sides and the rest of the session completes.
-TEST_F(PimSynchronizerTest, CancelEndsAnOpenConflictDialog) {
-    ZvPhonebookFile device(1);
-    device.Append(Contact("Both", "X", "device-phone").Clone());
-    WritePhonebook(device);
-    WriteAll(fixture_, "contact\tLastName=Both\tFirstName=X\tPhone=pc-phone\n");
-    IStream* marshalled = nullptr;
-    bool dialogEnded = false;
-    std::thread canceller([&] {
-        com::ComApartment apartment;
-        HWND dialog = test::WaitForWindow(L"#32770", L"Contact changed on both sides", 60000);
-        com::ComPtr<IZvSynchronizer> sync;
-        if (!dialog || !marshalled ||
-            FAILED(CoGetInterfaceAndReleaseStream(std::exchange(marshalled, nullptr), __uuidof(IZvSynchronizer),
-                                                  reinterpret_cast<void**>(&sync))))
-            return;
-        EXPECT_EQ(sync->Cancel(), S_OK);
-        dialogEnded = test::WaitForWindowGone(dialog, 10000);
-    });
-    auto sink = NewSink();
-    Session session = Run(CLSID_ZvSyncContacts10, sink.Get(), SSR_MANUAL_RESOLUTION,
-                          {SPH_INITIALIZE, SPH_SYNCHRONIZE_ESTIMATE, SPH_SYNCHRONIZE_TRANSFER, SPH_SYNCHRONIZE_RESOLVE,
-                           SPH_FINALIZE},
-                          [&](IZvSynchronizer* sync) {
-                              CoMarshalInterThreadInterfaceInStream(__uuidof(IZvSynchronizer), sync, &marshalled);
-                          });
-    canceller.join();
-    if (marshalled)
-        marshalled->Release();
-    EXPECT_TRUE(dialogEnded);
-    ExpectAllSucceeded(session, sink.Get());
-    EXPECT_EQ(session.unresolved, 1);
-    EXPECT_EQ(static_cast<const ZvContactRecord&>(ReadPhonebook()->At(0)).s5, "device-phone");
-    EXPECT_EQ(ReadAll(dump_), "");
-}
-
 // The options choose the device folder of the file: stored as "<folder>;" under the device's key
 // and used by the next session.
 TEST_F(PimSynchronizerTest, TheOptionsChooseTheDeviceFolder) {
