@@ -88,3 +88,6 @@
 #if __has_include("ScriptSyncIds.h")
 #include "ScriptSyncIds.h"
 #endif
+#if __has_include("PimSyncIds.h")
+#include "PimSyncIds.h"
+#endif

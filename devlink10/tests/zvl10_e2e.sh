@@ -1,28 +1,29 @@
 #!/usr/bin/env bash
 # Zvl10 end to end under Wine: a fresh prefix with the build installed, the emulator with one 1.0
 # device on COM4 (its name preset in the device list), the serial shim preloaded into every Wine
-# process. Four phases share the prefix and the device: zvl10_e2e.exe drives the factory itself,
+# process. Five phases share the prefix and the device: zvl10_e2e.exe drives the factory itself,
 # then tavrilon_device10_e2e.exe has the program (started by COM) find the device through the
 # factory and a script client work with it through the hub, then backup_device10_e2e.exe backs
-# the device up and restores it through the program's wizard, and syncmail10_e2e.exe has the
-# program's mail synchronizer send and receive with the test mail server. The first two ask for the device
-# to be unplugged (file "unplug": the emulator is stopped and the port's link removed) and
-# plugged in again (file "replug": the emulator is started anew). Two more phases, each run on
-# its own (ctest zvsyncfiles10_e2e and zvsyncfiles10_limits_e2e), have filesync_device10_e2e.exe
-# synchronize files with the device through the program's file synchronizer, the second once
-# more after the PC's time zone began daylight saving.
+# the device up and restores it through the program's wizard, syncmail10_e2e.exe has the
+# program's mail synchronizer send and receive with the test mail server, and
+# pimsync_device10_e2e.exe runs contacts and tasks sessions from the program's tray. The first two
+# ask for the device to be unplugged (file "unplug": the emulator is stopped and the port's link
+# removed) and plugged in again (file "replug": the emulator is started anew). Two more phases,
+# each run on its own (ctest zvsyncfiles10_e2e and zvsyncfiles10_limits_e2e), have
+# filesync_device10_e2e.exe synchronize files with the device through the program's file
+# synchronizer, the second once more after the PC's time zone began daylight saving.
 #
 #   devlink10/tests/zvl10_e2e.sh <windows build> <host build> <prefix> [phases]
 #
-# phases: the phases to run, of "factory hub backup mail filesync filesync_limits"
-# (default "factory hub backup mail").
+# phases: the phases to run, of "factory hub backup mail pim filesync filesync_limits"
+# (default "factory hub backup mail pim").
 #
 # Without the host tree's emulator or shim the test is skipped (exit 77), unless TV_REQUIRE_DEVICES
 # is set, when their absence fails it. Any other failure exits non-zero.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(realpath -m "$1"); host=$(realpath -m "$2"); prefix=$(realpath -m "$3")
-phases=" ${4:-factory hub backup mail} "
+phases=" ${4:-factory hub backup mail pim} "
 has_phase() { [[ "$phases" == *" $1 "* ]]; }
 wineserver=/usr/lib/wine/wineserver
 emulator=$host/tools/emulator/zvemu
@@ -168,6 +169,18 @@ elif [ -x "$mail_test" ] && [ -x "$build/bin/Tavrilon.exe" ]; then
     [ "$mail_status" -eq 0 ] || { echo "syncmail10_e2e.exe: exit $mail_status"; status=1; }
 else
     echo "zvl10_e2e: mail phase not run (no Tavrilon.exe or syncmail10_e2e.exe in $build)"
+fi
+# The contacts and tasks phase: sessions of the program's contacts and tasks synchronizers with
+# the device and the stand-in desktop mail application.
+pim_test=$build/tests/bin/pimsync_device10_e2e.exe
+if ! has_phase pim; then
+    :
+elif [ -x "$pim_test" ] && [ -x "$build/bin/Tavrilon.exe" ]; then
+    pim_status=0
+    timeout "${ZVL10_PIM_E2E_LIMIT:-240}" "$TV_WINE" "$pim_test" || pim_status=$?
+    [ "$pim_status" -eq 0 ] || { echo "pimsync_device10_e2e.exe: exit $pim_status"; status=1; }
+else
+    echo "zvl10_e2e: contacts and tasks phase not run (no Tavrilon.exe or pimsync_device10_e2e.exe in $build)"
 fi
 # The file synchronization phases. filesync: sessions through the program's file synchronizer.
 # filesync_limits: sessions that stop at a device without room and on cancel, in the zone XST

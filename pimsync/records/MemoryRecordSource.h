@@ -29,7 +29,7 @@ class MemoryRecordSource : public PcRecordSource {
         CopyInto(*item, record);
         return ItemRead::kRecord;
     }
-    bool Add(const ZvSyncRecord& record) override {
+    bool Add(ZvSyncRecord& record) override {
         if (failAdd)
             return false;
         ++adds;
@@ -37,7 +37,7 @@ class MemoryRecordSource : public PcRecordSource {
         items.back()->state = kDeviceOnly;
         return true;
     }
-    bool Write(long index, const ZvSyncRecord& record) override {
+    bool Write(long index, ZvSyncRecord& record) override {
         if (failWrite)
             return false;
         ++writes;

@@ -18,10 +18,12 @@ class PcRecordSource {
     virtual ~PcRecordSource() = default;
     virtual bool Count(long& count) = 0;
     virtual ItemRead Read(long index, ZvSyncRecord& record) = 0;
-    // Adds a new item written from the record (and saves it).
-    virtual bool Add(const ZvSyncRecord& record) = 0;
+    // Adds a new item written from the record (and saves it). Both writers bring the device
+    // record to what the PC keeps of it (a task without priority is saved as a normal one), so
+    // that the pair reads back equal in the next session instead of conflicting in every one.
+    virtual bool Add(ZvSyncRecord& record) = 0;
     // Writes the record into the item at index (and saves it).
-    virtual bool Write(long index, const ZvSyncRecord& record) = 0;
+    virtual bool Write(long index, ZvSyncRecord& record) = 0;
 };
 
 // The answers of the conflict dialog.

@@ -384,6 +384,9 @@ STDMETHODIMP FolderDevice::GetVolumeInfo(LPSTR, VOLUMEINFO* pInfo) {
     pInfo->nBlockSize = kBlockSize;
     pInfo->nTotalBlocks = blocks(totalBytes.QuadPart);
     pInfo->nFreeBlocks = blocks(freeBytes.QuadPart);
+    // A volume that reports no block size, as some devices do.
+    if (DeviceSetting(name_, "NoBlockSize", 0) != 0)
+        pInfo->nBlockSize = 0;
     pInfo->nBusyBlocks = pInfo->nTotalBlocks - std::min(pInfo->nFreeBlocks, pInfo->nTotalBlocks);
     return S_OK;
 }

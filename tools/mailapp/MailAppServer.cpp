@@ -1,7 +1,8 @@
 // MailAppStandIn.exe: a stand-in for the desktop mail application, registered only in test
 // prefixes under the ProgID the contacts and tasks synchronizer looks for. A local server whose
 // application object reaches two folders (contacts, 10; tasks, 13) loaded from a fixture file; every
-// save writes the whole store to a dump file for the tests' assertions. Settings, under HKCU
+// save writes the whole store to a dump file for the tests' assertions, from which the next start
+// of the server loads it again. Settings, under HKCU
 // "Software\Zelvan\TavrilonTests\MailApp": "Fixture" and "Dump" (paths), "Fail" (a comma list of
 // Item, Save, Add: those calls fail with error information).
 //
@@ -104,8 +105,14 @@ class Store {
     }
 
   private:
+    // The dump is the store's file: a server started after another one saved picks up where that
+    // one left (two synchronizers of one session each start it in turn). The fixture seeds a
+    // store that has no dump yet.
     Store() {
-        std::ifstream in(Utf8(Setting(L"Fixture")));
+        std::ifstream dumped(Utf8(Setting(L"Dump")));
+        const bool hasDump = dumped && dumped.peek() != std::ifstream::traits_type::eof();
+        dumped.close();
+        std::ifstream in(Utf8(Setting(hasDump ? L"Dump" : L"Fixture")));
         for (std::string line; std::getline(in, line);) {
             if (!line.empty() && line.back() == '\r')
                 line.pop_back();
@@ -171,7 +178,7 @@ HRESULT GetNumber(const Item& item, const wchar_t* name, double& value) {
 
 HRESULT PutNumber(const Item& item, const wchar_t* name, double value) {
     wchar_t text[64];
-    std::swprintf(text, 64, L"%.10g", value);
+    std::swprintf(text, 64, L"%.17g", value); // every bit: a date keeps its seconds
     item->fields[name] = text;
     return S_OK;
 }

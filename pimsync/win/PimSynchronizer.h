@@ -1,0 +1,101 @@
+// The contacts and tasks synchronizers of 1.0 devices: one engine, two kinds. A session copies the
+// device's file (phone book or task list) into a temporary file, merges its records with the
+// default folder of the desktop mail application, and copies the merged file back.
+#pragma once
+#include "ComObject.h"
+#include "DesktopMailApp.h"
+#include "RecordMerge.h"
+#include "ZelvanMgr.h"
+#include "ZvSyncMgr.h"
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tv::pimsync {
+
+// What tells the two synchronizers apart, fixed per class.
+struct SyncKind {
+    const CLSID* clsid;
+    const char* fileName;
+    UINT friendlyName;
+    long folderNumber;
+    long newItemType;
+    GUID itemTypes[2];
+    UINT itemTypeNames[2];
+    UINT conflictDialog;
+    const ItemKind* items;
+    std::unique_ptr<::pimsync::ZvSyncRecordList> (*newList)();
+};
+extern const SyncKind kContactsKind;
+extern const SyncKind kTasksKind;
+
+class PimSynchronizer : public com::ComObject<PimSynchronizer, IZvSynchronizer, IZvSyncNotify>,
+                        private ::pimsync::MergeObserver {
+  public:
+    explicit PimSynchronizer(const SyncKind& kind) : kind_(kind) {}
+    ~PimSynchronizer() { Reset(); }
+    HRESULT FinalConstruct();
+
+    // IZvSynchronizer
+    STDMETHODIMP GetUserFriendlyName(LONG nMaxLen, unsigned char* szUserFriendlyName) override;
+    STDMETHODIMP GetItemTypes(LONG nMaxElems, LONG* pnElems, ZVSYNCITEMTYPE* pTypes) override;
+    STDMETHODIMP IsCompatible(LPSTR szDeviceID) override;
+    STDMETHODIMP SetDevice(LPSTR szDeviceID) override;
+    STDMETHODIMP SetConflictResolution(ZVSYNCRESOLUTION newVal) override;
+    STDMETHODIMP SetParentWindow(ULONG_PTR hWin) override;
+    STDMETHODIMP Synchronize(ZVSYNCPHASE phase) override;
+    STDMETHODIMP Cancel() override;
+    STDMETHODIMP GetTotalItems(LONG* nItems) override { return Counter(counters_.total, nItems); }
+    STDMETHODIMP GetSynchronizedItems(LONG* nItems) override { return Counter(counters_.synchronized, nItems); }
+    STDMETHODIMP GetUnresolvedItems(LONG* nItems) override { return Counter(counters_.unresolved, nItems); }
+    STDMETHODIMP IsTunable() override { return S_OK; }
+    STDMETHODIMP Tune(LPSTR szDeviceID) override;
+
+    // IZvSyncNotify: cookies count up from 1.
+    STDMETHODIMP Advise(IZvSyncCallback* piCallback, LONG* pnCookie) override;
+    STDMETHODIMP Unadvise(LONG nCookie) override;
+
+  private:
+    HRESULT Initialize();
+    HRESULT RunMergePhase(ZVSYNCPHASE phase);
+    HRESULT Finalize();
+    void Reset();
+
+    // Copies one file through the hub; the error text of a failure that is not the call's own.
+    HRESULT CopyThroughHub(const std::string& from, const std::string& to, bool& copied);
+    // The device folder chosen in the options (the device's default medium when none is).
+    std::string StoredDeviceFolder() const;
+
+    void Update(ZVSYNCPHASE phase, ZVSYNCSTATUS status, ULONG done, ULONG total);
+    HRESULT Error(ZVSYNCPHASE phase, const std::string& text, HRESULT result = E_FAIL);
+    // Reports the failure of a call on the application and returns E_FAIL.
+    HRESULT FailFromCom(ZVSYNCPHASE phase, HRESULT hr);
+    static HRESULT Counter(long value, LONG* out);
+
+    // MergeObserver
+    void Progress(long done, long total) override;
+    bool Cancelled() override { return cancelled_; }
+    int ChooseVersion(const ::pimsync::ZvSyncRecord& device, const ::pimsync::ZvSyncRecord& pc) override;
+
+    const SyncKind& kind_;
+    com::ComPtr<IZelvanMgr> hub_;
+    std::string deviceId_;
+    std::vector<std::pair<LONG, com::ComPtr<IZvSyncCallback>>> sinks_;
+    LONG lastCookie_ = 0;
+    bool errorReported_ = false;
+    bool completionReported_ = false;
+    ZVSYNCPHASE phase_ = SPH_INITIALIZE;
+
+    com::ComPtr<IUnknown> items_;
+    std::unique_ptr<::pimsync::ZvSyncRecordList> list_;
+    std::string deviceFolder_, deviceFile_, tempFile_;
+    ::pimsync::MergeCounters counters_;
+    int resolution_ = ::pimsync::kAskUser;
+    HWND parent_ = nullptr;
+    HWND conflictDialog_ = nullptr;
+    bool cancelled_ = false;
+};
+
+} // namespace tv::pimsync

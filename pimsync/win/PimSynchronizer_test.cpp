@@ -1,0 +1,780 @@
+// The contacts and tasks synchronizers driven phase by phase, as the synchronization manager drives
+// them: a hub served on this thread over the folder-backed test devices (a 1.0 device), the
+// stand-in desktop mail application across the process boundary, a recording sink. Conflict
+// dialogs are answered by a helper thread as the user would, with a screenshot of each.
+#include "AnsiText.h"
+#include "ComObject.h"
+#include "DeviceId.h"
+#include "LangIds.h"
+#include "LanguageLibrary.h"
+#include "ServedHub.h"
+#include "SyncRecords.h"
+#include "SyncTestSupport.h"
+#include "TestDeviceIds.h"
+#include "UiHarness.h"
+#include "ZvSyncCT10.h"
+#include "DesktopMailApp.h"
+#include "ZvSyncMgr.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <thread>
+
+namespace tv::pimsync {
+namespace {
+
+using ::pimsync::ZvContactRecord;
+using ::pimsync::ZvOrganizerFile;
+using ::pimsync::ZvPhonebookFile;
+using ::pimsync::ZvTaskRecord;
+using mail::testing::RecordingSink;
+
+constexpr char kDevice[] = "PIMSA";
+constexpr char kDeviceId[] = "@TDPIMSA";
+constexpr char kFolder[] = "Device Flash";
+constexpr wchar_t kMailAppKey[] = L"Software\\Zelvan\\TavrilonTests\\MailApp";
+constexpr char kCurVerKey[] = "Software\\Classes\\Outlook.Application\\CurVer";
+constexpr char kStandInVersion[] = "Outlook.Application.9";
+
+void SetMailAppVersion(const std::string& progId) {
+    RegSetKeyValueA(HKEY_LOCAL_MACHINE, kCurVerKey, nullptr, REG_SZ, progId.c_str(), static_cast<DWORD>(progId.size() + 1));
+}
+
+std::string Temp() {
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    return temp;
+}
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteAll(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+void SetMailAppSetting(const wchar_t* name, const std::string& value) {
+    const std::wstring wide = com::FromAnsi(value);
+    RegSetKeyValueW(HKEY_CURRENT_USER, kMailAppKey, name, REG_SZ, wide.c_str(),
+                    static_cast<DWORD>((wide.size() + 1) * sizeof(wchar_t)));
+}
+
+ZvContactRecord Contact(std::string last, std::string first, std::string phone, uint32_t id = 0) {
+    ZvContactRecord record(1);
+    record.s3 = std::move(last);
+    record.s4 = std::move(first);
+    record.s5 = std::move(phone);
+    record.idNumber = id;
+    return record;
+}
+
+ZvTaskRecord Task(std::string text, uint8_t priority, uint8_t reminder = 0, uint8_t day = 0) {
+    ZvTaskRecord record;
+    record.text = std::move(text);
+    record.priority = priority;
+    record.reminder = reminder;
+    if (day != 0)
+        record.date = {103, 5, day, 9, 30, 0, true}; // 2003-05-<day> 09:30
+    return record;
+}
+
+// Counts every call that leaves an apartment of this process (remote unknown calls included).
+std::atomic<long> g_outgoingCalls{0};
+constexpr GUID kCountingExtension = {0x2f1c6a3e, 0x5b7d, 0x4e21, {0x9a, 0x44, 0x6d, 0x0e, 0x8b, 0x13, 0x72, 0x5c}};
+
+class CallCounter : public IChannelHook {
+  public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv)
+            return E_POINTER;
+        *ppv = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IChannelHook) ? this : nullptr;
+        return *ppv ? S_OK : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    void STDMETHODCALLTYPE ClientGetSize(REFGUID, REFIID, ULONG* size) override {
+        ++g_outgoingCalls;
+        *size = 0;
+    }
+    void STDMETHODCALLTYPE ClientFillBuffer(REFGUID, REFIID, ULONG* size, void*) override { *size = 0; }
+    void STDMETHODCALLTYPE ClientNotify(REFGUID, REFIID, ULONG, void*, DWORD, HRESULT) override {}
+    void STDMETHODCALLTYPE ServerNotify(REFGUID, REFIID, ULONG, void*, DWORD) override {}
+    void STDMETHODCALLTYPE ServerGetSize(REFGUID, REFIID, HRESULT, ULONG* size) override { *size = 0; }
+    void STDMETHODCALLTYPE ServerFillBuffer(REFGUID, REFIID, ULONG* size, void*, HRESULT) override { *size = 0; }
+};
+
+// The synchronizer under test, made on a worker thread (its own apartment) and driven there.
+struct Session {
+    std::vector<HRESULT> results; // IsCompatible, SetDevice, then each phase run
+    std::vector<double> seconds;  // each phase's time
+    std::vector<long> calls;      // each phase's calls that left the apartment
+    long total = -1, synchronized = -1, unresolved = -1;
+};
+
+class PimSynchronizerTest : public ::testing::Test {
+  protected:
+    com::ComApartment apartment_;
+
+    void SetUp() override {
+        root_ = Temp() + "tvpimsync_" + std::to_string(GetCurrentProcessId());
+        for (const std::string folder : {"", "\\devices", "\\devices\\PIMSA", "\\devices\\PIMSA\\Device Flash",
+                                         "\\devices\\PIMSA\\Other", "\\devices\\PIMSB"})
+            CreateDirectoryA((root_ + folder).c_str(), nullptr);
+        // A second device, of the 1.5 generation.
+        const DWORD model15 = 21;
+        RegSetKeyValueA(HKEY_CURRENT_USER, (std::string(tests::kTestDeviceSettingsKey) + "\\PIMSB").c_str(),
+                        "ModelVersion", REG_DWORD, &model15, sizeof(model15));
+        SetDeviceSetting("ModelVersion", 16);
+        SetDeviceSetting("FreeBytes", MAXDWORD);
+        SetDeviceSetting("NoBlockSize", 0);
+        fixture_ = root_ + "\\mailapp_fixture.txt";
+        dump_ = root_ + "\\mailapp_dump.txt";
+        WriteAll(fixture_, "");
+        SetMailAppSetting(L"Fixture", fixture_);
+        SetMailAppSetting(L"Dump", dump_);
+        SetMailAppSetting(L"Fail", "");
+        RegDeleteTreeA(HKEY_CURRENT_USER, ("Software\\Zelvan\\Tavrilon\\DeviceList\\" + std::string(kDeviceId)).c_str());
+        library_ = mail::testing::LoadSynchronizerDll("ZvSyncCT10.dll");
+        ASSERT_TRUE(library_);
+        ASSERT_EQ(served_.Start(root_ + "\\devices"), S_OK);
+    }
+    void TearDown() override {
+        served_.Stop();
+        RegDeleteTreeW(HKEY_CURRENT_USER, kMailAppKey);
+        SetMailAppVersion(kStandInVersion);
+        RegDeleteTreeA(HKEY_CURRENT_USER, ("Software\\Zelvan\\Tavrilon\\DeviceList\\" + std::string(kDeviceId)).c_str());
+        test::DeleteTree(com::FromAnsi(root_));
+    }
+
+    static void SetDeviceSetting(const char* name, DWORD value) {
+        const std::string key = std::string(tests::kTestDeviceSettingsKey) + "\\" + kDevice;
+        RegSetKeyValueA(HKEY_CURRENT_USER, key.c_str(), name, REG_DWORD, &value, sizeof(value));
+    }
+
+    std::string DevicePath(const char* file) const { return root_ + "\\devices\\PIMSA\\" + kFolder + "\\" + file; }
+
+    void WritePhonebook(const ZvPhonebookFile& list) const { ASSERT_TRUE(list.WriteFile(DevicePath("phonebook.dat"))); }
+    void WriteOrganizer(const ZvOrganizerFile& list) const { ASSERT_TRUE(list.WriteFile(DevicePath("organizer.dat"))); }
+    std::unique_ptr<ZvPhonebookFile> ReadPhonebook() const {
+        auto list = std::make_unique<ZvPhonebookFile>();
+        EXPECT_TRUE(list->ReadFile(DevicePath("phonebook.dat")));
+        return list;
+    }
+    std::unique_ptr<ZvOrganizerFile> ReadOrganizer() const {
+        auto list = std::make_unique<ZvOrganizerFile>();
+        EXPECT_TRUE(list->ReadFile(DevicePath("organizer.dat")));
+        return list;
+    }
+
+    // The application's items after a session (its dump), one line each, sorted by the store.
+    std::vector<std::string> AppItems(const char* kind) const {
+        std::vector<std::string> lines;
+        std::istringstream in(ReadAll(dump_));
+        for (std::string line; std::getline(in, line);) {
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            if (line.rfind(std::string(kind) + "\t", 0) == 0)
+                lines.push_back(line);
+        }
+        return lines;
+    }
+    // The next session's application starts from what the last one left.
+    void CarryAppState() const {
+        const std::string dump = ReadAll(dump_);
+        if (!dump.empty())
+            WriteAll(fixture_, dump);
+    }
+
+    // Runs IsCompatible, SetDevice and the phases (1 to 5, or `phases`) on a worker thread;
+    // `during` runs on that thread with the synchronizer after Initialize (or with no phases).
+    Session Run(const CLSID& clsid, IZvSyncCallback* sink, int resolution = SSR_MANUAL_RESOLUTION,
+                std::vector<ZVSYNCPHASE> phases = {SPH_INITIALIZE, SPH_SYNCHRONIZE_ESTIMATE, SPH_SYNCHRONIZE_TRANSFER,
+                                                  SPH_SYNCHRONIZE_RESOLVE, SPH_FINALIZE},
+                std::function<void(IZvSynchronizer*)> during = nullptr, DWORD limitMs = 120000) {
+        Session session;
+        HMODULE library = library_.Get();
+        const bool ended = mail::testing::RunOnWorkerThread(
+            [&] {
+                com::ComApartment apartment;
+                using GetClassObject = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
+                auto get = reinterpret_cast<GetClassObject>(
+                    reinterpret_cast<void*>(GetProcAddress(library, "DllGetClassObject")));
+                com::ComPtr<IClassFactory> factory;
+                com::ComPtr<IZvSynchronizer> sync;
+                if (!get || FAILED(get(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory))) ||
+                    FAILED(factory->CreateInstance(nullptr, __uuidof(IZvSynchronizer), reinterpret_cast<void**>(&sync))))
+                    return;
+                com::ComPtr<IZvSyncNotify> notify;
+                sync->QueryInterface(__uuidof(IZvSyncNotify), reinterpret_cast<void**>(&notify));
+                LONG cookie = 0;
+                notify->Advise(sink, &cookie);
+                std::string id = kDeviceId;
+                session.results.push_back(sync->IsCompatible(id.data()));
+                session.results.push_back(sync->SetDevice(id.data()));
+                sync->SetConflictResolution(static_cast<ZVSYNCRESOLUTION>(resolution));
+                if (during && phases.empty())
+                    during(sync.Get());
+                for (ZVSYNCPHASE phase : phases) {
+                    if (during && phase == SPH_SYNCHRONIZE_ESTIMATE)
+                        during(sync.Get());
+                    LARGE_INTEGER frequency, start, end;
+                    QueryPerformanceFrequency(&frequency);
+                    const long callsBefore = g_outgoingCalls;
+                    QueryPerformanceCounter(&start);
+                    session.results.push_back(sync->Synchronize(phase));
+                    QueryPerformanceCounter(&end);
+                    session.seconds.push_back(static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart);
+                    session.calls.push_back(g_outgoingCalls - callsBefore);
+                }
+                sync->GetTotalItems(&session.total);
+                sync->GetSynchronizedItems(&session.synchronized);
+                sync->GetUnresolvedItems(&session.unresolved);
+                notify->Unadvise(cookie);
+            },
+            limitMs);
+        EXPECT_TRUE(ended);
+        return session;
+    }
+
+    static com::ComPtr<RecordingSink> NewSink() {
+        com::ComPtr<RecordingSink> sink;
+        com::MakeComObject(sink);
+        return sink;
+    }
+    static void ExpectAllSucceeded(const Session& session, RecordingSink* sink) {
+        ASSERT_EQ(session.results.size(), 7u);
+        for (HRESULT hr : session.results)
+            EXPECT_EQ(hr, S_OK);
+        EXPECT_TRUE(sink->Errors().empty()) << ::testing::PrintToString(sink->Errors());
+    }
+
+    std::string root_, fixture_, dump_;
+    test::ServedHub served_;
+    com::UniqueModule library_;
+};
+
+// Answers conflict dialogs on a thread of its own: for each title seen, a screenshot and a press
+// of the next button in the list.
+class DialogAnswerer {
+  public:
+    DialogAnswerer(std::wstring title, std::vector<int> buttons, std::wstring shotName)
+        : title_(std::move(title)), buttons_(std::move(buttons)), shotName_(std::move(shotName)) {
+        thread_ = std::thread([this] { Answer(); });
+    }
+    ~DialogAnswerer() {
+        stop_ = true;
+        thread_.join();
+    }
+    int Answered() const { return answered_; }
+    std::vector<std::string> Seen() const { return seen_; }
+
+  private:
+    void Answer() {
+        for (size_t i = 0; i < buttons_.size() && !stop_; ++i) {
+            HWND dialog = nullptr;
+            while (!stop_ && !(dialog = test::FindShownWindow(L"#32770", title_.c_str())))
+                Sleep(20);
+            if (!dialog)
+                return;
+            char text[256] = {};
+            GetDlgItemTextA(dialog, 14107, text, sizeof(text)); // contact: last name on the device
+            if (!text[0])
+                GetDlgItemTextA(dialog, 14035, text, sizeof(text)); // task text on the device
+            seen_.push_back(text);
+            if (!shotName_.empty()) {
+                // Painted by its own thread: asked to paint now, then given a moment for it.
+                RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+                Sleep(200);
+                test::SaveScreenshot(test::ExeFolder() + L"\\" + shotName_ + std::to_wstring(i + 1) + L".bmp");
+            }
+            test::ClickButton(dialog, buttons_[i]);
+            ++answered_;
+            test::WaitForWindowGone(dialog, 10000);
+        }
+    }
+    std::wstring title_;
+    std::vector<int> buttons_;
+    std::wstring shotName_;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> answered_{0};
+    std::vector<std::string> seen_;
+    std::thread thread_;
+};
+
+TEST_F(PimSynchronizerTest, ContactsNewOnEachSideMeetAndASecondSessionChangesNothing) {
+    ZvPhonebookFile device(1);
+    device.Append(Contact("Device", "Only", "111", 1).Clone());
+    device.Append(Contact("Both", "Same", "222", 2).Clone());
+    WritePhonebook(device);
+    // The application: the shared contact, one of its own without an identifier (and with an
+    // over-long phone number), and a distribution list, which is not a contact.
+    WriteAll(fixture_, "contact\tLastName=Both\tFirstName=Same\tPhone=222\t@ZvID=AAAAABA\n"
+                       "list\tName=Friends\n"
+                       "contact\tLastName=Pc\tFirstName=Only\tPhone=123456789012345678901234\t@ICQ=777\n");
+
+    auto sink = NewSink();
+    Session first = Run(CLSID_ZvSyncContacts10, sink.Get());
+    ExpectAllSucceeded(first, sink.Get());
+    EXPECT_EQ(first.total, 5);
+    EXPECT_EQ(first.synchronized, 2);
+    EXPECT_EQ(first.unresolved, 0);
+
+    auto after = ReadPhonebook();
+    ASSERT_EQ(after->Count(), 3u);
+    const auto& fromPc = static_cast<const ZvContactRecord&>(after->At(2));
+    EXPECT_EQ(fromPc.s3, "Pc");
+    EXPECT_EQ(fromPc.s5, "1234567890123456789"); // what the device field keeps
+    EXPECT_EQ(fromPc.icq, "777");
+    EXPECT_TRUE(::pimsync::IsUnknownId(fromPc.idNumber));
+    const std::vector<std::string> contacts = AppItems("contact");
+    ASSERT_EQ(contacts.size(), 3u);
+    EXPECT_EQ(contacts[2], "contact\tCity=\tEmail=\tFirstName=Only\tLastName=Device\tPhone=111\tStreet=\tTitle=\t"
+                           "@ICQ=\t@ZvID=AAAAAAB");
+    EXPECT_EQ(AppItems("list").size(), 1u);
+
+    // Nothing left to do: no item saved, the device file as it was, nothing unresolved.
+    CarryAppState();
+    const std::string deviceBefore = ReadAll(DevicePath("phonebook.dat"));
+    DeleteFileA(dump_.c_str());
+    auto second = NewSink();
+    Session again = Run(CLSID_ZvSyncContacts10, second.Get());
+    ExpectAllSucceeded(again, second.Get());
+    EXPECT_EQ(again.synchronized, 0);
+    EXPECT_EQ(again.unresolved, 0);
+    EXPECT_EQ(ReadAll(DevicePath("phonebook.dat")), deviceBefore);
+    EXPECT_EQ(ReadAll(dump_), "");
+}
+
+TEST_F(PimSynchronizerTest, AVersionZeroPhoneBookKeepsItsFieldsAndMakesNoDuplicates) {
+    ZvPhonebookFile device(0);
+    ZvContactRecord old(0);
+    old.s3 = "Old";
+    old.s5 = "555";
+    old.s8 = "old@example.org";
+    device.Append(old.Clone());
+    WritePhonebook(device);
+    // The application's contact has the same stored fields and more that version 0 does not keep.
+    WriteAll(fixture_, "contact\tLastName=Old\tFirstName=Kept\tPhone=555\tEmail=old@example.org\tTitle=Dr\n"
+                       "contact\tLastName=New\tFirstName=One\tPhone=999\n");
+    auto sink = NewSink();
+    Session first = Run(CLSID_ZvSyncContacts10, sink.Get());
+    ExpectAllSucceeded(first, sink.Get());
+    EXPECT_EQ(first.unresolved, 0);
+    auto after = ReadPhonebook();
+    EXPECT_EQ(after->Version(), 0);
+    ASSERT_EQ(after->Count(), 2u);
+    EXPECT_EQ(static_cast<const ZvContactRecord&>(after->At(1)).s3, "New");
+
+    CarryAppState();
+    const std::string deviceBefore = ReadAll(DevicePath("phonebook.dat"));
+    auto second = NewSink();
+    Session again = Run(CLSID_ZvSyncContacts10, second.Get());
+    ExpectAllSucceeded(again, second.Get());
+    EXPECT_EQ(again.synchronized, 0);
+    EXPECT_EQ(again.unresolved, 0);
+    EXPECT_EQ(ReadAll(DevicePath("phonebook.dat")), deviceBefore);
+    EXPECT_EQ(ReadAll(dump_), "") << "nothing was saved in the application";
+}
+
+TEST_F(PimSynchronizerTest, TasksCrossWithTheirFieldsAndSettleWithoutPerpetualConflicts) {
+    ZvOrganizerFile device;
+    device.Append(Task("Device task", 3, 3, 12).Clone()); // no priority, reminder one hour before
+    device.Append(Task("Undated", 2, 0).Clone());
+    WriteOrganizer(device);
+    // 37753.5 is 2003-05-12 12:00; a date past what the device holds; an importance out of range.
+    WriteAll(fixture_, "task\tSubject=Pc task\tImportance=0\tDueDate=37753.5\tReminderSet=1\tReminderTime=37752.5\n"
+                       "task\tSubject=Far away\tImportance=7\tDueDate=73051.5\n");
+    auto sink = NewSink();
+    Session first = Run(CLSID_ZvSyncTasks10, sink.Get());
+    ExpectAllSucceeded(first, sink.Get());
+    auto after = ReadOrganizer();
+    ASSERT_EQ(after->Count(), 4u);
+    const auto& pcTask = static_cast<const ZvTaskRecord&>(after->At(2));
+    EXPECT_EQ(pcTask.text, "Pc task");
+    EXPECT_EQ(pcTask.priority, 0);
+    EXPECT_EQ(pcTask.reminder, 4);
+    EXPECT_EQ(pcTask.date, (::pimsync::DeviceDate{103, 5, 12, 12, 0, 0, true}));
+    const auto& distant = static_cast<const ZvTaskRecord&>(after->At(3));
+    EXPECT_FALSE(distant.date.valid);
+    EXPECT_EQ(distant.priority, 3);
+    // The device's task without priority is saved as a normal one on both sides.
+    EXPECT_EQ(static_cast<const ZvTaskRecord&>(after->At(0)).priority, 1);
+    const std::vector<std::string> tasks = AppItems("task");
+    ASSERT_EQ(tasks.size(), 4u);
+    EXPECT_NE(tasks[2].find("Importance=1\tReminderSet=1\tReminderTime=37753.35416"), std::string::npos) << tasks[2];
+    EXPECT_NE(tasks[2].find("Subject=Device task"), std::string::npos) << tasks[2];
+
+    CarryAppState();
+    const std::string deviceBefore = ReadAll(DevicePath("organizer.dat"));
+    auto second = NewSink();
+    Session again = Run(CLSID_ZvSyncTasks10, second.Get());
+    ExpectAllSucceeded(again, second.Get());
+    EXPECT_EQ(again.synchronized, 0);
+    EXPECT_EQ(again.unresolved, 0);
+    EXPECT_EQ(ReadAll(DevicePath("organizer.dat")), deviceBefore);
+}
+
+// Three contacts changed on both sides, settled without asking: the device takes the computer's
+// version (2), or the computer takes the device's (3).
+TEST_F(PimSynchronizerTest, ChangedOnBothSidesSettleByTheResolution) {
+    for (int resolution : {SSR_REPLACE_ON_DEVICE, SSR_REPLACE_ON_COMPUTER}) {
+        SCOPED_TRACE(resolution);
+        ZvPhonebookFile device(1);
+        device.Append(Contact("Changed", "A", "device-a").Clone());
+        device.Append(Contact("Changed", "B", "device-b").Clone());
+        WritePhonebook(device);
+        WriteAll(fixture_, "contact\tLastName=Changed\tFirstName=A\tPhone=pc-a\n"
+                           "contact\tLastName=Changed\tFirstName=B\tPhone=pc-b\n");
+        DeleteFileA(dump_.c_str());
+        auto sink = NewSink();
+        Session session = Run(CLSID_ZvSyncContacts10, sink.Get(), resolution);
+        ExpectAllSucceeded(session, sink.Get());
+        EXPECT_EQ(session.unresolved, 0);
+        const std::string winner = resolution == SSR_REPLACE_ON_DEVICE ? "pc-" : "device-";
+        auto after = ReadPhonebook();
+        ASSERT_EQ(after->Count(), 2u);
+        EXPECT_EQ(static_cast<const ZvContactRecord&>(after->At(0)).s5, winner + "a");
+        EXPECT_EQ(static_cast<const ZvContactRecord&>(after->At(1)).s5, winner + "b");
+        if (resolution == SSR_REPLACE_ON_COMPUTER) {
+            const std::vector<std::string> contacts = AppItems("contact");
+            ASSERT_EQ(contacts.size(), 2u);
+            EXPECT_NE(contacts[0].find("Phone=device-a"), std::string::npos);
+        }
+        // Settled: the next session finds both sides equal.
+        CarryAppState();
+        auto second = NewSink();
+        Session again = Run(CLSID_ZvSyncContacts10, second.Get(), SSR_MANUAL_RESOLUTION);
+        ExpectAllSucceeded(again, second.Get());
+        EXPECT_EQ(again.unresolved, 0);
+    }
+}
+
+// Asked: the first pair takes the computer's version, the second the device's, the third is
+// skipped and the dialog's Cancel ends resolving before the fourth.
+TEST_F(PimSynchronizerTest, ConflictDialogChoicesEachDoWhatTheySay) {
+    ZvPhonebookFile device(1);
+    for (const char* name : {"One", "Two", "Three", "Four"})
+        device.Append(Contact(name, "X", std::string("device-") + name).Clone());
+    WritePhonebook(device);
+    WriteAll(fixture_, "contact\tLastName=One\tFirstName=X\tPhone=pc-One\n"
+                       "contact\tLastName=Two\tFirstName=X\tPhone=pc-Two\n"
+                       "contact\tLastName=Three\tFirstName=X\tPhone=pc-Three\n"
+                       "contact\tLastName=Four\tFirstName=X\tPhone=pc-Four\n");
+    auto sink = NewSink();
+    Session session;
+    std::vector<std::string> seen;
+    {
+        DialogAnswerer answerer(L"Contact changed on both sides", {14101, 14102, 14100, IDCANCEL},
+                                L"pimsync_contact_conflict_");
+        session = Run(CLSID_ZvSyncContacts10, sink.Get());
+        EXPECT_EQ(answerer.Answered(), 4);
+        seen = answerer.Seen();
+    }
+    ExpectAllSucceeded(session, sink.Get());
+    EXPECT_EQ(seen, (std::vector<std::string>{"One", "Two", "Three", "Four"}));
+    EXPECT_EQ(session.unresolved, 2);
+    auto after = ReadPhonebook();
+    ASSERT_EQ(after->Count(), 4u);
+    EXPECT_EQ(static_cast<const ZvContactRecord&>(after->At(0)).s5, "pc-One");
+    EXPECT_EQ(static_cast<const ZvContactRecord&>(after->At(1)).s5, "device-Two");
+    EXPECT_EQ(static_cast<const ZvContactRecord&>(after->At(2)).s5, "device-Three");
+    EXPECT_EQ(static_cast<const ZvContactRecord&>(after->At(3)).s5, "device-Four");
+    const std::vector<std::string> contacts = AppItems("contact");
+    ASSERT_EQ(contacts.size(), 4u);
+    EXPECT_NE(contacts[1].find("Phone=device-Two"), std::string::npos);
+    EXPECT_NE(contacts[2].find("Phone=pc-Three"), std::string::npos);
+}
+
+TEST_F(PimSynchronizerTest, TaskConflictDialogShowsBothVersions) {
+    ZvOrganizerFile device;
+    device.Append(Task("Shared", 2, 0, 12).Clone());
+    WriteOrganizer(device);
+    WriteAll(fixture_, "task\tSubject=Shared\tImportance=0\tDueDate=37753.5\n");
+    auto sink = NewSink();
+    Session session;
+    {
+        DialogAnswerer answerer(L"Task changed on both sides", {14031}, L"pimsync_task_conflict_");
+        session = Run(CLSID_ZvSyncTasks10, sink.Get());
+        EXPECT_EQ(answerer.Answered(), 1);
+    }
+    ExpectAllSucceeded(session, sink.Get());
+    auto after = ReadOrganizer();
+    ASSERT_EQ(after->Count(), 1u);
+    EXPECT_EQ(static_cast<const ZvTaskRecord&>(after->At(0)).priority, 0);
+    EXPECT_EQ(static_cast<const ZvTaskRecord&>(after->At(0)).date.hour, 12);
+}
+
+// A sink that cancels the session at its first progress report of a phase, and records the rest.
+class CancellingSink : public com::ComObject<CancellingSink, IZvSyncCallback> {
+  public:
+    explicit CancellingSink(ZVSYNCPHASE phase) : phase_(phase) { com::MakeComObject(recorded_); }
+    RecordingSink* Recorded() const { return recorded_.Get(); }
+    STDMETHODIMP OnUpdate(IZvSynchronizer* source, ZVSYNCPHASE phase, ZVSYNCSTATUS status, ULONG done,
+                          ULONG total) override {
+        if (phase == phase_ && status == SST_UPDATE && source)
+            source->Cancel();
+        return recorded_->OnUpdate(source, phase, status, done, total);
+    }
+    STDMETHODIMP OnCustomUpdate(IZvSynchronizer* source, ZVSYNCPHASE phase, ZVSYNCSTATUS status, LPSTR text,
+                                ULONG done, ULONG total) override {
+        return recorded_->OnCustomUpdate(source, phase, status, text, done, total);
+    }
+    STDMETHODIMP OnError(IZvSynchronizer* source, ZVSYNCPHASE phase, LPSTR text) override {
+        return recorded_->OnError(source, phase, text);
+    }
+
+  private:
+    ZVSYNCPHASE phase_;
+    com::ComPtr<RecordingSink> recorded_;
+};
+
+TEST_F(PimSynchronizerTest, CancelInTransferWritesNothingOnEitherSide) {
+    ZvPhonebookFile device(1);
+    device.Append(Contact("Device", "Only", "1").Clone());
+    WritePhonebook(device);
+    WriteAll(fixture_, "contact\tLastName=Pc\tFirstName=One\tPhone=2\ncontact\tLastName=Pc\tFirstName=Two\tPhone=3\n");
+    const std::string before = ReadAll(DevicePath("phonebook.dat"));
+    com::ComPtr<CancellingSink> sink;
+    com::MakeComObject(sink, SPH_SYNCHRONIZE_TRANSFER);
+    Session session = Run(CLSID_ZvSyncContacts10, sink.Get());
+    ExpectAllSucceeded(session, sink->Recorded());
+    EXPECT_EQ(ReadAll(DevicePath("phonebook.dat")), before);
+    EXPECT_EQ(ReadAll(dump_), "");
+}
+
+TEST_F(PimSynchronizerTest, FailuresAreReportedWithTheirTexts) {
+    static HMODULE language = LoadLanguageLibrary(nullptr);
+    auto text = [&](UINT id) { return LoadLanguageString(language, id); };
+    // No file on the device.
+    {
+        auto sink = NewSink();
+        Session session = Run(CLSID_ZvSyncContacts10, sink.Get(), SSR_MANUAL_RESOLUTION, {SPH_INITIALIZE});
+        ASSERT_EQ(session.results.size(), 3u);
+        EXPECT_EQ(session.results[2], E_FAIL);
+        char expected[512];
+        std::snprintf(expected, sizeof(expected), text(12246).c_str(), "@TDPIMSA\\Device Flash\\phonebook.dat");
+        EXPECT_EQ(sink->Errors(), (std::vector<std::string>{std::string("error 1 ") + expected}));
+    }
+    // A phase before Initialize.
+    {
+        auto sink = NewSink();
+        Session session = Run(CLSID_ZvSyncTasks10, sink.Get(), SSR_MANUAL_RESOLUTION, {SPH_SYNCHRONIZE_TRANSFER});
+        EXPECT_EQ(session.results.back(), E_FAIL);
+        EXPECT_EQ(sink->Errors(), (std::vector<std::string>{"error 3 " + text(12255)}));
+    }
+    // No room on the device for the file; then a volume without a block size is not checked.
+    WriteOrganizer(ZvOrganizerFile());
+    WriteAll(fixture_, "task\tSubject=Needs room\n");
+    SetDeviceSetting("FreeBytes", 0);
+    {
+        auto sink = NewSink();
+        Session session = Run(CLSID_ZvSyncTasks10, sink.Get());
+        EXPECT_EQ(session.results.back(), E_FAIL);
+        char expected[512];
+        std::snprintf(expected, sizeof(expected), text(12435).c_str(), "@TDPIMSA\\Device Flash");
+        EXPECT_EQ(sink->Errors(), (std::vector<std::string>{std::string("error 5 ") + expected}));
+        EXPECT_EQ(ReadOrganizer()->Count(), 0u);
+    }
+    SetDeviceSetting("NoBlockSize", 1);
+    {
+        auto sink = NewSink();
+        Session session = Run(CLSID_ZvSyncTasks10, sink.Get());
+        ExpectAllSucceeded(session, sink.Get());
+        EXPECT_EQ(ReadOrganizer()->Count(), 1u);
+    }
+    SetDeviceSetting("NoBlockSize", 0);
+    SetDeviceSetting("FreeBytes", MAXDWORD);
+    // The application refuses to save: the phase fails with an error, the device keeps its file.
+    {
+        ZvOrganizerFile one;
+        one.Append(Task("To the computer", 1).Clone());
+        WriteOrganizer(one);
+    }
+    SetMailAppSetting(L"Fail", "Save");
+    {
+        auto sink = NewSink();
+        Session session = Run(CLSID_ZvSyncTasks10, sink.Get());
+        ASSERT_EQ(session.results.size(), 7u);
+        EXPECT_EQ(session.results[4], E_FAIL);
+        ASSERT_EQ(sink->Errors().size(), 1u);
+        EXPECT_EQ(sink->Errors()[0].rfind("error 3 ", 0), 0u);
+        EXPECT_GT(sink->Errors()[0].size(), 8u) << "the failure has a text";
+    }
+    SetMailAppSetting(L"Fail", "");
+}
+
+// An application whose version is 8 or older is not used with any device, nor is any device but
+// a 1.0 one; with no application registered the session fails at once with a text.
+TEST_F(PimSynchronizerTest, CompatibilityFollowsTheApplicationAndTheDevice) {
+    auto compatible = [&] {
+        auto sink = NewSink();
+        return Run(CLSID_ZvSyncContacts10, sink.Get(), SSR_MANUAL_RESOLUTION, {}).results.at(0);
+    };
+    EXPECT_EQ(compatible(), S_OK);
+    auto owner = NewSink();
+    Run(CLSID_ZvSyncTasks10, owner.Get(), SSR_MANUAL_RESOLUTION, {}, [](IZvSynchronizer* sync) {
+        std::string other = "@TDPIMSB";
+        EXPECT_EQ(sync->IsCompatible(other.data()), S_FALSE);
+    });
+    SetMailAppVersion("Outlook.Application.8");
+    EXPECT_EQ(compatible(), S_FALSE);
+
+    // A version whose ProgID names no registered application, as on a machine without it.
+    SetMailAppVersion("Outlook.Application.12");
+    WritePhonebook(ZvPhonebookFile(1));
+    auto sink = NewSink();
+    const ULONGLONG start = GetTickCount64();
+    Session session = Run(CLSID_ZvSyncContacts10, sink.Get(), SSR_MANUAL_RESOLUTION, {SPH_INITIALIZE});
+    EXPECT_LT(GetTickCount64() - start, 20000u);
+    ASSERT_EQ(session.results.size(), 3u);
+    EXPECT_EQ(session.results[2], E_FAIL);
+    ASSERT_EQ(sink->Errors().size(), 1u);
+    EXPECT_GT(sink->Errors()[0].size(), 8u) << sink->Errors()[0];
+    SetMailAppVersion(kStandInVersion);
+}
+
+TEST_F(PimSynchronizerTest, NamesItemTypesAndAdviseCookies) {
+    auto owner = NewSink();
+    Run(CLSID_ZvSyncContacts10, owner.Get(), SSR_MANUAL_RESOLUTION, {}, [](IZvSynchronizer* sync) {
+        unsigned char name[64] = {};
+        EXPECT_EQ(sync->GetUserFriendlyName(sizeof(name), name), S_OK);
+        EXPECT_STREQ(reinterpret_cast<char*>(name), "Contacts (Zelvan 1.0)");
+        ZVSYNCITEMTYPE types[2] = {};
+        LONG count = 0;
+        EXPECT_EQ(sync->GetItemTypes(1, &count, types), E_FAIL);
+        EXPECT_EQ(sync->GetItemTypes(2, nullptr, types), E_POINTER);
+        ASSERT_EQ(sync->GetItemTypes(2, &count, types), S_OK);
+        EXPECT_EQ(count, 2);
+        EXPECT_EQ(types[0].flags, 3u);
+        EXPECT_STREQ(types[0].name, "Contacts");
+        CoTaskMemFree(types[0].name);
+        CoTaskMemFree(types[1].name);
+        EXPECT_EQ(sync->IsTunable(), S_OK);
+        EXPECT_EQ(sync->Tune(nullptr), E_INVALIDARG);
+        EXPECT_EQ(sync->GetTotalItems(nullptr), E_POINTER);
+        com::ComPtr<IZvSyncNotify> notify;
+        ASSERT_HRESULT_SUCCEEDED(sync->QueryInterface(__uuidof(IZvSyncNotify), reinterpret_cast<void**>(&notify)));
+        auto a = NewSink(), b = NewSink();
+        LONG first = 0, second = 0;
+        EXPECT_EQ(notify->Advise(nullptr, &first), E_INVALIDARG);
+        EXPECT_EQ(notify->Advise(a.Get(), nullptr), E_POINTER);
+        ASSERT_EQ(notify->Advise(a.Get(), &first), S_OK);
+        EXPECT_EQ(notify->Advise(a.Get(), &second), E_FAIL);
+        ASSERT_EQ(notify->Advise(b.Get(), &second), S_OK);
+        EXPECT_EQ(first, 2); // the session's own sink has 1
+        EXPECT_EQ(second, 3);
+        EXPECT_EQ(notify->Unadvise(first), S_OK);
+        EXPECT_EQ(notify->Unadvise(first), E_FAIL);
+        EXPECT_EQ(notify->Unadvise(second), S_OK);
+    });
+}
+
+
+// The options choose the device folder of the file: stored as "<folder>;" under the device's key
+// and used by the next session.
+TEST_F(PimSynchronizerTest, TheOptionsChooseTheDeviceFolder) {
+    const std::string key = "Software\\Zelvan\\Tavrilon\\DeviceList\\" + std::string(kDeviceId);
+    HKEY created = nullptr;
+    ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, key.c_str(), &created), ERROR_SUCCESS);
+    RegCloseKey(created);
+    std::string labels;
+    std::thread answerer([&] {
+        HWND dialog = test::WaitForWindow(L"#32770", L"Synchronization options", 30000);
+        if (!dialog)
+            return;
+        char first[64] = {}, second[64] = {};
+        GetDlgItemTextA(dialog, 14058, first, sizeof(first));
+        GetDlgItemTextA(dialog, 14059, second, sizeof(second));
+        labels = std::string(first) + "|" + second;
+        RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+        Sleep(200);
+        test::SaveScreenshot(test::ExeFolder() + L"\\pimsync_options_dialog.bmp");
+        const int other = std::string(first) == "Other" ? 14058 : 14059;
+        SendDlgItemMessageA(dialog, 14058, BM_SETCHECK, other == 14058 ? BST_CHECKED : BST_UNCHECKED, 0);
+        SendDlgItemMessageA(dialog, 14059, BM_SETCHECK, other == 14059 ? BST_CHECKED : BST_UNCHECKED, 0);
+        test::ClickButton(dialog, IDOK);
+    });
+    auto owner = NewSink();
+    Run(CLSID_ZvSyncContacts10, owner.Get(), SSR_MANUAL_RESOLUTION, {}, [](IZvSynchronizer* sync) {
+        std::string id = kDeviceId;
+        EXPECT_EQ(sync->Tune(id.data()), S_OK);
+    });
+    answerer.join();
+    EXPECT_TRUE(labels == "Device Flash|Other" || labels == "Other|Device Flash") << labels;
+    char stored[64] = {};
+    DWORD size = sizeof(stored);
+    EXPECT_EQ(RegGetValueA(HKEY_CURRENT_USER, key.c_str(), "{1798FB29-8250-48EA-B9E2-0AD6C3294988}", RRF_RT_REG_SZ,
+                           nullptr, stored, &size),
+              ERROR_SUCCESS);
+    EXPECT_STREQ(stored, "Other;");
+
+    ZvPhonebookFile other(1);
+    other.Append(Contact("In", "Other", "1").Clone());
+    ASSERT_TRUE(other.WriteFile(root_ + "\\devices\\PIMSA\\Other\\phonebook.dat"));
+    auto sink = NewSink();
+    Session session = Run(CLSID_ZvSyncContacts10, sink.Get());
+    ExpectAllSucceeded(session, sink.Get());
+    EXPECT_NE(ReadAll(dump_).find("LastName=In"), std::string::npos);
+}
+
+// One run: the transfer of 1000 contacts from the application to the device, against the bound of
+// its calls that leave the process, each at the cost of one plain call to the application
+// measured in the same run.
+TEST_F(PimSynchronizerTest, BenchmarkTransferOf1000Contacts) {
+    static CallCounter counter;
+    ASSERT_HRESULT_SUCCEEDED(CoRegisterChannelHook(kCountingExtension, &counter));
+    constexpr int kContacts = 1000;
+    std::string fixture;
+    for (int i = 0; i < kContacts; ++i)
+        fixture += "contact\tLastName=Last" + std::to_string(i) + "\tFirstName=First\tPhone=" + std::to_string(100000 + i) +
+                   "\tEmail=person" + std::to_string(i) + "@example.org\t@ZvID=" + ::pimsync::EncodeDeviceId(i + 1) + "\n";
+    WriteAll(fixture_, fixture);
+    WritePhonebook(ZvPhonebookFile(1));
+    auto sink = NewSink();
+    double callSeconds = 0;
+    Session session = Run(CLSID_ZvSyncContacts10, sink.Get(), SSR_MANUAL_RESOLUTION,
+                          {SPH_INITIALIZE, SPH_SYNCHRONIZE_ESTIMATE, SPH_SYNCHRONIZE_TRANSFER, SPH_FINALIZE},
+                          [&](IZvSynchronizer*) {
+                              // The cost of one call: the count of the folder's items, many times
+                              // over, while the session holds the application.
+                              com::ComPtr<IUnknown> application, items;
+                              ASSERT_HRESULT_SUCCEEDED(AttachMailApp(application));
+                              ASSERT_HRESULT_SUCCEEDED(OpenDefaultFolderItems(application.Get(), 10, items));
+                              constexpr int kCalls = 3000;
+                              LARGE_INTEGER frequency, start, end;
+                              QueryPerformanceFrequency(&frequency);
+                              QueryPerformanceCounter(&start);
+                              for (int i = 0; i < kCalls; ++i) {
+                                  long count = 0;
+                                  ItemCount(items.Get(), count);
+                              }
+                              QueryPerformanceCounter(&end);
+                              callSeconds = static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart / kCalls;
+                          },
+                          280000);
+    ASSERT_EQ(session.results.size(), 6u);
+    for (HRESULT hr : session.results)
+        EXPECT_EQ(hr, S_OK);
+    EXPECT_TRUE(sink->Errors().empty()) << ::testing::PrintToString(sink->Errors());
+    ASSERT_EQ(session.seconds.size(), 4u);
+    EXPECT_EQ(ReadPhonebook()->Count(), static_cast<size_t>(kContacts));
+    const double transfer = session.seconds[2];
+    const double callsPerContact = static_cast<double>(session.calls[2]) / kContacts;
+    const double bound = callsPerContact * kContacts * callSeconds;
+    std::printf("contacts transfer: 1000 contacts in %.3f s, %.1f calls per contact x %.1f us per call = %.3f s; "
+                "ratio %.2f (goal <= 1.2)\n",
+                transfer, callsPerContact, callSeconds * 1e6, bound, transfer / bound);
+    EXPECT_GT(callsPerContact, 5.0) << "the calls were not counted";
+}
+
+} // namespace
+} // namespace tv::pimsync
