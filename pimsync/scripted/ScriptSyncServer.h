@@ -4,11 +4,9 @@
 #include "ClassFactory.h"
 #include "ScriptSynchronizer.h"
 #include "ServerRegistration.h"
+#include "SynchronizerClass.h"
 
 namespace tv::scriptsync {
-
-inline constexpr CATID kCategorySynchronizers = {
-    0xE735514E, 0xA1EE, 0x4FB8, {0x90, 0x25, 0xEC, 0x96, 0xC7, 0x89, 0x50, 0x13}};
 
 template <const ScriptSyncClass& Kind>
 class ScriptSyncFactory : public com::ComObjectImpl<ScriptSyncFactory<Kind>, IClassFactory>,
@@ -36,16 +34,8 @@ HRESULT CreateScriptSyncFactory(REFIID riid, void** ppv) {
 }
 
 inline com::ClassInfo ScriptSyncClassInfo(const ScriptSyncRegistration& entry, const GUID& typeLib) {
-    com::ClassInfo info;
-    info.clsid = entry.clsid;
-    info.description = entry.description;
-    info.progId = entry.progId;
-    info.versionIndependentProgId = entry.independentId;
-    info.threadingModel = L"Apartment";
-    info.typeLib = &typeLib;
-    info.categories = {{kCategorySynchronizers, L"ZvSynchronizers"}};
-    info.createClassObject = entry.createClassObject;
-    return info;
+    return SynchronizerClassInfo(*entry.clsid, entry.description, entry.progId, entry.independentId, typeLib,
+                                 entry.createClassObject);
 }
 
 } // namespace tv::scriptsync
