@@ -3,8 +3,8 @@
 // phases: the device answers on COM4 under the name Preset10 and its media are the sub-folders of
 // "<prefix>/device-root" (its default medium is "default"). Sessions are started from the tray:
 // new records cross both ways and a conflict is settled in the dialog; a second session changes
-// nothing; records changed on one side cross, those changed on both settle by each resolution and
-// by each choice of the dialog; a stopped session and a device without room write nothing; a
+// nothing; records changed on one side or on both settle by each resolution and by each choice of
+// the dialog; a stopped session and a device without room write nothing; a
 // missing task list fails only the tasks; an application too old is not offered.
 #include "AnsiText.h"
 #include "ComPtr.h"
