@@ -46,17 +46,24 @@ com::UniqueModule LoadSynchronizerDll(const char* name) {
     return com::UniqueModule(LoadLibraryA((folder + "\\..\\..\\bin\\" + name).c_str()));
 }
 
+com::ComPtr<IZvSynchronizer> CreateSynchronizerFromDll(HMODULE library, REFCLSID clsid) {
+    using GetClassObject = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
+    auto get = reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(GetProcAddress(library, "DllGetClassObject")));
+    com::ComPtr<IClassFactory> factory;
+    com::ComPtr<IZvSynchronizer> sync;
+    if (!get || FAILED(get(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory))) ||
+        FAILED(factory->CreateInstance(nullptr, __uuidof(IZvSynchronizer), reinterpret_cast<void**>(&sync))))
+        return {};
+    return sync;
+}
+
 std::vector<HRESULT> RunSynchronizerSession(HMODULE library, REFCLSID clsid, const std::string& deviceId,
                                             RecordingSink* sink, std::function<void()> between) {
     std::vector<HRESULT> results;
     std::function<void()> job = [&] {
         com::ComApartment apartment;
-        using GetClassObject = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
-        auto get = reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(GetProcAddress(library, "DllGetClassObject")));
-        com::ComPtr<IClassFactory> factory;
-        com::ComPtr<IZvSynchronizer> sync;
-        if (!get || FAILED(get(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory))) ||
-            FAILED(factory->CreateInstance(nullptr, __uuidof(IZvSynchronizer), reinterpret_cast<void**>(&sync))))
+        com::ComPtr<IZvSynchronizer> sync = CreateSynchronizerFromDll(library, clsid);
+        if (!sync)
             return;
         com::ComPtr<IZvSyncNotify> notify;
         sync->QueryInterface(__uuidof(IZvSyncNotify), reinterpret_cast<void**>(&notify));

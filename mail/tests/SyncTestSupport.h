@@ -35,6 +35,10 @@ com::UniqueModule LoadSynchronizerDll(const char* name);
 // false when the job did not end within `limitMs`.
 bool RunOnWorkerThread(std::function<void()> job, DWORD limitMs);
 
+// The synchronizer `clsid` made on the calling thread from the class object of the loaded DLL
+// `library` (not through the registry); null when it cannot be made.
+com::ComPtr<IZvSynchronizer> CreateSynchronizerFromDll(HMODULE library, REFCLSID clsid);
+
 // Makes the synchronizer of `clsid` from `library` on a thread of its own (its own apartment)
 // while this thread dispatches messages (it serves the hub), and runs IsCompatible, SetDevice
 // and the five phases; `between` runs on that thread after Initialize. The result of each call;

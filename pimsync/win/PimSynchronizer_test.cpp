@@ -205,13 +205,8 @@ class PimSynchronizerTest : public ::testing::Test {
         const bool ended = mail::testing::RunOnWorkerThread(
             [&] {
                 com::ComApartment apartment;
-                using GetClassObject = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
-                auto get = reinterpret_cast<GetClassObject>(
-                    reinterpret_cast<void*>(GetProcAddress(library, "DllGetClassObject")));
-                com::ComPtr<IClassFactory> factory;
-                com::ComPtr<IZvSynchronizer> sync;
-                if (!get || FAILED(get(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory))) ||
-                    FAILED(factory->CreateInstance(nullptr, __uuidof(IZvSynchronizer), reinterpret_cast<void**>(&sync))))
+                com::ComPtr<IZvSynchronizer> sync = mail::testing::CreateSynchronizerFromDll(library, clsid);
+                if (!sync)
                     return;
                 com::ComPtr<IZvSyncNotify> notify;
                 sync->QueryInterface(__uuidof(IZvSyncNotify), reinterpret_cast<void**>(&notify));
