@@ -43,7 +43,7 @@ protected:
         testDeviceRoot_ = UseOnlyEmulatedDevice("tvmail10", kRegistration, kName);
         SetUserNumber(kRegistration, "DisconnectionAlert", 0);
         StoreScript(L"DeviceEvents", nullptr);
-        ScheduleOnly(CLSID_ZvSyncMail10, kStrId);
+        ScheduleOnly({CLSID_ZvSyncMail10}, kStrId);
         server_.PointClient("SMTP", "127.0.0.1", server_.smtpPort);
         server_.SetFaults("");
     }

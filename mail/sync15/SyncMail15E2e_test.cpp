@@ -90,7 +90,7 @@ protected:
             return;
         testDeviceRoot_ = UseOnlyEmulatedDevice("tvmail15", kRegistration, kName);
         StoreScript(L"DeviceEvents", nullptr);
-        ScheduleOnly(CLSID_ZvSyncMail15, kStrId);
+        ScheduleOnly({CLSID_ZvSyncMail15}, kStrId);
         const std::wstring volume = SharedEmulator().VolumeWindowsPath(kSlot);
         const std::wstring slot = volume.substr(0, volume.rfind(L'\\'));
         for (const std::wstring& folder : {slot, volume, volume + L"\\System", volume + L"\\System\\EMAIL"})

@@ -38,19 +38,12 @@ constexpr UINT kSynchronizeCommand = 0x4400; // the tray's synchronize command o
 constexpr DWORD kSessionTimeoutMs = 90000;
 const char kName[] = "Preset10";
 const char kStrId[] = "@ZV10E2E";
-const char kScheduleKey[] = "Software\\Zelvan\\Tavrilon\\ZvSyncMgr";
 const char kContactsRow[] = "Contacts (Zelvan 1.0)";
 const char kTasksRow[] = "Tasks (Zelvan 1.0)";
 const char kTestDeviceKey[] = "Software\\Zelvan\\Tavrilon\\TestDevice";
 const char kMailAppKey[] = "Software\\Zelvan\\TavrilonTests\\MailApp";
 const char kCurVerKey[] = "Software\\Classes\\Outlook.Application\\CurVer";
 const std::string kRegistration = std::string("Software\\Zelvan\\Tavrilon\\DeviceList\\") + kStrId;
-
-std::string ClsidText(REFCLSID clsid) {
-    wchar_t wide[40] = {};
-    StringFromGUID2(clsid, wide, 40);
-    return com::TerminatedToAnsi(wide);
-}
 
 std::string ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -81,8 +74,7 @@ class PimSync10EndToEnd : public testing::Test {
         // Only the two synchronizers of this phase are offered and scheduled for the device.
         only_ = std::make_unique<tests::SynchronizersOnly>(
             std::initializer_list<CLSID>{CLSID_ZvSyncContacts10, CLSID_ZvSyncTasks10});
-        ScheduleOnly(CLSID_ZvSyncContacts10, kStrId);
-        SetUserString(kScheduleKey, ClsidText(CLSID_ZvSyncTasks10).c_str(), std::string(kStrId) + ";");
+        ScheduleOnly({CLSID_ZvSyncContacts10, CLSID_ZvSyncTasks10}, kStrId);
         StoreScript(L"DeviceEvents", nullptr);
         fixture_ = std::string(temp) + "tvpimsync10-fixture.txt";
         dump_ = std::string(temp) + "tvpimsync10-dump.txt";

@@ -340,11 +340,13 @@ void ClearSchedules() {
     RegDeleteTreeA(HKEY_CURRENT_USER, kScheduleKey);
 }
 
-void ScheduleOnly(REFCLSID clsid, const std::string& strId) {
+void ScheduleOnly(std::initializer_list<CLSID> classes, const std::string& strId) {
     ClearSchedules();
-    wchar_t text[40] = {};
-    StringFromGUID2(clsid, text, ARRAYSIZE(text));
-    SetUserString(kScheduleKey, Narrow(text).c_str(), strId + ";");
+    for (const CLSID& clsid : classes) {
+        wchar_t text[40] = {};
+        StringFromGUID2(clsid, text, ARRAYSIZE(text));
+        SetUserString(kScheduleKey, Narrow(text).c_str(), strId + ";");
+    }
 }
 
 std::string LanguageText(UINT id) {

@@ -7,6 +7,7 @@
 #include "ZelvanMgr.h"
 #include <windows.h>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -128,10 +129,10 @@ std::string SharedLogText();
 bool KeyExists(HKEY root, const std::string& path);
 std::string ReadString(HKEY root, const std::string& path, const char* value);
 
-// Schedules, as a user does on the synchronization options page, only the synchronizer `clsid`
+// Schedules, as a user does on the synchronization options page, only the synchronizers `classes`
 // for the device `strId`: every other synchronizer's schedule is emptied, so that a session runs
-// that one synchronizer alone whatever else is installed (the others are listed, unchecked).
-void ScheduleOnly(REFCLSID clsid, const std::string& strId);
+// those synchronizers alone whatever else is installed (the others are listed, unchecked).
+void ScheduleOnly(std::initializer_list<CLSID> classes, const std::string& strId);
 // Empties every synchronizer's schedule.
 void ClearSchedules();
 

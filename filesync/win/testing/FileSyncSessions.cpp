@@ -11,20 +11,9 @@ namespace tv::filesync::testing {
 namespace {
 
 constexpr DWORD kSessionTimeoutMs = 120000;
-const char kScheduleKey[] = "Software\\Zelvan\\Tavrilon\\ZvSyncMgr";
-
-std::string Narrow(const std::wstring& text) {
-    return std::string(text.begin(), text.end());
-}
 
 std::wstring Widen(const std::string& text) {
     return std::wstring(text.begin(), text.end());
-}
-
-std::string ClsidText(REFCLSID clsid) {
-    wchar_t wide[40] = {};
-    StringFromGUID2(clsid, wide, ARRAYSIZE(wide));
-    return Narrow(wide);
 }
 
 // The texts of the session dialog's synchronizer rows (the dialog is the program's).
@@ -48,8 +37,7 @@ FileSyncSetting::FileSyncSetting(const SessionDevice& device, REFCLSID synchroni
     e2e::SetUserNumber(registration_, "DisconnectionAlert", 0);
     e2e::SetUserNumber(registration_, "ConflictResolution", SSR_MANUAL_RESOLUTION);
     e2e::StoreScript(L"DeviceEvents", nullptr);
-    RegDeleteTreeA(HKEY_CURRENT_USER, kScheduleKey);
-    e2e::SetUserString(kScheduleKey, ClsidText(synchronizer).c_str(), device.strId + ";");
+    e2e::ScheduleOnly({synchronizer}, device.strId);
     CreateDirectoryA(pc.c_str(), nullptr);
     const std::string state = registration_ + "\\SyncDataBase";
     e2e::SetUserString(state, "SyncFolder", pc);
@@ -61,7 +49,7 @@ FileSyncSetting::FileSyncSetting(const SessionDevice& device, REFCLSID synchroni
 FileSyncSetting::~FileSyncSetting() {
     if (keepDevice_)
         return;
-    RegDeleteTreeA(HKEY_CURRENT_USER, kScheduleKey);
+    e2e::ClearSchedules();
     e2e::ForgetEmulatedDevice(registration_, previousRoot_);
 }
 
