@@ -55,11 +55,7 @@ class RecordingCallback : public tv::com::ComObject<RecordingCallback, IZvFileOp
 class TransferTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (!test::SharedEmulator().Problem().empty()) {
-            if (test::DevicesRequired())
-                FAIL() << test::SharedEmulator().Problem();
-            GTEST_SKIP() << test::SharedEmulator().Problem();
-        }
+        REQUIRE_EMULATOR();
         Plug("");
     }
     void TearDown() override { Unplug(); }

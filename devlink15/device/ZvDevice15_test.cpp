@@ -109,12 +109,7 @@ std::wstring ExtraVolumeFolder() {
 class DeviceTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        const std::string& problem = test::SharedEmulator().Problem();
-        if (!problem.empty()) {
-            if (test::DevicesRequired())
-                FAIL() << problem;
-            GTEST_SKIP() << problem;
-        }
+        REQUIRE_EMULATOR();
         main_ = ZvDevice15::LangString(IDS_DEVICE15_MAIN_LABEL);
         ASSERT_FALSE(main_.empty()) << "the language library is missing";
         // Fresh volumes: the main one and the extra volume "b" shown as "Card".
