@@ -99,12 +99,7 @@ class RecordingSink : public tv::com::ComObject<RecordingSink, IZvPortUpdateEven
 class ZvPortComTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        const std::string& problem = SharedBench().Problem();
-        if (!problem.empty()) {
-            if (tv::test::DevicesRequired())
-                FAIL() << problem;
-            GTEST_SKIP() << problem;
-        }
+        REQUIRE_SERIAL10_BENCH(SharedBench());
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         comInitialised_ = true;
         CLSID clsid{};

@@ -34,7 +34,8 @@ test::Serial10Bench& SharedBench() {
 
 // Records what a transfer reports; sets the given event when the item's size is reported, so
 // that a test can cancel the transfer that follows.
-class RecordingCallback : public tv::com::ComObject<RecordingCallback, IZvFileOperationCallback, IZvItemsInfoCallback> {
+class RecordingCallback
+    : public tv::com::ComObject<RecordingCallback, IZvFileOperationCallback, IZvItemsInfoCallback> {
   public:
     STDMETHODIMP OnOperationComplete() override { return S_OK; }
     STDMETHODIMP OnItemComplete(LPSTR, LPSTR, long) override { return S_OK; }
@@ -62,12 +63,7 @@ class RecordingCallback : public tv::com::ComObject<RecordingCallback, IZvFileOp
 class Device10Test : public ::testing::Test {
   protected:
     void SetUp() override {
-        const std::string& problem = SharedBench().Problem();
-        if (!problem.empty()) {
-            if (tv::test::DevicesRequired())
-                FAIL() << problem;
-            GTEST_SKIP() << problem;
-        }
+        REQUIRE_SERIAL10_BENCH(SharedBench());
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         comInitialised_ = true;
         ComPtr<IZvPort> port;
@@ -108,7 +104,8 @@ class Device10Test : public ::testing::Test {
         std::string source = SharedBench().PcFolderText() + pcName;
         std::string destination = Item(deviceName);
         unsigned char error[260] = {};
-        return device_->ImportFileItem(source.data(), destination.data(), callback_.Get(), sizeof error, error);
+        return device_->ImportFileItem(source.data(), destination.data(), callback_.Get(), sizeof error,
+                                       error);
     }
 
     bool comInitialised_ = false;
@@ -127,7 +124,8 @@ TEST_F(Device10Test, PathsThatWouldBreakAConsoleCommandAreRefusedAndNothingIsSen
     unsigned char error[260] = {};
     for (const char* item : {"x\" \"/default\\victim.txt", "x|y\\victim.txt", "x\n\\victim.txt"}) {
         error[0] = 0;
-        EXPECT_EQ(device_->DeleteFileItem(const_cast<LPSTR>(item), sizeof error, error), E_INVALIDARG) << item;
+        EXPECT_EQ(device_->DeleteFileItem(const_cast<LPSTR>(item), sizeof error, error), E_INVALIDARG)
+            << item;
         EXPECT_EQ(std::string(reinterpret_cast<char*>(error)), LangString(IDS_DEVICE10_BAD_NAME)) << item;
     }
     VOLUMEINFO volume{};

@@ -60,3 +60,14 @@ bool ListSerialPort(int port, bool listed);
 std::vector<std::string> LogLines(const std::string& answer);
 
 } // namespace devlink10::test
+
+// Skips the test when the bench cannot run in this prefix; fails it instead when the run requires
+// the emulated devices (TV_REQUIRE_DEVICES).
+#define REQUIRE_SERIAL10_BENCH(bench)                                                                        \
+    do {                                                                                                     \
+        if (!(bench).Problem().empty()) {                                                                    \
+            if (::tv::test::DevicesRequired())                                                               \
+                FAIL() << (bench).Problem();                                                                 \
+            GTEST_SKIP() << (bench).Problem();                                                               \
+        }                                                                                                    \
+    } while (0)
