@@ -37,7 +37,9 @@ std::string PcFolderOf(const std::string& path) {
 }
 
 // A file size as the callback's 32-bit size: a file beyond 2 GiB reports the largest one.
-long CallbackSize(LONGLONG size) { return static_cast<long>(std::clamp<LONGLONG>(size, 0, LONG_MAX)); }
+long CallbackSize(LONGLONG size) {
+    return static_cast<long>(std::clamp<LONGLONG>(size, 0, LONG_MAX));
+}
 
 bool ReadPcFile(const std::string& path, LONGLONG& size, FILETIME& written) {
     tv::com::UniqueFileHandle file(::CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,

@@ -61,7 +61,9 @@ bool Serial10Bench::Plug(const std::string& extra) {
                .rfind("ok", 0) == 0;
 }
 
-void Serial10Bench::Unplug() { Request("unplug"); }
+void Serial10Bench::Unplug() {
+    Request("unplug");
+}
 
 std::vector<std::string> Serial10Bench::TakeLog() {
     const std::string answer = Request("log");
@@ -73,7 +75,9 @@ std::wstring Serial10Bench::DeviceFile(const std::string& name) const {
     return WindowsPath(DeviceRoot() + "/default/" + name);
 }
 
-std::wstring Serial10Bench::PcFile(const std::string& name) const { return WindowsPath(PcFolder() + "/" + name); }
+std::wstring Serial10Bench::PcFile(const std::string& name) const {
+    return WindowsPath(PcFolder() + "/" + name);
+}
 
 std::string Serial10Bench::PcFolderText() const {
     std::string text = "Z:" + PcFolder() + "/";
@@ -90,12 +94,13 @@ bool ListSerialPort(int port, bool listed) {
         return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
     }
     HKEY raw = nullptr;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, nullptr, REG_OPTION_VOLATILE,
-                        KEY_SET_VALUE, nullptr, &raw, nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, nullptr,
+                        REG_OPTION_VOLATILE, KEY_SET_VALUE, nullptr, &raw, nullptr) != ERROR_SUCCESS)
         return false;
     tv::com::UniqueHKey key(raw);
     const std::string data = "COM" + std::to_string(port);
-    return RegSetValueExA(key.Get(), valueName.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+    return RegSetValueExA(key.Get(), valueName.c_str(), 0, REG_SZ,
+                          reinterpret_cast<const BYTE*>(data.c_str()),
                           static_cast<DWORD>(data.size() + 1)) == ERROR_SUCCESS;
 }
 

@@ -334,7 +334,8 @@ struct Answered {
 
 // Answers the next question with that title: optionally ticks "for all", then presses the button,
 // or the window's close box for button 0.
-std::future<Answered> Answer(const wchar_t* title, int button, bool forAll, const std::wstring& screenshot = {}) {
+std::future<Answered> Answer(const wchar_t* title, int button, bool forAll,
+                             const std::wstring& screenshot = {}) {
     return std::async(std::launch::async, [=] {
         // The question comes after the listing; a loaded machine may take its time.
         HWND dialog = tv::test::WaitForWindow(nullptr, title, 120000);
