@@ -29,7 +29,7 @@ constexpr long kDetectionRequestLimitMs = 10000;
 // waits for a port's answer (a port without a device answers nothing for seconds); it then ends
 // by itself when that request ends, holding its own share of the detection state and this
 // module until then.
-constexpr DWORD kStopGraceMs = 200;
+constexpr DWORD kStopGraceMs = 100;
 
 HRESULT Request(IZvPort* port, const std::string& command, std::string& reply) {
     auto text = tv::com::AnsiToUniqueBstr(command);
