@@ -5,6 +5,7 @@
 #include "ComObject.h"
 #include "Handles.h"
 #include "PortProtocol.h"
+#include "Serial10Bench.h"
 #include "ZvPort.h"
 
 #include <gtest/gtest.h>
@@ -39,66 +40,8 @@ std::string Text(BSTR text) {
 
 
 // The emulator with one 1.0 device on COM3 of this prefix, and ZvPort.dll registered in it.
-class Bench {
-  public:
-    Bench() {
-        char prefix[MAX_PATH] = {};
-        if (!GetEnvironmentVariableA("WINEPREFIX", prefix, sizeof prefix)) {
-            problem_ = "WINEPREFIX is not set: run the test through zvport10_test.sh";
-            return;
-        }
-        HMODULE server = LoadLibraryW(WindowsPath(TV_ZVPORT_DLL).c_str());
-        auto registerServer = server ? reinterpret_cast<HRESULT(WINAPI*)()>(
-                                           reinterpret_cast<void*>(GetProcAddress(server, "DllRegisterServer")))
-                                     : nullptr;
-        if (!registerServer || FAILED(registerServer())) {
-            problem_ = std::string("cannot register ") + TV_ZVPORT_DLL;
-            return;
-        }
-        problem_ = process_.Start(tv::test::EmulatorPath(TV_ZVEMU_DEFAULT), "zvport10-test",
-                                  "--usb-port 0 --control-port 0");
-        if (!problem_.empty())
-            return;
-        if (!process_.ConnectControl(0)) {
-            problem_ = "the emulator's control port does not answer";
-            return;
-        }
-        prefix_ = prefix;
-        CreateDirectoryW(WindowsPath(DeviceRoot()).c_str(), nullptr);
-        CreateDirectoryW(WindowsPath(PcFolder()).c_str(), nullptr);
-        if (!Plug())
-            problem_ = "the emulator does not plug a device on COM" + std::to_string(kCom);
-    }
-
-    const std::string& Problem() const { return problem_; }
-    std::string Request(const std::string& verbAndArgs) {
-        const size_t blank = verbAndArgs.find(' ');
-        return process_.Request(verbAndArgs.substr(0, blank) + " com=" + std::to_string(kCom) +
-                                (blank == std::string::npos ? "" : verbAndArgs.substr(blank)));
-    }
-    bool Plug() {
-        return Request("plug root=" + DeviceRoot() + " id=" + kDeviceId + " prefix=" + prefix_).rfind("ok", 0) == 0;
-    }
-    std::string DeviceRoot() const { return process_.Root() + "/device"; }
-    std::string PcFolder() const { return process_.Root() + "/pc"; }
-    // The PC folder as the clients write it: a Windows path that ends in a backslash.
-    std::string PcFolderText() const {
-        std::string text = "Z:" + PcFolder() + "/";
-        for (char& c : text)
-            c = c == '/' ? '\\' : c;
-        return text;
-    }
-    std::wstring DeviceFile(const std::string& name) const { return WindowsPath(DeviceRoot() + "/default/" + name); }
-    std::wstring PcFile(const std::string& name) const { return WindowsPath(PcFolder() + "/" + name); }
-
-  private:
-    std::string problem_;
-    std::string prefix_;
-    tv::test::EmulatorProcess process_;
-};
-
-Bench& SharedBench() {
-    static Bench bench;
+test::Serial10Bench& SharedBench() {
+    static test::Serial10Bench bench(kCom, kDeviceId, {TV_ZVPORT_DLL});
     return bench;
 }
 
@@ -156,12 +99,7 @@ class RecordingSink : public tv::com::ComObject<RecordingSink, IZvPortUpdateEven
 class ZvPortComTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        const std::string& problem = SharedBench().Problem();
-        if (!problem.empty()) {
-            if (tv::test::DevicesRequired())
-                FAIL() << problem;
-            GTEST_SKIP() << problem;
-        }
+        REQUIRE_SERIAL10_BENCH(SharedBench());
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         comInitialised_ = true;
         CLSID clsid{};

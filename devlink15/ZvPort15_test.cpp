@@ -69,14 +69,7 @@ class RecordingCallback : public tv::com::ComObject<RecordingCallback, IZvFileOp
 class PortTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        const std::string& problem = test::SharedEmulator().Problem();
-        if (!problem.empty()) {
-            // The test command installs the driver and builds the emulator: there a missing
-            // piece is a failure, elsewhere the cases are skipped.
-            if (test::DevicesRequired())
-                FAIL() << problem;
-            GTEST_SKIP() << problem;
-        }
+        REQUIRE_EMULATOR();
         ASSERT_TRUE(SUCCEEDED(tv::com::MakeComObject(port_)));
     }
     void TearDown() override {

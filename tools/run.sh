@@ -7,7 +7,8 @@
 # under Wine's cscript. Windows appear on $DISPLAY when one is set (the program then stays in the
 # tray until Exit); otherwise on a private Xvfb, where screenshots of the tray menu and of a
 # device's property sheet are saved under build/run-screens, and the program is ended after the demo.
-# TV_USBSIM_PORT chooses the test USB driver's port.
+# TV_USBSIM_PORT chooses the test USB driver's port. Exits non-zero when a demo step fails or
+# prints a failure.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/tools/setup-deps.sh"
@@ -16,6 +17,8 @@ bash "$root/tools/build.sh"
 # into every Wine process, so before the wineserver starts.
 . "$root/tools/serialsim/serialsim-env.sh" "$root/build/host"
 . "$root/tools/wine-env.sh"
+. "$root/tools/demo/demo-step.sh"
+demo_status=0
 user_display=${DISPLAY:-}
 prefix=$root/build/wineprefix-run
 # A wineserver left from an earlier run has no shim: this prefix's server starts anew.
@@ -40,7 +43,7 @@ tv_serial_port_listed 4
     --device "com=4,root=$emulated/handheld10,id=@ZVDEMO1,prefix=$prefix" >"$root/build/demo-emulator.log" 2>&1 &
 emulator=$!
 trap 'kill "$emulator" 2>/dev/null || true' EXIT
-tv_wine cscript //nologo "$(tv_winpath "$root/tools/demo/foundation.js")" </dev/null
+tv_demo_step tv_wine cscript //nologo "$(tv_winpath "$root/tools/demo/foundation.js")" </dev/null || demo_status=1
 
 # Devices backed by folders, each subfolder one device, served by the test device factory.
 devices=$root/build/demo-devices
@@ -54,8 +57,11 @@ program=$!
 # The factories report their devices as they find them; the 1.0 factory looks at the serial
 # ports every five seconds.
 sleep 12
-tv_wine cscript //nologo "$(tv_winpath "$root/tools/demo/devices_demo.js")" "$(tv_winpath "$root/build/demo-pc")" </dev/null
-tv_wine cscript //nologo "$(tv_winpath "$root/tools/demo/hub_demo.js")" "$(tv_winpath "$root/build/demo-pc")" </dev/null
+tv_demo_step tv_wine cscript //nologo "$(tv_winpath "$root/tools/demo/devices_demo.js")" \
+    "$(tv_winpath "$root/build/demo-pc")" </dev/null || demo_status=1
+tv_demo_step tv_wine cscript //nologo "$(tv_winpath "$root/tools/demo/hub_demo.js")" \
+    "$(tv_winpath "$root/build/demo-pc")" </dev/null || demo_status=1
+[ "$demo_status" -eq 0 ] || echo "The demo reported a failure; see the lines above."
 if [ -n "$user_display" ]; then
     echo "Tavrilon is running in the tray; choose Exit in its menu to end it."
     wait "$program" || true
@@ -72,3 +78,4 @@ else
     kill "$program" 2>/dev/null || true
     tv_wine_stop
 fi
+exit "$demo_status"

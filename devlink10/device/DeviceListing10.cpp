@@ -102,11 +102,9 @@ HRESULT ZvDevice10::ListRoot(tv::FileItemEnumerator& items, HRESULT& answer) {
     return S_OK;
 }
 
-HRESULT ZvDevice10::ListMedium(const std::string& path, tv::FileItemEnumerator& items) {
-    const size_t slash = path.find('\\');
-    const std::string folder = FolderOfMedium(path.substr(0, slash));
+HRESULT ZvDevice10::ListMedium(const std::string& folder, tv::FileItemEnumerator& items) {
     std::string reply, records;
-    if (Request("<Command>|ls -l -t \"/" + folder + "/*\"|", reply) != S_OK)
+    if (PathRequest("ls -l -t", "/" + folder + "/*", reply) != S_OK)
         return kListingFailed;
     if (ParseListingReply(reply.c_str(), &records) != ParseResult::Ok)
         return kListingUnreadable;
@@ -141,6 +139,10 @@ STDMETHODIMP ZvDevice10::EnumFileItems(LPSTR strPath, long, IZvEnumFileItems** p
     tv::com::ComPtr<tv::FileItemEnumerator> items;
     TV_RETURN_IF_FAILED(tv::com::MakeComObject(items));
     const std::string path = strPath ? strPath : "";
+    // A medium's listing: the medium part of the path (up to its first backslash) names it.
+    const std::string folder = path.empty() ? std::string() : FolderOfMedium(path.substr(0, path.find('\\')));
+    if (!IsSafeDeviceName(folder))
+        return E_INVALIDARG;
     if (FAILED(Connect()) || !PcModeOn()) {
         Disconnect();
         ReportLost();
@@ -151,7 +153,7 @@ STDMETHODIMP ZvDevice10::EnumFileItems(LPSTR strPath, long, IZvEnumFileItems** p
     if (path.empty())
         ListRoot(*items.Get(), hr);
     else
-        hr = ListMedium(path, *items.Get());
+        hr = ListMedium(folder, *items.Get());
     PcModeOff();
     Disconnect();
     if (hr != S_OK)
@@ -195,7 +197,7 @@ STDMETHODIMP ZvDevice10::GetAllItems(IZvEnumFileItems** ppiEnum) {
     for (const std::string& mediumName : mediumNames) {
         const std::string folder = FolderOfMedium(mediumName);
         std::string records;
-        if (Request("<Command>|ls -l -t \"/" + folder + "/*\"|", reply) != S_OK ||
+        if (PathRequest("ls -l -t", "/" + folder + "/*", reply) != S_OK ||
             ParseListingReply(reply.c_str(), &records) != ParseResult::Ok)
             return end(S_FALSE);
         for (const ListingItem& listed : SplitListingRecords(records)) {
@@ -217,6 +219,9 @@ STDMETHODIMP ZvDevice10::FindItems(LPSTR strWildCard, IZvEnumFileItems** ppiEnum
     if (!strWildCard || !ppiEnum)
         return E_POINTER;
     *ppiEnum = nullptr;
+    // The wild card goes into the command as it stands.
+    if (!IsSafeDeviceName(strWildCard))
+        return E_INVALIDARG;
     tv::com::ComPtr<tv::FileItemEnumerator> items;
     TV_RETURN_IF_FAILED(tv::com::MakeComObject(items));
     std::string command = "ls " + std::string(strWildCard);
@@ -245,7 +250,7 @@ STDMETHODIMP ZvDevice10::FindItems(LPSTR strWildCard, IZvEnumFileItems** ppiEnum
 
 HRESULT ZvDevice10::LookupItem(const std::string& devicePath, ListingItem& item) {
     std::string reply, records;
-    if (Request("<Command>|ls -l -t \"" + devicePath + "\"|", reply) != S_OK)
+    if (PathRequest("ls -l -t", devicePath, reply) != S_OK)
         return S_FALSE;
     if (ParseListingReply(reply.c_str(), &records) != ParseResult::Ok)
         return kLookupUnreadable;

@@ -3,6 +3,8 @@
 #include "Devlink10Ids.h"
 #include "ZvDevice10.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -32,6 +34,11 @@ std::string PcFolderOf(const std::string& path) {
     if (!folder.empty())
         folder.pop_back();
     return folder;
+}
+
+// A file size as the callback's 32-bit size: a file beyond 2 GiB reports the largest one.
+long CallbackSize(LONGLONG size) {
+    return static_cast<long>(std::clamp<LONGLONG>(size, 0, LONG_MAX));
 }
 
 bool ReadPcFile(const std::string& path, LONGLONG& size, FILETIME& written) {
@@ -270,7 +277,7 @@ HRESULT ZvDevice10::RunTransfer(int kind, const char* source, const char* destin
         LONGLONG size = 0;
         FILETIME unused = {};
         ReadPcFile(source, size, unused);
-        callback->OnItemInit(const_cast<LPSTR>(source), static_cast<long>(size));
+        callback->OnItemInit(const_cast<LPSTR>(source), CallbackSize(size));
         callback->OnItemInfo(infoText.empty() ? info : infoText.data());
         const std::string request = "<RequestSend>|" + PcFolderOf(source) + "\\|" + NameOf(source, '\\') + "|\n|" +
                                     FolderOf(deviceDestination, '/') + "|" + NameOf(deviceDestination, '/') + "|\n";

@@ -48,8 +48,14 @@ HRESULT ZvDevice10::Create(tv::com::ComPtr<ZvDevice10>& device) {
     if (FAILED(::CoCreateInstance(kClsidZvAssocMgr, nullptr, CLSCTX_ALL, IID_IZvAssocMgr,
                                   reinterpret_cast<void**>(&assoc))))
         return E_FAIL;
+    return CreateWith(port.Get(), assoc.Get(), device);
+}
+
+HRESULT ZvDevice10::CreateWith(IZvPort* port, IZvAssocMgr* assoc, tv::com::ComPtr<ZvDevice10>& device) {
+    if (!port)
+        return E_POINTER;
     TV_RETURN_IF_FAILED(tv::com::MakeComObject(device));
-    return device->Initialise(port.Get(), assoc.Get());
+    return device->Initialise(port, assoc);
 }
 
 ZvDevice10::ZvDevice10() : description_(LangString(IDS_DEVICE10_INITIAL_DESCRIPTION)) {}
@@ -91,6 +97,13 @@ HRESULT ZvDevice10::Request(const std::string& command, std::string& reply) {
     if (hr == S_OK)
         reply = tv::com::ToAnsi(response.Get());
     return hr;
+}
+
+HRESULT ZvDevice10::PathRequest(const std::string& verb, const std::string& path, std::string& reply) {
+    reply.clear();
+    if (!IsSafeDeviceName(path))
+        return E_INVALIDARG;
+    return Request("<Command>|" + verb + " \"" + path + "\"|", reply);
 }
 
 HRESULT ZvDevice10::Connect() {
@@ -292,11 +305,13 @@ STDMETHODIMP ZvDevice10::DeleteFileItem(LPSTR strItem, long nMaxLen, unsigned ch
     const size_t slash = item.rfind('\\');
     const std::string name = slash == std::string::npos ? item : item.substr(slash + 1);
     const std::string medium = slash == std::string::npos ? std::string() : item.substr(0, slash);
-    if (name.empty() || !IsSafeDeviceName(name)) {
+    // The whole path goes into the command, the medium part too (an unknown medium is used as it
+    // stands).
+    const std::string path = "/" + FolderOfMedium(medium) + "/" + name;
+    if (name.empty() || !IsSafeDeviceName(path)) {
         CopyError(LangString(IDS_DEVICE10_BAD_NAME), nMaxLen, strError);
         return E_INVALIDARG;
     }
-    const std::string folder = "/" + FolderOfMedium(medium) + "/";
     if (FAILED(Connect())) {
         Disconnect();
         CopyError(LangString(IDS_DEVICE10_CANNOT_CONNECT), nMaxLen, strError);
@@ -307,7 +322,7 @@ STDMETHODIMP ZvDevice10::DeleteFileItem(LPSTR strItem, long nMaxLen, unsigned ch
     if (!PcModeOn()) {
         CopyError(LangString(IDS_DEVICE10_CANNOT_CONNECT), nMaxLen, strError);
         hr = E_FAIL;
-    } else if (Request("<Command>|rm -f \"" + folder + name + "\"|", reply) != S_OK) {
+    } else if (PathRequest("rm -f", path, reply) != S_OK) {
         CopyError(LangString(IDS_DEVICE10_DELETE_FAILED), nMaxLen, strError);
         hr = E_FAIL;
     } else if (ReplyReportsFailure(reply)) {
@@ -323,7 +338,7 @@ STDMETHODIMP ZvDevice10::DeleteFileItem(LPSTR strItem, long nMaxLen, unsigned ch
 
 HRESULT ZvDevice10::QueryVolume(const std::string& folder, VOLUMEINFO& info) {
     std::string reply;
-    if (Request("<Command>|sysinfo \"/" + folder + "\"|", reply) != S_OK)
+    if (PathRequest("sysinfo", "/" + folder, reply) != S_OK)
         return E_FAIL;
     info.nBlockSize = SysinfoValue(reply, "block_size(bytes)");
     info.nTotalBlocks = SysinfoValue(reply, "blocks_total");
@@ -336,6 +351,8 @@ STDMETHODIMP ZvDevice10::GetVolumeInfo(LPSTR strItem, VOLUMEINFO* pInfo) {
     if (!strItem || !pInfo)
         return E_INVALIDARG;
     const std::string folder = FolderOfMedium(strItem);
+    if (!IsSafeDeviceName(folder))
+        return E_INVALIDARG;
     // Failures are failure codes: the caller must not read an unfilled record.
     if (FAILED(Connect())) {
         Disconnect();
@@ -396,7 +413,7 @@ STDMETHODIMP ZvDevice10::GetItemsInfo(long nStringCount, long nMaxLen, LPSTR* aS
     for (long i = 0; i < nStringCount; ++i)
         items.emplace_back(aStrItems[i] ? aStrItems[i] : "");
     std::string devicePath;
-    if (!ToDevicePath(items[0], devicePath))
+    if (!ToDevicePath(items[0], devicePath) || !IsSafeDeviceName(devicePath))
         return E_INVALIDARG;
     const std::string folder = devicePath.substr(0, devicePath.rfind('/'));
     const std::string mediumFolder = folder.empty() ? std::string() : folder.substr(1);
@@ -411,7 +428,7 @@ STDMETHODIMP ZvDevice10::GetItemsInfo(long nStringCount, long nMaxLen, LPSTR* aS
     if (FAILED(Connect()) || !PcModeOn())
         return fail();
     std::string reply, records;
-    if (Request("<Command>|ls -l -t \"" + folder + "/*\"|", reply) != S_OK ||
+    if (PathRequest("ls -l -t", folder + "/*", reply) != S_OK ||
         ParseListingReply(reply.c_str(), &records) != ParseResult::Ok)
         return fail();
     ITEMSINFO info = {};

@@ -46,6 +46,9 @@ class ZvDevice10 : public tv::com::ComObject<ZvDevice10, IZvDevice, IZvDeviceCan
 public:
     // A device object with its own port and association manager; E_FAIL when either is missing.
     static HRESULT Create(tv::com::ComPtr<ZvDevice10>& device);
+    // A device object over the given port and association manager (null: none, so that files get
+    // the generic description and icon). Create uses it; tests hand in their own.
+    static HRESULT CreateWith(IZvPort* port, IZvAssocMgr* assoc, tv::com::ComPtr<ZvDevice10>& device);
 
     ZvDevice10();
     ~ZvDevice10() override;
@@ -112,12 +115,18 @@ private:
     void Disconnect();
     // One console command; the port's answer, the reply in `reply`.
     HRESULT Request(const std::string& command, std::string& reply);
+    // One console command naming a device path between double quotes (`verb "path"`). A path
+    // that would break the command (IsSafeDeviceName) is refused with E_INVALIDARG and nothing
+    // is sent. Operations check their paths before they connect, so that nothing reaches the
+    // device at all; this check also covers the media names the device itself lists.
+    HRESULT PathRequest(const std::string& verb, const std::string& path, std::string& reply);
     // Tells the factory that the device has gone; the factory does the rest on its own thread.
     void ReportLost();
 
     // Listings (DeviceListing10.cpp).
     HRESULT ListRoot(tv::FileItemEnumerator& items, HRESULT& answer);
-    HRESULT ListMedium(const std::string& path, tv::FileItemEnumerator& items);
+    // The files of the medium with that folder name.
+    HRESULT ListMedium(const std::string& folder, tv::FileItemEnumerator& items);
     void RebuildMedia(const std::string& reply);
     std::string FolderOfMedium(const std::string& mediumText) const;
     bool ToDevicePath(const std::string& itemPath, std::string& devicePath) const;

@@ -25,8 +25,11 @@ constexpr UINT kDeviceLost = WM_APP + 0x102;    // wParam: port; lParam: the nam
 constexpr DWORD kLostHoldOffMs = 5000;
 // The detection port waits this long at most for one request.
 constexpr long kDetectionRequestLimitMs = 10000;
-// While the factory ends, the detection port's request in progress is cancelled this often.
-constexpr DWORD kStopCancelPeriodMs = 100;
+// How long the factory's end waits for the detection thread. The thread ends at once unless it
+// waits for a port's answer (a port without a device answers nothing for seconds); it then ends
+// by itself when that request ends, holding its own share of the detection state and this
+// module until then.
+constexpr DWORD kStopGraceMs = 100;
 
 HRESULT Request(IZvPort* port, const std::string& command, std::string& reply) {
     auto text = tv::com::AnsiToUniqueBstr(command);
@@ -58,32 +61,50 @@ struct NamingDialog {
         }
         auto* self = reinterpret_cast<NamingDialog*>(::GetWindowLongPtrA(dialog, DWLP_USER));
         if (self && message == WM_COMMAND && LOWORD(wParam) == IDOK) {
-            char typed[512] = {};
-            ::GetDlgItemTextA(dialog, IDC_DEVICE10_NAME, typed, sizeof typed);
-            std::string name = typed;
-            // A name with a character outside the allowed ones is asked again; the empty name is valid.
-            const std::string allowed = LangString(IDS_DEVICE10_ALLOWED_CHARS);
-            if (allowed.empty() || name.find_first_not_of(allowed) == std::string::npos) {
-                self->name = name;
-                self->guest = ::IsDlgButtonChecked(dialog, IDC_DEVICE10_GUEST) == BST_CHECKED;
-                ::EndDialog(dialog, IDOK);
-            }
+            self->OnOk(dialog);
             return TRUE;
         }
         return FALSE;
     }
+
+    // A name with a character outside the allowed ones is refused with its message, the name box
+    // set back to the identifier and the dialog kept open; the empty name is valid.
+    void OnOk(HWND dialog) {
+        char typed[512] = {};
+        ::GetDlgItemTextA(dialog, IDC_DEVICE10_NAME, typed, sizeof typed);
+        const std::string typedName = typed;
+        const std::string allowed = LangString(IDS_DEVICE10_ALLOWED_CHARS);
+        if (!allowed.empty() && typedName.find_first_not_of(allowed) != std::string::npos) {
+            ::MessageBoxA(dialog, LangString(IDS_FACTORY10_NAME_INVALID).c_str(),
+                          LangString(IDS_FACTORY10_WARNING_CAPTION).c_str(), MB_OK | MB_ICONEXCLAMATION);
+            ::SetDlgItemTextA(dialog, IDC_DEVICE10_NAME, id.c_str());
+            return;
+        }
+        name = typedName;
+        guest = ::IsDlgButtonChecked(dialog, IDC_DEVICE10_GUEST) == BST_CHECKED;
+        ::EndDialog(dialog, IDOK);
+    }
 };
+
+bool IsSet(HANDLE event) {
+    return event && ::WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
+}
 
 } // namespace
 
-void NameNewDevice(const std::string& id) {
+void NameNewDevice(const std::string& id, HANDLE stop) {
     tv::com::UniqueModule resources(tv::LoadLanguageLibrary(ThisModule()));
     for (;;) {
+        if (IsSet(stop))
+            return;
         NamingDialog dialog{id, {}, true};
         const INT_PTR shown =
             resources ? ::DialogBoxParamA(resources.Get(), MAKEINTRESOURCEA(IDD_DEVICE10_NAMING), nullptr,
                                           &NamingDialog::Proc, reinterpret_cast<LPARAM>(&dialog))
                       : -1;
+        // Closed because the factory ends: the device stays unnamed and is asked about next time.
+        if (IsSet(stop))
+            return;
         // Without the dialog the device keeps its identifier as its name.
         if (shown <= 0) {
             WriteDeviceRegistration(id, id, 1);
@@ -98,6 +119,65 @@ void NameNewDevice(const std::string& id) {
         return;
     }
 }
+
+// --- detection --------------------------------------------------------------------------------------
+
+// The detection thread's side of the factory: what the thread needs of it, shared by both. The
+// thread keeps its share (and this module) for as long as it runs, so that a factory ending while
+// the thread waits for a port's answer need not wait for that answer: once stopped, the thread
+// touches nothing else of the factory.
+class ZvFactory10::Detection {
+  public:
+    Detection(DeviceNamer namer, DWORD roundPauseMs, HWND window)
+        : namer_(std::move(namer)), roundPauseMs_(roundPauseMs), window_(window),
+          stop_(::CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+
+    bool Ready() const { return static_cast<bool>(stop_); }
+    void Stop() { ::SetEvent(stop_.Get()); }
+    // Starts the detection thread with its own share of the state and its own reference to this
+    // module (so that it may end after the factory, and after COM has let the module go); the
+    // thread's handle, or null.
+    static HANDLE StartThread(const std::shared_ptr<Detection>& detection, DWORD& threadId);
+
+    // The slots' state, kept by the factory's thread as devices come and go.
+    void Claim(int n) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        claimed_[n] = true;
+    }
+    // A lost device's port is left alone for a while, so that a device going away is not found
+    // again half-way.
+    void Release(int n, DWORD holdOffMs) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        claimed_[n] = false;
+        knownIds_[n].clear();
+        holdOffUntil_[n] = ::GetTickCount() + holdOffMs;
+    }
+    std::string KnownId(int n) const {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return knownIds_[n];
+    }
+
+  private:
+    struct ThreadStart {
+        std::shared_ptr<Detection> detection;
+        HMODULE module;
+    };
+    static DWORD WINAPI ThreadMain(void* parameter);
+    // The thread's work: rounds over the listed ports until the stop.
+    void Run();
+    bool Stopped() const { return IsSet(stop_.Get()); }
+    bool SleepUnlessStopped(DWORD ms) const { return ::WaitForSingleObject(stop_.Get(), ms) == WAIT_TIMEOUT; }
+    void ProbePort(IZvPort* port, int n);
+
+    const DeviceNamer namer_;
+    const DWORD roundPauseMs_;
+    const HWND window_; // the factory's; found devices are sent to it until the stop
+    tv::com::UniqueHandle stop_;
+    mutable std::mutex mutex_;           // guards the three arrays
+    std::array<bool, kSlots> claimed_{}; // a device object owns the port
+    std::array<std::string, kSlots> knownIds_;
+    std::array<DWORD, kSlots> holdOffUntil_{};
+};
 
 ZvFactory10::ZvFactory10(tv::com::SharedInstance<ZvFactory10>& slot, DeviceNamer namer, DWORD roundPauseMs)
     : SharedComObject(slot), namer_(std::move(namer)), roundPauseMs_(roundPauseMs) {}
@@ -116,36 +196,27 @@ HRESULT ZvFactory10::FinalConstruct() {
     if (!window_)
         return E_FAIL;
     ::SetWindowLongPtrA(window_.Get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    stop_.Reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    if (!stop_)
+    detection_ = std::make_shared<Detection>(namer_, roundPauseMs_, window_.Get());
+    if (!detection_->Ready())
         return E_FAIL;
-    detection_.Reset(::CreateThread(
-        nullptr, 0, [](void* self) -> DWORD {
-            static_cast<ZvFactory10*>(self)->DetectionThread();
-            return 0;
-        },
-        this, 0, nullptr));
-    return detection_ ? S_OK : E_FAIL;
+    detectionThread_.Reset(Detection::StartThread(detection_, detectionThreadId_));
+    return detectionThread_ ? S_OK : E_FAIL;
 }
 
 ZvFactory10::~ZvFactory10() {
-    if (stop_)
-        ::SetEvent(stop_.Get());
-    // The thread may be waiting for this thread to take a found device: keep messages flowing.
-    // A probe of a port without a device waits up to the request limit for each request; the
-    // request in progress (or the pause between them) is cancelled at once and again every period
-    // until the thread has seen the stop, so that an empty port never holds up the program's end.
-    if (detection_) {
-        do {
-            std::lock_guard<std::mutex> guard(probeMutex_);
-            if (probePort_) {
-                tv::com::UniqueBstr output;
-                probePort_->Cancel(nullptr, output.Put());
-            }
-        } while (!tv::WaitWithMessagePump(detection_.Get(), kStopCancelPeriodMs) &&
-                 ::WaitForSingleObject(detection_.Get(), 0) != WAIT_OBJECT_0);
-    }
+    // Found devices that still arrive are not taken any more.
     ::SetWindowLongPtrA(window_.Get(), GWLP_USERDATA, 0);
+    if (detection_) {
+        detection_->Stop();
+        // A naming dialog (or its message box) on the detection thread ends at a quit message; the
+        // naming then sees the stop and registers nothing. The thread made its message queue
+        // first thing: a thread without one yet has not come near a dialog and sees the stop.
+        if (detectionThread_)
+            ::PostThreadMessageA(detectionThreadId_, WM_QUIT, 0, 0);
+    }
+    // The thread may be sending a found device to this thread's window: messages keep flowing.
+    if (detectionThread_)
+        tv::WaitWithMessagePump(detectionThread_.Get(), kStopGraceMs);
     // Messages still queued for the window go with it.
     MSG message;
     while (::PeekMessageA(&message, window_.Get(), kDeviceLost, kDeviceLost, PM_REMOVE))
@@ -167,7 +238,7 @@ STDMETHODIMP ZvFactory10::Advise(IZvFactoryCallback* piCallback, long* nCookie) 
         callbacks_.emplace_back(piCallback);
         for (int n = 1; n < kSlots; ++n) {
             // Only slots that hold a device object are reported.
-            if (devices_[n] && knownIds_[n].find('@') != std::string::npos)
+            if (devices_[n] && detection_->KnownId(n).find('@') != std::string::npos)
                 present.push_back(devices_[n]);
         }
     }
@@ -203,11 +274,36 @@ std::vector<tv::com::ComPtr<IZvFactoryCallback>> ZvFactory10::Callbacks() const 
     return present;
 }
 
-// --- detection ----------------------------------------------------------------------------------
+HANDLE ZvFactory10::Detection::StartThread(const std::shared_ptr<Detection>& detection, DWORD& threadId) {
+    HMODULE module = nullptr;
+    if (!::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&ThreadMain),
+                              &module))
+        return nullptr;
+    auto start = std::make_unique<ThreadStart>(ThreadStart{detection, module});
+    HANDLE thread = ::CreateThread(nullptr, 0, &ThreadMain, start.get(), 0, &threadId);
+    if (!thread) {
+        ::FreeLibrary(module);
+        return nullptr;
+    }
+    start.release();
+    return thread;
+}
 
-bool ZvFactory10::SleepUnlessStopped(DWORD ms) { return ::WaitForSingleObject(stop_.Get(), ms) == WAIT_TIMEOUT; }
+DWORD WINAPI ZvFactory10::Detection::ThreadMain(void* parameter) {
+    HMODULE module = nullptr;
+    {
+        std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(parameter));
+        module = start->module;
+        start->detection->Run();
+    }
+    ::FreeLibraryAndExitThread(module, 0);
+}
 
-void ZvFactory10::DetectionThread() {
+void ZvFactory10::Detection::Run() {
+    // A message queue from the start, so that the factory's quit message reaches any dialog of
+    // the naming.
+    MSG message;
+    ::PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);
     tv::com::ComApartment apartment(COINIT_APARTMENTTHREADED);
     tv::com::ComPtr<IZvPort> port;
     if (FAILED(::CoCreateInstance(kClsidZvPortCOM, nullptr, CLSCTX_ALL, IID_IZvPort,
@@ -216,29 +312,21 @@ void ZvFactory10::DetectionThread() {
     char limit[64];
     std::snprintf(limit, sizeof limit, "<SetTimeOut>|%ld|", kDetectionRequestLimitMs);
     port->SetParam(tv::com::AnsiToUniqueBstr(limit).Get());
-    {
-        std::lock_guard<std::mutex> guard(probeMutex_);
-        probePort_ = port.Get();
-    }
     do {
         // Only ports in the system's list are opened: a round where no port exists costs a registry read.
         const SerialPortSet existing = ExistingSerialPorts();
-        for (int n = 1; n < kSlots && ::WaitForSingleObject(stop_.Get(), 0) == WAIT_TIMEOUT; ++n) {
+        for (int n = 1; n < kSlots && !Stopped(); ++n) {
             if (existing.test(static_cast<size_t>(n)))
                 ProbePort(port.Get(), n);
         }
     } while (SleepUnlessStopped(roundPauseMs_));
-    {
-        std::lock_guard<std::mutex> guard(probeMutex_);
-        probePort_ = nullptr;
-    }
     Disconnect(port.Get());
 }
 
-void ZvFactory10::ProbePort(IZvPort* port, int n) {
+void ZvFactory10::Detection::ProbePort(IZvPort* port, int n) {
     {
         std::lock_guard<std::mutex> guard(mutex_);
-        if (devices_[n] || static_cast<LONG>(holdOffUntil_[n] - ::GetTickCount()) > 0)
+        if (claimed_[n] || static_cast<LONG>(holdOffUntil_[n] - ::GetTickCount()) > 0)
             return;
     }
     char connect[32];
@@ -284,13 +372,13 @@ void ZvFactory10::ProbePort(IZvPort* port, int n) {
     slot.id = id;
     slot.port = n;
     Disconnect(port);
-    if (!ReadDeviceName(id, slot.name)) {
-        namer_(id);
+    if (!ReadDeviceName(id, slot.name) && !Stopped()) {
+        namer_(id, stop_.Get());
         ReadDeviceName(id, slot.name);
     }
-    if (::WaitForSingleObject(stop_.Get(), 0) == WAIT_OBJECT_0)
+    if (Stopped())
         return;
-    ::SendMessageA(window_.Get(), kDeviceArrived, 0, reinterpret_cast<LPARAM>(&slot));
+    ::SendMessageA(window_, kDeviceArrived, 0, reinterpret_cast<LPARAM>(&slot));
 }
 
 // --- the factory's window -------------------------------------------------------------------------
@@ -312,8 +400,6 @@ LRESULT CALLBACK ZvFactory10::WindowProc(HWND window, UINT message, WPARAM wPara
 }
 
 void ZvFactory10::OnDeviceArrived(const DeviceSlot& slot) {
-    if (::WaitForSingleObject(stop_.Get(), 0) == WAIT_OBJECT_0)
-        return;
     tv::com::ComPtr<ZvDevice10> device;
     if (FAILED(ZvDevice10::Create(device)))
         return;
@@ -325,6 +411,7 @@ void ZvFactory10::OnDeviceArrived(const DeviceSlot& slot) {
         std::lock_guard<std::mutex> guard(mutex_);
         devices_[slot.port] = face;
     }
+    detection_->Claim(slot.port);
     for (auto& callback : Callbacks())
         callback->OnDeviceFound(kClsidZvFactory10, face.Get());
 }
@@ -344,9 +431,8 @@ void ZvFactory10::OnDeviceLost(long port, const std::string& name) {
         if (!devices_[port])
             return;
         released.Swap(devices_[port]);
-        knownIds_[port].clear();
-        holdOffUntil_[port] = ::GetTickCount() + kLostHoldOffMs;
     }
+    detection_->Release(port, kLostHoldOffMs);
     for (auto& callback : Callbacks())
         callback->OnDeviceLost(kClsidZvFactory10, const_cast<LPSTR>(name.c_str()));
 }

@@ -15,6 +15,7 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -24,9 +25,11 @@ namespace devlink10 {
 extern const CLSID kClsidZvFactory10;
 
 // Asks the user to name a device seen for the first time and writes its settings; runs on the
-// detection thread. Tests replace it.
-using DeviceNamer = std::function<void(const std::string& id)>;
-void NameNewDevice(const std::string& id);
+// detection thread. Once `stop` is set (the factory is ending; null: never) it gives up and
+// writes nothing; the factory's end also sends the thread a quit message, which closes any
+// dialog it shows. Tests replace it.
+using DeviceNamer = std::function<void(const std::string& id, HANDLE stop)>;
+void NameNewDevice(const std::string& id, HANDLE stop = nullptr);
 
 class ZvFactory10 : public tv::com::SharedComObject<ZvFactory10, IZvFactory>, public DeviceLostSink {
 public:
@@ -46,10 +49,8 @@ public:
 
 private:
     static constexpr int kSlots = 10;
+    class Detection;
 
-    void DetectionThread();
-    void ProbePort(IZvPort* port, int number);
-    bool SleepUnlessStopped(DWORD ms);
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     void OnDeviceArrived(const DeviceSlot& slot);
     void OnDeviceLost(long port, const std::string& name);
@@ -58,17 +59,14 @@ private:
     DeviceNamer namer_;
     DWORD roundPauseMs_;
     long langId_ = 0;
-    mutable std::mutex mutex_; // guards the slots' devices and ids, and the callbacks
+    mutable std::mutex mutex_; // guards the slots' devices and the callbacks
     std::array<tv::com::ComPtr<IZvDevice>, kSlots> devices_;
-    std::array<std::string, kSlots> knownIds_;
-    std::array<DWORD, kSlots> holdOffUntil_{};
     std::vector<tv::com::ComPtr<IZvFactoryCallback>> callbacks_;
     tv::com::UniqueWindow window_;
-    tv::com::UniqueHandle stop_;
-    tv::com::UniqueHandle detection_;
-    // The detection thread's port while the thread runs, for cancelling its request on stop.
-    std::mutex probeMutex_;
-    IZvPort* probePort_ = nullptr;
+    // What the detection thread shares with the factory; the thread keeps its own share.
+    std::shared_ptr<Detection> detection_;
+    tv::com::UniqueHandle detectionThread_;
+    DWORD detectionThreadId_ = 0;
 };
 
 } // namespace devlink10

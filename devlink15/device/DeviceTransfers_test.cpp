@@ -55,11 +55,7 @@ class RecordingCallback : public tv::com::ComObject<RecordingCallback, IZvFileOp
 class TransferTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (!test::SharedEmulator().Problem().empty()) {
-            if (test::DevicesRequired())
-                FAIL() << test::SharedEmulator().Problem();
-            GTEST_SKIP() << test::SharedEmulator().Problem();
-        }
+        REQUIRE_EMULATOR();
         Plug("");
     }
     void TearDown() override { Unplug(); }
@@ -330,20 +326,31 @@ TEST_F(TransferTest, DiagnosesFailedImports) {
     EXPECT_EQ(Import(pc + "\\small.bin", main_ + "\\small.bin", &error), 1);
 }
 
-// Answers the next overwrite question: optionally ticks "for all", then presses the button.
-std::future<bool> Answer(const wchar_t* title, int button, bool forAll, const std::wstring& screenshot = {}) {
+// What a question was answered with: whether it came, and whether its for-all box was enabled.
+struct Answered {
+    bool came = false;
+    bool forAllEnabled = false;
+};
+
+// Answers the next question with that title: optionally ticks "for all", then presses the button,
+// or the window's close box for button 0.
+std::future<Answered> Answer(const wchar_t* title, int button, bool forAll,
+                             const std::wstring& screenshot = {}) {
     return std::async(std::launch::async, [=] {
         // The question comes after the listing; a loaded machine may take its time.
         HWND dialog = tv::test::WaitForWindow(nullptr, title, 120000);
         if (!dialog)
-            return false;
+            return Answered{};
         const bool forAllEnabled = IsWindowEnabled(GetDlgItem(dialog, IDC_CONFIRM_FOR_ALL)) != FALSE;
         if (forAll)
             SendMessageW(GetDlgItem(dialog, IDC_CONFIRM_FOR_ALL), BM_SETCHECK, BST_CHECKED, 0);
         if (!screenshot.empty())
             tv::test::SaveScreenshot(screenshot);
-        tv::test::ClickButton(dialog, button);
-        return forAllEnabled;
+        if (button == 0)
+            PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+        else
+            tv::test::ClickButton(dialog, button);
+        return Answered{true, forAllEnabled};
     });
 }
 
@@ -363,24 +370,32 @@ TEST_F(TransferTest, ForAllAnswersOfTheOverwriteQuestion) {
     auto first =
         Answer(L"Confirm File Replace", 2, true, test::SharedEmulator().ScratchWindowsPath() + L"\\ask.bmp");
     EXPECT_EQ(Import(pc + "\\1.txt", main_ + "\\ask\\1.txt"), 0);
-    EXPECT_TRUE(first.get());
+    EXPECT_TRUE(first.get().forAllEnabled);
     Log();
     EXPECT_EQ(Import(pc + "\\2.txt", main_ + "\\ask\\2.txt"), 0);
     EXPECT_EQ(Log(), (std::vector<std::string>{"ls $pipe=15 -L \"/default/ask/2.txt\""}));
     auto system = Answer(L"Confirm System File Replace", 1, false);
     EXPECT_EQ(Import(pc + "\\3.txt", main_ + "\\ask\\3.txt"), 0);
-    system.get();
+    EXPECT_TRUE(system.get().came);
     std::vector<uint8_t> bytes;
     ASSERT_TRUE(test::ReadWholeFile(OnDevice("/ask/1.txt"), bytes));
     EXPECT_EQ(bytes.size(), 10u);
     ASSERT_TRUE(test::ReadWholeFile(OnDevice("/ask/3.txt"), bytes));
     EXPECT_EQ(bytes.size(), 100u);
 
-    // A new operation forgets the answers; for one item the box is disabled; the close box keeps.
+    // A new operation forgets the answers; for one item the box is disabled; the close box keeps
+    // the item, Replace replaces it.
     zv_->ResetDeviceState(1);
+    auto closed = Answer(L"Confirm File Replace", 0, false);
+    EXPECT_EQ(Import(pc + "\\2.txt", main_ + "\\ask\\2.txt"), 0);
+    const Answered closedAnswer = closed.get();
+    EXPECT_TRUE(closedAnswer.came);
+    EXPECT_FALSE(closedAnswer.forAllEnabled);
+    ASSERT_TRUE(test::ReadWholeFile(OnDevice("/ask/2.txt"), bytes));
+    EXPECT_EQ(bytes.size(), 10u);
     auto single = Answer(L"Confirm File Replace", 1, false);
     EXPECT_EQ(Import(pc + "\\2.txt", main_ + "\\ask\\2.txt"), 0);
-    EXPECT_FALSE(single.get());
+    EXPECT_TRUE(single.get().came);
     ASSERT_TRUE(test::ReadWholeFile(OnDevice("/ask/2.txt"), bytes));
     EXPECT_EQ(bytes.size(), 100u);
 
@@ -388,26 +403,13 @@ TEST_F(TransferTest, ForAllAnswersOfTheOverwriteQuestion) {
     zv_->ResetDeviceState(2);
     auto onDevice = Answer(L"Confirm File Replace", 1, true);
     EXPECT_EQ(Copy(main_ + "\\ask\\2.txt", main_ + "\\ask\\1.txt"), 0);
-    EXPECT_TRUE(onDevice.get());
+    EXPECT_TRUE(onDevice.get().forAllEnabled);
     ASSERT_TRUE(test::ReadWholeFile(OnDevice("/ask/1.txt"), bytes));
     EXPECT_EQ(bytes.size(), 100u);
 }
 
-// Answers the next read-only delete question: optionally ticks "for all", then presses the
-// button, or the window's close box for button 0. Whether the question came.
-std::future<bool> AnswerDelete(int button, bool forAll) {
-    return std::async(std::launch::async, [=] {
-        HWND dialog = tv::test::WaitForWindow(nullptr, L"Confirm Read-only Delete", 120000);
-        if (!dialog)
-            return false;
-        if (forAll)
-            SendMessageW(GetDlgItem(dialog, IDC_CONFIRM_FOR_ALL), BM_SETCHECK, BST_CHECKED, 0);
-        if (button == 0)
-            PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
-        else
-            tv::test::ClickButton(dialog, button);
-        return true;
-    });
+std::future<Answered> AnswerDelete(int button, bool forAll) {
+    return Answer(L"Confirm Read-only Delete", button, forAll);
 }
 
 TEST_F(TransferTest, ReadOnlyItemsAreAskedAboutBeforeTheyAreDeletedOrRenamed) {
@@ -427,25 +429,25 @@ TEST_F(TransferTest, ReadOnlyItemsAreAskedAboutBeforeTheyAreDeletedOrRenamed) {
     zv_->ResetDeviceState(1);
     auto keep = AnswerDelete(2, false);
     EXPECT_EQ(Delete("1.txt"), S_OK);
-    EXPECT_TRUE(keep.get());
+    EXPECT_TRUE(keep.get().came);
     EXPECT_TRUE(Present("1.txt"));
     auto closed = AnswerDelete(0, false);
     EXPECT_EQ(Delete("1.txt"), S_OK);
-    EXPECT_TRUE(closed.get());
+    EXPECT_TRUE(closed.get().came);
     EXPECT_TRUE(Present("1.txt"));
     long bits = 0;
     EXPECT_EQ(zv_->ReadItemAttributes("/default/ro/1.txt", &bits), S_OK);
     EXPECT_EQ(bits, 4) << "a kept item keeps its attributes";
     auto remove = AnswerDelete(1, false);
     EXPECT_EQ(Delete("1.txt"), S_OK);
-    EXPECT_TRUE(remove.get());
+    EXPECT_TRUE(remove.get().came);
     EXPECT_FALSE(Present("1.txt"));
 
     // Keep for all: the next read-only item is kept without a question, an ordinary one goes.
     zv_->ResetDeviceState(3);
     auto keepAll = AnswerDelete(2, true);
     EXPECT_EQ(Delete("2.txt"), S_OK);
-    EXPECT_TRUE(keepAll.get());
+    EXPECT_TRUE(keepAll.get().came);
     Log();
     EXPECT_EQ(Delete("3.txt"), S_OK);
     EXPECT_EQ(Log(), std::vector<std::string>{"ls $pipe=15 -L \"/default/ro/3.txt\""});
@@ -458,7 +460,7 @@ TEST_F(TransferTest, ReadOnlyItemsAreAskedAboutBeforeTheyAreDeletedOrRenamed) {
     zv_->ResetDeviceState(2);
     auto deleteAll = AnswerDelete(1, true);
     EXPECT_EQ(Delete("2.txt"), S_OK);
-    EXPECT_TRUE(deleteAll.get());
+    EXPECT_TRUE(deleteAll.get().came);
     EXPECT_EQ(Delete("3.txt"), S_OK);
     EXPECT_FALSE(Present("2.txt"));
     EXPECT_FALSE(Present("3.txt"));

@@ -16,7 +16,9 @@ bool ZvDevice15::HasAllowedChars(const std::string& name) const {
 }
 
 HRESULT ZvDevice15::ApplyItemAttributes(const std::string& devicePath, long bits) {
-    if (!IsSafeConsolePath(devicePath))
+    // No path names no item: an item the device did not list has no attributes to change, and
+    // chmod "" is no command to send.
+    if (devicePath.empty() || !IsSafeConsolePath(devicePath))
         return E_INVALIDARG;
     std::string letters;
     if (bits & kAttrReadOnly)

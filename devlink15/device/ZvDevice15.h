@@ -115,6 +115,8 @@ class ZvDevice15 : public tv::com::ComObject<ZvDevice15, IZvDevice, IZvDeviceCan
 
     // Attribute and name helpers.
     bool HasAllowedChars(const std::string& name) const;
+    // Clears the attribute letters of the item, then sets those of `bits`; E_INVALIDARG, nothing
+    // sent, for an empty or unsafe path.
     HRESULT ApplyItemAttributes(const std::string& devicePath, long bits);
     HRESULT ReadItemAttributes(const std::string& devicePath, long* bits);
     static DWORD ReadPcAttributes(const std::string& pcPath, long* bits);

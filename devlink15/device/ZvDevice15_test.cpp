@@ -109,12 +109,7 @@ std::wstring ExtraVolumeFolder() {
 class DeviceTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        const std::string& problem = test::SharedEmulator().Problem();
-        if (!problem.empty()) {
-            if (test::DevicesRequired())
-                FAIL() << problem;
-            GTEST_SKIP() << problem;
-        }
+        REQUIRE_EMULATOR();
         main_ = ZvDevice15::LangString(IDS_DEVICE15_MAIN_LABEL);
         ASSERT_FALSE(main_.empty()) << "the language library is missing";
         // Fresh volumes: the main one and the extra volume "b" shown as "Card".
@@ -483,10 +478,14 @@ TEST_F(DeviceTest, DeletesRenamesCreatesFoldersAndSetsAttributesWithTheExpectedC
     EXPECT_STREQ(reinterpret_cast<char*>(error), ZvDevice15::LangString(IDS_DEVICE15_FILE_NOT_DELETED).c_str());
     plugged_->Request("clear");
     EXPECT_TRUE(Exists("d.txt"));
-    // An item the device does not have: its removal is reported as not done.
+    // An item the device does not have: its removal is reported as not done, and no command goes
+    // out without the item's path (no attributes to clear on an item that is not listed).
     error[0] = 'x';
+    TakeLog();
     EXPECT_EQ(device_->DeleteFileItem(const_cast<LPSTR>(P("gone.txt").c_str()), 260, error), 8);
     EXPECT_STREQ(reinterpret_cast<char*>(error), ZvDevice15::LangString(IDS_DEVICE15_FILE_NOT_DELETED).c_str());
+    EXPECT_EQ(TakeLog(), (std::vector<std::string>{"ls $pipe=15 -L \"/default/gone.txt\"",
+                                                   "rm $pipe=15 \"/default/gone.txt\""}));
     // A device that answers nothing: a failure with the text, never success.
     plugged_->Request("fault silent=on");
     EXPECT_EQ(device_->DeleteFileItem(const_cast<LPSTR>(P("d.txt").c_str()), 260, error), 8);

@@ -222,12 +222,7 @@ class DialogAnswerer {
 class FactoryTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        const std::string& problem = test::SharedEmulator().Problem();
-        if (!problem.empty()) {
-            if (test::DevicesRequired())
-                FAIL() << problem;
-            GTEST_SKIP() << problem;
-        }
+        REQUIRE_EMULATOR();
         MadeDevices().clear();
         ASSERT_TRUE(SUCCEEDED(tv::com::MakeComObject(sink_)));
     }

@@ -60,11 +60,15 @@ EmulatorSession& SharedEmulator();
 // absence fails the tests instead of skipping them.
 using tv::test::DevicesRequired;
 
-// Skips the test when the emulator or the test driver is not available in this prefix.
+// Skips the test when the emulator or the test driver is not available in this prefix; fails it
+// instead when the run requires them.
 #define REQUIRE_EMULATOR()                                                                                   \
     do {                                                                                                     \
-        if (!::devlink15::test::SharedEmulator().Problem().empty())                                          \
+        if (!::devlink15::test::SharedEmulator().Problem().empty()) {                                        \
+            if (::devlink15::test::DevicesRequired())                                                        \
+                FAIL() << ::devlink15::test::SharedEmulator().Problem();                                     \
             GTEST_SKIP() << ::devlink15::test::SharedEmulator().Problem();                                   \
+        }                                                                                                    \
     } while (0)
 
 // A device plugged for the length of one test.

@@ -2,7 +2,7 @@
 // folders, copies a PC file to the first device and back, and reads its free space.
 // Argument: a PC folder to copy from and to.
 var pcFolder = WScript.Arguments(0);
-var hub = new ActiveXObject("Tavrilon.ZelvanMgr");
+var hub = null;
 
 function show(path, depth) {
     var items = hub.Items(path);
@@ -15,14 +15,22 @@ function show(path, depth) {
     }
 }
 
-var devices = hub.Items("");
-WScript.Echo("Devices: " + devices.Count);
-show("", 0);
-if (devices.Count > 0) {
-    var device = devices.Item(1);
-    WScript.Echo("Copying hello.txt to " + device + " and back");
-    hub.CopyFileItem(pcFolder + "\\hello.txt", device + "\\hello.txt");
-    hub.CopyFileItem(device + "\\hello.txt", pcFolder + "\\hello-back.txt");
-    WScript.Echo(device + " has " + hub.GetVolumeFreeSpace(device) + " bytes free");
+// A failed call of the hub ends the demo with its error, so that the run command sees it (Wine's
+// script host reports no error a script leaves uncaught, and exits with 0).
+try {
+    hub = new ActiveXObject("Tavrilon.ZelvanMgr");
+    var devices = hub.Items("");
+    WScript.Echo("Devices: " + devices.Count);
+    show("", 0);
+    if (devices.Count > 0) {
+        var device = devices.Item(1);
+        WScript.Echo("Copying hello.txt to " + device + " and back");
+        hub.CopyFileItem(pcFolder + "\\hello.txt", device + "\\hello.txt");
+        hub.CopyFileItem(device + "\\hello.txt", pcFolder + "\\hello-back.txt");
+        WScript.Echo(device + " has " + hub.GetVolumeFreeSpace(device) + " bytes free");
+    }
+} catch (e) {
+    WScript.Echo("demo: FAILED (" + (e.description || e.message || e) + ")");
+    WScript.Quit(1);
 }
 WScript.Echo("demo: done");

@@ -229,6 +229,8 @@ Console10::Reply Console10::Run(const ConsoleCommand& command) {
     }
     if (word == "pc" && command.args.size() == 1) {
         const std::string& mode = command.args[0];
+        if (mode == "on" && faults_.pcUnconfirmed)
+            return {true, ""};
         if (mode == "on" || mode == "off" || mode == "root") {
             pcMode_ = mode == "on";
             return {true, pcMode_ ? "pc mode on\r\n" : "pc mode off\r\n"};

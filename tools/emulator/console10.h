@@ -44,6 +44,9 @@ struct Serial10Faults {
     // The prompt follows the last (empty) block of an upload at once, before the PC's stop
     // block, which then gets no answer of its own (a device that does not wait to be stopped).
     bool earlyPrompt = false;
+    // "pc on" is accepted and answered without "pc mode on" (a device that never confirms PC
+    // mode); the device's mode stays as it was.
+    bool pcUnconfirmed = false;
 };
 
 class Console10 {

@@ -245,6 +245,14 @@ TEST_F(Console10Test, FaultsRefuseOrSwallowFramesAndSilenceTheDevice) {
     EXPECT_EQ(log_.size(), 2u);
 }
 
+TEST_F(Console10Test, AnUnconfirmedPcModeAnswersWithoutConfirming) {
+    faults_.pcUnconfirmed = true;
+    EXPECT_EQ(Command("pc on"), "\x02pc on\r\nReady >\r\n");
+    EXPECT_NE(Command("pc off").find("pc mode off"), std::string::npos) << "only pc on goes unconfirmed";
+    faults_.pcUnconfirmed = false;
+    EXPECT_NE(Command("pc on").find("pc mode on"), std::string::npos);
+}
+
 // Through the emulator: the pty is linked into the prefix, answers there, and goes on unplug.
 TEST(Serial10Emulator, PlugsAPtyIntoThePrefixAndRemovesIt) {
     const fs::path base = fs::temp_directory_path() / ("zvemu10-pty-" + std::to_string(::getpid()));

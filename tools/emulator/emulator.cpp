@@ -68,7 +68,8 @@ const char* kHelp[] = {
     "plug com=<n> root=<folder> [id=@<7 chars>] [prefix=<wine prefix>] [version=<a.b.c>] [hardware=<text>]"
     " [rf=<n>] [capacity=<bytes>] [labels=<name>:<label>;...] [echo=1|0] [pc_required=0|1]",
     "unplug com=<n>",
-    "fault com=<n> [crc=<n>] [refuse=<n>] [noconfirm=<n>] [nack=<n>] [cancel=<n>] [silent=on|off] [early_prompt=on|off]",
+    "fault com=<n> [crc=<n>] [refuse=<n>] [noconfirm=<n>] [nack=<n>] [cancel=<n>] [silent=on|off] "
+    "[early_prompt=on|off] [pc_unconfirmed=on|off]",
     "clear com=<n> | log com=<n> [from=<index>] | clearlog com=<n>",
     "loader <slot> boot=<slot> id=<12 chars> short=<7 chars> root=<folder> [version=<a.b.c>] [out=<file>]"
     " [restart_ms=<ms>] [refuse=1] [shortby=<n>] [delay=<ms>] [noreboot=1]",
@@ -673,10 +674,10 @@ std::string Emulator::ConfigureSerialFaults(Device10& device, const std::map<std
             faults.silent = value == "on";
             continue;
         }
-        if (key == "early_prompt") {
+        if (key == "early_prompt" || key == "pc_unconfirmed") {
             if (value != "on" && value != "off")
-                return Error("bad early_prompt");
-            faults.earlyPrompt = value == "on";
+                return Error("bad " + key);
+            (key == "early_prompt" ? faults.earlyPrompt : faults.pcUnconfirmed) = value == "on";
             continue;
         }
         int n = 0;
