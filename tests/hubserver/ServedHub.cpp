@@ -99,6 +99,33 @@ STDMETHODIMP ScriptedHub::Command(LPSTR strNameOrID, LPSTR strCommand, LONG* nMa
     return Hub::Command(strNameOrID, strCommand, nMaxLen, strResponse);
 }
 
+STDMETHODIMP ScriptedHub::CopyFileItems(LONG nStringCount, LONG nMaxLen, LPSTR* aStrSrc, LPSTR* aStrDest,
+                                        IZvFileOperationCallback* callback) {
+    // What the progress window shows is read now: it may be gone once the copy has ended.
+    LONG busy = 0;
+    GetBusyUI(&busy);
+    HWND window = reinterpret_cast<HWND>(static_cast<LONG_PTR>(busy));
+    std::vector<std::pair<int, HBITMAP>> pictures;
+    if (window && IsWindow(window)) {
+        for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+            pictures.emplace_back(GetDlgCtrlID(child), reinterpret_cast<HBITMAP>(SendMessageW(
+                                                           child, STM_GETIMAGE, IMAGE_BITMAP, 0)));
+    }
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        picturesAtCopy_ = std::move(pictures);
+    }
+    return Hub::CopyFileItems(nStringCount, nMaxLen, aStrSrc, aStrDest, callback);
+}
+
+HBITMAP ScriptedHub::PictureAtLastCopy(int controlId) const {
+    std::lock_guard<std::mutex> guard(lock_);
+    for (const auto& [id, picture] : picturesAtCopy_)
+        if (id == controlId)
+            return picture;
+    return nullptr;
+}
+
 STDMETHODIMP ScriptedHub::Refresh() {
     {
         std::lock_guard<std::mutex> guard(lock_);
