@@ -148,6 +148,8 @@ HRESULT AssocManager::RegisterAssociations(const std::vector<Association>& recor
         return E_FAIL;
     AssociationBinding binding;
     binding.openCommand = ManagerOpenCommand(programPath_);
+    // The file travels by DDE: its keys are written even when their texts cannot be loaded.
+    binding.withDde = true;
     binding.ddeApplication = LoadText(language_, IDS_DDE_SERVICE);
     binding.ddeTopic = LoadText(language_, IDS_DDE_TOPIC);
     for (const Association& record : records) {

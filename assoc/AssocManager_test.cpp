@@ -91,15 +91,16 @@ protected:
         SetValue(classes_.Get(), kAssociationPrefix + extension + "\\DefaultIcon", "C:\\lang.dll,-11905");
     }
 
-    HRESULT MakeManager(bool withRepairRoot = true) {
+    HRESULT MakeManager(bool withRepairRoot = true, bool withLanguage = true) {
         AssocSetup setup;
         setup.handlers = {com::ComPtr<IZvAssociation>(capHandler_.Get()),
                           com::ComPtr<IZvAssociation>(appHandler_.Get())};
         setup.classesRoot = classes_.Get();
         setup.repairRoot = withRepairRoot ? userClasses_.Get() : nullptr;
         setup.programPath = "C:\\Program Files\\Tavrilon\\Tavrilon.exe";
-        return slot_.GetOrCreate(__uuidof(IZvAssocMgr), reinterpret_cast<void**>(manager_.ReleaseAndGetAddressOf()),
-                                 language_.Get(), &setup);
+        return slot_.GetOrCreate(__uuidof(IZvAssocMgr),
+                                 reinterpret_cast<void**>(manager_.ReleaseAndGetAddressOf()),
+                                 withLanguage ? language_.Get() : nullptr, &setup);
     }
 
     bool Repaired(const std::string& extension) {
@@ -172,6 +173,23 @@ TEST_F(AssocManagerTest, AnotherProgramsBindingIsRepairedInTheUsersClasses) {
     // The other program's key itself is not touched by the repair.
     ASSERT_TRUE(ReadDefaultValue(classes_.Get(), ".app", value));
     EXPECT_EQ(value, "OtherProgram.App");
+    // The handlers still open their files after the repair.
+    char game[] = "C:\\in\\game.app";
+    EXPECT_EQ(manager_->Open(game), S_OK);
+    EXPECT_EQ(appHandler_->opened, game);
+}
+
+TEST_F(AssocManagerTest, RepairWritesTheDdeKeysEvenWithoutTheirTexts) {
+    SetValue(classes_.Get(), ".cap", "OtherProgram.Cap");
+    ASSERT_EQ(MakeManager(true, false), S_OK);
+    std::string value;
+    ASSERT_TRUE(
+        ReadDefaultValue(userClasses_.Get(), "Tavrilon.Association.cap\\shell\\open\\ddeexec", value));
+    EXPECT_EQ(value, "[FileOpen(\"%1\")]");
+    EXPECT_TRUE(ReadDefaultValue(userClasses_.Get(),
+                                 "Tavrilon.Association.cap\\shell\\open\\ddeexec\\Application", value));
+    EXPECT_TRUE(
+        ReadDefaultValue(userClasses_.Get(), "Tavrilon.Association.cap\\shell\\open\\ddeexec\\Topic", value));
 }
 
 TEST_F(AssocManagerTest, UnreadableOrMissingBindingIsLostAndRepairedNotFatal) {
