@@ -300,6 +300,33 @@ TEST_F(AssocManagerTest, UnregistrationRemovesOnlyOurOwnKeys) {
     EXPECT_TRUE(ReadDefaultValue(classes_.Get(), "txtfile", value));
 }
 
+TEST_F(AssocManagerTest, AFailedCreationIsAnsweredToEveryLaterCreation) {
+    AssocSetup setup; // no classes root to read: the initialisation fails
+    setup.handlers = {com::ComPtr<IZvAssociation>(capHandler_.Get())};
+    AssocManagerCreation creation;
+    com::ComPtr<IClassFactory> factory;
+    ASSERT_EQ(com::CreateComObject<AssocManagerFactory>(IID_IClassFactory, reinterpret_cast<void**>(&factory),
+                                                        creation, language_.Get(), &setup),
+              S_OK);
+    EXPECT_EQ(factory->CreateInstance(nullptr, __uuidof(IZvAssocMgr), reinterpret_cast<void**>(&manager_)),
+              E_FAIL);
+    setup.classesRoot = classes_.Get(); // it would succeed now
+    EXPECT_EQ(factory->CreateInstance(nullptr, __uuidof(IZvAssocMgr), reinterpret_cast<void**>(&manager_)),
+              E_FAIL);
+    EXPECT_EQ(manager_.Get(), nullptr);
+
+    // Asking for an interface the manager lacks is the caller's failure alone.
+    AssocManagerCreation fresh;
+    ASSERT_EQ(com::CreateComObject<AssocManagerFactory>(IID_IClassFactory, reinterpret_cast<void**>(&factory),
+                                                        fresh, language_.Get(), &setup),
+              S_OK);
+    com::ComPtr<IPersist> persist;
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IPersist, reinterpret_cast<void**>(&persist)),
+              E_NOINTERFACE);
+    EXPECT_EQ(factory->CreateInstance(nullptr, __uuidof(IZvAssocMgr), reinterpret_cast<void**>(&manager_)),
+              S_OK);
+}
+
 TEST_F(AssocManagerTest, OneManagerWhileItLives) {
     ASSERT_EQ(MakeManager(), S_OK);
     com::ComPtr<IZvAssocMgr> again;
