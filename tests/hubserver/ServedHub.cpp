@@ -107,9 +107,12 @@ STDMETHODIMP ScriptedHub::CopyFileItems(LONG nStringCount, LONG nMaxLen, LPSTR* 
     HWND window = reinterpret_cast<HWND>(static_cast<LONG_PTR>(busy));
     std::vector<std::pair<int, HBITMAP>> pictures;
     if (window && IsWindow(window)) {
-        for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
-            pictures.emplace_back(GetDlgCtrlID(child), reinterpret_cast<HBITMAP>(SendMessageW(
-                                                           child, STM_GETIMAGE, IMAGE_BITMAP, 0)));
+        // The window's thread may be one that does not answer messages while it waits.
+        for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+            DWORD_PTR picture = 0;
+            if (SendMessageTimeoutW(child, STM_GETIMAGE, IMAGE_BITMAP, 0, SMTO_ABORTIFHUNG, 2000, &picture))
+                pictures.emplace_back(GetDlgCtrlID(child), reinterpret_cast<HBITMAP>(picture));
+        }
     }
     {
         std::lock_guard<std::mutex> guard(lock_);
