@@ -84,6 +84,22 @@ HRESULT LoadAssociationHandlers(HandlerList& handlers) {
     return S_OK;
 }
 
+STDMETHODIMP AssocManagerFactory::CreateInstance(IUnknown* outer, REFIID riid, void** ppv) {
+    TV_RETURN_IF_FAILED(com::CheckCreateRequest(outer, ppv));
+    std::lock_guard<std::mutex> guard(creation_.lock);
+    if (FAILED(creation_.failure))
+        return creation_.failure;
+    const HRESULT hr = creation_.slot.GetOrCreate(riid, ppv, language_, setup_);
+    // A manager that could not be made stays unmade; a missing interface is only the caller's.
+    if (FAILED(hr) && hr != E_NOINTERFACE)
+        creation_.failure = hr;
+    return hr;
+}
+
+STDMETHODIMP AssocManagerFactory::LockServer(BOOL lock) {
+    return com::LockModule(lock);
+}
+
 AssocManager::AssocManager(com::SharedInstance<AssocManager>& slot, HMODULE language, const AssocSetup* setup)
     : SharedComObject(slot), language_(language), givenSetup_(setup) {}
 
@@ -148,6 +164,8 @@ HRESULT AssocManager::RegisterAssociations(const std::vector<Association>& recor
         return E_FAIL;
     AssociationBinding binding;
     binding.openCommand = ManagerOpenCommand(programPath_);
+    // The file travels by DDE: its keys are written even when their texts cannot be loaded.
+    binding.withDde = true;
     binding.ddeApplication = LoadText(language_, IDS_DDE_SERVICE);
     binding.ddeTopic = LoadText(language_, IDS_DDE_TOPIC);
     for (const Association& record : records) {

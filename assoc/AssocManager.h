@@ -7,6 +7,7 @@
 #include "ComPtr.h"
 #include "Handles.h"
 #include "SharedInstance.h"
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,30 @@ private:
     com::UniqueHKey repairRoot_;
     std::string programPath_;
     std::shared_ptr<AssociationList> systemTypes_ = std::make_shared<AssociationList>();
+};
+
+// What the manager's class object keeps for the process: the manager while it lives, and the
+// error of an initialisation that failed, which every later creation returns.
+struct AssocManagerCreation {
+    com::SharedInstance<AssocManager> slot;
+    std::mutex lock;
+    HRESULT failure = S_OK;
+};
+
+// The manager's class object. Without a setup the managers it makes find their handlers and
+// registry roots themselves.
+class AssocManagerFactory : public com::ComObject<AssocManagerFactory, IClassFactory> {
+public:
+    AssocManagerFactory(AssocManagerCreation& creation, HMODULE language, const AssocSetup* setup = nullptr)
+        : creation_(creation), language_(language), setup_(setup) {}
+
+    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override;
+    STDMETHODIMP LockServer(BOOL lock) override;
+
+private:
+    AssocManagerCreation& creation_;
+    HMODULE language_;
+    const AssocSetup* setup_;
 };
 
 } // namespace tv::assoc

@@ -91,15 +91,16 @@ protected:
         SetValue(classes_.Get(), kAssociationPrefix + extension + "\\DefaultIcon", "C:\\lang.dll,-11905");
     }
 
-    HRESULT MakeManager(bool withRepairRoot = true) {
+    HRESULT MakeManager(bool withRepairRoot = true, bool withLanguage = true) {
         AssocSetup setup;
         setup.handlers = {com::ComPtr<IZvAssociation>(capHandler_.Get()),
                           com::ComPtr<IZvAssociation>(appHandler_.Get())};
         setup.classesRoot = classes_.Get();
         setup.repairRoot = withRepairRoot ? userClasses_.Get() : nullptr;
         setup.programPath = "C:\\Program Files\\Tavrilon\\Tavrilon.exe";
-        return slot_.GetOrCreate(__uuidof(IZvAssocMgr), reinterpret_cast<void**>(manager_.ReleaseAndGetAddressOf()),
-                                 language_.Get(), &setup);
+        return slot_.GetOrCreate(__uuidof(IZvAssocMgr),
+                                 reinterpret_cast<void**>(manager_.ReleaseAndGetAddressOf()),
+                                 withLanguage ? language_.Get() : nullptr, &setup);
     }
 
     bool Repaired(const std::string& extension) {
@@ -172,6 +173,23 @@ TEST_F(AssocManagerTest, AnotherProgramsBindingIsRepairedInTheUsersClasses) {
     // The other program's key itself is not touched by the repair.
     ASSERT_TRUE(ReadDefaultValue(classes_.Get(), ".app", value));
     EXPECT_EQ(value, "OtherProgram.App");
+    // The handlers still open their files after the repair.
+    char game[] = "C:\\in\\game.app";
+    EXPECT_EQ(manager_->Open(game), S_OK);
+    EXPECT_EQ(appHandler_->opened, game);
+}
+
+TEST_F(AssocManagerTest, RepairWritesTheDdeKeysEvenWithoutTheirTexts) {
+    SetValue(classes_.Get(), ".cap", "OtherProgram.Cap");
+    ASSERT_EQ(MakeManager(true, false), S_OK);
+    std::string value;
+    ASSERT_TRUE(
+        ReadDefaultValue(userClasses_.Get(), "Tavrilon.Association.cap\\shell\\open\\ddeexec", value));
+    EXPECT_EQ(value, "[FileOpen(\"%1\")]");
+    EXPECT_TRUE(ReadDefaultValue(userClasses_.Get(),
+                                 "Tavrilon.Association.cap\\shell\\open\\ddeexec\\Application", value));
+    EXPECT_TRUE(
+        ReadDefaultValue(userClasses_.Get(), "Tavrilon.Association.cap\\shell\\open\\ddeexec\\Topic", value));
 }
 
 TEST_F(AssocManagerTest, UnreadableOrMissingBindingIsLostAndRepairedNotFatal) {
@@ -280,6 +298,33 @@ TEST_F(AssocManagerTest, UnregistrationRemovesOnlyOurOwnKeys) {
     EXPECT_EQ(RemoveAssociationKeys(classes_.Get(), ".txt"), S_OK);
     EXPECT_TRUE(ReadDefaultValue(classes_.Get(), ".txt", value));
     EXPECT_TRUE(ReadDefaultValue(classes_.Get(), "txtfile", value));
+}
+
+TEST_F(AssocManagerTest, AFailedCreationIsAnsweredToEveryLaterCreation) {
+    AssocSetup setup; // no classes root to read: the initialisation fails
+    setup.handlers = {com::ComPtr<IZvAssociation>(capHandler_.Get())};
+    AssocManagerCreation creation;
+    com::ComPtr<IClassFactory> factory;
+    ASSERT_EQ(com::CreateComObject<AssocManagerFactory>(IID_IClassFactory, reinterpret_cast<void**>(&factory),
+                                                        creation, language_.Get(), &setup),
+              S_OK);
+    EXPECT_EQ(factory->CreateInstance(nullptr, __uuidof(IZvAssocMgr), reinterpret_cast<void**>(&manager_)),
+              E_FAIL);
+    setup.classesRoot = classes_.Get(); // it would succeed now
+    EXPECT_EQ(factory->CreateInstance(nullptr, __uuidof(IZvAssocMgr), reinterpret_cast<void**>(&manager_)),
+              E_FAIL);
+    EXPECT_EQ(manager_.Get(), nullptr);
+
+    // Asking for an interface the manager lacks is the caller's failure alone.
+    AssocManagerCreation fresh;
+    ASSERT_EQ(com::CreateComObject<AssocManagerFactory>(IID_IClassFactory, reinterpret_cast<void**>(&factory),
+                                                        fresh, language_.Get(), &setup),
+              S_OK);
+    com::ComPtr<IPersist> persist;
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IPersist, reinterpret_cast<void**>(&persist)),
+              E_NOINTERFACE);
+    EXPECT_EQ(factory->CreateInstance(nullptr, __uuidof(IZvAssocMgr), reinterpret_cast<void**>(&manager_)),
+              S_OK);
 }
 
 TEST_F(AssocManagerTest, OneManagerWhileItLives) {

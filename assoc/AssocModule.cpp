@@ -3,33 +3,15 @@
 #include "AssocManager.h"
 #include "ClassFactory.h"
 #include "DllModule.h"
-#include <mutex>
 
 namespace {
 
 using namespace tv;
 
-com::SharedInstance<assoc::AssocManager> g_manager;
-std::mutex g_failureLock;
-HRESULT g_failure = S_OK;
-
-class AssocClassFactory : public com::ComObject<AssocClassFactory, IClassFactory> {
-public:
-    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
-        TV_RETURN_IF_FAILED(com::CheckCreateRequest(outer, ppv));
-        std::lock_guard<std::mutex> guard(g_failureLock);
-        if (FAILED(g_failure))
-            return g_failure;
-        const HRESULT hr = g_manager.GetOrCreate(riid, ppv, dll::LanguageLibrary(), nullptr);
-        if (FAILED(hr) && hr != E_NOINTERFACE)
-            g_failure = hr;
-        return hr;
-    }
-    STDMETHODIMP LockServer(BOOL lock) override { return com::LockModule(lock); }
-};
+assoc::AssocManagerCreation g_creation;
 
 HRESULT CreateAssocClassObject(REFIID riid, void** ppv) {
-    return com::CreateComObject<AssocClassFactory>(riid, ppv);
+    return com::CreateComObject<assoc::AssocManagerFactory>(riid, ppv, g_creation, dll::LanguageLibrary());
 }
 
 const com::DllServer& Server() {

@@ -77,7 +77,7 @@ HRESULT WriteAssociationKeys(HKEY root, const AssociationBinding& binding) {
                    SetDefaultValue(root, progId, binding.type.description) &&
                    SetDefaultValue(root, progId + "\\DefaultIcon", icon) &&
                    SetDefaultValue(root, progId + "\\shell\\open\\command", binding.openCommand);
-    if (written && !binding.ddeApplication.empty()) {
+    if (written && binding.withDde) {
         const std::string dde = progId + "\\shell\\open\\ddeexec";
         written = SetDefaultValue(root, dde, "[FileOpen(\"%1\")]") &&
                   SetDefaultValue(root, dde + "\\Application", binding.ddeApplication) &&

@@ -19,8 +19,9 @@ bool ReadDefaultValue(HKEY root, const std::string& subKey, std::string& value);
 // What the keys of one association hold.
 struct AssociationBinding {
     Association type;
-    std::string openCommand;    // the shell's open command
-    std::string ddeApplication; // empty: no DDE keys
+    std::string openCommand; // the shell's open command
+    bool withDde = false;    // the open verb's DDE keys too, with these two texts
+    std::string ddeApplication;
     std::string ddeTopic;
 };
 

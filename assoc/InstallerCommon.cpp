@@ -3,9 +3,25 @@
 #include "LangIds.h"
 #include "LanguageLibrary.h"
 #include "package_entry_lookup.h"
+#include <commctrl.h>
 #include <cstring>
 
 namespace tv::assoc {
+namespace {
+
+constexpr UINT_PTR kShownBitmap = 1;
+
+// The picture control's own handler: deletes the bitmap it was given (`bitmap`) when it goes.
+LRESULT CALLBACK DeleteShownBitmap(HWND control, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                   DWORD_PTR bitmap) {
+    if (message == WM_NCDESTROY) {
+        RemoveWindowSubclass(control, DeleteShownBitmap, id);
+        DeleteObject(reinterpret_cast<HGDIOBJ>(bitmap));
+    }
+    return DefSubclassProc(control, message, wParam, lParam);
+}
+
+} // namespace
 
 Association HandlerAssociation(HMODULE module, HMODULE language, UINT descriptionId, const char* extension) {
     Association type;
@@ -70,11 +86,14 @@ void ShowPicture(HWND dialog, int controlId, HBITMAP bitmap) {
     if (!bitmap)
         return;
     HWND picture = GetDlgItem(dialog, controlId);
-    HGDIOBJ previous = picture ? reinterpret_cast<HGDIOBJ>(SendMessageW(picture, STM_SETIMAGE, IMAGE_BITMAP,
-                                                                        reinterpret_cast<LPARAM>(bitmap)))
-                               : nullptr;
-    if (!picture)
+    // A picture control never deletes the bitmap it shows: it is deleted with the control.
+    if (!picture ||
+        !SetWindowSubclass(picture, DeleteShownBitmap, kShownBitmap, reinterpret_cast<DWORD_PTR>(bitmap))) {
         DeleteObject(bitmap);
+        return;
+    }
+    HGDIOBJ previous = reinterpret_cast<HGDIOBJ>(
+        SendMessageW(picture, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bitmap)));
     if (previous && previous != bitmap)
         DeleteObject(previous);
 }

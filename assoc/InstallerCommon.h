@@ -31,7 +31,8 @@ bool ConvertDeviceImage(const uint8_t* image, size_t length, BYTE** bits, BITMAP
 // A bitmap of the converted image for a picture control; null when it cannot be made.
 HBITMAP CreateImageBitmap(const BITMAPINFO* header, const BYTE* bits);
 
-// Shows `bitmap` in the picture control `controlId` of `dialog` (the control takes it over).
+// Shows `bitmap` in the picture control `controlId` of `dialog`; the control takes it over and
+// deletes it when the control is destroyed.
 void ShowPicture(HWND dialog, int controlId, HBITMAP bitmap);
 
 } // namespace tv::assoc

@@ -1,8 +1,9 @@
 // Resource ids of the package installer and the application installer.
 #pragma once
 
-// Caption of the installers' message boxes.
-#define IDS_INSTALL_CAPTION 11820
+// Caption of the installers' message boxes: the one warning caption the suite's boxes share
+// (its text lies with the program's, beside the tray states).
+#define IDS_INSTALL_CAPTION 11808
 // Separator between a folder and a name, on the PC and on a device (a backslash).
 #define IDS_CAP_SEPARATOR 12269
 #define IDS_APP_DESCRIPTION 12271

@@ -181,7 +181,9 @@ void LoaderWindow::AddUsbSupport() {
     if (startTimer_ && finishInterval_ != 0)
         finishTimer_ = SetTimer(window_, kFinishTimer, static_cast<UINT>(finishInterval_), nullptr);
     if (!sendTimer_ || !startTimer_ || (finishInterval_ != 0 && !finishTimer_)) {
-        status_ = static_cast<long>(GetLastError());
+        // The load ends with the failure; a timer that failed without a code is still one.
+        const DWORD error = GetLastError();
+        status_ = error != ERROR_SUCCESS ? static_cast<long>(error) : kStatusNoTimer;
         PostMessageW(window_, WM_COMMAND, IDOK, 0);
     }
 }

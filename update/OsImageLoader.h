@@ -24,6 +24,7 @@ inline constexpr long kStatusCancelled = ERROR_CANCELLED;            // 1223
 inline constexpr long kStatusWaitTimedOut = ERROR_TIMEOUT;           // 1460
 inline constexpr long kStatusLoadRunning = ERROR_ALREADY_INITIALIZED; // 1247
 inline constexpr long kStatusImageTooLarge = ERROR_FILE_TOO_LARGE;   // 223
+inline constexpr long kStatusNoTimer = ERROR_NO_SYSTEM_RESOURCES;    // 1450: a timer failed without a code
 
 inline constexpr DWORD kLoadImageRequest = 0x22003C;
 

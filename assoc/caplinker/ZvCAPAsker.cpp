@@ -3,15 +3,13 @@
 #include "MessagePump.h"
 
 namespace tv::caplinker {
+namespace {
 
-ZvCAPAsker::~ZvCAPAsker() {
-    // A question still shown when the script lets go of us: close it and wait for its thread.
-    if (thread_ && WaitForSingleObject(thread_.Get(), 0) == WAIT_TIMEOUT) {
-        if (dialog_)
-            PostMessageW(dialog_, WM_CLOSE, 0, 0);
-        WaitWithMessagePump(thread_.Get(), 10000);
-    }
-}
+// The question thread's exit codes.
+constexpr DWORD kQuestionAnswered = 0;
+constexpr DWORD kQuestionNotShown = 1;
+
+} // namespace
 
 void* ZvCAPAsker::QueryOtherInterface(REFIID riid) {
     return IsEqualIID(riid, IID_IDispatch) ? static_cast<IZvCAPAsker*>(this) : nullptr;
@@ -30,10 +28,13 @@ STDMETHODIMP ZvCAPAsker::AskUser(BSTR strAskCapt, BSTR strAskText, LONG* isYes) 
         return S_OK;
     }
     if (thread_ && WaitForSingleObject(thread_.Get(), 0) == WAIT_TIMEOUT) {
-        if (dialog_)
-            SetForegroundWindow(dialog_);
+        if (HWND dialog = dialog_.load())
+            SetForegroundWindow(dialog);
         return E_UNEXPECTED;
     }
+    // The question's thread uses this object's texts and answer: the object lives until the
+    // thread has ended, also when the caller lets go of it while the question is shown.
+    const com::ComPtr<ZvCAPAsker> alive(this);
     caption_ = strAskCapt ? strAskCapt : L"";
     text_ = strAskText ? strAskText : L"";
     answer_ = 0;
@@ -42,6 +43,9 @@ STDMETHODIMP ZvCAPAsker::AskUser(BSTR strAskCapt, BSTR strAskText, LONG* isYes) 
         return E_FAIL;
     // The user answers in their own time; the caller's windows and COM calls go on meanwhile.
     WaitForThreadWithPump(thread_.Get());
+    DWORD asked = kQuestionNotShown;
+    if (!GetExitCodeThread(thread_.Get(), &asked) || asked != kQuestionAnswered)
+        return E_FAIL;
     *isYes = answer_;
     return S_OK;
 }
@@ -51,7 +55,7 @@ DWORD WINAPI ZvCAPAsker::QuestionThread(void* parameter) {
     HWND dialog = CreateDialogParamW(self->language_, MAKEINTRESOURCEW(IDD_CAP_ASK), nullptr, DialogProc,
                                      reinterpret_cast<LPARAM>(self));
     if (!dialog)
-        return 1;
+        return kQuestionNotShown;
     ShowWindow(dialog, SW_SHOWNORMAL);
     SetForegroundWindow(dialog);
     MSG message;
@@ -61,7 +65,7 @@ DWORD WINAPI ZvCAPAsker::QuestionThread(void* parameter) {
             DispatchMessageW(&message);
         }
     }
-    return 0;
+    return kQuestionAnswered;
 }
 
 INT_PTR CALLBACK ZvCAPAsker::DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {

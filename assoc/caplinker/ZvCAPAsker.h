@@ -1,10 +1,12 @@
 // The asker of an install script: a yes/no question in a window of its own thread, whose
-// answer may be kept for every later question ("Yes to all", "No to all").
+// answer may be kept for every later question ("Yes to all", "No to all"). AskUser returns only
+// once that thread has ended, and keeps the object alive until then.
 #pragma once
 #include "CapLinker.h"
 #include "ComObject.h"
 #include "Handles.h"
 #include "TypeInfoDispatch.h"
+#include <atomic>
 #include <string>
 
 namespace tv::caplinker {
@@ -12,7 +14,6 @@ namespace tv::caplinker {
 class ZvCAPAsker : public com::ComObject<ZvCAPAsker, IZvCAPAsker> {
 public:
     explicit ZvCAPAsker(HMODULE language) : language_(language) {}
-    ~ZvCAPAsker() override;
 
     void* QueryOtherInterface(REFIID riid);
 
@@ -33,7 +34,7 @@ private:
     std::wstring caption_;
     std::wstring text_;
     com::UniqueHandle thread_;
-    HWND dialog_ = nullptr;
+    std::atomic<HWND> dialog_{nullptr}; // set and cleared by the question's thread
     LONG answer_ = 0;
 };
 

@@ -124,13 +124,18 @@ HRESULT ZvCAPCopier::CopyWithProgress(const std::string& folder) {
     wanted_ = drawn_ = ProgressView{};
     drawPending_ = false;
     lastDrawn_ = GetTickCount() - kDrawIntervalMs;
+    // The window is the copy's callback and runs the loop that waits for its end: without it
+    // nothing is copied, since the caller would go on (and delete the files) while the hub reads.
     HWND dialog = CreateCopyWindow(language_, IDD_CAP_COPY);
-    if (dialog) {
-        SendDlgItemMessageW(dialog, IDC_CAP_OVERALL_PROGRESS, PBM_SETRANGE32, 0, static_cast<LPARAM>(files_.size()));
-        SendDlgItemMessageW(dialog, IDC_CAP_OVERALL_PROGRESS, PBM_SETPOS, 0, 0);
-        ShowWindow(dialog, SW_SHOWNORMAL);
-        SetForegroundWindow(dialog);
+    if (!dialog) {
+        SetCopy(nullptr, {});
+        return E_FAIL;
     }
+    SendDlgItemMessageW(dialog, IDC_CAP_OVERALL_PROGRESS, PBM_SETRANGE32, 0,
+                        static_cast<LPARAM>(files_.size()));
+    SendDlgItemMessageW(dialog, IDC_CAP_OVERALL_PROGRESS, PBM_SETPOS, 0, 0);
+    ShowWindow(dialog, SW_SHOWNORMAL);
+    SetForegroundWindow(dialog);
     const HRESULT hr = hub_->CopyFileItems(static_cast<LONG>(files_.size()), static_cast<LONG>(longest + 1),
                                            sourceList.data(), targetList.data(), this);
     if (hr == S_OK && CopyWindow())

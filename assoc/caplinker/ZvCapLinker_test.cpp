@@ -12,6 +12,7 @@
 #include "CapArchive.h"
 #include "MessagePump.h"
 #include "InstallerTest.h"
+#include "RefusedDialogs.h"
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <atomic>
@@ -119,6 +120,25 @@ TEST_F(CapLinkerTest, DefaultInstallCopiesEveryFileAndLeavesNoTemporaryFile) {
     EXPECT_FALSE(Exists(Device("Apps\\notes.js")));
     EXPECT_EQ(CountTempFiles(), before);
     EXPECT_EQ(served_.Hub()->Commands(), (std::vector<std::string>{"pc on busy", "pc off"}));
+    // The progress window showed the package's icon, and the icon's bitmap went with the window.
+    const HBITMAP shown = served_.Hub()->PictureAtLastCopy(IDC_INSTALL_PICTURE);
+    EXPECT_NE(shown, nullptr);
+    EXPECT_EQ(GetObjectType(shown), 0u);
+}
+
+TEST_F(CapLinkerTest, DefaultInstallWithoutItsProgressWindowFailsAndCopiesNothing) {
+    const int before = CountTempFiles();
+    served_.Hub()->AnswerBrowse("Dev1\\Apps");
+    HRESULT hr = S_OK;
+    {
+        test::RefusedDialogs refused;
+        hr = OpenWhile(TestData("plain.cap"));
+    }
+    EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
+    // A copy started all the same would go on in the hub's worker: give it time to arrive.
+    test::PollUntil([&] { return Exists(Device("Apps\\readme.txt")); }, 2000);
+    EXPECT_FALSE(Exists(Device("Apps\\readme.txt")));
+    EXPECT_EQ(CountTempFiles(), before);
 }
 
 TEST_F(CapLinkerTest, DefaultInstallWithoutAFolderOrWithoutFilesCopiesNothing) {
@@ -197,6 +217,49 @@ TEST_F(CapLinkerTest, AskerKeepsANoToAllUntilFlushed) {
     user.join();
     EXPECT_EQ(yes, 1);
     EXPECT_EQ(asker->AskUser(caption.Get(), text.Get(), nullptr), E_POINTER);
+}
+
+TEST_F(CapLinkerTest, AskerWithoutItsQuestionWindowFails) {
+    com::ComPtr<IZvCAPAsker> asker;
+    ASSERT_EQ(installer_->get_Asker(&asker), S_OK);
+    com::UniqueBstr caption(SysAllocString(L"Install question")), text(SysAllocString(L"Replace the file?"));
+    LONG yes = -1;
+    HRESULT hr = S_OK;
+    {
+        test::RefusedDialogs refused;
+        hr = asker->AskUser(caption.Get(), text.Get(), &yes);
+    }
+    EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
+}
+
+// What the timer of the next test does once the question is shown.
+struct ReleaseDuringQuestion {
+    IZvCAPAsker* asker = nullptr;
+    bool shownAfterRelease = false;
+};
+ReleaseDuringQuestion* g_releaseDuringQuestion = nullptr;
+
+// The caller lets go of the asker while its question is shown (the asker's wait dispatches this
+// thread's timer): the question stays until the user answers it, and the answer still arrives.
+TEST_F(CapLinkerTest, AskerLetGoWhileItsQuestionIsShownLivesUntilTheAnswer) {
+    ReleaseDuringQuestion state;
+    ASSERT_EQ(installer_->get_Asker(&state.asker), S_OK);
+    g_releaseDuringQuestion = &state;
+    SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR timer, DWORD) {
+        HWND dialog = test::FindShownWindow(L"#32770", L"Install question");
+        if (!dialog)
+            return;
+        KillTimer(nullptr, timer);
+        g_releaseDuringQuestion->asker->Release();
+        g_releaseDuringQuestion->shownAfterRelease = IsWindow(dialog) && IsWindowVisible(dialog);
+        test::ClickButton(dialog, IDYES);
+    });
+    com::UniqueBstr caption(SysAllocString(L"Install question")), text(SysAllocString(L"Replace the file?"));
+    LONG yes = -1;
+    EXPECT_EQ(state.asker->AskUser(caption.Get(), text.Get(), &yes), S_OK);
+    EXPECT_TRUE(state.shownAfterRelease);
+    EXPECT_EQ(yes, 1);
+    g_releaseDuringQuestion = nullptr;
 }
 
 // Signals when a hub file operation has ended.

@@ -41,6 +41,15 @@ TEST(UploadDestinationTest, BracketedPartIsRemovedFromTheFolderOnly) {
     EXPECT_EQ(BuildUploadDestination("Dev1]x[\\P", "f.app").path, "Dev1]x[\\P\\f.app");
 }
 
+TEST(UploadDestinationTest, FolderWithTwoBracketedPartsLosesTheTextFromTheLastOpeningToTheLastClosing) {
+    UploadDestination d = BuildUploadDestination("Dev1[@TD1]\\Games[old]", "C:\\x\\game[2].app");
+    EXPECT_EQ(d.path, "Dev1[@TD1]\\Games\\game[2].app");
+    EXPECT_EQ(d.deviceName, "Dev1[@TD1]");
+    EXPECT_EQ(BuildUploadDestination("Dev1[a]x]\\P", "f.app").path, "Dev1\\P\\f.app");
+    // The last "[" after the last "]" marks no part.
+    EXPECT_EQ(BuildUploadDestination("Dev1[a]\\P[", "f.app").path, "Dev1[a]\\P[\\f.app");
+}
+
 std::string TempRoot() {
     char folder[MAX_PATH] = {};
     GetTempPathA(sizeof(folder), folder);

@@ -11,10 +11,10 @@ std::string PcFileName(const std::string& pcPath) {
 
 UploadDestination BuildUploadDestination(const std::string& folder, const std::string& pcPath) {
     std::string chosen = folder;
-    if (size_t open = chosen.find('['); open != std::string::npos) {
-        if (size_t close = chosen.find(']', open); close != std::string::npos)
-            chosen.erase(open, close - open + 1);
-    }
+    const size_t open = chosen.rfind('[');
+    const size_t close = chosen.rfind(']');
+    if (open != std::string::npos && close != std::string::npos && open < close)
+        chosen.erase(open, close - open + 1);
     UploadDestination destination;
     destination.path = chosen + "\\" + PcFileName(pcPath);
     destination.deviceName = destination.path.substr(0, destination.path.find('\\'));

@@ -13,8 +13,8 @@ struct UploadDestination {
 std::string PcFileName(const std::string& pcPath);
 
 // The destination of `pcPath` in the device folder `folder`. A bracketed part of the folder
-// ("[" up to the next "]", such as an id the folder browser shows) is removed; the file keeps
-// its name as it is, brackets and all.
+// (from its last "[" to its last "]", such as the id the folder browser shows beside a device)
+// is removed; the file keeps its name as it is, brackets and all.
 UploadDestination BuildUploadDestination(const std::string& folder, const std::string& pcPath);
 
 } // namespace tv::uploader

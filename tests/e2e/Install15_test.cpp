@@ -16,6 +16,8 @@
 #include <gtest/gtest.h>
 #include <shellapi.h>
 #include <atomic>
+#include <cstring>
+#include <functional>
 #include <sstream>
 #include <thread>
 
@@ -79,16 +81,25 @@ protected:
         CommandLog();
     }
 
-    // Opens a file with the shell's open verb and waits for the program instance that the
-    // shell started to hand it over (it ends when the install has ended).
-    static void ShellOpen(const wchar_t* file) {
-        SHELLEXECUTEINFOW info{sizeof(info)};
+    // Opens a file with the shell's open verb and waits for the program instance that the shell
+    // started to hand it over (it ends when the install has ended). With `classes`, the shell sees
+    // that key as the classes root while it opens the file.
+    static void ShellOpen(const wchar_t* file, HKEY classes = nullptr) {
+        SHELLEXECUTEINFOW info{};
+        info.cbSize = sizeof(info);
         info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
         info.lpVerb = L"open";
         const std::wstring path = TestData(file);
         info.lpFile = path.c_str();
         info.nShow = SW_SHOWNORMAL;
-        ASSERT_TRUE(ShellExecuteExW(&info)) << GetLastError();
+        if (classes) {
+            ASSERT_EQ(RegOverridePredefKey(HKEY_CLASSES_ROOT, classes), ERROR_SUCCESS);
+        }
+        const BOOL opened = ShellExecuteExW(&info);
+        const DWORD error = GetLastError();
+        if (classes)
+            RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
+        ASSERT_TRUE(opened) << error;
         if (info.hProcess) {
             EXPECT_EQ(WaitForSingleObject(info.hProcess, 120000), WAIT_OBJECT_0);
             CloseHandle(info.hProcess);
@@ -236,6 +247,45 @@ TEST_F(Install15EndToEnd, ApplicationOpenedThroughTheShellInstallsOntoTheDevice)
     EXPECT_NE(copy, std::string::npos) << log;
     EXPECT_LT(version, copy) << log;
     EXPECT_NE(log.find("pc $pipe=15 off"), std::string::npos) << log;
+}
+
+// Another program has taken the package type. A manager made in this process, as any component
+// makes it, finds the binding lost and binds the suite's types again in the user's classes, not
+// machine-wide. A package opened through the user's classes (which Windows' classes root shows
+// over the machine's; Wine's shows the machine's alone) follows the repaired open verb, its
+// command and DDE keys, to the running program and installs.
+TEST_F(Install15EndToEnd, PackageOpensThroughTheBindingTheManagerRepaired) {
+    const std::string ours = ReadString(HKEY_CLASSES_ROOT, ".cap", nullptr);
+    ASSERT_EQ(ours, "Tavrilon.Association.cap");
+    const auto setBinding = [](const char* value) {
+        return RegSetKeyValueA(HKEY_CLASSES_ROOT, ".cap", nullptr, REG_SZ, value,
+                               static_cast<DWORD>(strlen(value) + 1)) == ERROR_SUCCESS;
+    };
+    ASSERT_TRUE(setBinding("OtherProgram.Cap"));
+    // The machine's binding comes back, and the user's repaired keys go, whatever the test saw.
+    struct Restore {
+        std::function<void()> undo;
+        ~Restore() { undo(); }
+    } restore{[&] {
+        setBinding(ours.c_str());
+        for (const char* key : {".cap", ".app", "Tavrilon.Association.cap", "Tavrilon.Association.app"})
+            RegDeleteTreeA(HKEY_CURRENT_USER, (std::string("Software\\Classes\\") + key).c_str());
+    }};
+    {
+        ComPtr<IZvAssocMgr> manager;
+        ASSERT_EQ(CoCreateInstance(CLSID_ZvAssocMgr, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IZvAssocMgr),
+                                   reinterpret_cast<void**>(&manager)),
+                  S_OK);
+    }
+    EXPECT_EQ(ReadString(HKEY_CURRENT_USER, "Software\\Classes\\.cap", nullptr), "Tavrilon.Association.cap");
+    EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, ".cap", nullptr), "OtherProgram.Cap");
+
+    com::UniqueHKey userClasses;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, KEY_READ, userClasses.Put()),
+              ERROR_SUCCESS);
+    DeleteFileW((volume_ + L"\\Packages\\js-2.4.1.txt").c_str());
+    ShellOpen(L"js.cap", userClasses.Get());
+    EXPECT_TRUE(WaitUntil([] { return OnDevice(L"Packages\\js-2.4.1.txt"); }, 30000));
 }
 
 TEST_F(Install15EndToEnd, ApplicationVersionCheckAsksTheDevice) {

@@ -99,6 +99,36 @@ STDMETHODIMP ScriptedHub::Command(LPSTR strNameOrID, LPSTR strCommand, LONG* nMa
     return Hub::Command(strNameOrID, strCommand, nMaxLen, strResponse);
 }
 
+STDMETHODIMP ScriptedHub::CopyFileItems(LONG nStringCount, LONG nMaxLen, LPSTR* aStrSrc, LPSTR* aStrDest,
+                                        IZvFileOperationCallback* callback) {
+    // What the progress window shows is read now: it may be gone once the copy has ended.
+    LONG busy = 0;
+    GetBusyUI(&busy);
+    HWND window = reinterpret_cast<HWND>(static_cast<LONG_PTR>(busy));
+    std::vector<std::pair<int, HBITMAP>> pictures;
+    if (window && IsWindow(window)) {
+        // The window's thread may be one that does not answer messages while it waits.
+        for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+            DWORD_PTR picture = 0;
+            if (SendMessageTimeoutW(child, STM_GETIMAGE, IMAGE_BITMAP, 0, SMTO_ABORTIFHUNG, 2000, &picture))
+                pictures.emplace_back(GetDlgCtrlID(child), reinterpret_cast<HBITMAP>(picture));
+        }
+    }
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        picturesAtCopy_ = std::move(pictures);
+    }
+    return Hub::CopyFileItems(nStringCount, nMaxLen, aStrSrc, aStrDest, callback);
+}
+
+HBITMAP ScriptedHub::PictureAtLastCopy(int controlId) const {
+    std::lock_guard<std::mutex> guard(lock_);
+    for (const auto& [id, picture] : picturesAtCopy_)
+        if (id == controlId)
+            return picture;
+    return nullptr;
+}
+
 STDMETHODIMP ScriptedHub::Refresh() {
     {
         std::lock_guard<std::mutex> guard(lock_);

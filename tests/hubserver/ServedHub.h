@@ -32,11 +32,16 @@ class ScriptedHub : public hub::Hub {
     std::wstring BrowseText() const;
     // What the devices answer to "ver " from now on: "Zelvan OS v. <version> built 01.01.2003".
     void AnswerVersion(std::string version);
+    // The bitmap that the picture control `controlId` of the hub's busy window (a copy's progress
+    // window) showed when the last copy started; null when it showed none or there was no window.
+    HBITMAP PictureAtLastCopy(int controlId) const;
 
     STDMETHODIMP BrowseForFolder2(BSTR bsTitle, BSTR bsText, BSTR bsStatus, BSTR* bsPath) override;
     STDMETHODIMP BrowseForFolder(LPSTR strTitle, LPSTR strText, LONG nMaxLen, unsigned char* strPath) override;
     STDMETHODIMP Command(LPSTR strNameOrID, LPSTR strCommand, LONG* nMaxLen, LPSTR* strResponse) override;
     STDMETHODIMP Refresh() override;
+    STDMETHODIMP CopyFileItems(LONG nStringCount, LONG nMaxLen, LPSTR* aStrSrc, LPSTR* aStrDest,
+                               IZvFileOperationCallback* callback) override;
 
   private:
     mutable std::mutex lock_;
@@ -46,6 +51,7 @@ class ScriptedHub : public hub::Hub {
     std::wstring browseTitle_, browseText_;
     std::vector<std::string> commands_;
     int refreshes_ = 0;
+    std::vector<std::pair<int, HBITMAP>> picturesAtCopy_;
 };
 
 // Serves one ScriptedHub on the calling thread (a single-threaded apartment that keeps

@@ -6,7 +6,10 @@
 
 #include "ComPtr.h"
 #include "Handles.h"
+#include "ImportPatch.h"
+#include "LanguageLibrary.h"
 #include "UiHarness.h"
+#include "UpdateIds.h"
 #include "UsbDevices.h"
 #include "ZvUpdate15.h"
 
@@ -51,6 +54,29 @@ class LoaderTest : public ::testing::Test {
         long status = -1;
         EXPECT_HRESULT_SUCCEEDED(loader_->GetStatusCode(&status));
         return status;
+    }
+    // A loader-mode device that takes three seconds to answer the image request.
+    bool HoldTheNextSend() {
+        return SharedEmulator().PlugLoader("6.1.0", "delay=3000") && WaitForInterface(true, 0, true, 10000);
+    }
+    // Once the running load has opened the device (the image request follows at once), the thread
+    // of its loader window: the load's worker.
+    com::UniqueHandle WorkerHeldInTheSend() {
+        long opened = -1;
+        EXPECT_HRESULT_SUCCEEDED(loader_->WaitForReboot(10000, &opened));
+        if (opened != 0)
+            return {};
+        com::UniqueModule language(LoadLanguageLibrary(GetModuleHandleW(L"ZvUpdate15.dll")));
+        wchar_t title[256] = L" ";
+        LoadStringW(language.Get(), IDS_UPDATE_TITLE, title + 1, ARRAYSIZE(title) - 1);
+        for (HWND window = FindWindowExW(nullptr, nullptr, L"#32770", title); window;
+             window = FindWindowExW(nullptr, window, L"#32770", title)) {
+            DWORD process = 0;
+            const DWORD thread = GetWindowThreadProcessId(window, &process);
+            if (process == GetCurrentProcessId())
+                return com::UniqueHandle(OpenThread(SYNCHRONIZE, FALSE, thread));
+        }
+        return {};
     }
 
     com::ComPtr<IZvUpdate152> loader_;
@@ -199,6 +225,68 @@ TEST_F(LoaderTest, ReleasingTheObjectDuringALoadWaitsForItsWorker) {
     const DWORD started = GetTickCount();
     loader_.Reset();
     EXPECT_LT(GetTickCount() - started, 5000u);
+}
+
+// The worker is held in the image request (the device answers late) when the object is let go:
+// the release cancels the load and returns only once the worker has ended.
+TEST_F(LoaderTest, ReleasingTheObjectWhileTheImageIsSentWaitsForTheWorker) {
+    uint32_t crc = 0;
+    const std::wstring image = SharedEmulator().MakeImage("os-release-sending.img", 4096, crc);
+    ASSERT_TRUE(HoldTheNextSend());
+    EXPECT_EQ(Load(image, 1, 0), 0);
+    com::UniqueHandle worker = WorkerHeldInTheSend();
+    ASSERT_TRUE(worker);
+    loader_.Reset();
+    EXPECT_EQ(WaitForSingleObject(worker.Get(), 0), WAIT_OBJECT_0);
+}
+
+// Cancel while the worker is held in the image request: without waiting, the worker is still
+// known (a new load is refused, the waits find it and see the cancel); waiting, it returns once the
+// worker has ended.
+TEST_F(LoaderTest, CancelDuringTheSendKeepsTheWorkerUntilItEnds) {
+    uint32_t crc = 0;
+    const std::wstring image = SharedEmulator().MakeImage("os-cancel-sending.img", 4096, crc);
+    com::UniqueBstr name(SysAllocString(image.c_str()));
+    ASSERT_TRUE(HoldTheNextSend());
+    EXPECT_EQ(Load(image, 1, 0), 0);
+    com::UniqueHandle worker = WorkerHeldInTheSend();
+    ASSERT_TRUE(worker);
+    EXPECT_HRESULT_SUCCEEDED(loader_->Cancel(0, 0));
+    long code = -1;
+    EXPECT_EQ(loader_->LoadZvOS(name.Get(), 1, 0, &code), E_ABORT);
+    EXPECT_EQ(code, 1247);
+    EXPECT_EQ(WaitForLoad(20000), 1223);
+    EXPECT_EQ(WaitForSingleObject(worker.Get(), 0), WAIT_OBJECT_0);
+
+    SharedEmulator().UnplugAll();
+    ASSERT_TRUE(HoldTheNextSend());
+    EXPECT_EQ(Load(image, 1, 0), 0);
+    worker = WorkerHeldInTheSend();
+    ASSERT_TRUE(worker);
+    EXPECT_HRESULT_SUCCEEDED(loader_->Cancel(0, -1));
+    EXPECT_EQ(WaitForSingleObject(worker.Get(), 0), WAIT_OBJECT_0);
+    EXPECT_EQ(Status(), 1223);
+}
+
+UINT_PTR WINAPI SetTimerFailingSilently(HWND, UINT_PTR, UINT, TIMERPROC) {
+    SetLastError(ERROR_SUCCESS);
+    return 0;
+}
+
+TEST_F(LoaderTest, ATimerThatCannotStartEndsTheLoadWithAFailure) {
+    uint32_t crc = 0;
+    const std::wstring image = SharedEmulator().MakeImage("os-no-timer.img", 4096, crc);
+    {
+        // The loader window's timers fail without an error code.
+        tv::test::ImportPatch noTimers(GetModuleHandleW(L"ZvUpdate15.dll"), "user32.dll", "SetTimer",
+                                       reinterpret_cast<void*>(&SetTimerFailingSilently));
+        ASSERT_TRUE(noTimers.Applied());
+        EXPECT_EQ(Load(image, 1, 0), 0);
+        const long status = WaitForLoad(10000);
+        EXPECT_NE(status, 0);
+        EXPECT_NE(status, 1460);
+        EXPECT_EQ(Status(), status);
+    }
 }
 
 TEST_F(LoaderTest, CallbacksPropertiesAndErrorInfo) {

@@ -5,6 +5,7 @@
 
 #include "ComPtr.h"
 #include "Handles.h"
+#include "RefusedDialogs.h"
 #include "UiHarness.h"
 #include "UpdateIds.h"
 #include "ZvUpdate15.h"
@@ -124,6 +125,21 @@ TEST_F(WizardTest, WithoutAWizardThePageMembersAbort) {
     EXPECT_EQ(ui_->GetComponentVersion(&version), S_OK);
     EXPECT_STREQ(version, L"1.23");
     SysFreeString(version);
+    EXPECT_EQ(ui_->DestroyUpdateDialog(), S_OK);
+}
+
+TEST_F(WizardTest, CreateUpdateDialogFailsWhenTheWizardWindowCannotBeMade) {
+    HRESULT hr = S_OK;
+    {
+        tv::test::RefusedDialogs refused;
+        hr = ui_->CreateUpdateDialog(1);
+    }
+    EXPECT_EQ(hr, E_FAIL);
+    tagZvUpdate15Button button;
+    EXPECT_EQ(ui_->GetPressedButton(&button), E_ABORT);
+    // Once windows can be made again, so can the wizard.
+    EXPECT_EQ(ui_->CreateUpdateDialog(0), S_OK);
+    EXPECT_EQ(ui_->GetPressedButton(&button), S_OK);
     EXPECT_EQ(ui_->DestroyUpdateDialog(), S_OK);
 }
 
