@@ -28,6 +28,8 @@ std::string DeviceIdOf(IZvDevice* device) {
 }
 
 HRESULT OpenDeviceKey(const std::string& id, REGSAM access, com::UniqueHKey& key) {
+    if (!IsDeviceKeyName(id))
+        return E_INVALIDARG;
     const std::string path = std::string(kDeviceListKey) + "\\" + id;
     return com::Win32ToHResult(RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, access, key.Put()));
 }
@@ -145,6 +147,8 @@ HRESULT SyncPageCore::SetObjects(ULONG count, IUnknown** objects) {
         FAILED(objects[1]->QueryInterface(__uuidof(IZvSyncMgr), reinterpret_cast<void**>(&manager))))
         return E_INVALIDARG;
     deviceId_ = DeviceIdOf(device.Get());
+    if (!IsDeviceKeyName(deviceId_))
+        return E_INVALIDARG;
     long submodel = 0;
     TV_RETURN_IF_FAILED(device->GetVersion(&modelVersion_, &submodel));
     manager_ = manager;
@@ -323,9 +327,11 @@ HRESULT DeviceOptionsCore::SetObjects(ULONG count, IUnknown** objects) {
         FAILED(objects[3]->QueryInterface(__uuidof(IZelvanMgr), reinterpret_cast<void**>(&hub))))
         return E_INVALIDARG;
     RegisterWindowMessageA(LanguageText(IDS_MSG_REFRESH_VIEWS).c_str());
+    deviceId_ = DeviceIdOf(device.Get());
+    if (!IsDeviceKeyName(deviceId_))
+        return E_INVALIDARG;
     device_ = device;
     hub_ = hub;
-    deviceId_ = DeviceIdOf(device.Get());
     unsigned char name[kIdLength] = {};
     TV_RETURN_IF_FAILED(device->GetName(kIdLength, name));
     name[kIdLength - 1] = 0;

@@ -56,7 +56,11 @@ public:
 
 private:
     HRESULT ConnectHub(bool markIgnoreAutoProcess);
+    // Makes a hub and registers it in the table; its cookie.
+    HRESULT RegisterNewHub(bool markIgnoreAutoProcess, DWORD& cookie);
     void RevokeHub();
+    // The cookie of the hub in the table (0 when there is none or the state is not usable).
+    DWORD HubCookie();
     void LoadViewSettings();
     void SaveViewSettings();
     int AppendIcons(HICON large, HICON small);

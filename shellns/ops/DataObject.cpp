@@ -82,7 +82,7 @@ HRESULT ZvDataObject::FileList(FORMATETC*, std::vector<std::string>* names) {
     if (!downloaded_) {
         ZvDownloadOp download(items_);
         download.Run();
-        results_ = download.ExistingResults();
+        results_ = download.DownloadedFiles();
         downloadedSources_ = download.Succeeded();
         downloaded_ = true;
     }
