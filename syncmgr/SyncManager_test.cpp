@@ -464,7 +464,8 @@ TEST_F(SyncManagerTest, AStepThatDoesNotEndAfterItsReportEndsTheSession) {
     ASSERT_TRUE(dialog);
     // The phase runs in this thread's apartment: this wait resumes once it has ended.
     ASSERT_TRUE(test::PollUntil([] { return !Calls("1 Synchronized 2").empty(); }, 60000));
-    ASSERT_TRUE(test::PollUntil([] { return LineIndex("device DevA pc off") != size_t(-1); }, kSessionTimeoutMs));
+    ASSERT_TRUE(
+        test::PollUntil([] { return LineIndex("device DevA pc off") != size_t(-1); }, kSessionTimeoutMs));
     EXPECT_TRUE(test::WaitForWindowGone(dialog, kSessionTimeoutMs));
     size_t ended = size_t(-1);
     const std::vector<std::string> lines = LogLines();
@@ -1000,7 +1001,8 @@ TEST_F(SyncManagerTest, AnEmptyDeviceIdOrOneWithABackslashIsRefused) {
     const std::string inner = std::string(kDeviceListKey) + "\\@TDDevA\\Inner";
     RegDeleteTreeA(HKEY_CURRENT_USER, inner.c_str());
     HKEY created = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, inner.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &created, nullptr),
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, inner.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &created,
+                              nullptr),
               ERROR_SUCCESS);
     RegCloseKey(created);
     RegDeleteKeyValueA(HKEY_CURRENT_USER, kDeviceListKey, "ConflictResolution");

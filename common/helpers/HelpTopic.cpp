@@ -4,7 +4,7 @@ namespace tv {
 namespace {
 
 constexpr char kSettingsKey[] = "Software\\Zelvan\\Tavrilon";
-constexpr UINT kDisplayTopic = 0;  // HH_DISPLAY_TOPIC
+constexpr UINT kDisplayTopic = 0; // HH_DISPLAY_TOPIC
 
 } // namespace
 

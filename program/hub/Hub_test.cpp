@@ -207,14 +207,17 @@ TEST_F(HubTest, ListsTheFactorysDevicesAndTheirFolders) {
 TEST_F(HubTest, TheExplorersRequestSilencesOneDisconnectionAlertOnly) {
     const char* common = "Software\\Zelvan\\Tavrilon\\Common";
     DWORD one = 1;
-    ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, common, "IgnoreDeviceAutoProcess", REG_DWORD, &one, sizeof(one)),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegSetKeyValueA(HKEY_CURRENT_USER, common, "IgnoreDeviceAutoProcess", REG_DWORD, &one, sizeof(one)),
+        ERROR_SUCCESS);
     ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\Zelvan\\Tavrilon\\DeviceList\\@TDDev2",
                               "DisconnectionAlert", REG_DWORD, &one, sizeof(one)),
               ERROR_SUCCESS);
     std::vector<std::string> alerts;
     hub::HubServices services;
-    services.showDisconnectionAlert = [&](const std::string& strId, const std::string&) { alerts.push_back(strId); };
+    services.showDisconnectionAlert = [&](const std::string& strId, const std::string&) {
+        alerts.push_back(strId);
+    };
     hub::SetHubServices(services);
     const std::string device = root_ + "\\devices\\Dev2", away = root_ + "\\away";
     auto shown = [&] { return List("").size(); };
@@ -222,7 +225,8 @@ TEST_F(HubTest, TheExplorersRequestSilencesOneDisconnectionAlertOnly) {
     EXPECT_TRUE(test::PollUntil([&] { return shown() == 1; }, 10000));
     EXPECT_TRUE(alerts.empty());
     DWORD value = 7, size = sizeof(value);
-    RegGetValueA(HKEY_CURRENT_USER, common, "IgnoreDeviceAutoProcess", RRF_RT_REG_DWORD, nullptr, &value, &size);
+    RegGetValueA(HKEY_CURRENT_USER, common, "IgnoreDeviceAutoProcess", RRF_RT_REG_DWORD, nullptr, &value,
+                 &size);
     EXPECT_EQ(value, 0u);
     ASSERT_TRUE(MoveFileA(away.c_str(), device.c_str()));
     ASSERT_TRUE(test::PollUntil([&] { return shown() == 2; }, 10000));

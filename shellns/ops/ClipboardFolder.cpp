@@ -29,7 +29,8 @@ bool IsFolder(const std::string& path) {
 
 bool IsClipboardFolder(const std::string& folder) {
     const std::string suffix = "\\Zelvan\\Clipboard";
-    return folder.size() > suffix.size() && folder.compare(folder.size() - suffix.size(), suffix.size(), suffix) == 0;
+    return folder.size() > suffix.size() &&
+           folder.compare(folder.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 // Deletes a file or a folder with everything in it, quietly; false when it is still there.

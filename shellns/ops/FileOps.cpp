@@ -164,7 +164,8 @@ bool ZvDownloadOp::Run() {
     // what a failed or cancelled item left behind is removed, so that no PC program takes it.
     std::vector<std::string> confirmed;
     for (size_t i = 0; i < sources_.size(); ++i) {
-        const bool completed = std::find(succeeded_.begin(), succeeded_.end(), sources_[i]) != succeeded_.end();
+        const bool completed =
+            std::find(succeeded_.begin(), succeeded_.end(), sources_[i]) != succeeded_.end();
         if (completed && FileExists(destinations_[i]))
             confirmed.push_back(sources_[i]);
         else if (!completed && portable::IsPcSafeComponent(LastComponent(sources_[i])))

@@ -126,8 +126,7 @@ void Cancel(HWND window, ProgressState& state) {
         PostMessageA(window, WM_COMMAND, IDC_NS_CLOSE, 0);
         return;
     }
-    if (state.hub &&
-        SUCCEEDED(state.hub->CancelFileOperation(const_cast<LPSTR>(state.deviceName.c_str()))))
+    if (state.hub && SUCCEEDED(state.hub->CancelFileOperation(const_cast<LPSTR>(state.deviceName.c_str()))))
         return;
     // A refused cancel: the operation may just have ended, and its end is on its way; without
     // an answer at all, or without that end in time, the window ends here.
@@ -232,7 +231,7 @@ std::string ShortenInfo(const std::string& text) {
 
 STDMETHODIMP ZvNSCopyCallback::OnOperationComplete() {
     if (state_->complete)
-        return S_OK;  // the window had given up on the program
+        return S_OK; // the window had given up on the program
     Sleep(kCompleteLingerMs);
     Completed(*state_);
     return S_OK;

@@ -32,9 +32,9 @@ struct ProgressState {
     // The hub the operation runs on (this thread's pointer): the cancel goes there, and its
     // answer tells whether the program is still there to report the end.
     com::ComPtr<IZelvanMgr> hub;
-    bool hubLost = false;  // the program stopped answering before the end came
+    bool hubLost = false; // the program stopped answering before the end came
     bool probing = false;
-    SIZE fullSize{};  // the window with its error text and Close shown
+    SIZE fullSize{}; // the window with its error text and Close shown
 };
 
 class ZvNSCopyCallback : public com::ComObject<ZvNSCopyCallback, IZvFileOperationCallback> {

@@ -279,7 +279,18 @@ TEST_F(OperationsTest, ADestinationOf260CharactersFailsThatItemOnly) {
     const std::string longName(250, 'x');
     std::string folder = "Dev1\\Other";
     ZvUploadOp upload(std::vector<std::string>{root_ + "\\pc\\up1.txt"}, folder + "\\" + longName);
-    EXPECT_FALSE(upload.Run());
+    // With no item left to copy the refusal is said in a message box.
+    std::string said;
+    {
+        tv::test::DialogAnswerer user([&](HWND box) {
+            char text[1024] = {};
+            GetDlgItemTextA(box, 0xFFFF, text, sizeof(text));
+            said = text;
+            PostMessageA(box, WM_COMMAND, IDOK, 0);
+        });
+        EXPECT_FALSE(upload.Run());
+    }
+    EXPECT_NE(std::string::npos, said.find(LangString(IDS_NS_PATH_TOO_LONG))) << said;
     EXPECT_FALSE(Exists(DevicePc("Dev1\\Other\\" + longName)));
     EXPECT_EQ("Copying short.txt", ShortenInfo("Copying short.txt"));
     const std::string shortened = ShortenInfo("Copying " + std::string(80, 'y'));
@@ -296,8 +307,8 @@ RECT ClientRectOf(HWND dialog, int id) {
 }
 
 std::string Text(const RECT& rect) {
-    return std::to_string(rect.left) + "," + std::to_string(rect.top) + "," + std::to_string(rect.right) + "," +
-           std::to_string(rect.bottom);
+    return std::to_string(rect.left) + "," + std::to_string(rect.top) + "," + std::to_string(rect.right) +
+           "," + std::to_string(rect.bottom);
 }
 
 TEST_F(OperationsTest, OnlyItemsDownloadedWholeReachThePcAndThePartialOnesAreRemoved) {
@@ -378,7 +389,9 @@ TEST_F(OperationsTest, ADeviceNameThatCannotNameAPcFileIsRefusedAndNothingIsWrit
 
 // Ends a modal loop of `thread` that nothing else would end, so that a test fails instead of
 // waiting for ever.
-void EndModalLoop(DWORD thread) { PostThreadMessageA(thread, WM_QUIT, 0, 0); }
+void EndModalLoop(DWORD thread) {
+    PostThreadMessageA(thread, WM_QUIT, 0, 0);
+}
 
 void DropQuitMessage() {
     MSG message;
@@ -391,7 +404,8 @@ TEST_F(OperationsTest, WhenTheProgramDiesDuringACopyTheWindowEndsWithAnError) {
     served_.Stop();
     for (bool pressCancel : {false, true}) {
         SCOPED_TRACE(pressCancel ? "Cancel pressed" : "waiting");
-        const std::string events = "tvhubprocess" + std::to_string(GetCurrentProcessId()) + (pressCancel ? "c" : "w");
+        const std::string events =
+            "tvhubprocess" + std::to_string(GetCurrentProcessId()) + (pressCancel ? "c" : "w");
         com::UniqueHandle started(CreateEventA(nullptr, TRUE, FALSE, (events + "ready").c_str()));
         com::UniqueHandle withdraw(CreateEventA(nullptr, TRUE, FALSE, (events + "withdraw").c_str()));
         com::UniqueHandle withdrawn(CreateEventA(nullptr, TRUE, FALSE, (events + "withdrawn").c_str()));
@@ -403,7 +417,8 @@ TEST_F(OperationsTest, WhenTheProgramDiesDuringACopyTheWindowEndsWithAnError) {
         ASSERT_EQ(S_OK, CoCreateInstance(CLSID_ZelvanMgr, nullptr, kHubContexts, IID_PPV_ARGS(&hub)));
         LONG length = 0;
         LPSTR response = nullptr;
-        ASSERT_EQ(S_OK, hub->Command(const_cast<LPSTR>("Dev1"), const_cast<LPSTR>("delay 5000"), &length, &response));
+        ASSERT_EQ(S_OK, hub->Command(const_cast<LPSTR>("Dev1"), const_cast<LPSTR>("delay 5000"), &length,
+                                     &response));
         CoTaskMemFree(response);
         hub.Reset();
         const DWORD testThread = GetCurrentThreadId();
@@ -417,8 +432,9 @@ TEST_F(OperationsTest, WhenTheProgramDiesDuringACopyTheWindowEndsWithAnError) {
             program.Terminate();
             if (dialog && pressCancel)
                 tv::test::ClickButton(dialog, IDCANCEL);
-            if (dialog && tv::test::PollUntil([&] { return IsWindowVisible(GetDlgItem(dialog, IDC_NS_CLOSE)) != FALSE; },
-                                              20000)) {
+            if (dialog &&
+                tv::test::PollUntil(
+                    [&] { return IsWindowVisible(GetDlgItem(dialog, IDC_NS_CLOSE)) != FALSE; }, 20000)) {
                 char text[1024] = {};
                 GetDlgItemTextA(dialog, IDC_NS_ERRORS, text, sizeof(text));
                 errors = text;

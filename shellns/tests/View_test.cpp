@@ -21,14 +21,14 @@ namespace {
 
 // The system version the folder sees, for the branches of the oldest systems.
 class SystemVersion {
-public:
+  public:
     SystemVersion(DWORD major, DWORD minor) {
         Version() = major | (minor << 8);
         Seams().getVersion = [] { return Version(); };
     }
     ~SystemVersion() { Seams().getVersion = ::GetVersion; }
 
-private:
+  private:
     static DWORD& Version() {
         static DWORD version = 0;
         return version;

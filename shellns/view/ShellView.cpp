@@ -371,43 +371,53 @@ bool ZvShellView::DrawHeaderItem(const DRAWITEMSTRUCT& item) {
     return true;
 }
 
+namespace {
+
+std::vector<HWND> ChildrenOfClass(HWND parent, const char* className) {
+    std::vector<HWND> found;
+    for (HWND child = FindWindowExA(parent, nullptr, className, nullptr); child;
+         child = FindWindowExA(parent, child, className, nullptr))
+        found.push_back(child);
+    return found;
+}
+
+// Shows the toolbar's "F&avorites" button; whether it has one.
+bool ShowFavoritesIn(HWND toolbar) {
+    const auto count = static_cast<int>(SendMessageA(toolbar, TB_BUTTONCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+        TBBUTTON button{};
+        if (!SendMessageA(toolbar, TB_GETBUTTON, i, reinterpret_cast<LPARAM>(&button)))
+            continue;
+        char text[32] = {};
+        const LRESULT length = SendMessageA(toolbar, TB_GETBUTTONTEXTA, button.idCommand, 0);
+        if (length <= 0 || length >= static_cast<LRESULT>(sizeof(text)))
+            continue;
+        SendMessageA(toolbar, TB_GETBUTTONTEXTA, button.idCommand, reinterpret_cast<LPARAM>(text));
+        if (std::strcmp(text, "F&avorites") == 0) {
+            SendMessageA(toolbar, TB_HIDEBUTTON, button.idCommand, FALSE);
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
 void ZvShellView::ShowFavoritesButton() {
     // Explorer's links band, under the frame that shows this view: its Favorites button, which
     // another folder's view may have hidden, is shown again.
-    auto children = [](HWND parent, const char* className) {
-        std::vector<HWND> found;
-        for (HWND child = FindWindowExA(parent, nullptr, className, nullptr); child;
-             child = FindWindowExA(parent, child, className, nullptr))
-            found.push_back(child);
-        return found;
-    };
-    for (const char* frameClass : {"ExploreWClass", "CabinetWClass"}) {
-        for (HWND frame : children(nullptr, frameClass)) {
+    for (const char* frameClass : {"ExploreWClass", "CabinetWClass"})
+        for (HWND frame : ChildrenOfClass(nullptr, frameClass)) {
             DWORD process = 0;
             GetWindowThreadProcessId(frame, &process);
             if (process != GetCurrentProcessId() || !IsChild(frame, window_))
                 continue;
-            for (HWND worker : children(frame, "WorkerW"))
-                for (HWND rebar : children(worker, "ReBarWindow32"))
-                    for (HWND toolbar : children(rebar, "ToolbarWindow32")) {
-                        const auto count = static_cast<int>(SendMessageA(toolbar, TB_BUTTONCOUNT, 0, 0));
-                        for (int i = 0; i < count; ++i) {
-                            TBBUTTON button{};
-                            if (!SendMessageA(toolbar, TB_GETBUTTON, i, reinterpret_cast<LPARAM>(&button)))
-                                continue;
-                            char text[32] = {};
-                            const LRESULT length = SendMessageA(toolbar, TB_GETBUTTONTEXTA, button.idCommand, 0);
-                            if (length <= 0 || length >= static_cast<LRESULT>(sizeof(text)))
-                                continue;
-                            SendMessageA(toolbar, TB_GETBUTTONTEXTA, button.idCommand, reinterpret_cast<LPARAM>(text));
-                            if (std::strcmp(text, "F&avorites") == 0) {
-                                SendMessageA(toolbar, TB_HIDEBUTTON, button.idCommand, FALSE);
-                                return;
-                            }
-                        }
-                    }
+            for (HWND worker : ChildrenOfClass(frame, "WorkerW"))
+                for (HWND rebar : ChildrenOfClass(worker, "ReBarWindow32"))
+                    for (HWND toolbar : ChildrenOfClass(rebar, "ToolbarWindow32"))
+                        if (ShowFavoritesIn(toolbar))
+                            return;
         }
-    }
 }
 
 // ---- listing ----
@@ -839,8 +849,9 @@ void ZvShellView::CutSelection() {
         cutIndexes_.push_back(index);
     }
     com::ComPtr<ZvDataObject> data;
-    if (SUCCEEDED(com::MakeComObject(data, DataKind::Cut, folder_->DevicePath(), paths, window_, tree_)))
-        OleSetClipboard(data.Get());
+    if (SUCCEEDED(com::MakeComObject(data, DataKind::Cut, folder_->DevicePath(), paths, window_, tree_)) &&
+        SUCCEEDED(OleSetClipboard(data.Get())))
+        globals_->NoteClipboardObject(data.Get());
 }
 
 void ZvShellView::CopySelection() {
@@ -855,14 +866,22 @@ void ZvShellView::CopySelection() {
     ClearCutMarks();
     globals_->SetClipboardPaths(paths);
     com::ComPtr<ZvDataObject> data;
-    if (SUCCEEDED(com::MakeComObject(data, DataKind::Copy, folder_->DevicePath(), paths, window_, tree_)))
-        OleSetClipboard(data.Get());
+    if (SUCCEEDED(com::MakeComObject(data, DataKind::Copy, folder_->DevicePath(), paths, window_, tree_)) &&
+        SUCCEEDED(OleSetClipboard(data.Get())))
+        globals_->NoteClipboardObject(data.Get());
 }
 
 void ZvShellView::Paste() {
     com::ComPtr<IDataObject> data;
     bool ours = false;
-    if (SUCCEEDED(OleGetClipboard(&data)) && data) {
+    // Our own object is dropped as it is, not through the clipboard's stand-in for it: a cut
+    // pasted onto another device then learns of the paste and deletes its items.
+    IDataObject* noted = globals_->NotedClipboardObject();
+    if (noted && OleIsCurrentClipboard(noted) == S_OK)
+        data = noted;
+    else if (FAILED(OleGetClipboard(&data)))
+        data.Reset();
+    if (data) {
         FORMATETC path{Formats().path, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
         ours = data->QueryGetData(&path) == S_OK;
         com::ComPtr<IDropTarget> target;
@@ -911,7 +930,8 @@ void ZvShellView::ShowHelp(bool about) {
             return;
         }
     }
-    const std::string topic = root + (about ? "::/about_tavrilon.htm>default" : "::/how_to_work_with_files.htm>default");
+    const std::string topic =
+        root + (about ? "::/about_tavrilon.htm>default" : "::/how_to_work_with_files.htm>default");
     Seams().htmlHelp(window_, topic.c_str());
 }
 

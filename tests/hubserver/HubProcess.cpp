@@ -33,7 +33,8 @@ int main(int argc, char** argv) {
                 SetEvent(ready.Get());
             for (;;) {
                 HANDLE waited = withdraw.Get();
-                const DWORD woken = MsgWaitForMultipleObjects(waited ? 1 : 0, &waited, FALSE, INFINITE, QS_ALLINPUT);
+                const DWORD woken =
+                    MsgWaitForMultipleObjects(waited ? 1 : 0, &waited, FALSE, INFINITE, QS_ALLINPUT);
                 if (waited && woken == WAIT_OBJECT_0) {
                     served.WithdrawClass();
                     withdraw.Reset();

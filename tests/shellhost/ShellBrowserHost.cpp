@@ -16,7 +16,8 @@ bool RegisterClassNamed(const char* name) {
 }
 
 bool RegisterFrameClass() {
-    static const bool registered = RegisterClassNamed(kExplorerFrameClass) && RegisterClassNamed(kWorkerClass);
+    static const bool registered =
+        RegisterClassNamed(kExplorerFrameClass) && RegisterClassNamed(kWorkerClass);
     return registered;
 }
 
@@ -58,7 +59,8 @@ HRESULT ShellBrowserHost::Open(IShellFolder* folder, UINT viewMode) {
                              GetModuleHandleA(nullptr), nullptr);
     SendMessageA(links_, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
     const LRESULT text = SendMessageA(links_, TB_ADDSTRINGA, 0, reinterpret_cast<LPARAM>("F&avorites\0\0"));
-    TBBUTTON favorites{I_IMAGENONE, kFavoritesCommand, TBSTATE_ENABLED | TBSTATE_HIDDEN, BTNS_BUTTON, {}, 0, text};
+    TBBUTTON favorites{I_IMAGENONE, kFavoritesCommand, TBSTATE_ENABLED | TBSTATE_HIDDEN, BTNS_BUTTON, {}, 0,
+                       text};
     SendMessageA(links_, TB_ADDBUTTONSA, 1, reinterpret_cast<LPARAM>(&favorites));
     FOLDERSETTINGS settings{viewMode, 0};
     HRESULT hr = folder->CreateViewObject(frame_, IID_PPV_ARGS(&view_));

@@ -123,7 +123,8 @@ std::string DeviceSettingText(const std::string& name, const char* value, const 
     char data[260] = {};
     DWORD size = sizeof(data) - 1;
     const std::string key = std::string(kTestDeviceSettingsKey) + "\\" + name;
-    return RegGetValueA(HKEY_CURRENT_USER, key.c_str(), value, RRF_RT_REG_SZ, nullptr, data, &size) == ERROR_SUCCESS
+    return RegGetValueA(HKEY_CURRENT_USER, key.c_str(), value, RRF_RT_REG_SZ, nullptr, data, &size) ==
+                   ERROR_SUCCESS
                ? std::string(data)
                : fallback;
 }
@@ -466,7 +467,8 @@ STDMETHODIMP FolderDevice::GetAllItems(IZvEnumFileItems** ppiEnum) {
 STDMETHODIMP FolderDevice::SetDeviceName(LPSTR strName) {
     if (!strName || !*strName)
         return E_INVALIDARG;
-    if (const HRESULT refused = static_cast<HRESULT>(DeviceSetting(name_, "RenameResult", S_OK)); FAILED(refused))
+    if (const HRESULT refused = static_cast<HRESULT>(DeviceSetting(name_, "RenameResult", S_OK));
+        FAILED(refused))
         return refused;
     name_ = strName;
     return S_OK;
