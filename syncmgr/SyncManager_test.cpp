@@ -9,6 +9,7 @@
 #include "ServedHub.h"
 #include "TestSynchronizersOnly.h"
 #include "SyncManager.h"
+#include "SyncPages.h"
 #include "TestDeviceIds.h"
 #include "TestSyncIds.h"
 #include "UiHarness.h"
@@ -981,17 +982,7 @@ TEST_F(SyncManagerTest, TheDeviceOptionsPageRenamesTheDeviceAndSaysWhyWhenItCann
     ASSERT_TRUE(record);
     char first[] = "DevB";
     ASSERT_HRESULT_SUCCEEDED(record->device->SetDeviceName(first));
-    ComPtr<IZvEnumFileItems> devices;
-    char root[] = "";
-    ASSERT_HRESULT_SUCCEEDED(static_cast<IZelvanMgr*>(g_world->hub.Hub())->EnumFileItems(root, 1, &devices));
-    ZVFILEITEM item = {};
-    LONG fetched = 0;
-    while (devices->Next(1, &item, &fetched) == S_OK && fetched == 1) {
-        CoTaskMemFree(item.strName);
-        CoTaskMemFree(item.strDesc);
-        CoTaskMemFree(item.strIconFile);
-        item = {};
-    }
+    sync::RefreshDeviceNames(static_cast<IZelvanMgr*>(g_world->hub.Hub()));
     EXPECT_EQ(nameOf("@TDDevB"), "DevB");
 }
 

@@ -134,6 +134,21 @@ DWORD WINAPI TuneThreadProc(void* parameter) {
 
 } // namespace
 
+void RefreshDeviceNames(IZelvanMgr* hub) {
+    com::ComPtr<IZvEnumFileItems> devices;
+    char root[] = "";
+    if (!hub || FAILED(hub->EnumFileItems(root, 1, &devices)) || !devices)
+        return;
+    ZVFILEITEM item = {};
+    LONG fetched = 0;
+    while (devices->Next(1, &item, &fetched) == S_OK && fetched == 1) {
+        CoTaskMemFree(item.strName);
+        CoTaskMemFree(item.strDesc);
+        CoTaskMemFree(item.strIconFile);
+        item = {};
+    }
+}
+
 // ---- the device and the manager ----
 
 HRESULT SyncPageCore::SetObjects(ULONG count, IUnknown** objects) {
@@ -424,19 +439,7 @@ HRESULT DeviceOptionsCore::ApplyChanges() {
             return hr;
         }
         shownName_ = name_;
-        // The hub's listing of the devices picks up the new name.
-        com::ComPtr<IZvEnumFileItems> devices;
-        char root[] = "";
-        if (SUCCEEDED(hub_->EnumFileItems(root, 1, &devices)) && devices) {
-            ZVFILEITEM item = {};
-            LONG fetched = 0;
-            while (devices->Next(1, &item, &fetched) == S_OK && fetched == 1) {
-                CoTaskMemFree(item.strName);
-                CoTaskMemFree(item.strDesc);
-                CoTaskMemFree(item.strIconFile);
-                item = {};
-            }
-        }
+        RefreshDeviceNames(hub_.Get());
     }
     TV_RETURN_IF_FAILED(WriteDword(deviceId_, kAlertValue,
                                    IsDlgButtonChecked(Window(), IDC_DEVOPT_ALERT) == BST_CHECKED ? 1 : 0));

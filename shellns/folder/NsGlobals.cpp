@@ -255,14 +255,4 @@ void NsGlobals::SetClipboardPaths(std::vector<std::string> paths) {
     clipboardPaths_ = std::move(paths);
 }
 
-void NsGlobals::NoteClipboardObject(IDataObject* data) {
-    com::CriticalSectionLock guard(lock_);
-    clipboardObject_ = data;
-}
-
-IDataObject* NsGlobals::NotedClipboardObject() {
-    com::CriticalSectionLock guard(lock_);
-    return clipboardObject_;
-}
-
 } // namespace tv::shellns

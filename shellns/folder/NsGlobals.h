@@ -53,10 +53,6 @@ public:
 
     std::vector<std::string> ClipboardPaths();
     void SetClipboardPaths(std::vector<std::string> paths);
-    // The data object a view of this process last put on the clipboard. It is not held: it may
-    // be used only while OleIsCurrentClipboard says it is still the clipboard's.
-    void NoteClipboardObject(IDataObject* data);
-    IDataObject* NotedClipboardObject();
 
   private:
     HRESULT ConnectHub(bool markIgnoreAutoProcess);
@@ -78,7 +74,6 @@ public:
     ViewSettings settings_;
     com::UniqueHKey key_;
     std::vector<std::string> clipboardPaths_;
-    IDataObject* clipboardObject_ = nullptr;
 };
 
 // The shared state of this process, made on first use and kept while a holder lives.

@@ -7,7 +7,6 @@
 #include "UiHarness.h"
 #include <atomic>
 #include <cstring>
-#include <thread>
 
 using namespace tv;
 using namespace tv::shellns;
@@ -346,28 +345,39 @@ TEST_F(FolderTest, AShortcutOpensItsTargetAndAMissingTargetWarnsEveryOtherTime) 
 // waits in it, the folder's other threads still get at the state they share.
 TEST_F(FolderTest, AHubCallInFlightHoldsNothingTheOtherThreadsNeed) {
     auto root = Root();
-    std::shared_ptr<NsGlobals> globals = AcquireGlobals();
-    std::atomic<bool> calling{false}, called{false};
-    std::thread caller([&] {
-        com::ComApartment apartment;
-        calling = true;
-        com::ComPtr<IZelvanMgr> hub;
-        // The hub lives in this test's apartment: the call waits until this test serves it.
-        globals->GetHub(hub);
-        called = true;
-    });
-    while (!calling)
-        Sleep(10);
-    Sleep(300);
-    com::UniqueHandle read(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    std::thread reader([&] {
-        globals->Settings();
-        SetEvent(read.Get());
-    });
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(read.Get(), 3000));
-    EXPECT_TRUE(tv::test::PollUntil([&] { return called.load(); }, 10000));
-    caller.join();
-    reader.join();
+    struct Shared {
+        std::shared_ptr<NsGlobals> globals = AcquireGlobals();
+        com::UniqueHandle calling{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+        com::UniqueHandle read{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    } shared;
+    // The hub lives in this test's apartment: the caller's call waits until this test serves it.
+    com::UniqueHandle caller(CreateThread(
+        nullptr, 0,
+        [](void* parameter) -> DWORD {
+            auto* shared = static_cast<Shared*>(parameter);
+            com::ComApartment apartment;
+            SetEvent(shared->calling.Get());
+            com::ComPtr<IZelvanMgr> hub;
+            shared->globals->GetHub(hub);
+            return 0;
+        },
+        &shared, 0, nullptr));
+    com::UniqueHandle reader(CreateThread(
+        nullptr, 0,
+        [](void* parameter) -> DWORD {
+            auto* shared = static_cast<Shared*>(parameter);
+            WaitForSingleObject(shared->calling.Get(), 10000);
+            Sleep(300);
+            shared->globals->Settings();
+            SetEvent(shared->read.Get());
+            return 0;
+        },
+        &shared, 0, nullptr));
+    ASSERT_TRUE(caller && reader);
+    // This thread serves nothing meanwhile.
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(shared.read.Get(), 5000));
+    EXPECT_TRUE(tv::test::PumpUntilThreadEnds(caller.Get(), 20000));
+    EXPECT_TRUE(tv::test::PumpUntilThreadEnds(reader.Get(), 20000));
 }
 
 } // namespace

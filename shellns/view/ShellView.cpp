@@ -849,9 +849,8 @@ void ZvShellView::CutSelection() {
         cutIndexes_.push_back(index);
     }
     com::ComPtr<ZvDataObject> data;
-    if (SUCCEEDED(com::MakeComObject(data, DataKind::Cut, folder_->DevicePath(), paths, window_, tree_)) &&
-        SUCCEEDED(OleSetClipboard(data.Get())))
-        globals_->NoteClipboardObject(data.Get());
+    if (SUCCEEDED(com::MakeComObject(data, DataKind::Cut, folder_->DevicePath(), paths, window_, tree_)))
+        PutOnClipboard(data.Get());
 }
 
 void ZvShellView::CopySelection() {
@@ -866,9 +865,8 @@ void ZvShellView::CopySelection() {
     ClearCutMarks();
     globals_->SetClipboardPaths(paths);
     com::ComPtr<ZvDataObject> data;
-    if (SUCCEEDED(com::MakeComObject(data, DataKind::Copy, folder_->DevicePath(), paths, window_, tree_)) &&
-        SUCCEEDED(OleSetClipboard(data.Get())))
-        globals_->NoteClipboardObject(data.Get());
+    if (SUCCEEDED(com::MakeComObject(data, DataKind::Copy, folder_->DevicePath(), paths, window_, tree_)))
+        PutOnClipboard(data.Get());
 }
 
 void ZvShellView::Paste() {
@@ -876,10 +874,8 @@ void ZvShellView::Paste() {
     bool ours = false;
     // Our own object is dropped as it is, not through the clipboard's stand-in for it: a cut
     // pasted onto another device then learns of the paste and deletes its items.
-    IDataObject* noted = globals_->NotedClipboardObject();
-    if (noted && OleIsCurrentClipboard(noted) == S_OK)
-        data = noted;
-    else if (FAILED(OleGetClipboard(&data)))
+    data = OurClipboardObject();
+    if (!data && FAILED(OleGetClipboard(&data)))
         data.Reset();
     if (data) {
         FORMATETC path{Formats().path, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
