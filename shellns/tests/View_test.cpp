@@ -510,4 +510,27 @@ TEST_F(ViewTest, OnWindows98CutWarnsThenMovesToTheClipboardAndCopyPutsFilesThere
     EXPECT_TRUE(Exists(DevicePc("Dev1\\Main\\b.txt")));
 }
 
+// Help comes from the HTML help viewer by default; F1 and the About command open their topics of
+// the help file "HelpRoot" names.
+TEST_F(ViewTest, HelpOpensTheTopicsOfTheHelpFileThroughTheHelpViewer) {
+    EXPECT_NE(nullptr, PlatformSeams{}.htmlHelp);
+    EXPECT_EQ(&ShowHelpTopic, PlatformSeams{}.htmlHelp);
+    const std::string root = HelpRoot();
+    ASSERT_FALSE(root.empty());
+    static std::vector<std::string> topics;
+    topics.clear();
+    Seams().htmlHelp = [](HWND, const char* topic) -> HWND {
+        topics.emplace_back(topic);
+        return nullptr;
+    };
+    OpenAt("Dev1\\Main");
+    MSG f1{list_, WM_KEYDOWN, VK_F1, 0x003B0001, 0, {}};
+    EXPECT_EQ(S_OK, host_->View()->TranslateAccelerator(&f1));
+    Command(IDC_NS_HELP_ABOUT);
+    Seams().htmlHelp = ShowHelpTopic;
+    EXPECT_EQ((std::vector<std::string>{root + "::/how_to_work_with_files.htm>default",
+                                        root + "::/about_tavrilon.htm>default"}),
+              topics);
+}
+
 } // namespace
