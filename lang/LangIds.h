@@ -39,6 +39,8 @@
 #define IDS_HUB_FLAG_FAILED 20001
 #define IDS_HUB_FREE_SPACE 20018
 #define IDS_HUB_NAME_ENDS_IN_SEPARATORS 20025
+// A device item whose name cannot be the name of a PC file (the Explorer folder shows it too).
+#define IDS_HUB_BAD_PC_NAME 16276
 
 // The program's title: caption of its message boxes (script error reports among them).
 #define IDS_PROGRAM_TITLE 12208

@@ -12,6 +12,7 @@
 #define IDS_NS_MSG_UPDATE_VIEW 12470      // registered message: this view refreshes
 #define IDS_NS_OPEN_VERB 16640            // "&Open" of the root's verb menu
 #define IDS_NS_NEW_FOLDER_FAILED 20022    // a folder could not be created
+#define IDS_NS_BAD_PC_NAME 16276          // a device name that cannot name a PC file
 
 // Texts of the folder.
 #define IDS_NS_HELP_ABOUT 11830
@@ -31,6 +32,7 @@
 #define IDS_NS_FETCH_QUESTION 12480
 #define IDS_NS_MIXED_KIND 12536
 #define IDS_NS_DEVICE_GONE 16275
+#define IDS_NS_PROGRAM_GONE 16277
 
 // Menus, accelerators, dialogs and animations.
 #define IDM_NS_CONTEXT 11701

@@ -294,6 +294,8 @@ STDMETHODIMP SyncManager::UnscheduleComponent(const GUID* comp, LPSTR szDeviceID
 // ---- per-device settings ----
 
 HRESULT SyncManager::ReadDeviceValue(LPSTR deviceId, const char* value, DWORD fallback, DWORD& out) const {
+    if (!IsDeviceKeyName(deviceId))
+        return E_INVALIDARG;
     const std::string path = std::string(kDeviceListKey) + "\\" + deviceId;
     com::UniqueHKey key;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, key.Put()) != ERROR_SUCCESS)
@@ -310,6 +312,8 @@ HRESULT SyncManager::ReadDeviceValue(LPSTR deviceId, const char* value, DWORD fa
 }
 
 HRESULT SyncManager::WriteDeviceValue(LPSTR deviceId, const char* value, DWORD data) const {
+    if (!IsDeviceKeyName(deviceId))
+        return E_INVALIDARG;
     const std::string path = std::string(kDeviceListKey) + "\\" + deviceId;
     com::UniqueHKey key;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_SET_VALUE, key.Put()) != ERROR_SUCCESS)

@@ -9,6 +9,7 @@
 #include "ServedHub.h"
 #include "TestSynchronizersOnly.h"
 #include "SyncManager.h"
+#include "SyncPages.h"
 #include "TestDeviceIds.h"
 #include "TestSyncIds.h"
 #include "UiHarness.h"
@@ -436,6 +437,47 @@ TEST_F(SyncManagerTest, AFailedPhaseAbandonsOnlyThatSynchronizer) {
     CloseSession(dialog, "DevA");
 }
 
+// A synchronizer whose count of unresolved items fails loses the rest of its phases, whether the
+// count is asked for its transfer report or before its resolve phase; the others go on.
+TEST_F(SyncManagerTest, AFailingCountOfUnresolvedItemsAbandonsOnlyThatSynchronizer) {
+    Schedule(CLSID_TestSync1, "@TDDevA");
+    Schedule(CLSID_TestSync2, "@TDDevA");
+    SetNumber(SyncKey(CLSID_TestSync1), "UnresolvedFails", 1);
+    for (const char* transfer : {"customcomplete", "complete"}) {
+        SCOPED_TRACE(transfer);
+        std::ofstream(g_world->log, std::ios::trunc).close();
+        SetText(SyncKey(CLSID_TestSync1), "Phase3", transfer);
+        HWND dialog = RunSession(L"@TDDevA", L"Synchronizing DevA <@TDDevA>");
+        ASSERT_TRUE(dialog);
+        EXPECT_TRUE(WaitForStatus(dialog, "Synchronization complete")) << StatusOf(dialog);
+        EXPECT_EQ(Phases(1), "1 2 3");
+        EXPECT_EQ(Phases(2), "1 2 3 5");
+        CloseSession(dialog, "DevA");
+    }
+}
+
+// A step thread that does not end within 10 s of its end report ends the session: the device
+// leaves PC mode while the phase still runs.
+TEST_F(SyncManagerTest, AStepThatDoesNotEndAfterItsReportEndsTheSession) {
+    Schedule(CLSID_TestSync1, "@TDDevA");
+    SetText(SyncKey(CLSID_TestSync1), "Phase2", "complete,linger:14000");
+    HWND dialog = RunSession(L"@TDDevA", L"Synchronizing DevA <@TDDevA>");
+    ASSERT_TRUE(dialog);
+    // The phase runs in this thread's apartment: this wait resumes once it has ended.
+    ASSERT_TRUE(test::PollUntil([] { return !Calls("1 Synchronized 2").empty(); }, 60000));
+    ASSERT_TRUE(
+        test::PollUntil([] { return LineIndex("device DevA pc off") != size_t(-1); }, kSessionTimeoutMs));
+    EXPECT_TRUE(test::WaitForWindowGone(dialog, kSessionTimeoutMs));
+    size_t ended = size_t(-1);
+    const std::vector<std::string> lines = LogLines();
+    for (size_t i = 0; i < lines.size(); ++i)
+        if (lines[i].rfind("1 Synchronized 2", 0) == 0)
+            ended = i;
+    EXPECT_LT(LineIndex("device DevA pc off"), ended);
+    EXPECT_EQ(Phases(1), "1 2");
+    EXPECT_TRUE(test::PollUntil([] { return g_world->hub.BusyUI() == 0; }, kSessionTimeoutMs));
+}
+
 TEST_F(SyncManagerTest, CloseDuringAPhaseCancelsAndWaitsForTheStepBeforePcOff) {
     Schedule(CLSID_TestSync1, "@TDDevA");
     SetText(SyncKey(CLSID_TestSync1), "Phase2", "wait,complete");
@@ -850,6 +892,145 @@ TEST_F(SyncManagerTest, DeviceOptionsAndWebPagesShowTheDeviceAndAClearFailure) {
         Shoot(run.Sheet(), L"syncmgr_web_page.bmp");
         EXPECT_STREQ(status, "The web page cannot be shown: no web browser is installed on this computer.");
     }
+}
+
+namespace {
+
+// Answers the message box titled `caption` that comes within 20 s with OK; its text.
+std::string AnswerBox(const wchar_t* caption) {
+    HWND box = test::WaitForWindow(L"#32770", caption, 20000);
+    if (!box)
+        return "<no box>";
+    char text[512] = {};
+    GetDlgItemTextA(box, 0xFFFF, text, sizeof(text));
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    test::WaitForWindowGone(box, 10000);
+    return text;
+}
+
+std::string LanguageString(UINT id) {
+    UniqueModule language(LoadLanguageLibrary(nullptr));
+    char text[512] = {};
+    LoadStringA(language.Get(), id, text, sizeof(text));
+    return text;
+}
+
+// Types into an edit box of another thread's page as a user does (the page may answer with a
+// message box, so the typing runs on a thread of its own).
+void Type(HWND page, int id, const char* text) {
+    std::thread typing([=] { SetDlgItemTextA(page, id, text); });
+    typing.detach();
+}
+
+} // namespace
+
+TEST_F(SyncManagerTest, TheDeviceOptionsPageRenamesTheDeviceAndSaysWhyWhenItCannot) {
+    const std::string settings = std::string(tests::kTestDeviceSettingsKey) + "\\DevB";
+    auto nameOf = [](const char* id) {
+        unsigned char name[64] = {};
+        g_world->hub.Hub()->GetDeviceNameByID(const_cast<LPSTR>(id), sizeof(name), name);
+        return std::string(reinterpret_cast<char*>(name));
+    };
+    auto boxText = [](HWND page) {
+        char text[64] = {};
+        GetDlgItemTextA(page, IDC_DEVOPT_NAME, text, sizeof(text));
+        return std::string(text);
+    };
+    // A device busy with an operation: the page says so and puts the name back.
+    SetNumber(settings, "RenameResult", static_cast<DWORD>(E_PENDING));
+    {
+        SheetRun run(SlotOf("@TDDevB"), {CLSID_DeviceOptns});
+        HWND page = run.Page();
+        ASSERT_TRUE(page);
+        // A name the device cannot take is refused as it is typed, and the last good one comes back.
+        Type(page, IDC_DEVOPT_NAME, "Pocket");
+        ASSERT_TRUE(test::PollUntil([&] { return boxText(page) == "Pocket"; }, 10000));
+        Type(page, IDC_DEVOPT_NAME, "bad/name");
+        EXPECT_EQ(AnswerBox(L"Device name"), LanguageString(IDS_DEVICE_BAD_NAME));
+        EXPECT_TRUE(test::PollUntil([&] { return boxText(page) == "Pocket"; }, 10000)) << boxText(page);
+        test::ClickButton(run.Sheet(), IDC_SHEET_APPLY);
+        EXPECT_EQ(AnswerBox(L"Device name"), LanguageString(IDS_DEVICE_NAME_PENDING));
+        EXPECT_TRUE(test::PollUntil([&] { return boxText(page) == "DevB"; }, 10000)) << boxText(page);
+    }
+    EXPECT_EQ(nameOf("@TDDevB"), "DevB");
+    // Any other refusal: the page says the device could not be renamed and keeps the new name.
+    SetNumber(settings, "RenameResult", static_cast<DWORD>(E_FAIL));
+    {
+        SheetRun run(SlotOf("@TDDevB"), {CLSID_DeviceOptns});
+        HWND page = run.Page();
+        ASSERT_TRUE(page);
+        Type(page, IDC_DEVOPT_NAME, "Pocket");
+        ASSERT_TRUE(test::PollUntil([&] { return boxText(page) == "Pocket"; }, 10000));
+        test::ClickButton(run.Sheet(), IDC_SHEET_APPLY);
+        EXPECT_EQ(AnswerBox(L"Device name"), LanguageString(IDS_DEVICE_RENAME_FAILED));
+        EXPECT_EQ(boxText(page), "Pocket");
+    }
+    EXPECT_EQ(nameOf("@TDDevB"), "DevB");
+    // A device that takes the name: the hub's list shows it.
+    RegDeleteKeyValueA(HKEY_CURRENT_USER, settings.c_str(), "RenameResult");
+    {
+        SheetRun run(SlotOf("@TDDevB"), {CLSID_DeviceOptns});
+        HWND page = run.Page();
+        ASSERT_TRUE(page);
+        Type(page, IDC_DEVOPT_NAME, "Pocket");
+        ASSERT_TRUE(test::PollUntil([&] { return boxText(page) == "Pocket"; }, 10000));
+        run.Apply();
+    }
+    EXPECT_EQ(nameOf("@TDDevB"), "Pocket");
+    // The other tests know the device by its first name.
+    hub::RecordPtr record = g_world->hub.Hub()->Slot(SlotOf("@TDDevB"));
+    ASSERT_TRUE(record);
+    char first[] = "DevB";
+    ASSERT_HRESULT_SUCCEEDED(record->device->SetDeviceName(first));
+    sync::RefreshDeviceNames(static_cast<IZelvanMgr*>(g_world->hub.Hub()));
+    EXPECT_EQ(nameOf("@TDDevB"), "DevB");
+}
+
+// A string id that is empty or holds a "\" would name the device list's own key or a key below
+// another device's: the manager and its pages refuse it and touch no key.
+TEST_F(SyncManagerTest, AnEmptyDeviceIdOrOneWithABackslashIsRefused) {
+    const std::string inner = std::string(kDeviceListKey) + "\\@TDDevA\\Inner";
+    RegDeleteTreeA(HKEY_CURRENT_USER, inner.c_str());
+    HKEY created = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, inner.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &created,
+                              nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(created);
+    RegDeleteKeyValueA(HKEY_CURRENT_USER, kDeviceListKey, "ConflictResolution");
+    RegDeleteKeyValueA(HKEY_CURRENT_USER, kDeviceListKey, "SyncTime");
+    char empty[] = "", nested[] = "@TDDevA\\Inner";
+    for (char* id : {empty, nested}) {
+        SCOPED_TRACE(id);
+        ZVSYNCRESOLUTION resolution = SSR_MANUAL_RESOLUTION;
+        LONG syncTime = 0;
+        EXPECT_EQ(Manager()->put_ConflictResolution(id, SSR_REPLACE_ON_DEVICE), E_INVALIDARG);
+        EXPECT_EQ(Manager()->put_SyncTime(id, 1), E_INVALIDARG);
+        EXPECT_EQ(Manager()->get_ConflictResolution(id, &resolution), E_INVALIDARG);
+        EXPECT_EQ(Manager()->get_SyncTime(id, &syncTime), E_INVALIDARG);
+    }
+    EXPECT_EQ(ReadNumber(kDeviceListKey, "ConflictResolution"), 0xFFFFu);
+    EXPECT_EQ(ReadNumber(kDeviceListKey, "SyncTime"), 0xFFFFu);
+    EXPECT_EQ(ReadNumber(inner, "ConflictResolution"), 0xFFFFu);
+    EXPECT_EQ(ReadNumber(inner, "SyncTime"), 0xFFFFu);
+
+    // A device that gives such an id: each page refuses it.
+    const std::string settings = std::string(tests::kTestDeviceSettingsKey) + "\\DevA";
+    hub::RecordPtr record = g_world->hub.Hub()->Slot(SlotOf("@TDDevA"));
+    ASSERT_TRUE(record);
+    for (const char* id : {"", "@TDDevA\\Inner"}) {
+        SCOPED_TRACE(id);
+        SetText(settings, "StrId", id);
+        IUnknown* objects[] = {record->device.Get(), Manager(), Manager(),
+                               static_cast<IZelvanMgr*>(g_world->hub.Hub())};
+        for (const CLSID* page : {&CLSID_ZvSyncOptions, &CLSID_ZvSyncRules, &CLSID_DeviceOptns}) {
+            ComPtr<IPropertyPage> object;
+            ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(*page, nullptr, CLSCTX_INPROC_SERVER, IID_IPropertyPage,
+                                                      reinterpret_cast<void**>(&object)));
+            EXPECT_EQ(object->SetObjects(4, objects), E_INVALIDARG);
+        }
+    }
+    RegDeleteKeyValueA(HKEY_CURRENT_USER, settings.c_str(), "StrId");
+    RegDeleteTreeA(HKEY_CURRENT_USER, inner.c_str());
 }
 
 namespace {

@@ -28,6 +28,8 @@ std::string DeviceIdOf(IZvDevice* device) {
 }
 
 HRESULT OpenDeviceKey(const std::string& id, REGSAM access, com::UniqueHKey& key) {
+    if (!IsDeviceKeyName(id))
+        return E_INVALIDARG;
     const std::string path = std::string(kDeviceListKey) + "\\" + id;
     return com::Win32ToHResult(RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, access, key.Put()));
 }
@@ -132,6 +134,21 @@ DWORD WINAPI TuneThreadProc(void* parameter) {
 
 } // namespace
 
+void RefreshDeviceNames(IZelvanMgr* hub) {
+    com::ComPtr<IZvEnumFileItems> devices;
+    char root[] = "";
+    if (!hub || FAILED(hub->EnumFileItems(root, 1, &devices)) || !devices)
+        return;
+    ZVFILEITEM item = {};
+    LONG fetched = 0;
+    while (devices->Next(1, &item, &fetched) == S_OK && fetched == 1) {
+        CoTaskMemFree(item.strName);
+        CoTaskMemFree(item.strDesc);
+        CoTaskMemFree(item.strIconFile);
+        item = {};
+    }
+}
+
 // ---- the device and the manager ----
 
 HRESULT SyncPageCore::SetObjects(ULONG count, IUnknown** objects) {
@@ -145,6 +162,8 @@ HRESULT SyncPageCore::SetObjects(ULONG count, IUnknown** objects) {
         FAILED(objects[1]->QueryInterface(__uuidof(IZvSyncMgr), reinterpret_cast<void**>(&manager))))
         return E_INVALIDARG;
     deviceId_ = DeviceIdOf(device.Get());
+    if (!IsDeviceKeyName(deviceId_))
+        return E_INVALIDARG;
     long submodel = 0;
     TV_RETURN_IF_FAILED(device->GetVersion(&modelVersion_, &submodel));
     manager_ = manager;
@@ -323,9 +342,11 @@ HRESULT DeviceOptionsCore::SetObjects(ULONG count, IUnknown** objects) {
         FAILED(objects[3]->QueryInterface(__uuidof(IZelvanMgr), reinterpret_cast<void**>(&hub))))
         return E_INVALIDARG;
     RegisterWindowMessageA(LanguageText(IDS_MSG_REFRESH_VIEWS).c_str());
+    deviceId_ = DeviceIdOf(device.Get());
+    if (!IsDeviceKeyName(deviceId_))
+        return E_INVALIDARG;
     device_ = device;
     hub_ = hub;
-    deviceId_ = DeviceIdOf(device.Get());
     unsigned char name[kIdLength] = {};
     TV_RETURN_IF_FAILED(device->GetName(kIdLength, name));
     name[kIdLength - 1] = 0;
@@ -418,19 +439,7 @@ HRESULT DeviceOptionsCore::ApplyChanges() {
             return hr;
         }
         shownName_ = name_;
-        // The hub's listing of the devices picks up the new name.
-        com::ComPtr<IZvEnumFileItems> devices;
-        char root[] = "";
-        if (SUCCEEDED(hub_->EnumFileItems(root, 1, &devices)) && devices) {
-            ZVFILEITEM item = {};
-            LONG fetched = 0;
-            while (devices->Next(1, &item, &fetched) == S_OK && fetched == 1) {
-                CoTaskMemFree(item.strName);
-                CoTaskMemFree(item.strDesc);
-                CoTaskMemFree(item.strIconFile);
-                item = {};
-            }
-        }
+        RefreshDeviceNames(hub_.Get());
     }
     TV_RETURN_IF_FAILED(WriteDword(deviceId_, kAlertValue,
                                    IsDlgButtonChecked(Window(), IDC_DEVOPT_ALERT) == BST_CHECKED ? 1 : 0));

@@ -14,6 +14,9 @@
 
 namespace tv::sync {
 
+// Reads the hub's list of devices to its end: the hub takes each device's current name then.
+void RefreshDeviceNames(IZelvanMgr* hub);
+
 // The device and the manager every synchronization page needs (the sheet's first two objects).
 class SyncPageCore : public pages::ItemPageCore {
   public:

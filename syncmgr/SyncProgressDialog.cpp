@@ -238,6 +238,11 @@ STDMETHODIMP SyncProgressDialog::OnUpdate(IZvSynchronizer* pSource, ZVSYNCPHASE 
     if (!pSource)
         return E_INVALIDARG;
     long total = 0, synchronized = 0, unresolved = 0;
+    HRESULT counted = S_OK;
+    const auto count = [&](HRESULT (STDMETHODCALLTYPE IZvSynchronizer::*getter)(LONG*), long& out) {
+        if (SUCCEEDED(counted))
+            counted = (pSource->*getter)(&out);
+    };
     std::string text;
     switch (phase) {
     case SPH_INITIALIZE:
@@ -247,18 +252,18 @@ STDMETHODIMP SyncProgressDialog::OnUpdate(IZvSynchronizer* pSource, ZVSYNCPHASE 
         text = Text(IDS_SYNC_PHASE_ESTIMATE);
         break;
     case SPH_SYNCHRONIZE_TRANSFER:
-        TV_RETURN_IF_FAILED(pSource->GetTotalItems(&total));
-        TV_RETURN_IF_FAILED(pSource->GetSynchronizedItems(&synchronized));
-        TV_RETURN_IF_FAILED(pSource->GetUnresolvedItems(&unresolved));
+        count(&IZvSynchronizer::GetTotalItems, total);
+        count(&IZvSynchronizer::GetSynchronizedItems, synchronized);
+        count(&IZvSynchronizer::GetUnresolvedItems, unresolved);
         text = Format(Text(IDS_SYNC_PHASE_TRANSFER), total, synchronized, unresolved);
         break;
     case SPH_SYNCHRONIZE_RESOLVE:
-        TV_RETURN_IF_FAILED(pSource->GetUnresolvedItems(&unresolved));
+        count(&IZvSynchronizer::GetUnresolvedItems, unresolved);
         text = Format(Text(IDS_SYNC_PHASE_RESOLVE), unresolved);
         break;
     case SPH_FINALIZE:
         if (status == SST_COMPLETE) {
-            TV_RETURN_IF_FAILED(pSource->GetUnresolvedItems(&unresolved));
+            count(&IZvSynchronizer::GetUnresolvedItems, unresolved);
             text = unresolved < 1 ? Text(IDS_SYNC_DONE) : Format(Text(IDS_SYNC_DONE_UNRESOLVED), unresolved);
         } else {
             text = Text(IDS_SYNC_PHASE_FINALIZE);
@@ -266,6 +271,14 @@ STDMETHODIMP SyncProgressDialog::OnUpdate(IZvSynchronizer* pSource, ZVSYNCPHASE 
         break;
     default:
         break;
+    }
+    if (FAILED(counted)) {
+        // No update without the counts. A phase that reports its end has ended all the same:
+        // it ends as failed, so that the session does not wait for an end that will not come.
+        int row = -1;
+        if (status == SST_COMPLETE && ReportedRow(pSource, phase, row) == S_OK)
+            PostStepEnd(kFailed, row, phase);
+        return counted;
     }
     return OnCustomUpdate(pSource, phase, status, text.data(), nDone, nTotal);
 }

@@ -1,6 +1,7 @@
 #include "DisconnectionAlert.h"
 #include "AnsiText.h"
 #include "AppState.h"
+#include "HelpTopic.h"
 #include "ProgramIds.h"
 #include <cstdio>
 
@@ -20,7 +21,6 @@ namespace {
 
 constexpr DWORD kCloseWaitMs = 5000;
 constexpr char kDeviceListKey[] = "Software\\Zelvan\\Tavrilon\\DeviceList\\";
-constexpr char kSettingsKey[] = "Software\\Zelvan\\Tavrilon";
 
 void TurnAlertOff(const std::string& strId) {
     const DWORD off = 0;
@@ -29,18 +29,13 @@ void TurnAlertOff(const std::string& strId) {
 }
 
 void ShowAlertHelp(HWND dialog, const std::string& strId) {
-    char root[260] = {};
-    DWORD size = sizeof(root);
-    if (RegGetValueA(HKEY_LOCAL_MACHINE, kSettingsKey, "HelpRoot", RRF_RT_REG_SZ, nullptr, root, &size) !=
-        ERROR_SUCCESS)
+    const std::string root = HelpRoot();
+    if (root.empty())
         return;
     char topic[400] = {};
-    snprintf(topic, sizeof(topic), "%s::/error298%04x.html>error_window", root,
+    snprintf(topic, sizeof(topic), "%s::/error298%04x.html>error_window", root.c_str(),
              DisconnectionAlertHelpLanguage(strId));
-    using HtmlHelpFn = HWND(WINAPI*)(HWND, LPCSTR, UINT, DWORD_PTR);
-    if (HMODULE library = LoadLibraryW(L"hhctrl.ocx"))
-        if (auto help = reinterpret_cast<HtmlHelpFn>(reinterpret_cast<void*>(GetProcAddress(library, "HtmlHelpA"))))
-            help(dialog, topic, 0 /* HH_DISPLAY_TOPIC */, 0);
+    ShowHelpTopic(dialog, topic);
 }
 
 INT_PTR CALLBACK AlertProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {

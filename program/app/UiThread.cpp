@@ -3,6 +3,7 @@
 #include "AppState.h"
 #include "ComPtr.h"
 #include "DialogLink.h"
+#include "HelpTopic.h"
 #include "Hub.h"
 #include "LangIds.h"
 #include "MessagePump.h"
@@ -559,17 +560,10 @@ private:
             SetForegroundWindow(help);
             return;
         }
-        char root[260] = {};
-        DWORD size = sizeof(root);
-        if (RegGetValueA(HKEY_LOCAL_MACHINE, kSettingsKey, "HelpRoot", RRF_RT_REG_SZ, nullptr, root, &size) !=
-            ERROR_SUCCESS)
+        const std::string root = HelpRoot();
+        if (root.empty())
             return;
-        const std::string topic = std::string(root) + "::/about_tavrilon.htm>default";
-        using HtmlHelpFn = HWND(WINAPI*)(HWND, LPCSTR, UINT, DWORD_PTR);
-        if (HMODULE library = LoadLibraryW(L"hhctrl.ocx")) {
-            if (auto help = reinterpret_cast<HtmlHelpFn>(reinterpret_cast<void*>(GetProcAddress(library, "HtmlHelpA"))))
-                help(window_, topic.c_str(), 0 /* HH_DISPLAY_TOPIC */, 0);
-        }
+        ShowHelpTopic(window_, (root + "::/about_tavrilon.htm>default").c_str());
     }
 
     void ExitProgram() {

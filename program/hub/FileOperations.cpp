@@ -8,6 +8,7 @@
 #include "MarshalledInterface.h"
 #include "NamespaceLink.h"
 #include "ModuleLock.h"
+#include "PcSafeName.h"
 #include <cstdio>
 #include <cstring>
 #include <shlobj.h>
@@ -20,6 +21,12 @@ constexpr DWORD kIdleRoundMs = 3000;
 constexpr int kIdleRounds = 10;
 
 enum class Mode { Delete = 0, Import = 1, Export = 2, DeviceCopy = 3, ItemsInfo = 4, DeviceInfo = 5, PcItemsInfo = 6 };
+
+// The name of the file or folder a PC path ends in.
+std::string PcFileName(const std::string& path) {
+    const size_t separator = path.find_last_of("\\/");
+    return separator == std::string::npos ? path : path.substr(separator + 1);
+}
 
 void PumpMessages() {
     MSG message;
@@ -192,19 +199,25 @@ void FileOperation::RunItems(IZvFileOperationCallback* callback) {
         char error[kErrorBuffer] = {};
         auto* errorBuffer = reinterpret_cast<unsigned char*>(error);
         HRESULT hr = E_FAIL;
-        switch (mode) {
-        case Mode::Import:
-            hr = device->ImportFileItem(source, destination, callback, kErrorBuffer, errorBuffer);
-            break;
-        case Mode::Export:
-            hr = device->ExportFileItem(source, destination, callback, kErrorBuffer, errorBuffer);
-            break;
-        case Mode::DeviceCopy:
-            hr = device->CopyFileItem(source, destination, callback, kErrorBuffer, errorBuffer);
-            break;
-        default:
-            hr = device->DeleteFileItem(source, kErrorBuffer, errorBuffer);
-            break;
+        if (mode == Mode::Export && !portable::IsPcSafeComponent(PcFileName(block_->destinations[i]))) {
+            // The PC would store the file under another name or open a device: nothing is written.
+            std::snprintf(error, sizeof(error), "%s", Text(IDS_HUB_BAD_PC_NAME).c_str());
+            hr = E_INVALIDARG;
+        } else {
+            switch (mode) {
+            case Mode::Import:
+                hr = device->ImportFileItem(source, destination, callback, kErrorBuffer, errorBuffer);
+                break;
+            case Mode::Export:
+                hr = device->ExportFileItem(source, destination, callback, kErrorBuffer, errorBuffer);
+                break;
+            case Mode::DeviceCopy:
+                hr = device->CopyFileItem(source, destination, callback, kErrorBuffer, errorBuffer);
+                break;
+            default:
+                hr = device->DeleteFileItem(source, kErrorBuffer, errorBuffer);
+                break;
+            }
         }
         error[kErrorBuffer - 1] = 0;
         if (callback)

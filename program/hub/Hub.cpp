@@ -328,10 +328,13 @@ void Hub::DropDevice(const RecordPtr& record) {
             WriteDword(key, "DisconnectionAlert", 1);
         }
     }
+    // The Explorer folder asks the program it starts to leave the device alone: the request
+    // silences this one alert and is then cleared, so later disconnections are reported again.
     DWORD ignore = 0;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kCommonKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kCommonKey, 0, KEY_READ | KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
         com::UniqueHKey owned(key);
-        ReadDword(key, "IgnoreDeviceAutoProcess", ignore);
+        if (ReadDword(key, "IgnoreDeviceAutoProcess", ignore) && ignore != 0)
+            WriteDword(key, "IgnoreDeviceAutoProcess", 0);
     }
     if ((alert & 1) && ignore == 0)
         if (auto show = Services().showDisconnectionAlert)

@@ -2,6 +2,7 @@
 // registered: its devices are sub-folders of a temporary folder.
 #include "Hub.h"
 #include "HubIds.h"
+#include "LangIds.h"
 #include "NamespaceLink.h"
 #include "TestDeviceRegistration.h"
 #include "UiHarness.h"
@@ -201,6 +202,41 @@ TEST_F(HubTest, ListsTheFactorysDevicesAndTheirFolders) {
     EXPECT_FALSE(hub_->ShowsDevice());
 }
 
+// The Explorer folder asks the program it starts to leave the device alone: the next disconnection
+// goes without an alert, and the ones after it show theirs again.
+TEST_F(HubTest, TheExplorersRequestSilencesOneDisconnectionAlertOnly) {
+    const char* common = "Software\\Zelvan\\Tavrilon\\Common";
+    DWORD one = 1;
+    ASSERT_EQ(
+        RegSetKeyValueA(HKEY_CURRENT_USER, common, "IgnoreDeviceAutoProcess", REG_DWORD, &one, sizeof(one)),
+        ERROR_SUCCESS);
+    ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\Zelvan\\Tavrilon\\DeviceList\\@TDDev2",
+                              "DisconnectionAlert", REG_DWORD, &one, sizeof(one)),
+              ERROR_SUCCESS);
+    std::vector<std::string> alerts;
+    hub::HubServices services;
+    services.showDisconnectionAlert = [&](const std::string& strId, const std::string&) {
+        alerts.push_back(strId);
+    };
+    hub::SetHubServices(services);
+    const std::string device = root_ + "\\devices\\Dev2", away = root_ + "\\away";
+    auto shown = [&] { return List("").size(); };
+    ASSERT_TRUE(MoveFileA(device.c_str(), away.c_str()));
+    EXPECT_TRUE(test::PollUntil([&] { return shown() == 1; }, 10000));
+    EXPECT_TRUE(alerts.empty());
+    DWORD value = 7, size = sizeof(value);
+    RegGetValueA(HKEY_CURRENT_USER, common, "IgnoreDeviceAutoProcess", RRF_RT_REG_DWORD, nullptr, &value,
+                 &size);
+    EXPECT_EQ(value, 0u);
+    ASSERT_TRUE(MoveFileA(away.c_str(), device.c_str()));
+    ASSERT_TRUE(test::PollUntil([&] { return shown() == 2; }, 10000));
+    ASSERT_TRUE(MoveFileA(device.c_str(), away.c_str()));
+    EXPECT_TRUE(test::PollUntil([&] { return shown() == 1; }, 10000));
+    EXPECT_EQ(alerts, std::vector<std::string>{"@TDDev2"});
+    hub::SetHubServices({});
+    RegDeleteKeyValueA(HKEY_CURRENT_USER, common, "IgnoreDeviceAutoProcess");
+}
+
 TEST_F(HubTest, ImportsExportsAndCopiesWithCallbacksInOrder) {
     ComPtr<RecordingCallback> callback;
     com::MakeComObject(callback);
@@ -232,6 +268,21 @@ TEST_F(HubTest, ImportsExportsAndCopiesWithCallbacksInOrder) {
     // A second destination on another device is refused before any thread starts.
     EXPECT_EQ(Copy({one, two}, {"Dev1\\x.txt", "Dev2\\y.txt"}, callback.Get()), E_INVALIDARG);
     EXPECT_EQ(Copy({"Dev1\\docs\\a.txt", "Dev1\\copy.txt"}, {"Dev1\\b", "Dev2\\c"}, callback.Get()), E_INVALIDARG);
+}
+
+// A PC path whose name the PC would store under another name, or open as a device, is refused
+// with a clear error, and nothing is written.
+TEST_F(HubTest, AnExportUnderANameThatCannotNameAPcFileWritesNothing) {
+    ComPtr<RecordingCallback> callback;
+    com::MakeComObject(callback);
+    ASSERT_EQ(Copy({"Dev1\\docs\\a.txt"}, {root_ + "\\pc\\a."}, callback.Get()), S_OK);
+    ASSERT_TRUE(callback->Wait());
+    EXPECT_FALSE(Exists(root_ + "\\pc\\a"));
+    ASSERT_EQ(callback->calls.size(), 2u);
+    const std::string refused = LoadLanguageText(hub_->LanguageLibrary(), IDS_HUB_BAD_PC_NAME);
+    ASSERT_FALSE(refused.empty());
+    EXPECT_EQ(callback->calls[0].rfind("item:docs\\a.txt:", 0), 0u) << callback->calls[0];
+    EXPECT_NE(callback->calls[0].find(refused), std::string::npos) << callback->calls[0];
 }
 
 TEST_F(HubTest, DeletesRenamesCreatesFoldersAndReportsSizes) {

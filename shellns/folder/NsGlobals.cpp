@@ -4,6 +4,7 @@
 #include <shlobj.h>
 #include <cstring>
 #include <mutex>
+#include <utility>
 
 namespace tv::shellns {
 namespace {
@@ -67,48 +68,83 @@ NsGlobals::~NsGlobals() {
 }
 
 HRESULT NsGlobals::ConnectHub(bool markIgnoreAutoProcess) {
+    DWORD cookie = 0;
+    TV_RETURN_IF_FAILED(RegisterNewHub(markIgnoreAutoProcess, cookie));
+    com::CriticalSectionLock guard(lock_);
+    cookie_ = cookie;
+    return S_OK;
+}
+
+HRESULT NsGlobals::RegisterNewHub(bool markIgnoreAutoProcess, DWORD& cookie) {
+    cookie = 0;
     if (!table_)
         return E_FAIL;
     if (markIgnoreAutoProcess)
         MarkIgnoreAutoProcess();
     com::ComPtr<IZelvanMgr> hub;
     TV_RETURN_IF_FAILED(CoCreateInstance(CLSID_ZelvanMgr, nullptr, kHubContexts, IID_PPV_ARGS(&hub)));
-    DWORD cookie = 0;
-    TV_RETURN_IF_FAILED(table_->RegisterInterfaceInGlobal(hub.Get(), IID_IZelvanMgr, &cookie));
-    cookie_ = cookie;
-    return S_OK;
+    return table_->RegisterInterfaceInGlobal(hub.Get(), IID_IZelvanMgr, &cookie);
 }
 
 void NsGlobals::RevokeHub() {
-    if (table_ && cookie_)
-        table_->RevokeInterfaceFromGlobal(cookie_);
-    cookie_ = 0;
+    DWORD cookie = 0;
+    {
+        com::CriticalSectionLock guard(lock_);
+        cookie = std::exchange(cookie_, 0);
+    }
+    if (table_ && cookie)
+        table_->RevokeInterfaceFromGlobal(cookie);
 }
 
+DWORD NsGlobals::HubCookie() {
+    com::CriticalSectionLock guard(lock_);
+    return table_ && large_ && small_ ? cookie_ : 0;
+}
+
+// The lock guards only the cookie: the calls into the hub run without it, because they may
+// take long (another process) and let other calls into this thread meanwhile, which may ask
+// for the hub again.
 HRESULT NsGlobals::GetHub(com::ComPtr<IZelvanMgr>& hub) {
     hub.Reset();
-    com::CriticalSectionLock guard(lock_);
-    if (!table_ || !large_ || !small_)
-        return E_FAIL;
-    if (cookie_ && SUCCEEDED(table_->GetInterfaceFromGlobal(cookie_, IID_PPV_ARGS(&hub)))) {
+    {
+        com::CriticalSectionLock guard(lock_);
+        if (!table_ || !large_ || !small_)
+            return E_FAIL;
+    }
+    const DWORD seen = HubCookie();
+    if (seen && SUCCEEDED(table_->GetInterfaceFromGlobal(seen, IID_PPV_ARGS(&hub)))) {
         LONG enabled = 0;
         if (SUCCEEDED(hub->get_EnableUI(&enabled)))
             return S_OK;
         hub.Reset();
     }
-    // The program ended or was never reached: one new connection.
-    RevokeHub();
-    if (FAILED(ConnectHub(true)))
+    // The program ended or was never reached: one new connection. It replaces the one seen
+    // unless another call replaced that meanwhile; then that one serves and ours goes.
+    DWORD fresh = 0;
+    if (FAILED(RegisterNewHub(true, fresh)))
         return E_FAIL;
-    return table_->GetInterfaceFromGlobal(cookie_, IID_PPV_ARGS(&hub));
+    DWORD unused = 0, current = 0;
+    {
+        com::CriticalSectionLock guard(lock_);
+        if (cookie_ == seen) {
+            unused = seen;
+            cookie_ = fresh;
+        } else {
+            unused = fresh;
+        }
+        current = cookie_;
+    }
+    if (unused)
+        table_->RevokeInterfaceFromGlobal(unused);
+    return current ? table_->GetInterfaceFromGlobal(current, IID_PPV_ARGS(&hub)) : E_FAIL;
 }
 
 HRESULT NsGlobals::PeekHub(com::ComPtr<IZelvanMgr>& hub) {
     hub.Reset();
-    com::CriticalSectionLock guard(lock_);
-    if (!table_ || !cookie_)
+    const DWORD cookie = HubCookie();
+    if (!cookie)
         return E_FAIL;
-    return table_->GetInterfaceFromGlobal(cookie_, IID_PPV_ARGS(&hub));
+    return table_->GetInterfaceFromGlobal(cookie, IID_PPV_ARGS(&hub));
 }
 
 bool NsGlobals::IsConnectedDevice(const std::string& name) {

@@ -54,9 +54,13 @@ public:
     std::vector<std::string> ClipboardPaths();
     void SetClipboardPaths(std::vector<std::string> paths);
 
-private:
+  private:
     HRESULT ConnectHub(bool markIgnoreAutoProcess);
+    // Makes a hub and registers it in the table; its cookie.
+    HRESULT RegisterNewHub(bool markIgnoreAutoProcess, DWORD& cookie);
     void RevokeHub();
+    // The cookie of the hub in the table (0 when there is none or the state is not usable).
+    DWORD HubCookie();
     void LoadViewSettings();
     void SaveViewSettings();
     int AppendIcons(HICON large, HICON small);

@@ -1,8 +1,9 @@
 // The few platform calls the folder cannot make on this machine in a test: the system version
 // (the branches for the oldest systems), the help viewer and the opening of a shortcut's
-// target. They go through this table, which a test program linking the folder's library may
-// point elsewhere; the DLL always uses the real calls.
+// target. They go through this table, which holds the real calls; only a test program linking
+// the folder's library points them elsewhere.
 #pragma once
+#include "HelpTopic.h"
 #include <windows.h>
 #include <shellapi.h>
 #include <string>
@@ -12,8 +13,8 @@ namespace tv::shellns {
 struct PlatformSeams {
     DWORD (*getVersion)() = ::GetVersion;
     BOOL (*shellExecuteEx)(SHELLEXECUTEINFOA* info) = ::ShellExecuteExA;
-    // Shows a help topic; null when no help viewer is installed.
-    HWND (*htmlHelp)(HWND owner, const char* topic) = nullptr;
+    // Shows a help topic in the HTML help viewer.
+    HWND (*htmlHelp)(HWND owner, const char* topic) = ShowHelpTopic;
     // The language library of a test program (the DLL loads its own beside itself).
     HMODULE languageLibrary = nullptr;
 };

@@ -14,5 +14,7 @@ std::string GetClipboardPathFor(const std::string& path);
 // Deletes what the clipboard folder holds and makes it again; false when there is no verified
 // clipboard folder (nothing outside it is ever deleted).
 bool ClearClipboardFolder();
+// Deletes one file or folder directly inside the clipboard folder (anything else is left alone).
+void RemoveFromClipboardFolder(const std::string& path);
 
 } // namespace tv::shellns

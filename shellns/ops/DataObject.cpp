@@ -4,6 +4,7 @@
 #include "Seams.h"
 #include "ShellnsIds.h"
 #include <shlobj.h>
+#include <atomic>
 #include <cstring>
 
 namespace tv::shellns {
@@ -33,6 +34,24 @@ const ClipboardFormats& Formats() {
         static_cast<CLIPFORMAT>(RegisterClipboardFormatA("Performed DropEffect")),
         static_cast<CLIPFORMAT>(RegisterClipboardFormatA("Paste Succeeded"))};
     return formats;
+}
+
+namespace {
+
+// Not held: used only while OleIsCurrentClipboard says the clipboard still holds it.
+std::atomic<IDataObject*> g_clipboardObject{nullptr};
+
+} // namespace
+
+HRESULT PutOnClipboard(IDataObject* data) {
+    const HRESULT hr = OleSetClipboard(data);
+    g_clipboardObject = SUCCEEDED(hr) ? data : nullptr;
+    return hr;
+}
+
+com::ComPtr<IDataObject> OurClipboardObject() {
+    IDataObject* noted = g_clipboardObject.load();
+    return noted && OleIsCurrentClipboard(noted) == S_OK ? com::ComPtr<IDataObject>(noted) : nullptr;
 }
 
 ZvDataObject::ZvDataObject(DataKind kind, std::string folderPath, std::vector<std::string> items, HWND view,
@@ -82,7 +101,7 @@ HRESULT ZvDataObject::FileList(FORMATETC*, std::vector<std::string>* names) {
     if (!downloaded_) {
         ZvDownloadOp download(items_);
         download.Run();
-        results_ = download.ExistingResults();
+        results_ = download.DownloadedFiles();
         downloadedSources_ = download.Succeeded();
         downloaded_ = true;
     }

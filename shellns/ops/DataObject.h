@@ -23,6 +23,12 @@ struct ClipboardFormats {
 };
 const ClipboardFormats& Formats();
 
+// Puts one of our data objects on the clipboard and notes it for the process.
+HRESULT PutOnClipboard(IDataObject* data);
+// The object the clipboard holds when it is the one this process put there last, else null.
+// Pasting that object itself, not the clipboard's stand-in for it, lets a cut learn of the paste.
+com::ComPtr<IDataObject> OurClipboardObject();
+
 class ZvDataObject : public com::ComObject<ZvDataObject, IDataObject, IDropSource> {
 public:
     ZvDataObject(DataKind kind, std::string folderPath, std::vector<std::string> items, HWND view, HWND tree);

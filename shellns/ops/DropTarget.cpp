@@ -2,7 +2,7 @@
 #include "DataObject.h"
 #include "DevicePath.h"
 #include "FileOps.h"
-#include "MarshalledInterface.h"
+#include "DllModule.h"
 #include "ZelvanFolder.h"
 #include <atomic>
 
@@ -31,23 +31,72 @@ std::vector<std::string> NamesOf(HGLOBAL files) {
 
 std::atomic<long> g_dropThreads{0};
 
+// A cut pasted onto another device: the source learns of the paste on the thread that dropped
+// it, where it lives, through a window of that thread (the data object's SetData cannot be
+// carried to it from the drop thread everywhere).
+constexpr UINT kPasteDone = WM_APP + 1;
+constexpr char kPasteReportClass[] = "ZelvanNS::PasteReport";
+
+void ReportMove(IDataObject* source) {
+    FORMATETC format{Formats().pasteSucceeded, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    STGMEDIUM medium{};
+    medium.tymed = TYMED_HGLOBAL;
+    medium.hGlobal = GlobalAlloc(GMEM_MOVEABLE, sizeof(DWORD));
+    if (!medium.hGlobal)
+        return;
+    *static_cast<DWORD*>(GlobalLock(medium.hGlobal)) = DROPEFFECT_MOVE;
+    GlobalUnlock(medium.hGlobal);
+    if (FAILED(source->SetData(&format, &medium, TRUE)))
+        ReleaseStgMedium(&medium);
+}
+
+LRESULT CALLBACK PasteReportProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != kPasteDone)
+        return DefWindowProcA(window, message, wParam, lParam);
+    auto* source = reinterpret_cast<IDataObject*>(lParam);
+    if (wParam)
+        ReportMove(source);
+    source->Release();
+    DestroyWindow(window);
+    return 0;
+}
+
+HWND CreatePasteReportWindow() {
+    HMODULE module = dll::ThisModule();
+    if (!module)
+        module = GetModuleHandleA(nullptr);
+    static const bool registered = [module] {
+        WNDCLASSA windowClass{};
+        windowClass.lpfnWndProc = PasteReportProc;
+        windowClass.hInstance = module;
+        windowClass.lpszClassName = kPasteReportClass;
+        return RegisterClassA(&windowClass) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+    }();
+    return registered ? CreateWindowExA(0, kPasteReportClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                        module, nullptr)
+                      : nullptr;
+}
+
 struct DropWork {
     std::string target;
     STGMEDIUM medium{};
     bool move = false;
-    MarshalledInterface source;  // set when a cut from another device is pasted
+    // A cut from another device: its data object (a reference of the dropping thread) and the
+    // window that tells it on that thread.
+    IDataObject* source = nullptr;
+    HWND reportWindow = nullptr;
 };
 
 DWORD WINAPI DropThread(void* parameter) {
     std::unique_ptr<DropWork> work(static_cast<DropWork*>(parameter));
     {
         com::ComApartment apartment;
-        com::ComPtr<IDataObject> source;
-        if (work->source.IsHeld())
-            work->source.Unmarshal(&source);
-        ZvDropTarget::Transfer(work->target, work->medium.hGlobal, work->move, source.Get());
+        bool whole = false;
+        ZvDropTarget::Transfer(work->target, work->medium.hGlobal, work->move, &whole);
         ReleaseStgMedium(&work->medium);
-        work->source.Release();
+        // When the window is gone, so is its thread: the reference is left rather than released here.
+        if (work->reportWindow)
+            PostMessageA(work->reportWindow, kPasteDone, whole, reinterpret_cast<LPARAM>(work->source));
     }
     --g_dropThreads;
     com::ModuleLock::Unlock();
@@ -143,8 +192,10 @@ STDMETHODIMP ZvDropTarget::Drop(IDataObject* data, DWORD, POINTL, DWORD* effect)
     HRESULT hr = PrepareDrop(data, &work->medium, &work->move, &reportCut);
     if (FAILED(hr))
         return hr;
-    if (reportCut)
-        work->source.Marshal(IID_IDataObject, data);
+    if (reportCut && (work->reportWindow = CreatePasteReportWindow()) != nullptr) {
+        data->AddRef();
+        work->source = data;
+    }
     com::ModuleLock::Lock();
     ++g_dropThreads;
     HANDLE thread = CreateThread(nullptr, 0, DropThread, work.get(), 0, nullptr);
@@ -152,6 +203,10 @@ STDMETHODIMP ZvDropTarget::Drop(IDataObject* data, DWORD, POINTL, DWORD* effect)
         --g_dropThreads;
         com::ModuleLock::Unlock();
         ReleaseStgMedium(&work->medium);
+        if (work->source)
+            work->source->Release();
+        if (work->reportWindow)
+            DestroyWindow(work->reportWindow);
         return E_FAIL;
     }
     work.release();
@@ -162,7 +217,7 @@ STDMETHODIMP ZvDropTarget::Drop(IDataObject* data, DWORD, POINTL, DWORD* effect)
     return S_OK;
 }
 
-HRESULT ZvDropTarget::Transfer(const std::string& target, HGLOBAL files, bool move, IDataObject* reportTo) {
+HRESULT ZvDropTarget::Transfer(const std::string& target, HGLOBAL files, bool move, bool* whole) {
     std::vector<std::string> names = NamesOf(files);
     ZvUploadOp copy(names, target);
     const bool copied = copy.Run();
@@ -170,19 +225,8 @@ HRESULT ZvDropTarget::Transfer(const std::string& target, HGLOBAL files, bool mo
         ZvDeleteOp remove(copy.Succeeded(), false, nullptr);
         remove.Run();
     }
-    if (reportTo && copied && copy.Succeeded().size() == names.size()) {
-        // A cut pasted onto another device: the source may now delete what it downloaded.
-        FORMATETC format{Formats().pasteSucceeded, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
-        STGMEDIUM medium{};
-        medium.tymed = TYMED_HGLOBAL;
-        medium.hGlobal = GlobalAlloc(GMEM_MOVEABLE, sizeof(DWORD));
-        if (medium.hGlobal) {
-            *static_cast<DWORD*>(GlobalLock(medium.hGlobal)) = DROPEFFECT_MOVE;
-            GlobalUnlock(medium.hGlobal);
-            if (FAILED(reportTo->SetData(&format, &medium, TRUE)))
-                ReleaseStgMedium(&medium);
-        }
-    }
+    if (whole)
+        *whole = copied && copy.Succeeded().size() == names.size();
     com::ComPtr<IZelvanMgr> hub;
     if (SUCCEEDED(CoCreateInstance(CLSID_ZelvanMgr, nullptr, kHubContexts, IID_PPV_ARGS(&hub))))
         hub->Refresh();

@@ -19,10 +19,10 @@ public:
     STDMETHODIMP DragLeave() override { return S_OK; }
     STDMETHODIMP Drop(IDataObject* data, DWORD keyState, POINTL pt, DWORD* effect) override;
 
-    // The drop's work without its thread: what the thread runs (tests call it directly).
-    static HRESULT Transfer(const std::string& target, HGLOBAL files, bool move, IDataObject* reportTo);
+    // The drop's work without its thread: what the thread runs. `whole`: every item arrived.
+    static HRESULT Transfer(const std::string& target, HGLOBAL files, bool move, bool* whole);
 
-private:
+  private:
     HRESULT PrepareDrop(IDataObject* data, STGMEDIUM* medium, bool* move, bool* reportCut);
 
     std::shared_ptr<NsGlobals> globals_;

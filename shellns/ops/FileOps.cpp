@@ -3,6 +3,7 @@
 #include "DevicePath.h"
 #include "Handles.h"
 #include "NsGlobals.h"
+#include "PcSafeName.h"
 #include "Progress.h"
 #include "Seams.h"
 #include "ShellnsIds.h"
@@ -94,9 +95,15 @@ bool FileOperation::RunCopy(const std::string& deviceName, bool pcSources) {
     auto state = std::make_shared<ProgressState>();
     state->kind = ProgressKind::Copy;
     state->deviceName = deviceName;
-    // Destinations that a PC path could not hold fail one by one, never silently shortened.
+    state->hub = hub;
+    // Items the PC cannot hold fail one by one, never written under another name: a device name
+    // that cannot be a PC file name, or a path a PC path could not hold.
     std::vector<std::string> sources, destinations;
     for (size_t i = 0; i < sources_.size(); ++i) {
+        if (!pcSources && !portable::IsPcSafeComponent(LastComponent(sources_[i]))) {
+            state->errors += LastComponent(sources_[i]) + ": " + LangString(IDS_NS_BAD_PC_NAME);
+            continue;
+        }
         if (destinations_[i].size() >= kMaxDestinationPath) {
             state->errors += sources_[i] + ": " + LangString(IDS_NS_PATH_TOO_LONG);
             continue;
@@ -105,8 +112,10 @@ bool FileOperation::RunCopy(const std::string& deviceName, bool pcSources) {
         destinations.push_back(destinations_[i]);
         state->sources.insert(sources_[i]);
     }
-    if (sources.empty())
+    if (sources.empty()) {
+        MessageBoxA(nullptr, state->errors.c_str(), LangString(IDS_NS_CAPTION).c_str(), MB_ICONERROR);
         return false;
+    }
     std::vector<std::vector<char>> sourceBuffers, destinationBuffers;
     const size_t bufferSize = pcSources ? kMaxDestinationPath + 1 : maxLen_ + 1;
     std::vector<LPSTR> sourcePointers = Pointers(sources, sourceBuffers, bufferSize);
@@ -151,21 +160,27 @@ bool ZvDownloadOp::Run() {
         if (destination.empty())
             return false;
     bool ok = RunCopy(SplitDevicePath(sources_.front()).device, false);
-    // A download counts for an item only when its file is there.
+    // A download counts for an item only when it completed without error and its file is there;
+    // what a failed or cancelled item left behind is removed, so that no PC program takes it.
     std::vector<std::string> confirmed;
-    for (const std::string& source : succeeded_)
-        if (FileExists(GetClipboardPathFor(source)))
-            confirmed.push_back(source);
+    for (size_t i = 0; i < sources_.size(); ++i) {
+        const bool completed =
+            std::find(succeeded_.begin(), succeeded_.end(), sources_[i]) != succeeded_.end();
+        if (completed && FileExists(destinations_[i]))
+            confirmed.push_back(sources_[i]);
+        else if (!completed && portable::IsPcSafeComponent(LastComponent(sources_[i])))
+            RemoveFromClipboardFolder(destinations_[i]);
+    }
     succeeded_ = std::move(confirmed);
     return ok;
 }
 
-std::vector<std::string> ZvDownloadOp::ExistingResults() const {
-    std::vector<std::string> existing;
-    for (const std::string& result : results_)
-        if (FileExists(result))
-            existing.push_back(result);
-    return existing;
+std::vector<std::string> ZvDownloadOp::DownloadedFiles() const {
+    std::vector<std::string> files;
+    for (size_t i = 0; i < sources_.size(); ++i)
+        if (std::find(succeeded_.begin(), succeeded_.end(), sources_[i]) != succeeded_.end())
+            files.push_back(destinations_[i]);
+    return files;
 }
 
 bool ZvClipboardCopyOp::Run() {
@@ -174,7 +189,7 @@ bool ZvClipboardCopyOp::Run() {
     if (!OpenClipboard(nullptr))
         return false;
     EmptyClipboard();
-    HGLOBAL block = BuildDropFiles(ExistingResults());
+    HGLOBAL block = BuildDropFiles(DownloadedFiles());
     if (block && !SetClipboardData(CF_HDROP, block))
         GlobalFree(block);
     CloseClipboard();
@@ -220,6 +235,7 @@ bool ZvDeleteOp::Run() {
         return false;
     auto state = std::make_shared<ProgressState>();
     state->kind = ProgressKind::Delete;
+    state->hub = hub;
     state->deviceName = SplitDevicePath(sources_.front()).device;
     state->total = 100;
     state->steps = static_cast<long>(sources_.size());

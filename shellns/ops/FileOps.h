@@ -37,8 +37,8 @@ class ZvDownloadOp : public FileOperation {
 public:
     explicit ZvDownloadOp(std::vector<std::string> devicePaths);
     bool Run() override;
-    // The downloaded files that exist.
-    std::vector<std::string> ExistingResults() const;
+    // The PC files of the items that were downloaded whole.
+    std::vector<std::string> DownloadedFiles() const;
 };
 
 // A download whose files are then put on the clipboard as a plain file list (oldest systems).

@@ -1,6 +1,5 @@
 #include "Progress.h"
 #include "MessagePump.h"
-#include "NsGlobals.h"
 #include "Seams.h"
 #include "ShellnsIds.h"
 #include <commctrl.h>
@@ -14,7 +13,22 @@ namespace {
 constexpr UINT kRestoreSizeMessage = 32778;
 constexpr DWORD kCloseGuardMs = 500;
 constexpr DWORD kCompleteLingerMs = 501;
+constexpr UINT kRestoreAgainMs = 500;
 constexpr size_t kInfoWidth = 45;
+
+// Timers of the window.
+constexpr UINT_PTR kCloseGuardTimer = 1;
+constexpr UINT_PTR kRestoreTimer = 2;
+constexpr UINT_PTR kProbeTimer = 3;
+constexpr UINT_PTR kCancelGraceTimer = 4;
+
+// The layout in client pixels: 280 wide; the copy window has its item bar above the total bar.
+constexpr int kClientWidth = 280;
+constexpr int kFullClientHeight = 230;
+constexpr int kBarLeft = 5;
+constexpr int kBarWidth = 270;
+constexpr int kBarHeight = 10;
+constexpr int kButtonRight = 270;
 
 // The bars take 32-bit positions: larger totals are scaled down.
 unsigned long long BarScale(unsigned long long total) { return total > INT_MAX ? total / INT_MAX + 1 : 1; }
@@ -28,6 +42,38 @@ void SetBarRange(HWND window, int id, unsigned long long total) {
     SendDlgItemMessageA(window, id, PBM_SETRANGE32, 0, static_cast<LPARAM>(total / BarScale(total)));
 }
 
+void PlaceButton(HWND window, int id, int top) {
+    HWND button = GetDlgItem(window, id);
+    RECT rect{};
+    GetWindowRect(button, &rect);
+    const int width = rect.right - rect.left, height = rect.bottom - rect.top;
+    MoveWindow(button, kButtonRight - width, top, width, height, FALSE);
+}
+
+// The window as it opens: only as high as its bars and Cancel need; the size with the error text
+// and Close is kept for when errors are shown.
+void LayOut(HWND window, ProgressState& state) {
+    const int d = state.kind == ProgressKind::Copy ? 20 : 0;
+    const DWORD style = static_cast<DWORD>(GetWindowLongPtrA(window, GWL_STYLE));
+    const DWORD exStyle = static_cast<DWORD>(GetWindowLongPtrA(window, GWL_EXSTYLE));
+    RECT full{0, 0, kClientWidth, kFullClientHeight};
+    AdjustWindowRectEx(&full, style, FALSE, exStyle);
+    state.fullSize = {full.right - full.left, full.bottom - full.top};
+    const int frame = state.fullSize.cy - kFullClientHeight;
+    SetWindowPos(window, nullptr, 0, 0, state.fullSize.cx, frame + d + 121, SWP_NOMOVE | SWP_NOZORDER);
+    MoveWindow(GetDlgItem(window, IDC_NS_TOTAL_BAR), kBarLeft, d + 70, kBarWidth, kBarHeight, FALSE);
+    if (state.kind == ProgressKind::Copy)
+        MoveWindow(GetDlgItem(window, IDC_NS_ITEM_BAR), kBarLeft, 70, kBarWidth, kBarHeight, FALSE);
+    MoveWindow(GetDlgItem(window, IDC_NS_ERRORS), kBarLeft, 90, kBarWidth, 100, FALSE);
+    PlaceButton(window, IDC_NS_CLOSE, 200);
+    PlaceButton(window, IDCANCEL, d + 90);
+}
+
+void RestoreFullSize(HWND window, const ProgressState& state) {
+    SetWindowPos(window, nullptr, 0, 0, state.fullSize.cx, state.fullSize.cy, SWP_NOMOVE | SWP_NOZORDER);
+    InvalidateRect(window, nullptr, TRUE);
+}
+
 void ShowErrors(HWND window, ProgressState& state) {
     SendDlgItemMessageA(window, IDC_NS_ANIMATION, ACM_STOP, 0, 0);
     SetDlgItemTextA(window, IDC_NS_ERRORS, state.errors.c_str());
@@ -35,6 +81,8 @@ void ShowErrors(HWND window, ProgressState& state) {
     ShowWindow(GetDlgItem(window, IDC_NS_CLOSE), SW_SHOW);
     ShowWindow(GetDlgItem(window, IDCANCEL), SW_HIDE);
     PostMessageA(window, kRestoreSizeMessage, 0, 0);
+    // Once more a little later, after whatever the first resize met on its way.
+    SetTimer(window, kRestoreTimer, kRestoreAgainMs, nullptr);
 }
 
 void Completed(ProgressState& state) {
@@ -42,17 +90,50 @@ void Completed(ProgressState& state) {
     HWND window = state.window;
     if (!window)
         return;
+    KillTimer(window, kProbeTimer);
+    KillTimer(window, kCancelGraceTimer);
     SetBar(window, IDC_NS_TOTAL_BAR, state.total, state.total);
-    if (state.cancelled || state.errors.empty())
+    if ((state.cancelled && !state.hubLost) || state.errors.empty())
         PostMessageA(window, WM_COMMAND, IDC_NS_CLOSE, 0);
     else
         ShowErrors(window, state);
 }
 
-void CancelOnHub(const std::string& device) {
-    com::ComPtr<IZelvanMgr> hub;
-    if (SUCCEEDED(AcquireGlobals()->GetHub(hub)))
-        hub->CancelFileOperation(const_cast<LPSTR>(device.c_str()));
+// The program stopped answering, or refused the cancel and never ended the operation: no end
+// will be reported. The window says so and can be closed.
+void EndWithoutResult(ProgressState& state) {
+    if (state.complete)
+        return;
+    state.hubLost = true;
+    state.errors += LangString(IDS_NS_PROGRAM_GONE);
+    Completed(state);
+}
+
+// Whether the program still answers; a call into another process, made once at a time.
+bool HubAnswers(ProgressState& state) {
+    if (!state.hub || state.probing)
+        return state.hub.Get() != nullptr;
+    state.probing = true;
+    LONG enabled = 0;
+    const bool answers = SUCCEEDED(state.hub->get_EnableUI(&enabled));
+    state.probing = false;
+    return answers;
+}
+
+void Cancel(HWND window, ProgressState& state) {
+    state.cancelled = true;
+    if (state.complete) {
+        PostMessageA(window, WM_COMMAND, IDC_NS_CLOSE, 0);
+        return;
+    }
+    if (state.hub && SUCCEEDED(state.hub->CancelFileOperation(const_cast<LPSTR>(state.deviceName.c_str()))))
+        return;
+    // A refused cancel: the operation may just have ended, and its end is on its way; without
+    // an answer at all, or without that end in time, the window ends here.
+    if (!HubAnswers(state))
+        EndWithoutResult(state);
+    else if (!state.complete)
+        SetTimer(window, kCancelGraceTimer, kRefusedCancelGraceMs, nullptr);
 }
 
 INT_PTR CALLBACK ProgressProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -64,6 +145,7 @@ INT_PTR CALLBACK ProgressProc(HWND window, UINT message, WPARAM wParam, LPARAM l
         state->window = window;
         state->openedAt = GetTickCount();
         const bool copy = state->kind == ProgressKind::Copy;
+        LayOut(window, *state);
         SendDlgItemMessageA(window, IDC_NS_ANIMATION, ACM_OPENA, reinterpret_cast<WPARAM>(LanguageModule()),
                             copy ? IDR_NS_COPY_ANIMATION : IDR_NS_DELETE_ANIMATION);
         SendDlgItemMessageA(window, IDC_NS_ANIMATION, ACM_PLAY, static_cast<WPARAM>(-1), MAKELPARAM(0, 0xFFFF));
@@ -72,13 +154,15 @@ INT_PTR CALLBACK ProgressProc(HWND window, UINT message, WPARAM wParam, LPARAM l
             SendDlgItemMessageA(window, IDC_NS_TOTAL_BAR, PBM_SETSTEP,
                                 static_cast<WPARAM>(state->total / (state->steps > 0 ? state->steps : 1)), 0);
         SetBar(window, IDC_NS_TOTAL_BAR, state->finished, state->total);
+        SetTimer(window, kProbeTimer, kHubProbeMs, nullptr);
         // Callbacks that came before the window are shown now.
         if (state->complete)
             Completed(*state);
         return TRUE;
     }
     case kRestoreSizeMessage:
-        InvalidateRect(window, nullptr, TRUE);
+        if (state)
+            RestoreFullSize(window, *state);
         return TRUE;
     case WM_COMMAND:
         if (!state)
@@ -90,21 +174,36 @@ INT_PTR CALLBACK ProgressProc(HWND window, UINT message, WPARAM wParam, LPARAM l
                 state->window = nullptr;
                 EndDialog(window, state->cancelled ? IDCANCEL : IDOK);
             } else if (state->complete) {
-                SetTimer(window, 1, kCloseGuardMs, nullptr);
+                SetTimer(window, kCloseGuardTimer, kCloseGuardMs, nullptr);
             }
             return TRUE;
         case IDCANCEL:
-            state->cancelled = true;
-            if (state->complete)
-                PostMessageA(window, WM_COMMAND, IDC_NS_CLOSE, 0);
-            CancelOnHub(state->deviceName);
+            Cancel(window, *state);
             return TRUE;
         }
         break;
     case WM_TIMER:
-        KillTimer(window, 1);
-        PostMessageA(window, WM_COMMAND, IDC_NS_CLOSE, 0);
-        return TRUE;
+        if (!state)
+            break;
+        switch (wParam) {
+        case kCloseGuardTimer:
+            KillTimer(window, kCloseGuardTimer);
+            PostMessageA(window, WM_COMMAND, IDC_NS_CLOSE, 0);
+            return TRUE;
+        case kRestoreTimer:
+            KillTimer(window, kRestoreTimer);
+            PostMessageA(window, kRestoreSizeMessage, 0, 0);
+            return TRUE;
+        case kProbeTimer:
+            if (!state->complete && !HubAnswers(*state))
+                EndWithoutResult(*state);
+            return TRUE;
+        case kCancelGraceTimer:
+            KillTimer(window, kCancelGraceTimer);
+            EndWithoutResult(*state);
+            return TRUE;
+        }
+        break;
     case WM_CLOSE:
         PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
         return TRUE;
@@ -131,6 +230,8 @@ std::string ShortenInfo(const std::string& text) {
 }
 
 STDMETHODIMP ZvNSCopyCallback::OnOperationComplete() {
+    if (state_->complete)
+        return S_OK; // the window had given up on the program
     Sleep(kCompleteLingerMs);
     Completed(*state_);
     return S_OK;
@@ -208,7 +309,9 @@ bool RunProgressDialog(const std::shared_ptr<ProgressState>& state) {
     INT_PTR result = DialogBoxParamA(LanguageModule(), MAKEINTRESOURCEA(dialog), nullptr, ProgressProc,
                                      reinterpret_cast<LPARAM>(state.get()));
     state->window = nullptr;
-    return result != -1 && !state->cancelled;
+    // The callback may live on in the hub's hands: the hub pointer of this thread goes here.
+    state->hub.Reset();
+    return result != -1 && !state->cancelled && !state->hubLost;
 }
 
 } // namespace tv::shellns

@@ -29,6 +29,12 @@ struct ProgressState {
     std::string errors;
     std::set<std::string> succeeded;  // sources whose completion carried no error
     DWORD openedAt = 0;
+    // The hub the operation runs on (this thread's pointer): the cancel goes there, and its
+    // answer tells whether the program is still there to report the end.
+    com::ComPtr<IZelvanMgr> hub;
+    bool hubLost = false; // the program stopped answering before the end came
+    bool probing = false;
+    SIZE fullSize{}; // the window with its error text and Close shown
 };
 
 class ZvNSCopyCallback : public com::ComObject<ZvNSCopyCallback, IZvFileOperationCallback> {
@@ -63,8 +69,14 @@ private:
 };
 
 // Shows the modal progress window until the operation completes and the user closes it, or the
-// user cancels; true unless cancelled.
+// user cancels, or the program that runs the operation stops answering; true unless cancelled or
+// ended without its result.
 bool RunProgressDialog(const std::shared_ptr<ProgressState>& state);
+
+// How often the window asks whether the program is still there, and how long after a cancel the
+// program refused it waits for the end before it gives up.
+inline constexpr UINT kHubProbeMs = 2000;
+inline constexpr UINT kRefusedCancelGraceMs = 5000;
 
 // The information text: the first word, then the rest shortened to fit 45 characters.
 std::string ShortenInfo(const std::string& text);

@@ -2,6 +2,10 @@
 // of identifiers, binding, and identifiers the shell hands back broken.
 #include "EnumIdList.h"
 #include "NsTestSupport.h"
+#include "Seams.h"
+#include "ShellnsIds.h"
+#include "UiHarness.h"
+#include <atomic>
 #include <cstring>
 
 using namespace tv;
@@ -217,6 +221,163 @@ TEST_F(FolderTest, RootVerbMenuOnlyForVerbQueries) {
     char verb[16] = {};
     EXPECT_EQ(S_OK, root->GetCommandString(11813, GCS_VERBA, nullptr, verb, sizeof(verb)));
     EXPECT_STREQ("rename", verb);
+}
+
+// The shell's "Hidden" setting: 2 makes it report fShowSysFiles set, 0 clear.
+class ShellHiddenSetting {
+  public:
+    explicit ShellHiddenSetting(DWORD value) {
+        DWORD size = sizeof(saved_);
+        had_ = RegGetValueA(HKEY_CURRENT_USER, kKey, "Hidden", RRF_RT_REG_DWORD, nullptr, &saved_, &size) ==
+               ERROR_SUCCESS;
+        Set(value);
+    }
+    ~ShellHiddenSetting() {
+        if (had_)
+            Set(saved_);
+        else
+            RegDeleteKeyValueA(HKEY_CURRENT_USER, kKey, "Hidden");
+    }
+    void Set(DWORD value) {
+        RegSetKeyValueA(HKEY_CURRENT_USER, kKey, "Hidden", REG_DWORD, &value, sizeof(value));
+    }
+
+  private:
+    static constexpr char kKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Advanced";
+    DWORD saved_ = 0;
+    bool had_ = false;
+};
+
+TEST_F(FolderTest, AHiddenItemIsListedOnlyWhileTheShellReportsSystemFilesHidden) {
+    ASSERT_TRUE(SetFileAttributesA(DevicePc("Dev1\\Main\\a.txt").c_str(), FILE_ATTRIBUTE_HIDDEN));
+    ShellHiddenSetting shell(2);
+    auto main = FolderAt("Dev1\\Main");
+    EXPECT_EQ((std::vector<std::string>{"Sub", "b.txt"}), Names(List(main.Get())));
+    shell.Set(0);
+    EXPECT_EQ((std::vector<std::string>{"Sub", "a.txt", "b.txt"}), Names(List(main.Get())));
+    SetFileAttributesA(DevicePc("Dev1\\Main\\a.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// What the shell's opening of a shortcut into the folder gets: the target opened as a folder,
+// or, while the target is missing, a warning on every other attempt.
+struct OpenedTargets {
+    static std::vector<std::string>& List() {
+        static std::vector<std::string> opened;
+        return opened;
+    }
+    static BOOL Record(SHELLEXECUTEINFOA* info) {
+        std::string last = "<none>";
+        if (info && (info->fMask & SEE_MASK_IDLIST) && info->lpIDList) {
+            auto* pidl = static_cast<PCUIDLIST_RELATIVE>(info->lpIDList);
+            PCUIDLIST_RELATIVE item = pidl;
+            for (PCUIDLIST_RELATIVE next = pidl; next && next->mkid.cb; next = ILNext(next))
+                item = next;
+            last = NamespaceTest::NameOf(item);
+        }
+        List().push_back(std::string(info && info->lpVerb ? info->lpVerb : "") + " " +
+                         (info && info->lpClass ? info->lpClass : "") + " " + last);
+        return TRUE;
+    }
+};
+
+TEST_F(FolderTest, AShortcutOpensItsTargetAndAMissingTargetWarnsEveryOtherTime) {
+    OpenedTargets::List().clear();
+    Seams().shellExecuteEx = OpenedTargets::Record;
+    // The folder as the shell makes it: initialised with the absolute identifier of "My Zelvan".
+    LPITEMIDLIST drives = nullptr;
+    ASSERT_EQ(S_OK, SHGetSpecialFolderLocation(nullptr, CSIDL_DRIVES, &drives));
+    UniquePidl ownedDrives(drives);
+    auto root = Root();
+    ASSERT_EQ(S_OK, root->Initialize(drives));
+    com::ComPtr<IShellFolder> main;
+    for (UniquePidl& device : List(root.Get()))
+        for (UniquePidl& folder : List(FolderAt("Dev1").Get()))
+            if (NameOf(folder.Get()) == "Main") {
+                UniquePidl both(ILCombine(device.Get(), folder.Get()));
+                ASSERT_EQ(S_OK, root->BindToObject(both.Get(), nullptr, IID_PPV_ARGS(&main)));
+            }
+    ASSERT_TRUE(main);
+    UniquePidl sub;
+    for (UniquePidl& item : List(main.Get()))
+        if (NameOf(item.Get()) == "Sub")
+            sub.Reset(ILClone(item.Get()));
+    ASSERT_TRUE(sub);
+    PCUITEMID_CHILD child = reinterpret_cast<PCUITEMID_CHILD>(sub.Get());
+    com::ComPtr<IResolveShellLink> resolve;
+    ASSERT_EQ(S_OK, main->GetUIObjectOf(nullptr, 1, &child, IID_IResolveShellLink, nullptr,
+                                        reinterpret_cast<void**>(&resolve)));
+    com::ComPtr<IShellLinkA> link;
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&link)));
+
+    EXPECT_EQ(S_OK, resolve->ResolveShellLink(link.Get(), nullptr, 0));
+    EXPECT_EQ(std::vector<std::string>{"open Folder Sub"}, OpenedTargets::List());
+
+    // The target goes, then its device: the warning comes on the first, third and fifth attempt.
+    std::atomic<int> warnings{0};
+    {
+        tv::test::DialogAnswerer user([&](HWND box) {
+            char title[64] = {};
+            GetWindowTextA(box, title, sizeof(title));
+            if (std::string(title) == "Tavrilon") {
+                ++warnings;
+                PostMessageA(box, WM_COMMAND, IDOK, 0);
+            }
+        });
+        tv::test::DeleteTree(com::FromAnsi(DevicePc("Dev1\\Main\\Sub")));
+        std::vector<int> seen;
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            EXPECT_EQ(E_FAIL, resolve->ResolveShellLink(link.Get(), nullptr, 0));
+            seen.push_back(warnings.load());
+        }
+        tv::test::DeleteTree(com::FromAnsi(DevicePc("Dev1")));
+        ASSERT_TRUE(tv::test::PollUntil([&] { return List(Root().Get()).empty(); }, 10000));
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            EXPECT_EQ(E_FAIL, resolve->ResolveShellLink(link.Get(), nullptr, 0));
+            seen.push_back(warnings.load());
+        }
+        EXPECT_EQ((std::vector<int>{1, 1, 2, 2, 3}), seen);
+    }
+    EXPECT_EQ(1u, OpenedTargets::List().size());
+    Seams().shellExecuteEx = ::ShellExecuteExA;
+}
+
+// A call into the hub may take long (the program busy, or another process): while one thread
+// waits in it, the folder's other threads still get at the state they share.
+TEST_F(FolderTest, AHubCallInFlightHoldsNothingTheOtherThreadsNeed) {
+    auto root = Root();
+    struct Shared {
+        std::shared_ptr<NsGlobals> globals = AcquireGlobals();
+        com::UniqueHandle calling{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+        com::UniqueHandle read{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    } shared;
+    // The hub lives in this test's apartment: the caller's call waits until this test serves it.
+    com::UniqueHandle caller(CreateThread(
+        nullptr, 0,
+        [](void* parameter) -> DWORD {
+            auto* shared = static_cast<Shared*>(parameter);
+            com::ComApartment apartment;
+            SetEvent(shared->calling.Get());
+            com::ComPtr<IZelvanMgr> hub;
+            shared->globals->GetHub(hub);
+            return 0;
+        },
+        &shared, 0, nullptr));
+    com::UniqueHandle reader(CreateThread(
+        nullptr, 0,
+        [](void* parameter) -> DWORD {
+            auto* shared = static_cast<Shared*>(parameter);
+            WaitForSingleObject(shared->calling.Get(), 10000);
+            Sleep(300);
+            shared->globals->Settings();
+            SetEvent(shared->read.Get());
+            return 0;
+        },
+        &shared, 0, nullptr));
+    ASSERT_TRUE(caller && reader);
+    // This thread serves nothing meanwhile.
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(shared.read.Get(), 5000));
+    EXPECT_TRUE(tv::test::PumpUntilThreadEnds(caller.Get(), 20000));
+    EXPECT_TRUE(tv::test::PumpUntilThreadEnds(reader.Get(), 20000));
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "FileOps.h"
 #include "NsTestSupport.h"
 #include "Progress.h"
+#include "Seams.h"
 #include "ShellnsIds.h"
 #include "UiHarness.h"
 #include <cstdio>
@@ -278,12 +279,179 @@ TEST_F(OperationsTest, ADestinationOf260CharactersFailsThatItemOnly) {
     const std::string longName(250, 'x');
     std::string folder = "Dev1\\Other";
     ZvUploadOp upload(std::vector<std::string>{root_ + "\\pc\\up1.txt"}, folder + "\\" + longName);
-    EXPECT_FALSE(upload.Run());
+    // With no item left to copy the refusal is said in a message box.
+    std::string said;
+    {
+        tv::test::DialogAnswerer user([&](HWND box) {
+            char text[1024] = {};
+            GetDlgItemTextA(box, 0xFFFF, text, sizeof(text));
+            said = text;
+            PostMessageA(box, WM_COMMAND, IDOK, 0);
+        });
+        EXPECT_FALSE(upload.Run());
+    }
+    EXPECT_NE(std::string::npos, said.find(LangString(IDS_NS_PATH_TOO_LONG))) << said;
     EXPECT_FALSE(Exists(DevicePc("Dev1\\Other\\" + longName)));
     EXPECT_EQ("Copying short.txt", ShortenInfo("Copying short.txt"));
     const std::string shortened = ShortenInfo("Copying " + std::string(80, 'y'));
     EXPECT_LE(shortened.size(), 46u);
     EXPECT_EQ(0u, shortened.find("Copying "));
+}
+
+// Where a control of a dialog lies in its client area.
+RECT ClientRectOf(HWND dialog, int id) {
+    RECT rect{};
+    GetWindowRect(GetDlgItem(dialog, id), &rect);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+std::string Text(const RECT& rect) {
+    return std::to_string(rect.left) + "," + std::to_string(rect.top) + "," + std::to_string(rect.right) +
+           "," + std::to_string(rect.bottom);
+}
+
+TEST_F(OperationsTest, OnlyItemsDownloadedWholeReachThePcAndThePartialOnesAreRemoved) {
+    // A file of the folder that the device cannot read while the test holds it.
+    const std::string locked = DevicePc("Dev1\\Main\\Sub\\locked.txt");
+    WriteFile(locked, "locked");
+    com::UniqueHandle hold(CreateFileA(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(hold);
+    LONG length = 0;
+    LPSTR response = nullptr;
+    ASSERT_EQ(S_OK, served_.Hub()->Command(const_cast<LPSTR>("Dev1"), const_cast<LPSTR>("delay 300"), &length,
+                                           &response));
+    CoTaskMemFree(response);
+    auto data = Data(DataKind::Copy, "Dev1\\Main", {"Dev1\\Main\\a.txt", "Dev1\\Main\\Sub"});
+    // The window while it copies and once it shows the errors.
+    RECT started{}, startedItemBar{}, startedTotalBar{}, startedCancel{};
+    RECT ended{}, endedErrors{}, endedClose{};
+    bool cancelShownAtEnd = true;
+    std::string errors;
+    std::thread user([&] {
+        HWND dialog = tv::test::WaitForWindow(L"#32770", L"Copying...", 20000);
+        if (!dialog)
+            return;
+        GetClientRect(dialog, &started);
+        startedItemBar = ClientRectOf(dialog, IDC_NS_ITEM_BAR);
+        startedTotalBar = ClientRectOf(dialog, IDC_NS_TOTAL_BAR);
+        startedCancel = ClientRectOf(dialog, IDCANCEL);
+        tv::test::PollUntil(
+            [&] {
+                RECT client{};
+                GetClientRect(dialog, &client);
+                return IsWindowVisible(GetDlgItem(dialog, IDC_NS_CLOSE)) && client.bottom == 230;
+            },
+            30000);
+        GetClientRect(dialog, &ended);
+        endedErrors = ClientRectOf(dialog, IDC_NS_ERRORS);
+        endedClose = ClientRectOf(dialog, IDC_NS_CLOSE);
+        cancelShownAtEnd = IsWindowVisible(GetDlgItem(dialog, IDCANCEL)) != FALSE;
+        char text[1024] = {};
+        GetDlgItemTextA(dialog, IDC_NS_ERRORS, text, sizeof(text));
+        errors = text;
+        tv::test::ClickButton(dialog, IDC_NS_CLOSE);
+    });
+    std::vector<std::string> names = PcFiles(data.Get());
+    user.join();
+    hold.Reset();
+    EXPECT_NE(std::string::npos, errors.find("Sub")) << errors;
+    EXPECT_EQ(std::vector<std::string>{GetClipboardPathFor("a.txt")}, names);
+    EXPECT_EQ("a", ReadFile(GetClipboardPathFor("a.txt")));
+    EXPECT_FALSE(Exists(GetClipboardPathFor("Sub")));
+
+    // The copy window's layout: 280 wide, as high as its bars and Cancel need, and grown to show
+    // the errors and Close.
+    EXPECT_EQ(280, started.right);
+    EXPECT_EQ(20 + 121, started.bottom);
+    EXPECT_EQ("5,70,275,80", Text(startedItemBar));
+    EXPECT_EQ("5,90,275,100", Text(startedTotalBar));
+    EXPECT_EQ(270, startedCancel.right);
+    EXPECT_EQ(110, startedCancel.top);
+    EXPECT_EQ(280, ended.right);
+    EXPECT_EQ(230, ended.bottom);
+    EXPECT_EQ("5,90,275,190", Text(endedErrors));
+    EXPECT_EQ(270, endedClose.right);
+    EXPECT_EQ(200, endedClose.top);
+    EXPECT_FALSE(cancelShownAtEnd);
+}
+
+TEST_F(OperationsTest, ADeviceNameThatCannotNameAPcFileIsRefusedAndNothingIsWritten) {
+    std::string errors;
+    std::thread user = CloseErrorWindow(&errors);
+    ZvDownloadOp download({"Dev1\\Main\\a.txt", "Dev1\\Main\\aux"});
+    download.Run();
+    user.join();
+    EXPECT_NE(std::string::npos, errors.find("aux: " + LangString(IDS_NS_BAD_PC_NAME))) << errors;
+    EXPECT_EQ(std::vector<std::string>{GetClipboardPathFor("a.txt")}, download.Results());
+    EXPECT_EQ("a", ReadFile(GetClipboardPathFor("a.txt")));
+}
+
+// Ends a modal loop of `thread` that nothing else would end, so that a test fails instead of
+// waiting for ever.
+void EndModalLoop(DWORD thread) {
+    PostThreadMessageA(thread, WM_QUIT, 0, 0);
+}
+
+void DropQuitMessage() {
+    MSG message;
+    PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+}
+
+// The program that serves the hub dies while a download waits for a slow device: the copy
+// window ends with an error, whether the user waits or presses Cancel.
+TEST_F(OperationsTest, WhenTheProgramDiesDuringACopyTheWindowEndsWithAnError) {
+    served_.Stop();
+    for (bool pressCancel : {false, true}) {
+        SCOPED_TRACE(pressCancel ? "Cancel pressed" : "waiting");
+        const std::string events =
+            "tvhubprocess" + std::to_string(GetCurrentProcessId()) + (pressCancel ? "c" : "w");
+        com::UniqueHandle started(CreateEventA(nullptr, TRUE, FALSE, (events + "ready").c_str()));
+        com::UniqueHandle withdraw(CreateEventA(nullptr, TRUE, FALSE, (events + "withdraw").c_str()));
+        com::UniqueHandle withdrawn(CreateEventA(nullptr, TRUE, FALSE, (events + "withdrawn").c_str()));
+        tv::test::StartedProcess program;
+        ASSERT_TRUE(program.Start(L"\"" + tv::test::ExeFolder() + L"\\tvhubprocess.exe\" \"" +
+                                  com::FromAnsi(root_ + "\\devices") + L"\" " + com::FromAnsi(events)));
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(started.Get(), 30000));
+        com::ComPtr<IZelvanMgr> hub;
+        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_ZelvanMgr, nullptr, kHubContexts, IID_PPV_ARGS(&hub)));
+        LONG length = 0;
+        LPSTR response = nullptr;
+        ASSERT_EQ(S_OK, hub->Command(const_cast<LPSTR>("Dev1"), const_cast<LPSTR>("delay 5000"), &length,
+                                     &response));
+        CoTaskMemFree(response);
+        hub.Reset();
+        const DWORD testThread = GetCurrentThreadId();
+        std::string errors;
+        bool endedByItself = false;
+        std::thread user([&] {
+            HWND dialog = tv::test::WaitForWindow(L"#32770", L"Copying...", 20000);
+            // No later client is sent to the program that dies now.
+            SetEvent(withdraw.Get());
+            WaitForSingleObject(withdrawn.Get(), 10000);
+            program.Terminate();
+            if (dialog && pressCancel)
+                tv::test::ClickButton(dialog, IDCANCEL);
+            if (dialog &&
+                tv::test::PollUntil(
+                    [&] { return IsWindowVisible(GetDlgItem(dialog, IDC_NS_CLOSE)) != FALSE; }, 20000)) {
+                char text[1024] = {};
+                GetDlgItemTextA(dialog, IDC_NS_ERRORS, text, sizeof(text));
+                errors = text;
+                endedByItself = true;
+                tv::test::ClickButton(dialog, IDC_NS_CLOSE);
+            }
+            if (!tv::test::WaitForWindowGone(dialog, 10000))
+                EndModalLoop(testThread);
+        });
+        ZvDownloadOp download({"Dev1\\Main\\a.txt", "Dev1\\Main\\b.txt"});
+        EXPECT_FALSE(download.Run());
+        user.join();
+        DropQuitMessage();
+        EXPECT_TRUE(endedByItself);
+        EXPECT_NE(std::string::npos, errors.find(LangString(IDS_NS_PROGRAM_GONE))) << errors;
+        EXPECT_TRUE(download.Succeeded().empty());
+    }
 }
 
 } // namespace

@@ -2,12 +2,15 @@
 // commands and their effect on the device's files, and a screenshot of the view.
 #include "NsTestSupport.h"
 #include "ShellBrowserHost.h"
+#include "ClipboardFolder.h"
 #include "DropTarget.h"
 #include "FileOps.h"
+#include "Seams.h"
 #include "ShellView.h"
 #include "ShellnsIds.h"
 #include "UiHarness.h"
 #include <atomic>
+#include <memory>
 #include <thread>
 
 using namespace tv;
@@ -15,6 +18,46 @@ using namespace tv::shellns;
 using namespace tv::shellns::test;
 
 namespace {
+
+// The system version the folder sees, for the branches of the oldest systems.
+class SystemVersion {
+  public:
+    SystemVersion(DWORD major, DWORD minor) {
+        Version() = major | (minor << 8);
+        Seams().getVersion = [] { return Version(); };
+    }
+    ~SystemVersion() { Seams().getVersion = ::GetVersion; }
+
+  private:
+    static DWORD& Version() {
+        static DWORD version = 0;
+        return version;
+    }
+};
+
+// The PC files on the clipboard as a plain file list.
+std::vector<std::string> ClipboardFiles() {
+    std::vector<std::string> files;
+    if (!OpenClipboard(nullptr))
+        return files;
+    if (HANDLE block = GetClipboardData(CF_HDROP))
+        files = DropFileNames(static_cast<HDROP>(block));
+    CloseClipboard();
+    return files;
+}
+
+void EmptyTheClipboard() {
+    if (OpenClipboard(nullptr)) {
+        EmptyClipboard();
+        CloseClipboard();
+    }
+}
+
+std::string WindowTitle(HWND window) {
+    char title[128] = {};
+    GetWindowTextA(window, title, sizeof(title));
+    return title;
+}
 
 class ViewTest : public NamespaceTest {
 protected:
@@ -256,6 +299,238 @@ TEST_F(ViewTest, PropertiesOfSeveralItemsShowTheirTotals) {
     EXPECT_EQ("File", kind);
     PostMessageA(sheet, WM_COMMAND, IDCANCEL, 0);
     tv::test::PollUntil([&] { return !IsWindow(sheet); }, 10000);
+}
+
+TEST_F(ViewTest, AZeroByteFileShowsItsSizeAndTheHiddenFavoritesButtonComesBack) {
+    WriteFile(DevicePc("Dev1\\Main\\empty.txt"), "");
+    OpenAt("Dev1\\Main");
+    EXPECT_EQ("0 bytes", Cell("empty.txt", 1));
+    EXPECT_EQ("", Cell("Sub", 1));
+    EXPECT_FALSE(host_->FavoritesHidden());
+}
+
+// The header of the details view is drawn by the view: each column's text, and a triangle in the
+// room kept free at the right of the sorted column, pointing by the direction.
+TEST_F(ViewTest, TheDetailsHeaderIsOwnerDrawnWithATriangleOnTheSortedColumn) {
+    OpenAt("Dev1\\Main");
+    HWND header = ListView_GetHeader(list_);
+    for (int i = 0; i < 4; ++i) {
+        HDITEMA item{};
+        item.mask = HDI_FORMAT;
+        ASSERT_TRUE(Header_GetItem(header, i, &item));
+        EXPECT_EQ(HDF_OWNERDRAW, item.fmt) << i;
+    }
+    constexpr COLORREF kPaper = RGB(255, 0, 255);
+    // The pixels a column's drawing changed: in its left half, and in the room at its right.
+    struct Drawn {
+        int text = 0;
+        std::vector<COLORREF> right;
+        int Marked() const {
+            int marked = 0;
+            for (COLORREF pixel : right)
+                marked += pixel != kPaper;
+            return marked;
+        }
+    };
+    auto draw = [&](int column) {
+        RECT rect{};
+        Header_GetItemRect(header, column, &rect);
+        const int width = rect.right - rect.left, height = rect.bottom - rect.top;
+        HDC screen = GetDC(nullptr);
+        HDC memory = CreateCompatibleDC(screen);
+        HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+        ReleaseDC(nullptr, screen);
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        RECT all{0, 0, width, height};
+        HBRUSH paper = CreateSolidBrush(kPaper);
+        FillRect(memory, &all, paper);
+        DeleteObject(paper);
+        DRAWITEMSTRUCT item{};
+        item.CtlType = ODT_HEADER;
+        item.itemID = static_cast<UINT>(column);
+        item.itemAction = ODA_DRAWENTIRE;
+        item.hwndItem = header;
+        item.hDC = memory;
+        item.rcItem = all;
+        SendMessageA(list_, WM_DRAWITEM, 0, reinterpret_cast<LPARAM>(&item));
+        Drawn drawn;
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width / 2; ++x)
+                drawn.text += GetPixel(memory, x, y) != kPaper;
+            for (int x = width - 16; x < width; ++x)
+                drawn.right.push_back(GetPixel(memory, x, y));
+        }
+        SelectObject(memory, old);
+        DeleteObject(bitmap);
+        DeleteDC(memory);
+        return drawn;
+    };
+    // Sorted by the type column (the third) ascending by default.
+    const Drawn ascending = draw(2), name = draw(0);
+    EXPECT_GT(name.text, 0);
+    EXPECT_GT(ascending.text, 0);
+    EXPECT_EQ(0, name.Marked());
+    EXPECT_GT(ascending.Marked(), 0);
+    Command(IDC_NS_SORT_FIRST + 2);
+    NMHEADERA click{};
+    click.hdr.hwndFrom = header;
+    click.hdr.code = HDN_ITEMCLICKA;
+    click.iItem = 2;
+    SendMessageA(host_->ViewWindow(), WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&click));
+    const Drawn descending = draw(2);
+    EXPECT_GT(descending.Marked(), 0);
+    EXPECT_NE(ascending.right, descending.right);
+}
+
+TEST_F(ViewTest, WhileALabelIsEditedQGoesToTheEditControlAndF3IsLeftToTheShell) {
+    OpenAt("Dev1\\Main");
+    Select({"a.txt"});
+    Command(IDC_NS_RENAME);
+    HWND edit = ListView_GetEditControl(list_);
+    ASSERT_NE(nullptr, edit);
+    static std::vector<WPARAM> keys;
+    keys.clear();
+    SetWindowSubclass(
+        edit,
+        [](HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) -> LRESULT {
+            if (message == WM_KEYDOWN)
+                keys.push_back(wParam);
+            return DefSubclassProc(window, message, wParam, lParam);
+        },
+        1, 0);
+    MSG q{edit, WM_KEYDOWN, 'Q', 0x00100001, 0, {}};
+    EXPECT_EQ(S_FALSE, host_->View()->TranslateAccelerator(&q));
+    EXPECT_EQ(std::vector<WPARAM>{'Q'}, keys);
+    MSG f3{edit, WM_KEYDOWN, VK_F3, 0x003D0001, 0, {}};
+    EXPECT_EQ(E_NOTIMPL, host_->View()->TranslateAccelerator(&f3));
+    ListView_CancelEditLabel(list_);
+}
+
+// A browser that lets go of the view without asking it to destroy its window first: the view
+// still withdraws its window's drop target, which holds the folder's shared state.
+TEST_F(ViewTest, AViewReleasedWithItsWindowWithdrawsItsDropTarget) {
+    std::weak_ptr<NsGlobals> shared = AcquireGlobals();
+    OpenAt("Dev1\\Main");
+    HWND window = host_->ViewWindow();
+    host_->Abandon();
+    folder_.Reset();
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_TRUE(shared.expired());
+}
+
+TEST_F(ViewTest, ACutPastedIntoAnotherDevicesFolderMovesTheFiles) {
+    CreateDirectoryA(DevicePc("Dev2").c_str(), nullptr);
+    CreateDirectoryA(DevicePc("Dev2\\Inbox").c_str(), nullptr);
+    ASSERT_TRUE(tv::test::PollUntil([&] { return List(Root().Get()).size() == 2; }, 10000));
+    OpenAt("Dev1\\Main");
+    Select({"a.txt", "b.txt"});
+    Command(IDC_NS_CUT);
+    // The folder the items came from is closed: the paste asks before it fetches them.
+    ReopenAt("Dev2\\Inbox");
+    std::thread yes = Answer(IDYES);
+    Paste();
+    yes.join();
+    EXPECT_EQ("a", ReadFile(DevicePc("Dev2\\Inbox\\a.txt")));
+    EXPECT_EQ("bee bytes", ReadFile(DevicePc("Dev2\\Inbox\\b.txt")));
+    EXPECT_FALSE(Exists(DevicePc("Dev1\\Main\\a.txt")));
+    EXPECT_FALSE(Exists(DevicePc("Dev1\\Main\\b.txt")));
+    EXPECT_TRUE(Exists(DevicePc("Dev1\\Main\\Sub")));
+}
+
+TEST_F(ViewTest, OnWindowsMeTheCutOfAProtectedItemOnlySaysSo) {
+    SystemVersion me(4, 90);
+    ASSERT_TRUE(SetFileAttributesA(DevicePc("Dev1\\Main\\a.txt").c_str(), FILE_ATTRIBUTE_SYSTEM));
+    DWORD one = 1;
+    RegSetKeyValueA(HKEY_CURRENT_USER, kNamespaceKey, "CutWarning", REG_DWORD, &one, sizeof(one));
+    EmptyTheClipboard();
+    OpenAt("Dev1\\Main");
+    Select({"a.txt"});
+    std::vector<std::string> answered;
+    {
+        tv::test::DialogAnswerer user([&](HWND dialog) {
+            answered.push_back(WindowTitle(dialog));
+            if (answered.back() == "Tavrilon")
+                tv::test::ClickButton(dialog, GetDlgItem(dialog, IDOK) ? IDOK : IDYES);
+        });
+        Command(IDC_NS_CUT);
+    }
+    EXPECT_EQ(std::vector<std::string>{"Tavrilon"}, answered);
+    EXPECT_TRUE(Exists(DevicePc("Dev1\\Main\\a.txt")));
+    EXPECT_TRUE(ClipboardFiles().empty());
+    SetFileAttributesA(DevicePc("Dev1\\Main\\a.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST_F(ViewTest, OnWindows98CutWarnsThenMovesToTheClipboardAndCopyPutsFilesThere) {
+    SystemVersion win98(4, 10);
+    EmptyTheClipboard();
+    OpenAt("Dev1\\Main");
+    Select({"a.txt"});
+    // The warning: "do not show it again", then Cancel: nothing else happens.
+    {
+        tv::test::DialogAnswerer user([](HWND dialog) {
+            if (WindowTitle(dialog) == "Cut") {
+                SendDlgItemMessageA(dialog, IDC_NS_CUT_NO_WARNING, BM_SETCHECK, BST_CHECKED, 0);
+                tv::test::ClickButton(dialog, IDCANCEL);
+            }
+        });
+        Command(IDC_NS_CUT);
+    }
+    DWORD warned = 0, size = sizeof(warned);
+    RegGetValueA(HKEY_CURRENT_USER, kNamespaceKey, "CutWarning", RRF_RT_REG_DWORD, nullptr, &warned, &size);
+    EXPECT_EQ(1u, warned);
+    EXPECT_TRUE(Exists(DevicePc("Dev1\\Main\\a.txt")));
+    EXPECT_TRUE(ClipboardFiles().empty());
+
+    // Without the warning the cut copies to the clipboard, then deletes once the user agrees.
+    Select({"a.txt"});
+    std::vector<std::string> answered;
+    {
+        tv::test::DialogAnswerer user([&](HWND dialog) {
+            const std::string title = WindowTitle(dialog);
+            if (title == "Tavrilon" || title == "Cut") {
+                answered.push_back(title);
+                tv::test::ClickButton(dialog, GetDlgItem(dialog, IDYES) ? IDYES : IDCANCEL);
+            }
+        });
+        Command(IDC_NS_CUT);
+    }
+    EXPECT_EQ(std::vector<std::string>{"Tavrilon"}, answered);
+    EXPECT_FALSE(Exists(DevicePc("Dev1\\Main\\a.txt")));
+    std::vector<std::string> files = ClipboardFiles();
+    ASSERT_EQ(1u, files.size());
+    EXPECT_EQ(GetClipboardPathFor("a.txt"), files[0]);
+    EXPECT_EQ("a", ReadFile(files[0]));
+
+    // Copy on Windows 98 puts the downloaded files on the clipboard at once.
+    Select({"b.txt"});
+    Command(IDC_NS_COPY);
+    files = ClipboardFiles();
+    ASSERT_EQ(1u, files.size());
+    EXPECT_EQ("bee bytes", ReadFile(files[0]));
+    EXPECT_TRUE(Exists(DevicePc("Dev1\\Main\\b.txt")));
+}
+
+// Help comes from the HTML help viewer by default; F1 and the About command open their topics of
+// the help file "HelpRoot" names.
+TEST_F(ViewTest, HelpOpensTheTopicsOfTheHelpFileThroughTheHelpViewer) {
+    EXPECT_NE(nullptr, PlatformSeams{}.htmlHelp);
+    EXPECT_EQ(&ShowHelpTopic, PlatformSeams{}.htmlHelp);
+    const std::string root = HelpRoot();
+    ASSERT_FALSE(root.empty());
+    static std::vector<std::string> topics;
+    topics.clear();
+    Seams().htmlHelp = [](HWND, const char* topic) -> HWND {
+        topics.emplace_back(topic);
+        return nullptr;
+    };
+    OpenAt("Dev1\\Main");
+    MSG f1{list_, WM_KEYDOWN, VK_F1, 0x003B0001, 0, {}};
+    EXPECT_EQ(S_OK, host_->View()->TranslateAccelerator(&f1));
+    Command(IDC_NS_HELP_ABOUT);
+    Seams().htmlHelp = ShowHelpTopic;
+    EXPECT_EQ((std::vector<std::string>{root + "::/how_to_work_with_files.htm>default",
+                                        root + "::/about_tavrilon.htm>default"}),
+              topics);
 }
 
 } // namespace

@@ -84,6 +84,10 @@ ZvShellView::ZvShellView(ZelvanFolder* folder) : folder_(folder), globals_(folde
 }
 
 ZvShellView::~ZvShellView() {
+    // A browser may let go of the view without DestroyViewWindow: the window's drop target,
+    // which holds the folder's shared state, is withdrawn before the window goes.
+    if (registeredDrop_ && window_)
+        RevokeDragDrop(window_);
     if (window_)
         DestroyWindow(window_);
 }
@@ -153,6 +157,7 @@ STDMETHODIMP ZvShellView::CreateViewWindow(IShellView*, LPCFOLDERSETTINGS pfs, I
     SetViewMode(std::max(globals_->Settings().viewMode, static_cast<int>(IDC_NS_VIEW_ICONS)));
     Refresh();
     *phWnd = window_;
+    ShowFavoritesButton();
     ShowSelectionStatus(true);
     return S_OK;
 }
@@ -265,23 +270,154 @@ void ZvShellView::SetViewMode(int mode) {
     }
     const LONG_PTR style = GetWindowLongPtrA(list_, GWL_STYLE);
     SetWindowLongPtrA(list_, GWL_STYLE, (style & ~LVS_TYPEMASK) | (mode - IDC_NS_VIEW_ICONS));
+    if (mode == IDC_NS_VIEW_DETAILS)
+        OwnerDrawHeader();
     if (browser_)
         for (int command = IDC_NS_VIEW_ICONS; command <= IDC_NS_VIEW_LIST; ++command)
             browser_->SendControlMsg(FCW_TOOLBAR, TB_CHECKBUTTON, command, command == mode, nullptr);
 }
 
 void ZvShellView::SetSortMark() {
+    // The header draws its items through the view, the sort triangle with them.
+    if (HWND header = ListView_GetHeader(list_))
+        InvalidateRect(header, nullptr, TRUE);
+}
+
+void ZvShellView::OwnerDrawHeader() {
     HWND header = ListView_GetHeader(list_);
-    const int sort = globals_->Settings().sort;
-    for (int i = 0; i < kColumnCount; ++i) {
+    for (int i = 0, n = Header_GetItemCount(header); i < n; ++i) {
         HDITEMA item{};
         item.mask = HDI_FORMAT;
-        Header_GetItem(header, i, &item);
-        item.fmt &= ~(HDF_SORTUP | HDF_SORTDOWN);
-        if (std::abs(sort) - 1 == i)
-            item.fmt |= sort > 0 ? HDF_SORTUP : HDF_SORTDOWN;
+        item.fmt = HDF_OWNERDRAW;
         Header_SetItem(header, i, &item);
     }
+}
+
+namespace {
+
+// A small triangle in the room at the right of the sorted column's header: pointing up for an
+// ascending sort, down for a descending one, lit from the top left as the header's edges are.
+void DrawSortTriangle(HDC dc, const RECT& cell, int blank, bool ascending) {
+    const int width = std::max(6, 3 * blank) & ~1;
+    const int height = width / 2 + 1;
+    const int left = cell.right - 5 * blank;
+    const int top = (cell.top + cell.bottom - height) / 2;
+    const POINT apex{left + width / 2, ascending ? top : top + height};
+    const POINT baseLeft{left, ascending ? top + height : top};
+    const POINT baseRight{left + width, baseLeft.y};
+    HPEN light = CreatePen(PS_SOLID, 1, GetSysColor(COLOR_3DHILIGHT));
+    HPEN dark = CreatePen(PS_SOLID, 1, GetSysColor(COLOR_3DSHADOW));
+    HGDIOBJ old = SelectObject(dc, dark);
+    MoveToEx(dc, apex.x, apex.y, nullptr);
+    LineTo(dc, baseLeft.x, baseLeft.y);
+    if (!ascending)
+        LineTo(dc, baseRight.x, baseRight.y);
+    SelectObject(dc, light);
+    if (ascending) {
+        LineTo(dc, baseRight.x, baseRight.y);
+        LineTo(dc, apex.x, apex.y);
+    } else {
+        MoveToEx(dc, baseRight.x, baseRight.y, nullptr);
+        LineTo(dc, apex.x, apex.y);
+    }
+    SelectObject(dc, old);
+    DeleteObject(light);
+    DeleteObject(dark);
+}
+
+} // namespace
+
+bool ZvShellView::DrawHeaderItem(const DRAWITEMSTRUCT& item) {
+    HWND header = list_ ? ListView_GetHeader(list_) : nullptr;
+    if (!header || item.hwndItem != header || !item.hDC)
+        return false;
+    const int column = static_cast<int>(item.itemID);
+    char text[MAX_PATH] = {};
+    HDITEMA heading{};
+    heading.mask = HDI_TEXT;
+    heading.pszText = text;
+    heading.cchTextMax = sizeof(text);
+    Header_GetItem(header, column, &heading);
+    // The header items carry only the owner-draw format: the alignment is the column's.
+    LVCOLUMNA layout{};
+    layout.mask = LVCF_FMT;
+    ListView_GetColumn(list_, column, &layout);
+    HDC dc = item.hDC;
+    HGDIOBJ oldFont = nullptr;
+    if (auto font = reinterpret_cast<HFONT>(SendMessageA(header, WM_GETFONT, 0, 0)))
+        oldFont = SelectObject(dc, font);
+    SIZE blank{};
+    GetTextExtentPoint32A(dc, " ", 1, &blank);
+    const int sort = globals_->Settings().sort;
+    const bool sorted = std::abs(sort) - 1 == column;
+    RECT room = item.rcItem;
+    room.left += 2 * blank.cx;
+    room.right -= (sorted ? 6 : 2) * blank.cx;
+    UINT format = DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS;
+    const int alignment = layout.fmt & LVCFMT_JUSTIFYMASK;
+    if (alignment == LVCFMT_CENTER)
+        format |= DT_CENTER;
+    else if (alignment == LVCFMT_RIGHT)
+        format |= DT_RIGHT;
+    const int oldMode = SetBkMode(dc, TRANSPARENT);
+    const COLORREF oldColor = SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
+    DrawTextA(dc, text, -1, &room, format);
+    SetTextColor(dc, oldColor);
+    SetBkMode(dc, oldMode);
+    if (sorted)
+        DrawSortTriangle(dc, item.rcItem, static_cast<int>(blank.cx), sort > 0);
+    if (oldFont)
+        SelectObject(dc, oldFont);
+    return true;
+}
+
+namespace {
+
+std::vector<HWND> ChildrenOfClass(HWND parent, const char* className) {
+    std::vector<HWND> found;
+    for (HWND child = FindWindowExA(parent, nullptr, className, nullptr); child;
+         child = FindWindowExA(parent, child, className, nullptr))
+        found.push_back(child);
+    return found;
+}
+
+// Shows the toolbar's "F&avorites" button; whether it has one.
+bool ShowFavoritesIn(HWND toolbar) {
+    const auto count = static_cast<int>(SendMessageA(toolbar, TB_BUTTONCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+        TBBUTTON button{};
+        if (!SendMessageA(toolbar, TB_GETBUTTON, i, reinterpret_cast<LPARAM>(&button)))
+            continue;
+        char text[32] = {};
+        const LRESULT length = SendMessageA(toolbar, TB_GETBUTTONTEXTA, button.idCommand, 0);
+        if (length <= 0 || length >= static_cast<LRESULT>(sizeof(text)))
+            continue;
+        SendMessageA(toolbar, TB_GETBUTTONTEXTA, button.idCommand, reinterpret_cast<LPARAM>(text));
+        if (std::strcmp(text, "F&avorites") == 0) {
+            SendMessageA(toolbar, TB_HIDEBUTTON, button.idCommand, FALSE);
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+void ZvShellView::ShowFavoritesButton() {
+    // Explorer's links band, under the frame that shows this view: its Favorites button, which
+    // another folder's view may have hidden, is shown again.
+    for (const char* frameClass : {"ExploreWClass", "CabinetWClass"})
+        for (HWND frame : ChildrenOfClass(nullptr, frameClass)) {
+            DWORD process = 0;
+            GetWindowThreadProcessId(frame, &process);
+            if (process != GetCurrentProcessId() || !IsChild(frame, window_))
+                continue;
+            for (HWND worker : ChildrenOfClass(frame, "WorkerW"))
+                for (HWND rebar : ChildrenOfClass(worker, "ReBarWindow32"))
+                    for (HWND toolbar : ChildrenOfClass(rebar, "ToolbarWindow32"))
+                        if (ShowFavoritesIn(toolbar))
+                            return;
+        }
 }
 
 // ---- listing ----
@@ -335,7 +471,8 @@ STDMETHODIMP ZvShellView::Refresh() {
             std::string date = DateTimeText(record.timeLow, record.timeHigh);
             ListView_SetItemText(list_, index, 3, date.data());
         }
-        if (record.size != 0) {
+        // Every file shows its size, an empty one too; a container only when it reports one.
+        if (!record.IsContainer() || record.size != 0) {
             std::string size = ByteSize(record.size);
             ListView_SetItemText(list_, index, 1, size.data());
         }
@@ -694,7 +831,12 @@ void ZvShellView::CutSelection() {
     if (paths.empty())
         return;
     if (IsWindows98OrMe()) {
-        ZvCutOp cut(paths, ProtectedSelection(), window_);
+        // There a cut deletes at once: protected items are refused before anything happens.
+        if (ProtectedSelection()) {
+            RefuseProtected();
+            return;
+        }
+        ZvCutOp cut(paths, false, window_);
         cut.Run();
         Refresh();
         Broadcast();
@@ -708,7 +850,7 @@ void ZvShellView::CutSelection() {
     }
     com::ComPtr<ZvDataObject> data;
     if (SUCCEEDED(com::MakeComObject(data, DataKind::Cut, folder_->DevicePath(), paths, window_, tree_)))
-        OleSetClipboard(data.Get());
+        PutOnClipboard(data.Get());
 }
 
 void ZvShellView::CopySelection() {
@@ -724,13 +866,18 @@ void ZvShellView::CopySelection() {
     globals_->SetClipboardPaths(paths);
     com::ComPtr<ZvDataObject> data;
     if (SUCCEEDED(com::MakeComObject(data, DataKind::Copy, folder_->DevicePath(), paths, window_, tree_)))
-        OleSetClipboard(data.Get());
+        PutOnClipboard(data.Get());
 }
 
 void ZvShellView::Paste() {
     com::ComPtr<IDataObject> data;
     bool ours = false;
-    if (SUCCEEDED(OleGetClipboard(&data)) && data) {
+    // Our own object is dropped as it is, not through the clipboard's stand-in for it: a cut
+    // pasted onto another device then learns of the paste and deletes its items.
+    data = OurClipboardObject();
+    if (!data && FAILED(OleGetClipboard(&data)))
+        data.Reset();
+    if (data) {
         FORMATETC path{Formats().path, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
         ours = data->QueryGetData(&path) == S_OK;
         com::ComPtr<IDropTarget> target;
@@ -770,10 +917,8 @@ void ZvShellView::DragOut() {
 }
 
 void ZvShellView::ShowHelp(bool about) {
-    char root[MAX_PATH] = {};
-    DWORD size = sizeof(root);
-    if (RegGetValueA(HKEY_LOCAL_MACHINE, "Software\\Zelvan\\Tavrilon", "HelpRoot", RRF_RT_REG_SZ, nullptr, root,
-                     &size) != ERROR_SUCCESS)
+    const std::string root = HelpRoot();
+    if (root.empty())
         return;
     if (about) {
         if (HWND open = FindWindowA("HH Parent", "Tavrilon Help")) {
@@ -781,9 +926,9 @@ void ZvShellView::ShowHelp(bool about) {
             return;
         }
     }
-    std::string topic = std::string(root) + (about ? "::/about_tavrilon.htm>default" : "::/how_to_work_with_files.htm>default");
-    if (Seams().htmlHelp)
-        Seams().htmlHelp(window_, topic.c_str());
+    const std::string topic =
+        root + (about ? "::/about_tavrilon.htm>default" : "::/how_to_work_with_files.htm>default");
+    Seams().htmlHelp(window_, topic.c_str());
 }
 
 void ZvShellView::ContextMenu(POINT screen) {
@@ -934,6 +1079,10 @@ LRESULT CALLBACK ZvShellView::WindowProc(HWND window, UINT message, WPARAM wPara
 
 LRESULT CALLBACK ZvShellView::ListProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
                                        DWORD_PTR data) {
+    // The owner-drawn header asks its parent, the list, to draw its items.
+    if (message == WM_DRAWITEM && lParam &&
+        reinterpret_cast<ZvShellView*>(data)->DrawHeaderItem(*reinterpret_cast<DRAWITEMSTRUCT*>(lParam)))
+        return TRUE;
     LRESULT result = DefSubclassProc(window, message, wParam, lParam);
     if (message == WM_RBUTTONDOWN) {
         auto* view = reinterpret_cast<ZvShellView*>(data);
@@ -971,6 +1120,8 @@ LRESULT ZvShellView::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     case WM_NOTIFY:
         return OnNotify(reinterpret_cast<NMHDR*>(lParam));
+    case WM_DRAWITEM:
+        return lParam && DrawHeaderItem(*reinterpret_cast<DRAWITEMSTRUCT*>(lParam)) ? TRUE : FALSE;
     case WM_COMMAND:
         OnCommand(LOWORD(wParam));
         return 0;
@@ -1063,6 +1214,11 @@ STDMETHODIMP ZvShellView::TranslateAccelerator(MSG* pmsg) {
             return E_NOTIMPL;
         if (pmsg->wParam == VK_F3)
             return E_NOTIMPL;
+        if (pmsg->wParam == 'Q' && edit_) {
+            // Typed into the name, never taken as a shortcut of the browser.
+            SendMessageA(edit_, WM_KEYDOWN, pmsg->wParam, pmsg->lParam);
+            return S_FALSE;
+        }
     }
     if (!editing_ && keyDown) {
         if (pmsg->wParam == VK_BACK)

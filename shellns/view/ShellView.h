@@ -58,6 +58,9 @@ private:
     void InsertColumns();
     void SetViewMode(int mode);
     void SetSortMark();
+    void OwnerDrawHeader();
+    bool DrawHeaderItem(const DRAWITEMSTRUCT& item);
+    void ShowFavoritesButton();
     void SortBy(int column);
     void SortCommand(int sort);
     void ShowSelectionStatus(bool force);

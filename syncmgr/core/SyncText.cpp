@@ -21,6 +21,10 @@ std::string JoinSchedule(const std::vector<std::string>& ids) {
     return stored;
 }
 
+bool IsDeviceKeyName(std::string_view id) {
+    return !id.empty() && id.find('\\') == std::string_view::npos;
+}
+
 bool ProgressPosition(std::uint32_t done, std::uint32_t total, std::int32_t range, std::int32_t& position) {
     if (total == 0 || range < 0)
         return false;

@@ -1,5 +1,6 @@
 // The synchronization manager's text and number handling that needs no Windows header: the
-// stored schedule of a synchronizer, progress positions and the device information list.
+// stored schedule of a synchronizer, device ids as key names, progress positions and the device
+// information list.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -15,6 +16,10 @@ std::vector<std::string> ParseSchedule(std::string_view stored);
 
 // The stored form of a schedule: each id followed by ";".
 std::string JoinSchedule(const std::vector<std::string>& ids);
+
+// Whether a device's string id can name its key under "DeviceList": not empty and without "\",
+// so that it names neither the list's own key nor a key below another device's.
+bool IsDeviceKeyName(std::string_view id);
 
 // The position of a progress bar running from 0 to `range` for `done` of `total`, computed in
 // 64 bits and clamped to the range. False (position unchanged) when `total` is 0.

@@ -169,10 +169,14 @@ HRESULT ServedHub::Start(const std::string& deviceRoot) {
                                  REGCLS_MULTIPLEUSE, &cookie_);
 }
 
-void ServedHub::Stop() {
+void ServedHub::WithdrawClass() {
     if (cookie_)
         CoRevokeClassObject(cookie_);
     cookie_ = 0;
+}
+
+void ServedHub::Stop() {
+    WithdrawClass();
     if (hub_)
         hub_->Close();
     hub_.Reset();

@@ -67,6 +67,8 @@ class ServedHub {
     // `deviceRoot` (one sub-folder per device), makes the hub, starts its factories and serves it.
     HRESULT Start(const std::string& deviceRoot);
     void Stop();
+    // Takes the hub's class back from COM while the hub goes on serving those who have it.
+    void WithdrawClass();
     ScriptedHub* Hub() const { return hub_.Get(); }
     // The hub's BusyUI flag as its own face reads it (-1 when there is no hub).
     LONG BusyUI() const;

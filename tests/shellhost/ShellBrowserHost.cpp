@@ -3,16 +3,21 @@
 namespace tv::test {
 namespace {
 
+constexpr char kWorkerClass[] = "WorkerW";
+
+bool RegisterClassNamed(const char* name) {
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = DefWindowProcA;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    windowClass.lpszClassName = name;
+    return RegisterClassA(&windowClass) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
 bool RegisterFrameClass() {
-    static const bool registered = [] {
-        WNDCLASSA windowClass{};
-        windowClass.lpfnWndProc = DefWindowProcA;
-        windowClass.hInstance = GetModuleHandleA(nullptr);
-        windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
-        windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-        windowClass.lpszClassName = kExplorerFrameClass;
-        return RegisterClassA(&windowClass) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-    }();
+    static const bool registered =
+        RegisterClassNamed(kExplorerFrameClass) && RegisterClassNamed(kWorkerClass);
     return registered;
 }
 
@@ -45,6 +50,18 @@ HRESULT ShellBrowserHost::Open(IShellFolder* folder, UINT viewMode) {
                               GetModuleHandleA(nullptr), nullptr);
     tree_ = CreateWindowExA(WS_EX_CLIENTEDGE, WC_TREEVIEWA, "", WS_CHILD | WS_VISIBLE, 0, 30, 180, 480, frame_,
                             nullptr, GetModuleHandleA(nullptr), nullptr);
+    // Explorer's band of links, whose Favorites button a view of another folder may have hidden.
+    HWND worker = CreateWindowExA(0, kWorkerClass, "", WS_CHILD, 0, 0, 0, 0, frame_, nullptr,
+                                  GetModuleHandleA(nullptr), nullptr);
+    HWND rebar = CreateWindowExA(0, REBARCLASSNAMEA, "", WS_CHILD, 0, 0, 0, 0, worker, nullptr,
+                                 GetModuleHandleA(nullptr), nullptr);
+    links_ = CreateWindowExA(0, TOOLBARCLASSNAMEA, "", WS_CHILD | TBSTYLE_LIST, 0, 0, 400, 24, rebar, nullptr,
+                             GetModuleHandleA(nullptr), nullptr);
+    SendMessageA(links_, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
+    const LRESULT text = SendMessageA(links_, TB_ADDSTRINGA, 0, reinterpret_cast<LPARAM>("F&avorites\0\0"));
+    TBBUTTON favorites{I_IMAGENONE, kFavoritesCommand, TBSTATE_ENABLED | TBSTATE_HIDDEN, BTNS_BUTTON, {}, 0,
+                       text};
+    SendMessageA(links_, TB_ADDBUTTONSA, 1, reinterpret_cast<LPARAM>(&favorites));
     FOLDERSETTINGS settings{viewMode, 0};
     HRESULT hr = folder->CreateViewObject(frame_, IID_PPV_ARGS(&view_));
     if (FAILED(hr))
@@ -67,6 +84,15 @@ void ShellBrowserHost::Close() {
     if (frame_)
         DestroyWindow(frame_);
     frame_ = nullptr;
+}
+
+void ShellBrowserHost::Abandon() {
+    view_.Reset();
+    viewWindow_ = nullptr;
+}
+
+bool ShellBrowserHost::FavoritesHidden() const {
+    return links_ && SendMessageA(links_, TB_ISBUTTONHIDDEN, kFavoritesCommand, 0) != 0;
 }
 
 std::vector<std::wstring> ShellBrowserHost::StatusTexts() const {

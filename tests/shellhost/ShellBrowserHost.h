@@ -1,5 +1,5 @@
 // A small shell-browser frame for tests: a top-level window of Explorer's frame class with a
-// toolbar, a status bar and a tree, that hosts a folder's view through CreateViewObject and
+// toolbar, a status bar, a tree and a band of links, that hosts a folder's view through CreateViewObject and
 // CreateViewWindow and records what the view asks of its browser (status texts, browse
 // requests, menu and toolbar merges).
 #pragma once
@@ -14,6 +14,7 @@
 namespace tv::test {
 
 inline constexpr char kExplorerFrameClass[] = "ExploreWClass";
+inline constexpr int kFavoritesCommand = 41001;
 
 class ShellBrowserHost : public com::ComObject<ShellBrowserHost, IShellBrowser> {
 public:
@@ -24,6 +25,8 @@ public:
     // Makes the frame and shows the view of `folder` in it.
     HRESULT Open(IShellFolder* folder, UINT viewMode = FVM_DETAILS);
     void Close();
+    // Lets go of the view without destroying its window first, as a browser that ends abruptly.
+    void Abandon();
 
     HWND Frame() const { return frame_; }
     HWND ViewWindow() const { return viewWindow_; }
@@ -38,6 +41,8 @@ public:
     int ToolbarButtonsMerged() const { return toolbarButtons_; }
     bool MenuMerged() const { return menuSet_; }
     HMENU SharedMenu() const { return sharedMenu_; }
+    // Whether the Favorites button of the frame's links band is hidden (it starts hidden).
+    bool FavoritesHidden() const;
 
     // IOleWindow
     STDMETHODIMP GetWindow(HWND* phwnd) override;
@@ -62,6 +67,7 @@ private:
     HWND toolbar_ = nullptr;
     HWND status_ = nullptr;
     HWND tree_ = nullptr;
+    HWND links_ = nullptr;
     HWND viewWindow_ = nullptr;
     HMENU sharedMenu_ = nullptr;
     com::ComPtr<IShellView> view_;

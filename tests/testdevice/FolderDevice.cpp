@@ -119,6 +119,16 @@ DWORD DeviceSetting(const std::string& name, const char* value, DWORD fallback) 
                : fallback;
 }
 
+std::string DeviceSettingText(const std::string& name, const char* value, const std::string& fallback) {
+    char data[260] = {};
+    DWORD size = sizeof(data) - 1;
+    const std::string key = std::string(kTestDeviceSettingsKey) + "\\" + name;
+    return RegGetValueA(HKEY_CURRENT_USER, key.c_str(), value, RRF_RT_REG_SZ, nullptr, data, &size) ==
+                   ERROR_SUCCESS
+               ? std::string(data)
+               : fallback;
+}
+
 void AppendCommandLog(const std::string& name, const std::string& command) {
     char path[MAX_PATH] = {};
     DWORD size = sizeof(path) - 1;
@@ -200,7 +210,9 @@ bool FolderDevice::DelayTransfer() {
 
 STDMETHODIMP FolderDevice::GetName(LONG nMaxLen, unsigned char* strName) { return CopyOut(name_, nMaxLen, strName); }
 
-STDMETHODIMP FolderDevice::GetStrID(LONG nMaxLen, unsigned char* strID) { return CopyOut(strId_, nMaxLen, strID); }
+STDMETHODIMP FolderDevice::GetStrID(LONG nMaxLen, unsigned char* strID) {
+    return CopyOut(DeviceSettingText(name_, "StrId", strId_), nMaxLen, strID);
+}
 
 STDMETHODIMP FolderDevice::GetDescription(LONG nMaxLen, unsigned char* strName) {
     return CopyOut("Zelvan test device (" + folder_ + ")", nMaxLen, strName);
@@ -455,6 +467,9 @@ STDMETHODIMP FolderDevice::GetAllItems(IZvEnumFileItems** ppiEnum) {
 STDMETHODIMP FolderDevice::SetDeviceName(LPSTR strName) {
     if (!strName || !*strName)
         return E_INVALIDARG;
+    if (const HRESULT refused = static_cast<HRESULT>(DeviceSetting(name_, "RenameResult", S_OK));
+        FAILED(refused))
+        return refused;
     name_ = strName;
     return S_OK;
 }

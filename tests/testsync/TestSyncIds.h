@@ -20,11 +20,13 @@ inline constexpr CLSID CLSID_TestSync3 = {
 //   ItemTypes (text)         item-type GUIDs in registry form, each followed by ";"
 //   NoNotify (DWORD)         1: no IZvSyncNotify (the synchronizer is not shown in a session)
 //   Tunable (DWORD)          1: IsTunable gives S_OK
+//   UnresolvedFails (DWORD)  1: GetUnresolvedItems fails
 //   Phase1 .. Phase5 (text)  what the phase does, actions joined by ",":
 //       complete | error | error:<text> | nothing | duplicate (completes twice) |
 //       bytes (updates with byte counts beyond 32-bit products and one with a total of 0) |
 //       unresolved:<n> | wait (until Cancel, at most 10 s) | late (reports the previous phase
-//       again first)
+//       again first) | customcomplete (completes through OnCustomUpdate, which asks no counts) |
+//       linger:<ms> (goes on that long, whatever a cancel says)
 //     (missing: "complete")
 inline constexpr char kTestSyncKey[] = "Software\\Zelvan\\Tavrilon\\TestSync";
 inline constexpr char kTestSyncLogValue[] = "Log";

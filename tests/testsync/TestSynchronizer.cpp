@@ -157,6 +157,8 @@ class TestSynchronizer
     STDMETHODIMP GetSynchronizedItems(LONG* nItems) override { return Count(nItems, 5); }
     STDMETHODIMP GetUnresolvedItems(LONG* nItems) override {
         Log("GetUnresolvedItems", 0);
+        if (Setting("UnresolvedFails"))
+            return E_FAIL;
         return Count(nItems, unresolved_);
     }
     STDMETHODIMP IsTunable() override { return Setting("Tunable") ? S_OK : S_FALSE; }
@@ -248,8 +250,15 @@ class TestSynchronizer
             });
         } else if (action.rfind("unresolved:", 0) == 0) {
             unresolved_ = std::atol(action.c_str() + 11);
+        } else if (action == "customcomplete") {
+            char done[] = "done";
+            Tell([&](IZvSyncCallback* sink) { sink->OnCustomUpdate(this, phase, SST_COMPLETE, done, 1, 1); });
         } else if (action == "wait") {
             tv::WaitWithMessagePump(cancel_.Get(), kWaitForCancelMs);
+        } else if (action.rfind("linger:", 0) == 0) {
+            // The phase goes on after its report, whatever a cancel says.
+            UniqueHandle never(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+            tv::WaitWithMessagePump(never.Get(), static_cast<DWORD>(std::atol(action.c_str() + 7)));
         } // "nothing" reports nothing
     }
 
