@@ -24,10 +24,11 @@ inline constexpr char kTestDeviceKey[] = "Software\\Zelvan\\Tavrilon\\TestDevice
 inline constexpr char kTestDeviceRootValue[] = "Root";
 
 // Per-device settings, under kTestDeviceKey\Devices\<folder name> (DWORDs): "ModelVersion"
-// (21 when missing; 16 makes a 1.0 device, whose listings of type 2 at the root are its folders), "RefusePcOn" (1: "pc on" is answered without
-// "pc mode on"), "FreeBytes" (the volume's free space, at most this), "MinuteTimes" (1: listing
-// times are cut to whole minutes, as the 1.0 devices keep them), "NoBlockSize" (1: the volume
-// reports a block size of 0).
+// (21 when missing; 16 makes a 1.0 device, whose listings of type 2 at the root are its folders),
+// "RefusePcOn" (1: "pc on" is answered without "pc mode on"), "FreeBytes" (the volume's free space, at most
+// this), "MinuteTimes" (1: listing times are cut to whole minutes, as the 1.0 devices keep them),
+// "NoBlockSize" (1: the volume reports a block size of 0), "ProgressEveryMs" (a delayed transfer reports
+// progress this often), "ImportsBeforeFailure" (copies from the PC after this many fail).
 inline constexpr char kTestDeviceSettingsKey[] = "Software\\Zelvan\\Tavrilon\\TestDevice\\Devices";
 // The value of kTestDeviceKey naming a file every console command is appended to, as
 // "device <name> <command>" (shared with other test logs, so one file orders them).
