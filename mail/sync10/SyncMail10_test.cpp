@@ -78,6 +78,13 @@ class SyncMail10Test : public ::testing::Test {
         return MailboxFile::Parse({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
     }
 
+    // Runs a session with a new recording sink; the sink.
+    com::ComPtr<testing::RecordingSink> Session(std::function<void()> between = nullptr,
+                                                std::vector<HRESULT>* results = nullptr) {
+        return testing::RunRecordedSession(library_.Get(), CLSID_ZvSyncMail10, kDeviceId, std::move(between),
+                                           results);
+    }
+
     std::vector<HRESULT> RunSession(testing::RecordingSink* sink, std::function<void()> between = nullptr) {
         return testing::RunSynchronizerSession(library_.Get(), CLSID_ZvSyncMail10, kDeviceId, sink, between);
     }
@@ -194,9 +201,8 @@ TEST_F(SyncMail10Test, TheServerClosingDuringTheTurnReceiveLosesNothing) {
     WriteMailbox(MailboxFile(0, 0, 4000));
     server_.FillMailbox(kUser, {Incoming("first", "arrives whole"), Incoming("second", "cut off")});
     server_.SetFaults("close-data 2\n");
-    com::ComPtr<testing::RecordingSink> sink;
-    com::MakeComObject(sink);
-    std::vector<HRESULT> results = RunSession(sink.Get());
+    std::vector<HRESULT> results;
+    auto sink = Session(nullptr, &results);
     ASSERT_EQ(results.size(), 5u) << "no Finalize after the failed transfer";
     ASSERT_EQ(sink->Errors().size(), 1u);
     EXPECT_EQ(sink->Errors()[0], "error 3 The mail could not be received.");
@@ -219,9 +225,7 @@ TEST_F(SyncMail10Test, TheFlagsByteLeadsToTheOwnersMailbox) {
     WriteMailbox(MailboxFile(2, owner, 1000), "Memory Card");
     const std::string internal = testing::ReadWholeFile(MailboxPath("Internal"));
     server_.FillMailbox(kUser, {Incoming("owned", "to the owner's mailbox")});
-    com::ComPtr<testing::RecordingSink> sink;
-    com::MakeComObject(sink);
-    RunSession(sink.Get());
+    auto sink = Session();
     EXPECT_TRUE(sink->Errors().empty()) << ::testing::PrintToString(sink->Events());
     std::optional<MailboxFile> owned = ReadMailbox("Memory Card");
     ASSERT_TRUE(owned);
@@ -231,9 +235,8 @@ TEST_F(SyncMail10Test, TheFlagsByteLeadsToTheOwnersMailbox) {
 
     WriteMailbox(MailboxFile(2, owner + 1, 1000), "Memory Card");
     server_.FillMailbox(kUser, {Incoming("stranger", "not for this mailbox")});
-    com::ComPtr<testing::RecordingSink> other;
-    com::MakeComObject(other);
-    std::vector<HRESULT> results = RunSession(other.Get());
+    std::vector<HRESULT> results;
+    auto other = Session(nullptr, &results);
     ASSERT_EQ(results.size(), 3u);
     ASSERT_EQ(other->Errors().size(), 1u);
     EXPECT_EQ(other->Errors()[0], "error 1 The data on the device could not be read.");
@@ -247,9 +250,7 @@ TEST_F(SyncMail10Test, AnUnbuildableLetterIsRefusedAndTheNextGoesOn) {
     server_.FillMailbox(kUser,
                         {"From: Odd <odd@@example.org>\r\nSubject: odd\r\n\r\nno address of a known kind\r\n",
                          Incoming("normal", "stored")});
-    com::ComPtr<testing::RecordingSink> sink;
-    com::MakeComObject(sink);
-    RunSession(sink.Get());
+    auto sink = Session();
     EXPECT_TRUE(sink->Errors().empty()) << ::testing::PrintToString(sink->Events());
     std::optional<MailboxFile> after = ReadMailbox();
     ASSERT_TRUE(after);
@@ -269,9 +270,7 @@ TEST_F(SyncMail10Test, ALetterThatCannotGoStaysToBeSentAndTheRestGoesOn) {
     ASSERT_EQ(mailbox.Add(Outgoing("fine@example.org", "goes")), MailboxAdd::Added);
     WriteMailbox(mailbox);
     server_.FillMailbox(kUser, {Incoming("incoming", "still received")});
-    com::ComPtr<testing::RecordingSink> sink;
-    com::MakeComObject(sink);
-    RunSession(sink.Get());
+    auto sink = Session();
     ASSERT_EQ(sink->Errors().size(), 1u) << ::testing::PrintToString(sink->Events());
     EXPECT_EQ(sink->Errors()[0].rfind("error 3 The mail could not be sent.", 0), 0u) << sink->Errors()[0];
     EXPECT_NE(sink->Errors()[0].find("@AB<CDEF"), std::string::npos) << sink->Errors()[0];

@@ -148,6 +148,13 @@ class SyncMail15Test : public ::testing::Test {
 
     std::string Device(const std::string& path) const { return root_ + "\\devices\\MAILB\\default\\" + path; }
 
+    // Runs a session with a new recording sink; the sink.
+    com::ComPtr<testing::RecordingSink> Session(std::function<void()> between = nullptr,
+                                                std::vector<HRESULT>* results = nullptr) {
+        return testing::RunRecordedSession(library_.Get(), CLSID_ZvSyncMail15, kDeviceId, std::move(between),
+                                           results);
+    }
+
     std::vector<HRESULT> RunSession(testing::RecordingSink* sink, std::function<void()> between = nullptr) {
         return testing::RunSynchronizerSession(library_.Get(), CLSID_ZvSyncMail15, kDeviceId, sink, between);
     }
@@ -193,20 +200,7 @@ class SyncMail15Test : public ::testing::Test {
     }
 
     // The files of the device's attachment folder.
-    std::vector<std::string> AttachmentFiles() const {
-        std::vector<std::string> names;
-        WIN32_FIND_DATAA data;
-        HANDLE find = FindFirstFileA(Device("System\\EMAIL\\*").c_str(), &data);
-        if (find == INVALID_HANDLE_VALUE)
-            return names;
-        do {
-            if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                names.push_back(data.cFileName);
-        } while (FindNextFileA(find, &data));
-        FindClose(find);
-        std::sort(names.begin(), names.end());
-        return names;
-    }
+    std::vector<std::string> AttachmentFiles() const { return testing::FilesIn(Device("System\\EMAIL")); }
 
     // The rows whose subject is `subject`.
     size_t RowsWithSubject(const std::string& subject) const {
@@ -319,9 +313,7 @@ TEST_F(SyncMail15Test, ARefusedDeleStoresTheLetterOnceAndTheSessionGoesOn) {
     server_.FillMailbox(kUser, {Plain("undeletable", "stays on the server"), Plain("next", "the one after")});
     server_.SetFaults("refuse-dele\n");
     SetDeviceSetting("FreeBytes", 20000);
-    com::ComPtr<testing::RecordingSink> sink;
-    com::MakeComObject(sink);
-    RunSession(sink.Get());
+    auto sink = Session();
     EXPECT_TRUE(sink->Errors().empty()) << ::testing::PrintToString(sink->Events());
     EXPECT_EQ(RowsWithSubject("undeletable"), 1u);
     EXPECT_EQ(RowsWithSubject("next"), 1u);
@@ -336,9 +328,7 @@ TEST_F(SyncMail15Test, AMimeLetterWithoutContentTypeIsStoredAsText) {
                          "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=us-ascii\r\n"
                          "Content-Transfer-Encoding: quoted-printable\r\n\r\nsoft=\r\nbreak a=3Db\r\n"});
     server_.SetFaults("no-content-type\n");
-    com::ComPtr<testing::RecordingSink> sink;
-    com::MakeComObject(sink);
-    RunSession(sink.Get());
+    auto sink = Session();
     EXPECT_TRUE(sink->Errors().empty()) << ::testing::PrintToString(sink->Events());
     const std::vector<MailRow> rows = Rows();
     ASSERT_EQ(rows.size(), 4u);
@@ -350,9 +340,7 @@ TEST_F(SyncMail15Test, AMimeLetterWithoutContentTypeIsStoredAsText) {
 TEST_F(SyncMail15Test, AnAttachmentWeCannotDecodeIsStoredAsItArrived) {
     const std::string uuencoded = "begin 644 a.txt\r\n#86)C\r\n`\r\nend";
     server_.FillMailbox(kUser, {WithAttachments("uu", {{"a.txt", "x-uuencode", uuencoded}}, "See a.txt")});
-    com::ComPtr<testing::RecordingSink> sink;
-    com::MakeComObject(sink);
-    RunSession(sink.Get());
+    auto sink = Session();
     EXPECT_TRUE(sink->Errors().empty()) << ::testing::PrintToString(sink->Events());
     const std::vector<MailRow> rows = Rows();
     ASSERT_EQ(rows.size(), 4u);
@@ -400,9 +388,7 @@ TEST_F(SyncMail15Test, AFailureAfterASendStillTakesTheSentMarksToTheDevice) {
     EXPECT_EQ(rows[1].status, 32) << "marked sent on the device";
     EXPECT_EQ(server_.Mailbox(kUser).size(), 1u);
 
-    com::ComPtr<testing::RecordingSink> next;
-    com::MakeComObject(next);
-    RunSession(next.Get());
+    Session();
     EXPECT_EQ(server_.Mailbox("friend@example.org").size(), 1u) << "not sent twice";
 }
 
@@ -413,9 +399,7 @@ TEST_F(SyncMail15Test, LettersThatCannotGoStayInTheOutboxAndTheRestGoesOn) {
     AddOutboxLetter("bad@example.org>\r\nRCPT TO:<evil@example.org", "unsafe");
     AddOutboxLetter("later@example.org", "no file", "gone.txt>/default/System/EMAIL/00009999.att");
     server_.FillMailbox(kUser, {Plain("incoming", "still received")});
-    com::ComPtr<testing::RecordingSink> sink;
-    com::MakeComObject(sink);
-    RunSession(sink.Get());
+    auto sink = Session();
     ASSERT_EQ(sink->Errors().size(), 1u) << ::testing::PrintToString(sink->Events());
     const std::string error = sink->Errors()[0];
     EXPECT_EQ(error.rfind("error 3 The mail could not be sent.", 0), 0u) << error;
@@ -437,9 +421,7 @@ TEST_F(SyncMail15Test, LettersThatCannotGoStayInTheOutboxAndTheRestGoesOn) {
 // the session ends there.
 TEST_F(SyncMail15Test, ARefusedRecipientKeepsTheLetterInTheOutbox) {
     server_.SetFaults("refuse-rcpt 1\n");
-    com::ComPtr<testing::RecordingSink> sink;
-    com::MakeComObject(sink);
-    RunSession(sink.Get());
+    auto sink = Session();
     ASSERT_EQ(sink->Errors().size(), 1u) << ::testing::PrintToString(sink->Events());
     EXPECT_EQ(sink->Errors()[0].rfind("error 3 The mail could not be sent.", 0), 0u) << sink->Errors()[0];
     EXPECT_EQ(Rows()[1].status, 4);
@@ -451,9 +433,7 @@ TEST_F(SyncMail15Test, ARefusedRecipientKeepsTheLetterInTheOutbox) {
 TEST_F(SyncMail15Test, ADeviceWithoutRoomKeepsTheLetterOnTheServer) {
     server_.FillMailbox(kUser, {Plain("too big", std::string(3000, 'x'))});
     SetDeviceSetting("FreeBytes", 1024);
-    com::ComPtr<testing::RecordingSink> sink;
-    com::MakeComObject(sink);
-    RunSession(sink.Get());
+    auto sink = Session();
     ASSERT_FALSE(sink->Errors().empty());
     EXPECT_EQ(sink->Errors().back(),
               "error 5 The device has no space for further letters; they stay on the server.");
@@ -468,9 +448,7 @@ TEST_F(SyncMail15Test, ARefusedRecordKeepsTheLetterAndLeavesNoAttachmentBehind) 
     server_.FillMailbox(
         kUser, {WithAttachments("refused", {{"one.bin", "base64", "b25l"}, {"two.bin", "base64", "dHdv"}},
                                 std::string(9000, 'r'))});
-    com::ComPtr<testing::RecordingSink> sink;
-    com::MakeComObject(sink);
-    RunSession(sink.Get());
+    auto sink = Session();
     ASSERT_FALSE(sink->Errors().empty());
     EXPECT_EQ(sink->Errors().back(),
               "error 5 The mailbox on the device is full; further letters stay on the server.");
@@ -486,9 +464,7 @@ TEST_F(SyncMail15Test, AFailedAttachmentCopyKeepsTheLetterAndLeavesNoAttachmentB
         kUser, {WithAttachments("half", {{"one.bin", "base64", "b25l"}, {"two.bin", "base64", "dHdv"}},
                                 "two files")});
     SetDeviceSetting("ImportsBeforeFailure", 1);
-    com::ComPtr<testing::RecordingSink> sink;
-    com::MakeComObject(sink);
-    RunSession(sink.Get());
+    auto sink = Session();
     ASSERT_FALSE(sink->Errors().empty());
     EXPECT_EQ(server_.Mailbox(kUser).size(), 1u);
     EXPECT_EQ(AttachmentFiles(), (std::vector<std::string>{"00000001.att"}));

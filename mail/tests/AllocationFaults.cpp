@@ -1,4 +1,5 @@
 #include "AllocationFaults.h"
+#include "ComObject.h"
 #include <atomic>
 #include <cstdlib>
 #include <new>
@@ -46,27 +47,9 @@ void FailNthNew(int n) {
 }
 
 // The spy COM calls around every task allocation while it is registered.
-class TaskAllocationFault::Spy final : public IMallocSpy {
+class TaskAllocationFault::Spy final : public com::ComObject<Spy, IMallocSpy> {
   public:
     explicit Spy(SIZE_T refusedSize) : refusedSize_(refusedSize) {}
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
-        *ppv = nullptr;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IMallocSpy))
-            return E_NOINTERFACE;
-        *ppv = static_cast<IMallocSpy*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG left = --refs_;
-        if (left == 0)
-            delete this;
-        return left;
-    }
 
     // Returning 0 for a non-zero request makes the allocation fail.
     STDMETHODIMP_(SIZE_T) PreAlloc(SIZE_T request) override {
@@ -103,21 +86,20 @@ class TaskAllocationFault::Spy final : public IMallocSpy {
     long Outstanding() const { return outstanding_; }
 
   private:
-    std::atomic<ULONG> refs_{1};
     SIZE_T refusedSize_;
     std::atomic<long> refused_{0};
     std::atomic<long> outstanding_{0};
 };
 
-TaskAllocationFault::TaskAllocationFault(SIZE_T refusedSize) : spy_(new Spy(refusedSize)) {
-    registered_ = SUCCEEDED(CoRegisterMallocSpy(spy_));
+TaskAllocationFault::TaskAllocationFault(SIZE_T refusedSize) {
+    registered_ =
+        SUCCEEDED(com::MakeComObject(spy_, refusedSize)) && SUCCEEDED(CoRegisterMallocSpy(spy_.Get()));
 }
 
 TaskAllocationFault::~TaskAllocationFault() {
     // With blocks of the spy still allocated, COM keeps it until they are freed.
     if (registered_)
         CoRevokeMallocSpy();
-    spy_->Release();
 }
 
 long TaskAllocationFault::Refused() const {

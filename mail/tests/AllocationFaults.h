@@ -4,6 +4,7 @@
 // allocated and freed meanwhile. FailNthNew makes an allocation through operator new throw (this
 // test program replaces operator new; the letter enumerator is linked into it).
 #pragma once
+#include "ComPtr.h"
 #include <windows.h>
 #include <objidl.h>
 
@@ -24,7 +25,7 @@ class TaskAllocationFault {
 
   private:
     class Spy;
-    Spy* spy_;
+    com::ComPtr<Spy> spy_;
     bool registered_ = false;
 };
 

@@ -120,6 +120,17 @@ std::vector<HRESULT> RunSynchronizerSession(HMODULE library, REFCLSID clsid, con
     return results;
 }
 
+com::ComPtr<RecordingSink> RunRecordedSession(HMODULE library, REFCLSID clsid, const std::string& deviceId,
+                                              std::function<void()> between, std::vector<HRESULT>* results) {
+    com::ComPtr<RecordingSink> sink;
+    com::MakeComObject(sink);
+    std::vector<HRESULT> made =
+        RunSynchronizerSession(library, clsid, deviceId, sink.Get(), std::move(between));
+    if (results)
+        *results = std::move(made);
+    return sink;
+}
+
 bool RunOnWorkerThread(std::function<void()> job, DWORD limitMs) {
     com::UniqueHandle worker(CreateThread(
         nullptr, 0,

@@ -48,4 +48,10 @@ com::ComPtr<IZvSynchronizer> CreateSynchronizerFromDll(HMODULE library, REFCLSID
 std::vector<HRESULT> RunSynchronizerSession(HMODULE library, REFCLSID clsid, const std::string& deviceId,
                                             RecordingSink* sink, std::function<void()> between = nullptr);
 
+// RunSynchronizerSession with a new recording sink: the sink, and the results in `results` when
+// given.
+com::ComPtr<RecordingSink> RunRecordedSession(HMODULE library, REFCLSID clsid, const std::string& deviceId,
+                                              std::function<void()> between = nullptr,
+                                              std::vector<HRESULT>* results = nullptr);
+
 } // namespace tv::mail::testing
