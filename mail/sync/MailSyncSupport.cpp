@@ -211,13 +211,16 @@ std::string SendFailedText(const std::vector<std::string>& unsendable) {
     if (unsendable.empty())
         return text;
     std::string names;
-    for (const std::string& recipients : unsendable) {
-        if (!names.empty())
-            names += "; ";
-        for (char c : recipients)
-            names += static_cast<unsigned char>(c) < 0x20 ? ' ' : c; // shown, never obeyed
-    }
+    for (const std::string& recipients : unsendable)
+        names += (names.empty() ? "" : "; ") + ShownText(recipients);
     return text + " (" + names + ")";
+}
+
+std::string ShownText(std::string text) {
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20)
+            c = ' '; // shown, never obeyed
+    return text;
 }
 
 std::string HeldLettersText(const HeldLetters& held) {

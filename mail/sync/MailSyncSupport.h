@@ -64,6 +64,8 @@ struct HeldLetters {
 };
 // A letter may go to these recipients: each can go on a command line.
 bool CanSendTo(const char* recipients);
+// A text from a letter as a report or trace line shows it: control characters become blanks.
+std::string ShownText(std::string text);
 // The send failure text, naming the recipients of the letters that could not go.
 std::string SendFailedText(const std::vector<std::string>& unsendable);
 // The report of the letters held back: the send failure text naming the unsendable ones, the

@@ -189,7 +189,8 @@ HRESULT SyncMail10::Send(IZvMailClient* client) {
         if (letter.status != kMailToSend)
             continue;
         if (!CanSendTo(letter.recipient.c_str())) {
-            TraceLine("Mail sync: the recipient " + letter.recipient + " cannot go on a command line");
+            TraceLine("Mail sync: the recipient " + ShownText(letter.recipient) +
+                      " cannot go on a command line");
             held_.unsendable.push_back(letter.recipient); // stays to be sent until the user mends it
             continue;
         }

@@ -156,7 +156,7 @@ HRESULT MailBox15::BuildOutbox(com::ComPtr<ZvLetterEnum>& letters, std::vector<l
             FAILED(hr = ReadString(record.Get(), kFieldAttachments, descriptor)))
             return hr;
         if (!CanSendTo(recipients.c_str())) {
-            TraceLine("Mail sync: a recipient of the letter to " + recipients +
+            TraceLine("Mail sync: a recipient of the letter to " + ShownText(recipients) +
                       " cannot go on a command line");
             held.unsendable.push_back(recipients); // stays in the outbox until the user mends it
             continue;
