@@ -212,9 +212,11 @@ int CSockIO::send(const char* buffer, int length, TimeValue timeout, int flags) 
 void CSockIO::sendAll(const char* buffer, size_t length, TimeValue timeout) {
     const bool limited = !timeout.IsInfinite();
     const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(ToMilliseconds(timeout));
-    while (length > 0) {
+    // The first call gets the whole time-out as it is (the socket keeps its limit from the last
+    // send); only what a short send leaves goes out with what remains of it.
+    for (bool first = true; length > 0; first = false) {
         TimeValue left = timeout;
-        if (limited) {
+        if (limited && !first) {
             ULONGLONG now = GetTickCount64();
             if (now >= deadline)
                 throw IOError(tv::mail::kTimedOut);
