@@ -11,6 +11,10 @@
 
 namespace tv::mail {
 
+// The mail domain of the device service: a device user's address is <user>@<domain>, both as
+// the SMTP sender and in the From line of the letters the synchronizers build.
+inline constexpr char kServiceMailDomain[] = "zelvan.net";
+
 struct ServerSettings {
     std::string address;
     long port = 0;

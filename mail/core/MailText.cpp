@@ -34,10 +34,10 @@ std::string DotStuffMessage(std::string_view message) {
     return out;
 }
 
-std::string DotUnstuffLine(std::string_view line) {
+std::string_view DotUnstuffLine(std::string_view line) {
     if (!line.empty() && line.front() == '.')
         line.remove_prefix(1);
-    return std::string(line);
+    return line;
 }
 
 std::string DotUnstuffText(std::string_view text) {

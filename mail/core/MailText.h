@@ -13,8 +13,9 @@ namespace tv::mail {
 // (its own final "." is not doubled); one without it gets it.
 std::string DotStuffMessage(std::string_view message);
 
-// The inverse on received lines: the first "." of a line that begins with one is dropped.
-std::string DotUnstuffLine(std::string_view line);
+// The inverse on received lines: the first "." of a line that begins with one is dropped (a view
+// into the line).
+std::string_view DotUnstuffLine(std::string_view line);
 // The same on a whole text whose lines end with CR LF.
 std::string DotUnstuffText(std::string_view text);
 

@@ -8,8 +8,12 @@ namespace tv::mail {
 
 namespace {
 
-bool IsOk(const std::string& reply) { return reply.size() > 2 && reply.compare(0, 3, "+OK") == 0; }
-bool IsErr(const std::string& reply) { return reply.compare(0, 4, "-ERR") == 0; }
+bool IsOk(const std::string& reply) {
+    return reply.size() > 2 && reply.compare(0, 3, "+OK") == 0;
+}
+bool IsErr(const std::string& reply) {
+    return reply.compare(0, 4, "-ERR") == 0;
+}
 
 std::vector<std::string> SplitAtBlanks(const std::string& text) {
     std::vector<std::string> parts;
@@ -155,16 +159,18 @@ MailResult Pop3Dialogue::EndReceive(long action) {
         std::string reply;
         if (action == kDelete) {
             if (!Command("DELE " + std::to_string(retrieved_), reply)) {
-                Trace("POP3: DELE " + std::to_string(retrieved_) + " refused: " + reply);
-                return MailResult::Fail;
+                Trace("POP3: DELE " + std::to_string(retrieved_) + " refused, message kept: " + reply);
+                result = MailResult::Fail;
             }
         } else if (action == kDecline) {
-            if (!Command("ERAS " + std::to_string(retrieved_) + " Message was declined by recipient", reply)) {
-                // The message stays on the server; it is passed over all the same.
+            if (!Command("ERAS " + std::to_string(retrieved_) + " Message was declined by recipient",
+                         reply)) {
                 Trace("POP3: ERAS " + std::to_string(retrieved_) + " refused, message kept: " + reply);
                 result = MailResult::Fail;
             }
         }
+        // A refused verdict leaves the message on the server; it is passed over all the same, so
+        // that it is never handed out twice.
         next_ = retrieved_ + 1;
         state_ = State::Ready;
         return result;

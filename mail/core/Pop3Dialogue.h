@@ -25,11 +25,13 @@ class Pop3Dialogue {
     // The next waiting message's text (dot-unstuffed, lines joined by CR LF); NoLetter when none
     // is left; Fail when the login is refused or the connection fails.
     MailResult Receive(const std::string& user, std::string& message);
-    // Every waiting message, each handed to `take` and then deleted on the server. A failure
-    // after the first message keeps what was taken (and deleted) and answers Ok.
-    template <class Take>
-    MailResult ReceiveAll(const std::string& user, Take take);
-    // Finishes the retrieved message: kDelete, kKeep or kDecline.
+    // Every waiting message, each handed to `take` (which answers whether it kept the message) and
+    // then deleted on the server, or left there when it was not kept. The server deletes only at
+    // QUIT, so any failure fails the whole receive: the caller must drop what it was handed.
+    template <class Take> MailResult ReceiveAll(const std::string& user, Take take);
+    // Finishes the retrieved message: kDelete, kKeep or kDecline. A refused DELE or ERAS leaves
+    // the message on the server and answers Fail, but the dialogue has passed over it all the
+    // same: the next Receive takes the next message.
     MailResult EndReceive(long action);
     MailResult Disconnect();
 
@@ -45,8 +47,7 @@ class Pop3Dialogue {
     Retrieval Retrieve(long number, std::string& message);
     bool Command(const std::string& line, std::string& reply);
     // Runs `step`, turning a connection failure into Fail and a not-logged-in state.
-    template <class Step>
-    MailResult Guarded(const char* what, Step step);
+    template <class Step> MailResult Guarded(const char* what, Step step);
     void Trace(const std::string& text) const {
         if (trace_)
             trace_(text);
@@ -60,10 +61,8 @@ class Pop3Dialogue {
     long count_ = 0;
 };
 
-template <class Take>
-MailResult Pop3Dialogue::ReceiveAll(const std::string& user, Take take) {
-    bool tookAny = false;
-    MailResult result = Guarded("ReceiveAll", [&] {
+template <class Take> MailResult Pop3Dialogue::ReceiveAll(const std::string& user, Take take) {
+    return Guarded("ReceiveAll", [&] {
         MailResult login = Login(user); // refused while a message is out
         if (login != MailResult::Ok)
             return login;
@@ -74,27 +73,19 @@ MailResult Pop3Dialogue::ReceiveAll(const std::string& user, Take take) {
                 return MailResult::Fail;
             if (got == Retrieval::Declined)
                 continue;
-            take(std::move(message));
-            tookAny = true;
-            if (EndReceive(kDelete) != MailResult::Ok) {
-                if (state_ == State::NotLoggedIn)
-                    return MailResult::Fail;
-                // A refused DELE leaves the message on the server; go on with the next one.
-                next_ = retrieved_ + 1;
-                state_ = State::Ready;
-            }
+            const bool kept = take(std::move(message));
+            if (!kept)
+                Trace("POP3: message " + std::to_string(number) +
+                      " could not be kept; it stays on the server");
+            // A refused DELE has passed over the message already; only a lost connection ends.
+            if (EndReceive(kept ? kDelete : kKeep) != MailResult::Ok && state_ == State::NotLoggedIn)
+                return MailResult::Fail;
         }
         return MailResult::Ok;
     });
-    if (result == MailResult::Fail && tookAny) {
-        Trace("POP3: receiving stopped early; the messages taken so far are kept");
-        return MailResult::Ok;
-    }
-    return result;
 }
 
-template <class Step>
-MailResult Pop3Dialogue::Guarded(const char* what, Step step) {
+template <class Step> MailResult Pop3Dialogue::Guarded(const char* what, Step step) {
     try {
         return step();
     } catch (const ChannelError& error) {

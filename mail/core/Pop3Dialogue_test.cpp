@@ -17,6 +17,7 @@ struct FakeMailbox {
     bool refusePass = false;
     bool refuseEras = false;
     bool refuseRetr = false;
+    std::map<long, bool> refuseDele; // messages whose DELE is answered -ERR
     std::map<long, long> listedSize; // sizes LIST reports instead of the real ones
 
     std::string Answer(const std::string& line) {
@@ -41,6 +42,8 @@ struct FakeMailbox {
             return "+OK message follows\r\n" + messages[n - 1] + ".\r\n";
         }
         if (line.rfind("DELE ", 0) == 0) {
+            if (refuseDele.count(number(5)))
+                return "-ERR cannot delete\r\n";
             deleted[number(5)] = true;
             return "+OK deleted\r\n";
         }
@@ -118,6 +121,28 @@ TEST_F(Pop3Fixture, RefusedErasKeepsTheMessageAdvancesAndNeverDeletesAnUnreadOne
     EXPECT_FALSE(trace.empty());
 }
 
+// A refused DELE leaves the message on the server, but the dialogue goes on with the next one:
+// it never hands out the same message again.
+TEST_F(Pop3Fixture, RefusedDeleKeepsTheMessageAndGoesOnWithTheNext) {
+    box.messages = {"one\r\n", "two\r\n", "three\r\n"};
+    box.refuseDele[1] = true;
+    std::string message;
+    ASSERT_EQ(dialogue.Receive("U", message), MailResult::Ok);
+    EXPECT_EQ(message, "one");
+    EXPECT_EQ(dialogue.EndReceive(Pop3Dialogue::kDelete), MailResult::Fail) << "the caller learns it stays";
+    EXPECT_EQ(dialogue.CurrentState(), Pop3Dialogue::State::Ready);
+    EXPECT_FALSE(trace.empty());
+    ASSERT_EQ(dialogue.Receive("U", message), MailResult::Ok);
+    EXPECT_EQ(message, "two");
+    ASSERT_EQ(dialogue.EndReceive(Pop3Dialogue::kDelete), MailResult::Ok);
+    std::vector<std::string> taken;
+    box.refuseDele[3] = true;
+    EXPECT_EQ(dialogue.ReceiveAll("U", [&](std::string&& m) { return taken.push_back(m), true; }),
+              MailResult::Ok);
+    EXPECT_EQ(taken, (std::vector<std::string>{"three"}));
+    EXPECT_EQ(box.deleted, (std::map<long, bool>{{2, true}}));
+}
+
 TEST_F(Pop3Fixture, RefusedLoginFailsAndReturnsToNotLoggedIn) {
     box.messages = {"one\r\n"};
     box.refusePass = true;
@@ -125,7 +150,7 @@ TEST_F(Pop3Fixture, RefusedLoginFailsAndReturnsToNotLoggedIn) {
     EXPECT_EQ(dialogue.Receive("U", message), MailResult::Fail);
     EXPECT_EQ(dialogue.CurrentState(), Pop3Dialogue::State::NotLoggedIn);
     int taken = 0;
-    EXPECT_EQ(dialogue.ReceiveAll("U", [&](std::string&&) { ++taken; }), MailResult::Fail);
+    EXPECT_EQ(dialogue.ReceiveAll("U", [&](std::string&&) { return ++taken, true; }), MailResult::Fail);
     EXPECT_EQ(taken, 0);
 }
 
@@ -151,7 +176,8 @@ TEST_F(Pop3Fixture, MessageLinesAreUnstuffedAndLongLinesKeptWhole) {
 TEST_F(Pop3Fixture, ReceiveAllTakesAndDeletesEveryMessage) {
     box.messages = {"one\r\n", "two\r\n"};
     std::vector<std::string> taken;
-    ASSERT_EQ(dialogue.ReceiveAll("U", [&](std::string&& m) { taken.push_back(m); }), MailResult::Ok);
+    ASSERT_EQ(dialogue.ReceiveAll("U", [&](std::string&& m) { return taken.push_back(m), true; }),
+              MailResult::Ok);
     EXPECT_EQ(taken, (std::vector<std::string>{"one", "two"}));
     EXPECT_EQ(box.deleted.size(), 2u);
     EXPECT_EQ(dialogue.Disconnect(), MailResult::Ok);
@@ -170,6 +196,35 @@ TEST_F(Pop3Fixture, ConnectionClosingDuringRetrFailsWithoutDeleting) {
     EXPECT_EQ(dialogue.Receive("U", message), MailResult::Fail);
     EXPECT_EQ(dialogue.CurrentState(), Pop3Dialogue::State::NotLoggedIn);
     EXPECT_TRUE(box.deleted.empty());
+}
+
+// The server deletes only at QUIT: messages taken before a broken connection are still there, so
+// handing them out would have them stored twice.
+TEST_F(Pop3Fixture, ConnectionClosingDuringReceiveAllFailsTheWholeReceive) {
+    box.messages = {"one\r\n", "two\r\n"};
+    peer.SetHandler([this](const std::string& line) {
+        if (line == "RETR 2")
+            return std::string("+OK\r\npartial line\r\n"); // then the peer is gone
+        return box.Answer(line);
+    });
+    EXPECT_EQ(dialogue.ReceiveAll("U", [](std::string&&) { return true; }), MailResult::Fail);
+    EXPECT_EQ(dialogue.CurrentState(), Pop3Dialogue::State::NotLoggedIn);
+}
+
+// A message the caller could not keep is not deleted.
+TEST_F(Pop3Fixture, ReceiveAllDeletesOnlyWhatTheCallerKept) {
+    box.messages = {"one\r\n", "two\r\n"};
+    std::vector<std::string> kept;
+    ASSERT_EQ(dialogue.ReceiveAll("U",
+                                  [&](std::string&& m) {
+                                      if (m == "one")
+                                          return false;
+                                      kept.push_back(m);
+                                      return true;
+                                  }),
+              MailResult::Ok);
+    EXPECT_EQ(kept, (std::vector<std::string>{"two"}));
+    EXPECT_EQ(box.deleted, (std::map<long, bool>{{2, true}}));
 }
 
 TEST_F(Pop3Fixture, EmptyMailboxGivesNoLetter) {

@@ -27,19 +27,11 @@ MailResult SmtpDialogue::Greet(const std::string& user) {
     return MailResult::Ok;
 }
 
-MailResult SmtpDialogue::SendLetter(const std::string& user, const OutgoingLetters::View& letter) {
-    if (!letter.to) {
-        Trace("SMTP: a letter without recipients");
-        return MailResult::Unexpected;
-    }
-    auto recipients = SplitRecipients(letter.to);
-    if (!recipients) {
-        Trace(std::string("SMTP: a recipient address cannot go on a command line: ") + letter.to);
-        return MailResult::Unexpected;
-    }
+MailResult SmtpDialogue::SendLetter(const std::string& user, const std::vector<std::string>& recipients,
+                                    const OutgoingLetters::View& letter) {
     channel_.SendLine("MAIL FROM:<" + user + "@" + domain_ + ">");
     channel_.ReadReply(); // answers HELO, or the empty line after the previous message
-    for (const std::string& recipient : *recipients) {
+    for (const std::string& recipient : recipients) {
         channel_.SendLine("RCPT TO:<" + recipient + ">");
         std::string reply = channel_.ReadReply();
         if (!HasReplyCode(reply, "250")) {
@@ -74,13 +66,24 @@ MailResult SmtpDialogue::Send(const std::string& user, OutgoingLetters& letters)
     return Guarded("Send", [&] {
         if (state_ != State::Greeted && Greet(user) != MailResult::Ok)
             return MailResult::Fail;
+        bool allSent = true;
         for (long position = 0;; ++position) {
             OutgoingLetters::View letter;
             if (!letters.Next(letter)) {
                 channel_.ReadReply(); // answers HELO, or the empty line after the last message
-                return MailResult::Ok;
+                return allSent ? MailResult::Ok : MailResult::Unexpected;
             }
-            MailResult sent = SendLetter(user, letter);
+            // A letter whose recipients cannot go on a command line fails alone, before any
+            // command: it stays unacknowledged and the others go on.
+            auto recipients = letter.to ? SplitRecipients(letter.to) : std::nullopt;
+            if (!recipients) {
+                Trace(std::string("SMTP: letter ") + std::to_string(position) +
+                      (letter.to ? " has a recipient that cannot go on a command line; not sent"
+                                 : " has no recipients; not sent"));
+                allSent = false;
+                continue;
+            }
+            MailResult sent = SendLetter(user, *recipients, letter);
             if (sent != MailResult::Ok)
                 return sent;
             letters.Acknowledge(position);
@@ -134,7 +137,8 @@ MailResult SmtpDialogue::ReceiveLetter(Letter& letter) {
             text.clear();
             break;
         }
-        if (text.size() >= kDataEnd.size() && text.compare(text.size() - kDataEnd.size(), kDataEnd.size(), kDataEnd) == 0) {
+        if (text.size() >= kDataEnd.size() &&
+            text.compare(text.size() - kDataEnd.size(), kDataEnd.size(), kDataEnd) == 0) {
             text.resize(text.size() - kDataEnd.size());
             break;
         }
@@ -159,14 +163,18 @@ MailResult SmtpDialogue::Receive(const std::string& user, Letter& letter) {
     });
 }
 
+void SmtpDialogue::Answer(const char* verdict) {
+    channel_.SendLine(verdict);
+    state_ = State::Receiving;
+}
+
 MailResult SmtpDialogue::EndReceive(long error) {
     if (state_ != State::LetterIn) {
         Trace("Invalid SMTP state");
         return MailResult::Fail;
     }
     return Guarded("EndReceive", [&] {
-        channel_.SendLine(error ? "500 error" : "250 ok");
-        state_ = State::Receiving;
+        Answer(error ? "500 error" : "250 ok");
         return MailResult::Ok;
     });
 }

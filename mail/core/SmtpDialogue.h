@@ -7,6 +7,7 @@
 #include "LineChannel.h"
 #include "MailResult.h"
 #include <string>
+#include <vector>
 
 namespace tv::mail {
 
@@ -44,9 +45,9 @@ class SmtpDialogue {
     MailResult Send(const std::string& user, OutgoingLetters& letters);
     // The next letter the server delivers after TURN; NoLetter when it says QUIT.
     MailResult Receive(const std::string& user, Letter& letter);
-    // Every delivered letter, each handed to `take` and accepted.
-    template <class Take>
-    MailResult ReceiveAll(const std::string& user, Take take);
+    // Every delivered letter, each handed to `take` (which answers whether it kept the letter) and
+    // accepted, or refused with a transient failure when it was not kept.
+    template <class Take> MailResult ReceiveAll(const std::string& user, Take take);
     // Accepts the received letter (0) or refuses it (nonzero; the server keeps it).
     MailResult EndReceive(long error);
     MailResult Disconnect();
@@ -59,9 +60,12 @@ class SmtpDialogue {
     MailResult Greet(const std::string& user);
     MailResult StartReceiving(const std::string& user);
     MailResult ReceiveLetter(Letter& letter);
-    MailResult SendLetter(const std::string& user, const OutgoingLetters::View& letter);
-    template <class Step>
-    MailResult Guarded(const char* what, Step step);
+    MailResult SendLetter(const std::string& user, const std::vector<std::string>& recipients,
+                          const OutgoingLetters::View& letter);
+    // Answers the received letter and waits for the next one.
+    void Answer(const char* verdict);
+    static constexpr const char* kCouldNotKeep = "451 error";
+    template <class Step> MailResult Guarded(const char* what, Step step);
     void Trace(const std::string& text) const {
         if (trace_)
             trace_(text);
@@ -73,8 +77,7 @@ class SmtpDialogue {
     State state_ = State::NotGreeted;
 };
 
-template <class Step>
-MailResult SmtpDialogue::Guarded(const char* what, Step step) {
+template <class Step> MailResult SmtpDialogue::Guarded(const char* what, Step step) {
     try {
         return step();
     } catch (const ChannelError& error) {
@@ -85,8 +88,7 @@ MailResult SmtpDialogue::Guarded(const char* what, Step step) {
     }
 }
 
-template <class Take>
-MailResult SmtpDialogue::ReceiveAll(const std::string& user, Take take) {
+template <class Take> MailResult SmtpDialogue::ReceiveAll(const std::string& user, Take take) {
     bool tookAny = false;
     MailResult result = Guarded("ReceiveAll", [&] {
         MailResult started = StartReceiving(user);
@@ -99,13 +101,19 @@ MailResult SmtpDialogue::ReceiveAll(const std::string& user, Take take) {
                 return MailResult::Ok;
             if (got != MailResult::Ok)
                 return got;
-            take(std::move(letter));
+            if (!take(std::move(letter))) {
+                Trace("SMTP: a received letter could not be kept; the server keeps it");
+                Answer(kCouldNotKeep);
+                continue;
+            }
             tookAny = true;
             MailResult ended = EndReceive(0);
             if (ended != MailResult::Ok)
                 return ended;
         }
     });
+    // Each letter was accepted with its own answer, and the server dropped it then: what was
+    // taken must reach the caller even when a later letter failed.
     if (result == MailResult::Fail && tookAny) {
         Trace("SMTP: receiving stopped early; the letters taken so far are kept");
         return MailResult::Ok;

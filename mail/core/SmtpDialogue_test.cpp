@@ -63,7 +63,8 @@ class Letters final : public OutgoingLetters {
 
 struct SmtpFixture : ::testing::Test {
     FakeSmtpServer server;
-    ScriptedPeer peer{"220 service ready\r\n", [this](const std::string& line) { return server.Answer(line); }};
+    ScriptedPeer peer{"220 service ready\r\n",
+                      [this](const std::string& line) { return server.Answer(line); }};
     LineConnection connection{peer};
     SmtpDialogue dialogue{connection, "zelvan.net", {}};
 };
@@ -79,15 +80,24 @@ TEST_F(SmtpFixture, SendsToEveryRecipientStuffsDotsAndAcknowledges) {
     Letters letters({{"x@y", " a@b.c ; d@e.f;;g@h.i ", "Subject: s\r\n\r\n.hidden\r\nbody\r\n.\r\n"},
                      {"", "z@z.z", "second\r\n.\r\n"}});
     ASSERT_EQ(dialogue.Send("USERID1", letters), MailResult::Ok);
-    std::vector<std::string> expected = {"HELO USERID1",         "MAIL FROM:<USERID1@zelvan.net>",
-                                         "RCPT TO:<a@b.c>",      "RCPT TO:<d@e.f>",
-                                         "RCPT TO:<g@h.i>",      "DATA",
-                                         "Subject: s",           "",
-                                         "..hidden",             "body",
-                                         ".",                    "",
-                                         "MAIL FROM:<USERID1@zelvan.net>", "RCPT TO:<z@z.z>",
-                                         "DATA",                 "second",
-                                         ".",                    ""};
+    std::vector<std::string> expected = {"HELO USERID1",
+                                         "MAIL FROM:<USERID1@zelvan.net>",
+                                         "RCPT TO:<a@b.c>",
+                                         "RCPT TO:<d@e.f>",
+                                         "RCPT TO:<g@h.i>",
+                                         "DATA",
+                                         "Subject: s",
+                                         "",
+                                         "..hidden",
+                                         "body",
+                                         ".",
+                                         "",
+                                         "MAIL FROM:<USERID1@zelvan.net>",
+                                         "RCPT TO:<z@z.z>",
+                                         "DATA",
+                                         "second",
+                                         ".",
+                                         ""};
     EXPECT_EQ(peer.Lines(), expected);
     EXPECT_EQ(letters.acknowledged, (std::vector<long>{0, 1}));
     ASSERT_EQ(server.messages.size(), 2u);
@@ -111,12 +121,17 @@ TEST_F(SmtpFixture, RefusedRecipientStopsAndEarlierLettersStayAcknowledged) {
     EXPECT_TRUE(one.acknowledged.empty());
 }
 
-TEST_F(SmtpFixture, UnsafeOrMissingRecipientsFailTheLetterBeforeAnyCommand) {
-    Letters unsafe({{"", "a@b>\r\nRCPT TO:<evil@x", "m\r\n.\r\n"}});
-    EXPECT_EQ(dialogue.Send("U", unsafe), MailResult::Unexpected);
+// A letter whose recipients cannot go on a command line fails alone: it is never acknowledged,
+// the letters after it are still sent, and Send reports that not every letter went.
+TEST_F(SmtpFixture, UnsafeRecipientsFailTheirLetterBeforeAnyCommandAndTheOthersGoOn) {
+    Letters letters({{"", "a@b>\r\nRCPT TO:<evil@x", "m\r\n.\r\n"}, {"", "good@x.y", "fine\r\n.\r\n"}});
+    EXPECT_EQ(dialogue.Send("U", letters), MailResult::Unexpected);
     for (const std::string& line : peer.Lines())
         EXPECT_EQ(line.find("evil"), std::string::npos) << line;
-    EXPECT_TRUE(unsafe.acknowledged.empty());
+    EXPECT_EQ(letters.acknowledged, (std::vector<long>{1}));
+    ASSERT_EQ(server.messages.size(), 1u);
+    EXPECT_EQ(server.messages[0], "fine\r\n");
+    EXPECT_EQ(peer.Unread(), "") << "the replies stay one step behind";
 }
 
 TEST_F(SmtpFixture, RefusedGreetingFails) {
@@ -157,8 +172,8 @@ struct TurnFixture : ::testing::Test {
                 return "250 turning\r\n" + Next(letters.size());
             if (line == "354 ok")
                 return letters[delivered - 1].second;
-            if (line == "250 ok" || line == "500 error") {
-                if (++step % 3 == 0 || line == "500 error") { // the verdict on a letter
+            if (line == "250 ok" || line[0] == '4' || line[0] == '5') {
+                if (++step % 3 == 0 || line != "250 ok") { // the verdict on a letter
                     verdicts.push_back(line);
                     step = 0;
                     return Next(letters.size());
@@ -180,7 +195,8 @@ TEST_F(TurnFixture, ReceivesLettersInPiecesUnstuffedAndEndsAtQuit) {
     Deliver({{"u@zelvan.net", "Subject: one\r\n\r\n..dot\r\nbody\r\n.\r\n"}, {"u@zelvan.net", ".\r\n"}});
     peer.SetPieceSize(3);
     std::vector<Letter> letters;
-    ASSERT_EQ(dialogue.ReceiveAll("USERID1", [&](Letter&& l) { letters.push_back(l); }), MailResult::Ok);
+    ASSERT_EQ(dialogue.ReceiveAll("USERID1", [&](Letter&& l) { return letters.push_back(l), true; }),
+              MailResult::Ok);
     ASSERT_EQ(letters.size(), 2u);
     EXPECT_EQ(letters[0].from, "sender@x.y");
     EXPECT_EQ(letters[0].to, "u@zelvan.net");
@@ -197,6 +213,24 @@ TEST_F(TurnFixture, RefusedLetterIsAnsweredWithAnError) {
     ASSERT_EQ(dialogue.EndReceive(1), MailResult::Ok);
     EXPECT_EQ(verdicts, (std::vector<std::string>{"500 error"}));
     EXPECT_EQ(dialogue.Receive("U", letter), MailResult::NoLetter);
+}
+
+// A letter the caller could not keep is answered with a transient failure: the server keeps it.
+TEST_F(TurnFixture, ReceiveAllRefusesWhatTheCallerCouldNotKeep) {
+    Deliver({{"u@z", "one\r\n.\r\n"}, {"u@z", "two\r\n.\r\n"}});
+    std::vector<std::string> kept;
+    ASSERT_EQ(dialogue.ReceiveAll("U",
+                                  [&](Letter&& l) {
+                                      if (l.message == "one")
+                                          return false;
+                                      kept.push_back(l.message);
+                                      return true;
+                                  }),
+              MailResult::Ok);
+    EXPECT_EQ(kept, (std::vector<std::string>{"two"}));
+    ASSERT_EQ(verdicts.size(), 2u);
+    EXPECT_EQ(verdicts[0].substr(0, 1), "4");
+    EXPECT_EQ(verdicts[1], "250 ok");
 }
 
 TEST(MailText, QuitEndsReceivingOnlyAsTheVerb) {

@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::string message;
         if (pop3.Receive("USER", message) == MailResult::Ok)
             pop3.EndReceive(0);
-        pop3.ReceiveAll("USER", [](std::string&&) {});
+        pop3.ReceiveAll("USER", [](std::string&&) { return true; });
         pop3.Disconnect();
     }
     {
@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Letter letter;
         if (smtp.Receive("USER", letter) == MailResult::Ok)
             smtp.EndReceive(0);
-        smtp.ReceiveAll("USER", [](Letter&&) {});
+        smtp.ReceiveAll("USER", [](Letter&&) { return true; });
         smtp.Disconnect();
     }
     return 0;

@@ -33,15 +33,17 @@ void ZvLetterEnum::LetterFree::operator()(ZVLETTER* letter) const {
 HRESULT ZvLetterEnum::Create(com::ComPtr<ZvLetterEnum>& out) { return com::MakeComObject(out); }
 
 HRESULT ZvLetterEnum::AppendOwned(ZVLETTER letter) {
-    auto* record = new (std::nothrow) ZVLETTER(letter);
+    LetterPtr record(new (std::nothrow) ZVLETTER(letter));
     if (!record) {
         FreeLetterStrings(letter);
         return E_OUTOFMEMORY;
     }
     try {
-        letters_.emplace_back(record);
+        // The record is owned before the list grows: a growth that fails leaves it with `record`,
+        // which frees it and its strings.
+        letters_.push_back(std::move(record));
     } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY; // the unique pointer under construction freed the record
+        return E_OUTOFMEMORY;
     }
     return S_OK;
 }

@@ -1,8 +1,34 @@
 #include "MailFields.h"
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 
 namespace tv::mail {
+
+namespace {
+
+std::string UpperCase(std::string_view text) {
+    std::string upper(text);
+    for (char& c : upper)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return upper;
+}
+
+} // namespace
+
+void AttachmentNames::Use(std::string_view name) {
+    used_.insert(UpperCase(name));
+}
+
+std::optional<std::string> AttachmentNames::Draw(const std::function<int()>& random) {
+    for (int draw = 0; draw < kDraws; ++draw) {
+        char name[24];
+        std::snprintf(name, sizeof(name), "%08d.att", random());
+        if (used_.insert(UpperCase(name)).second)
+            return std::string(name);
+    }
+    return std::nullopt;
+}
 
 std::vector<AttachmentEntry> ParseAttachmentDescriptor(std::string_view descriptor) {
     std::vector<AttachmentEntry> entries;

@@ -2,7 +2,9 @@
 // and the table file named by the database catalog.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <string_view>
@@ -22,6 +24,21 @@ struct AttachmentEntry {
 std::vector<AttachmentEntry> ParseAttachmentDescriptor(std::string_view descriptor);
 // Appends an entry for a stored file, preceded by "|" unless the descriptor is empty or ends in one.
 void AppendAttachmentEntry(std::string& descriptor, std::string_view name, std::string_view storedName);
+
+// The stored-file names of received attachments: "%08d.att" of a drawn number, drawn again while
+// the name is in use on the device (compared without case), a bounded number of times.
+class AttachmentNames {
+  public:
+    // Far more draws than a device with room for its letters ever needs.
+    static constexpr int kDraws = 1000;
+
+    void Use(std::string_view name);
+    // A name not in use, which is then in use; none when every draw gave a name in use.
+    std::optional<std::string> Draw(const std::function<int()>& random);
+
+  private:
+    std::set<std::string> used_; // upper case
+};
 
 // The text between "<" and ">" when the address holds "<" before ">"; the address otherwise.
 std::string AngleAddress(const std::string& address);

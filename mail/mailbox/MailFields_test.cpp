@@ -51,5 +51,20 @@ TEST(MailFieldsTest, TheTableFileComesOnlyFromAReadableCatalog) {
     EXPECT_FALSE(FirstTableFileName(std::span<const uint8_t>(catalog).first(39)));
 }
 
+// A name already on the device is drawn again (names compared without case); when every draw
+// gives a name in use, the drawing ends without a name instead of going on for ever.
+TEST(AttachmentNames, NamesInUseAreDrawnAgainABoundedNumberOfTimes) {
+    AttachmentNames names;
+    names.Use("00000007.ATT");
+    std::vector<int> draws = {7, 7, 42};
+    size_t next = 0;
+    EXPECT_EQ(names.Draw([&] { return draws[next++ % draws.size()]; }), "00000042.att");
+    EXPECT_EQ(next, 3u);
+    int calls = 0;
+    EXPECT_FALSE(names.Draw([&] { return ++calls, 42; })) << "00000042.att is taken now";
+    EXPECT_GT(calls, 1);
+    EXPECT_LE(calls, 100000);
+}
+
 } // namespace
 } // namespace tv::mail

@@ -12,7 +12,9 @@ namespace {
 
 constexpr size_t kLongLine = 900;
 
-std::string NextPartBoundary(int n) { return "----_=_NextPart_00" + std::to_string(n) + "_01C10958.F1642A10"; }
+std::string NextPartBoundary(int n) {
+    return "----_=_NextPart_00" + std::to_string(n) + "_01C10958.F1642A10";
+}
 
 } // namespace
 
@@ -77,9 +79,10 @@ std::string ZvMimeBody::MultipartText() const {
     out += "--" + b1 + "\r\nContent-Type: text/plain;\r\n\tcharset=\"iso-8859-1\"\r\n\r\n";
     out += text_ + "\r\n\r\n--" + b1 + "--\r\n\r\n";
     for (const MimeAttachment& attachment : attachments_) {
-        out += "--" + b0 + "\r\nContent-Type: application/octet-stream;\r\n\tname=\"" + attachment.name +
-               "\"\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment;\r\n\tfilename=\"" +
-               attachment.name + "\"\r\n\r\n";
+        out +=
+            "--" + b0 + "\r\nContent-Type: application/octet-stream;\r\n\tname=\"" + attachment.name +
+            "\"\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment;\r\n\tfilename=\"" +
+            attachment.name + "\"\r\n\r\n";
         out += attachment.data + "\r\n\r\n";
     }
     out += "--" + b0 + "--";
@@ -103,16 +106,14 @@ bool ZvMimeBody::StoreAttachment(size_t index, const std::string& path) const {
         bytes = Base64Decode(attachment.data);
     else if (EqualsNoCase(encoding, "quoted-printable"))
         bytes = QuotedPrintableDecode(attachment.data);
-    else if (encoding.empty() || EqualsNoCase(encoding, "7bit") || EqualsNoCase(encoding, "8bit") ||
-             EqualsNoCase(encoding, "binary"))
-        bytes = attachment.data;
     else
-        return false;
+        bytes = attachment.data; // unencoded, or in an encoding we cannot decode: kept as it arrived
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     if (!file)
         return false;
     file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    return static_cast<bool>(file);
+    file.close(); // what is still buffered must reach the disk too: a full disk shows here
+    return !file.fail();
 }
 
 } // namespace tv::mail

@@ -21,8 +21,9 @@ class ZvMimeBody {
     std::string MultipartText() const;
     // Takes the plain text and the attachments of a received body.
     void Parse(std::string_view body);
-    // Writes attachment `index` decoded to `path` (replacing a file there); false when there is
-    // no such attachment, its encoding is unknown or the file cannot be written.
+    // Writes attachment `index` decoded to `path` (replacing a file there); an attachment in an
+    // encoding other than Base64 or quoted-printable is written as it arrived. False when there is
+    // no such attachment or the file cannot be written.
     bool StoreAttachment(size_t index, const std::string& path) const;
 
     const std::string& PlainText() const { return text_; }

@@ -70,7 +70,10 @@ TEST(ZvMimeBody, BuiltMultipartParsesBackToTextAndAttachments) {
     built.AttachBytes("data.bin", binary);
     built.AttachBytes("empty.txt", "");
     std::string text = built.MultipartText();
-    EXPECT_EQ(text.rfind("MIME-Version: 1.0\r\nContent-Type: multipart/mixed;\r\n\tboundary=\"----_=_NextPart_000_01C10958.F1642A10\"", 0), 0u);
+    EXPECT_EQ(text.rfind("MIME-Version: 1.0\r\nContent-Type: "
+                         "multipart/mixed;\r\n\tboundary=\"----_=_NextPart_000_01C10958.F1642A10\"",
+                         0),
+              0u);
     const std::string closing = "\r\n\r\n------_=_NextPart_000_01C10958.F1642A10--";
     EXPECT_EQ(text.substr(text.size() - closing.size()), closing);
 
@@ -94,11 +97,12 @@ TEST(ZvMimeBody, BuiltMultipartParsesBackToTextAndAttachments) {
 }
 
 TEST(MimeParser, TextPartsSkipTheirHeadersAndAreDecoded) {
-    std::string body = "Content-Type: multipart/mixed; boundary=\"XX\"\r\n\r\n--XX\r\n"
-                       "content-type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
-                       "caf=E9 soft=\r\nbreak\r\n--XX\r\nContent-Type: application/pdf\r\n"
-                       "Content-Disposition: attachment; filename=\"doc.pdf\"\r\nContent-Transfer-Encoding: 8bit\r\n\r\n"
-                       "raw 8 bit\r\n--XX--\r\n";
+    std::string body =
+        "Content-Type: multipart/mixed; boundary=\"XX\"\r\n\r\n--XX\r\n"
+        "content-type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
+        "caf=E9 soft=\r\nbreak\r\n--XX\r\nContent-Type: application/pdf\r\n"
+        "Content-Disposition: attachment; filename=\"doc.pdf\"\r\nContent-Transfer-Encoding: 8bit\r\n\r\n"
+        "raw 8 bit\r\n--XX--\r\n";
     MimeParser parser;
     parser.Parse(body);
     EXPECT_EQ(parser.PlainText(), "caf\xE9 softbreak\r\n");
@@ -112,9 +116,10 @@ TEST(MimeParser, TextPartsSkipTheirHeadersAndAreDecoded) {
 }
 
 TEST(MimeParser, TwoTransferEncodingsDropTheAttachmentAndStop) {
-    std::string body = "Content-Type: multipart/mixed; boundary=B\r\n\r\n--B\r\nContent-Type: application/x; name=a\r\n"
-                       "Content-Transfer-Encoding: base64\r\nContent-Transfer-Encoding: base64\r\n\r\nYWJj\r\n--B\r\n"
-                       "Content-Type: application/x; name=b\r\n\r\nzzz\r\n--B--\r\n";
+    std::string body =
+        "Content-Type: multipart/mixed; boundary=B\r\n\r\n--B\r\nContent-Type: application/x; name=a\r\n"
+        "Content-Transfer-Encoding: base64\r\nContent-Transfer-Encoding: base64\r\n\r\nYWJj\r\n--B\r\n"
+        "Content-Type: application/x; name=b\r\n\r\nzzz\r\n--B--\r\n";
     MimeParser parser;
     parser.Parse(body);
     EXPECT_TRUE(parser.Attachments().empty());
@@ -123,10 +128,49 @@ TEST(MimeParser, TwoTransferEncodingsDropTheAttachmentAndStop) {
 
 TEST(MimeParser, SinglePartBase64Text) {
     MailHeaders h = ReadMailHeaders("MIME-Version: 1.0\r\nContent-Type: text/plain\r\n"
-                                    "Content-Transfer-Encoding: base64\r\n\r\n" + Base64Encode("plain words\r\n"));
+                                    "Content-Transfer-Encoding: base64\r\n\r\n" +
+                                    Base64Encode("plain words\r\n"));
     MimeParser parser;
     parser.Parse(h.body);
     EXPECT_EQ(parser.PlainText(), "plain words\r\n");
+}
+
+// RFC 2045: a MIME letter without a Content-Type is text/plain, its transfer encoding applied.
+TEST(MimeParser, ALetterWithoutContentTypeIsPlainText) {
+    auto text = [](const std::string& letter) {
+        ZvMimeBody body;
+        body.Parse(ReadMailHeaders(letter).body);
+        EXPECT_TRUE(body.Attachments().empty());
+        return body.PlainText();
+    };
+    const std::string typed = text("MIME-Version: 1.0\r\nContent-Type: text/plain\r\n\r\nhello\r\nworld\r\n");
+    EXPECT_EQ(typed.rfind("hello\r\nworld\r\n", 0), 0u);
+    EXPECT_EQ(text("MIME-Version: 1.0\r\nSubject: bare\r\n\r\nhello\r\nworld\r\n"), typed);
+    EXPECT_EQ(text("Subject: qp\r\nMIME-Version: 1.0\r\nContent-Transfer-Encoding: quoted-printable\r\n"
+                   "\r\nhel=\r\nlo\r\nworld\r\n"),
+              typed);
+}
+
+// An attachment in an encoding we cannot decode keeps its bytes as they arrived; one that cannot
+// be written is reported, never passed over as stored.
+TEST(ZvMimeBody, AnAttachmentOfUnknownEncodingIsStoredAsItArrived) {
+    const std::string uuencoded = "begin 644 a.txt\r\n#86)C\r\n`\r\nend";
+    ZvMimeBody body;
+    body.Parse(
+        "Content-Type: multipart/mixed; boundary=B\r\n\r\n--B\r\nContent-Type: text/plain\r\n\r\nsee\r\n"
+        "--B\r\nContent-Type: application/octet-stream; name=\"a.txt\"\r\n"
+        "Content-Transfer-Encoding: x-uuencode\r\n\r\n" +
+        uuencoded + "\r\n--B--\r\n");
+    ASSERT_EQ(body.Attachments().size(), 1u);
+    const std::string path = ::testing::TempDir() + "mime_uuencode_test.bin";
+    ASSERT_TRUE(body.StoreAttachment(0, path));
+    std::ifstream stored(path, std::ios::binary);
+    std::stringstream content;
+    content << stored.rdbuf();
+    stored.close();
+    EXPECT_EQ(content.str(), uuencoded);
+    std::remove(path.c_str());
+    EXPECT_FALSE(body.StoreAttachment(0, ::testing::TempDir() + "no such folder/mime_test.bin"));
 }
 
 } // namespace

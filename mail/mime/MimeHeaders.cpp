@@ -20,7 +20,9 @@ std::string_view TakeLine(std::string_view text, size_t& pos) {
     return text.substr(start, end - start);
 }
 
-bool IsContinuation(std::string_view line) { return !line.empty() && (line[0] == ' ' || line[0] == '\t'); }
+bool IsContinuation(std::string_view line) {
+    return !line.empty() && (line[0] == ' ' || line[0] == '\t');
+}
 
 } // namespace
 
@@ -31,6 +33,7 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
 MailHeaders ReadMailHeaders(std::string_view letter) {
     MailHeaders headers;
     std::string contentLines;
+    bool contentType = false;
     size_t pos = 0;
     while (pos < letter.size()) {
         std::string_view first = TakeLine(letter, pos);
@@ -67,14 +70,21 @@ MailHeaders ReadMailHeaders(std::string_view letter) {
             headers.to = std::move(value);
         else if (EqualsNoCase(name, "Date"))
             headers.date = std::move(value);
-        else if (StartsWithNoCase(name, "Content-"))
+        else if (StartsWithNoCase(name, "Content-")) {
             contentLines += line + "\r\n";
+            contentType = contentType || EqualsNoCase(name, "Content-Type");
+        }
     }
     std::string_view rest = letter.substr(pos);
-    if (headers.mime && !contentLines.empty())
+    if (headers.mime) {
+        // A MIME letter that names no content type is plain text (RFC 2045); its other content
+        // lines, such as its transfer encoding, still apply.
+        if (!contentType)
+            contentLines = "Content-Type: text/plain\r\n" + contentLines;
         headers.body = contentLines + "\r\n" + std::string(rest);
-    else
+    } else {
         headers.body = std::string(rest);
+    }
     return headers;
 }
 

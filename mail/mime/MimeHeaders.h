@@ -14,9 +14,10 @@ struct MailHeaders {
     std::string from;
     std::string to;
     std::string date;
-    // For a MIME letter its content header lines (unfolded, each ending in CR LF), an empty line
-    // and the text after the headers, so that the MIME parser sees the letter's own content
-    // type; for any other letter the text after the headers.
+    // For a MIME letter its content header lines (unfolded, each ending in CR LF; a letter without
+    // a Content-Type line gets "Content-Type: text/plain" first), an empty line and the text after
+    // the headers, so that the MIME parser sees the letter's own content type; for any other
+    // letter the text after the headers.
     std::string body;
     bool mime = false; // a MIME-Version line was found
 };

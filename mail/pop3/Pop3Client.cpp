@@ -45,16 +45,12 @@ STDMETHODIMP Pop3Client::ReceiveAll(LPSTR strZVID, IZvEnumLetters** piLetters) {
     com::ComPtr<ZvLetterEnum> letters;
     if (FAILED(ZvLetterEnum::Create(letters)))
         return E_OUTOFMEMORY;
-    HRESULT appended = S_OK;
+    // A message that cannot be kept is left on the server (no DELE).
     MailResult result = dialogue_->ReceiveAll(UserId(strZVID), [&](std::string&& message) {
-        HRESULT hr = letters->Append(nullptr, nullptr, message.c_str());
-        if (FAILED(hr))
-            appended = hr;
+        return SUCCEEDED(letters->Append(nullptr, nullptr, message.c_str()));
     });
     if (result == MailResult::Fail)
         return E_FAIL;
-    if (FAILED(appended))
-        Trace("POP3: a received message could not be kept");
     return letters->QueryInterface(IID_IZvEnumLetters, reinterpret_cast<void**>(piLetters));
 }
 

@@ -50,7 +50,7 @@ bool SmtpClient::Connect() {
     dialogue_.reset();
     if (!connection_.Connect(server_.address, server_.port, "SMTP"))
         return false;
-    dialogue_ = std::make_unique<SmtpDialogue>(connection_.Channel(), kMailDomain, Trace);
+    dialogue_ = std::make_unique<SmtpDialogue>(connection_.Channel(), kServiceMailDomain, Trace);
     return true;
 }
 
@@ -89,9 +89,9 @@ STDMETHODIMP SmtpClient::ReceiveAll(LPSTR strZVID, IZvEnumLetters** piLetters) {
     com::ComPtr<ZvLetterEnum> letters;
     if (FAILED(ZvLetterEnum::Create(letters)))
         return E_OUTOFMEMORY;
+    // A letter that cannot be kept is refused for now: the server keeps it.
     MailResult result = dialogue_->ReceiveAll(UserId(strZVID), [&](Letter&& letter) {
-        if (FAILED(letters->Append(letter.from.c_str(), letter.to.c_str(), letter.message.c_str())))
-            Trace("SMTP: a received letter could not be kept");
+        return SUCCEEDED(letters->Append(letter.from.c_str(), letter.to.c_str(), letter.message.c_str()));
     });
     if (result != MailResult::Ok)
         return ToHResult(result);

@@ -13,8 +13,6 @@ class SmtpClient final : public com::ComObject<SmtpClient, IZvMailClient> {
   public:
     static constexpr const char* kDefaultServer = "mail.zelvan.net";
     static constexpr long kDefaultPort = 1551;
-    // The mail domain of the device service: the sender is always <user>@<domain>.
-    static constexpr const char* kMailDomain = "zelvan.net";
 
     HRESULT FinalConstruct();
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <utility>
 
 namespace SocketLibrary {
@@ -167,28 +168,55 @@ void CSockIO::WaitFor(bool write, TimeValue timeout) {
         throw IOError(tv::mail::kTimedOut);
 }
 
+bool CSockIO::LimitCall(bool write, TimeValue timeout) {
+    // The socket's own time-out, in milliseconds (0: none); a zero wait still waits a little.
+    const long long ms = timeout.IsInfinite() ? 0 : std::max(1LL, ToMilliseconds(timeout));
+    const DWORD limit = static_cast<DWORD>(std::min<long long>(ms, MAXDWORD - 1));
+    DWORD& current = write ? sendLimit_ : receiveLimit_;
+    if (current == limit)
+        return true;
+    if (setsockopt(socket_.Handle(), SOL_SOCKET, write ? SO_SNDTIMEO : SO_RCVTIMEO,
+                   reinterpret_cast<const char*>(&limit), sizeof limit) == SOCKET_ERROR) {
+        current = kNoLimitSet;
+        return false;
+    }
+    current = limit;
+    return true;
+}
+
+int CSockIO::Call(bool write, TimeValue timeout, const std::function<int()>& call) {
+    // With the socket's own time-out set, a call that can go at once is one Windows Sockets call;
+    // without it, or on a socket that would block, select() waits first.
+    if (!LimitCall(write, timeout))
+        WaitFor(write, timeout);
+    int result = call();
+    if (result == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) {
+        WaitFor(write, timeout);
+        result = call();
+    }
+    if (result == SOCKET_ERROR) {
+        const int code = LastError();
+        throw IOError(code == WSAETIMEDOUT ? tv::mail::kTimedOut : code);
+    }
+    return result;
+}
+
 int CSockIO::receive(char* buffer, int length, TimeValue timeout, int flags) {
-    WaitFor(false, timeout);
-    int got = ::recv(socket_.Handle(), buffer, length, flags);
-    if (got == SOCKET_ERROR)
-        throw IOError(LastError());
-    return got;
+    return Call(false, timeout, [&] { return ::recv(socket_.Handle(), buffer, length, flags); });
 }
 
 int CSockIO::send(const char* buffer, int length, TimeValue timeout, int flags) {
-    WaitFor(true, timeout);
-    int sent = ::send(socket_.Handle(), buffer, length, flags);
-    if (sent == SOCKET_ERROR)
-        throw IOError(LastError());
-    return sent;
+    return Call(true, timeout, [&] { return ::send(socket_.Handle(), buffer, length, flags); });
 }
 
 void CSockIO::sendAll(const char* buffer, size_t length, TimeValue timeout) {
     const bool limited = !timeout.IsInfinite();
     const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(ToMilliseconds(timeout));
-    while (length > 0) {
+    // The first call gets the whole time-out as it is (the socket keeps its limit from the last
+    // send); only what a short send leaves goes out with what remains of it.
+    for (bool first = true; length > 0; first = false) {
         TimeValue left = timeout;
-        if (limited) {
+        if (limited && !first) {
             ULONGLONG now = GetTickCount64();
             if (now >= deadline)
                 throw IOError(tv::mail::kTimedOut);

@@ -7,6 +7,7 @@
 #include "LineChannel.h"
 #include "TimeValue.h"
 #include <winsock2.h>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -103,9 +104,9 @@ class CSockIO {
     explicit CSockIO(CSock socket) : socket_(std::move(socket)) {}
     virtual ~CSockIO() = default;
 
-    // One receive call after the socket is readable; 0 means the peer closed.
+    // One receive call that waits at most `timeout` for data; 0 means the peer closed.
     int receive(char* buffer, int length, TimeValue timeout, int flags);
-    // One send call after the socket is writable; the count sent.
+    // One send call that waits at most `timeout` for room; the count sent.
     int send(const char* buffer, int length, TimeValue timeout, int flags);
     // Sends until every byte is out, all of it within one time-out.
     void sendAll(const char* buffer, size_t length, TimeValue timeout);
@@ -113,8 +114,19 @@ class CSockIO {
     CSock& Socket() { return socket_; }
 
   private:
+    static constexpr DWORD kNoLimitSet = MAXDWORD;
+
+    // Waits with select() until the socket is writable or readable (IOError 10060 on time-out).
     void WaitFor(bool write, TimeValue timeout);
+    // Sets the socket's own send or receive time-out to `timeout` (when it differs from the one
+    // set); false when the socket refuses it.
+    bool LimitCall(bool write, TimeValue timeout);
+    // Runs one send or receive call within `timeout`; its result, or IOError.
+    int Call(bool write, TimeValue timeout, const std::function<int()>& call);
+
     CSock socket_;
+    DWORD receiveLimit_ = kNoLimitSet;
+    DWORD sendLimit_ = kNoLimitSet;
 };
 
 // A CSockIO with a line-end mode: lines written with a terminator and read up to it. It is also

@@ -4,6 +4,7 @@
 #include "Handles.h"
 #include "LanguageLibrary.h"
 #include "MailConnection.h"
+#include "MailText.h"
 #include "MessagePump.h"
 #include <algorithm>
 #include <cstdio>
@@ -14,9 +15,8 @@
 namespace tv::mail {
 namespace {
 
-constexpr DWORD kCopySilenceMs = 30000;
-
-// The sink of one hub copy: keeps the item's error text and signals the end of the item.
+// The sink of one hub operation: keeps the item's error text, signals the end of the item, and
+// notes when the operation last reported anything.
 class FileOpListener final : public com::ComObject<FileOpListener, IZvFileOperationCallback> {
   public:
     HRESULT FinalConstruct() {
@@ -26,6 +26,7 @@ class FileOpListener final : public com::ComObject<FileOpListener, IZvFileOperat
     HANDLE Done() const { return done_.Get(); }
     const std::string& ErrorText() const { return error_; }
     bool Reported() const { return reported_; }
+    DWORD LastActivity() const { return lastActivity_; }
 
     // The end of the operation also ends the wait: an operation that ends without reporting its
     // item did not copy it.
@@ -43,11 +44,16 @@ class FileOpListener final : public com::ComObject<FileOpListener, IZvFileOperat
         return S_OK;
     }
     STDMETHODIMP OnItemInit(LPSTR item, LONG size) override {
+        lastActivity_ = GetTickCount();
         TraceLine(std::string("Mail sync: item ") + (item ? item : "") + " of " + std::to_string(size) + " bytes");
         return S_OK;
     }
-    STDMETHODIMP OnItemProgress(LPSTR, LONG) override { return S_OK; }
+    STDMETHODIMP OnItemProgress(LPSTR, LONG) override {
+        lastActivity_ = GetTickCount();
+        return S_OK;
+    }
     STDMETHODIMP OnItemInfo(LPSTR info) override {
+        lastActivity_ = GetTickCount();
         TraceLine(std::string("Mail sync: ") + (info ? info : ""));
         return S_OK;
     }
@@ -56,7 +62,43 @@ class FileOpListener final : public com::ComObject<FileOpListener, IZvFileOperat
     com::UniqueHandle done_;
     std::string error_;
     bool reported_ = false;
+    DWORD lastActivity_ = GetTickCount();
 };
+
+// Waits for the end of the listener's operation while dispatching messages: every report of the
+// operation starts the allowed silence anew. False after `silenceMs` without a report, or when
+// the wait ends for the thread's quit message.
+bool WaitWhileReporting(const FileOpListener& listener, DWORD silenceMs) {
+    for (;;) {
+        const DWORD activity = listener.LastActivity();
+        const DWORD quiet = GetTickCount() - activity;
+        if (quiet >= silenceMs)
+            return false;
+        const DWORD started = GetTickCount();
+        if (WaitWithMessagePump(listener.Done(), silenceMs - quiet))
+            return true;
+        // Ended early without a report meanwhile: the quit message, not the time limit.
+        if (GetTickCount() - started < silenceMs - quiet && listener.LastActivity() == activity)
+            return false;
+    }
+}
+
+// Starts one hub operation on one item with a listener and waits for its end.
+template <class Start> HRESULT RunDeviceOperation(const std::string& what, DWORD silenceMs, Start start) {
+    com::ComPtr<FileOpListener> listener;
+    HRESULT hr = com::MakeComObject<FileOpListener>(listener);
+    if (FAILED(hr))
+        return hr;
+    TraceLine("Mail sync: " + what);
+    hr = start(listener.Get());
+    if (FAILED(hr))
+        return hr;
+    if (!WaitWhileReporting(*listener.Get(), silenceMs)) {
+        TraceLine("Mail sync: the device fell silent: " + what);
+        return E_FAIL;
+    }
+    return listener->Reported() && listener->ErrorText().empty() ? S_OK : E_FAIL;
+}
 
 std::string Expand(const std::string& format, auto... arguments) {
     if (format.empty())
@@ -141,23 +183,53 @@ HRESULT CreateHub(com::ComPtr<IZelvanMgr>& hub) {
     return hr;
 }
 
-HRESULT CopyDeviceFile(IZelvanMgr* hub, const std::string& source, const std::string& destination) {
-    com::ComPtr<FileOpListener> listener;
-    HRESULT hr = com::MakeComObject<FileOpListener>(listener);
-    if (FAILED(hr))
-        return hr;
-    TraceLine("Mail sync: copy " + source + " to " + destination);
-    std::string from = source, to = destination;
-    LPSTR sources[] = {from.data()};
-    LPSTR destinations[] = {to.data()};
-    hr = hub->CopyFileItems(1, MAX_PATH, sources, destinations, listener.Get());
-    if (FAILED(hr))
-        return hr;
-    if (!WaitWithMessagePump(listener->Done(), kCopySilenceMs)) {
-        TraceLine("Mail sync: the copy did not end in time");
-        return E_FAIL;
-    }
-    return listener->Reported() && listener->ErrorText().empty() ? S_OK : E_FAIL;
+HRESULT CopyDeviceFile(IZelvanMgr* hub, const std::string& source, const std::string& destination,
+                       DWORD silenceMs) {
+    return RunDeviceOperation("copy " + source + " to " + destination, silenceMs,
+                              [&](FileOpListener* listener) {
+                                  std::string from = source, to = destination;
+                                  LPSTR sources[] = {from.data()};
+                                  LPSTR destinations[] = {to.data()};
+                                  return hub->CopyFileItems(1, MAX_PATH, sources, destinations, listener);
+                              });
+}
+
+HRESULT DeleteDeviceFile(IZelvanMgr* hub, const std::string& path) {
+    return RunDeviceOperation("delete " + path, kCopySilenceMs, [&](FileOpListener* listener) {
+        std::string item = path;
+        LPSTR items[] = {item.data()};
+        return hub->DeleteFileItems(1, MAX_PATH, items, listener);
+    });
+}
+
+bool CanSendTo(const char* recipients) {
+    return recipients && SplitRecipients(recipients).has_value();
+}
+
+std::string SendFailedText(const std::vector<std::string>& unsendable) {
+    std::string text = LangText(IDS_MAILSYNC_SEND_FAILED);
+    if (unsendable.empty())
+        return text;
+    std::string names;
+    for (const std::string& recipients : unsendable)
+        names += (names.empty() ? "" : "; ") + ShownText(recipients);
+    return text + " (" + names + ")";
+}
+
+std::string ShownText(std::string text) {
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20)
+            c = ' '; // shown, never obeyed
+    return text;
+}
+
+std::string HeldLettersText(const HeldLetters& held) {
+    std::string text;
+    if (!held.unsendable.empty())
+        text = SendFailedText(held.unsendable);
+    if (held.unreadable > 0)
+        text += (text.empty() ? "" : " ") + LangText(IDS_MAILSYNC_OUTBOX_FAILED);
+    return text;
 }
 
 std::vector<std::string> ListedNames(IZvEnumFileItems* items) {

@@ -45,9 +45,32 @@ std::string MailWorkingFolder();
 // Creates the hub with the in-process server and handler contexts.
 HRESULT CreateHub(com::ComPtr<IZelvanMgr>& hub);
 
+// How long a device operation may stay silent before it counts as failed.
+inline constexpr DWORD kCopySilenceMs = 30000;
+
 // Copies one file through the hub (either direction) and waits for its end, dispatching this
-// thread's messages, up to 30 seconds of silence. S_OK only when the item ended without error.
-HRESULT CopyDeviceFile(IZelvanMgr* hub, const std::string& source, const std::string& destination);
+// thread's messages meanwhile. A copy that keeps reporting may take as long as it needs; one
+// silent for `silenceMs` fails. S_OK only when the item ended without error.
+HRESULT CopyDeviceFile(IZelvanMgr* hub, const std::string& source, const std::string& destination,
+                       DWORD silenceMs = kCopySilenceMs);
+// Deletes one device file through the hub and waits for its end as a copy does.
+HRESULT DeleteDeviceFile(IZelvanMgr* hub, const std::string& path);
+
+// Letters left in the outbox this time, reported at the end of the transfer.
+struct HeldLetters {
+    std::vector<std::string> unsendable; // recipients of letters that cannot go on a command line
+    int unreadable = 0;                  // letters whose attachment could not be fetched
+    bool Any() const { return !unsendable.empty() || unreadable > 0; }
+};
+// A letter may go to these recipients: each can go on a command line.
+bool CanSendTo(const char* recipients);
+// A text from a letter as a report or trace line shows it: control characters become blanks.
+std::string ShownText(std::string text);
+// The send failure text, naming the recipients of the letters that could not go.
+std::string SendFailedText(const std::vector<std::string>& unsendable);
+// The report of the letters held back: the send failure text naming the unsendable ones, the
+// read failure text for those whose attachment could not be fetched.
+std::string HeldLettersText(const HeldLetters& held);
 
 // The names of the entries of a listing, in order (one record at a time until none comes).
 std::vector<std::string> ListedNames(IZvEnumFileItems* items);

@@ -153,21 +153,26 @@ HRESULT SyncMail10::Transfer() {
     hr = client->GetAddress(MAX_PATH, address);
     if (FAILED(hr))
         return hr;
-    domain_ = reinterpret_cast<const char*>(address);
     hr = Send(client.Get());
     if (SUCCEEDED(hr))
         hr = Receive(client.Get());
     client->Disconnect();
     if (FAILED(hr))
         return hr;
+    if (held_.Any()) {
+        // Letters that could not go this time stayed to be sent.
+        reports_.Error(this, SPH_SYNCHRONIZE_TRANSFER, HeldLettersText(held_));
+        return E_FAIL;
+    }
     reports_.Custom(this, SPH_SYNCHRONIZE_TRANSFER, SST_COMPLETE, LangText(IDS_MAILSYNC_RECEIVING), 0, 0);
     return S_OK;
 }
 
 std::string SyncMail10::MessageText(const MailboxLetter& letter) const {
     const std::string sender = letter.sender.empty() ? std::string() : letter.sender.substr(1);
-    std::string text = "Date: " + LetterDateNow() + "\r\nFrom: " + letter.sender + " <" + sender + "@" + domain_ +
-                       ">\r\nSubject: " + letter.subject + "\r\nTo: " + letter.recipient + "\r\n\r\n" + letter.body;
+    std::string text = "Date: " + LetterDateNow() + "\r\nFrom: " + letter.sender + " <" + sender + "@" +
+                       kServiceMailDomain + ">\r\nSubject: " + letter.subject +
+                       "\r\nTo: " + letter.recipient + "\r\n\r\n" + letter.body;
     const size_t end = text.find("\r\n.\r\n");
     if (end == std::string::npos || end + 5 != text.size())
         text += "\r\n.\r\n";
@@ -178,10 +183,17 @@ HRESULT SyncMail10::Send(IZvMailClient* client) {
     com::ComPtr<ZvLetterEnum> letters;
     HRESULT hr = ZvLetterEnum::Create(letters);
     std::vector<size_t> outbox;
+    held_ = {};
     for (size_t i = 0; SUCCEEDED(hr) && i < mailbox_->Count(); ++i) {
         const MailboxLetter& letter = mailbox_->Letter(i);
         if (letter.status != kMailToSend)
             continue;
+        if (!CanSendTo(letter.recipient.c_str())) {
+            TraceLine("Mail sync: the recipient " + ShownText(letter.recipient) +
+                      " cannot go on a command line");
+            held_.unsendable.push_back(letter.recipient); // stays to be sent until the user mends it
+            continue;
+        }
         hr = letters->Append(letter.sender.c_str(), letter.recipient.c_str(), MessageText(letter).c_str());
         outbox.push_back(i);
     }
@@ -214,7 +226,7 @@ HRESULT SyncMail10::Send(IZvMailClient* client) {
         return E_FAIL;
     }
     if (FAILED(sendResult)) {
-        reports_.Error(this, SPH_SYNCHRONIZE_TRANSFER, LangText(IDS_MAILSYNC_SEND_FAILED));
+        reports_.Error(this, SPH_SYNCHRONIZE_TRANSFER, SendFailedText(held_.unsendable));
         return sendResult;
     }
     return marked;

@@ -39,7 +39,7 @@ class SyncMail10 : public MailSynchronizer<SyncMail10> {
     std::string devicePath_;
     std::string pcPath_;
     std::optional<MailboxFile> mailbox_; // read by Initialize; nothing is written back without it
-    std::string domain_;
+    HeldLetters held_;
     bool mailboxFull_ = false;
     long sent_ = 0;
     long received_ = 0;

@@ -3,6 +3,7 @@
 #include "AnsiText.h"
 #include "ComObject.h"
 #include "MailServerFixture.h"
+#include "MailAddress.h"
 #include "MailboxFile.h"
 #include "ServedHub.h"
 #include "SyncTestSupport.h"
@@ -64,15 +65,24 @@ class SyncMail10Test : public ::testing::Test {
         RegSetKeyValueA(HKEY_CURRENT_USER, key.c_str(), name, REG_DWORD, &value, sizeof(value));
     }
 
-    std::string MailboxPath() const { return root_ + "\\devices\\MAILA\\Internal\\email.dat"; }
-
-    void WriteMailbox(const MailboxFile& mailbox) const {
-        const std::vector<uint8_t> bytes = mailbox.Serialize();
-        testing::WriteWholeFile(MailboxPath(), std::string(bytes.begin(), bytes.end()));
+    std::string MailboxPath(const std::string& folder = "Internal") const {
+        return root_ + "\\devices\\MAILA\\" + folder + "\\email.dat";
     }
-    std::optional<MailboxFile> ReadMailbox() const {
-        const std::string bytes = testing::ReadWholeFile(MailboxPath());
+
+    void WriteMailbox(const MailboxFile& mailbox, const std::string& folder = "Internal") const {
+        const std::vector<uint8_t> bytes = mailbox.Serialize();
+        testing::WriteWholeFile(MailboxPath(folder), std::string(bytes.begin(), bytes.end()));
+    }
+    std::optional<MailboxFile> ReadMailbox(const std::string& folder = "Internal") const {
+        const std::string bytes = testing::ReadWholeFile(MailboxPath(folder));
         return MailboxFile::Parse({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
+    }
+
+    // Runs a session with a new recording sink; the sink.
+    com::ComPtr<testing::RecordingSink> Session(std::function<void()> between = nullptr,
+                                                std::vector<HRESULT>* results = nullptr) {
+        return testing::RunRecordedSession(library_.Get(), CLSID_ZvSyncMail10, kDeviceId, std::move(between),
+                                           results);
     }
 
     std::vector<HRESULT> RunSession(testing::RecordingSink* sink, std::function<void()> between = nullptr) {
@@ -94,7 +104,7 @@ TEST_F(SyncMail10Test, SessionSendsReceivesAndASecondOneFindsNothingNew) {
     com::ComPtr<testing::RecordingSink> sink;
     com::MakeComObject(sink);
     std::vector<HRESULT> results = RunSession(sink.Get());
-    ASSERT_EQ(results.size(), 7u);
+    ASSERT_EQ(results.size(), 6u);
     for (HRESULT hr : results)
         EXPECT_EQ(hr, S_OK);
     EXPECT_TRUE(sink->Errors().empty()) << ::testing::PrintToString(sink->Errors());
@@ -113,7 +123,8 @@ TEST_F(SyncMail10Test, SessionSendsReceivesAndASecondOneFindsNothingNew) {
     const std::vector<std::string> delivered = server_.Mailbox("friend@example.org");
     ASSERT_EQ(delivered.size(), 1u);
     EXPECT_NE(delivered[0].find("Hello from the device"), std::string::npos);
-    EXPECT_NE(delivered[0].find("From: @TDMAILA <TDMAILA@127.0.0.1>"), std::string::npos);
+    // The sender's domain is the device service's mail domain, not the server's address.
+    EXPECT_NE(delivered[0].find("From: @TDMAILA <TDMAILA@zelvan.net>"), std::string::npos) << delivered[0];
 
     const std::string before = testing::ReadWholeFile(MailboxPath());
     com::ComPtr<testing::RecordingSink> second;
@@ -132,7 +143,7 @@ TEST_F(SyncMail10Test, AFileOfAnUnknownVersionIsNeverWrittenBack) {
     com::ComPtr<testing::RecordingSink> sink;
     com::MakeComObject(sink);
     std::vector<HRESULT> results = RunSession(sink.Get());
-    ASSERT_EQ(results.size(), 7u);
+    ASSERT_EQ(results.size(), 3u);
     EXPECT_TRUE(FAILED(results[2]));
     EXPECT_FALSE(sink->Errors().empty());
     EXPECT_EQ(testing::ReadWholeFile(MailboxPath()), bytes);
@@ -175,13 +186,101 @@ TEST_F(SyncMail10Test, AFailedDeviceCopyLeavesTheLetterOnTheServerAndAFullMailbo
     com::ComPtr<testing::RecordingSink> full;
     com::MakeComObject(full);
     std::vector<HRESULT> results = RunSession(full.Get());
-    ASSERT_EQ(results.size(), 7u);
+    ASSERT_EQ(results.size(), 6u);
     EXPECT_TRUE(FAILED(results.back()));
     std::optional<MailboxFile> after = ReadMailbox();
     ASSERT_TRUE(after);
     EXPECT_EQ(after->Count(), 1u);
     EXPECT_EQ(server_.Mailbox(kUser).size(), 1u);
     EXPECT_EQ(full->Errors().back().rfind("error 5 ", 0), 0u);
+}
+
+// The server closing while it delivers after TURN: the letters answered before it are on the
+// device, the one cut off stays on the server, and the session ends with the error.
+TEST_F(SyncMail10Test, TheServerClosingDuringTheTurnReceiveLosesNothing) {
+    WriteMailbox(MailboxFile(0, 0, 4000));
+    server_.FillMailbox(kUser, {Incoming("first", "arrives whole"), Incoming("second", "cut off")});
+    server_.SetFaults("close-data 2\n");
+    std::vector<HRESULT> results;
+    auto sink = Session(nullptr, &results);
+    ASSERT_EQ(results.size(), 5u) << "no Finalize after the failed transfer";
+    ASSERT_EQ(sink->Errors().size(), 1u);
+    EXPECT_EQ(sink->Errors()[0], "error 3 The mail could not be received.");
+    std::optional<MailboxFile> after = ReadMailbox();
+    ASSERT_TRUE(after);
+    ASSERT_EQ(after->Count(), 1u);
+    EXPECT_EQ(after->Letter(0).subject, "first");
+    const std::vector<std::string> left = server_.Mailbox(kUser);
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_NE(left[0].find("Subject: second"), std::string::npos);
+}
+
+// A first mailbox whose flags byte names another folder: that folder's mailbox is used when its
+// owner is the device's user, and Initialize fails when it is not.
+TEST_F(SyncMail10Test, TheFlagsByteLeadsToTheOwnersMailbox) {
+    CreateDirectoryA((root_ + "\\devices\\MAILA\\Memory Card").c_str(), nullptr);
+    const uint32_t owner = OwnerNumberFromUserId(kUser);
+    ASSERT_NE(owner, 0u);
+    WriteMailbox(MailboxFile(2, 0, 500), "Internal");
+    WriteMailbox(MailboxFile(2, owner, 1000), "Memory Card");
+    const std::string internal = testing::ReadWholeFile(MailboxPath("Internal"));
+    server_.FillMailbox(kUser, {Incoming("owned", "to the owner's mailbox")});
+    auto sink = Session();
+    EXPECT_TRUE(sink->Errors().empty()) << ::testing::PrintToString(sink->Events());
+    std::optional<MailboxFile> owned = ReadMailbox("Memory Card");
+    ASSERT_TRUE(owned);
+    ASSERT_EQ(owned->Count(), 1u);
+    EXPECT_EQ(owned->Letter(0).subject, "owned");
+    EXPECT_EQ(testing::ReadWholeFile(MailboxPath("Internal")), internal);
+
+    WriteMailbox(MailboxFile(2, owner + 1, 1000), "Memory Card");
+    server_.FillMailbox(kUser, {Incoming("stranger", "not for this mailbox")});
+    std::vector<HRESULT> results;
+    auto other = Session(nullptr, &results);
+    ASSERT_EQ(results.size(), 3u);
+    ASSERT_EQ(other->Errors().size(), 1u);
+    EXPECT_EQ(other->Errors()[0], "error 1 The data on the device could not be read.");
+    EXPECT_EQ(server_.Mailbox(kUser).size(), 1u);
+}
+
+// A letter that cannot be stored in the mailbox file is answered "500 error" (the server keeps
+// it) and the next letter is received.
+TEST_F(SyncMail10Test, AnUnbuildableLetterIsRefusedAndTheNextGoesOn) {
+    WriteMailbox(MailboxFile(0, 0, 4000));
+    server_.FillMailbox(kUser,
+                        {"From: Odd <odd@@example.org>\r\nSubject: odd\r\n\r\nno address of a known kind\r\n",
+                         Incoming("normal", "stored")});
+    auto sink = Session();
+    EXPECT_TRUE(sink->Errors().empty()) << ::testing::PrintToString(sink->Events());
+    std::optional<MailboxFile> after = ReadMailbox();
+    ASSERT_TRUE(after);
+    ASSERT_EQ(after->Count(), 1u);
+    EXPECT_EQ(after->Letter(0).subject, "normal");
+    const std::vector<std::string> left = server_.Mailbox(kUser);
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_NE(left[0].find("Subject: odd"), std::string::npos);
+    EXPECT_NE(testing::ReadWholeFile(server_.root + "\\log.txt").find("C: 500 error"), std::string::npos);
+}
+
+// A letter to a device address that cannot go on a command line stays to be sent and is named in
+// the report; the other letter is sent and the receiving goes on.
+TEST_F(SyncMail10Test, ALetterThatCannotGoStaysToBeSentAndTheRestGoesOn) {
+    MailboxFile mailbox(0, 0, 4000);
+    ASSERT_EQ(mailbox.Add(Outgoing("@AB<CDEF", "cannot go")), MailboxAdd::Added);
+    ASSERT_EQ(mailbox.Add(Outgoing("fine@example.org", "goes")), MailboxAdd::Added);
+    WriteMailbox(mailbox);
+    server_.FillMailbox(kUser, {Incoming("incoming", "still received")});
+    auto sink = Session();
+    ASSERT_EQ(sink->Errors().size(), 1u) << ::testing::PrintToString(sink->Events());
+    EXPECT_EQ(sink->Errors()[0].rfind("error 3 The mail could not be sent.", 0), 0u) << sink->Errors()[0];
+    EXPECT_NE(sink->Errors()[0].find("@AB<CDEF"), std::string::npos) << sink->Errors()[0];
+    std::optional<MailboxFile> after = ReadMailbox();
+    ASSERT_TRUE(after);
+    ASSERT_EQ(after->Count(), 3u);
+    EXPECT_EQ(after->Letter(0).status, kMailToSend);
+    EXPECT_EQ(after->Letter(1).status, kMailSent);
+    EXPECT_EQ(after->Letter(2).subject, "incoming");
+    EXPECT_EQ(server_.Mailbox("fine@example.org").size(), 1u);
 }
 
 } // namespace

@@ -36,8 +36,6 @@ HRESULT SetText(IZvDBRecord* record, long field, const std::string& value) {
     return record->SetString(field, copy.data());
 }
 
-bool SameNameNoCase(const std::string& a, const std::string& b) { return lstrcmpiA(a.c_str(), b.c_str()) == 0; }
-
 void DeleteFiles(const std::string& folder, const std::vector<std::pair<std::string, std::string>>& files) {
     for (const auto& file : files)
         DeleteFileA((folder + "\\" + file.first).c_str());
@@ -70,13 +68,13 @@ HRESULT MailBox15::Open(const std::string& pcCatalog) {
     if (!table_)
         return E_FAIL;
     // Names of stored attachments and of the applications beside them: a new name takes none.
-    namesInUse_.clear();
+    names_ = {};
     for (const char* pattern : {"*.app", "*.att"}) {
         std::string wildcard = deviceId_ + "\\default/System/EMAIL/" + pattern;
         com::ComPtr<IZvEnumFileItems> items;
         if (SUCCEEDED(hub_->FindItems(wildcard.data(), &items)))
             for (const std::string& name : ListedNames(items.Get()))
-                namesInUse_.push_back(LastPathElement(name));
+                names_.Use(LastPathElement(name));
     }
     std::srand(static_cast<unsigned>(std::time(nullptr)));
     return S_OK;
@@ -127,9 +125,10 @@ HRESULT MailBox15::OpenOutbox(com::ComPtr<IZvDBCursor>& cursor) const {
     return table_->OpenCursor(outbox.Get(), &cursor);
 }
 
-HRESULT MailBox15::BuildOutbox(com::ComPtr<ZvLetterEnum>& letters, std::vector<long>& keys, int& heldBack) {
+HRESULT MailBox15::BuildOutbox(com::ComPtr<ZvLetterEnum>& letters, std::vector<long>& keys,
+                               HeldLetters& held) {
     keys.clear();
-    heldBack = 0;
+    held = {};
     HRESULT hr = ZvLetterEnum::Create(letters);
     if (FAILED(hr))
         return hr;
@@ -156,9 +155,15 @@ HRESULT MailBox15::BuildOutbox(com::ComPtr<ZvLetterEnum>& letters, std::vector<l
             FAILED(hr = ReadString(record.Get(), kFieldBody, body)) ||
             FAILED(hr = ReadString(record.Get(), kFieldAttachments, descriptor)))
             return hr;
+        if (!CanSendTo(recipients.c_str())) {
+            TraceLine("Mail sync: a recipient of the letter to " + ShownText(recipients) +
+                      " cannot go on a command line");
+            held.unsendable.push_back(recipients); // stays in the outbox until the user mends it
+            continue;
+        }
         std::string text;
         if (FAILED(MessageText(sender, recipients, subject, body, descriptor, text))) {
-            ++heldBack; // stays in the outbox for the next session
+            ++held.unreadable; // stays in the outbox for the next session
             continue;
         }
         hr = letters->Append(sender.c_str(), recipients.c_str(), text.c_str());
@@ -193,13 +198,11 @@ HRESULT MailBox15::MarkSent(IZvEnumLetters* letters, const std::vector<long>& ke
     return S_OK;
 }
 
-std::string MailBox15::NewAttachmentName() {
-    for (;;) {
-        char name[16];
-        std::snprintf(name, sizeof(name), "%08d.att", std::rand());
-        if (std::none_of(namesInUse_.begin(), namesInUse_.end(),
-                         [&](const std::string& used) { return SameNameNoCase(used, name); }))
-            return name;
+void MailBox15::RemoveFromDevice(const std::vector<std::string>& stored) {
+    for (const std::string& name : stored) {
+        const std::string path = deviceId_ + "\\default/System/EMAIL/" + name;
+        if (FAILED(DeleteDeviceFile(hub_, path)))
+            TraceLine("Mail sync: " + path + " of a letter that was not stored could not be deleted");
     }
 }
 
@@ -209,11 +212,15 @@ HRESULT MailBox15::CopyAttachmentsToDevice(const std::vector<std::pair<std::stri
         return S_OK;
     std::string folder = deviceId_ + "\\default/System/EMAIL";
     hub_->CreateFolder(folder.data());
+    std::vector<std::string> copied;
     for (const auto& [stored, name] : files) {
         const std::string pc = workFolder_ + "\\" + stored;
         HRESULT hr = CopyDeviceFile(hub_, pc, deviceId_ + "\\default/System/EMAIL/" + stored);
-        if (FAILED(hr))
+        if (FAILED(hr)) {
+            RemoveFromDevice(copied); // no record will name them
             return hr;
+        }
+        copied.push_back(stored);
         DeleteFileA(pc.c_str());
         AppendAttachmentEntry(descriptor, name, stored);
     }
@@ -241,17 +248,25 @@ HRESULT MailBox15::Store(const std::string& text, StoreResult& result) {
         for (size_t i = 0; i < mime.Attachments().size(); ++i) {
             if (mime.Attachments()[i].data.empty())
                 continue;
-            const std::string stored = NewAttachmentName();
-            const std::string pc = workFolder_ + "\\" + stored;
+            const std::optional<std::string> stored = names_.Draw(std::rand);
+            if (!stored) {
+                TraceLine("Mail sync: no free name for attachment " + mime.Attachments()[i].name +
+                          "; the server keeps the letter");
+                DeleteFiles(workFolder_, files);
+                return E_FAIL;
+            }
+            const std::string pc = workFolder_ + "\\" + *stored;
             if (!mime.StoreAttachment(i, pc)) {
-                TraceLine("Mail sync: attachment " + mime.Attachments()[i].name + " cannot be decoded; skipped");
-                continue;
+                TraceLine("Mail sync: attachment " + mime.Attachments()[i].name + " cannot be written to " +
+                          pc + "; the server keeps the letter");
+                DeleteFileA(pc.c_str());
+                DeleteFiles(workFolder_, files);
+                return E_FAIL;
             }
             WIN32_FILE_ATTRIBUTE_DATA data;
             if (GetFileAttributesExA(pc.c_str(), GetFileExInfoStandard, &data))
                 sum += (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
-            files.emplace_back(stored, mime.Attachments()[i].name);
-            namesInUse_.push_back(stored);
+            files.emplace_back(*stored, mime.Attachments()[i].name);
         }
         if (sum > freeBytes) {
             DeleteFiles(workFolder_, files);
@@ -286,6 +301,10 @@ HRESULT MailBox15::Store(const std::string& text, StoreResult& result) {
         FAILED(SetText(record.Get(), kFieldMessageId, headers.messageId)) ||
         (!descriptor.empty() && FAILED(SetText(record.Get(), kFieldAttachments, descriptor))) ||
         FAILED(record->Commit())) {
+        std::vector<std::string> copied;
+        for (const auto& file : files)
+            copied.push_back(file.first);
+        RemoveFromDevice(copied); // no record names them
         result = StoreResult::Refused;
         return S_OK;
     }

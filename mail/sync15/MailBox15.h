@@ -4,6 +4,8 @@
 #pragma once
 #include "ComObject.h"
 #include "ComPtr.h"
+#include "MailFields.h"
+#include "MailSyncSupport.h"
 #include "ZelvanMgr.h"
 #include "ZvDB.h"
 #include "ZvLetterEnum.h"
@@ -40,11 +42,13 @@ class MailBox15 {
     HRESULT Open(const std::string& pcCatalog);
 
     // The outbox as letters; `keys` holds each letter's record key in the same order. A letter
-    // whose attachment cannot be fetched stays out (and in the outbox): `heldBack` counts them.
-    HRESULT BuildOutbox(com::ComPtr<ZvLetterEnum>& letters, std::vector<long>& keys, int& heldBack);
+    // that cannot go this time (a recipient that cannot go on a command line, an attachment that
+    // cannot be fetched) stays out, and in the outbox: `held` tells which.
+    HRESULT BuildOutbox(com::ComPtr<ZvLetterEnum>& letters, std::vector<long>& keys, HeldLetters& held);
     // Marks the letters the client acknowledged (all three fields null) as sent.
     HRESULT MarkSent(IZvEnumLetters* letters, const std::vector<long>& keys, long& marked);
-    // Stores one received letter.
+    // Stores one received letter. A failure (an attachment that cannot be written or copied) leaves
+    // nothing of the letter behind on the PC or the device.
     HRESULT Store(const std::string& text, StoreResult& result);
 
     long Stored() const { return stored_; }
@@ -54,9 +58,10 @@ class MailBox15 {
     HRESULT ReadString(IZvDBRecord* record, long field, std::string& value) const;
     HRESULT MessageText(const std::string& sender, const std::string& recipients, const std::string& subject,
                         const std::string& body, const std::string& descriptor, std::string& text) const;
-    std::string NewAttachmentName();
     HRESULT CopyAttachmentsToDevice(const std::vector<std::pair<std::string, std::string>>& files,
                                     std::string& descriptor);
+    // Deletes stored files of a letter from the device again (best effort, traced).
+    void RemoveFromDevice(const std::vector<std::string>& stored);
 
     IZelvanMgr* hub_;
     std::string deviceId_;
@@ -64,7 +69,7 @@ class MailBox15 {
     com::ComPtr<IZvDBEngine> engine_;
     com::ComPtr<IZvDBConnection> connection_;
     com::ComPtr<IZvDBTable> table_;
-    std::vector<std::string> namesInUse_;
+    AttachmentNames names_; // stored-file names in use on the device
     uint64_t plainTotal_ = 0;
     long stored_ = 0;
 };

@@ -106,52 +106,57 @@ HRESULT SyncMail15::Transfer() {
     reports_.Custom(this, SPH_SYNCHRONIZE_TRANSFER, SST_START, "", 0, 0);
     if (!ready_)
         return E_UNEXPECTED;
+    tableChanged_ = false;
+    failure_.clear();
     HRESULT hr = Send();
     if (SUCCEEDED(hr))
         hr = Receive();
-    if (SUCCEEDED(hr) && heldBack_ > 0) {
-        // A letter whose attachment could not be fetched stayed in the outbox.
-        reports_.Error(this, SPH_SYNCHRONIZE_TRANSFER, LangText(IDS_MAILSYNC_OUTBOX_FAILED));
+    if (FAILED(hr)) {
+        // Letters marked sent or stored are on the device before the error is reported.
+        if (tableChanged_ && !CopyTableBack())
+            TraceLine("Mail sync: the table could not go back to the device after a failed transfer");
+        if (!failure_.empty())
+            reports_.Error(this, SPH_SYNCHRONIZE_TRANSFER, failure_);
+        return hr;
+    }
+    if (held_.Any()) {
+        // Letters that could not go this time stayed in the outbox.
+        reports_.Error(this, SPH_SYNCHRONIZE_TRANSFER, HeldLettersText(held_));
         return E_FAIL;
     }
-    if (SUCCEEDED(hr))
-        reports_.Custom(this, SPH_SYNCHRONIZE_TRANSFER, SST_COMPLETE, LangText(IDS_MAILSYNC_TRANSFERRED), 0, 0);
-    return hr;
+    reports_.Custom(this, SPH_SYNCHRONIZE_TRANSFER, SST_COMPLETE, LangText(IDS_MAILSYNC_TRANSFERRED), 0, 0);
+    return S_OK;
 }
 
 HRESULT SyncMail15::Send() {
     sent_ = 0;
-    heldBack_ = 0;
-    HRESULT sendResult = S_OK, marked = S_OK;
-    {
-        MailBox15 mailbox(hub_.Get(), deviceId_, MailWorkingFolder());
-        HRESULT hr = mailbox.Open(pcCatalog_);
-        if (FAILED(hr))
-            return hr;
-        com::ComPtr<IZvMailClient> client;
-        hr = CoCreateInstance(CLSID_ZvSMTP, nullptr, CLSCTX_INPROC_SERVER, IID_IZvMailClient,
-                              reinterpret_cast<void**>(&client));
-        if (FAILED(hr))
-            return hr;
-        reports_.Custom(this, SPH_SYNCHRONIZE_TRANSFER, SST_UPDATE, LangText(IDS_MAILSYNC_PREPARING_SEND), 1, 4);
-        com::ComPtr<ZvLetterEnum> letters;
-        std::vector<long> keys;
-        hr = mailbox.BuildOutbox(letters, keys, heldBack_);
-        if (FAILED(hr)) {
-            reports_.Error(this, SPH_SYNCHRONIZE_TRANSFER, LangText(IDS_MAILSYNC_OUTBOX_FAILED));
-            return hr;
-        }
-        reports_.Custom(this, SPH_SYNCHRONIZE_TRANSFER, SST_UPDATE, LangText(IDS_MAILSYNC_SENDING), 2, 4);
-        std::string user = UserId();
-        sendResult = client->Send(user.data(), letters.Get());
-        // The letters the server accepted are marked, also when a later one failed.
-        marked = mailbox.MarkSent(letters.Get(), keys, sent_);
-        client->Disconnect();
+    held_ = {};
+    MailBox15 mailbox(hub_.Get(), deviceId_, MailWorkingFolder());
+    HRESULT hr = mailbox.Open(pcCatalog_);
+    if (FAILED(hr))
+        return hr;
+    com::ComPtr<IZvMailClient> client;
+    hr = CoCreateInstance(CLSID_ZvSMTP, nullptr, CLSCTX_INPROC_SERVER, IID_IZvMailClient,
+                          reinterpret_cast<void**>(&client));
+    if (FAILED(hr))
+        return hr;
+    reports_.Custom(this, SPH_SYNCHRONIZE_TRANSFER, SST_UPDATE, LangText(IDS_MAILSYNC_PREPARING_SEND), 1, 4);
+    com::ComPtr<ZvLetterEnum> letters;
+    std::vector<long> keys;
+    hr = mailbox.BuildOutbox(letters, keys, held_);
+    if (FAILED(hr)) {
+        failure_ = LangText(IDS_MAILSYNC_OUTBOX_FAILED);
+        return hr;
     }
+    reports_.Custom(this, SPH_SYNCHRONIZE_TRANSFER, SST_UPDATE, LangText(IDS_MAILSYNC_SENDING), 2, 4);
+    std::string user = UserId();
+    const HRESULT sendResult = client->Send(user.data(), letters.Get());
+    // The letters the server accepted are marked, also when a later one failed.
+    const HRESULT marked = mailbox.MarkSent(letters.Get(), keys, sent_);
+    tableChanged_ = tableChanged_ || sent_ > 0;
+    client->Disconnect();
     if (FAILED(sendResult)) {
-        if (sent_ > 0 && !CopyTableBack())
-            TraceLine("Mail sync: the table could not go back to the device after a failed send");
-        reports_.Error(this, SPH_SYNCHRONIZE_TRANSFER, LangText(IDS_MAILSYNC_SEND_FAILED));
+        failure_ = SendFailedText(held_.unsendable);
         return sendResult;
     }
     return marked;
@@ -192,7 +197,11 @@ HRESULT SyncMail15::Receive() {
                 client->EndReceive(1); // the server keeps the letter
                 break;
             }
-            client->EndReceive(0);
+            tableChanged_ = true;
+            // A refused DELE leaves the letter on the server; the client has passed over it, so
+            // it is not stored twice in this session.
+            if (FAILED(client->EndReceive(0)))
+                TraceLine("Mail sync: the server keeps a letter it was asked to delete");
         }
         received_ = mailbox.Stored();
     }
@@ -200,12 +209,14 @@ HRESULT SyncMail15::Receive() {
     // connection closes without ending the POP3 session, and the server keeps every letter.
     if (!CopyTableBack()) {
         client->Reconnect(nullptr, 0);
-        reports_.Error(this, SPH_SYNCHRONIZE_TRANSFER, LangFormat(IDS_MAILSYNC_FILE_COPY_FAILED, kCatalogName));
+        tableChanged_ = false; // reported here; a second attempt would fail alike
+        failure_ = LangFormat(IDS_MAILSYNC_FILE_COPY_FAILED, kCatalogName);
         return E_FAIL;
     }
+    tableChanged_ = false;
     client->Disconnect();
     if (FAILED(hr)) {
-        reports_.Error(this, SPH_SYNCHRONIZE_TRANSFER, LangText(IDS_MAILSYNC_RECEIVE_FAILED));
+        failure_ = LangText(IDS_MAILSYNC_RECEIVE_FAILED);
         return hr;
     }
     return S_OK;

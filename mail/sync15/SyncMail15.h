@@ -5,7 +5,8 @@
 //
 // No letter is lost and none is sent twice: the table goes back to the device before the POP3
 // session ends (the server deletes fetched letters only then; when the copy fails the connection
-// closes without it), and before any error of the transfer is reported.
+// closes without it), and on every exit of the transfer after letters were marked sent or stored,
+// before its error is reported: the manager runs no Finalize after a failed phase.
 #pragma once
 #include "MailBox15.h"
 #include "MailSynchronizer.h"
@@ -26,15 +27,19 @@ class SyncMail15 : public MailSynchronizer<SyncMail15, IZvSynchronizerGUI> {
     HRESULT Initialize();
     HRESULT Transfer();
     HRESULT Finalize();
+    // The two halves of the transfer; a failure leaves its report text in failure_ (none: the
+    // step's own failure without a text of its own).
     HRESULT Send();
     HRESULT Receive();
     // Copies the PC table back to the device; true on success.
     bool CopyTableBack();
 
     std::string deviceCatalog_, deviceTable_, pcCatalog_, pcTable_;
-    bool ready_ = false; // Initialize brought both files
+    bool ready_ = false;        // Initialize brought both files
+    bool tableChanged_ = false; // the PC table holds what the device's does not yet
+    std::string failure_;
     StoreResult lastResult_ = StoreResult::Stored;
-    int heldBack_ = 0;
+    HeldLetters held_;
     long sent_ = 0;
     long received_ = 0;
 };

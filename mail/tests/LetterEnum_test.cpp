@@ -1,3 +1,4 @@
+#include "AllocationFaults.h"
 #include "ZvLetterEnum.h"
 #include <gtest/gtest.h>
 
@@ -64,6 +65,29 @@ TEST(ZvLetterEnum, ArgumentChecksAndSkip) {
     copy->Reset();
     ASSERT_EQ(copy->Next(1, &letter, &fetched), S_OK);
     EXPECT_STREQ(letter.strMessage, "one");
+}
+
+char* TaskText(const char* text) {
+    bool ok = true;
+    return TaskCopy(text, ok);
+}
+
+// When the list cannot grow, the letter handed over is freed with its strings, not leaked.
+TEST(ZvLetterEnum, AppendOwnedFreesTheLetterWhenTheListCannotGrow) {
+    ComPtr<ZvLetterEnum> letters;
+    ASSERT_EQ(ZvLetterEnum::Create(letters), S_OK);
+    testing::TaskAllocationFault counting(0);
+    ASSERT_TRUE(counting.Registered());
+    ZVLETTER letter{};
+    letter.strFrom = TaskText("from");
+    letter.strTo = TaskText("to");
+    letter.strMessage = TaskText("message");
+    ASSERT_EQ(counting.Outstanding(), 3);
+    testing::FailNthNew(2); // the record is the first allocation, the list's growth the second
+    EXPECT_EQ(letters->AppendOwned(letter), E_OUTOFMEMORY);
+    testing::FailNthNew(0);
+    EXPECT_EQ(counting.Outstanding(), 0) << "the letter's strings were freed";
+    EXPECT_EQ(letters->Count(), 0u);
 }
 
 } // namespace

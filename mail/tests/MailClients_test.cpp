@@ -1,4 +1,6 @@
 // ZvPOP3 and ZvSMTP against the test mail server, over real Winsock to 127.0.0.1.
+#include "AllocationFaults.h"
+#include "MailConnection.h"
 #include "MailServerFixture.h"
 #include "Handles.h"
 #include "ZvLetterEnum.h"
@@ -142,6 +144,79 @@ TEST_F(MailClients, Pop3ConnectionClosedDuringRetrFailsAndKeepsTheMail) {
     EXPECT_EQ(server.Mailbox("CLOUSR1").size(), 2u);
 }
 
+// A broken connection in the middle of ReceiveAll hands out nothing: the server commits DELE only
+// at QUIT, so the messages taken so far are still there and would be taken again.
+TEST_F(MailClients, Pop3ReceiveAllBrokenAfterTheFirstMessageFailsAndHandsOutNothing) {
+    server.FillMailbox("CLOUSR2", {Message("a", "first\r\n"), Message("b", std::string(5000, 'b') + "\r\n")});
+    server.SetFaults("close-retr 2\n");
+    auto client = Create(CLSID_ZvPOP3);
+    IZvEnumLetters* letters = reinterpret_cast<IZvEnumLetters*>(1);
+    EXPECT_EQ(client->ReceiveAll(const_cast<LPSTR>("CLOUSR2"), &letters), E_FAIL);
+    EXPECT_EQ(letters, nullptr);
+    EXPECT_EQ(server.Mailbox("CLOUSR2").size(), 2u);
+}
+
+// A message whose DELE the server refuses stays there, and the next Receive moves on to the
+// next message instead of handing out the same one again.
+TEST_F(MailClients, Pop3RefusedDeleKeepsTheMessageAndMovesOn) {
+    server.FillMailbox("DELEUS1", {Message("first", "1\r\n"), Message("second", "2\r\n")});
+    server.SetFaults("refuse-dele\n");
+    auto client = Create(CLSID_ZvPOP3);
+    ZVLETTER letter{};
+    ASSERT_EQ(client->Receive(const_cast<LPSTR>("DELEUS1"), &letter), S_OK);
+    EXPECT_NE(Text(letter.strMessage).find("Subject: first"), std::string::npos);
+    CoTaskMemFree(letter.strMessage);
+    EXPECT_EQ(client->EndReceive(0), E_FAIL) << "the server refused to delete it";
+    ASSERT_EQ(client->Receive(const_cast<LPSTR>("DELEUS1"), &letter), S_OK);
+    EXPECT_NE(Text(letter.strMessage).find("Subject: second"), std::string::npos);
+    CoTaskMemFree(letter.strMessage);
+    EXPECT_EQ(client->EndReceive(0), E_FAIL);
+    EXPECT_EQ(client->Receive(const_cast<LPSTR>("DELEUS1"), &letter), S_FALSE);
+    EXPECT_EQ(client->Disconnect(), S_OK);
+    EXPECT_EQ(server.Mailbox("DELEUS1").size(), 2u);
+}
+
+// Out of memory while ReceiveAll keeps a letter: that letter is not acknowledged (POP3: no DELE;
+// TURN: a transient refusal), so the server keeps it; the others are taken.
+TEST_F(MailClients, Pop3ReceiveAllNeverDeletesALetterItCouldNotKeep) {
+    const std::string lost = Message("unkept", std::string(1777, 'u') + "\r\n");
+    server.FillMailbox("OOMUSR1", {lost, Message("kept", "k\r\n")});
+    {
+        auto pop3 = Create(CLSID_ZvPOP3);
+        testing::TaskAllocationFault fault(AsReceived(lost).size() + 1);
+        ASSERT_TRUE(fault.Registered());
+        ComPtr<IZvEnumLetters> letters;
+        ASSERT_EQ(pop3->ReceiveAll(const_cast<LPSTR>("OOMUSR1"), &letters), S_OK);
+        EXPECT_GE(fault.Refused(), 1);
+        auto got = Drain(letters.Get());
+        ASSERT_EQ(got.size(), 1u);
+        EXPECT_NE(Text(got[0].strMessage).find("Subject: kept"), std::string::npos);
+        EXPECT_EQ(pop3->Disconnect(), S_OK);
+    }
+    auto left = server.Mailbox("OOMUSR1");
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_EQ(left[0], lost);
+}
+
+TEST_F(MailClients, SmtpReceiveAllNeverAcceptsALetterItCouldNotKeep) {
+    const std::string turned = "Subject: unkept\r\n\r\n" + std::string(1999, 't') + "\r\n";
+    server.FillMailbox("OOMUSR2", {turned, "Subject: kept\r\n\r\nk\r\n"});
+    {
+        auto smtp = Create(CLSID_ZvSMTP);
+        testing::TaskAllocationFault fault(AsReceived(turned).size() + 1);
+        ASSERT_TRUE(fault.Registered());
+        ComPtr<IZvEnumLetters> letters;
+        ASSERT_EQ(smtp->ReceiveAll(const_cast<LPSTR>("OOMUSR2"), &letters), S_OK);
+        EXPECT_GE(fault.Refused(), 1);
+        EXPECT_EQ(Drain(letters.Get()).size(), 1u);
+    }
+    auto left = server.Mailbox("OOMUSR2");
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_EQ(left[0], turned);
+    std::string log = testing::ReadWholeFile(server.root + "\\log.txt");
+    EXPECT_NE(log.find("C: 4"), std::string::npos) << "a transient refusal, not 500";
+}
+
 TEST_F(MailClients, Pop3RepliesInSmallPiecesAndAGreetingOver255Bytes) {
     server.FillMailbox("PIECUSR", {Message("a", "piece by piece\r\n")});
     server.SetFaults("pieces 3\nlong-line\n");
@@ -166,6 +241,22 @@ TEST_F(MailClients, Pop3SendAndReconnectAndAddress) {
     EXPECT_EQ(client->Reconnect(nullptr, 0), S_OK);
     ZVLETTER letter{};
     EXPECT_EQ(client->Receive(const_cast<LPSTR>("X"), &letter), E_UNEXPECTED);
+}
+
+// A configured address without a "port" value keeps the address and takes the default port.
+TEST_F(MailClients, AMissingPortValueKeepsTheConfiguredAddress) {
+    com::UniqueHKey key;
+    ASSERT_EQ(
+        RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Zelvan\\Tavrilon\\POP3", 0, KEY_ALL_ACCESS, key.Put()),
+        ERROR_SUCCESS);
+    ASSERT_EQ(RegDeleteValueA(key.Get(), "port"), ERROR_SUCCESS);
+    const ServerSettings settings = ReadServerSettings("POP3", "mail.example.invalid", 1552);
+    EXPECT_EQ(settings.address, "127.0.0.1");
+    EXPECT_EQ(settings.port, 1552);
+    auto client = Create(CLSID_ZvPOP3);
+    unsigned char address[32] = {};
+    EXPECT_EQ(client->GetAddress(sizeof address, address), S_OK);
+    EXPECT_STREQ(reinterpret_cast<char*>(address), "127.0.0.1");
 }
 
 TEST_F(MailClients, ClientsWithoutAServerOrWithABadPortAreUnconnected) {
@@ -242,14 +333,24 @@ TEST_F(MailClients, SmtpRefusedRecipientEndsSendAndKeepsEarlierAcknowledgements)
     EXPECT_EQ(Text(after[1].strMessage), "two\r\n.\r\n");
 }
 
-TEST_F(MailClients, SmtpUnsafeRecipientNeverReachesTheServer) {
+// A letter with an unsafe recipient fails alone: it never reaches the server, stays
+// unacknowledged, and the letters after it are sent; Send says not all went.
+TEST_F(MailClients, SmtpUnsafeRecipientNeverReachesTheServerAndTheOthersGo) {
+    server.FillMailbox("after@example.org", {});
     ComPtr<ZvLetterEnum> letters;
     ASSERT_EQ(ZvLetterEnum::Create(letters), S_OK);
     letters->Append(nullptr, "victim@example.org>\r\nRCPT TO:<evil@example.org", "x\r\n.\r\n");
+    letters->Append(nullptr, "after@example.org", "Subject: after\r\n\r\nstill sent\r\n.\r\n");
     auto client = Create(CLSID_ZvSMTP);
     EXPECT_EQ(client->Send(const_cast<LPSTR>("SMTPUSR"), letters.Get()), E_UNEXPECTED);
     std::string log = testing::ReadWholeFile(server.root + "\\log.txt");
     EXPECT_EQ(log.find("evil@"), std::string::npos);
+    EXPECT_EQ(server.Mailbox("after@example.org").size(), 1u);
+    letters->Reset();
+    auto after = Drain(letters.Get());
+    ASSERT_EQ(after.size(), 2u);
+    EXPECT_NE(after[0].strTo, nullptr) << "not acknowledged";
+    EXPECT_EQ(after[1].strTo, nullptr) << "acknowledged";
 }
 
 TEST_F(MailClients, SmtpConnectionClosedDuringDataFailsWithoutAcknowledging) {

@@ -7,8 +7,6 @@
 
 namespace tv::mail::testing {
 
-namespace {
-
 std::vector<std::string> FilesIn(const std::string& folder) {
     std::vector<std::string> names;
     WIN32_FIND_DATAA data;
@@ -23,8 +21,6 @@ std::vector<std::string> FilesIn(const std::string& folder) {
     std::sort(names.begin(), names.end());
     return names;
 }
-
-} // namespace
 
 std::string ReadWholeFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

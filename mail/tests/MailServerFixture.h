@@ -30,6 +30,8 @@ struct MailServer {
     std::vector<std::string> Declined(const std::string& mailbox) const;
 };
 
+// The names of the files (not folders) in a folder, sorted.
+std::vector<std::string> FilesIn(const std::string& folder);
 std::string ReadWholeFile(const std::string& path);
 void WriteWholeFile(const std::string& path, const std::string& data);
 

@@ -41,9 +41,17 @@ com::ComPtr<IZvSynchronizer> CreateSynchronizerFromDll(HMODULE library, REFCLSID
 
 // Makes the synchronizer of `clsid` from `library` on a thread of its own (its own apartment)
 // while this thread dispatches messages (it serves the hub), and runs IsCompatible, SetDevice
-// and the five phases; `between` runs on that thread after Initialize. The result of each call;
-// empty when the synchronizer could not be made.
+// and the phases as the synchronization manager does: a resolve with nothing unresolved is passed
+// over, and a phase that reports an error ends the session (no Finalize after it). `between` runs
+// on that thread after Initialize. The result of each call made; empty when the synchronizer
+// could not be made or the session did not end within two minutes.
 std::vector<HRESULT> RunSynchronizerSession(HMODULE library, REFCLSID clsid, const std::string& deviceId,
                                             RecordingSink* sink, std::function<void()> between = nullptr);
+
+// RunSynchronizerSession with a new recording sink: the sink, and the results in `results` when
+// given.
+com::ComPtr<RecordingSink> RunRecordedSession(HMODULE library, REFCLSID clsid, const std::string& deviceId,
+                                              std::function<void()> between = nullptr,
+                                              std::vector<HRESULT>* results = nullptr);
 
 } // namespace tv::mail::testing

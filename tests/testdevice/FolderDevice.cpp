@@ -196,14 +196,21 @@ bool FolderDevice::Cancelled() const {
     return event && WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
 }
 
-bool FolderDevice::DelayTransfer() {
+bool FolderDevice::DelayTransfer(IZvFileOperationCallback* callback, const std::string& item) {
     DWORD left = static_cast<DWORD>(transferDelayMs_.load());
+    const DWORD progressEvery = DeviceSetting(name_, "ProgressEveryMs", 0);
+    DWORD sinceProgress = 0;
     while (left > 0) {
         if (Cancelled())
             return false;
         DWORD step = std::min(left, kDelayStepMs);
         Sleep(step);
         left -= step;
+        sinceProgress += step;
+        if (callback && progressEvery > 0 && sinceProgress >= progressEvery) {
+            callback->OnItemProgress(const_cast<LPSTR>(item.c_str()), 0);
+            sinceProgress = 0;
+        }
     }
     return !Cancelled();
 }
@@ -271,7 +278,7 @@ HRESULT FolderDevice::TransferFile(const std::string& from, const std::string& t
         callback->OnItemInfo(const_cast<LPSTR>(("Copying " + LastPart(from)).c_str()));
         callback->OnItemInit(const_cast<LPSTR>(item.c_str()), size);
     }
-    if (!DelayTransfer()) {
+    if (!DelayTransfer(callback, item)) {
         SetError("Cancelled", nMaxLen, strError);
         return E_ABORT;
     }
@@ -333,6 +340,11 @@ STDMETHODIMP FolderDevice::ImportFileItem(LPSTR strSource, LPSTR strDestination,
                                           unsigned char* strError) {
     if (!strSource || !strDestination)
         return E_INVALIDARG;
+    const DWORD allowed = DeviceSetting(name_, "ImportsBeforeFailure", MAXDWORD);
+    if (allowed != MAXDWORD && static_cast<DWORD>(imports_++) >= allowed) {
+        SetError(std::string("Cannot write ") + strDestination, nMaxLen, strError);
+        return HRESULT_FROM_WIN32(ERROR_WRITE_FAULT);
+    }
     return Transfer(strSource, PcPath(strDestination), strSource, piCallback, nMaxLen, strError);
 }
 

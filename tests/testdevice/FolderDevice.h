@@ -65,8 +65,9 @@ public:
 
 private:
     std::string PcPath(const char* devicePath) const;
-    // Waits the configured transfer delay; false when the hub's cancel event was set meanwhile.
-    bool DelayTransfer();
+    // Waits the configured transfer delay, reporting progress of `item` meanwhile when the device
+    // is set to; false when the hub's cancel event was set meanwhile.
+    bool DelayTransfer(IZvFileOperationCallback* callback, const std::string& item);
     bool Cancelled() const;
     // Copies one file or a folder tree; reports each file through the callback.
     HRESULT Transfer(const std::string& from, const std::string& to, const char* reportedItem,
@@ -83,6 +84,7 @@ private:
     std::atomic<LONG> enableUI_{1};
     std::atomic<LONG> autoPcMode_{0};
     std::atomic<LONG> transferDelayMs_{0};
+    std::atomic<LONG> imports_{0}; // copies from the PC so far
     std::atomic<bool> pcMode_{false};
     std::atomic<HANDLE*> cancelEvent_{nullptr};
 };

@@ -12,8 +12,13 @@ Fault switches: <root>/faults, read at every new connection, one switch per line
   refuse-login      POP3 answers PASS with -ERR; SMTP opens with "554" instead of "220"
   refuse-rcpt N     SMTP refuses the N-th recipient of the connection (1-based)
   eras-err          POP3 answers ERAS with -ERR
-  close-retr        POP3 closes the connection halfway through the text of a RETR
-  close-data        SMTP closes halfway through a DATA it receives, or one it delivers after TURN
+  refuse-dele       POP3 answers DELE with -ERR (the message stays)
+  no-content-type   messages are served (RETR, TURN) without the Content-Type lines of their
+                    header section
+  close-retr [N]    POP3 closes the connection halfway through the text of the N-th RETR of the
+                    connection (default: the first)
+  close-data [N]    SMTP closes halfway through the N-th DATA it receives, or the N-th letter it
+                    delivers after TURN (default: the first)
   silent            read everything, answer nothing
   pieces N          send every answer in pieces of N bytes
   long-line         the POP3 greeting and the SMTP opening line are over 255 bytes long
@@ -86,10 +91,38 @@ def wire_text(data):
     return b"".join((b"." + l if l.startswith(b".") else l) + b"\r\n" for l in lines)
 
 
-def message_size(path):
-    """The size LIST and STAT report: the message in CR LF lines, before dot-stuffing."""
+def without_content_type(data):
+    """The message without the Content-Type lines (and their continuations) of its header section."""
+    lines = data.replace(b"\r\n", b"\n").split(b"\n")
+    out = []
+    in_headers = True
+    dropping = False
+    for line in lines:
+        if in_headers:
+            if line == b"":
+                in_headers = False
+            elif line[:1] in (b" ", b"\t"):
+                if dropping:
+                    continue
+            else:
+                dropping = line.lower().startswith(b"content-type:")
+                if dropping:
+                    continue
+        out.append(line)
+    return b"\r\n".join(out)
+
+
+def served(path, config):
+    """A stored message as the server hands it out, the fault switches applied."""
     with open(path, "rb") as f:
         data = f.read()
+    if config.has("no-content-type"):
+        data = without_content_type(data)
+    return data
+
+
+def message_size(data):
+    """The size LIST and STAT report: the message in CR LF lines, before dot-stuffing."""
     lines = data.replace(b"\r\n", b"\n").split(b"\n")
     if lines and lines[-1] == b"":
         lines.pop()
@@ -166,6 +199,7 @@ class Pop3Session(Session):
         user = None
         files = []
         gone = {}
+        retrievals = 0
         while True:
             line = self.read_line()
             verb, _, arg = line.partition(b" ")
@@ -178,7 +212,7 @@ class Pop3Session(Session):
                 self.send(b"-ERR login refused" if self.config.has("refuse-login") else b"+OK logged in")
             elif verb == b"STAT":
                 live = [f for i, f in enumerate(files) if i + 1 not in gone]
-                size = sum(message_size(f) for f in live)
+                size = sum(message_size(served(f, self.config)) for f in live)
                 self.send(b"+OK %d %d" % (len(live), size))
             elif verb == b"LIST":
                 if arg:
@@ -186,21 +220,22 @@ class Pop3Session(Session):
                     if n is None:
                         self.send(b"-ERR no such message")
                     else:
-                        self.send(b"+OK %d %d" % (n, message_size(files[n - 1])))
+                        self.send(b"+OK %d %d" % (n, message_size(served(files[n - 1], self.config))))
                 else:
                     self.send(b"+OK scan listing follows")
                     for i, f in enumerate(files):
                         if i + 1 not in gone:
-                            self.send(b"%d %d" % (i + 1, message_size(f)))
+                            self.send(b"%d %d" % (i + 1, message_size(served(f, self.config))))
                     self.send(b".")
             elif verb == b"RETR":
                 n = self.number(arg, files, gone)
                 if n is None:
                     self.send(b"-ERR no such message")
                     continue
-                text = wire_text(open(files[n - 1], "rb").read())
+                text = wire_text(served(files[n - 1], self.config))
                 self.send(b"+OK message follows")
-                if self.config.has("close-retr"):
+                retrievals += 1
+                if self.config.has("close-retr") and retrievals == self.config.number("close-retr", 1):
                     self.send_raw(text[:len(text) // 2])
                     log(root, b"S:", b"<closed during RETR>")
                     return
@@ -212,6 +247,8 @@ class Pop3Session(Session):
                     self.send(b"-ERR no such message")
                 elif verb == b"ERAS" and self.config.has("eras-err"):
                     self.send(b"-ERR cannot decline")
+                elif verb == b"DELE" and self.config.has("refuse-dele"):
+                    self.send(b"-ERR cannot delete")
                 else:
                     gone[n] = verb
                     self.send(b"+OK marked")
@@ -255,6 +292,7 @@ class SmtpSession(Session):
         sender = None
         recipients = []
         rcpt_count = 0
+        self.data_count = 0
         while True:
             line = self.read_line()
             verb = line.split(b" ")[0].split(b":")[0].upper()
@@ -274,6 +312,7 @@ class SmtpSession(Session):
                     recipients.append(address)
                     self.send(b"250 recipient ok")
             elif verb == b"DATA":
+                self.data_count += 1
                 self.send(b"354 end with <CRLF>.<CRLF>")
                 data = self.read_data()
                 if data is None:
@@ -300,7 +339,7 @@ class SmtpSession(Session):
             line = self.read_line()
             if line == b".":
                 return b"".join(l + b"\r\n" for l in lines)
-            if self.config.has("close-data") and lines:
+            if self.closes_at(self.data_count) and lines:
                 log(self.server.root, b"S:", b"<closed during DATA>")
                 return None
             lines.append(line[1:] if line.startswith(b".") else line)
@@ -308,10 +347,13 @@ class SmtpSession(Session):
             if size > MESSAGE_LIMIT:
                 return None
 
+    def closes_at(self, count):
+        return self.config.has("close-data") and count == self.config.number("close-data", 1)
+
     def deliver(self, user):
         root = self.server.root
-        for path in mailbox_files(root, user):
-            data = open(path, "rb").read()
+        for delivered, path in enumerate(mailbox_files(root, user), 1):
+            data = served(path, self.config)
             sender = b"postmaster@" + DOMAIN.encode()
             for header in data.replace(b"\r\n", b"\n").split(b"\n"):
                 if header == b"":
@@ -325,7 +367,7 @@ class SmtpSession(Session):
             self.send(b"DATA")
             self.read_line()
             text = wire_text(data)
-            if self.config.has("close-data"):
+            if self.closes_at(delivered):
                 self.send_raw(text[:len(text) // 2])
                 log(root, b"S:", b"<closed during DATA>")
                 return

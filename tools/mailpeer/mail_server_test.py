@@ -116,6 +116,26 @@ class MailServerWithPythonClients(unittest.TestCase):
         client.close()
         self.assertEqual(len(os.listdir(os.path.join(self.root, "mailboxes", "PYUSER3"))), 1)
 
+    def test_refused_dele_keeps_the_message_and_the_served_letter_can_lose_its_content_type(self):
+        letter = (b"Subject: qp\r\nMIME-Version: 1.0\r\nContent-Type: text/plain;\r\n\tcharset=us-ascii\r\n"
+                  b"Content-Transfer-Encoding: quoted-printable\r\n\r\nsoft=\r\nbreak\r\n")
+        folder = self.fill("PYUSER4", [letter, MESSAGES[2]])
+        self.faults("refuse-dele\nno-content-type\nclose-retr 2\n")
+        client = poplib.POP3("127.0.0.1", self.pop3, timeout=20)
+        client.user("PYUSER4")
+        client.pass_("")
+        _, lines, octets = client.retr(1)
+        served = b"\r\n".join(lines) + b"\r\n"
+        self.assertEqual(served, b"Subject: qp\r\nMIME-Version: 1.0\r\n"
+                                 b"Content-Transfer-Encoding: quoted-printable\r\n\r\nsoft=\r\nbreak\r\n")
+        self.assertEqual(int(client.list(1).split()[2]), octets)
+        with self.assertRaises(poplib.error_proto):
+            client.dele(1)
+        with self.assertRaises((poplib.error_proto, EOFError, OSError)):
+            client.retr(2)
+        client.close()
+        self.assertEqual(len(os.listdir(folder)), 2)
+
 
 if __name__ == "__main__":
     unittest.main()
