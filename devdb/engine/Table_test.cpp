@@ -336,6 +336,41 @@ TEST(Table, ACommitThatFailsAtAnyWriteLeavesTheTableAsItWasAndCanBeTriedAgain) {
     }
 }
 
+// Every write of a removal fails in turn: the record is either still there with its values or
+// gone, and a compaction afterwards keeps every other record.
+TEST(Table, ARemovalThatFailsAtAnyWriteLeavesTheOtherRecordsWhole) {
+    for (const size_t row : {size_t{1}, size_t{2}}) { // the middle slot, the last slot
+        bool reachedTheEnd = false;
+        for (int step = 1; !reachedTheEnd && step < 10; ++step) {
+            SCOPED_TRACE("row " + std::to_string(row) + ", write " + std::to_string(step));
+            TestDatabase db;
+            auto table = db.AddTable("Mail", MailFormat(), 4096, 1024);
+            for (const char* subject : {"one", "two", "three"})
+                AddMail(db, table, subject, 0, std::string("to-") + subject);
+            auto cursor = db.connection->OpenWideCursor(table);
+            db.platform.FailWrite(step);
+            const int writes = db.platform.Writes();
+            const bool removed = cursor->RemoveAt(row);
+            reachedTheEnd = db.platform.Writes() - writes < step;
+            db.platform.FailWrite(0);
+            cursor->Close();
+            ASSERT_TRUE(table->Compact());
+            std::vector<std::string> expected = {"one", "two", "three"};
+            if (removed)
+                expected.erase(expected.begin() + static_cast<std::ptrdiff_t>(row));
+            EXPECT_EQ(SubjectsAfterReopen(db, "Mail"), expected);
+            auto check = db.connection->OpenWideCursor(table);
+            for (size_t i = 0; i < check->RowCount(); ++i) {
+                auto record = check->GetAt(i);
+                EXPECT_EQ(ListText(*record, 2), "to-" + Subject(*record));
+                record->Release();
+            }
+            check->Close();
+        }
+        EXPECT_TRUE(reachedTheEnd);
+    }
+}
+
 TEST(Table, ACommitOrRemovalWhoseFlushFailsIsReportedAsFailed) {
     TestDatabase db;
     auto table = db.AddTable("Mail", MailFormat());
