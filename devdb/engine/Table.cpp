@@ -341,6 +341,15 @@ bool Table::WriteChangedBlocks(const std::vector<uint8_t>& before, const std::ve
 
 bool Table::Compact() {
     Access access(*this);
+    return Repack(false);
+}
+
+bool Table::Trim() {
+    Access access(*this);
+    return Repack(true) && file_->Flush();
+}
+
+bool Table::Repack(bool trim) {
     if (!valid_)
         return false;
     std::vector<uint8_t> image(static_cast<size_t>(layout_.fileSize));
@@ -348,44 +357,23 @@ bool Table::Compact() {
         return false;
     std::vector<uint8_t> packed = image;
     TableLayout layout = layout_;
-    if (!CompactTable(packed, layout)) {
+    const bool packs = CompactTable(packed, layout);
+    const uint64_t giveBack = packs && trim ? TrimmableBytes(layout) : 0;
+    if (!packs || (giveBack > 0 && !ShrinkTable(packed, layout, giveBack))) {
         valid_ = false; // the file contradicts itself: nothing more is done with it
         return false;
     }
-    if (!WriteChangedBlocks(image, packed, layout.header.dataStart, packed.size())) {
-        valid_ = LoadFromFile();
-        return false;
-    }
-    layout_ = std::move(layout);
-    ++generation_; // records read before now reload their references
-    NoteWritten();
-    return true;
-}
-
-bool Table::Trim() {
-    Access access(*this);
-    if (!Compact())
-        return false;
-    const uint64_t bytes = TrimmableBytes(layout_);
-    if (bytes == 0)
-        return true;
-    std::vector<uint8_t> image(static_cast<size_t>(layout_.fileSize));
-    if (!file_->Read(0, image.data(), image.size()))
-        return false;
-    std::vector<uint8_t> shrunk = image;
-    TableLayout layout = layout_;
-    if (!ShrinkTable(shrunk, layout, bytes))
-        return false;
-    // The area goes to its new place first, the references to it after; then the file is cut.
-    if (!WriteChangedBlocks(image, shrunk, layout.bottom, shrunk.size()) ||
-        !WriteChangedBlocks(image, shrunk, layout.header.dataStart, layout.bottom) ||
-        !file_->Resize(layout.fileSize) || !file_->Flush()) {
+    // The out-of-line area goes to its place first, the slots that refer to it after; then a
+    // trimmed file is cut.
+    if (!WriteChangedBlocks(image, packed, layout.bottom, packed.size()) ||
+        !WriteChangedBlocks(image, packed, layout.header.dataStart, layout.bottom) ||
+        (giveBack > 0 && !file_->Resize(layout.fileSize))) {
         valid_ = LoadFromFile();
         NoteWritten();
         return false;
     }
     layout_ = std::move(layout);
-    ++generation_;
+    ++generation_; // records read before now reload their references
     NoteWritten();
     return true;
 }

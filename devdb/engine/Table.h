@@ -132,6 +132,8 @@ class Table {
     bool SetSlotFlags(size_t index, uint16_t flags);
     // A commit that stopped before its slot was written; false.
     bool Abandon(const AreaMark& mark);
+    // Compacts the file and, with `trim`, gives back the free space at its end.
+    bool Repack(bool trim);
     bool WriteChangedBlocks(const std::vector<uint8_t>& before, const std::vector<uint8_t>& after,
                             uint64_t from, uint64_t to);
     void Notify(uint32_t event, uint32_t key);
