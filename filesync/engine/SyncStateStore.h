@@ -23,7 +23,8 @@ public:
     // Every stored item in enumeration order; Failed on a damaged item, keeping those read.
     virtual StoreResult ReadItems(std::vector<FileEntry>& items) = 0;
     // Replaces every stored item; Missing when the state key is absent (nothing written),
-    // Failed when an item could not be written (those before it stay).
+    // Failed when an old item could not be removed (nothing new written, so that no new item is
+    // read back beside an old one) or a new item could not be written (those before it stay).
     virtual StoreResult WriteItems(const std::vector<FileEntry>& items) = 0;
 
     // Mask values one at a time, for saving an edited list.
