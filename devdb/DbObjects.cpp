@@ -441,9 +441,10 @@ class CursorObject
     std::shared_ptr<Cursor> cursor_;
 };
 
-// Keys of a key cursor from the custom face (a cursor takes at most 65535).
+// Keys of a key cursor from the custom face; more than a cursor takes are refused before they are
+// copied.
 bool KeysFrom(long count, const long* keys, std::vector<uint32_t>& out) {
-    if (count < 0 || count > 65535 || (count > 0 && !keys))
+    if (count < 0 || static_cast<unsigned long>(count) > kMaxCursorKeys || (count > 0 && !keys))
         return false;
     out.assign(keys, keys + count);
     return true;
@@ -803,8 +804,11 @@ class ConnectionObject : public AutomationObject<ConnectionObject, &CLSID_ZvDBCo
         LONG lower = 0, upper = -1;
         TV_RETURN_IF_FAILED(SafeArrayGetLBound(array, 1, &lower));
         TV_RETURN_IF_FAILED(SafeArrayGetUBound(array, 1, &upper));
-        for (LONG i = lower; i <= upper; ++i) {
-            LONG key = 0;
+        // More keys than a cursor takes are refused before they are copied.
+        if (int64_t{upper} - lower + 1 > static_cast<int64_t>(kMaxCursorKeys))
+            return E_FAIL;
+        for (int64_t at = lower; at <= upper; ++at) {
+            LONG i = static_cast<LONG>(at), key = 0;
             TV_RETURN_IF_FAILED(SafeArrayGetElement(array, &i, &key));
             list.push_back(static_cast<uint32_t>(key));
         }
