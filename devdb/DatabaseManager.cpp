@@ -3,7 +3,6 @@
 #include "ClassFactory.h"
 #include "DbObjects.h"
 #include "DllModule.h"
-#include "TypeInfoDispatch.h"
 #include "Win32Platform.h"
 
 using tv::com::ToAnsi;
@@ -19,17 +18,13 @@ struct ProcessEngineHolder {
 };
 ProcessEngineHolder processEngine;
 
-class DatabaseManager : public tv::com::ComObject<DatabaseManager, IZvDBEngine, IZvDBEngineDisp> {
+class DatabaseManager
+    : public AutomationObject<DatabaseManager, &CLSID_ZvDatabaseMgr, IZvDBEngine, IZvDBEngineDisp> {
   public:
     HRESULT FinalConstruct() {
         engine_ = ProcessEngine();
         return engine_ ? S_OK : E_FAIL;
     }
-    void* QueryOtherInterface(REFIID riid) {
-        return IsEqualIID(riid, IID_IDispatch) ? static_cast<IZvDBEngineDisp*>(this) : nullptr;
-    }
-    TV_DUAL_DISPATCH(IZvDBEngineDisp, dispatch_)
-
     HRESULT Open(const std::string& path, REFIID riid, void** out) {
         if (!out)
             return E_POINTER;
@@ -38,21 +33,29 @@ class DatabaseManager : public tv::com::ComObject<DatabaseManager, IZvDBEngine, 
         return connection ? NewConnectionObject(std::move(connection), riid, out) : E_FAIL;
     }
     STDMETHODIMP OpenConnection(LPSTR path, IZvDBConnection** out) override {
-        return Open(path ? path : "", IID_IZvDBConnection, reinterpret_cast<void**>(out));
+        return Run([&]() -> HRESULT {
+            return Open(path ? path : "", IID_IZvDBConnection, reinterpret_cast<void**>(out));
+        });
     }
     STDMETHODIMP OpenConnection(BSTR path, IUnknown** out) override {
-        return Open(ToAnsi(path), IID_IUnknown, reinterpret_cast<void**>(out));
+        return Run(
+            [&]() -> HRESULT { return Open(ToAnsi(path), IID_IUnknown, reinterpret_cast<void**>(out)); });
     }
-    STDMETHODIMP DropDatabase(LPSTR path) override { return engine_->Drop(path ? path : "") ? S_OK : E_FAIL; }
-    STDMETHODIMP DropDatabase(BSTR path) override { return engine_->Drop(ToAnsi(path)) ? S_OK : E_FAIL; }
+    STDMETHODIMP DropDatabase(LPSTR path) override {
+        return Run([&]() -> HRESULT { return engine_->Drop(path ? path : "") ? S_OK : E_FAIL; });
+    }
+    STDMETHODIMP DropDatabase(BSTR path) override {
+        return Run([&]() -> HRESULT { return engine_->Drop(ToAnsi(path)) ? S_OK : E_FAIL; });
+    }
     STDMETHODIMP CloseConnection(IUnknown* connectionFace) override {
-        auto connection = ConnectionOf(connectionFace);
-        return connection && engine_->Close(*connection) ? S_OK : E_FAIL;
+        return Run([&]() -> HRESULT {
+            auto connection = ConnectionOf(connectionFace);
+            return connection && engine_->Close(*connection) ? S_OK : E_FAIL;
+        });
     }
 
   private:
     Engine* engine_ = nullptr;
-    tv::com::TypeInfoDispatch dispatch_{IID_IZvDBEngineDisp};
 };
 
 HRESULT CreateClassObject(REFIID riid, void** ppv) {
@@ -84,4 +87,4 @@ Engine* ProcessEngine() {
 } // namespace tv::devdb::com
 
 using tv::devdb::com::Server;
-TV_DLL_SERVER(NotUsed, Server)
+TV_DLL_SERVER(Optional, Server)

@@ -1,8 +1,11 @@
 #include "DbObjects.h"
 #include "AnsiText.h"
-#include "ComObject.h"
+#include "DevDbIds.h"
+#include "DllModule.h"
+#include "ErrorInfo.h"
 #include "HResult.h"
-#include "TypeInfoDispatch.h"
+#include <algorithm>
+#include <climits>
 #include <cstring>
 
 using tv::com::AnsiToBstr;
@@ -31,6 +34,19 @@ __CRT_UUID_DECL(tv::devdb::com::IDbWrapped, 0x9D3F51A2, 0x6C0B, 0x4E8A, 0xB7, 0x
 namespace tv::devdb::com {
 
 namespace {
+
+UINT FailureText(HRESULT hr) {
+    switch (hr) {
+    case E_POINTER:
+        return IDS_ZVDB_NULL_POINTER;
+    case E_OUTOFMEMORY:
+        return IDS_ZVDB_NO_MEMORY;
+    case E_NOTIMPL:
+        return IDS_ZVDB_NOT_OFFERED;
+    default:
+        return IDS_ZVDB_FAILED;
+    }
+}
 
 ComPtr<IDbWrapped> Wrapped(IUnknown* object) {
     ComPtr<IDbWrapped> wrapped;
@@ -69,67 +85,90 @@ class RecordFormatObject : public tv::com::ComObject<RecordFormatObject, IZvDBRe
     bool ReleaseWrappedFormat() override { return !std::exchange(released_, true); }
 
     STDMETHODIMP GetFieldCount(long* count) override {
-        if (!count)
-            return E_POINTER;
-        *count = 0;
-        if (released_)
-            return E_FAIL;
-        *count = static_cast<long>(format_.FieldCount());
-        return S_OK;
+        return Run([&]() -> HRESULT {
+            if (!count)
+                return E_POINTER;
+            *count = 0;
+            if (released_)
+                return E_FAIL;
+            *count = static_cast<long>(format_.FieldCount());
+            return S_OK;
+        });
     }
     STDMETHODIMP GetFieldName(long i, long nMaxLen, char* name) override {
-        if (!name)
-            return E_POINTER;
-        const Field* field = released_ || i < 0 ? nullptr : format_.FieldAt(static_cast<size_t>(i));
-        return field ? CopyOut(field->name, nMaxLen, name) : E_FAIL;
+        return Run([&]() -> HRESULT {
+            if (!name)
+                return E_POINTER;
+            const Field* field = released_ || i < 0 ? nullptr : format_.FieldAt(static_cast<size_t>(i));
+            return field ? CopyOut(field->name, nMaxLen, name) : E_FAIL;
+        });
     }
     STDMETHODIMP GetFieldType(long i, long* type) override {
-        if (!type)
-            return E_POINTER;
-        *type = 0;
-        const Field* field = released_ || i < 0 ? nullptr : format_.FieldAt(static_cast<size_t>(i));
-        if (!field)
-            return E_FAIL;
-        *type = field->Type();
-        return S_OK;
+        return Run([&]() -> HRESULT {
+            if (!type)
+                return E_POINTER;
+            *type = 0;
+            const Field* field = released_ || i < 0 ? nullptr : format_.FieldAt(static_cast<size_t>(i));
+            if (!field)
+                return E_FAIL;
+            *type = field->Type();
+            return S_OK;
+        });
     }
     STDMETHODIMP FindField(LPSTR name, long* index) override {
-        if (!name || !index)
-            return E_POINTER;
-        *index = -1;
-        if (released_)
-            return E_FAIL;
-        *index = format_.Find(name);
-        return S_OK;
+        return Run([&]() -> HRESULT {
+            if (!name || !index)
+                return E_POINTER;
+            *index = -1;
+            if (released_)
+                return E_FAIL;
+            *index = format_.Find(name);
+            return S_OK;
+        });
     }
     STDMETHODIMP AddField(LPSTR name, long type, long size) override {
-        return Check(!released_ &&
-                     format_.AddField(Text(name), static_cast<int>(type), static_cast<int>(size)));
+        return Run([&]() -> HRESULT {
+            return Check(!released_ &&
+                         format_.AddField(Text(name), static_cast<int>(type), static_cast<int>(size)));
+        });
     }
     STDMETHODIMP RemoveFieldByName(LPSTR name) override {
-        const int index = released_ ? -1 : format_.Find(Text(name));
-        return Check(index >= 0 && format_.RemoveField(static_cast<size_t>(index)));
+        return Run([&]() -> HRESULT {
+            const int index = released_ ? -1 : format_.Find(Text(name));
+            return Check(index >= 0 && format_.RemoveField(static_cast<size_t>(index)));
+        });
     }
     STDMETHODIMP RemoveFieldByIdx(long index) override {
-        return Check(!released_ && index >= 0 && format_.RemoveField(static_cast<size_t>(index)));
+        return Run([&]() -> HRESULT {
+            return Check(!released_ && index >= 0 && format_.RemoveField(static_cast<size_t>(index)));
+        });
     }
     STDMETHODIMP Clone(IZvDBRecordFormat** copy) override {
-        if (!copy)
-            return E_POINTER;
-        *copy = nullptr;
-        if (released_)
-            return E_FAIL;
-        return NewFormatObject(connection_, format_, IID_IZvDBRecordFormat, reinterpret_cast<void**>(copy));
+        return Run([&]() -> HRESULT {
+            if (!copy)
+                return E_POINTER;
+            *copy = nullptr;
+            if (released_)
+                return E_FAIL;
+            return NewFormatObject(connection_, format_, IID_IZvDBRecordFormat,
+                                   reinterpret_cast<void**>(copy));
+        });
     }
 
   private:
+    // Not an automation object, but no exception leaves it either.
+    template <class Body> HRESULT Run(Body&& body) noexcept {
+        return RunMethod(CLSID_ZvDBRecordFormat, IID_IZvDBRecordFormat, body);
+    }
+
     std::shared_ptr<Connection> connection_;
     RecordFormat format_;
     bool released_ = false;
 };
 
 // ---------------------------------------------------------------------------------------------
-class RecordObject : public tv::com::ComObject<RecordObject, IZvDBRecord, IZvDBRecordDisp2, IDbWrapped> {
+class RecordObject
+    : public AutomationObject<RecordObject, &CLSID_ZvDBRecord, IZvDBRecord, IZvDBRecordDisp2, IDbWrapped> {
   public:
     explicit RecordObject(std::shared_ptr<Record> record) : record_(std::move(record)) {}
     ~RecordObject() override {
@@ -142,19 +181,23 @@ class RecordObject : public tv::com::ComObject<RecordObject, IZvDBRecord, IZvDBR
             return static_cast<IZvDBRecordDisp2*>(this);
         return nullptr;
     }
-    TV_DUAL_DISPATCH(IZvDBRecordDisp2, dispatch_)
-
+    STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override {
+        return IsEqualIID(riid, IID_IZvDBRecordDisp) ? S_OK
+                                                     : AutomationObject::InterfaceSupportsErrorInfo(riid);
+    }
     std::shared_ptr<Record> WrappedRecord() override { return Live(); }
 
     STDMETHODIMP GetKey(long* key) override {
-        if (!key)
-            return E_POINTER;
-        *key = 0;
-        auto record = Live();
-        if (!record)
-            return E_FAIL;
-        *key = static_cast<long>(record->Key());
-        return S_OK;
+        return Run([&]() -> HRESULT {
+            if (!key)
+                return E_POINTER;
+            *key = 0;
+            auto record = Live();
+            if (!record)
+                return E_FAIL;
+            *key = static_cast<long>(record->Key());
+            return S_OK;
+        });
     }
     // Typed getters: S_OK with the value, 0 for a field of another kind or an invalid index.
     template <class T> HRESULT GetNumber(long index, int type, T* value) {
@@ -174,109 +217,148 @@ class RecordObject : public tv::com::ComObject<RecordObject, IZvDBRecord, IZvDBR
         auto record = Live();
         return Check(record && index >= 0 && record->SetNumber(static_cast<size_t>(index), type, value));
     }
-    STDMETHODIMP GetBool(long i, unsigned char* v) override { return GetNumber(i, kTypeBool, v); }
-    STDMETHODIMP SetBool(long i, unsigned char v) override { return SetNumber(i, kTypeBool, v); }
-    STDMETHODIMP GetByte(long i, unsigned char* v) override { return GetNumber(i, kTypeByte, v); }
-    STDMETHODIMP SetByte(long i, unsigned char v) override { return SetNumber(i, kTypeByte, v); }
-    STDMETHODIMP GetWord(long i, unsigned short* v) override { return GetNumber(i, kTypeWord, v); }
-    STDMETHODIMP SetWord(long i, unsigned short v) override { return SetNumber(i, kTypeWord, v); }
-    STDMETHODIMP GetDword(long i, unsigned long* v) override { return GetNumber(i, kTypeDword, v); }
-    STDMETHODIMP SetDword(long i, unsigned long v) override { return SetNumber(i, kTypeDword, v); }
-    STDMETHODIMP GetRef(long i, unsigned long* v) override { return GetNumber(i, kTypeReference, v); }
-    STDMETHODIMP SetRef(long i, unsigned long v) override { return SetNumber(i, kTypeReference, v); }
+    STDMETHODIMP GetBool(long i, unsigned char* v) override {
+        return Run([&]() -> HRESULT { return GetNumber(i, kTypeBool, v); });
+    }
+    STDMETHODIMP SetBool(long i, unsigned char v) override {
+        return Run([&]() -> HRESULT { return SetNumber(i, kTypeBool, v); });
+    }
+    STDMETHODIMP GetByte(long i, unsigned char* v) override {
+        return Run([&]() -> HRESULT { return GetNumber(i, kTypeByte, v); });
+    }
+    STDMETHODIMP SetByte(long i, unsigned char v) override {
+        return Run([&]() -> HRESULT { return SetNumber(i, kTypeByte, v); });
+    }
+    STDMETHODIMP GetWord(long i, unsigned short* v) override {
+        return Run([&]() -> HRESULT { return GetNumber(i, kTypeWord, v); });
+    }
+    STDMETHODIMP SetWord(long i, unsigned short v) override {
+        return Run([&]() -> HRESULT { return SetNumber(i, kTypeWord, v); });
+    }
+    STDMETHODIMP GetDword(long i, unsigned long* v) override {
+        return Run([&]() -> HRESULT { return GetNumber(i, kTypeDword, v); });
+    }
+    STDMETHODIMP SetDword(long i, unsigned long v) override {
+        return Run([&]() -> HRESULT { return SetNumber(i, kTypeDword, v); });
+    }
+    STDMETHODIMP GetRef(long i, unsigned long* v) override {
+        return Run([&]() -> HRESULT { return GetNumber(i, kTypeReference, v); });
+    }
+    STDMETHODIMP SetRef(long i, unsigned long v) override {
+        return Run([&]() -> HRESULT { return SetNumber(i, kTypeReference, v); });
+    }
     STDMETHODIMP GetBool(long i, VARIANT_BOOL* v) override {
-        unsigned char value = 0;
-        if (!v)
-            return E_POINTER;
-        HRESULT hr = GetNumber(i, kTypeBool, &value);
-        *v = value ? VARIANT_TRUE : VARIANT_FALSE;
-        return hr;
+        return Run([&]() -> HRESULT {
+            unsigned char value = 0;
+            if (!v)
+                return E_POINTER;
+            HRESULT hr = GetNumber(i, kTypeBool, &value);
+            *v = value ? VARIANT_TRUE : VARIANT_FALSE;
+            return hr;
+        });
     }
-    STDMETHODIMP SetBool(long i, VARIANT_BOOL v) override { return SetNumber(i, kTypeBool, v ? 1 : 0); }
-    STDMETHODIMP GetWord(long i, long* v) override { return GetNumber(i, kTypeWord, v); }
+    STDMETHODIMP SetBool(long i, VARIANT_BOOL v) override {
+        return Run([&]() -> HRESULT { return SetNumber(i, kTypeBool, v ? 1 : 0); });
+    }
+    STDMETHODIMP GetWord(long i, long* v) override {
+        return Run([&]() -> HRESULT { return GetNumber(i, kTypeWord, v); });
+    }
     STDMETHODIMP SetWord(long i, long v) override {
-        return SetNumber(i, kTypeWord, static_cast<uint32_t>(v));
+        return Run([&]() -> HRESULT { return SetNumber(i, kTypeWord, static_cast<uint32_t>(v)); });
     }
-    STDMETHODIMP GetDword(long i, long* v) override { return GetNumber(i, kTypeDword, v); }
+    STDMETHODIMP GetDword(long i, long* v) override {
+        return Run([&]() -> HRESULT { return GetNumber(i, kTypeDword, v); });
+    }
     STDMETHODIMP SetDword(long i, long v) override {
-        return SetNumber(i, kTypeDword, static_cast<uint32_t>(v));
+        return Run([&]() -> HRESULT { return SetNumber(i, kTypeDword, static_cast<uint32_t>(v)); });
     }
 
     STDMETHODIMP GetString(long index, long nMaxLen, char* buffer) override {
-        auto record = Live();
-        if (!record || !buffer)
-            return E_FAIL;
-        std::string text;
-        if (index >= 0)
-            record->GetText(static_cast<size_t>(index), text);
-        return CopyOut(text, nMaxLen, buffer);
+        return Run([&]() -> HRESULT {
+            auto record = Live();
+            if (!record || !buffer)
+                return E_FAIL;
+            std::string text;
+            if (index >= 0)
+                record->GetText(static_cast<size_t>(index), text);
+            return CopyOut(text, nMaxLen, buffer);
+        });
     }
     STDMETHODIMP GetString(long index, BSTR* value) override {
-        if (!value)
-            return E_POINTER;
-        *value = nullptr;
-        auto record = Live();
-        if (!record)
-            return E_FAIL;
-        std::string text;
-        if (index >= 0)
-            record->GetText(static_cast<size_t>(index), text);
-        return AnsiToBstr(text, value);
+        return Run([&]() -> HRESULT {
+            if (!value)
+                return E_POINTER;
+            *value = nullptr;
+            auto record = Live();
+            if (!record)
+                return E_FAIL;
+            std::string text;
+            if (index >= 0)
+                record->GetText(static_cast<size_t>(index), text);
+            return AnsiToBstr(text, value);
+        });
     }
     STDMETHODIMP SetString(long index, LPSTR value) override {
-        auto record = Live();
-        return Check(record && index >= 0 && record->SetText(static_cast<size_t>(index), Text(value)));
+        return Run([&]() -> HRESULT {
+            auto record = Live();
+            return Check(record && index >= 0 && record->SetText(static_cast<size_t>(index), Text(value)));
+        });
     }
     STDMETHODIMP SetString(long index, BSTR value) override {
-        auto record = Live();
-        return Check(record && index >= 0 && record->SetText(static_cast<size_t>(index), ToAnsi(value)));
+        return Run([&]() -> HRESULT {
+            auto record = Live();
+            return Check(record && index >= 0 && record->SetText(static_cast<size_t>(index), ToAnsi(value)));
+        });
     }
     STDMETHODIMP GetSize(long index, long* size) override {
-        if (!size)
-            return E_POINTER;
-        *size = 0;
-        auto record = Live();
-        if (!record)
-            return E_FAIL;
-        if (index >= 0)
-            *size = static_cast<long>(record->FieldSize(static_cast<size_t>(index)));
-        return S_OK;
+        return Run([&]() -> HRESULT {
+            if (!size)
+                return E_POINTER;
+            *size = 0;
+            auto record = Live();
+            if (!record)
+                return E_FAIL;
+            if (index >= 0)
+                *size = static_cast<long>(record->FieldSize(static_cast<size_t>(index)));
+            return S_OK;
+        });
     }
     STDMETHODIMP Commit() override {
-        auto record = Live();
-        return Check(record && record->Commit());
+        return Run([&]() -> HRESULT {
+            auto record = Live();
+            return Check(record && record->Commit());
+        });
     }
-    STDMETHODIMP Destroy() override { return Check(record_->Release()); }
+    STDMETHODIMP Destroy() override {
+        return Run([&]() -> HRESULT { return Check(record_->Release()); });
+    }
 
   private:
     std::shared_ptr<Record> Live() { return record_->Released() ? nullptr : record_; }
 
     std::shared_ptr<Record> record_;
-    tv::com::TypeInfoDispatch dispatch_{IID_IZvDBRecordDisp2};
 };
 
 // ---------------------------------------------------------------------------------------------
-class CursorObject : public tv::com::ComObject<CursorObject, IZvDBCursor, IZvDBCursorDisp, IDbWrapped> {
+class CursorObject
+    : public AutomationObject<CursorObject, &CLSID_ZvDBCursor, IZvDBCursor, IZvDBCursorDisp, IDbWrapped> {
   public:
     explicit CursorObject(std::shared_ptr<Cursor> cursor) : cursor_(std::move(cursor)) {}
     ~CursorObject() override { cursor_->CloseWhenIdle(); }
 
-    void* QueryOtherInterface(REFIID riid) {
-        return IsEqualIID(riid, IID_IDispatch) ? static_cast<IZvDBCursorDisp*>(this) : nullptr;
-    }
-    TV_DUAL_DISPATCH(IZvDBCursorDisp, dispatch_)
-
     std::shared_ptr<Cursor> WrappedCursor() override { return Live(); }
 
     STDMETHODIMP GetRecordCount(long* count) override {
-        if (!count)
-            return E_POINTER;
-        *count = 0;
-        auto cursor = Live();
-        if (!cursor)
-            return E_FAIL;
-        *count = static_cast<long>(cursor->RowCount());
-        return S_OK;
+        return Run([&]() -> HRESULT {
+            if (!count)
+                return E_POINTER;
+            *count = 0;
+            auto cursor = Live();
+            if (!cursor)
+                return E_FAIL;
+            *count = static_cast<long>(cursor->RowCount());
+            return S_OK;
+        });
     }
     HRESULT OpenRecord(long index, bool edit, REFIID riid, void** out) {
         if (!out)
@@ -290,16 +372,16 @@ class CursorObject : public tv::com::ComObject<CursorObject, IZvDBCursor, IZvDBC
         return record ? NewRecordObject(std::move(record), riid, out) : E_FAIL;
     }
     STDMETHODIMP GetAt(long i, IZvDBRecord** r) override {
-        return OpenRecord(i, false, IID_IZvDBRecord, (void**)r);
+        return Run([&]() -> HRESULT { return OpenRecord(i, false, IID_IZvDBRecord, (void**)r); });
     }
     STDMETHODIMP EditAt(long i, IZvDBRecord** r) override {
-        return OpenRecord(i, true, IID_IZvDBRecord, (void**)r);
+        return Run([&]() -> HRESULT { return OpenRecord(i, true, IID_IZvDBRecord, (void**)r); });
     }
     STDMETHODIMP GetAt(long i, IUnknown** r) override {
-        return OpenRecord(i, false, IID_IUnknown, (void**)r);
+        return Run([&]() -> HRESULT { return OpenRecord(i, false, IID_IUnknown, (void**)r); });
     }
     STDMETHODIMP EditAt(long i, IUnknown** r) override {
-        return OpenRecord(i, true, IID_IUnknown, (void**)r);
+        return Run([&]() -> HRESULT { return OpenRecord(i, true, IID_IUnknown, (void**)r); });
     }
     HRESULT AddRecord(REFIID riid, void** out) {
         if (!out)
@@ -309,21 +391,29 @@ class CursorObject : public tv::com::ComObject<CursorObject, IZvDBCursor, IZvDBC
         auto record = cursor ? cursor->Add() : nullptr;
         return record ? NewRecordObject(std::move(record), riid, out) : E_FAIL;
     }
-    STDMETHODIMP Add(IZvDBRecord** r) override { return AddRecord(IID_IZvDBRecord, (void**)r); }
-    STDMETHODIMP Add(IUnknown** r) override { return AddRecord(IID_IUnknown, (void**)r); }
+    STDMETHODIMP Add(IZvDBRecord** r) override {
+        return Run([&]() -> HRESULT { return AddRecord(IID_IZvDBRecord, (void**)r); });
+    }
+    STDMETHODIMP Add(IUnknown** r) override {
+        return Run([&]() -> HRESULT { return AddRecord(IID_IUnknown, (void**)r); });
+    }
     STDMETHODIMP RemoveAt(long index) override {
-        auto cursor = Live();
-        return Check(cursor && index >= 0 && cursor->RemoveAt(static_cast<size_t>(index)));
+        return Run([&]() -> HRESULT {
+            auto cursor = Live();
+            return Check(cursor && index >= 0 && cursor->RemoveAt(static_cast<size_t>(index)));
+        });
     }
     STDMETHODIMP GetIndexByKey(long key, long* index) override {
-        if (!index)
-            return E_POINTER;
-        *index = -1;
-        auto cursor = Live();
-        if (!cursor)
-            return E_FAIL;
-        *index = cursor->IndexOfKey(static_cast<uint32_t>(key));
-        return S_OK;
+        return Run([&]() -> HRESULT {
+            if (!index)
+                return E_POINTER;
+            *index = -1;
+            auto cursor = Live();
+            if (!cursor)
+                return E_FAIL;
+            *index = cursor->IndexOfKey(static_cast<uint32_t>(key));
+            return S_OK;
+        });
     }
     HRESULT Format(REFIID riid, void** out) {
         if (!out)
@@ -333,24 +423,28 @@ class CursorObject : public tv::com::ComObject<CursorObject, IZvDBCursor, IZvDBC
         return cursor ? NewFormatObject(nullptr, cursor->Format(), riid, out) : E_FAIL;
     }
     STDMETHODIMP GetFormat(IZvDBRecordFormat** f) override {
-        return Format(IID_IZvDBRecordFormat, (void**)f);
+        return Run([&]() -> HRESULT { return Format(IID_IZvDBRecordFormat, (void**)f); });
     }
-    STDMETHODIMP GetFormat(IUnknown** f) override { return Format(IID_IZvDBRecordFormat, (void**)f); }
+    STDMETHODIMP GetFormat(IUnknown** f) override {
+        return Run([&]() -> HRESULT { return Format(IID_IZvDBRecordFormat, (void**)f); });
+    }
     STDMETHODIMP ReleaseRecord(IUnknown* record) override {
-        auto held = RecordOf(record);
-        return Check(held && Live() && held->Release());
+        return Run([&]() -> HRESULT {
+            auto held = RecordOf(record);
+            return Check(held && Live() && held->Release());
+        });
     }
 
   private:
     std::shared_ptr<Cursor> Live() { return cursor_->Closed() ? nullptr : cursor_; }
 
     std::shared_ptr<Cursor> cursor_;
-    tv::com::TypeInfoDispatch dispatch_{IID_IZvDBCursorDisp};
 };
 
-// Keys of a key cursor from the custom face.
+// Keys of a key cursor from the custom face; more than a cursor takes are refused before they are
+// copied.
 bool KeysFrom(long count, const long* keys, std::vector<uint32_t>& out) {
-    if (count < 0 || (count > 0 && !keys))
+    if (count < 0 || static_cast<unsigned long>(count) > kMaxCursorKeys || (count > 0 && !keys))
         return false;
     out.assign(keys, keys + count);
     return true;
@@ -374,40 +468,44 @@ HRESULT HandOutCursor(std::shared_ptr<Cursor> cursor, REFIID riid, void** out) {
 }
 
 // ---------------------------------------------------------------------------------------------
-class TableObject : public tv::com::ComObject<TableObject, IZvDBTable, IZvDBTableDisp, IDbWrapped> {
+class TableObject
+    : public AutomationObject<TableObject, &CLSID_ZvDBTable, IZvDBTable, IZvDBTableDisp, IDbWrapped> {
   public:
     TableObject(std::shared_ptr<Connection> connection, std::shared_ptr<Table> table)
         : connection_(std::move(connection)), table_(table) {}
-
-    void* QueryOtherInterface(REFIID riid) {
-        return IsEqualIID(riid, IID_IDispatch) ? static_cast<IZvDBTableDisp*>(this) : nullptr;
-    }
-    TV_DUAL_DISPATCH(IZvDBTableDisp, dispatch_)
 
     std::shared_ptr<Table> WrappedTable() override { return Live(); }
     std::shared_ptr<Connection> WrappedConnection() override { return Live() ? connection_ : nullptr; }
 
     STDMETHODIMP GetName(long nMaxLen, char* name) override {
-        auto table = Live();
-        return table ? CopyOut(table->Name(), nMaxLen, name) : E_FAIL;
+        return Run([&]() -> HRESULT {
+            auto table = Live();
+            return table ? CopyOut(table->Name(), nMaxLen, name) : E_FAIL;
+        });
     }
     STDMETHODIMP GetFileName(long nMaxLen, char* name) override {
-        auto table = Live();
-        return table ? CopyOut(FileName(*table), nMaxLen, name) : E_FAIL;
+        return Run([&]() -> HRESULT {
+            auto table = Live();
+            return table ? CopyOut(FileName(*table), nMaxLen, name) : E_FAIL;
+        });
     }
     STDMETHODIMP GetName(BSTR* name) override {
-        if (!name)
-            return E_POINTER;
-        *name = nullptr;
-        auto table = Live();
-        return table ? AnsiToBstr(table->Name(), name) : E_FAIL;
+        return Run([&]() -> HRESULT {
+            if (!name)
+                return E_POINTER;
+            *name = nullptr;
+            auto table = Live();
+            return table ? AnsiToBstr(table->Name(), name) : E_FAIL;
+        });
     }
     STDMETHODIMP GetFileName(BSTR* name) override {
-        if (!name)
-            return E_POINTER;
-        *name = nullptr;
-        auto table = Live();
-        return table ? AnsiToBstr(FileName(*table), name) : E_FAIL;
+        return Run([&]() -> HRESULT {
+            if (!name)
+                return E_POINTER;
+            *name = nullptr;
+            auto table = Live();
+            return table ? AnsiToBstr(FileName(*table), name) : E_FAIL;
+        });
     }
     HRESULT Format(REFIID riid, void** out) {
         if (!out)
@@ -417,64 +515,85 @@ class TableObject : public tv::com::ComObject<TableObject, IZvDBTable, IZvDBTabl
         return table ? NewFormatObject(connection_, table->Format(), riid, out) : E_FAIL;
     }
     STDMETHODIMP GetFormat(IZvDBRecordFormat** f) override {
-        return Format(IID_IZvDBRecordFormat, (void**)f);
+        return Run([&]() -> HRESULT { return Format(IID_IZvDBRecordFormat, (void**)f); });
     }
-    STDMETHODIMP GetFormat(IUnknown** f) override { return Format(IID_IZvDBRecordFormat, (void**)f); }
+    STDMETHODIMP GetFormat(IUnknown** f) override {
+        return Run([&]() -> HRESULT { return Format(IID_IZvDBRecordFormat, (void**)f); });
+    }
     STDMETHODIMP GetTotalSpace(long* size) override {
-        uint64_t bytes = 0;
-        auto table = Live();
-        if (!size || !table || !table->FileSize(bytes))
-            return E_FAIL;
-        *size = static_cast<long>(bytes);
-        return S_OK;
+        return Run([&]() -> HRESULT {
+            uint64_t bytes = 0;
+            auto table = Live();
+            if (!size || !table || !table->FileSize(bytes))
+                return E_FAIL;
+            // A table file may reach 4 GiB; a long holds less.
+            *size = static_cast<long>(std::min<uint64_t>(bytes, LONG_MAX));
+            return S_OK;
+        });
     }
     STDMETHODIMP IsValid() override {
-        auto table = Live();
-        return table && (table->IsValid() || table->Reopen()) ? S_OK : E_FAIL;
+        return Run([&]() -> HRESULT {
+            auto table = Live();
+            return table && (table->IsValid() || table->Reopen()) ? S_OK : E_FAIL;
+        });
     }
     STDMETHODIMP Reload() override {
-        auto table = Live();
-        if (!table)
-            return E_FAIL;
-        return table->Reopen() ? S_OK : S_FALSE;
+        return Run([&]() -> HRESULT {
+            auto table = Live();
+            if (!table)
+                return E_FAIL;
+            return table->Reopen() ? S_OK : S_FALSE;
+        });
     }
-    STDMETHODIMP Rename(LPSTR name) override { return RenameTo(Text(name)); }
-    STDMETHODIMP Rename(BSTR name) override { return RenameTo(ToAnsi(name)); }
+    STDMETHODIMP Rename(LPSTR name) override {
+        return Run([&]() -> HRESULT { return RenameTo(Text(name)); });
+    }
+    STDMETHODIMP Rename(BSTR name) override {
+        return Run([&]() -> HRESULT { return RenameTo(ToAnsi(name)); });
+    }
     STDMETHODIMP OpenWideCursor(IZvDBCursor** out) override {
-        if (!out)
-            return E_POINTER;
-        *out = nullptr;
-        auto table = Live();
-        return table ? HandOutCursor(connection_->OpenWideCursor(table), IID_IZvDBCursor, (void**)out)
-                     : E_FAIL;
+        return Run([&]() -> HRESULT {
+            if (!out)
+                return E_POINTER;
+            *out = nullptr;
+            auto table = Live();
+            return table ? HandOutCursor(connection_->OpenWideCursor(table), IID_IZvDBCursor, (void**)out)
+                         : E_FAIL;
+        });
     }
     STDMETHODIMP OpenNullCursor(IZvDBCursor** out) override {
-        if (!out)
-            return E_POINTER;
-        *out = nullptr;
-        auto table = Live();
-        return table ? HandOutCursor(connection_->OpenNullCursor(table), IID_IZvDBCursor, (void**)out)
-                     : E_FAIL;
+        return Run([&]() -> HRESULT {
+            if (!out)
+                return E_POINTER;
+            *out = nullptr;
+            auto table = Live();
+            return table ? HandOutCursor(connection_->OpenNullCursor(table), IID_IZvDBCursor, (void**)out)
+                         : E_FAIL;
+        });
     }
     STDMETHODIMP OpenCursor(IZvDBCondition* condition, IZvDBCursor** out) override {
-        if (!out)
-            return E_POINTER;
-        *out = nullptr;
-        auto table = Live();
-        return table ? HandOutCursor(OpenConditionCursor(*connection_, table, condition), IID_IZvDBCursor,
-                                     (void**)out)
-                     : E_FAIL;
+        return Run([&]() -> HRESULT {
+            if (!out)
+                return E_POINTER;
+            *out = nullptr;
+            auto table = Live();
+            return table ? HandOutCursor(OpenConditionCursor(*connection_, table, condition), IID_IZvDBCursor,
+                                         (void**)out)
+                         : E_FAIL;
+        });
     }
     STDMETHODIMP OpenKeyCursor(long count, long* keys, IZvDBCursor** out) override {
-        if (!out)
-            return E_POINTER;
-        *out = nullptr;
-        auto table = Live();
-        std::vector<uint32_t> list;
-        if (!table || !KeysFrom(count, keys, list))
-            return E_FAIL;
-        return HandOutCursor(connection_->OpenKeyCursor(table, std::move(list)), IID_IZvDBCursor,
-                             (void**)out);
+        return Run([&]() -> HRESULT {
+            if (!out)
+                return E_POINTER;
+            *out = nullptr;
+            auto table = Live();
+            std::vector<uint32_t> list;
+            if (!table || !KeysFrom(count, keys, list))
+                return E_FAIL;
+            return HandOutCursor(connection_->OpenKeyCursor(table, std::move(list)), IID_IZvDBCursor,
+                                 (void**)out);
+        });
     }
 
   private:
@@ -495,32 +614,28 @@ class TableObject : public tv::com::ComObject<TableObject, IZvDBTable, IZvDBTabl
 
     std::shared_ptr<Connection> connection_;
     std::weak_ptr<Table> table_;
-    tv::com::TypeInfoDispatch dispatch_{IID_IZvDBTableDisp};
 };
 
 // ---------------------------------------------------------------------------------------------
-class ConnectionObject
-    : public tv::com::ComObject<ConnectionObject, IZvDBConnection, IZvDBConnectionDisp, IDbWrapped> {
+class ConnectionObject : public AutomationObject<ConnectionObject, &CLSID_ZvDBConnection, IZvDBConnection,
+                                                 IZvDBConnectionDisp, IDbWrapped> {
   public:
     explicit ConnectionObject(std::shared_ptr<Connection> connection) : connection_(std::move(connection)) {}
     ~ConnectionObject() override { connection_->CloseWhenIdle(); }
 
-    void* QueryOtherInterface(REFIID riid) {
-        return IsEqualIID(riid, IID_IDispatch) ? static_cast<IZvDBConnectionDisp*>(this) : nullptr;
-    }
-    TV_DUAL_DISPATCH(IZvDBConnectionDisp, dispatch_)
-
     std::shared_ptr<Connection> WrappedConnection() override { return Live(); }
 
     STDMETHODIMP GetTotalTables(long* count) override {
-        if (!count)
-            return E_POINTER;
-        *count = 0;
-        auto connection = Live();
-        if (!connection)
-            return E_FAIL;
-        *count = static_cast<long>(connection->CatalogOf().TableCount());
-        return S_OK;
+        return Run([&]() -> HRESULT {
+            if (!count)
+                return E_POINTER;
+            *count = 0;
+            auto connection = Live();
+            if (!connection)
+                return E_FAIL;
+            *count = static_cast<long>(connection->CatalogOf().TableCount());
+            return S_OK;
+        });
     }
     HRESULT TableResult(std::shared_ptr<Table> table, REFIID riid, void** out) {
         return table ? NewTableObject(connection_, std::move(table), riid, out) : E_FAIL;
@@ -542,31 +657,45 @@ class ConnectionObject
         return TableResult(connection->CatalogOf().TableAt(static_cast<size_t>(index)), riid, out);
     }
     STDMETHODIMP GetTableByName(LPSTR n, IZvDBTable** t) override {
-        return ByName(Text(n), IID_IZvDBTable, (void**)t);
+        return Run([&]() -> HRESULT { return ByName(Text(n), IID_IZvDBTable, (void**)t); });
     }
     STDMETHODIMP GetTableByName(BSTR n, IUnknown** t) override {
-        return ByName(ToAnsi(n), IID_IUnknown, (void**)t);
+        return Run([&]() -> HRESULT { return ByName(ToAnsi(n), IID_IUnknown, (void**)t); });
     }
     STDMETHODIMP GetTableByIdx(long i, IZvDBTable** t) override {
-        return ByIndex(i, IID_IZvDBTable, (void**)t);
+        return Run([&]() -> HRESULT { return ByIndex(i, IID_IZvDBTable, (void**)t); });
     }
-    STDMETHODIMP GetTableByIdx(long i, IUnknown** t) override { return ByIndex(i, IID_IUnknown, (void**)t); }
+    STDMETHODIMP GetTableByIdx(long i, IUnknown** t) override {
+        return Run([&]() -> HRESULT { return ByIndex(i, IID_IUnknown, (void**)t); });
+    }
     // The engine's add has no COM caller.
-    STDMETHODIMP AddTable(LPSTR, IZvDBRecordFormat*, long, long, long) override { return E_NOTIMPL; }
-    STDMETHODIMP AddTable(BSTR, IUnknown*, long, long, long) override { return E_NOTIMPL; }
+    STDMETHODIMP AddTable(LPSTR, IZvDBRecordFormat*, long, long, long) override {
+        return Run([&]() -> HRESULT { return E_NOTIMPL; });
+    }
+    STDMETHODIMP AddTable(BSTR, IUnknown*, long, long, long) override {
+        return Run([&]() -> HRESULT { return E_NOTIMPL; });
+    }
     HRESULT RenameTableTo(IUnknown* table, const std::string& name) {
         auto connection = Live();
         auto held = TableOf(table);
         return Check(connection && held && connection->CatalogOf().RenameTable(held.get(), name));
     }
-    STDMETHODIMP RenameTable(IZvDBTable* t, LPSTR n) override { return RenameTableTo(t, Text(n)); }
-    STDMETHODIMP RenameTable(IUnknown* t, BSTR n) override { return RenameTableTo(t, ToAnsi(n)); }
+    STDMETHODIMP RenameTable(IZvDBTable* t, LPSTR n) override {
+        return Run([&]() -> HRESULT { return RenameTableTo(t, Text(n)); });
+    }
+    STDMETHODIMP RenameTable(IUnknown* t, BSTR n) override {
+        return Run([&]() -> HRESULT { return RenameTableTo(t, ToAnsi(n)); });
+    }
     HRESULT RemoveTableNamed(const std::string& name) {
         auto connection = Live();
         return Check(connection && connection->CatalogOf().RemoveTable(name));
     }
-    STDMETHODIMP RemoveTable(LPSTR n) override { return RemoveTableNamed(Text(n)); }
-    STDMETHODIMP RemoveTable(BSTR n) override { return RemoveTableNamed(ToAnsi(n)); }
+    STDMETHODIMP RemoveTable(LPSTR n) override {
+        return Run([&]() -> HRESULT { return RemoveTableNamed(Text(n)); });
+    }
+    STDMETHODIMP RemoveTable(BSTR n) override {
+        return Run([&]() -> HRESULT { return RemoveTableNamed(ToAnsi(n)); });
+    }
 
     template <class Open> HRESULT CursorOn(IUnknown* tableFace, REFIID riid, void** out, Open open) {
         if (!out)
@@ -579,44 +708,60 @@ class ConnectionObject
         return HandOutCursor(open(*connection, table), riid, out);
     }
     STDMETHODIMP OpenNullCursor(IZvDBTable* t, IZvDBCursor** c) override {
-        return CursorOn(t, IID_IZvDBCursor, (void**)c,
-                        [](Connection& k, auto& table) { return k.OpenNullCursor(table); });
+        return Run([&]() -> HRESULT {
+            return CursorOn(t, IID_IZvDBCursor, (void**)c,
+                            [](Connection& k, auto& table) { return k.OpenNullCursor(table); });
+        });
     }
     STDMETHODIMP OpenNullCursor(IUnknown* t, IUnknown** c) override {
-        return CursorOn(t, IID_IUnknown, (void**)c,
-                        [](Connection& k, auto& table) { return k.OpenNullCursor(table); });
+        return Run([&]() -> HRESULT {
+            return CursorOn(t, IID_IUnknown, (void**)c,
+                            [](Connection& k, auto& table) { return k.OpenNullCursor(table); });
+        });
     }
     STDMETHODIMP OpenWideCursor(IUnknown* t, IUnknown** c) override {
-        return CursorOn(t, IID_IUnknown, (void**)c,
-                        [](Connection& k, auto& table) { return k.OpenWideCursor(table); });
+        return Run([&]() -> HRESULT {
+            return CursorOn(t, IID_IUnknown, (void**)c,
+                            [](Connection& k, auto& table) { return k.OpenWideCursor(table); });
+        });
     }
     STDMETHODIMP OpenCursor(IZvDBTable* t, IZvDBCondition* condition, IZvDBCursor** c) override {
-        return CursorOn(t, IID_IZvDBCursor, (void**)c,
-                        [&](Connection& k, auto& table) { return OpenConditionCursor(k, table, condition); });
+        return Run([&]() -> HRESULT {
+            return CursorOn(t, IID_IZvDBCursor, (void**)c, [&](Connection& k, auto& table) {
+                return OpenConditionCursor(k, table, condition);
+            });
+        });
     }
     STDMETHODIMP OpenCursor(IUnknown* t, IUnknown* conditionFace, IUnknown** c) override {
-        ComPtr<IZvDBCondition> condition;
-        if (conditionFace)
-            conditionFace->QueryInterface(IID_IZvDBCondition, reinterpret_cast<void**>(&condition));
-        return CursorOn(t, IID_IUnknown, (void**)c, [&](Connection& k, auto& table) {
-            return OpenConditionCursor(k, table, condition.Get());
+        return Run([&]() -> HRESULT {
+            ComPtr<IZvDBCondition> condition;
+            if (conditionFace)
+                conditionFace->QueryInterface(IID_IZvDBCondition, reinterpret_cast<void**>(&condition));
+            return CursorOn(t, IID_IUnknown, (void**)c, [&](Connection& k, auto& table) {
+                return OpenConditionCursor(k, table, condition.Get());
+            });
         });
     }
     STDMETHODIMP OpenKeyCursor(IZvDBTable* t, long count, long* keys, IZvDBCursor** c) override {
-        std::vector<uint32_t> list;
-        const bool listed = KeysFrom(count, keys, list);
-        return CursorOn(t, IID_IZvDBCursor, (void**)c, [&](Connection& k, auto& table) {
-            return listed ? k.OpenKeyCursor(table, std::move(list)) : nullptr;
+        return Run([&]() -> HRESULT {
+            std::vector<uint32_t> list;
+            const bool listed = KeysFrom(count, keys, list);
+            return CursorOn(t, IID_IZvDBCursor, (void**)c, [&](Connection& k, auto& table) {
+                return listed ? k.OpenKeyCursor(table, std::move(list)) : nullptr;
+            });
         });
     }
     STDMETHODIMP OpenKeyCursor(IUnknown* t, VARIANT keys, IUnknown** c) override {
-        if (!c)
-            return E_POINTER;
-        *c = nullptr;
-        std::vector<uint32_t> list;
-        TV_RETURN_IF_FAILED(KeysFromArray(keys, list));
-        return CursorOn(t, IID_IUnknown, (void**)c,
-                        [&](Connection& k, auto& table) { return k.OpenKeyCursor(table, std::move(list)); });
+        return Run([&]() -> HRESULT {
+            if (!c)
+                return E_POINTER;
+            *c = nullptr;
+            std::vector<uint32_t> list;
+            TV_RETURN_IF_FAILED(KeysFromArray(keys, list));
+            return CursorOn(t, IID_IUnknown, (void**)c, [&](Connection& k, auto& table) {
+                return k.OpenKeyCursor(table, std::move(list));
+            });
+        });
     }
     HRESULT NewFormat(REFIID riid, void** out) {
         if (!out)
@@ -626,14 +771,20 @@ class ConnectionObject
         return connection ? NewFormatObject(connection, RecordFormat(), riid, out) : E_FAIL;
     }
     STDMETHODIMP CreateFormat(IZvDBRecordFormat** f) override {
-        return NewFormat(IID_IZvDBRecordFormat, (void**)f);
+        return Run([&]() -> HRESULT { return NewFormat(IID_IZvDBRecordFormat, (void**)f); });
     }
-    STDMETHODIMP CreateFormat(IUnknown** f) override { return NewFormat(IID_IZvDBRecordFormat, (void**)f); }
+    STDMETHODIMP CreateFormat(IUnknown** f) override {
+        return Run([&]() -> HRESULT { return NewFormat(IID_IZvDBRecordFormat, (void**)f); });
+    }
     STDMETHODIMP CloseCursor(IUnknown* cursorFace) override {
-        auto cursor = CursorOf(cursorFace);
-        return Check(Live() && cursor && cursor->Close());
+        return Run([&]() -> HRESULT {
+            auto cursor = CursorOf(cursorFace);
+            return Check(Live() && cursor && cursor->Close());
+        });
     }
-    STDMETHODIMP ReleaseFormat(IUnknown* format) override { return Check(Live() && ReleaseFormatOf(format)); }
+    STDMETHODIMP ReleaseFormat(IUnknown* format) override {
+        return Run([&]() -> HRESULT { return Check(Live() && ReleaseFormatOf(format)); });
+    }
 
   private:
     std::shared_ptr<Connection> Live() { return connection_->Closed() ? nullptr : connection_; }
@@ -653,8 +804,11 @@ class ConnectionObject
         LONG lower = 0, upper = -1;
         TV_RETURN_IF_FAILED(SafeArrayGetLBound(array, 1, &lower));
         TV_RETURN_IF_FAILED(SafeArrayGetUBound(array, 1, &upper));
-        for (LONG i = lower; i <= upper; ++i) {
-            LONG key = 0;
+        // More keys than a cursor takes are refused before they are copied.
+        if (int64_t{upper} - lower + 1 > static_cast<int64_t>(kMaxCursorKeys))
+            return E_FAIL;
+        for (int64_t at = lower; at <= upper; ++at) {
+            LONG i = static_cast<LONG>(at), key = 0;
             TV_RETURN_IF_FAILED(SafeArrayGetElement(array, &i, &key));
             list.push_back(static_cast<uint32_t>(key));
         }
@@ -662,7 +816,6 @@ class ConnectionObject
     }
 
     std::shared_ptr<Connection> connection_;
-    tv::com::TypeInfoDispatch dispatch_{IID_IZvDBConnectionDisp};
 };
 
 } // namespace
@@ -683,6 +836,14 @@ HRESULT NewRecordObject(std::shared_ptr<Record> record, REFIID riid, void** ppv)
 HRESULT NewFormatObject(std::shared_ptr<Connection> connection, RecordFormat format, REFIID riid,
                         void** ppv) {
     return CreateComObject<RecordFormatObject>(riid, ppv, std::move(connection), std::move(format));
+}
+
+void ReportFailure(REFCLSID clsid, REFIID iid, HRESULT hr) noexcept {
+    try {
+        tv::com::SetComErrorInfo(clsid, FailureText(hr), iid, hr, tv::dll::LanguageLibrary());
+    } catch (...) {
+        // Without memory for the text the call still fails with its result.
+    }
 }
 
 std::shared_ptr<Connection> ConnectionOf(IUnknown* object) {

@@ -1,7 +1,7 @@
 // A second process on a database, for the tests: "add" commits COUNT records one by one, each
 // tagged TAG * 1000 + n in its Flags and "peer <tag> <n>" (of growing length) in its Subject;
-// "edit" sets the Subject of key 1 to "edited by peer <tag>". The exit code is 0 when every call
-// succeeded, else the number of the step that failed.
+// "edit" sets the Subject of key 1 to "edited by peer <tag>"; "rename" renames the table Mail to
+// Letters. The exit code is 0 when every call succeeded, else the number of the step that failed.
 #include "ComPtr.h"
 #include "Handles.h"
 #include "ZvDB.h"
@@ -38,6 +38,10 @@ int EditFirst(IZvDBTable* table, int tag) {
     return 0;
 }
 
+int RenameMail(IZvDBConnection* connection, IZvDBTable* table) {
+    return FAILED(connection->RenameTable(table, const_cast<char*>("Letters"))) ? 30 : 0;
+}
+
 int Run(int argc, char** argv) {
     if (argc != 5)
         return 1;
@@ -54,9 +58,10 @@ int Run(int argc, char** argv) {
         return 3;
     if (FAILED(connection->GetTableByName(const_cast<char*>("Mail"), &table)))
         return 4;
-    return mode == "add"    ? AddRecords(table.Get(), count, tag)
-           : mode == "edit" ? EditFirst(table.Get(), tag)
-                            : 5;
+    return mode == "add"      ? AddRecords(table.Get(), count, tag)
+           : mode == "edit"   ? EditFirst(table.Get(), tag)
+           : mode == "rename" ? RenameMail(connection.Get(), table.Get())
+                              : 5;
 }
 
 } // namespace

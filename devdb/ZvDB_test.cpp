@@ -653,8 +653,10 @@ TEST_F(ZvDBTest, TheCustomFacesWorkThroughProxiesFromAnotherApartment) {
 
 // ---- the dispatch twins from C++ ----------------------------------------------------------------
 
-// Calls a dispatch member by name with the arguments in order.
-HRESULT Call(IDispatch* object, const wchar_t* name, std::vector<VARIANT> args, VARIANT* result) {
+// Calls a dispatch member by name with the arguments in order; a failure's description goes to
+// `description` when given.
+HRESULT Call(IDispatch* object, const wchar_t* name, std::vector<VARIANT> args, VARIANT* result,
+             std::wstring* description = nullptr) {
     DISPID id = 0;
     LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
     HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
@@ -666,6 +668,8 @@ HRESULT Call(IDispatch* object, const wchar_t* name, std::vector<VARIANT> args, 
     hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result, &excep, nullptr);
     if (hr == DISP_E_EXCEPTION)
         hr = excep.scode;
+    if (description)
+        *description = excep.bstrDescription ? excep.bstrDescription : L"";
     SysFreeString(excep.bstrSource), SysFreeString(excep.bstrDescription), SysFreeString(excep.bstrHelpFile);
     return hr;
 }
@@ -676,6 +680,67 @@ VARIANT Unknown(IUnknown* object) {
     V_VT(&v) = VT_UNKNOWN;
     V_UNKNOWN(&v) = object;
     return v;
+}
+
+// Scripts get a text with a failure: every automation object answers ISupportErrorInfo for both
+// of its faces and sets error information when a call fails, through either face.
+TEST_F(ZvDBTest, FailedCallsGiveScriptsADescription) {
+    const std::string catalog = CopyFixture("mail", "errorinfo");
+    ComPtr<IZvDBConnection> connection = Open(catalog);
+    ComPtr<IZvDBTable> table = TableNamed(connection.Get(), "Mail");
+    ComPtr<IZvDBCursor> cursor;
+    ASSERT_EQ(S_OK, table->OpenWideCursor(&cursor));
+    ComPtr<IZvDBRecord> record;
+    ASSERT_EQ(S_OK, cursor->GetAt(0, &record));
+    const std::pair<IUnknown*, std::vector<IID>> faces[] = {
+        {engine_.Get(), {IID_IZvDBEngine, IID_IZvDBEngineDisp}},
+        {connection.Get(), {IID_IZvDBConnection, IID_IZvDBConnectionDisp}},
+        {table.Get(), {IID_IZvDBTable, IID_IZvDBTableDisp}},
+        {cursor.Get(), {IID_IZvDBCursor, IID_IZvDBCursorDisp}},
+        {record.Get(), {IID_IZvDBRecord, IID_IZvDBRecordDisp, IID_IZvDBRecordDisp2}}};
+    for (const auto& [object, iids] : faces) {
+        ComPtr<ISupportErrorInfo> support;
+        ASSERT_EQ(S_OK, object->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(&support)));
+        for (const IID& iid : iids)
+            EXPECT_EQ(S_OK, support->InterfaceSupportsErrorInfo(iid));
+    }
+
+    // Through IDispatch the description arrives with the exception.
+    ComPtr<IDispatch> disp;
+    ASSERT_EQ(S_OK, connection.As(&disp));
+    UniqueBstr missing(SysAllocString(L"No such table"));
+    VARIANT name;
+    V_VT(&name) = VT_BSTR;
+    V_BSTR(&name) = missing.Get();
+    VARIANT result;
+    VariantInit(&result);
+    std::wstring description;
+    EXPECT_EQ(E_FAIL, Call(disp.Get(), L"GetTableByName", {name}, &result, &description));
+    EXPECT_FALSE(description.empty());
+    EXPECT_NE(L"Unknown Error", description);
+    ComPtr<IDispatch> recordDisp;
+    ASSERT_EQ(S_OK, record.As(&recordDisp));
+    VARIANT field, value;
+    V_VT(&field) = VT_I4;
+    V_I4(&field) = kFlags;
+    V_VT(&value) = VT_I4;
+    V_I4(&value) = 1;
+    description.clear();
+    EXPECT_EQ(E_FAIL,
+              Call(recordDisp.Get(), L"SetDword", {field, value}, &result, &description)); // read only
+    EXPECT_FALSE(description.empty());
+
+    // Through the custom face the error object is there for the caller to take.
+    SetErrorInfo(0, nullptr);
+    ComPtr<IZvDBTable> none;
+    EXPECT_EQ(E_FAIL, connection->GetTableByName(const_cast<char*>("No such table"), &none));
+    ComPtr<IErrorInfo> info;
+    ASSERT_EQ(S_OK, GetErrorInfo(0, &info));
+    UniqueBstr text;
+    ASSERT_EQ(S_OK, info->GetDescription(text.Put()));
+    EXPECT_GT(SysStringLen(text.Get()), 0u);
+    EXPECT_EQ(E_POINTER, table->GetFormat(static_cast<IZvDBRecordFormat**>(nullptr)));
+    ASSERT_EQ(S_OK, GetErrorInfo(0, &info));
 }
 
 TEST_F(ZvDBTest, TheKeyCursorOfTheDispatchTwinTakesAOneDimensionalArrayOfLongs) {
@@ -799,6 +864,38 @@ TEST_F(ZvDBTest, TwoProcessesAddingToOneTableLoseAndDoubleNothing) {
     EXPECT_EQ(240u, tags.size());
     EXPECT_EQ(1u, *tags.begin() / 1000);
     EXPECT_EQ(2u, *tags.rbegin() / 1000);
+}
+
+// Another process renames a table while this one holds the catalog open; this one then removes the
+// other table. Each sees the other's change, and the catalog keeps both.
+TEST_F(ZvDBTest, TwoProcessesChangingOneCatalogKeepEachOthersChanges) {
+    const std::string catalog = CopyFixture("mail", "twocatalogs");
+    ComPtr<IZvDBConnection> connection = Open(catalog);
+    ASSERT_TRUE(connection);
+    ComPtr<IZvDBTable> folders = TableNamed(connection.Get(), "Folders");
+    ASSERT_TRUE(folders);
+    ASSERT_EQ(0, RunAndWait(PeerCommand("rename", catalog, 0, 0), 60000));
+
+    ComPtr<IZvDBTable> letters, mail;
+    EXPECT_EQ(S_OK, connection->GetTableByName(const_cast<char*>("Letters"), &letters));
+    EXPECT_EQ(E_FAIL, connection->GetTableByName(const_cast<char*>("Mail"), &mail));
+    EXPECT_EQ(S_OK, connection->RemoveTable(const_cast<char*>("Folders")));
+    long count = 0, space = 0;
+    EXPECT_EQ(S_OK, connection->GetTotalTables(&count));
+    EXPECT_EQ(1, count);
+    EXPECT_EQ(E_FAIL, folders->GetTotalSpace(&space));
+    const std::vector<uint8_t> bytes = FileBytes(catalog);
+    ASSERT_GE(bytes.size(), 36u + 35);
+    EXPECT_EQ(1u, Be32(bytes, 32));
+    EXPECT_EQ(0x12345678u, Be32(bytes, 36));
+    EXPECT_EQ(std::string("Letters"), std::string(reinterpret_cast<const char*>(bytes.data() + 40)));
+    // The renamed table still reads by its new name.
+    ASSERT_TRUE(letters);
+    ComPtr<IZvDBCursor> cursor;
+    ASSERT_EQ(S_OK, letters->OpenWideCursor(&cursor));
+    long rows = 0;
+    EXPECT_EQ(S_OK, cursor->GetRecordCount(&rows));
+    EXPECT_EQ(3, rows);
 }
 
 TEST_F(ZvDBTest, AnotherProcessWaitsForTheTableLockAndSeesTheEditsMadeMeanwhile) {

@@ -28,6 +28,9 @@
 #define IDS_FILESYNC_CAPTION 12469
 #define IDS_FILESYNC_CANCELLED 20012
 #define IDS_FILESYNC_NO_ROOM 20016
+// The end of a session that left device files out because no PC file may have their names.
+#define IDS_FILESYNC_DONE_LEFT_OUT 23820
+#define IDS_FILESYNC_DONE_UNRESOLVED_LEFT_OUT 23821
 
 // Settings and mask dialogs.
 #define IDS_FILESYNC_NO_SELECTION 12406

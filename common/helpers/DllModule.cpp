@@ -17,7 +17,7 @@ BOOL OnDllMain(HINSTANCE instance, DWORD reason, void* reserved, LanguageLibrary
         if (need == LanguageLibraryNeed::NotUsed)
             return TRUE;
         g_languageLibrary = LoadLanguageLibrary(instance);
-        return g_languageLibrary ? TRUE : FALSE;
+        return g_languageLibrary || need == LanguageLibraryNeed::Optional ? TRUE : FALSE;
     }
     if (reason == DLL_PROCESS_DETACH && g_languageLibrary) {
         if (!reserved)

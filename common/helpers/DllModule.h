@@ -7,11 +7,13 @@
 
 namespace tv::dll {
 
-enum class LanguageLibraryNeed { NotUsed, Required };
+// Optional: only for texts that have a fallback (error descriptions); the DLL loads without it.
+enum class LanguageLibraryNeed { NotUsed, Optional, Required };
 
-// What DllMain answers for `reason`. At process attach it keeps `instance` and, when `need` is
-// Required, loads the language library and fails without it; at process detach it frees the
-// library, except when the process is ending (`reserved` set), when nothing may be unloaded.
+// What DllMain answers for `reason`. At process attach it keeps `instance` and, unless `need` is
+// NotUsed, loads the language library, failing without it when it is Required; at process detach
+// it frees the library, except when the process is ending (`reserved` set), when nothing may be
+// unloaded.
 BOOL OnDllMain(HINSTANCE instance, DWORD reason, void* reserved, LanguageLibraryNeed need);
 
 // This DLL's handle (null before attach).
@@ -22,7 +24,8 @@ HMODULE LanguageLibrary();
 
 } // namespace tv::dll
 
-// DllMain of an in-process server; `need` names a tv::dll::LanguageLibraryNeed (NotUsed, Required).
+// DllMain of an in-process server; `need` names a tv::dll::LanguageLibraryNeed (NotUsed, Optional,
+// Required).
 #define TV_DLL_MAIN(need)                                                                          \
     extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {           \
         return ::tv::dll::OnDllMain(instance, reason, reserved, ::tv::dll::LanguageLibraryNeed::need); \

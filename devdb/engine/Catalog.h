@@ -1,5 +1,8 @@
 // The catalog file of a database and the tables it lists. One catalog object serves every
-// connection of the process opened on the same path.
+// connection of the process opened on the same path; other processes have catalog objects of
+// their own on the same file. Every change reads the file again under the system-wide table lock,
+// changes that list and puts the new file in place whole, so that no process undoes another's
+// change; a change stamp shared by all processes tells a catalog object when to read it again.
 #pragma once
 #include "Table.h"
 #include <memory>
@@ -32,7 +35,7 @@ class Catalog {
     Catalog(const Catalog&) = delete;
     Catalog& operator=(const Catalog&) = delete;
 
-    // Opens the catalog file, or creates it when (and only when) there is none; then opens every
+    // Reads the catalog file, or creates it when (and only when) there is none; then opens every
     // table it lists. The catalog is valid when this succeeds.
     bool Open();
     bool Valid() const { return valid_; }
@@ -52,14 +55,27 @@ class Catalog {
     bool RemoveAllTables();
 
   private:
-    bool WriteTableList();
+    // The file's bytes and its table list; false when it cannot be read or is not a catalog.
+    bool ReadFile(std::vector<uint8_t>& bytes, std::vector<CatalogEntry>& entries);
+    // Takes the list as the file holds it now: tables are kept by id (renamed where the name
+    // changed), tables new to this process are opened, tables no longer listed are closed. Called
+    // with the table lock and `mutex_` held.
+    bool Reread();
+    // Reads the file again when another catalog object changed it since this one last looked.
+    void RereadIfChanged();
+    // Writes the file with `entries` as its list through a file beside it that then replaces it;
+    // `bytes` are the file as last read (its header and any bytes after the list are kept).
+    bool WriteList(const std::vector<CatalogEntry>& entries);
+    std::vector<CatalogEntry> Entries() const;
     uint32_t NextRandom();
     bool IdInUse(uint32_t id) const;
 
     DbPlatform& platform_;
     std::string path_;
     std::string folder_;
-    std::unique_ptr<DbFile> file_;
+    std::unique_ptr<ChangeStamp> stamp_;
+    uint64_t seenStamp_ = 0;
+    std::vector<uint8_t> bytes_; // the file as last read or written
     std::mutex mutex_;
     std::vector<std::shared_ptr<Table>> tables_;
     uint32_t randomState_ = 0;

@@ -1,4 +1,5 @@
 #include "TestDatabase.h"
+#include <set>
 
 using namespace tv::devdb;
 using namespace tv::devdb::testing;
@@ -136,4 +137,88 @@ TEST(Catalog, ATableWhoseFileFailsItsChecksStaysListedAndInvalid) {
     db.platform.Bytes(path)[8] ^= 1;
     EXPECT_TRUE(reopened->Reopen());
     EXPECT_TRUE(connection->OpenWideCursor(reopened) != nullptr);
+}
+
+TEST(Catalog, ANewIdIsDrawnAgainWhileTheCatalogListsIt) {
+    MemoryPlatform platform;
+    platform.SetTickCount(1234);
+    // The catalog lists a table under the first id drawn at this tick; its file is gone.
+    std::vector<uint8_t> bytes = {'Z', 'v', 'D', 'B', 0, 0, 0, 1};
+    bytes.resize(32);
+    const std::vector<uint8_t> list = SerializeTableList({{FirstId(1234), "Old"}});
+    bytes.insert(bytes.end(), list.begin(), list.end());
+    platform.Put(kCatalogPath, bytes);
+    Engine engine(platform);
+    auto connection = engine.Open(kCatalogPath);
+    ASSERT_TRUE(connection);
+    ASSERT_TRUE(connection->CatalogOf().AddTable("New", WordFormat(), 512, 0, 0));
+    auto table = connection->CatalogOf().TableByName("New");
+    ASSERT_TRUE(table);
+    EXPECT_NE(table->Id(), FirstId(1234));
+    EXPECT_TRUE(table->IsValid());
+    std::vector<CatalogEntry> entries;
+    const auto& file = platform.Bytes(kCatalogPath);
+    ASSERT_TRUE(ParseCatalog(file.data(), file.size(), entries));
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].id, FirstId(1234));
+    EXPECT_EQ(entries[1].id, table->Id());
+}
+
+namespace {
+
+std::vector<std::string> ListedNames(MemoryPlatform& platform) {
+    std::vector<CatalogEntry> entries;
+    const auto& file = platform.Bytes(kCatalogPath);
+    if (!ParseCatalog(file.data(), file.size(), entries))
+        return {"<damaged>"};
+    std::vector<std::string> names;
+    for (const auto& entry : entries)
+        names.push_back(entry.name);
+    return names;
+}
+
+std::vector<std::string> TableNames(Catalog& catalog) {
+    std::vector<std::string> names;
+    for (size_t i = 0; i < catalog.TableCount(); ++i)
+        names.push_back(catalog.TableAt(i)->Name());
+    return names;
+}
+
+} // namespace
+
+// Two engines on one disk stand for two processes, each with its own picture of the catalog. Every
+// change starts from the catalog file as it is then, so neither undoes what the other did, and each
+// sees the other's changes.
+TEST(Catalog, TwoProcessesChangingOneCatalogKeepEachOthersChanges) {
+    MemoryPlatform platform;
+    Engine firstProcess(platform), secondProcess(platform);
+    auto first = firstProcess.Open(kCatalogPath);
+    ASSERT_TRUE(first->CatalogOf().AddTable("Mail", WordFormat(), 512, 0, 0));
+    ASSERT_TRUE(first->CatalogOf().AddTable("Folders", WordFormat(), 512, 0, 0));
+    auto mail = first->CatalogOf().TableByName("Mail");
+    auto second = secondProcess.Open(kCatalogPath);
+    ASSERT_EQ(TableNames(second->CatalogOf()), (std::vector<std::string>{"Mail", "Folders"}));
+
+    // The second renames Mail; the first removes Folders and adds Drafts; the second adds Sent.
+    ASSERT_TRUE(second->CatalogOf().RenameTable(second->CatalogOf().TableByName("Mail").get(), "Letters"));
+    ASSERT_TRUE(first->CatalogOf().RemoveTable("Folders"));
+    ASSERT_TRUE(first->CatalogOf().AddTable("Drafts", WordFormat(), 512, 0, 0));
+    EXPECT_FALSE(second->CatalogOf().AddTable("Drafts", WordFormat(), 512, 0, 0)); // the name is taken
+    ASSERT_TRUE(second->CatalogOf().AddTable("Sent", WordFormat(), 512, 0, 0));
+
+    const std::vector<std::string> expected = {"Letters", "Drafts", "Sent"};
+    EXPECT_EQ(ListedNames(platform), expected);
+    EXPECT_EQ(TableNames(first->CatalogOf()), expected);
+    EXPECT_EQ(TableNames(second->CatalogOf()), expected);
+    // The first keeps its table object under the new name; the removed table is gone for both.
+    EXPECT_EQ(first->CatalogOf().TableByName("Letters"), mail);
+    EXPECT_FALSE(first->CatalogOf().Owns(nullptr));
+    EXPECT_FALSE(second->CatalogOf().TableByName("Folders"));
+    auto sent = first->CatalogOf().TableByName("Sent");
+    ASSERT_TRUE(sent);
+    EXPECT_TRUE(sent->IsValid());
+    std::set<uint32_t> ids;
+    for (const char* name : {"Letters", "Drafts", "Sent"})
+        ids.insert(second->CatalogOf().TableByName(name)->Id());
+    EXPECT_EQ(ids.size(), 3u); // the second process drew its ids against the whole list
 }

@@ -3,10 +3,6 @@
 
 namespace tv::devdb {
 
-namespace {
-constexpr size_t kMaxCursorKeys = 65535;
-}
-
 std::shared_ptr<Cursor> Connection::MakeCursor(const std::shared_ptr<Table>& table,
                                                std::vector<uint32_t> keys) {
     auto cursor = std::make_shared<Cursor>(table, shared_from_this(), std::move(keys));

@@ -13,6 +13,9 @@ namespace tv::devdb {
 class Engine;
 class Record;
 
+// A key cursor lists at most this many keys.
+constexpr size_t kMaxCursorKeys = 65535;
+
 class Connection : public std::enable_shared_from_this<Connection> {
   public:
     Connection(std::shared_ptr<Catalog> catalog, Engine& engine) : catalog_(std::move(catalog)), engine_(engine) {}

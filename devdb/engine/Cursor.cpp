@@ -62,10 +62,14 @@ bool Cursor::RemoveAt(size_t index) {
     if (closed_ || index >= keys_.size())
         return false;
     const uint32_t key = keys_[index];
-    if (table_->IsEditing(key) || table_->ListedByOtherCursor(key, this) || !table_->Remove(key))
+    if (table_->IsEditing(key) || table_->ListedByOtherCursor(key, this))
         return false;
-    keys_.erase(keys_.begin() + static_cast<std::ptrdiff_t>(index));
-    return true;
+    bool removed = false;
+    const bool done = table_->Remove(key, removed);
+    // A row gone from the table leaves the cursor, even when the flush after it failed.
+    if (removed)
+        keys_.erase(keys_.begin() + static_cast<std::ptrdiff_t>(index));
+    return done;
 }
 
 void Cursor::RecordReleased() {

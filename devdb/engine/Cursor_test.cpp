@@ -1,5 +1,6 @@
 #include "PosixPlatform.h"
 #include "TestDatabase.h"
+#include <sys/mman.h>
 
 using namespace tv::devdb;
 using namespace tv::devdb::testing;
@@ -176,4 +177,54 @@ TEST(Fixture, TheWritersMailDatabaseReadsBack) {
     EXPECT_TRUE(cursor->Close());
     EXPECT_EQ(mail->Format().FieldAt(8)->parameter, connection->CatalogOf().TableByName("Folders")->Id());
     EXPECT_TRUE(engine.Close(*connection));
+}
+
+// A condition that commits during the walk may compact the table, which moves the slots after a
+// deleted one: every row is still tested with its own record.
+TEST_F(CursorTest, AConditionThatCompactsTheTableStillTestsEachRowWithItsOwnRecord) {
+    auto remover = db.connection->OpenKeyCursor(table, {2});
+    ASSERT_TRUE(remover->RemoveAt(0)); // a deleted slot in the middle, dropped by a compaction
+    remover->Close();
+    const uint64_t generation = table->Generation();
+    std::vector<std::pair<uint32_t, std::string>> seen;
+    auto cursor = db.connection->OpenConditionCursor(table, [&](const std::shared_ptr<Record>& r) {
+        std::string text;
+        uint32_t n = 0;
+        r->GetText(1, text);
+        r->GetNumber(0, kTypeDword, n);
+        seen.emplace_back(r->Key(), text.substr(0, 5) + " " + std::to_string(n));
+        if (r->Key() == 1) {
+            auto other = db.connection->OpenKeyCursor(table, {4});
+            auto row = other->EditAt(0);
+            row->SetText(1, std::string(5000, 'n')); // more than the room: the table grows and is compacted
+            EXPECT_TRUE(row->Commit());
+            row->Release();
+            other->Close();
+        }
+        return true;
+    });
+    ASSERT_TRUE(cursor);
+    EXPECT_NE(table->Generation(), generation);
+    EXPECT_EQ(seen, (std::vector<std::pair<uint32_t, std::string>>{
+                        {1, "row 1 10"}, {3, "row 3 30"}, {4, "nnnnn 40"}}));
+    EXPECT_EQ(cursor->RowCount(), 3u);
+    EXPECT_EQ(cursor->IndexOfKey(3), 1);
+    cursor->Close();
+}
+
+// A text longer than an out-of-line entry can hold (its length has 31 bits) is refused as it is
+// set, before it is copied. The text is a view of zero pages, so that it costs no memory.
+TEST_F(CursorTest, ATextLongerThanAnEntryCanHoldIsRefused) {
+    const size_t size = static_cast<size_t>(kMaxEntryLength) + 1;
+    void* zeros = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    ASSERT_NE(zeros, MAP_FAILED);
+    auto cursor = db.connection->OpenNullCursor(table);
+    auto record = cursor->Add();
+    EXPECT_FALSE(record->SetText(1, std::string_view(static_cast<const char*>(zeros), size)));
+    EXPECT_EQ(record->FieldSize(1), 0u);
+    EXPECT_TRUE(record->SetText(1, "short"));
+    EXPECT_TRUE(record->Commit());
+    record->Release();
+    cursor->Close();
+    munmap(zeros, size);
 }

@@ -61,6 +61,9 @@ class DbPlatform {
     virtual OpenOutcome OpenFile(const std::string& path, OpenMode mode, std::unique_ptr<DbFile>& file) = 0;
     virtual bool RemoveFile(const std::string& path) = 0;
     virtual bool FileExists(const std::string& path) = 0;
+    // Puts the file `from` in the place of `to` in one step (replacing it), so that a reader opening
+    // `to` finds either the old file or the new one whole.
+    virtual bool MoveReplacing(const std::string& from, const std::string& to) = 0;
     // "TABLE_data_access": every table of every process.
     virtual RecursiveLock& TableLock() = 0;
     // "Event": the listener lists.

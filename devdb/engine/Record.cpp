@@ -113,7 +113,7 @@ bool Record::GetText(size_t index, std::string& text) {
     }
 }
 
-bool Record::SetText(size_t index, const std::string& text) {
+bool Record::SetText(size_t index, std::string_view text) {
     const Field* field = format_.FieldAt(index);
     if (!editable_ || released_ || !field)
         return false;
@@ -170,9 +170,12 @@ bool Record::Commit() {
     if (listChanged_)
         list = EncodeStringList(strings_);
     uint32_t key = key_;
-    if (!table_->Commit(key, bytes_, pending_, listChanged_ ? &list : nullptr))
-        return false;
+    const bool committed = table_->Commit(key, bytes_, pending_, listChanged_ ? &list : nullptr);
+    // A new record that reached the file keeps its key even when the flush failed: committing it
+    // again rewrites it instead of adding it twice.
     key_ = key;
+    if (!committed)
+        return false;
     pending_.clear();
     listChanged_ = false;
     generation_ = table_->Generation();

@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tv::devdb {
@@ -30,7 +31,7 @@ class Record {
     bool SetNumber(size_t field, int type, uint32_t value);
     // Texts of types 6, 8 and 10.
     bool GetText(size_t field, std::string& text);
-    bool SetText(size_t field, const std::string& text);
+    bool SetText(size_t field, std::string_view text);
     // Fixed size, stored length or string length; 0 for an invalid index.
     uint32_t FieldSize(size_t field);
 

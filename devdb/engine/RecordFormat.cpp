@@ -67,7 +67,10 @@ bool RecordFormat::AddField(const std::string& name, int type, int size) {
     field.name = name.substr(0, kMaxNameLength);
     field.code = code;
     fields_.push_back(field);
-    ComputeLayout();
+    if (!ComputeLayout()) {
+        fields_.pop_back();
+        return false;
+    }
     return true;
 }
 
@@ -82,11 +85,34 @@ bool RecordFormat::RemoveField(size_t index) {
     if (index >= fields_.size())
         return false;
     fields_.erase(fields_.begin() + static_cast<std::ptrdiff_t>(index));
-    ComputeLayout();
+    ComputeLayout(); // fewer fields always fit
     return true;
 }
 
-void RecordFormat::ComputeLayout() {
+namespace {
+
+// A record's size summed in 64 bits, so that no number of fields can wrap it.
+struct RecordSizeSum {
+    uint64_t fixed = 0;
+    bool list = false;
+
+    void Add(uint16_t code) {
+        if (RecordFormat::TypeOfCode(code) == kTypeListText)
+            list = true;
+        else
+            fixed += code & 0xFFu;
+    }
+    uint64_t Total() const { return fixed + (list ? 8 : 0); }
+};
+
+} // namespace
+
+bool RecordFormat::ComputeLayout() {
+    RecordSizeSum sum;
+    for (const Field& field : fields_)
+        sum.Add(field.code);
+    if (sum.Total() > kMaxRecordSize)
+        return false;
     uint32_t offset = 0;
     int slot = 0;
     for (Field& field : fields_) {
@@ -102,6 +128,7 @@ void RecordFormat::ComputeLayout() {
     fixedSize_ = offset;
     listCount_ = slot;
     recordSize_ = fixedSize_ + (listCount_ > 0 ? 8 : 0);
+    return true;
 }
 
 std::vector<uint8_t> RecordFormat::Serialize() const {
@@ -119,6 +146,30 @@ std::vector<uint8_t> RecordFormat::Serialize() const {
     return block;
 }
 
+namespace {
+
+// Walks the `count` fields of a format block, calling `visit`(offset of the name, its length) for
+// each; false when the block runs past `size` or a type code is unknown. `end` is the block's end.
+template <class Visit>
+bool WalkFormatBlock(const uint8_t* data, uint64_t size, uint64_t count, uint64_t& end, Visit visit) {
+    uint64_t pos = 4;
+    for (uint64_t i = 0; i < count; ++i) {
+        if (pos + 1 > size)
+            return false;
+        const uint64_t n = data[pos++];
+        if (n > size - pos || 6 > size - pos - n)
+            return false;
+        if (RecordFormat::TypeOfCode(LoadBe16(data + pos + n + 4)) == 0)
+            return false;
+        visit(pos, n);
+        pos += n + 6;
+    }
+    end = pos;
+    return true;
+}
+
+} // namespace
+
 bool RecordFormat::Parse(const uint8_t* data, uint64_t size, uint64_t& used) {
     fields_.clear();
     if (size < 4)
@@ -126,29 +177,27 @@ bool RecordFormat::Parse(const uint8_t* data, uint64_t size, uint64_t& used) {
     const uint64_t count = LoadBe32(data);
     if (count > kMaxFields || count * 7 > size - 4)
         return false;
-    uint64_t pos = 4;
+    // The sizes are added up before any field is made: a block describing a record too large for
+    // any file is refused without holding its fields.
+    RecordSizeSum sum;
+    uint64_t end = 0;
+    if (!WalkFormatBlock(data, size, count, end,
+                         [&](uint64_t pos, uint64_t n) { sum.Add(LoadBe16(data + pos + n + 4)); }) ||
+        sum.Total() > kMaxRecordSize)
+        return false;
     std::vector<Field> fields;
     fields.reserve(static_cast<size_t>(count));
-    for (uint64_t i = 0; i < count; ++i) {
-        if (pos + 1 > size)
-            return false;
-        const uint64_t n = data[pos++];
-        if (n > size - pos || 6 > size - pos - n)
-            return false;
+    WalkFormatBlock(data, size, count, end, [&](uint64_t pos, uint64_t n) {
         Field field;
         // A longer name in a file is read as its first 31 bytes.
         field.name.assign(reinterpret_cast<const char*>(data + pos), n < kMaxNameLength ? n : kMaxNameLength);
-        pos += n;
-        field.parameter = LoadBe32(data + pos);
-        field.code = LoadBe16(data + pos + 4);
-        pos += 6;
-        if (TypeOfCode(field.code) == 0)
-            return false;
+        field.parameter = LoadBe32(data + pos + n);
+        field.code = LoadBe16(data + pos + n + 4);
         fields.push_back(std::move(field));
-    }
+    });
     fields_ = std::move(fields);
     ComputeLayout();
-    used = pos;
+    used = end;
     return true;
 }
 

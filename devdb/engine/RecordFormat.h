@@ -22,6 +22,9 @@ enum FieldType : int {
 };
 
 constexpr size_t kMaxNameLength = 31;
+// The largest record a table file can hold: a slot (header and record) after the file's header
+// must end below 4 GiB.
+constexpr uint64_t kMaxRecordSize = 0xFFFFFFFFull - 48 - 6;
 
 struct Field {
     std::string name;
@@ -47,7 +50,8 @@ class RecordFormat {
     // Index of the field with exactly this name, -1 when none.
     int Find(const std::string& name) const;
 
-    // Adds a field of type 1..10 (size used by types 6 and 7, 1..255); the name is cut to 31.
+    // Adds a field of type 1..10 (size used by types 6 and 7, 1..255); the name is cut to 31. A
+    // field that would make the record larger than kMaxRecordSize is refused.
     bool AddField(const std::string& name, int type, int size);
     bool AddReferenceField(const std::string& name, uint32_t tableId);
     bool RemoveField(size_t index);
@@ -60,15 +64,16 @@ class RecordFormat {
 
     // The format block: field count, then per field name length, name, parameter, type code.
     std::vector<uint8_t> Serialize() const;
-    // Reads a format block from `data` (at most `size` bytes); false when it is malformed or runs
-    // past the end. `used` is the block's length.
+    // Reads a format block from `data` (at most `size` bytes); false when it is malformed, runs
+    // past the end or describes a record larger than kMaxRecordSize. `used` is the block's length.
     bool Parse(const uint8_t* data, uint64_t size, uint64_t& used);
 
     static uint16_t CodeOfType(int type, int size);
     static int TypeOfCode(uint16_t code);
 
   private:
-    void ComputeLayout();
+    // Lays the fields out; false (and nothing changed) when the record would be too large.
+    bool ComputeLayout();
 
     std::vector<Field> fields_;
     uint32_t fixedSize_ = 0;

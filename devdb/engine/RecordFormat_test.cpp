@@ -1,4 +1,7 @@
+#include "ByteOrder.h"
 #include "RecordFormat.h"
+#include "TableImage.h"
+#include <cstring>
 #include <gtest/gtest.h>
 
 using namespace tv::devdb;
@@ -56,4 +59,26 @@ TEST(RecordFormat, BlockRoundTripsAndDamagedBlocksAreRefused) {
     std::vector<uint8_t> hugeCount = block;
     hugeCount[0] = 0xFF;
     EXPECT_FALSE(read.Parse(hugeCount.data(), hugeCount.size(), used));
+}
+
+// The fixed sizes of a format's fields add up to the record size. 16843010 fields of 255 bytes make
+// 2^32 + 254 bytes, which a 32-bit sum takes for 254: the record and its fields' offsets would then
+// disagree with the bytes a slot holds. Such a format, and a table file holding it, is refused.
+TEST(RecordFormat, AFormatWhoseRecordPassesFourGibibytesIsRefused) {
+    constexpr uint32_t kFields = 16843010;
+    constexpr size_t kBlock = 4 + size_t{kFields} * 7;
+    // A table file: header, the format block, and a placeholder slot flagged deleted and last.
+    std::vector<uint8_t> image(48 + kBlock + 4096, 0);
+    std::memcpy(image.data(), "ZvDT\0\0\0\1\0\0\0\7", 12);
+    StoreBe32(image.data() + 12, static_cast<uint32_t>(48 + kBlock));
+    StoreBe32(image.data() + 48, kFields);
+    for (size_t i = 0; i < kFields; ++i)
+        StoreBe16(image.data() + 48 + 4 + i * 7 + 5, 0x0CFF); // no name, no parameter, 255 bytes
+    StoreBe16(image.data() + 48 + kBlock + 4, kSlotDeleted | kSlotLast);
+
+    RecordFormat format;
+    uint64_t used = 0;
+    EXPECT_FALSE(format.Parse(image.data() + 48, kBlock, used));
+    TableLayout layout;
+    EXPECT_FALSE(ParseTable(image.data(), image.size(), 7, layout));
 }

@@ -205,15 +205,20 @@ bool Table::SelectKeys(const std::function<bool(uint32_t, const SlotRecord&)>& t
         const std::vector<uint8_t>*& held;
         ~ScanImage() { held = nullptr; }
     } scan{scanImage_ = &image};
+    // A test may commit, and a commit may compact the table and move its slots: each row is found
+    // again by its key, and a row removed meanwhile is passed over.
     const std::vector<SlotInfo> slots = layout_.slots;
-    for (size_t i = 0; i < slots.size(); ++i) {
-        if (slots[i].deleted || IsEditing(slots[i].key))
+    for (const SlotInfo& slot : slots) {
+        if (slot.deleted || IsEditing(slot.key))
+            continue;
+        const int index = FindSlot(slot.key);
+        if (index < 0)
             continue;
         SlotRecord record;
-        if (!ReadSlotRecord(i, record))
+        if (!ReadSlotRecord(static_cast<size_t>(index), record))
             return false;
-        if (test(slots[i].key, record))
-            keys.push_back(slots[i].key);
+        if (test(slot.key, record))
+            keys.push_back(slot.key);
     }
     return true;
 }
@@ -297,8 +302,10 @@ bool Table::SetSlotFlags(size_t index, uint16_t flags) {
 
 bool Table::Grow(uint64_t need) {
     const int64_t step = layout_.header.growth;
-    if (step <= 0)
-        return false; // a growth step of 0 or less: the file keeps its size
+    // A growth step of 0 or less: the file keeps its size. A step beyond any table's need is a
+    // damaged header: growing by it would add up to 2 GiB at once.
+    if (step <= 0 || step > kMaxGrowthStep)
+        return false;
     const uint64_t inc = static_cast<uint64_t>(step);
     const uint64_t bytes = inc + need - need % inc;
     const uint64_t oldSize = layout_.fileSize;
@@ -319,8 +326,30 @@ bool Table::Grow(uint64_t need) {
     return Compact();
 }
 
+bool Table::WriteChangedBlocks(const std::vector<uint8_t>& before, const std::vector<uint8_t>& after,
+                               uint64_t from, uint64_t to) {
+    // Only the blocks that changed are written.
+    constexpr uint64_t kBlock = 65536;
+    for (uint64_t pos = from; pos < to; pos += kBlock) {
+        const size_t n = static_cast<size_t>(std::min(kBlock, to - pos));
+        if (std::memcmp(before.data() + pos, after.data() + pos, n) != 0 &&
+            !file_->Write(pos, after.data() + pos, n))
+            return false;
+    }
+    return true;
+}
+
 bool Table::Compact() {
     Access access(*this);
+    return Repack(false);
+}
+
+bool Table::Trim() {
+    Access access(*this);
+    return Repack(true) && file_->Flush();
+}
+
+bool Table::Repack(bool trim) {
     if (!valid_)
         return false;
     std::vector<uint8_t> image(static_cast<size_t>(layout_.fileSize));
@@ -328,19 +357,20 @@ bool Table::Compact() {
         return false;
     std::vector<uint8_t> packed = image;
     TableLayout layout = layout_;
-    if (!CompactTable(packed, layout)) {
+    const bool packs = CompactTable(packed, layout);
+    const uint64_t giveBack = packs && trim ? TrimmableBytes(layout) : 0;
+    if (!packs || (giveBack > 0 && !ShrinkTable(packed, layout, giveBack))) {
         valid_ = false; // the file contradicts itself: nothing more is done with it
         return false;
     }
-    // Only the blocks that changed are written back.
-    constexpr size_t kBlock = 65536;
-    for (size_t pos = layout.header.dataStart; pos < packed.size(); pos += kBlock) {
-        const size_t n = std::min(kBlock, packed.size() - pos);
-        if (std::memcmp(image.data() + pos, packed.data() + pos, n) != 0 &&
-            !file_->Write(pos, packed.data() + pos, n)) {
-            valid_ = LoadFromFile();
-            return false;
-        }
+    // The out-of-line area goes to its place first, the slots that refer to it after; then a
+    // trimmed file is cut.
+    if (!WriteChangedBlocks(image, packed, layout.bottom, packed.size()) ||
+        !WriteChangedBlocks(image, packed, layout.header.dataStart, layout.bottom) ||
+        (giveBack > 0 && !file_->Resize(layout.fileSize))) {
+        valid_ = LoadFromFile();
+        NoteWritten();
+        return false;
     }
     layout_ = std::move(layout);
     ++generation_; // records read before now reload their references
@@ -391,7 +421,11 @@ bool Table::Commit(uint32_t& key, std::vector<uint8_t>& bytes,
             return false;
     }
     const uint64_t slotPos = layout_.SlotOffset(index);
-    // References not set anew are taken from the file as it is now; replaced ones are freed.
+
+    // 1. The new values go into the gap, where nothing refers to them until the slot is written: a
+    // failure up to then leaves the table as it was, and the record can commit again.
+    const AreaMark mark{layout_.bottom, layout_.freeSpace, layout_.largestEntry};
+    std::vector<EntryRef> replaced;
     for (uint32_t refOffset : OutOfLineRefOffsets(format)) {
         uint8_t* held = bytes.data() + refOffset;
         const uint8_t* stored = current.data() + kSlotHeaderSize + refOffset;
@@ -400,49 +434,63 @@ bool Table::Commit(uint32_t& key, std::vector<uint8_t>& bytes,
         const std::vector<uint8_t>* data =
             isList ? list : (setAnew != pending.end() ? &setAnew->second : nullptr);
         if (!data) {
-            std::memcpy(held, stored, 8);
+            std::memcpy(held, stored, 8); // as the file holds it now
             continue;
         }
-        if (!FreeEntry({LoadBe32(stored), LoadBe32(stored + 4)}))
-            return false;
+        replaced.push_back({LoadBe32(stored), LoadBe32(stored + 4)});
         EntryRef ref;
         if (!data->empty() &&
             !WriteEntry(static_cast<uint32_t>(slotPos + kSlotHeaderSize + refOffset), *data, ref))
-            return false;
+            return Abandon(mark);
         StoreBe32(held, ref.offset);
         StoreBe32(held + 4, ref.length);
     }
 
+    // 2. The slot: written in one piece, it is the moment the record changes. A new slot lies past
+    // the slot flagged last until that flag moves onto it.
     if (isNew) {
-        key = layout_.lastKey + 1;
-        StoreBe32(current.data(), key);
+        StoreBe32(current.data(), layout_.lastKey + 1);
         StoreBe16(current.data() + 4, kSlotLast);
     }
     if (!bytes.empty())
         std::memcpy(current.data() + kSlotHeaderSize, bytes.data(), bytes.size());
     if (!file_->Write(slotPos, current.data(), current.size()))
-        return false;
+        return Abandon(mark);
+    if (isNew && index > 0) {
+        uint8_t flags[2];
+        if (!file_->Read(layout_.SlotOffset(index - 1) + 4, flags, 2) ||
+            !SetSlotFlags(index - 1, LoadBe16(flags) & ~kSlotLast))
+            return Abandon(mark);
+    }
     if (isNew) {
-        if (index > 0) {
-            uint8_t flags[2];
-            const uint64_t prev = layout_.SlotOffset(index - 1) + 4;
-            if (!file_->Read(prev, flags, 2) || !SetSlotFlags(index - 1, LoadBe16(flags) & ~kSlotLast))
-                return false;
-        }
+        key = layout_.lastKey + 1;
         layout_.slots.push_back({key, false});
         layout_.lastKey = key;
         layout_.freeSpace -= static_cast<int64_t>(layout_.SlotSize());
-    }
-    file_->Flush();
-    NoteWritten();
-    if (isNew)
         BeginEditing(key);
+    }
+
+    // 3. Only now are the values it replaced freed. An entry that cannot be marked free is no longer
+    // named by any slot, so the next compaction drops it all the same.
+    for (const EntryRef& old : replaced)
+        FreeEntry(old);
+    const bool flushed = file_->Flush();
+    NoteWritten();
     Notify(isNew ? kEventRecordAdded : kEventRecordChanged, key);
-    return true;
+    return flushed;
 }
 
-bool Table::Remove(uint32_t key) {
+bool Table::Abandon(const AreaMark& mark) {
+    // What was written went into the gap only: the table's picture of its area is put back.
+    layout_.bottom = mark.bottom;
+    layout_.freeSpace = mark.freeSpace;
+    layout_.largestEntry = mark.largestEntry;
+    return false;
+}
+
+bool Table::Remove(uint32_t key, bool& removed) {
     Access access(*this);
+    removed = false;
     if (!valid_)
         return false;
     const int found = FindSlot(key);
@@ -452,11 +500,7 @@ bool Table::Remove(uint32_t key) {
     std::vector<uint8_t> slot(static_cast<size_t>(layout_.SlotSize()));
     if (!file_->Read(layout_.SlotOffset(index), slot.data(), slot.size()))
         return false;
-    for (uint32_t refOffset : OutOfLineRefOffsets(layout_.format)) {
-        const uint8_t* r = slot.data() + kSlotHeaderSize + refOffset;
-        if (!FreeEntry({LoadBe32(r), LoadBe32(r + 4)}))
-            return false;
-    }
+    // The flags are the moment the record goes; its values are freed after.
     const size_t count = layout_.slots.size();
     if (index + 1 == count && index > 0) {
         // The last slot goes back to the gap and is used again by the next add.
@@ -474,11 +518,16 @@ bool Table::Remove(uint32_t key) {
             return false;
         layout_.slots[index].deleted = true;
     }
+    removed = true;
     layout_.freeSpace += static_cast<int64_t>(layout_.SlotSize());
-    file_->Flush();
+    for (uint32_t refOffset : OutOfLineRefOffsets(layout_.format)) {
+        const uint8_t* r = slot.data() + kSlotHeaderSize + refOffset;
+        FreeEntry({LoadBe32(r), LoadBe32(r + 4)}); // an entry left unmarked goes at the next compaction
+    }
+    const bool flushed = file_->Flush();
     NoteWritten();
     Notify(kEventRecordRemoved, key);
-    return true;
+    return flushed;
 }
 
 void Table::AddCursor(Cursor* cursor) {

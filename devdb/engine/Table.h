@@ -72,11 +72,19 @@ class Table {
 
     // Writes a record: `key` 0 adds one (the new key is returned in it). `pending` holds the new
     // out-of-line values by their offset in the record; `list` the new string list when changed.
+    // False when the record could not be written (the table is as it was) or when the file could
+    // not be flushed afterwards (a new record has its key then, so that committing it again
+    // rewrites it rather than adding it twice).
     bool Commit(uint32_t& key, std::vector<uint8_t>& bytes,
                 const std::map<uint32_t, std::vector<uint8_t>>& pending, const std::vector<uint8_t>* list);
-    bool Remove(uint32_t key);
+    // Removes a record; `removed` tells whether it is gone from the table, which it can be even when
+    // the flush that follows fails.
+    bool Remove(uint32_t key, bool& removed);
     // Packs the file: see CompactTable.
     bool Compact();
+    // Compacts, then gives back the free space at the file's end in whole growth steps: the
+    // out-of-line area moves down and the file is shortened (see TrimmableBytes).
+    bool Trim();
 
     // Cursors and the records open for editing, for the edit refusals.
     void AddCursor(Cursor* cursor);
@@ -103,6 +111,13 @@ class Table {
     };
 
   private:
+    // The picture of the out-of-line area before a commit wrote into the gap.
+    struct AreaMark {
+        uint64_t bottom;
+        int64_t freeSpace;
+        uint32_t largestEntry;
+    };
+
     bool LoadFromFile();
     void RefreshIfChanged();
     void NoteWritten();
@@ -115,6 +130,12 @@ class Table {
     bool WriteEntry(uint32_t owner, const std::vector<uint8_t>& data, EntryRef& ref);
     bool FreeEntry(const EntryRef& ref);
     bool SetSlotFlags(size_t index, uint16_t flags);
+    // A commit that stopped before its slot was written; false.
+    bool Abandon(const AreaMark& mark);
+    // Compacts the file and, with `trim`, gives back the free space at its end.
+    bool Repack(bool trim);
+    bool WriteChangedBlocks(const std::vector<uint8_t>& before, const std::vector<uint8_t>& after,
+                            uint64_t from, uint64_t to);
     void Notify(uint32_t event, uint32_t key);
 
     DbPlatform& platform_;

@@ -1,6 +1,8 @@
 #include "TableImage.h"
 #include "ByteOrder.h"
+#include <algorithm>
 #include <cstring>
+#include <map>
 
 namespace tv::devdb {
 
@@ -120,11 +122,28 @@ bool CompactTable(std::vector<uint8_t>& image, TableLayout& layout) {
     const uint64_t slotsEnd = layout.SlotAreaEnd();
     if (slotsEnd > layout.bottom)
         return false;
-    // 1. Live entries move up against the file end, keeping their order; free ones disappear.
+    // The live entries are those the references of live slots name. An entry's owner field alone
+    // does not make it live: a commit or removal that stopped half-way may leave an entry whose
+    // owner still names a reference that no longer points at it.
+    const std::vector<uint32_t> refs = OutOfLineRefOffsets(layout.format);
+    std::map<uint64_t, uint64_t> owners; // entry offset -> position of the reference
+    for (uint64_t i = 0; i < layout.slots.size(); ++i) {
+        const uint64_t pos = layout.SlotOffset(i);
+        if (LoadBe16(data + pos + 4) & kSlotDeleted)
+            continue;
+        for (uint32_t ref : refs) {
+            const uint32_t offset = LoadBe32(data + pos + kSlotHeaderSize + ref);
+            if (offset != 0 && !owners.emplace(offset, pos + kSlotHeaderSize + ref).second)
+                return false; // two references to one entry
+        }
+    }
+
+    // 1. Live entries move up against the file end, keeping their order; others disappear.
     uint64_t end = size;
     uint64_t writeEnd = size;
     uint64_t liveBytes = 0;
     uint32_t largest = 0;
+    size_t moved = 0;
     while (end > layout.bottom) {
         if (end - layout.bottom < 8)
             return false;
@@ -132,26 +151,28 @@ bool CompactTable(std::vector<uint8_t>& image, TableLayout& layout) {
         if (length > end - layout.bottom - 8)
             return false;
         const uint64_t start = end - length - 8;
-        const uint32_t owner = LoadBe32(data + start);
-        if (owner != 0) {
-            if (owner < layout.header.dataStart || uint64_t{owner} + 8 > slotsEnd)
+        const auto owner = owners.find(start);
+        if (owner != owners.end()) {
+            if (LoadBe32(data + owner->second + 4) != length)
                 return false;
             const uint64_t total = length + 8;
             const uint64_t newStart = writeEnd - total;
             if (newStart != start)
                 std::memmove(data + newStart, data + start, static_cast<size_t>(total));
-            StoreBe32(data + owner, static_cast<uint32_t>(newStart));
+            StoreBe32(data + owner->second, static_cast<uint32_t>(newStart));
             writeEnd = newStart;
             liveBytes += total;
+            ++moved;
             if (length > largest)
                 largest = static_cast<uint32_t>(length);
         }
         end = start;
     }
+    if (moved != owners.size())
+        return false; // a live reference names no entry of the area
     layout.bottom = writeEnd;
 
     // 2. Live slots move down to packed positions; the owners of their entries follow them.
-    const std::vector<uint32_t> refs = OutOfLineRefOffsets(layout.format);
     std::vector<SlotInfo> kept;
     for (uint64_t i = 0; i < layout.slots.size(); ++i) {
         const uint64_t pos = layout.SlotOffset(i);
@@ -163,11 +184,8 @@ bool CompactTable(std::vector<uint8_t>& image, TableLayout& layout) {
         for (uint32_t ref : refs) {
             const uint64_t refPos = newPos + kSlotHeaderSize + ref;
             const uint32_t offset = LoadBe32(data + refPos);
-            if (offset == 0)
-                continue;
-            if (offset < layout.bottom || uint64_t{offset} + 8 > size)
-                return false;
-            StoreBe32(data + offset, static_cast<uint32_t>(refPos));
+            if (offset != 0)
+                StoreBe32(data + offset, static_cast<uint32_t>(refPos));
         }
         StoreBe16(data + newPos + 4, 0);
         kept.push_back({LoadBe32(data + newPos), false});
@@ -183,6 +201,46 @@ bool CompactTable(std::vector<uint8_t>& image, TableLayout& layout) {
     layout.largestEntry = largest;
     layout.freeSpace =
         static_cast<int64_t>(size - layout.header.dataStart - layout.slots.size() * slotSize - liveBytes);
+    return true;
+}
+
+uint64_t TrimmableBytes(const TableLayout& layout) {
+    if (layout.header.growth <= 0 || layout.freeSpace <= 0 || layout.bottom < layout.SlotAreaEnd())
+        return 0;
+    const uint64_t step = static_cast<uint64_t>(layout.header.growth);
+    const uint64_t room =
+        std::min(static_cast<uint64_t>(layout.freeSpace), layout.bottom - layout.SlotAreaEnd());
+    return room - room % step;
+}
+
+bool ShrinkTable(std::vector<uint8_t>& image, TableLayout& layout, uint64_t bytes) {
+    const uint64_t size = image.size();
+    if (size != layout.fileSize || bytes > layout.bottom || layout.bottom - bytes < layout.SlotAreaEnd())
+        return false;
+    if (bytes == 0)
+        return true;
+    uint8_t* data = image.data();
+    // Every live reference points into the area, which moves down as a whole.
+    for (uint64_t i = 0; i < layout.slots.size(); ++i) {
+        const uint64_t pos = layout.SlotOffset(i);
+        if (LoadBe16(data + pos + 4) & kSlotDeleted)
+            continue;
+        for (uint32_t ref : OutOfLineRefOffsets(layout.format)) {
+            uint8_t* r = data + pos + kSlotHeaderSize + ref;
+            const uint32_t offset = LoadBe32(r);
+            if (offset == 0)
+                continue;
+            if (offset < layout.bottom)
+                return false;
+            StoreBe32(r, static_cast<uint32_t>(offset - bytes));
+        }
+    }
+    std::memmove(data + layout.bottom - bytes, data + layout.bottom,
+                 static_cast<size_t>(size - layout.bottom));
+    image.resize(static_cast<size_t>(size - bytes));
+    layout.fileSize -= bytes;
+    layout.bottom -= bytes;
+    layout.freeSpace -= static_cast<int64_t>(bytes);
     return true;
 }
 

@@ -14,6 +14,9 @@ constexpr uint16_t kSlotDeleted = 0x8000;
 constexpr uint16_t kSlotLast = 0x4000;
 constexpr uint64_t kMaxFileSize = 0xFFFFFFFFull;    // offsets are 32-bit
 constexpr uint64_t kMaxEntryLength = 0x7FFFFFFFull; // bit 31 of a length is never set in a file
+// The largest growth step a table takes: any table's records fit in steps of this size, and a
+// larger step in a header is taken for damage rather than grown by.
+constexpr int32_t kMaxGrowthStep = 16 << 20;
 
 struct TableHeader {
     uint32_t id = 0;
@@ -63,7 +66,17 @@ bool BuildNewTable(uint32_t id, const RecordFormat& format, uint64_t initialSize
 bool ParseTable(const uint8_t* data, uint64_t size, uint32_t expectedId, TableLayout& layout);
 
 // Compacts the image in place (live out-of-line entries packed against the end, live slots packed
-// from the data start, the last flag on the last kept slot); false when the image is damaged.
+// from the data start, the last flag on the last kept slot); false when the image is damaged. The
+// live entries are those the references of live slots name, whatever other entries' owner fields
+// say.
 bool CompactTable(std::vector<uint8_t>& image, TableLayout& layout);
+
+// What a trim of a compacted table gives back: the largest multiple of the growth step not above
+// the free space, at most reaching the gap (0 for a table that does not grow).
+uint64_t TrimmableBytes(const TableLayout& layout);
+
+// Moves the out-of-line area of a compacted image down by `bytes`, with every reference to it, and
+// shortens the image by as much; false when that would reach into the slots.
+bool ShrinkTable(std::vector<uint8_t>& image, TableLayout& layout, uint64_t bytes);
 
 } // namespace tv::devdb

@@ -77,7 +77,10 @@ TEST(TableImage, ValuesThatLeaveTheFileOrTheirAreaMakeTheTableInvalid) {
     EXPECT_TRUE(refused([](auto& im) { im.resize(40); }));
 }
 
-TEST(TableImage, CompactionRefusesAnOwnerOutsideTheSlots) {
+// Compaction finds the live entries through the references of the live slots and writes only
+// through those positions: an entry's owner field, which a hostile or half-written file may set to
+// anything, is repaired rather than followed. A reference whose entry is not in the area is damage.
+TEST(TableImage, CompactionFollowsTheReferencesNotTheOwnerFields) {
     uint64_t refPos = 0;
     std::vector<uint8_t> image = OneRecordTable(refPos);
     TableLayout layout;
@@ -85,7 +88,27 @@ TEST(TableImage, CompactionRefusesAnOwnerOutsideTheSlots) {
     std::vector<uint8_t> packed = image;
     EXPECT_TRUE(CompactTable(packed, layout));
     EXPECT_EQ(packed, image); // already packed
-    StoreBe32(image.data() + 512 - 11, 4000);
-    ASSERT_TRUE(ParseTable(image.data(), image.size(), 7, layout));
-    EXPECT_FALSE(CompactTable(image, layout));
+
+    std::vector<uint8_t> damaged = image;
+    StoreBe32(damaged.data() + 512 - 11, 4000); // the owner points outside the slots
+    ASSERT_TRUE(ParseTable(damaged.data(), damaged.size(), 7, layout));
+    EXPECT_TRUE(CompactTable(damaged, layout));
+    EXPECT_EQ(damaged, image);
+
+    // An entry that no reference names is dropped, even with an owner field naming a live
+    // reference: the live entry "abc" lies below a stale one that claims the same reference.
+    std::vector<uint8_t> stale = image;
+    StoreBe32(stale.data() + refPos, 485);
+    StoreBe32(stale.data() + 485, static_cast<uint32_t>(refPos));
+    std::memcpy(stale.data() + 489, "abc", 3);
+    StoreBe32(stale.data() + 492, 3);
+    StoreBe32(stale.data() + 496, static_cast<uint32_t>(refPos));
+    std::memcpy(stale.data() + 500, "oldentry", 8);
+    StoreBe32(stale.data() + 508, 8);
+    ASSERT_TRUE(ParseTable(stale.data(), stale.size(), 7, layout));
+    ASSERT_TRUE(CompactTable(stale, layout));
+    EXPECT_EQ(std::vector<uint8_t>(stale.begin() + 501, stale.end()),
+              std::vector<uint8_t>(image.begin() + 501, image.end()));
+    EXPECT_EQ(LoadBe32(stale.data() + refPos), 501u);
+    EXPECT_EQ(layout.bottom, 501u);
 }

@@ -262,3 +262,178 @@ TEST(Table, ValuesAreStoredInTheDeviceByteOrder) {
     EXPECT_EQ(std::vector<uint8_t>(file.begin() + dataStart, file.begin() + dataStart + sizeof expected),
               std::vector<uint8_t>(expected, expected + sizeof expected));
 }
+
+namespace {
+
+// The bytes of a table file outside its gap: the header, format and slots, and the out-of-line
+// area. What a commit writes into the gap is not part of the table until a slot refers to it.
+std::vector<uint8_t> OutsideTheGap(const std::vector<uint8_t>& file, uint32_t id) {
+    TableLayout layout;
+    if (!ParseTable(file.data(), file.size(), id, layout))
+        return {};
+    std::vector<uint8_t> kept(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(layout.SlotAreaEnd()));
+    kept.insert(kept.end(), file.begin() + static_cast<std::ptrdiff_t>(layout.bottom), file.end());
+    return kept;
+}
+
+std::string ListText(Record& record, size_t field) {
+    std::string text;
+    record.GetText(field, text);
+    return text;
+}
+
+} // namespace
+
+// Every write of a commit fails in turn. A commit that reports failure leaves the table as it was
+// (a compaction keeps every value), and the same record commits on the next try; one that
+// reports success holds the new values.
+TEST(Table, ACommitThatFailsAtAnyWriteLeavesTheTableAsItWasAndCanBeTriedAgain) {
+    for (const bool adding : {false, true}) {
+        bool reachedTheEnd = false;
+        for (int step = 1; !reachedTheEnd && step < 20; ++step) {
+            SCOPED_TRACE((adding ? "add, write " : "edit, write ") + std::to_string(step));
+            TestDatabase db;
+            auto table = db.AddTable("Mail", MailFormat(), 4096, 1024);
+            AddMail(db, table, "first subject", 1, "to-first");
+            AddMail(db, table, "second", 2, "to-second");
+            const std::vector<uint8_t> before = OutsideTheGap(db.FileOf(table), table->Id());
+            auto cursor =
+                adding ? db.connection->OpenNullCursor(table) : db.connection->OpenKeyCursor(table, {1});
+            auto record = adding ? cursor->Add() : cursor->EditAt(0);
+            ASSERT_TRUE(record);
+            record->SetText(0, "new subject");
+            record->SetText(2, "to-new");
+            db.platform.FailWrite(step);
+            const int writes = db.platform.Writes();
+            const bool committed = record->Commit();
+            reachedTheEnd = db.platform.Writes() - writes < step;
+            db.platform.FailWrite(0);
+            const std::vector<std::string> old = {"first subject", "second"};
+            const std::vector<std::string> done =
+                adding ? std::vector<std::string>{"first subject", "second", "new subject"}
+                       : std::vector<std::string>{"new subject", "second"};
+            if (!committed) {
+                EXPECT_EQ(OutsideTheGap(db.FileOf(table), table->Id()), before);
+                ASSERT_TRUE(table->Compact());
+                EXPECT_EQ(SubjectsAfterReopen(db, "Mail"), old);
+                ASSERT_TRUE(record->Commit());
+            }
+            EXPECT_EQ(SubjectsAfterReopen(db, "Mail"), done);
+            record->Release();
+            cursor->Close();
+            ASSERT_TRUE(table->Compact());
+            EXPECT_EQ(SubjectsAfterReopen(db, "Mail"), done);
+            auto check = db.connection->OpenWideCursor(table);
+            auto row = check->GetAt(adding ? 2 : 0);
+            EXPECT_EQ(ListText(*row, 2), "to-new");
+            row->Release();
+            row = check->GetAt(1);
+            EXPECT_EQ(ListText(*row, 2), "to-second");
+            row->Release();
+            check->Close();
+        }
+        EXPECT_TRUE(reachedTheEnd);
+    }
+}
+
+// Every write of a removal fails in turn: the record is either still there with its values or
+// gone, and a compaction afterwards keeps every other record.
+TEST(Table, ARemovalThatFailsAtAnyWriteLeavesTheOtherRecordsWhole) {
+    for (const size_t row : {size_t{1}, size_t{2}}) { // the middle slot, the last slot
+        bool reachedTheEnd = false;
+        for (int step = 1; !reachedTheEnd && step < 10; ++step) {
+            SCOPED_TRACE("row " + std::to_string(row) + ", write " + std::to_string(step));
+            TestDatabase db;
+            auto table = db.AddTable("Mail", MailFormat(), 4096, 1024);
+            for (const char* subject : {"one", "two", "three"})
+                AddMail(db, table, subject, 0, std::string("to-") + subject);
+            auto cursor = db.connection->OpenWideCursor(table);
+            db.platform.FailWrite(step);
+            const int writes = db.platform.Writes();
+            const bool removed = cursor->RemoveAt(row);
+            reachedTheEnd = db.platform.Writes() - writes < step;
+            db.platform.FailWrite(0);
+            cursor->Close();
+            ASSERT_TRUE(table->Compact());
+            std::vector<std::string> expected = {"one", "two", "three"};
+            if (removed)
+                expected.erase(expected.begin() + static_cast<std::ptrdiff_t>(row));
+            EXPECT_EQ(SubjectsAfterReopen(db, "Mail"), expected);
+            auto check = db.connection->OpenWideCursor(table);
+            for (size_t i = 0; i < check->RowCount(); ++i) {
+                auto record = check->GetAt(i);
+                EXPECT_EQ(ListText(*record, 2), "to-" + Subject(*record));
+                record->Release();
+            }
+            check->Close();
+        }
+        EXPECT_TRUE(reachedTheEnd);
+    }
+}
+
+TEST(Table, ACommitOrRemovalWhoseFlushFailsIsReportedAsFailed) {
+    TestDatabase db;
+    auto table = db.AddTable("Mail", MailFormat());
+    ASSERT_NE(AddMail(db, table, "kept"), 0u);
+    db.platform.FailFlushes(true);
+    EXPECT_EQ(AddMail(db, table, "not on the disk"), 0u);
+    auto cursor = db.connection->OpenWideCursor(table);
+    auto record = cursor->EditAt(0);
+    record->SetNumber(1, kTypeDword, 5);
+    EXPECT_FALSE(record->Commit());
+    record->Release();
+    EXPECT_FALSE(cursor->RemoveAt(0));
+    cursor->Close();
+    db.platform.FailFlushes(false);
+}
+
+// A damaged growth step would grow the file by up to 2 GiB in one commit: a step beyond what any
+// table needs is refused, and the file stays as it was.
+TEST(Table, AGrowthStepBeyondTheLimitIsRefused) {
+    TestDatabase db;
+    auto table = db.AddTable("Mail", MailFormat(), 512, 32 << 20);
+    AddMail(db, table, std::string(200, 'a'));
+    const std::vector<uint8_t> unchanged = db.FileOf(table);
+    EXPECT_EQ(AddMail(db, table, std::string(400, 'b')), 0u);
+    EXPECT_EQ(db.FileOf(table), unchanged);
+}
+
+// Trimming packs the table and gives the space at its end back: the file shrinks by whole growth
+// steps and every record reads back.
+TEST(Table, TrimShortensTheFileAndKeepsEveryRecord) {
+    TestDatabase db;
+    auto table = db.AddTable("Mail", MailFormat(), 1024, 512);
+    std::vector<std::string> kept;
+    for (int i = 0; i < 40; ++i)
+        AddMail(db, table, std::string(100, static_cast<char>('a' + i % 26)) + std::to_string(i), i,
+                "to-" + std::to_string(i));
+    auto cursor = db.connection->OpenWideCursor(table);
+    for (size_t i = cursor->RowCount(); i-- > 0;)
+        if (i % 4 != 0)
+            ASSERT_TRUE(cursor->RemoveAt(i));
+    cursor->Close();
+    for (int i = 0; i < 40; i += 4)
+        kept.push_back(std::string(100, static_cast<char>('a' + i % 26)) + std::to_string(i));
+    const size_t grown = db.FileOf(table).size();
+    ASSERT_TRUE(table->Trim());
+    const size_t trimmed = db.FileOf(table).size();
+    EXPECT_LT(trimmed, grown);
+    EXPECT_EQ((grown - trimmed) % 512, 0u);
+    uint64_t size = 0;
+    ASSERT_TRUE(table->FileSize(size));
+    EXPECT_EQ(size, trimmed);
+    EXPECT_EQ(SubjectsAfterReopen(db, "Mail"), kept);
+    auto check = db.connection->OpenWideCursor(table);
+    for (size_t i = 0; i < check->RowCount(); ++i) {
+        auto row = check->GetAt(i);
+        EXPECT_EQ(ListText(*row, 2), "to-" + std::to_string(i * 4));
+        row->Release();
+    }
+    check->Close();
+    // Less than a growth step of room: nothing more to give back. The table still takes records.
+    ASSERT_TRUE(table->Trim());
+    EXPECT_EQ(db.FileOf(table).size(), trimmed);
+    EXPECT_NE(AddMail(db, table, "after the trim"), 0u);
+    kept.push_back("after the trim");
+    EXPECT_EQ(SubjectsAfterReopen(db, "Mail"), kept);
+}

@@ -1,15 +1,11 @@
-// Names that come from the device's listing become PC paths under the synchronization root, so
-// a name that could leave the root or name a device or stream on the PC is refused.
+// The parts of the relative names of the device's files ("\"-separated). Whether such a name
+// may become a PC path is tv::portable's rule (PcSafeName.h).
 #pragma once
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace filesync {
-
-// True when every "\"-separated component is non-empty and neither "." nor "..", and the name
-// holds no ":", no "/" and no NUL (a leading "\" gives an empty first component).
-bool IsSafeRelativeName(std::string_view name);
 
 // The folder levels of a relative file name: for a\b\f, "a" then "a\b".
 std::vector<std::string> FolderLevels(std::string_view name);

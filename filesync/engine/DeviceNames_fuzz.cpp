@@ -1,6 +1,7 @@
 // Names as the device may report them: an accepted name never holds a component that leaves
 // the root, and the helpers stay in bounds on anything.
 #include "DeviceNames.h"
+#include "PcSafeName.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -11,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     filesync::FolderLevels(name);
     filesync::FirstComponent(name);
     filesync::LastComponent(name);
-    if (!filesync::IsSafeRelativeName(name))
+    if (!tv::portable::IsPcSafeRelativePath(name))
         return 0;
     if (name.front() == '\\' || name.back() == '\\' || name.find(':') != std::string_view::npos ||
         name.find("\\\\") != std::string_view::npos || name == ".." || name.starts_with("..\\") ||

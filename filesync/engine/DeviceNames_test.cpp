@@ -1,17 +1,21 @@
 #include "DeviceNames.h"
+#include "PcSafeName.h"
 
 #include <gtest/gtest.h>
 
 using namespace filesync;
+using tv::portable::IsPcSafeRelativePath;
 
-TEST(DeviceNames, NamesThatCouldLeaveTheRootAreRefused) {
-    EXPECT_TRUE(IsSafeRelativeName("a"));
-    EXPECT_TRUE(IsSafeRelativeName("Docs\\sub\\f.txt"));
-    EXPECT_TRUE(IsSafeRelativeName("a..b\\.hidden"));
-    for (const char* name : {"", "..", ".", "a\\..\\b", "a\\.\\b", "\\a", "a\\\\b", "a\\", "C:\\x", "a\\b:stream",
-                             "a/../b", "..\\x"})
-        EXPECT_FALSE(IsSafeRelativeName(name)) << name;
-    EXPECT_FALSE(IsSafeRelativeName(std::string("a\0b", 3)));
+// The names a device lists become paths below the synchronization root by the shared rule.
+TEST(DeviceNames, NamesThatCouldLeaveTheRootOrOpenADeviceAreRefused) {
+    EXPECT_TRUE(IsPcSafeRelativePath("a"));
+    EXPECT_TRUE(IsPcSafeRelativePath("Docs\\sub\\f.txt"));
+    EXPECT_TRUE(IsPcSafeRelativePath("a..b\\.hidden"));
+    for (const char* name :
+         {"", "..", ".", "a\\..\\b", "a\\.\\b", "\\a", "a\\\\b", "a\\", "C:\\x", "a\\b:stream", "a/../b",
+          "..\\x", "Main\\NUL", "Main\\com1.txt", "Main\\end.", "Main\\end "})
+        EXPECT_FALSE(IsPcSafeRelativePath(name)) << name;
+    EXPECT_FALSE(IsPcSafeRelativePath(std::string("a\0b", 3)));
 }
 
 TEST(DeviceNames, ComponentsAndFolderLevels) {

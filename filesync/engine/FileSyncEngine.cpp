@@ -1,7 +1,7 @@
 #include "FileSyncEngine.h"
 
-#include "DeviceNames.h"
 #include "MaskMatch.h"
+#include "PcSafeName.h"
 
 #include <algorithm>
 #include <unordered_map>
@@ -39,7 +39,7 @@ void FileSyncEngine::Clear() {
 void FileSyncEngine::SetDeviceFolders(const std::vector<std::string>& folders) {
     deviceFolders_.clear();
     for (const auto& folder : folders) {
-        if (IsSafeRelativeName(folder))
+        if (tv::portable::IsPcSafeRelativePath(folder))
             deviceFolders_.push_back(folder);
     }
 }
@@ -70,21 +70,22 @@ size_t FileSyncEngine::FilterDeviceItems(const std::vector<FileEntry>& deviceFil
         pcNames.insert(entry.name);
     device_.clear();
     for (const auto& entry : deviceFiles) {
-        if (!IsSafeRelativeName(entry.name)) {
+        if (pcNames.count(entry.name) == 0 && !MatchesAnyMask(entry.name))
+            continue; // not synchronized at all
+        if (!tv::portable::IsPcSafeRelativePath(entry.name)) {
             ++refused;
             continue;
         }
-        if (pcNames.count(entry.name) != 0 || MatchesAnyMask(entry.name))
-            device_.push_back(entry);
+        device_.push_back(entry);
     }
+    // An excluded file is compared with PC names only, which are always safe: one whose name is
+    // not is never matched and is not kept.
     excluded_.clear();
     excludedNames_.clear();
     for (const auto& entry : excluded) {
-        if (IsSafeRelativeName(entry.name)) {
+        if (tv::portable::IsPcSafeRelativePath(entry.name)) {
             excluded_.push_back(entry);
             excludedNames_.insert(entry.name);
-        } else {
-            ++refused;
         }
     }
     return refused;

@@ -26,14 +26,16 @@ public:
     void SetPcEntries(std::vector<FileEntry> pc) { pc_ = std::move(pc); }
     void SetExcludedNotice(ExcludedNotice notice) { excludedNotice_ = std::move(notice); }
 
-    // Replaces the device folder list; names that could leave the root are dropped.
+    // Replaces the device folder list; names that cannot be PC folder names (tv::portable's rule)
+    // are dropped.
     void SetDeviceFolders(const std::vector<std::string>& folders);
     bool HasDeviceFolder(const std::string& folder) const;
     void AddDeviceFolder(const std::string& folder);
 
     // Keeps the device files that are on the PC too or match a mask; the excluded list becomes
-    // `excluded`. Files and excluded entries whose names are unsafe are refused; the number of
-    // refused names is returned (they count as excluded for the caller's totals).
+    // `excluded`. Of those files, the ones whose names cannot be PC file names (tv::portable's
+    // rule: no device names such as CON or COM1, no trailing dot or space, nothing that leaves
+    // the root) are left out; their number is returned so that the session can say so.
     size_t FilterDeviceItems(const std::vector<FileEntry>& deviceFiles, const std::vector<FileEntry>& excluded);
 
     // Builds the result list from the PC, device and stored lists.

@@ -81,7 +81,8 @@ TEST(FileSyncEngine, DeviceFilesNeedAPcTwinOrAMaskAndUnsafeNamesAreRefused) {
         {Entry("D\\pc.bin", 1), Entry("D\\a.txt", 1), Entry("D\\A.TXT", 1), Entry("D\\other.bin", 1),
          Entry("..\\evil.txt", 1), Entry("\\abs.txt", 1), Entry("D\\\\e.txt", 1), Entry("C:\\x.txt", 1)},
         {Entry("D\\..\\bad", 1)});
-    EXPECT_EQ(refused, 5u);
+    // The excluded entry is dropped too, but not counted: it would not have been synchronized.
+    EXPECT_EQ(refused, 4u);
     ASSERT_EQ(engine.DeviceEntries().size(), 2u);
     EXPECT_EQ(engine.DeviceEntries()[0].name, "D\\pc.bin");
     EXPECT_EQ(engine.DeviceEntries()[1].name, "D\\a.txt");
@@ -140,4 +141,35 @@ TEST(FileSyncEngine, MergeOfManyFilesIsNotQuadratic) {
     engine.FilterDeviceItems(device, {});
     engine.MergeSyncLists();
     EXPECT_EQ(engine.CountItemsByFlag(kSynchronized), 20000u);
+}
+
+// A device file becomes a PC file of the same name. Names that Windows takes for devices (CON,
+// NUL, COM1, LPT1 ..., in any case and with any extension) or stores under another name (a
+// trailing dot or space) never get that far: such a file is left out and counted, whichever side
+// would have taken it in.
+TEST(FileSyncEngine, DeviceFilesWhoseNamesCannotBePcNamesAreLeftOutAndCounted) {
+    FileSyncEngine engine;
+    engine.SetMasks({"Main\\*"});
+    engine.SetPcEntries({Entry("Main\\kept.txt", 5)});
+    const size_t refused = engine.FilterDeviceItems(
+        {Entry("Main\\kept.txt", 5), Entry("Main\\CON", 1), Entry("Main\\nul.txt", 1),
+         Entry("Main\\Com1.log", 1), Entry("Main\\lpt9", 1), Entry("Main\\aux .txt", 1),
+         Entry("Main\\note.", 1), Entry("Main\\note ", 1), Entry("Main\\prn\\inside.txt", 1),
+         Entry("Main\\a:b", 1), Entry("Other\\nul", 1)},
+        {Entry("Main\\kept.txt", 9), Entry("Main\\con", 9)});
+    // "Other\nul" matches no mask: it would not have been taken in, so it is not counted.
+    EXPECT_EQ(refused, 9u);
+    ASSERT_EQ(engine.DeviceEntries().size(), 1u);
+    EXPECT_EQ(engine.DeviceEntries()[0].name, "Main\\kept.txt");
+    // Names that only look alike stay: COM0, COM10, CONSOLE, a dot inside.
+    EXPECT_EQ(
+        engine.FilterDeviceItems({Entry("Main\\COM0", 1), Entry("Main\\COM10", 1), Entry("Main\\CONSOLE", 1),
+                                  Entry("Main\\nul.txt.bak", 1), Entry("Main\\x.nul", 1)},
+                                 {}),
+        1u); // only nul.txt.bak: the device is named by the part before the first dot
+    EXPECT_EQ(engine.DeviceEntries().size(), 4u);
+    engine.SetDeviceFolders({"Main", "Main\\AUX", "Main\\end."});
+    EXPECT_TRUE(engine.HasDeviceFolder("Main"));
+    EXPECT_FALSE(engine.HasDeviceFolder("Main\\AUX"));
+    EXPECT_FALSE(engine.HasDeviceFolder("Main\\end."));
 }

@@ -1,7 +1,7 @@
 // Three listings and a mask list read from the input, merged: every item is on some side, the
 // indices follow the stored list, and conflict and synchronized never come together.
 #include "FileSyncEngine.h"
-#include "DeviceNames.h"
+#include "PcSafeName.h"
 #include "TransferRules.h"
 
 #include <cstddef>
@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             __builtin_trap();
         if (!first && item.index <= lastIndex)
             __builtin_trap();
-        if (!item.deviceName.empty() && !filesync::IsSafeRelativeName(item.deviceName))
+        if (!item.deviceName.empty() && !tv::portable::IsPcSafeRelativePath(item.deviceName))
             __builtin_trap();
         lastIndex = item.index;
         first = false;

@@ -1,7 +1,6 @@
 #include "SyncStateStore.h"
 
 #include <algorithm>
-#include <unordered_set>
 
 namespace filesync {
 
@@ -65,13 +64,31 @@ StoreResult SaveSyncDatabase(SyncStateStore& store, FileSyncEngine& engine) {
 
 StoreResult SaveMasks(SyncStateStore& store, const std::vector<std::string>& oldMasks,
                       const std::vector<std::string>& newMasks) {
+    auto findSame = [&store](std::vector<std::string>& masks, const std::string& mask) {
+        return std::find_if(masks.begin(), masks.end(),
+                            [&](const std::string& m) { return store.SameMask(m, mask); });
+    };
+    std::vector<std::string> wanted;
     for (const auto& mask : newMasks) {
+        const auto same = findSame(wanted, mask);
+        if (same != wanted.end())
+            *same = mask;
+        else
+            wanted.push_back(mask);
+    }
+    std::vector<std::string> stored = oldMasks;
+    for (const auto& mask : wanted) {
+        const auto old = findSame(stored, mask);
+        if (old != stored.end() && *old != mask) {
+            if (store.DeleteMask(*old) == StoreResult::Failed)
+                return StoreResult::Failed;
+            stored.erase(old);
+        }
         if (store.AddMask(mask) != StoreResult::Ok)
             return StoreResult::Failed;
     }
-    const std::unordered_set<std::string> kept(newMasks.begin(), newMasks.end());
-    for (const auto& mask : oldMasks) {
-        if (kept.count(mask) != 0)
+    for (const auto& mask : stored) {
+        if (findSame(wanted, mask) != wanted.end())
             continue;
         if (store.DeleteMask(mask) == StoreResult::Failed)
             return StoreResult::Failed;

@@ -23,13 +23,17 @@ public:
     // Every stored item in enumeration order; Failed on a damaged item, keeping those read.
     virtual StoreResult ReadItems(std::vector<FileEntry>& items) = 0;
     // Replaces every stored item; Missing when the state key is absent (nothing written),
-    // Failed when an item could not be written (those before it stay).
+    // Failed when an old item could not be removed (nothing new written, so that no new item is
+    // read back beside an old one) or a new item could not be written (those before it stay).
     virtual StoreResult WriteItems(const std::vector<FileEntry>& items) = 0;
 
     // Mask values one at a time, for saving an edited list.
     virtual StoreResult AddMask(const std::string& mask) = 0;
     // Missing when the value was already gone.
     virtual StoreResult DeleteMask(const std::string& mask) = 0;
+    // Whether two masks are one stored value. Stores whose names ignore case (the registry) say so
+    // here; the default is exact equality.
+    virtual bool SameMask(const std::string& a, const std::string& b) const { return a == b; }
 };
 
 // Reads the stored state into the engine: masks (after `builtInMask` when given), root and the
@@ -45,7 +49,9 @@ StoreResult SaveSyncDatabase(SyncStateStore& store, FileSyncEngine& engine);
 
 // Saves an edited mask list: every new mask is written first, then masks no longer listed are
 // deleted, so a failure half-way never loses a mask the user kept. A value already gone counts
-// as deleted.
+// as deleted. Masks that are one stored value (SameMask) are one mask: the new list's last
+// spelling is kept, and a stored mask whose spelling changed is deleted before the new spelling
+// is written (writing would keep the stored spelling).
 StoreResult SaveMasks(SyncStateStore& store, const std::vector<std::string>& oldMasks,
                       const std::vector<std::string>& newMasks);
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "DeviceNames.h"
+#include "PcSafeName.h"
 
 #include <limits>
 
@@ -111,7 +112,7 @@ bool UpdateAfterCopy(FileSyncEngine& engine, const SyncItem& item, const std::ve
 FolderPlan PlanDeviceFolders(Generation generation, const FileSyncEngine& engine, const std::string& pcName,
                              std::vector<std::string>& toCreate) {
     toCreate.clear();
-    if (!IsSafeRelativeName(pcName) || pcName.find('\\') == std::string::npos)
+    if (!tv::portable::IsPcSafeRelativePath(pcName) || pcName.find('\\') == std::string::npos)
         return FolderPlan::Invalid;
     if (generation == Generation::V10)
         return engine.HasDeviceFolder(std::string(FirstComponent(pcName))) ? FolderPlan::Ready : FolderPlan::Missing;

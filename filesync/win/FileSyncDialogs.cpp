@@ -160,8 +160,17 @@ void AddMask(HWND dialog, SettingsState& state) {
         Warn(dialog, IDS_FILESYNC_MASK_TOO_LONG, MB_ICONWARNING);
         return;
     }
-    if (std::find(state.masks.begin(), state.masks.end(), mask) != state.masks.end())
-        return;
+    // The registry keeps masks that differ only in case as one value: another spelling of a listed
+    // mask replaces it. The built-in mask is never stored, so it stays as it is.
+    for (std::string& listed : state.masks) {
+        if (listed == mask)
+            return;
+        if (listed != state.folders.builtInMask && SameRegistryName(listed, mask)) {
+            listed = mask;
+            FillMaskList(dialog, state);
+            return;
+        }
+    }
     state.masks.push_back(mask);
     FillMaskList(dialog, state);
 }

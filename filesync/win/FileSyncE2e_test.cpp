@@ -55,8 +55,9 @@ protected:
             kDevice, CLSID_ZvSyncFiles15, pc_, std::vector<std::string>{"Main\\docs\\*.txt"}, "tvfilesync");
     }
     static void TearDownTestSuite() {
-        if (program_.MainDialog())
+        if (program_.MainDialog()) {
             EXPECT_EQ(program_.Exit(), 0);
+        }
         if (problem_.empty())
             SharedEmulator().Unplug(kSlot, kDeviceId);
         setting_.reset();

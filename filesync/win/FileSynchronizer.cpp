@@ -160,6 +160,26 @@ void FileSynchronizer::FireUpdate(ZVSYNCPHASE phase, ZVSYNCSTATUS status, uint64
         sink->OnUpdate(this, phase, status, static_cast<ULONG>(done), static_cast<ULONG>(total));
 }
 
+void FileSynchronizer::FireCustomUpdate(ZVSYNCPHASE phase, ZVSYNCSTATUS status, const std::string& text) {
+    errorReported_ = false;
+    completeReported_ = status == SST_COMPLETE;
+    std::string shown = text;
+    for (const auto& sink : sinks_.Snapshot())
+        sink->OnCustomUpdate(this, phase, status, shown.data(), 0, 0);
+}
+
+std::string FileSynchronizer::LeftOutText() const {
+    const LONG unresolved = static_cast<LONG>(engine_->Core().CountItemsByFlag(::filesync::kConflict));
+    const unsigned long leftOut = static_cast<unsigned long>(leftOut_);
+    char text[1024] = {};
+    if (unresolved < 1)
+        std::snprintf(text, sizeof(text), LangText(IDS_FILESYNC_DONE_LEFT_OUT).c_str(), leftOut);
+    else
+        std::snprintf(text, sizeof(text), LangText(IDS_FILESYNC_DONE_UNRESOLVED_LEFT_OUT).c_str(),
+                      static_cast<long>(unresolved), leftOut);
+    return text;
+}
+
 HRESULT FileSynchronizer::FireError(ZVSYNCPHASE phase, const std::string& text, HRESULT result) {
     errorReported_ = true;
     std::string description = text;
@@ -200,6 +220,7 @@ STDMETHODIMP FileSynchronizer::Synchronize(ZVSYNCPHASE phase) {
 
 HRESULT FileSynchronizer::DoInitialize() {
     totalItems_ = 0;
+    leftOut_ = 0;
     cancelled_ = false;
     engine_->Clear();
     if (!hub_)
@@ -230,8 +251,7 @@ HRESULT FileSynchronizer::DoInitialize() {
     if (FAILED(engine_->SetDeviceFolders(folders)))
         return FireError(SPH_INITIALIZE, LangText(IDS_FILESYNC_NO_STATE));
     FireUpdate(SPH_INITIALIZE, SST_UPDATE, 13, 16);
-    size_t refused = 0;
-    if (FAILED(engine_->FilterDeviceItems(files, excluded, refused)))
+    if (FAILED(engine_->FilterDeviceItems(files, excluded, leftOut_)))
         return FireError(SPH_INITIALIZE, LangText(IDS_FILESYNC_NO_STATE));
     FireUpdate(SPH_INITIALIZE, SST_UPDATE, 14, 16);
     if (FAILED(engine_->MergeSyncLists()))
@@ -258,6 +278,12 @@ HRESULT FileSynchronizer::CopyItem(ZVSYNCPHASE phase, SyncItem item, uint64_t to
     HRESULT hr = tv::com::MakeComObject(listener);
     if (FAILED(hr))
         return FireError(phase, "", hr);
+    // The hub may hold the listener after this call, when the wait ended early, and report to it
+    // later: by then its progress leads nowhere, and this synchronizer may be gone.
+    struct DetachProgress {
+        FileOpListener& listener;
+        ~DetachProgress() { listener.SetProgress(nullptr); }
+    } detach{*listener.Get()};
     if (phase == SPH_SYNCHRONIZE_TRANSFER) {
         listener->SetProgress([this, total, done](uint64_t progress) {
             FireUpdate(SPH_SYNCHRONIZE_TRANSFER, SST_UPDATE, std::min(total, done + progress), total);
@@ -381,7 +407,11 @@ HRESULT FileSynchronizer::DoFinalize() {
     engine_->SaveSyncDatabase(deviceId_);
     if (hub_)
         hub_->Refresh();
-    FireUpdate(SPH_FINALIZE, SST_COMPLETE, 0, 0);
+    // Device files left out for their names are said in the session's last status.
+    if (leftOut_ > 0)
+        FireCustomUpdate(SPH_FINALIZE, SST_COMPLETE, LeftOutText());
+    else
+        FireUpdate(SPH_FINALIZE, SST_COMPLETE, 0, 0);
     return S_OK;
 }
 

@@ -63,6 +63,10 @@ private:
     void ShowItemMessage(UINT id, const std::string& name);
 
     void FireUpdate(ZVSYNCPHASE phase, ZVSYNCSTATUS status, uint64_t done, uint64_t total);
+    // An update with a status text of the synchronizer's own.
+    void FireCustomUpdate(ZVSYNCPHASE phase, ZVSYNCSTATUS status, const std::string& text);
+    // The session's last word when device files were left out for their names.
+    std::string LeftOutText() const;
     HRESULT FireError(ZVSYNCPHASE phase, const std::string& text, HRESULT result = E_FAIL);
 
     ::filesync::Generation generation_;
@@ -77,6 +81,8 @@ private:
     std::string deviceId_;
     ZVSYNCRESOLUTION resolution_ = SSR_MANUAL_RESOLUTION;
     LONG totalItems_ = 0;
+    // Device files of this session left out because no PC file may have their names.
+    size_t leftOut_ = 0;
 };
 
 } // namespace tv::filesync

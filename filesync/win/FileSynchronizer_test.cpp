@@ -16,7 +16,9 @@
 #include <commctrl.h>
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <thread>
 
@@ -32,23 +34,32 @@ struct Report {
     ZVSYNCPHASE phase;
     ZVSYNCSTATUS status; // 0 for an error
     ULONG done, total;
-    std::string error;
+    std::string error; // the error's text, or a custom update's
 };
 
 class Sink : public tv::com::ComObject<Sink, IZvSyncCallback> {
 public:
     STDMETHODIMP OnUpdate(IZvSynchronizer*, ZVSYNCPHASE phase, ZVSYNCSTATUS status, ULONG done, ULONG total) override {
-        reports.push_back({phase, status, done, total, {}});
-        return S_OK;
+        return Take({phase, status, done, total, {}});
     }
-    STDMETHODIMP OnCustomUpdate(IZvSynchronizer*, ZVSYNCPHASE, ZVSYNCSTATUS, LPSTR, ULONG, ULONG) override {
-        return S_OK;
+    STDMETHODIMP OnCustomUpdate(IZvSynchronizer*, ZVSYNCPHASE phase, ZVSYNCSTATUS status, LPSTR text,
+                                ULONG done, ULONG total) override {
+        return Take({phase, status, done, total, text ? text : ""});
     }
     STDMETHODIMP OnError(IZvSynchronizer*, ZVSYNCPHASE phase, LPSTR text) override {
-        reports.push_back({phase, static_cast<ZVSYNCSTATUS>(0), 0, 0, text ? text : ""});
-        return S_OK;
+        return Take({phase, static_cast<ZVSYNCSTATUS>(0), 0, 0, text ? text : ""});
     }
     std::vector<Report> reports;
+    // Called with each report as it arrives (a test acting while a phase runs).
+    std::function<void(const Report&)> onReport;
+
+  private:
+    HRESULT Take(Report report) {
+        reports.push_back(report);
+        if (onReport)
+            onReport(reports.back());
+        return S_OK;
+    }
 };
 
 void SetNumber(const std::string& key, const char* name, DWORD value) {
@@ -76,6 +87,51 @@ bool Exists(const std::string& path) {
 std::string Text(UINT id) {
     static HMODULE language = tv::LoadLanguageLibrary(nullptr);
     return tv::LoadLanguageString(language, id);
+}
+
+// A language-library pattern with one argument filled in.
+template <class Argument> std::string Formatted(UINT id, Argument argument) {
+    char text[1024] = {};
+    std::snprintf(text, sizeof(text), Text(id).c_str(), argument);
+    return text;
+}
+
+// Files named as no PC file may be (a device name, a trailing dot) are made and listed through
+// the "\\?\" form of a path, which takes every name as it stands.
+bool WriteRawFile(const std::string& path, const std::string& bytes) {
+    HANDLE file = CreateFileW((L"\\\\?\\" + FromAnsi(path)).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    const bool ok = ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                    written == bytes.size();
+    CloseHandle(file);
+    return ok;
+}
+std::vector<std::string> RawListing(const std::string& folder) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW((L"\\\\?\\" + FromAnsi(folder) + L"\\*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        const std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..")
+            names.push_back(std::string(name.begin(), name.end()));
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+bool DeleteRawFile(const std::string& path) {
+    return DeleteFileW((L"\\\\?\\" + FromAnsi(path)).c_str()) != FALSE;
+}
+
+FILETIME WriteTime(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data);
+    return data.ftLastWriteTime;
 }
 
 class FileSyncTest : public ::testing::Test {
@@ -247,8 +303,9 @@ TEST_F(FileSyncTest, SessionsCopyNewAndChangedFilesBothWaysAndThenFindNothing) {
     // Each phase started and completed; the transfer's bytes stayed within its total.
     for (const Report& report : sink_->reports) {
         EXPECT_NE(report.status, 0) << report.error;
-        if (report.phase == SPH_SYNCHRONIZE_TRANSFER && report.status == SST_UPDATE)
+        if (report.phase == SPH_SYNCHRONIZE_TRANSFER && report.status == SST_UPDATE) {
             EXPECT_LE(report.done, report.total);
+        }
     }
 
     // Nothing changed: nothing to do.
@@ -402,6 +459,163 @@ TEST_F(FileSyncTest, FirstGenerationCopiesOnlyIntoFoldersTheDeviceHas) {
     EXPECT_EQ(Count(sync.Get(), &IZvSynchronizer::GetSynchronizedItems), 2);
 }
 
+// Device files whose names no PC file may have are never written: a device name (NUL.txt would go
+// to the null device) or a trailing dot (ok.txt. would overwrite ok.txt). The session goes on
+// without them and its last word says how many were left out and why.
+TEST_F(FileSyncTest, DeviceFilesWhoseNamesThePcCannotHoldAreLeftOutAndTheSessionSaysSo) {
+    const std::string dev = DeviceFolder("F15"), pc = PcFolder("F15");
+    SetText(std::string(kDeviceListKey) + "\\@TDF15\\SyncDataBase\\Masks", "Main\\docs\\*", "");
+    CreateDirectoryA((dev + "\\Main").c_str(), nullptr);
+    CreateDirectoryA((dev + "\\Main\\docs").c_str(), nullptr);
+    WriteFile(dev + "\\Main\\docs\\ok.txt", "fine");
+    ASSERT_TRUE(WriteRawFile(dev + "\\Main\\docs\\NUL.txt", "would go nowhere"));
+    ASSERT_TRUE(WriteRawFile(dev + "\\Main\\docs\\ok.txt.", "would overwrite ok.txt"));
+    ASSERT_EQ(RawListing(dev + "\\Main\\docs"), (std::vector<std::string>{"NUL.txt", "ok.txt", "ok.txt."}));
+
+    ComPtr<IZvSynchronizer> sync = Make(CLSID_ZvSyncFiles15, "@TDF15", SSR_MANUAL_RESOLUTION);
+    ASSERT_TRUE(sync);
+    ASSERT_EQ(Session(sync.Get()), 0) << LastError();
+    EXPECT_EQ(RawListing(pc + "\\Main\\docs"), std::vector<std::string>{"ok.txt"});
+    EXPECT_EQ(ReadFile(pc + "\\Main\\docs\\ok.txt"), "fine");
+    EXPECT_EQ(Count(sync.Get(), &IZvSynchronizer::GetTotalItems), 1);
+    ASSERT_FALSE(sink_->reports.empty());
+    const Report& last = sink_->reports.back();
+    EXPECT_EQ(last.phase, SPH_FINALIZE);
+    EXPECT_EQ(last.status, SST_COMPLETE);
+    EXPECT_EQ(last.error, Formatted(IDS_FILESYNC_DONE_LEFT_OUT, 2ul));
+
+    // Without them the session ends as any other.
+    DeleteRawFile(dev + "\\Main\\docs\\NUL.txt");
+    DeleteRawFile(dev + "\\Main\\docs\\ok.txt.");
+    ASSERT_EQ(Session(sync.Get()), 0) << LastError();
+    EXPECT_EQ(sink_->reports.back().status, SST_COMPLETE);
+    EXPECT_EQ(sink_->reports.back().error, "");
+}
+
+// The wait for a copy can end early (a quit message, as when the program closes) while the copy
+// goes on in the hub, which reports it later. By then the synchronizer may be gone: a late report
+// must reach nothing of it.
+TEST_F(FileSyncTest, ACopyReportingAfterItsWaitEndedReachesNoReleasedSynchronizer) {
+    const std::string dev = DeviceFolder("F15"), pc = PcFolder("F15");
+    CreateDirectoryA((pc + "\\Main").c_str(), nullptr);
+    WriteFile(pc + "\\Main\\late.txt", "late bytes");
+    CreateDirectoryA((dev + "\\Main").c_str(), nullptr);
+    ComPtr<IZvSynchronizer> sync = Make(CLSID_ZvSyncFiles15, "@TDF15", SSR_MANUAL_RESOLUTION);
+    ASSERT_TRUE(sync);
+    LONG length = 0;
+    LPSTR reply = nullptr;
+    hub_->Hub()->Command(const_cast<LPSTR>("@TDF15"), const_cast<LPSTR>("delay 1500"), &length, &reply);
+    CoTaskMemFree(reply);
+    ASSERT_EQ(sync->Synchronize(SPH_INITIALIZE), S_OK);
+    ASSERT_EQ(sync->Synchronize(SPH_SYNCHRONIZE_ESTIMATE), S_OK);
+    const UINT_PTR timer = SetTimer(nullptr, 0, 300, [](HWND, UINT, UINT_PTR id, DWORD) {
+        KillTimer(nullptr, id);
+        PostQuitMessage(0);
+    });
+    EXPECT_EQ(sync->Synchronize(SPH_SYNCHRONIZE_TRANSFER), E_FAIL);
+    KillTimer(nullptr, timer);
+    EXPECT_EQ(LastError(), Text(IDS_FILESYNC_COPY_INCOMPLETE));
+    MSG quit;
+    EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)); // handed back by the wait
+    const size_t reported = sink_->reports.size();
+    sync = nullptr; // the synchronizer's last reference
+    EXPECT_TRUE(tv::test::PollUntil([&] { return Exists(dev + "\\Main\\late.txt"); }, 20000));
+    tv::test::PollUntil([] { return false; }, 1000); // the copy's last reports arrive meanwhile
+    EXPECT_EQ(sink_->reports.size(), reported);
+    hub_->Hub()->Command(const_cast<LPSTR>("@TDF15"), const_cast<LPSTR>("delay 0"), &length, &reply);
+    CoTaskMemFree(reply);
+}
+
+// A copy of the resolve phase that fails ends the phase; the item is neither marked synchronized
+// nor recorded, so the conflict is found again.
+TEST_F(FileSyncTest, ACopyFailingInTheResolvePhaseEndsItAndTheConflictStays) {
+    const std::string dev = DeviceFolder("F15"), pc = PcFolder("F15");
+    CreateDirectoryA((dev + "\\Main").c_str(), nullptr);
+    CreateDirectoryA((dev + "\\Main\\docs").c_str(), nullptr);
+    WriteFile(dev + "\\Main\\docs\\a.txt", "first");
+    ComPtr<IZvSynchronizer> sync = Make(CLSID_ZvSyncFiles15, "@TDF15", SSR_REPLACE_ON_COMPUTER);
+    ASSERT_TRUE(sync);
+    ASSERT_EQ(Session(sync.Get()), 0) << LastError();
+    WriteFile(dev + "\\Main\\docs\\a.txt", "device a");
+    Age(dev + "\\Main\\docs\\a.txt", 3);
+    WriteFile(pc + "\\Main\\docs\\a.txt", "pc a");
+    Age(pc + "\\Main\\docs\\a.txt", 7);
+    // The device's copy wins, but the PC's copy is open without sharing: the copy to the PC fails.
+    HANDLE held = CreateFileA((pc + "\\Main\\docs\\a.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Session(sync.Get()), SPH_SYNCHRONIZE_RESOLVE);
+    CloseHandle(held);
+    EXPECT_EQ(LastError(), Text(IDS_FILESYNC_COPY_INCOMPLETE));
+    EXPECT_EQ(Count(sync.Get(), &IZvSynchronizer::GetSynchronizedItems), 0);
+    EXPECT_EQ(Count(sync.Get(), &IZvSynchronizer::GetUnresolvedItems), 1);
+    EXPECT_EQ(ReadFile(pc + "\\Main\\docs\\a.txt"), "pc a");
+    ASSERT_EQ(sync->Synchronize(SPH_INITIALIZE), S_OK);
+    EXPECT_EQ(Count(sync.Get(), &IZvSynchronizer::GetUnresolvedItems), 1);
+}
+
+// A copy that the device's fresh listing does not show cannot be recorded: the transfer ends with
+// the report naming the file, and the PC file keeps its time (it is set only from a listed copy).
+TEST_F(FileSyncTest, ACopyTheDeviceDoesNotListIsReportedAndThePcFileKeepsItsTime) {
+    const std::string dev = DeviceFolder("F15"), pc = PcFolder("F15");
+    CreateDirectoryA((pc + "\\Main").c_str(), nullptr);
+    WriteFile(pc + "\\Main\\gone.txt", "pc bytes");
+    Age(pc + "\\Main\\gone.txt", -30);
+    const FILETIME before = WriteTime(pc + "\\Main\\gone.txt");
+    CreateDirectoryA((dev + "\\Main").c_str(), nullptr);
+    ComPtr<IZvSynchronizer> sync = Make(CLSID_ZvSyncFiles15, "@TDF15", SSR_MANUAL_RESOLUTION);
+    ASSERT_TRUE(sync);
+    // As the copy reports its bytes, the device's new file is moved away.
+    sink_->onReport = [&](const Report& report) {
+        if (report.phase == SPH_SYNCHRONIZE_TRANSFER && report.status == SST_UPDATE)
+            MoveFileA((dev + "\\Main\\gone.txt").c_str(), (dev + "\\Main\\moved.bak").c_str());
+    };
+    EXPECT_EQ(Session(sync.Get()), SPH_SYNCHRONIZE_TRANSFER);
+    sink_->onReport = nullptr;
+    EXPECT_EQ(LastError(), Formatted(IDS_FILESYNC_NOT_RECORDED, "Main\\gone.txt"));
+    EXPECT_TRUE(Exists(dev + "\\Main\\moved.bak"));
+    const FILETIME after = WriteTime(pc + "\\Main\\gone.txt");
+    EXPECT_EQ(CompareFileTime(&before, &after), 0);
+    EXPECT_EQ(Count(sync.Get(), &IZvSynchronizer::GetSynchronizedItems), 0);
+}
+
+// A PC file of 2 GiB or more cannot be synchronized (sizes are 32-bit on the device and in the
+// stored state): it is left where it is with a message naming it, and the session goes on.
+TEST_F(FileSyncTest, APcFileTooLargeToSynchronizeIsSkippedWithAMessage) {
+    const std::string dev = DeviceFolder("F15"), pc = PcFolder("F15");
+    CreateDirectoryA((pc + "\\Main").c_str(), nullptr);
+    WriteFile(pc + "\\Main\\small.txt", "small");
+    HANDLE big =
+        CreateFileA((pc + "\\Main\\big.bin").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(big, INVALID_HANDLE_VALUE);
+    LARGE_INTEGER size;
+    size.QuadPart = 0x80000000ll; // sparse: no disk space taken
+    SetFilePointerEx(big, size, nullptr, FILE_BEGIN);
+    SetEndOfFile(big);
+    CloseHandle(big);
+    CreateDirectoryA((dev + "\\Main").c_str(), nullptr);
+    ComPtr<IZvSynchronizer> sync = Make(CLSID_ZvSyncFiles15, "@TDF15", SSR_MANUAL_RESOLUTION);
+    ASSERT_TRUE(sync);
+    std::atomic<bool> named{false};
+    std::thread user([&] {
+        HWND box = tv::test::WaitForWindow(L"#32770", L"Tavrilon", 30000);
+        if (!box)
+            return;
+        wchar_t shown[400] = {};
+        GetDlgItemTextW(box, 0xFFFF, shown, 400);
+        named = FromAnsi(Formatted(IDS_FILESYNC_TOO_LARGE, "Main\\big.bin")) == shown;
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+    });
+    const int failed = Session(sync.Get());
+    user.join();
+    EXPECT_EQ(failed, 0) << LastError();
+    EXPECT_TRUE(named);
+    EXPECT_EQ(ReadFile(dev + "\\Main\\small.txt"), "small");
+    EXPECT_FALSE(Exists(dev + "\\Main\\big.bin"));
+    EXPECT_EQ(Count(sync.Get(), &IZvSynchronizer::GetSynchronizedItems), 1);
+    DeleteFileA((pc + "\\Main\\big.bin").c_str());
+}
+
 // The list's texts in order.
 std::vector<std::string> ListTexts(HWND list) {
     std::vector<std::string> texts;
@@ -508,8 +722,11 @@ TEST_F(FileSyncTest, SettingsAndMaskDialogsEditTheStoredState) {
         SetDlgItemTextA(dialog, IDC_FILESYNC_MASK_TEXT, "z*");
         SendMessageA(dialog, WM_COMMAND, IDC_FILESYNC_MASK_ADD, 0);
         SendMessageA(dialog, WM_COMMAND, IDC_FILESYNC_MASK_ADD, 0);
+        // Another spelling of a listed mask replaces it: the registry keeps one value for both.
+        SetDlgItemTextA(dialog, IDC_FILESYNC_MASK_TEXT, "Z*");
+        SendMessageA(dialog, WM_COMMAND, IDC_FILESYNC_MASK_ADD, 0);
         shown = ListTexts(list);
-        check(shown.size() == 4 && shown[2] == std::string(100, 'y') && shown[3] == "z*");
+        check(shown.size() == 4 && shown[2] == std::string(100, 'y') && shown[3] == "Z*");
         check(removed != Text(IDS_FILESYNC_BUILTIN_MASK));
         Sleep(300);
         tv::test::SaveScreenshot(tv::test::ExeFolder() + L"\\filesync_mask_dialog.bmp");
@@ -522,7 +739,8 @@ TEST_F(FileSyncTest, SettingsAndMaskDialogsEditTheStoredState) {
     EXPECT_EQ(stored.size(), 3u);
     EXPECT_EQ(std::count(stored.begin(), stored.end(), Text(IDS_FILESYNC_BUILTIN_MASK)), 0);
     EXPECT_EQ(std::count(stored.begin(), stored.end(), std::string(100, 'y')), 1);
-    EXPECT_EQ(std::count(stored.begin(), stored.end(), "z*"), 1);
+    EXPECT_EQ(std::count(stored.begin(), stored.end(), "Z*"), 1);
+    EXPECT_EQ(std::count(stored.begin(), stored.end(), "z*"), 0);
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "Handles.h"
 #include "LocalFileTime.h"
 #include "MessagePump.h"
+#include "PcSafeName.h"
 #include "SyncStateStore.h"
 #include "WinPcLister.h"
 
@@ -243,7 +244,7 @@ HRESULT HubSyncEngine::TransferItem(IZelvanMgr* hub, const std::string& deviceId
     std::string source;
     std::string destination;
     if (::filesync::ChooseDirection(item) == Direction::DeviceToPc) {
-        if (!::filesync::IsSafeRelativeName(item.deviceName))
+        if (!tv::portable::IsPcSafeRelativePath(item.deviceName))
             return E_FAIL;
         if (generation_ == ::filesync::Generation::V10) {
             const std::string folder = root + "\\" + std::string(::filesync::FirstComponent(item.deviceName));
@@ -330,7 +331,7 @@ HRESULT HubSyncEngine::UpdateSyncItem(IZelvanMgr* hub, const std::string& device
     if (FAILED(FreshListing(hub, deviceId, item, listing)))
         return E_FAIL;
     const auto entry = ::filesync::FindCopiedEntry(listing, item);
-    if (!entry || !::filesync::IsSafeRelativeName(entry->name))
+    if (!entry || !tv::portable::IsPcSafeRelativePath(entry->name))
         return E_FAIL;
     if (!SetPcFileTime(core_.Root() + "\\" + entry->name, entry->time))
         return E_FAIL;

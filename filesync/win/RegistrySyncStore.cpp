@@ -1,5 +1,6 @@
 #include "RegistrySyncStore.h"
 
+#include "AnsiText.h"
 #include "Handles.h"
 
 #include <shlobj.h>
@@ -185,8 +186,15 @@ StoreResult RegistrySyncStore::WriteItems(const std::vector<FileEntry>& items) {
     UniqueHKey key;
     if (OpenKey(StateKeyPath(deviceId_), KEY_ALL_ACCESS, key) != ERROR_SUCCESS)
         return StoreResult::Missing;
-    for (const std::string& name : ItemKeyNames(key.Get()))
-        RegDeleteTreeA(key.Get(), name.c_str());
+    // The old items go first. One that cannot be deleted would be read back beside the new items:
+    // the save stops there, before anything new is written, and the store holds old items only.
+    for (const std::string& name : ItemKeyNames(key.Get())) {
+        if (RegDeleteTreeA(key.Get(), name.c_str()) == ERROR_SUCCESS)
+            continue;
+        UniqueHKey left;
+        if (RegOpenKeyExA(key.Get(), name.c_str(), 0, KEY_READ, left.Put()) != ERROR_FILE_NOT_FOUND)
+            return StoreResult::Failed; // still there (a key gone meanwhile is as good as deleted)
+    }
     for (size_t i = 0; i < items.size(); ++i) {
         UniqueHKey item;
         const std::string name = kItemPrefix + std::to_string(i);
@@ -209,6 +217,16 @@ StoreResult RegistrySyncStore::AddMask(const std::string& mask) {
     if (OpenKey(StateKeyPath(deviceId_) + "\\" + kMasksKey, KEY_SET_VALUE, key) != ERROR_SUCCESS)
         return StoreResult::Missing;
     return WriteText(key.Get(), mask.c_str(), "") == ERROR_SUCCESS ? StoreResult::Ok : StoreResult::Failed;
+}
+
+bool RegistrySyncStore::SameMask(const std::string& a, const std::string& b) const {
+    return SameRegistryName(a, b);
+}
+
+bool SameRegistryName(const std::string& a, const std::string& b) {
+    const std::wstring wideA = tv::com::FromAnsi(a), wideB = tv::com::FromAnsi(b);
+    return CompareStringOrdinal(wideA.c_str(), static_cast<int>(wideA.size()), wideB.c_str(),
+                                static_cast<int>(wideB.size()), TRUE) == CSTR_EQUAL;
 }
 
 StoreResult RegistrySyncStore::DeleteMask(const std::string& mask) {

@@ -15,6 +15,9 @@ inline constexpr char kDeviceListKey[] = "Software\\Zelvan\\Tavrilon\\DeviceList
 inline constexpr char kStateKeyName[] = "SyncDataBase";
 inline constexpr char kCommonKey[] = "Software\\Zelvan\\Tavrilon\\Common";
 
+// Whether two registry names are one: the registry compares names without regard to case.
+bool SameRegistryName(const std::string& a, const std::string& b);
+
 // The registry path of the device's state key (relative to HKEY_CURRENT_USER).
 std::string StateKeyPath(const std::string& deviceId);
 
@@ -47,6 +50,7 @@ public:
     ::filesync::StoreResult WriteItems(const std::vector<::filesync::FileEntry>& items) override;
     ::filesync::StoreResult AddMask(const std::string& mask) override;
     ::filesync::StoreResult DeleteMask(const std::string& mask) override;
+    bool SameMask(const std::string& a, const std::string& b) const override;
 
     // "SyncFolder" alone, for the settings dialogs.
     ::filesync::StoreResult ReadFolder(std::string& folder);

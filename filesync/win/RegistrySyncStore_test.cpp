@@ -1,5 +1,6 @@
 // The registry store of the stored state, the folder data of a first session, and the local-time
 // conversions of PC file times.
+#include "AnsiText.h"
 #include "LocalFileTime.h"
 #include "RegistrySyncStore.h"
 #include "WinPcLister.h"
@@ -54,6 +55,72 @@ TEST_F(RegistrySyncStoreTest, ItemsRoundTripAndReplaceTheOldOnes) {
     items.clear();
     EXPECT_EQ(store.ReadItems(items), StoreResult::Failed);
     EXPECT_EQ(items.size(), 1u);
+}
+
+// Makes the key at `path` one that cannot be deleted: it gets a subkey that is a registry link to
+// a key that does not exist, which no delete of the tree gets past. `Release` takes the link away.
+class UndeletableKey {
+  public:
+    explicit UndeletableKey(const std::string& path) : path_(path) {
+        HKEY key = nullptr, link = nullptr;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+            return;
+        static const wchar_t kTarget[] = L"\\Registry\\Machine\\Software\\Zelvan\\NoSuchKeyOfTheStoreTest";
+        made_ =
+            RegCreateKeyExW(key, L"Link", 0, nullptr, REG_OPTION_CREATE_LINK,
+                            KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &link, nullptr) == ERROR_SUCCESS &&
+            RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(kTarget),
+                           sizeof(kTarget) - sizeof(wchar_t)) == ERROR_SUCCESS;
+        if (link)
+            RegCloseKey(link);
+        RegCloseKey(key);
+    }
+    ~UndeletableKey() { Release(); }
+    bool Made() const { return made_; }
+    void Release() {
+        using DeleteKey = LONG(WINAPI*)(HANDLE);
+        const auto deleteKey = reinterpret_cast<DeleteKey>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtDeleteKey")));
+        HKEY link = nullptr;
+        if (deleteKey && RegOpenKeyExW(HKEY_CURRENT_USER, tv::com::FromAnsi(path_ + "\\Link").c_str(),
+                                       REG_OPTION_OPEN_LINK, DELETE, &link) == ERROR_SUCCESS) {
+            deleteKey(link);
+            RegCloseKey(link);
+        }
+    }
+
+  private:
+    std::string path_;
+    bool made_ = false;
+};
+
+// An old item key that cannot be deleted would be read back as a stored item beside the new ones.
+// The save fails instead, before it writes anything: what the store holds is old items only.
+TEST_F(RegistrySyncStoreTest, AnItemKeyThatCannotBeDeletedFailsTheSaveAndLeavesNoNewItemBesideIt) {
+    MakeStateKey();
+    RegistrySyncStore store(kDevice);
+    const std::vector<FileEntry> old = {{"Main\\a", 1, 0, 10}, {"Main\\b", 2, 0, 20}, {"Main\\c", 3, 0, 30}};
+    ASSERT_EQ(store.WriteItems(old), StoreResult::Ok);
+    UndeletableKey stuck(StateKeyPath(kDevice) + "\\Item1");
+    ASSERT_TRUE(stuck.Made());
+    EXPECT_EQ(store.WriteItems({{"Main\\new", 9, 0, 90}}), StoreResult::Failed);
+    std::vector<FileEntry> items;
+    ASSERT_EQ(store.ReadItems(items), StoreResult::Ok);
+    bool stuckItemRead = false;
+    for (const FileEntry& item : items) {
+        const auto same = std::find_if(old.begin(), old.end(), [&](const FileEntry& o) {
+            return o.name == item.name && o.time == item.time && o.size == item.size;
+        });
+        EXPECT_NE(same, old.end()) << item.name; // an old item as it was, never a new one
+        stuckItemRead = stuckItemRead || item.name == "Main\\b";
+    }
+    EXPECT_TRUE(stuckItemRead);
+    stuck.Release();
+    EXPECT_EQ(store.WriteItems({{"Main\\new", 9, 0, 90}}), StoreResult::Ok);
+    items.clear();
+    ASSERT_EQ(store.ReadItems(items), StoreResult::Ok);
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].name, "Main\\new");
 }
 
 TEST_F(RegistrySyncStoreTest, RememberedItemsAreReadAgainOnceTheStateKeyChanged) {
@@ -129,6 +196,26 @@ TEST_F(RegistrySyncStoreTest, HeaderIsReadWholeAndMasksKeepTheirNames) {
     ASSERT_EQ(store.ReadMasks(masks), StoreResult::Ok);
     std::sort(masks.begin(), masks.end());
     EXPECT_EQ(masks, (std::vector<std::string>{"Main\\*.txt", "b*"}));
+}
+
+// Registry value names ignore case, so masks that differ only in case are one stored value: a
+// changed spelling replaces the stored one, and nothing else goes with it.
+TEST_F(RegistrySyncStoreTest, AMaskWhoseCaseChangedReplacesTheStoredOne) {
+    MakeStateKey();
+    RegistrySyncStore store(kDevice);
+    ASSERT_EQ(store.AddMask("*.txt"), StoreResult::Ok);
+    ASSERT_EQ(store.AddMask("keep*"), StoreResult::Ok);
+    EXPECT_EQ(::filesync::SaveMasks(store, {"*.txt", "keep*"}, {"keep*", "*.TXT"}), StoreResult::Ok);
+    std::vector<std::string> masks;
+    ASSERT_EQ(store.ReadMasks(masks), StoreResult::Ok);
+    std::sort(masks.begin(), masks.end());
+    EXPECT_EQ(masks, (std::vector<std::string>{"*.TXT", "keep*"}));
+    // Two spellings in one list are one mask: the later one is stored.
+    EXPECT_EQ(::filesync::SaveMasks(store, {"*.TXT", "keep*"}, {"*.TXT", "keep*", "*.Txt"}), StoreResult::Ok);
+    masks.clear();
+    ASSERT_EQ(store.ReadMasks(masks), StoreResult::Ok);
+    std::sort(masks.begin(), masks.end());
+    EXPECT_EQ(masks, (std::vector<std::string>{"*.Txt", "keep*"}));
 }
 
 TEST(LocalFileTimeTest, ConversionsRoundTripOnBothSidesOfTheYear) {

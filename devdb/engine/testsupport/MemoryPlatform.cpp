@@ -19,7 +19,7 @@ class MemoryFile : public DbFile {
         return true;
     }
     bool Write(uint64_t offset, const void* data, size_t size) override {
-        if (offset + size > (1ull << 32))
+        if (offset + size > (1ull << 32) || !platform_.AllowWrite())
             return false;
         if (size == 0)
             return true;
@@ -36,10 +36,7 @@ class MemoryFile : public DbFile {
         bytes_->resize(static_cast<size_t>(size));
         return true;
     }
-    bool Flush() override {
-        platform_.CountFlush();
-        return true;
-    }
+    bool Flush() override { return platform_.AllowFlush(); }
 
   private:
     std::shared_ptr<std::vector<uint8_t>> bytes_;
@@ -98,6 +95,30 @@ std::unique_ptr<ChangeStamp> MemoryPlatform::OpenChangeStamp(const std::string& 
     if (!value)
         value = std::make_shared<uint64_t>(0);
     return std::make_unique<SharedStamp>(value);
+}
+
+bool MemoryPlatform::MoveReplacing(const std::string& from, const std::string& to) {
+    auto it = files_.find(from);
+    if (it == files_.end() || denied_.count(to))
+        return false;
+    // The bytes move into the file's own buffer, so that a test's view of the file stays valid.
+    auto& target = files_[to];
+    if (target)
+        *target = std::move(*it->second);
+    else
+        target = it->second;
+    files_.erase(from);
+    return true;
+}
+
+bool MemoryPlatform::AllowWrite() {
+    ++writes_;
+    return writesUntilFailure_ <= 0 || --writesUntilFailure_ != 0;
+}
+
+bool MemoryPlatform::AllowFlush() {
+    ++flushes_;
+    return !failFlushes_;
 }
 
 std::vector<uint8_t>& MemoryPlatform::Bytes(const std::string& path) {

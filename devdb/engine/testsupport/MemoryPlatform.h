@@ -27,6 +27,7 @@ class MemoryPlatform : public DbPlatform {
     OpenOutcome OpenFile(const std::string& path, OpenMode mode, std::unique_ptr<DbFile>& file) override;
     bool RemoveFile(const std::string& path) override;
     bool FileExists(const std::string& path) override;
+    bool MoveReplacing(const std::string& from, const std::string& to) override;
     RecursiveLock& TableLock() override { return tableLock_; }
     RecursiveLock& EventLock() override { return eventLock_; }
     std::unique_ptr<ChangeStamp> OpenChangeStamp(const std::string& path) override;
@@ -39,7 +40,16 @@ class MemoryPlatform : public DbPlatform {
     // Makes every open of `path` fail as if access were denied.
     void DenyAccess(const std::string& path) { denied_[path] = true; }
     int Flushes() const { return flushes_; }
-    void CountFlush() { ++flushes_; }
+
+    // Failures of the disk: the `nth` write from now on (1 for the next) fails and writes nothing;
+    // with `failFlushes`, every flush fails. Writes are counted across all files.
+    void FailWrite(int nth) { writesUntilFailure_ = nth; }
+    void FailFlushes(bool fail) { failFlushes_ = fail; }
+    int Writes() const { return writes_; }
+
+    // For the files: counts the call and tells whether it goes through.
+    bool AllowWrite();
+    bool AllowFlush();
 
   private:
     std::map<std::string, std::shared_ptr<std::vector<uint8_t>>> files_;
@@ -49,6 +59,9 @@ class MemoryPlatform : public DbPlatform {
     InProcessLock eventLock_;
     uint32_t tick_ = 1;
     int flushes_ = 0;
+    int writes_ = 0;
+    int writesUntilFailure_ = 0;
+    bool failFlushes_ = false;
 };
 
 } // namespace tv::devdb::testing

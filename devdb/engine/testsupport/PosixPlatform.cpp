@@ -1,6 +1,7 @@
 #include "PosixPlatform.h"
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -50,6 +51,10 @@ OpenOutcome PosixPlatform::OpenFile(const std::string& path, OpenMode mode, std:
 
 bool PosixPlatform::RemoveFile(const std::string& path) {
     return unlink(path.c_str()) == 0;
+}
+
+bool PosixPlatform::MoveReplacing(const std::string& from, const std::string& to) {
+    return rename(from.c_str(), to.c_str()) == 0;
 }
 
 bool PosixPlatform::FileExists(const std::string& path) {

@@ -10,6 +10,7 @@ class PosixPlatform : public DbPlatform {
     OpenOutcome OpenFile(const std::string& path, OpenMode mode, std::unique_ptr<DbFile>& file) override;
     bool RemoveFile(const std::string& path) override;
     bool FileExists(const std::string& path) override;
+    bool MoveReplacing(const std::string& from, const std::string& to) override;
     RecursiveLock& TableLock() override { return tableLock_; }
     RecursiveLock& EventLock() override { return eventLock_; }
     std::unique_ptr<ChangeStamp> OpenChangeStamp(const std::string& path) override {
