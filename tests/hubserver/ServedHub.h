@@ -17,6 +17,7 @@ class ScriptedHub : public hub::Hub {
   public:
     using Hub::BrowseForFolder;
     using Hub::Command;
+    using Hub::CreateFolder;
 
     // What the next folder choices give: a device folder (S_OK), or a cancel (S_FALSE) when empty.
     void AnswerBrowse(std::optional<std::string> folder);
@@ -32,11 +33,20 @@ class ScriptedHub : public hub::Hub {
     std::wstring BrowseText() const;
     // What the devices answer to "ver " from now on: "Zelvan OS v. <version> built 01.01.2003".
     void AnswerVersion(std::string version);
+    // Every folder the hub was asked to create on a device, in order.
+    std::vector<std::string> CreatedFolders() const;
+    // From now on Items answers S_OK without a listing, as a faulty hub might.
+    void AnswerItemsWithNothing() {
+        std::lock_guard<std::mutex> guard(lock_);
+        itemsWithNothing_ = true;
+    }
 
     STDMETHODIMP BrowseForFolder2(BSTR bsTitle, BSTR bsText, BSTR bsStatus, BSTR* bsPath) override;
     STDMETHODIMP BrowseForFolder(LPSTR strTitle, LPSTR strText, LONG nMaxLen, unsigned char* strPath) override;
     STDMETHODIMP Command(LPSTR strNameOrID, LPSTR strCommand, LONG* nMaxLen, LPSTR* strResponse) override;
     STDMETHODIMP Refresh() override;
+    STDMETHODIMP CreateFolder(LPSTR strFolderPathName) override;
+    STDMETHODIMP Items(BSTR strPath, IUnknown** ppItems) override;
 
   private:
     mutable std::mutex lock_;
@@ -45,6 +55,8 @@ class ScriptedHub : public hub::Hub {
     std::optional<std::string> version_;
     std::wstring browseTitle_, browseText_;
     std::vector<std::string> commands_;
+    std::vector<std::string> createdFolders_;
+    bool itemsWithNothing_ = false;
     int refreshes_ = 0;
 };
 

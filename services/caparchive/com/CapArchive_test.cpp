@@ -53,7 +53,7 @@ void WriteFileBytes(const std::wstring& path, const std::vector<uint8_t>& bytes)
 }
 
 class CapArchiveTest : public ::testing::Test {
-protected:
+public:
     void SetUp() override {
         ASSERT_HRESULT_SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
         ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_CapArchive, nullptr, CLSCTX_INPROC_SERVER,
@@ -288,6 +288,65 @@ TEST_F(CapArchiveTest, FailedSaveLeavesTheOldFileAndNoTemporaryFile) {
     EXPECT_TRUE(FAILED(archive_->Save(Bstr(path_), tooMany.Get())));
     EXPECT_EQ(before, ReadFileBytes(path_));
     EXPECT_EQ(1, FilesInFolder());
+}
+
+// Twenty thousand items with 60-character names: their names alone fill more than a package
+// file's 16-bit name positions reach.
+ComPtr<ICapPackage> ManyLongNames(CapArchiveTest& test, long option, std::vector<std::wstring>& names);
+
+TEST_F(CapArchiveTest, BackupSetsHoldManyLongNamesWhilePackageFilesRefuseThemWhole) {
+    std::vector<std::wstring> names;
+    ComPtr<ICapPackage> set = ManyLongNames(*this, 1, names);
+    ASSERT_EQ(S_OK, archive_->Save(Bstr(path_), set.Get()));
+
+    ComPtr<ICapPackage> loaded;
+    ASSERT_EQ(S_OK, archive_->Load(Bstr(path_), &loaded));
+    long count = 0;
+    ASSERT_HRESULT_SUCCEEDED(loaded->get_Count(&count));
+    ASSERT_EQ(static_cast<long>(names.size()), count);
+    for (long i : {0L, 1L, 9999L, count - 1}) {
+        SCOPED_TRACE(i);
+        ComPtr<ICapItem> item;
+        ASSERT_EQ(S_OK, loaded->get_Item(i, &item));
+        BSTR name = nullptr;
+        item->get_Name(&name);
+        EXPECT_EQ(names[i], Take(name));
+        long value = 0;
+        item->get_StoredLong(&value);
+        EXPECT_EQ(i, value);
+        ComPtr<ICapFileItem> file;
+        ASSERT_HRESULT_SUCCEEDED(item.As(&file));
+        std::vector<uint8_t> data(4);
+        ASSERT_HRESULT_SUCCEEDED(file->GetData(4, data.data()));
+        EXPECT_EQ(data, std::vector<uint8_t>({uint8_t(i), uint8_t(i >> 8), 'd', 'x'}));
+    }
+    EXPECT_EQ(S_OK, archive_->Has(Bstr(path_), Bstr(names.back()), 2));
+    ComPtr<ICapDirectory> directory;
+    ASSERT_EQ(S_OK, archive_->Dir(Bstr(path_), &directory));
+    directory->get_Count(&count);
+    EXPECT_EQ(static_cast<long>(names.size()), count);
+
+    // The same items as a package file: refused as a whole with its own error, nothing written.
+    const std::wstring packagePath = folder_ + L"\\many.cap";
+    ComPtr<ICapPackage> package = ManyLongNames(*this, 0, names);
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE), archive_->Save(Bstr(packagePath), package.Get()));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(packagePath.c_str()));
+    EXPECT_EQ(1, FilesInFolder());
+}
+
+ComPtr<ICapPackage> ManyLongNames(CapArchiveTest& test, long option, std::vector<std::wstring>& names) {
+    ComPtr<ICapPackage> package = test.NewPackage();
+    EXPECT_HRESULT_SUCCEEDED(package->put_Option(option));
+    names.clear();
+    for (long i = 0; i < 20000; ++i) {
+        std::wstring name = L"Folder" + std::to_wstring(100000 + i).substr(1) + L"\\a long file name";
+        name.resize(56, L'-');
+        name += L".dat";
+        names.push_back(name);
+        EXPECT_EQ(60u, names.back().size());
+        package->Add(test.NewItem(name, 2, i, 0, {uint8_t(i), uint8_t(i >> 8), 'd', 'x'}).Get());
+    }
+    return package;
 }
 
 TEST_F(CapArchiveTest, PackageTakesOnlyItsOwnItemsAndRemovesThem) {
