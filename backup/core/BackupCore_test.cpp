@@ -1,6 +1,7 @@
 // The file-class rule, the set's time and date conversions and the naming of sets and entries.
 #include "BackupTime.h"
 #include "FileClass.h"
+#include "ProgressScale.h"
 #include "SetNames.h"
 #include <gtest/gtest.h>
 
@@ -110,6 +111,20 @@ TEST(SetNamesTest, EntryNamesThatCouldLeaveTheirFolderAreRefused) {
     for (const char* plain : {"COM0", "com10.txt", "console.txt", "Docs\\nulls"})
         EXPECT_TRUE(IsSafeEntryName(plain)) << plain;
     EXPECT_FALSE(IsSafeEntryName(std::string(260, 'a')));
+}
+
+TEST(ProgressScaleTest, TotalsOfAnySizeFitTheSinksFiguresWithTheirShares) {
+    const ProgressScale fits(0x7FFFFFFF);
+    EXPECT_EQ(fits.Total(), 0x7FFFFFFF);
+    EXPECT_EQ(fits.Scaled(1234), 1234);
+    const ProgressScale threeGiB(3ull << 30);
+    EXPECT_EQ(threeGiB.Total(), 3 << 29);
+    EXPECT_EQ(threeGiB.Scaled(1536ull << 20), 3 << 28);
+    const ProgressScale huge(~0ull);
+    EXPECT_LE(huge.Total(), 0x7FFFFFFF);
+    EXPECT_GT(huge.Total(), 0x3FFFFFFF);
+    EXPECT_EQ(huge.Scaled(~0ull / 2 + 1), huge.Total() / 2 + 1);
+    EXPECT_EQ(ProgressScale().Total(), 0);
 }
 
 } // namespace

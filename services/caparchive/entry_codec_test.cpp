@@ -145,6 +145,49 @@ TEST(EntryCodecTest, RoundTripsSeveralMebibytes) {
     ExpectBodyRoundTrip(testdata::MakeSmallAlphabet(2 << 20, 4, 3));
 }
 
+// The quick encoder's streams decode to their input with the same decoder.
+void ExpectFastRoundTrip(const std::vector<uint8_t>& input) {
+    std::vector<uint8_t> stream(input.size());
+    const std::ptrdiff_t length = CompressEntryFast(stream, input);
+    if (length < 0)
+        return; // not smaller: the caller stores the bytes
+    ASSERT_LT(static_cast<size_t>(length), input.size());
+    stream.resize(static_cast<size_t>(length));
+    std::vector<uint8_t> output;
+    ASSERT_EQ(Expand(stream, input.size(), output), kSuccess) << "size " << input.size();
+    ASSERT_TRUE(output == input) << "size " << input.size();
+}
+
+TEST(EntryCodecTest, TheQuickEncoderWritesStreamsTheDecoderReads) {
+    for (size_t size : {size_t{0}, size_t{1}, size_t{2}, size_t{3}, size_t{17}, size_t{256}, size_t{257}, size_t{8191},
+                        size_t{8192}, size_t{8449}, size_t{65536}, size_t{262143}}) {
+        ExpectFastRoundTrip(testdata::MakeText(size, static_cast<uint32_t>(size)));
+        ExpectFastRoundTrip(testdata::MakeRandom(size, static_cast<uint32_t>(size)));
+        ExpectFastRoundTrip(std::vector<uint8_t>(size, 0));
+        for (unsigned alphabet : {2u, 3u, 5u})
+            ExpectFastRoundTrip(testdata::MakeSmallAlphabet(size, alphabet, static_cast<uint32_t>(size)));
+    }
+    // Repeats of every period around the window's edge, where matches must come from far back.
+    for (size_t period : {1u, 2u, 3u, 255u, 256u, 257u, 8000u, 8191u, 8192u, 8193u, 8447u, 8448u, 8449u}) {
+        const std::vector<uint8_t> block = testdata::MakeRandom(period, static_cast<uint32_t>(period));
+        std::vector<uint8_t> input;
+        while (input.size() < 5 * period + 1000)
+            input.insert(input.end(), block.begin(), block.end());
+        ExpectFastRoundTrip(input);
+    }
+    std::vector<uint8_t> output(8);
+    EXPECT_EQ(CompressEntryFast(output, std::vector<uint8_t>{}), -1);
+    EXPECT_EQ(CompressEntryFast(output, std::vector<uint8_t>{'a'}), -1);
+    std::vector<uint8_t> random(4096);
+    EXPECT_EQ(CompressEntryFast(random, testdata::MakeRandom(4096, 9)), -1);
+    std::vector<uint8_t> tiny(4);
+    EXPECT_EQ(CompressEntryFast(tiny, std::vector<uint8_t>(4096, 0)), -1);
+    // Text still shrinks well.
+    const std::vector<uint8_t> text = testdata::MakeText(1 << 20, 4);
+    std::vector<uint8_t> stream(text.size());
+    EXPECT_LT(CompressEntryFast(stream, text), static_cast<std::ptrdiff_t>(text.size() * 6 / 10));
+}
+
 TEST(EntryCodecTest, TruncatedStreamsAreRefused) {
     const std::vector<uint8_t> text = testdata::MakeText(20000, 5);
     const std::vector<uint8_t> stream = Compress(text);

@@ -156,7 +156,7 @@ TEST(PackageReaderTest, WriterRefusesWhatTheFormatCannotHold) {
     for (int i = 0; i < 40; ++i)
         manyNames.items.push_back(
             {std::string(2000, static_cast<char>('a' + i % 26)), kItemKindFile, 0, 0, {}});
-    EXPECT_EQ(WritePackage(manyNames, sink), kErrorInvalidParameter);
+    EXPECT_EQ(WritePackage(manyNames, sink), kErrorPackageTooLarge);
     manyNames.items.resize(30);
     EXPECT_EQ(WritePackage(manyNames, sink), kSuccess);
 }
