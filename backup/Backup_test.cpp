@@ -297,11 +297,17 @@ protected:
         HANDLE cancel = nullptr;
         HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         auto body = [&] {
+            // The backuper as the wizard's worker gets it: from the manager, for the device.
             com::ComApartment apartment;
+            com::ComPtr<IZvBackupMgr> manager;
             com::ComPtr<IZvBackuper> backuper;
-            result = CoCreateInstance(kBackuper, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IZvBackuper),
-                                      reinterpret_cast<void**>(&backuper));
-            if (FAILED(result)) {
+            com::UniqueBstr forDevice = com::AnsiToUniqueBstr(deviceId);
+            result = CoCreateInstance(CLSID_ZvBackupMgr, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IZvBackupMgr),
+                                      reinterpret_cast<void**>(&manager));
+            if (SUCCEEDED(result))
+                result = manager->GetCompatibleBackuper(forDevice.Get(), &backuper);
+            if (result != S_OK || !backuper) {
+                result = FAILED(result) ? result : E_FAIL;
                 SetEvent(ready);
                 return;
             }
@@ -322,7 +328,8 @@ protected:
         com::UniqueHandle worker(CreateThread(
             nullptr, 0, [](void* f) -> DWORD { (*static_cast<std::function<void()>*>(f))(); return 0; }, &job, 0,
             nullptr));
-        WaitForSingleObject(ready, 10000);
+        // Finding the backuper asks the hub, which this thread serves meanwhile.
+        EXPECT_TRUE(test::PumpUntilThreadEnds(ready, 20000));
         std::thread acting;
         if (during)
             acting = std::thread(during, cancel);
@@ -961,33 +968,58 @@ TEST_F(BackupDeviceTest, DISABLED_BenchmarkBackupAndRestoreAgainstAPlainExport) 
         sources.push_back("@TDDev1\\" + name);
         targets.push_back(exportFolder + "\\" + name.substr(6));
     }
-    std::vector<LPSTR> src, dst;
-    for (size_t i = 0; i < names.size(); ++i) {
-        src.push_back(sources[i].data());
-        dst.push_back(targets[i].data());
-    }
-    com::ComPtr<ExportListener> listener;
-    com::MakeComObject(listener);
-    const DWORD exportStart = GetTickCount();
-    ASSERT_EQ(served_.Hub()->CopyFileItems(static_cast<long>(src.size()), MAX_PATH, src.data(), dst.data(),
-                                           listener.Get()),
+    // The manager lives from the program's start: its first creation (finding the backupers) is
+    // no part of a backup.
+    com::ComPtr<IZvBackupMgr> manager;
+    ASSERT_EQ(CoCreateInstance(CLSID_ZvBackupMgr, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IZvBackupMgr),
+                               reinterpret_cast<void**>(&manager)),
               S_OK);
-    // Served like the backuper's runs below: the hub's calls into this thread are answered as
-    // they come (a poll that sleeps between its looks would make the export wait on each one).
-    ASSERT_TRUE(test::PumpUntilThreadEnds(listener->done.Get(), 120000));
-    const DWORD exportMs = GetTickCount() - exportStart + 1;
+    // Copies the files through the hub, from `from` to `to`; the time taken in ms.
+    auto hubCopy = [&](std::vector<std::string>& from, std::vector<std::string>& to) -> DWORD {
+        std::vector<LPSTR> fromList, toList;
+        for (size_t i = 0; i < from.size(); ++i) {
+            fromList.push_back(from[i].data());
+            toList.push_back(to[i].data());
+        }
+        com::ComPtr<ExportListener> listener;
+        com::MakeComObject(listener);
+        const DWORD start = GetTickCount();
+        EXPECT_EQ(served_.Hub()->CopyFileItems(static_cast<long>(fromList.size()), MAX_PATH, fromList.data(),
+                                               toList.data(), listener.Get()),
+                  S_OK);
+        // Served like the backuper's runs: the hub's calls into this thread are answered as they
+        // come (a poll that sleeps between its looks would make the copy wait on each one).
+        EXPECT_TRUE(test::PumpUntilThreadEnds(listener->done.Get(), 120000));
+        return GetTickCount() - start + 1;
+    };
+    // The hub's import of the same files is the copy a restore makes: shown for reading its figure.
+    std::vector<std::string> importTargets;
+    for (const std::string& name : names)
+        importTargets.push_back("@TDDev1\\Imported\\" + name.substr(6));
 
-    com::ComPtr<RecordingSink> sink;
-    com::MakeComObject(sink);
+    // Three rounds of each, the quickest counts: the machine may be busy with other work.
+    DWORD exportMs = MAXDWORD, importMs = MAXDWORD, backupMs = MAXDWORD, restoreMs = MAXDWORD;
     uint64_t before = 0, peakBefore = 0, after = 0, peak = 0;
-    WorkingSet(before, peakBefore);
-    const DWORD backupStart = GetTickCount();
-    ASSERT_EQ(RunBackuper(true, SetFile("bench"), kFileClasses, sink.Get()), S_OK);
-    const DWORD backupMs = GetTickCount() - backupStart;
-    WorkingSet(after, peak);
-    const DWORD restoreStart = GetTickCount();
-    ASSERT_EQ(RunBackuper(false, SetFile("bench"), kFileClasses, sink.Get()), S_OK);
-    const DWORD restoreMs = GetTickCount() - restoreStart;
+    for (int round = 0; round < 3; ++round) {
+        exportMs = std::min(exportMs, hubCopy(sources, targets));
+        CreateDirectoryA(Device("Imported").c_str(), nullptr);
+        importMs = std::min(importMs, hubCopy(targets, importTargets));
+        test::DeleteTree(com::FromAnsi(Device("Imported")));
+        com::ComPtr<RecordingSink> sink;
+        com::MakeComObject(sink);
+        if (round == 0)
+            WorkingSet(before, peakBefore);
+        const DWORD backupStart = GetTickCount();
+        ASSERT_EQ(RunBackuper(true, SetFile("bench"), kFileClasses, sink.Get()), S_OK);
+        backupMs = std::min(backupMs, GetTickCount() - backupStart);
+        if (round == 0)
+            WorkingSet(after, peak);
+        const DWORD restoreStart = GetTickCount();
+        ASSERT_EQ(RunBackuper(false, SetFile("bench"), kFileClasses, sink.Get()), S_OK);
+        restoreMs = std::min(restoreMs, GetTickCount() - restoreStart);
+    }
+    std::printf("hub export of the files %lu ms, hub import of them %lu ms\n", static_cast<unsigned long>(exportMs),
+                static_cast<unsigned long>(importMs));
     EXPECT_EQ(ReadFile(Device(names[7])).size(), block.size());
     std::printf("benchmark backup_vs_export: backup %lu ms, export %lu ms, ratio %.2f (goal <= 2)\n",
                 static_cast<unsigned long>(backupMs), static_cast<unsigned long>(exportMs),
@@ -1006,35 +1038,42 @@ TEST_F(BackupDeviceTest, DISABLED_BenchmarkBackupAndRestoreAgainstAPlainExport) 
                 grewMiB, before / kMiB, largestMiB, grewMiB / (2 * largestMiB + kAllowanceMiB), kAllowanceMiB);
 
     // The set written from a staging folder of the same files, against tar and gzip -1 of that
-    // folder on the Linux side. The staged entries are deleted with the set's writing, so tar
-    // goes first (both then read the files from the page cache).
+    // folder on the Linux side (both read the files from the page cache).
     const std::string staging = root_ + "\\staging";
     CreateDirectoryA(staging.c_str(), nullptr);
-    for (const std::string& name : names)
-        ASSERT_TRUE(CopyFileA(Device(name).c_str(), (staging + "\\" + name.substr(6)).c_str(), FALSE));
-    const double tarMs = UnixCommandMs("tar -cf - -C '" + UnixPath(staging) + "' . | gzip -1 > /dev/null", root_);
-    ASSERT_GT(tarMs, 0) << "tar and gzip did not run";
-    com::ComPtr<ListConsumer> staged;
-    com::MakeComObject(staged);
-    for (const std::string& name : names) {
-        com::ComPtr<BackupFileStream> entry;
-        ASSERT_EQ(BackupFileStream::Described(name, static_cast<uint32_t>(block.size()), MakeTime(1200000000), 0, entry),
+    double tarMs = 1e9, setMs = 1e9;
+    for (int round = 0; round < 3; ++round) {
+        // Tar first in each round: the set's writing deletes the staged copies (entries over
+        // staged files go with their last reference), so they are copied anew each round.
+        for (const std::string& name : names)
+            ASSERT_TRUE(CopyFileA(Device(name).c_str(), (staging + "\\" + name.substr(6)).c_str(), FALSE));
+        const double tarRound =
+            UnixCommandMs("tar -cf - -C '" + UnixPath(staging) + "' . | gzip -1 > /dev/null", root_);
+        ASSERT_GT(tarRound, 0) << "tar and gzip did not run";
+        tarMs = std::min(tarMs, tarRound);
+        com::ComPtr<ListConsumer> staged;
+        com::MakeComObject(staged);
+        for (const std::string& name : names) {
+            com::ComPtr<BackupFileStream> entry;
+            ASSERT_EQ(BackupFileStream::Described(name, static_cast<uint32_t>(block.size()), MakeTime(1200000000), 0,
+                                                  entry),
+                      S_OK);
+            ASSERT_EQ(entry->OpenFile(staging + "\\" + name.substr(6)), S_OK);
+            staged->given.push_back(com::ComPtr<IStream>(entry.Get()));
+        }
+        com::ComPtr<IZvCAPProvider> store;
+        ASSERT_EQ(CoCreateInstance(CLSID_ZvBackupMgr, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IZvCAPProvider),
+                                   reinterpret_cast<void**>(&store)),
                   S_OK);
-        ASSERT_EQ(entry->OpenFile(staging + "\\" + name.substr(6)), S_OK);
-        staged->given.push_back(com::ComPtr<IStream>(entry.Get()));
+        com::UniqueBstr device = com::AnsiToUniqueBstr("@TDDev1");
+        com::UniqueBstr stagedSet = com::AnsiToUniqueBstr(SetFile("staged"));
+        LARGE_INTEGER frequency, begin, end;
+        QueryPerformanceFrequency(&frequency);
+        QueryPerformanceCounter(&begin);
+        ASSERT_EQ(store->BackupMe(staged.Get(), device.Get(), stagedSet.Get(), kFileClasses), S_OK);
+        QueryPerformanceCounter(&end);
+        setMs = std::min(setMs, (end.QuadPart - begin.QuadPart) * 1000.0 / frequency.QuadPart);
     }
-    com::ComPtr<IZvCAPProvider> store;
-    ASSERT_EQ(CoCreateInstance(CLSID_ZvBackupMgr, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IZvCAPProvider),
-                               reinterpret_cast<void**>(&store)),
-              S_OK);
-    com::UniqueBstr device = com::AnsiToUniqueBstr("@TDDev1");
-    com::UniqueBstr stagedSet = com::AnsiToUniqueBstr(SetFile("staged"));
-    LARGE_INTEGER frequency, begin, end;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&begin);
-    ASSERT_EQ(store->BackupMe(staged.Get(), device.Get(), stagedSet.Get(), kFileClasses), S_OK);
-    QueryPerformanceCounter(&end);
-    const double setMs = (end.QuadPart - begin.QuadPart) * 1000.0 / frequency.QuadPart;
     std::printf("benchmark set_writing_vs_tar_gzip: set writing %.0f ms, tar | gzip -1 %.0f ms, ratio %.2f (goal <= 3)\n",
                 setMs, tarMs, setMs / tarMs);
 }

@@ -39,21 +39,45 @@ std::string AfterFirstSeparator(const std::string& name, const std::string& sepa
     return at == std::string::npos ? std::string() : name.substr(at + separator.size());
 }
 
-// The item's strings belong to whoever fetched the record.
-struct FetchedItem {
-    ZVFILEITEM item = {};
-    ~FetchedItem() {
-        CoTaskMemFree(item.strName);
-        CoTaskMemFree(item.strDesc);
-        CoTaskMemFree(item.strIconFile);
-    }
-    std::string Name() const { return item.strName ? item.strName : ""; }
-};
+// Reads a device listing a batch of records at a time: each fetch is a call into the hub's
+// apartment. The records' strings belong to whoever fetched them.
+class ListingReader {
+public:
+    explicit ListingReader(IZvEnumFileItems* items) : items_(items) {}
+    ListingReader(const ListingReader&) = delete;
+    ListingReader& operator=(const ListingReader&) = delete;
+    ~ListingReader() { Free(); }
 
-bool NextItem(IZvEnumFileItems* items, FetchedItem& out) {
-    LONG fetched = 0;
-    return SUCCEEDED(items->Next(1, &out.item, &fetched)) && fetched == 1;
-}
+    // The next record, null at the end of the listing.
+    const ZVFILEITEM* Next() {
+        if (at_ == count_) {
+            Free();
+            LONG fetched = 0;
+            if (FAILED(items_->Next(kBatch, batch_, &fetched)) || fetched <= 0)
+                return nullptr;
+            count_ = std::min<LONG>(fetched, kBatch);
+        }
+        return &batch_[at_++];
+    }
+    static std::string Name(const ZVFILEITEM& item) { return item.strName ? item.strName : ""; }
+
+private:
+    void Free() {
+        for (LONG i = 0; i < count_; ++i) {
+            CoTaskMemFree(batch_[i].strName);
+            CoTaskMemFree(batch_[i].strDesc);
+            CoTaskMemFree(batch_[i].strIconFile);
+            batch_[i] = {};
+        }
+        count_ = at_ = 0;
+    }
+
+    static constexpr LONG kBatch = 64;
+    IZvEnumFileItems* items_;
+    ZVFILEITEM batch_[kBatch] = {};
+    LONG count_ = 0;
+    LONG at_ = 0;
+};
 
 HRESULT CreateEmptyFile(const std::string& path) {
     com::UniqueFileHandle file(
@@ -61,10 +85,7 @@ HRESULT CreateEmptyFile(const std::string& path) {
     return file ? S_OK : com::LastErrorHResult();
 }
 
-void DeleteStaged(const std::string& path) {
-    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileA(path.c_str());
-}
+void DeleteStaged(const std::string& path) { DeleteLocalFile(path); }
 
 } // namespace
 
@@ -255,15 +276,23 @@ HRESULT Zelvan1Backuper::PrepareStagingFolder(std::string& folder) {
         Error(FormatText(language_, IDS_BACKUP_STAGING_FOLDER, folder.c_str()));
         return E_FAIL;
     }
+    stagedFolders_.clear();
+    stagedFolders_.insert(folder);
     return S_OK;
 }
 
 bool Zelvan1Backuper::CreateStagingFolders(const std::string& path) {
+    // Every level is made once per run: many files share a folder.
+    if (stagedFolders_.count(path))
+        return true;
     for (size_t at = path.find(separator_, 3);; at = path.find(separator_, at + separator_.size())) {
         const std::string level = at == std::string::npos ? path : path.substr(0, at);
-        if (!CreateDirectoryA(level.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-            Error(FormatText(language_, IDS_BACKUP_STAGING_FOLDER, level.c_str()));
-            return false;
+        if (!stagedFolders_.count(level)) {
+            if (!CreateDirectoryA(level.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+                Error(FormatText(language_, IDS_BACKUP_STAGING_FOLDER, level.c_str()));
+                return false;
+            }
+            stagedFolders_.insert(level);
         }
         if (at == std::string::npos)
             return true;
@@ -306,14 +335,12 @@ STDMETHODIMP Zelvan1Backuper::GetEntries(long nInfoFlags, IZvEnumDevEntries** pE
     std::vector<PathPair> copies, markers;
     std::vector<com::ComPtr<BackupFileStream>> entries;
     uint64_t total = 0;
-    for (;;) {
-        FetchedItem fetched;
-        if (!NextItem(items.Get(), fetched))
-            break;
+    ListingReader listing(items.Get());
+    while (const ZVFILEITEM* next = listing.Next()) {
         if (CheckCancelled())
             return S_FALSE;
-        const ZVFILEITEM& item = fetched.item;
-        const std::string name = fetched.Name();
+        const ZVFILEITEM& item = *next;
+        const std::string name = ListingReader::Name(item);
         // A volume or folder whose name cannot be staged is not made; each file in it is left
         // out on its own below.
         if (item.type != kTypeFile && !Stageable(staging, name))
@@ -606,14 +633,15 @@ HRESULT Zelvan1Backuper::RemoveLibraries() {
         return FAILED(hr) ? hr : E_FAIL;
     }
     std::vector<std::string> paths;
+    ListingReader listing(items.Get());
     for (;;) {
         if (CheckCancelled())
             return S_FALSE;
-        FetchedItem fetched;
-        if (!NextItem(items.Get(), fetched))
+        const ZVFILEITEM* item = listing.Next();
+        if (!item)
             break;
-        const std::string name = fetched.Name();
-        if ((fetched.item.type == kTypeFolder || fetched.item.type == kTypeFile) &&
+        const std::string name = ListingReader::Name(*item);
+        if ((item->type == kTypeFolder || item->type == kTypeFile) &&
             !StartsWith(AfterFirstSeparator(name, separator_), "System") && IsDeviceLibrary(name))
             paths.push_back(deviceId_ + separator_ + name);
     }

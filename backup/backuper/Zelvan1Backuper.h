@@ -9,6 +9,7 @@
 #include "ZvBackupMgr.h"
 #include <cstdint>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace tv::backup {
@@ -93,6 +94,8 @@ private:
     std::vector<std::string> leftOut_;
     // The running transfer's byte counts as the sink takes them.
     ProgressScale scale_;
+    // The staging folders made (or found) by the running backup or restore.
+    std::unordered_set<std::string> stagedFolders_;
 };
 
 } // namespace tv::backup

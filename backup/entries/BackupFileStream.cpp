@@ -24,10 +24,15 @@ HRESULT BackupFileStream::Described(const std::string& name, uint32_t size, cons
 
 BackupFileStream::~BackupFileStream() {
     file_.Reset();
-    if (deleteOnRelease_ && !path_.empty()) {
-        SetFileAttributesA(path_.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(path_.c_str());
-    }
+    if (deleteOnRelease_ && !path_.empty())
+        DeleteLocalFile(path_);
+}
+
+void DeleteLocalFile(const std::string& path) {
+    if (DeleteFileA(path.c_str()) || GetLastError() != ERROR_ACCESS_DENIED)
+        return;
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(path.c_str());
 }
 
 HRESULT BackupFileStream::OpenFile(const std::string& path) {

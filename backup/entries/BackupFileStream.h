@@ -58,6 +58,9 @@ private:
     std::vector<uint8_t> buffer_;
 };
 
+// Deletes a local file; a read-only mark is cleared first only when it is in the way.
+void DeleteLocalFile(const std::string& path);
+
 // Reads exactly `size` bytes of an entry into `buffer`; E_FAIL when the entry ends early.
 HRESULT ReadWholeEntry(IStream* entry, uint32_t size, std::vector<uint8_t>& buffer);
 

@@ -230,16 +230,41 @@ int ReadSetDirectory(ByteSource& source, PackageDirectory& directory) {
 
 namespace {
 
+// A body's bytes read a window at a time, so that its chunk headers and streams cost few reads.
+class BodyWindow {
+  public:
+    BodyWindow(ByteSource& source, uint64_t end) : source_(source), end_(end) {}
+
+    // The `length` bytes at `at`, which lie before the end of the body.
+    int Get(uint64_t at, size_t length, const uint8_t*& bytes) {
+        if (at < start_ || at + length > start_ + window_.size()) {
+            const uint64_t want = std::min<uint64_t>(end_ - at, std::max<size_t>(length, kWindowSize));
+            if (const int result = ReadBlock(source_, at, want, window_); result != kSuccess)
+                return result;
+            start_ = at;
+        }
+        bytes = window_.data() + (at - start_);
+        return kSuccess;
+    }
+
+  private:
+    static constexpr size_t kWindowSize = 2 * kSetChunkSize;
+    ByteSource& source_;
+    uint64_t end_;
+    std::vector<uint8_t> window_;
+    uint64_t start_ = 0;
+};
+
 int DecodeSetBody(ByteSource& source, const SetBody& body, std::span<uint8_t> data) {
-    std::vector<uint8_t> stream;
-    uint64_t at = body.offset;
     const uint64_t end = body.offset + body.length;
+    BodyWindow window(source, end);
+    uint64_t at = body.offset;
     size_t filled = 0;
     while (at < end) {
-        uint8_t header[kChunkHeaderSize];
+        const uint8_t* header = nullptr;
         if (end - at < kChunkHeaderSize)
             return kErrorInvalidData;
-        if (const int result = source.ReadAt(at, header); result != kSuccess)
+        if (const int result = window.Get(at, kChunkHeaderSize, header); result != kSuccess)
             return result;
         at += kChunkHeaderSize;
         const uint8_t method = header[0];
@@ -248,18 +273,21 @@ int DecodeSetBody(ByteSource& source, const SetBody& body, std::span<uint8_t> da
         if (size == 0 || size > kSetChunkSize || size > data.size() - filled || stored > end - at)
             return kErrorInvalidData;
         const std::span<uint8_t> target = data.subspan(filled, size);
+        const uint8_t* bytes = nullptr;
         if (method == kMethodStored) {
             if (stored != size)
                 return kErrorInvalidData;
-            if (const int result = source.ReadAt(at, target); result != kSuccess)
+            if (const int result = window.Get(at, stored, bytes); result != kSuccess)
                 return result;
+            std::memcpy(target.data(), bytes, size);
         } else if (method == kMethodCompressed) {
             if (stored == 0 || stored >= size || size > MaxExpandedSize(stored))
                 return kErrorInvalidData;
-            if (const int result = ReadBlock(source, at, stored, stream); result != kSuccess)
+            if (const int result = window.Get(at, stored, bytes); result != kSuccess)
                 return result;
             size_t produced = 0;
-            if (const int result = ExpandEntry(target, stream, produced); result != kSuccess)
+            if (const int result = ExpandEntry(target, std::span<const uint8_t>(bytes, stored), produced);
+                result != kSuccess)
                 return result;
             if (produced != size)
                 return kErrorInvalidData;
