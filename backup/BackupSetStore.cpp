@@ -32,7 +32,8 @@ HRESULT ItemFromEntry(IClassFactory* items, IStream* entry, com::ComPtr<ICapFile
     TV_RETURN_IF_FAILED(entry->Stat(&stat, STATFLAG_DEFAULT));
     com::UniqueTaskMem<wchar_t> name(stat.pwcsName);
     item.Reset();
-    TV_RETURN_IF_FAILED(items->CreateInstance(nullptr, __uuidof(ICapFileItem), reinterpret_cast<void**>(&item)));
+    TV_RETURN_IF_FAILED(
+        items->CreateInstance(nullptr, __uuidof(ICapFileItem), reinterpret_cast<void**>(&item)));
     com::UniqueBstr bstrName(SysAllocString(name.Get() ? name.Get() : L""));
     if (!bstrName)
         return E_OUTOFMEMORY;

@@ -500,7 +500,7 @@ INT_PTR CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
 // The wizard's pages until the sheet takes them over: pages made before one that cannot be made
 // are destroyed again.
 class SheetPages {
-public:
+  public:
     SheetPages() = default;
     SheetPages(const SheetPages&) = delete;
     SheetPages& operator=(const SheetPages&) = delete;
@@ -517,7 +517,7 @@ public:
     // The pages for the sheet, which destroys them with itself.
     std::vector<HPROPSHEETPAGE> HandOver() { return std::exchange(pages_, {}); }
 
-private:
+  private:
     std::vector<HPROPSHEETPAGE> pages_;
 };
 

@@ -314,7 +314,9 @@ TEST_F(BackupWizardTest, TheBackupOfferTakenOpensTheWizardThatBacksUp) {
 constexpr int kBackButton = 0x3023;
 constexpr int kNextButton = 0x3024;
 
-HMODULE BackupLanguage() { return LoadLanguageLibrary(GetModuleHandleA("ZvBackupMgr.dll")); }
+HMODULE BackupLanguage() {
+    return LoadLanguageLibrary(GetModuleHandleA("ZvBackupMgr.dll"));
+}
 
 TEST_F(BackupWizardTest, ARestoreWithoutASetOfTheDeviceOffersOnlyBack) {
     com::UniqueBstr device = com::AnsiToUniqueBstr("@TDDev1");
@@ -434,7 +436,8 @@ void* PatchImport(HMODULE module, const char* library, const char* function, voi
         for (; names->u1.AddressOfData; ++names, ++addresses) {
             if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
                 continue;
-            const auto* byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            const auto* byName =
+                reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
             if (std::strcmp(reinterpret_cast<const char*>(byName->Name), function) != 0)
                 continue;
             DWORD protection = 0;
@@ -473,16 +476,17 @@ BOOL WINAPI CountedDestroyPage(HPROPSHEETPAGE page) {
 TEST_F(BackupWizardTest, PagesMadeBeforeAPageFailsAreDestroyed) {
     HMODULE module = GetModuleHandleA("ZvBackupMgr.dll");
     ASSERT_TRUE(module);
-    realCreatePage = reinterpret_cast<CreatePage>(
-        PatchImport(module, "comctl32.dll", "CreatePropertySheetPageA", reinterpret_cast<void*>(&CreatePageButTheThird)));
+    realCreatePage = reinterpret_cast<CreatePage>(PatchImport(
+        module, "comctl32.dll", "CreatePropertySheetPageA", reinterpret_cast<void*>(&CreatePageButTheThird)));
     ASSERT_TRUE(realCreatePage);
-    realDestroyPage = reinterpret_cast<DestroyPage>(
-        PatchImport(module, "comctl32.dll", "DestroyPropertySheetPage", reinterpret_cast<void*>(&CountedDestroyPage)));
+    realDestroyPage = reinterpret_cast<DestroyPage>(PatchImport(
+        module, "comctl32.dll", "DestroyPropertySheetPage", reinterpret_cast<void*>(&CountedDestroyPage)));
     com::UniqueBstr device = com::AnsiToUniqueBstr("@TDDev1");
     EXPECT_EQ(manager_->BackupDevice(device.Get()), S_OK);
     PatchImport(module, "comctl32.dll", "CreatePropertySheetPageA", reinterpret_cast<void*>(realCreatePage));
     if (realDestroyPage)
-        PatchImport(module, "comctl32.dll", "DestroyPropertySheetPage", reinterpret_cast<void*>(realDestroyPage));
+        PatchImport(module, "comctl32.dll", "DestroyPropertySheetPage",
+                    reinterpret_cast<void*>(realDestroyPage));
     EXPECT_EQ(pagesMade, 2);
     EXPECT_EQ(pagesDestroyed, 2);
     EXPECT_EQ(served_.BusyUI(), 0);

@@ -169,7 +169,7 @@ com::ComPtr<IStream> MemoryEntry(const std::string& name, const std::string& dat
 
 // An entry of a foreign consumer that claims more bytes than it delivers.
 class ShortEntry : public com::ComObject<ShortEntry, IStream> {
-public:
+  public:
     STDMETHODIMP Read(void* pv, ULONG cb, ULONG* pcbRead) override {
         const ULONG n = std::min<ULONG>(cb, 3 - delivered_);
         std::memset(pv, 'a', n);
@@ -181,7 +181,9 @@ public:
     STDMETHODIMP Write(const void*, ULONG, ULONG*) override { return E_FAIL; }
     STDMETHODIMP Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER*) override { return E_NOTIMPL; }
     STDMETHODIMP SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
-    STDMETHODIMP CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override { return E_NOTIMPL; }
+    STDMETHODIMP CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override {
+        return E_NOTIMPL;
+    }
     STDMETHODIMP Commit(DWORD) override { return E_NOTIMPL; }
     STDMETHODIMP Revert() override { return E_NOTIMPL; }
     STDMETHODIMP LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
@@ -196,7 +198,7 @@ public:
     }
     STDMETHODIMP Clone(IStream**) override { return E_NOTIMPL; }
 
-private:
+  private:
     ULONG delivered_ = 0;
 };
 
@@ -302,8 +304,8 @@ protected:
             com::ComPtr<IZvBackupMgr> manager;
             com::ComPtr<IZvBackuper> backuper;
             com::UniqueBstr forDevice = com::AnsiToUniqueBstr(deviceId);
-            result = CoCreateInstance(CLSID_ZvBackupMgr, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IZvBackupMgr),
-                                      reinterpret_cast<void**>(&manager));
+            result = CoCreateInstance(CLSID_ZvBackupMgr, nullptr, CLSCTX_INPROC_SERVER,
+                                      __uuidof(IZvBackupMgr), reinterpret_cast<void**>(&manager));
             if (SUCCEEDED(result))
                 result = manager->GetCompatibleBackuper(forDevice.Get(), &backuper);
             if (result != S_OK || !backuper) {
@@ -353,7 +355,8 @@ protected:
         com::ComPtr<ListConsumer> consumer;
         com::MakeComObject(consumer);
         for (const auto& [name, data] : files)
-            consumer->given.push_back(MemoryEntry(name, data, 1200000000, 0, static_cast<uint32_t>(data.size())));
+            consumer->given.push_back(
+                MemoryEntry(name, data, 1200000000, 0, static_cast<uint32_t>(data.size())));
         com::ComPtr<IZvCAPProvider> store;
         ASSERT_EQ(CoCreateInstance(CLSID_ZvBackupMgr, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IZvCAPProvider),
                                    reinterpret_cast<void**>(&store)),
@@ -443,10 +446,10 @@ TEST_F(BackupDeviceTest, ACraftedSetWritesNothingOutsideTheDeviceAndStagingFolde
               S_OK);
     const std::string escape = "..\\..\\tvbackupescape" + std::to_string(GetCurrentProcessId()) + ".txt";
     // Names that would leave the folders, and names of devices (a serial port, the console).
-    for (const std::string& name : {escape, std::string("C:\\tvbackupdrive.txt"), std::string("\\tvbackupabs.txt"),
-                                    std::string("Docs\\..\\..\\up.txt"), std::string("COM9"),
-                                    std::string("Docs\\aux.txt"), std::string("Docs\\nul.log.txt"),
-                                    std::string("Docs\\ok.txt"), std::string("@TDDev1")}) {
+    for (const std::string& name :
+         {escape, std::string("C:\\tvbackupdrive.txt"), std::string("\\tvbackupabs.txt"),
+          std::string("Docs\\..\\..\\up.txt"), std::string("COM9"), std::string("Docs\\aux.txt"),
+          std::string("Docs\\nul.log.txt"), std::string("Docs\\ok.txt"), std::string("@TDDev1")}) {
         com::ComPtr<ICapFileItem> item;
         ASSERT_EQ(CoCreateInstance(CLSID_CapFileItem, nullptr, CLSCTX_INPROC_SERVER, __uuidof(ICapFileItem),
                                    reinterpret_cast<void**>(&item)),
@@ -554,7 +557,8 @@ bool StartUnixCommand(const std::string& command) {
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process))
         return false;
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
@@ -638,7 +642,8 @@ TEST_F(BackupDeviceTest, FilesWhoseNamesCannotBeStagedAreLeftOutWithAWarningAndL
     const std::string made = LoadLanguageString(BackupLanguage(), IDS_BACKUP_SUCCEEDED);
     EXPECT_EQ(std::count(statuses.begin(), statuses.end(), made), 0) << testing::PrintToString(statuses);
     const std::string warning = FormatText(BackupLanguage(), IDS_BACKUP_LEFT_OUT, 3L);
-    EXPECT_NE(std::find(statuses.begin(), statuses.end(), warning), statuses.end()) << testing::PrintToString(statuses);
+    EXPECT_NE(std::find(statuses.begin(), statuses.end(), warning), statuses.end())
+        << testing::PrintToString(statuses);
     const std::string log = SharedLog();
     for (const std::string& name : odd)
         EXPECT_NE(log.find("Docs\\" + name), std::string::npos) << name;
@@ -647,13 +652,15 @@ TEST_F(BackupDeviceTest, FilesWhoseNamesCannotBeStagedAreLeftOutWithAWarningAndL
 // The progress page's own sink over a page made from the language library; it notes the bar's
 // position after every finished item together with the step then shown.
 class BarSink : public com::ComObject<BarSink, IZvBackupProgress> {
-public:
+  public:
     BarSink() {
-        INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_WIN95_CLASSES | ICC_ANIMATE_CLASS | ICC_PROGRESS_CLASS};
+        INITCOMMONCONTROLSEX controls = {sizeof(controls),
+                                         ICC_WIN95_CLASSES | ICC_ANIMATE_CLASS | ICC_PROGRESS_CLASS};
         InitCommonControlsEx(&controls);
         host_ = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
-        page_ = CreateDialogParamA(BackupLanguage(), MAKEINTRESOURCEA(IDD_BACKUP_PROGRESS), host_,
-                                   [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
+        page_ = CreateDialogParamA(
+            BackupLanguage(), MAKEINTRESOURCEA(IDD_BACKUP_PROGRESS), host_,
+            [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
         com::MakeComObject(inner_, page_, BackupLanguage());
     }
     ~BarSink() override { DestroyWindow(host_); }
@@ -687,7 +694,7 @@ public:
     STDMETHODIMP OnExit() override { return inner_->OnExit(); }
     STDMETHODIMP OnStart() override { return inner_->OnStart(); }
 
-private:
+  private:
     HWND host_ = nullptr;
     HWND page_ = nullptr;
     com::ComPtr<BackupProgressSink> inner_;
@@ -724,7 +731,9 @@ TEST_F(BackupDeviceTest, ARestoreThatRemovesLibrariesCountsTheDeletedFilesOnTheB
 TEST_F(BackupDeviceTest, ARestoreCreatesFoldersBelowTheVolumeOnModel21DevicesOnly) {
     for (const char* volume : {"Main", "Card"})
         CreateDirectoryA(Device(volume).c_str(), nullptr);
-    ASSERT_NO_FATAL_FAILURE(StoreSet(SetFile("nested"), {{"Main\\Docs\\Sub\\a.txt", "deep"}, {"Main\\b.txt", "flat"}, {"Card\\Pics\\c.txt", "pic"}}));
+    ASSERT_NO_FATAL_FAILURE(StoreSet(
+        SetFile("nested"),
+        {{"Main\\Docs\\Sub\\a.txt", "deep"}, {"Main\\b.txt", "flat"}, {"Card\\Pics\\c.txt", "pic"}}));
     com::ComPtr<RecordingSink> sink;
     com::MakeComObject(sink);
     ASSERT_EQ(RunBackuper(false, SetFile("nested"), kFileClasses, sink.Get()), S_OK)
@@ -734,8 +743,9 @@ TEST_F(BackupDeviceTest, ARestoreCreatesFoldersBelowTheVolumeOnModel21DevicesOnl
     EXPECT_EQ(ReadFile(Device("Card\\Pics\\c.txt")), "pic");
     // The volumes themselves are never asked for; the folders below them and the markers' folders are.
     const std::vector<std::string> created = served_.Hub()->CreatedFolders();
-    EXPECT_EQ(created, (std::vector<std::string>{"@TDDev1\\Main\\Docs", "@TDDev1\\Main\\Docs\\Sub", "@TDDev1\\Card\\Pics",
-                                                 "@TDDev1\\Main\\System", "@TDDev1\\Card\\System"}));
+    EXPECT_EQ(created, (std::vector<std::string>{"@TDDev1\\Main\\Docs", "@TDDev1\\Main\\Docs\\Sub",
+                                                 "@TDDev1\\Card\\Pics", "@TDDev1\\Main\\System",
+                                                 "@TDDev1\\Card\\System"}));
 
     // A model-16 device creates no folders.
     SetModel(16);
@@ -746,7 +756,8 @@ TEST_F(BackupDeviceTest, ARestoreCreatesFoldersBelowTheVolumeOnModel21DevicesOnl
     ASSERT_EQ(RunBackuper(false, SetFile("nested"), kFileClasses, again.Get()), S_OK)
         << testing::PrintToString(again->Errors());
     EXPECT_EQ(ReadFile(Device("Main\\Docs\\Sub\\a.txt")), "deep");
-    EXPECT_TRUE(served_.Hub()->CreatedFolders().empty()) << testing::PrintToString(served_.Hub()->CreatedFolders());
+    EXPECT_TRUE(served_.Hub()->CreatedFolders().empty())
+        << testing::PrintToString(served_.Hub()->CreatedFolders());
 }
 
 TEST_F(BackupDeviceTest, AModel16RestoreWithABootFileEndsWithTheBootCommand) {
@@ -757,12 +768,14 @@ TEST_F(BackupDeviceTest, AModel16RestoreWithABootFileEndsWithTheBootCommand) {
     com::MakeComObject(sink);
     ASSERT_EQ(RunBackuper(true, SetFile("boot"), kFileClasses, sink.Get()), S_OK);
     const std::vector<std::string> before = served_.Hub()->Commands();
-    EXPECT_TRUE(std::none_of(before.begin(), before.end(), [](const std::string& c) { return c.rfind("boot ", 0) == 0; }));
+    EXPECT_TRUE(std::none_of(before.begin(), before.end(),
+                             [](const std::string& c) { return c.rfind("boot ", 0) == 0; }));
     DeleteFileA(Device("Docs\\start.boot").c_str());
     ASSERT_EQ(RunBackuper(false, SetFile("boot"), kFileClasses, sink.Get()), S_OK);
     EXPECT_EQ(ReadFile(Device("Docs\\start.boot")), "boot image");
     const std::vector<std::string> commands = served_.Hub()->Commands();
-    EXPECT_EQ(std::count(commands.begin(), commands.end(), "boot start.boot"), 1) << testing::PrintToString(commands);
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "boot start.boot"), 1)
+        << testing::PrintToString(commands);
 }
 
 TEST_F(BackupDeviceTest, OnlyModels16And21AreCompatible) {
@@ -789,8 +802,8 @@ TEST_F(BackupDeviceTest, ASetOfTwentyThousandLongPathsIsSavedLoadedAndRestored) 
     std::vector<std::pair<std::string, std::string>> files;
     for (int i = 0; i < 20000; ++i) {
         char name[80];
-        std::snprintf(name, sizeof(name), "Main\\Folder%03d\\a file with a long name, the number %05d.%s", i / 200, i,
-                      i % 200 == 199 ? "mp3" : "txt");
+        std::snprintf(name, sizeof(name), "Main\\Folder%03d\\a file with a long name, the number %05d.%s",
+                      i / 200, i, i % 200 == 199 ? "mp3" : "txt");
         files.emplace_back(name, std::to_string(i));
         ASSERT_EQ(files.back().first.size(), 60u);
     }
@@ -808,7 +821,8 @@ TEST_F(BackupDeviceTest, ASetOfTwentyThousandLongPathsIsSavedLoadedAndRestored) 
 
     com::ComPtr<RecordingSink> sink;
     com::MakeComObject(sink);
-    ASSERT_EQ(RunBackuper(false, SetFile("many"), kMusic, sink.Get()), S_OK) << testing::PrintToString(sink->Errors());
+    ASSERT_EQ(RunBackuper(false, SetFile("many"), kMusic, sink.Get()), S_OK)
+        << testing::PrintToString(sink->Errors());
     int songs = 0;
     for (int folder = 0; folder < 100; ++folder) {
         char pattern[40];
@@ -870,7 +884,8 @@ TEST_F(BackupDeviceTest, ATransferIsAwaitedWithoutACancelEvent) {
     CoTaskMemFree(reply);
     com::ComPtr<RecordingSink> sink;
     com::MakeComObject(sink);
-    ASSERT_EQ(RunBackuper(true, SetFile("nocancel"), kFileClasses, sink.Get(), nullptr, "@TDDev1", false), S_OK)
+    ASSERT_EQ(RunBackuper(true, SetFile("nocancel"), kFileClasses, sink.Get(), nullptr, "@TDDev1", false),
+              S_OK)
         << testing::PrintToString(sink->Errors());
     com::ComPtr<ListConsumer> restored;
     com::MakeComObject(restored);
@@ -1018,8 +1033,8 @@ TEST_F(BackupDeviceTest, DISABLED_BenchmarkBackupAndRestoreAgainstAPlainExport) 
         ASSERT_EQ(RunBackuper(false, SetFile("bench"), kFileClasses, sink.Get()), S_OK);
         restoreMs = std::min(restoreMs, GetTickCount() - restoreStart);
     }
-    std::printf("hub export of the files %lu ms, hub import of them %lu ms\n", static_cast<unsigned long>(exportMs),
-                static_cast<unsigned long>(importMs));
+    std::printf("hub export of the files %lu ms, hub import of them %lu ms\n",
+                static_cast<unsigned long>(exportMs), static_cast<unsigned long>(importMs));
     EXPECT_EQ(ReadFile(Device(names[7])).size(), block.size());
     std::printf("benchmark backup_vs_export: backup %lu ms, export %lu ms, ratio %.2f (goal <= 2)\n",
                 static_cast<unsigned long>(backupMs), static_cast<unsigned long>(exportMs),
@@ -1035,7 +1050,8 @@ TEST_F(BackupDeviceTest, DISABLED_BenchmarkBackupAndRestoreAgainstAPlainExport) 
     const double largestMiB = block.size() / kMiB;
     std::printf("benchmark backup_peak_memory: %.1f MiB above the %.1f MiB before the backup, largest file "
                 "%.2f MiB, ratio %.2f (goal <= 1: at most 2 x the largest file + %.0f MiB)\n",
-                grewMiB, before / kMiB, largestMiB, grewMiB / (2 * largestMiB + kAllowanceMiB), kAllowanceMiB);
+                grewMiB, before / kMiB, largestMiB, grewMiB / (2 * largestMiB + kAllowanceMiB),
+                kAllowanceMiB);
 
     // The set written from a staging folder of the same files, against tar and gzip -1 of that
     // folder on the Linux side (both read the files from the page cache).
@@ -1055,8 +1071,8 @@ TEST_F(BackupDeviceTest, DISABLED_BenchmarkBackupAndRestoreAgainstAPlainExport) 
         com::MakeComObject(staged);
         for (const std::string& name : names) {
             com::ComPtr<BackupFileStream> entry;
-            ASSERT_EQ(BackupFileStream::Described(name, static_cast<uint32_t>(block.size()), MakeTime(1200000000), 0,
-                                                  entry),
+            ASSERT_EQ(BackupFileStream::Described(name, static_cast<uint32_t>(block.size()),
+                                                  MakeTime(1200000000), 0, entry),
                       S_OK);
             ASSERT_EQ(entry->OpenFile(staging + "\\" + name.substr(6)), S_OK);
             staged->given.push_back(com::ComPtr<IStream>(entry.Get()));
@@ -1074,7 +1090,8 @@ TEST_F(BackupDeviceTest, DISABLED_BenchmarkBackupAndRestoreAgainstAPlainExport) 
         QueryPerformanceCounter(&end);
         setMs = std::min(setMs, (end.QuadPart - begin.QuadPart) * 1000.0 / frequency.QuadPart);
     }
-    std::printf("benchmark set_writing_vs_tar_gzip: set writing %.0f ms, tar | gzip -1 %.0f ms, ratio %.2f (goal <= 3)\n",
+    std::printf("benchmark set_writing_vs_tar_gzip: set writing %.0f ms, tar | gzip -1 %.0f ms, ratio %.2f "
+                "(goal <= 3)\n",
                 setMs, tarMs, setMs / tarMs);
 }
 

@@ -42,7 +42,7 @@ std::string AfterFirstSeparator(const std::string& name, const std::string& sepa
 // Reads a device listing a batch of records at a time: each fetch is a call into the hub's
 // apartment. The records' strings belong to whoever fetched them.
 class ListingReader {
-public:
+  public:
     explicit ListingReader(IZvEnumFileItems* items) : items_(items) {}
     ListingReader(const ListingReader&) = delete;
     ListingReader& operator=(const ListingReader&) = delete;
@@ -61,7 +61,7 @@ public:
     }
     static std::string Name(const ZVFILEITEM& item) { return item.strName ? item.strName : ""; }
 
-private:
+  private:
     void Free() {
         for (LONG i = 0; i < count_; ++i) {
             CoTaskMemFree(batch_[i].strName);
@@ -85,7 +85,9 @@ HRESULT CreateEmptyFile(const std::string& path) {
     return file ? S_OK : com::LastErrorHResult();
 }
 
-void DeleteStaged(const std::string& path) { DeleteLocalFile(path); }
+void DeleteStaged(const std::string& path) {
+    DeleteLocalFile(path);
+}
 
 } // namespace
 
@@ -117,7 +119,9 @@ void Zelvan1Backuper::Step(UINT id) {
             sink_->OnProcess(bstr.Get());
 }
 
-void Zelvan1Backuper::Status(UINT id) { Status(Text(id)); }
+void Zelvan1Backuper::Status(UINT id) {
+    Status(Text(id));
+}
 
 void Zelvan1Backuper::Status(const std::string& text) {
     if (sink_)
@@ -559,9 +563,11 @@ STDMETHODIMP Zelvan1Backuper::PutEntries(IZvEnumDevEntries* piEntries) {
                 // volume (the first component) is the device's own and is never created.
                 const size_t volumeEnd = name.find(separator_);
                 for (size_t at = name.find(separator_, volumeEnd + separator_.size());
-                     at != std::string::npos && at <= folderEnd; at = name.find(separator_, at + separator_.size())) {
+                     at != std::string::npos && at <= folderEnd;
+                     at = name.find(separator_, at + separator_.size())) {
                     const std::string folder = deviceId_ + separator_ + name.substr(0, at);
-                    if (std::find(createdFolders.begin(), createdFolders.end(), folder) == createdFolders.end()) {
+                    if (std::find(createdFolders.begin(), createdFolders.end(), folder) ==
+                        createdFolders.end()) {
                         createdFolders.push_back(folder);
                         hub_->CreateFolder(const_cast<LPSTR>(folder.c_str()));
                     }

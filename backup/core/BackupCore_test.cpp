@@ -106,7 +106,8 @@ TEST(SetNamesTest, EntryNamesThatCouldLeaveTheirFolderAreRefused) {
                             "c:\\win\\x", "a/b", "a\\b*", "a\x01", "a\\b.", "a\\b "})
         EXPECT_FALSE(IsSafeEntryName(bad)) << bad;
     // Names of devices, in any case and with or without an extension, in any component.
-    for (const char* device : {"COM1", "con", "Docs\\aux.txt", "nul.log.txt", "LPT9\\x", "Docs\\prn ", "com3 .dat"})
+    for (const char* device :
+         {"COM1", "con", "Docs\\aux.txt", "nul.log.txt", "LPT9\\x", "Docs\\prn ", "com3 .dat"})
         EXPECT_FALSE(IsSafeEntryName(device)) << device;
     for (const char* plain : {"COM0", "com10.txt", "console.txt", "Docs\\nulls"})
         EXPECT_TRUE(IsSafeEntryName(plain)) << plain;

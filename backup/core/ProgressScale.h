@@ -7,7 +7,7 @@
 namespace tv::backup {
 
 class ProgressScale {
-public:
+  public:
     ProgressScale() = default;
     explicit ProgressScale(uint64_t total);
 
@@ -15,7 +15,7 @@ public:
     int32_t Scaled(uint64_t bytes) const;
     int32_t Total() const { return Scaled(total_); }
 
-private:
+  private:
     uint64_t total_ = 0;
     unsigned shift_ = 0;
 };

@@ -159,8 +159,8 @@ void ExpectFastRoundTrip(const std::vector<uint8_t>& input) {
 }
 
 TEST(EntryCodecTest, TheQuickEncoderWritesStreamsTheDecoderReads) {
-    for (size_t size : {size_t{0}, size_t{1}, size_t{2}, size_t{3}, size_t{17}, size_t{256}, size_t{257}, size_t{8191},
-                        size_t{8192}, size_t{8449}, size_t{65536}, size_t{262143}}) {
+    for (size_t size : {size_t{0}, size_t{1}, size_t{2}, size_t{3}, size_t{17}, size_t{256}, size_t{257},
+                        size_t{8191}, size_t{8192}, size_t{8449}, size_t{65536}, size_t{262143}}) {
         ExpectFastRoundTrip(testdata::MakeText(size, static_cast<uint32_t>(size)));
         ExpectFastRoundTrip(testdata::MakeRandom(size, static_cast<uint32_t>(size)));
         ExpectFastRoundTrip(std::vector<uint8_t>(size, 0));

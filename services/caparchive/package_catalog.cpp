@@ -65,7 +65,8 @@ int DecodeCatalog(std::span<const uint8_t> bytes, Catalog& catalog) {
     const uint8_t* magic;
     uint16_t version;
     if (!reader.Take(kCatalogMagic.size(), magic) || !StartsWithCatalogMagic(bytes) || !reader.U16(version) ||
-        version != kCatalogVersion || !reader.I32(catalog.option) || !ReadPackageHeader(reader, catalog.header))
+        version != kCatalogVersion || !reader.I32(catalog.option) ||
+        !ReadPackageHeader(reader, catalog.header))
         return kErrorInvalidData;
     uint16_t count;
     if (!reader.U16(count))

@@ -199,9 +199,9 @@ int ReadPackage(ByteSource& source, Package& package) {
         totalSize += size;
         set = set || entry.setBody;
     }
-    const uint64_t bound = set ? MaxSetDataSize(source.Size())
-                               : MaxExpandedSize(source.Size()) +
-                                     uint64_t{codes::kMaxMatchLength} * directory.items.size();
+    const uint64_t bound =
+        set ? MaxSetDataSize(source.Size())
+            : MaxExpandedSize(source.Size()) + uint64_t{codes::kMaxMatchLength} * directory.items.size();
     if (totalSize > bound)
         return kErrorInvalidData;
     Package read;

@@ -125,8 +125,8 @@ int SetWriter::WriteBody(uint64_t size, ItemDataSource& data) {
     return kSuccess;
 }
 
-int SetWriter::Add(const std::string& name, int32_t kind, int32_t storedLong, uint32_t attributes, uint64_t size,
-                   ItemDataSource& data) {
+int SetWriter::Add(const std::string& name, int32_t kind, int32_t storedLong, uint32_t attributes,
+                   uint64_t size, ItemDataSource& data) {
     if (!ValidName(name) || count_ == UINT32_MAX)
         return kErrorInvalidParameter;
     const uint64_t offset = out_->Position();
@@ -156,8 +156,9 @@ int SetWriter::Finish(int32_t option, const std::optional<PackageHeader>& header
     std::vector<uint8_t> tail;
     AppendU64(tail, directoryOffset);
     tail.insert(tail.end(), std::begin(kEndSignature), std::end(kEndSignature));
-    for (std::span<const uint8_t> part : {std::span<const uint8_t>(front), std::span<const uint8_t>(directory_),
-                                          std::span<const uint8_t>(tail)})
+    for (std::span<const uint8_t> part :
+         {std::span<const uint8_t>(front), std::span<const uint8_t>(directory_),
+          std::span<const uint8_t>(tail)})
         if (const int result = out_->Write(part); result != kSuccess)
             return result;
     return out_->Flush();

@@ -21,8 +21,10 @@ Package SampleSet() {
     set.header = PackageHeader{45123.5, "Device backup set, version 1", "Backup of 20240101", ""};
     set.items.push_back({"Docs\\empty.txt", kItemKindFile, 7, 0, {}});
     set.items.push_back({"Docs\\one.txt", kItemKindFile, -1, 0x21, {'x'}});
-    set.items.push_back({"Docs\\book.txt", kItemKindFile, 1700000000, 0, testdata::MakeText(3 * kSetChunkSize + 1234, 1)});
-    set.items.push_back({"Music\\noise.mp3", kItemKindFile, 5, 8, testdata::MakeRandom(kSetChunkSize + 7, 2)});
+    set.items.push_back(
+        {"Docs\\book.txt", kItemKindFile, 1700000000, 0, testdata::MakeText(3 * kSetChunkSize + 1234, 1)});
+    set.items.push_back(
+        {"Music\\noise.mp3", kItemKindFile, 5, 8, testdata::MakeRandom(kSetChunkSize + 7, 2)});
     set.items.push_back({"zeros.bin", kItemKindFile, 0, 0, std::vector<uint8_t>(2 * kSetChunkSize, 0)});
     set.items.push_back({"@ABCDEFG", kItemKindFile, 0, 0, {}});
     return set;

@@ -56,7 +56,7 @@ void WriteFileBytes(const std::wstring& path, const std::vector<uint8_t>& bytes)
 }
 
 class CapArchiveTest : public ::testing::Test {
-public:
+  public:
     void SetUp() override {
         ASSERT_HRESULT_SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
         ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_CapArchive, nullptr, CLSCTX_INPROC_SERVER,
@@ -342,8 +342,8 @@ ComPtr<ICapPackage> ManyLongNames(CapArchiveTest& test, long option, std::vector
     EXPECT_HRESULT_SUCCEEDED(package->put_Option(option));
     // The items' class object makes them: twenty thousand creations by class id take long here.
     ComPtr<IClassFactory> items;
-    EXPECT_HRESULT_SUCCEEDED(CoGetClassObject(CLSID_CapFileItem, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
-                                              reinterpret_cast<void**>(&items)));
+    EXPECT_HRESULT_SUCCEEDED(CoGetClassObject(CLSID_CapFileItem, CLSCTX_INPROC_SERVER, nullptr,
+                                              IID_IClassFactory, reinterpret_cast<void**>(&items)));
     names.clear();
     for (long i = 0; i < 20000; ++i) {
         std::wstring name = L"Folder" + std::to_wstring(100000 + i).substr(1) + L"\\a long file name";
@@ -352,7 +352,8 @@ ComPtr<ICapPackage> ManyLongNames(CapArchiveTest& test, long option, std::vector
         names.push_back(name);
         EXPECT_EQ(60u, names.back().size());
         ComPtr<ICapFileItem> item;
-        EXPECT_HRESULT_SUCCEEDED(items->CreateInstance(nullptr, IID_ICapFileItem, reinterpret_cast<void**>(&item)));
+        EXPECT_HRESULT_SUCCEEDED(
+            items->CreateInstance(nullptr, IID_ICapFileItem, reinterpret_cast<void**>(&item)));
         uint8_t data[] = {uint8_t(i), uint8_t(i >> 8), 'd', 'x'};
         item->put_Name(Bstr(name));
         item->put_StoredLong(i);
@@ -364,7 +365,8 @@ ComPtr<ICapPackage> ManyLongNames(CapArchiveTest& test, long option, std::vector
 
 // An item given its data as a stream: a backup set reads the stream once while it is written;
 // a package file, which holds its items whole, reads it first.
-ComPtr<ICapFileItem> StreamItem(CapArchiveTest& test, const std::wstring& name, const std::vector<uint8_t>& data) {
+ComPtr<ICapFileItem> StreamItem(CapArchiveTest& test, const std::wstring& name,
+                                const std::vector<uint8_t>& data) {
     ComPtr<ICapFileItem> item = test.NewItem(name, 2, 9, 0, {});
     ComPtr<ICapItemStream> streamed;
     EXPECT_HRESULT_SUCCEEDED(item.As(&streamed));

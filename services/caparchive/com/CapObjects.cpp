@@ -31,7 +31,7 @@ HRESULT OutText(BSTR* out, const std::string& text) {
 
 // Reads an item's data from the stream it was given, to the last byte or failing.
 class StreamDataSource final : public ItemDataSource {
-public:
+  public:
     explicit StreamDataSource(IStream* stream) : stream_(stream) {}
     int Read(std::span<uint8_t> out) override {
         size_t done = 0;
@@ -47,7 +47,7 @@ public:
         return kSuccess;
     }
 
-private:
+  private:
     IStream* stream_;
 };
 
@@ -92,10 +92,12 @@ int ItemObject::AddTo(SetWriter& writer) {
         return kErrorInvalidParameter;
     if (!stream_) {
         SpanDataSource source(item_.data);
-        return writer.Add(item_.name, item_.kind, item_.storedLong, item_.attributes, item_.data.size(), source);
+        return writer.Add(item_.name, item_.kind, item_.storedLong, item_.attributes, item_.data.size(),
+                          source);
     }
     StreamDataSource source(stream_.Get());
-    const int code = writer.Add(item_.name, item_.kind, item_.storedLong, item_.attributes, streamSize_, source);
+    const int code =
+        writer.Add(item_.name, item_.kind, item_.storedLong, item_.attributes, streamSize_, source);
     stream_.Reset();
     streamTaken_ = true;
     return code;

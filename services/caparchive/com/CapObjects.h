@@ -35,7 +35,7 @@ tv::com::ComPtr<T> OwnObject(IUnknown* unknown) {
 }
 
 class ItemObject : public tv::com::ComObject<ItemObject, ICapFileItem, ICapScriptItem, ICapItemStream> {
-public:
+  public:
     explicit ItemObject(int32_t kind = kItemKindFile) { item_.kind = kind; }
     explicit ItemObject(PackageItem item) : item_(std::move(item)) {}
 
@@ -73,7 +73,7 @@ public:
 
     STDMETHODIMP SetDataStream(IStream* stream, ULONGLONG size) override;
 
-private:
+  private:
     // Reads the data of a stream given for the item into memory.
     HRESULT TakeStreamData();
     // Drops a stream given for the item: its data is set another way.
