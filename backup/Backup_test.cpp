@@ -39,6 +39,21 @@ FILETIME MakeTime(uint32_t secondsSince1970) {
     return {static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
 }
 
+// The temporary folder, with its closing backslash.
+std::string TempFolder() {
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    return temp;
+}
+
+// The manager's set storage, made as the backuper makes it.
+com::ComPtr<IZvCAPProvider> SetStore() {
+    com::ComPtr<IZvCAPProvider> store;
+    CoCreateInstance(CLSID_ZvBackupMgr, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IZvCAPProvider),
+                     reinterpret_cast<void**>(&store));
+    return store;
+}
+
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
@@ -156,9 +171,8 @@ com::ComPtr<IStream> MemoryEntry(const std::string& name, const std::string& dat
     if (statedSize == data.size()) {
         entry->Write(data.data(), static_cast<ULONG>(data.size()), nullptr);
     } else {
-        char temp[MAX_PATH] = {};
-        GetTempPathA(MAX_PATH, temp);
-        const std::string path = std::string(temp) + "tvbackupshort" + std::to_string(GetCurrentProcessId());
+        const std::string temp = TempFolder();
+        const std::string path = temp + "tvbackupshort" + std::to_string(GetCurrentProcessId());
         WriteFile(path, data, seconds);
         EXPECT_EQ(entry->OpenFile(path), S_OK);
     }
@@ -230,9 +244,8 @@ TEST(BackupEntryTest, StreamsAnswerTheContract) {
     EXPECT_EQ(static_cast<IStream*>(entry.Get()), clone.Get());
 
     // An entry over a file refuses Write and deletes its file with the last reference.
-    char temp[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, temp);
-    const std::string path = std::string(temp) + "tvbackupentry.tmp";
+    const std::string temp = TempFolder();
+    const std::string path = temp + "tvbackupentry.tmp";
     WriteFile(path, "file data", 0);
     com::ComPtr<BackupFileStream> fileEntry;
     ASSERT_EQ(BackupFileStream::Described("f.bin", 9, MakeTime(5), 0, fileEntry), S_OK);
@@ -272,9 +285,8 @@ class BackupDeviceTest : public testing::Test {
 protected:
     com::ComApartment apartment_;
     void SetUp() override {
-        char temp[MAX_PATH] = {};
-        GetTempPathA(MAX_PATH, temp);
-        root_ = std::string(temp) + "tvbackuptest" + std::to_string(GetCurrentProcessId());
+        const std::string temp = TempFolder();
+        root_ = temp + "tvbackuptest" + std::to_string(GetCurrentProcessId());
         for (const char* folder : {"", "\\devices", "\\devices\\Dev1", "\\devices\\Dev1\\Docs", "\\devices\\Dev1\\Music",
                                    "\\devices\\Dev1\\Apps", "\\devices\\Alpha",
                                    "\\devices\\Alpha\\Docs", "\\devices\\Bravo", "\\devices\\Bravo\\Docs", "\\sets"})
@@ -357,10 +369,8 @@ protected:
         for (const auto& [name, data] : files)
             consumer->given.push_back(
                 MemoryEntry(name, data, 1200000000, 0, static_cast<uint32_t>(data.size())));
-        com::ComPtr<IZvCAPProvider> store;
-        ASSERT_EQ(CoCreateInstance(CLSID_ZvBackupMgr, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IZvCAPProvider),
-                                   reinterpret_cast<void**>(&store)),
-                  S_OK);
+        const com::ComPtr<IZvCAPProvider> store = SetStore();
+        ASSERT_TRUE(store);
         com::UniqueBstr device = com::AnsiToUniqueBstr("@TDDev1");
         com::UniqueBstr file = com::AnsiToUniqueBstr(setFile);
         ASSERT_EQ(store->BackupMe(consumer.Get(), device.Get(), file.Get(), kFileClasses), S_OK);
@@ -480,12 +490,11 @@ TEST_F(BackupDeviceTest, ACraftedSetWritesNothingOutsideTheDeviceAndStagingFolde
     for (const char* name : {"aux.txt", "nul.log.txt"})
         EXPECT_FALSE(Lists(Device("Docs"), name)) << name;
     EXPECT_FALSE(Lists(root_ + "\\devices\\Dev1", "COM9"));
-    char temp[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, temp);
+    const std::string temp = TempFolder();
     const std::string escaped = "tvbackupescape" + std::to_string(GetCurrentProcessId()) + ".txt";
-    for (const std::string& place : {std::string(temp) + escaped, root_ + "\\devices\\" + escaped, root_ + "\\" + escaped,
+    for (const std::string& place : {temp + escaped, root_ + "\\devices\\" + escaped, root_ + "\\" + escaped,
                                      std::string("C:\\tvbackupdrive.txt"), std::string("C:\\tvbackupabs.txt"),
-                                     root_ + "\\devices\\up.txt", root_ + "\\up.txt", std::string(temp) + "up.txt"})
+                                     root_ + "\\devices\\up.txt", root_ + "\\up.txt", temp + "up.txt"})
         EXPECT_FALSE(Exists(place)) << place;
 }
 
@@ -600,9 +609,8 @@ HMODULE BackupLanguage() {
 }
 
 std::string SharedLog() {
-    char temp[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, temp);
-    return ReadFile(std::string(temp) + "Zelvan\\Tavrilon.log");
+    const std::string temp = TempFolder();
+    return ReadFile(temp + "Zelvan\\Tavrilon.log");
 }
 
 TEST_F(BackupDeviceTest, FilesWhoseNamesCannotBeStagedAreLeftOutWithAWarningAndLogged) {
@@ -889,10 +897,8 @@ TEST_F(BackupDeviceTest, ATransferIsAwaitedWithoutACancelEvent) {
         << testing::PrintToString(sink->Errors());
     com::ComPtr<ListConsumer> restored;
     com::MakeComObject(restored);
-    com::ComPtr<IZvCAPProvider> store;
-    ASSERT_EQ(CoCreateInstance(CLSID_ZvBackupMgr, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IZvCAPProvider),
-                               reinterpret_cast<void**>(&store)),
-              S_OK);
+    const com::ComPtr<IZvCAPProvider> store = SetStore();
+    ASSERT_TRUE(store);
     com::UniqueBstr device = com::AnsiToUniqueBstr("@TDDev1");
     com::UniqueBstr file = com::AnsiToUniqueBstr(SetFile("nocancel"));
     ASSERT_EQ(store->RestoreMe(restored.Get(), device.Get(), file.Get(), kFileClasses), S_OK);
@@ -1077,10 +1083,8 @@ TEST_F(BackupDeviceTest, DISABLED_BenchmarkBackupAndRestoreAgainstAPlainExport) 
             ASSERT_EQ(entry->OpenFile(staging + "\\" + name.substr(6)), S_OK);
             staged->given.push_back(com::ComPtr<IStream>(entry.Get()));
         }
-        com::ComPtr<IZvCAPProvider> store;
-        ASSERT_EQ(CoCreateInstance(CLSID_ZvBackupMgr, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IZvCAPProvider),
-                                   reinterpret_cast<void**>(&store)),
-                  S_OK);
+        const com::ComPtr<IZvCAPProvider> store = SetStore();
+        ASSERT_TRUE(store);
         com::UniqueBstr device = com::AnsiToUniqueBstr("@TDDev1");
         com::UniqueBstr stagedSet = com::AnsiToUniqueBstr(SetFile("staged"));
         LARGE_INTEGER frequency, begin, end;
@@ -1097,13 +1101,10 @@ TEST_F(BackupDeviceTest, DISABLED_BenchmarkBackupAndRestoreAgainstAPlainExport) 
 
 TEST(BackupSetStoreTest, SetsRoundTripAndShortEntriesFail) {
     com::ComApartment apartment;
-    com::ComPtr<IZvCAPProvider> provider;
-    ASSERT_EQ(CoCreateInstance(CLSID_ZvBackupMgr, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IZvCAPProvider),
-                               reinterpret_cast<void**>(&provider)),
-              S_OK);
-    char temp[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, temp);
-    const std::string path = std::string(temp) + "tvbackupstore" + std::to_string(GetCurrentProcessId()) + ".zbk";
+    const com::ComPtr<IZvCAPProvider> provider = SetStore();
+    ASSERT_TRUE(provider);
+    const std::string temp = TempFolder();
+    const std::string path = temp + "tvbackupstore" + std::to_string(GetCurrentProcessId()) + ".zbk";
     com::UniqueBstr file = com::AnsiToUniqueBstr(path);
     com::UniqueBstr device = com::AnsiToUniqueBstr("@ABCDEFG");
     com::UniqueBstr other = com::AnsiToUniqueBstr("@OTHER12");
@@ -1146,7 +1147,7 @@ TEST(BackupSetStoreTest, SetsRoundTripAndShortEntriesFail) {
     EXPECT_FALSE(Exists(path));
 
     // A set that cannot be saved is reported as a file name too long.
-    com::UniqueBstr badPath = com::AnsiToUniqueBstr(std::string(temp) + "no\\such\\folder\\x.zbk");
+    com::UniqueBstr badPath = com::AnsiToUniqueBstr(temp + "no\\such\\folder\\x.zbk");
     com::ComPtr<ListConsumer> plain;
     com::MakeComObject(plain);
     plain->given = {MemoryEntry("a.txt", "a", 1, 0, 1)};
@@ -1155,15 +1156,12 @@ TEST(BackupSetStoreTest, SetsRoundTripAndShortEntriesFail) {
 
 TEST(BackupSetStoreTest, AnEntryOverAStagedFileTakesTheStagedFilesSize) {
     com::ComApartment apartment;
-    com::ComPtr<IZvCAPProvider> provider;
-    ASSERT_EQ(CoCreateInstance(CLSID_ZvBackupMgr, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IZvCAPProvider),
-                               reinterpret_cast<void**>(&provider)),
-              S_OK);
-    char temp[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, temp);
+    const com::ComPtr<IZvCAPProvider> provider = SetStore();
+    ASSERT_TRUE(provider);
+    const std::string temp = TempFolder();
     const std::string tag = std::to_string(GetCurrentProcessId());
-    const std::string staged = std::string(temp) + "tvbackupgrown" + tag;
-    const std::string set = std::string(temp) + "tvbackupgrown" + tag + ".zbk";
+    const std::string staged = temp + "tvbackupgrown" + tag;
+    const std::string set = temp + "tvbackupgrown" + tag + ".zbk";
     // The listing said 3 bytes; the file grew to 11 before it was copied.
     WriteFile(staged, "grown later", 1000);
     com::ComPtr<BackupFileStream> entry;

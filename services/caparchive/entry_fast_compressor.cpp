@@ -118,10 +118,7 @@ class FastEntryCompressor {
 };
 
 FastEntryCompressor::FastEntryCompressor(size_t inputSize) {
-    // The table grows with the input, so that small entries do not pay for clearing a large one.
-    unsigned hashBits = 8;
-    while (hashBits < 15 && (size_t{1} << hashBits) < inputSize)
-        ++hashBits;
+    const unsigned hashBits = codes::HashTableBits(inputSize, 15);
     hashShift_ = 32 - hashBits;
     head_.assign(size_t{1} << hashBits, kNone);
 }

@@ -13,15 +13,6 @@
 namespace caparchive {
 namespace {
 
-int ReadBlock(ByteSource& source, uint64_t offset, uint64_t length, std::vector<uint8_t>& block) {
-    try {
-        block.resize(static_cast<size_t>(length));
-    } catch (const std::bad_alloc&) {
-        return kErrorNotEnoughMemory;
-    }
-    return source.ReadAt(offset, block);
-}
-
 // The names of all records, read in one block: name offsets are 16-bit, so the block is at most
 // 64 KiB plus the longest name. A name ends at its zero byte or at the end of the file.
 int ReadNames(ByteSource& source, const std::vector<DirectoryRecord>& records,

@@ -24,15 +24,6 @@ constexpr uint64_t kMinRecordSize = 4 + 4 + 4 + 4 + 8 + 8 + 8;
 // Writes to the sink go through a buffer of this size, so that small items cost few writes.
 constexpr size_t kOutputBuffer = size_t{256} << 10;
 
-int ReadBlock(ByteSource& source, uint64_t offset, uint64_t length, std::vector<uint8_t>& block) {
-    try {
-        block.resize(static_cast<size_t>(length));
-    } catch (const std::bad_alloc&) {
-        return kErrorNotEnoughMemory;
-    }
-    return source.ReadAt(offset, block);
-}
-
 bool ValidName(const std::string& name) {
     return name.size() <= kMaxItemNameLength && name.find('\0') == std::string::npos;
 }

@@ -2,6 +2,7 @@
 
 #include "big_endian.h"
 #include "package_reader.h"
+#include "package_test_support.h"
 #include "package_writer.h"
 #include "result_codes.h"
 #include "test_data.h"
@@ -36,25 +37,6 @@ std::vector<uint8_t> WriteSet(const Package& set) {
     return sink.Bytes();
 }
 
-void ExpectSame(const Package& actual, const Package& expected) {
-    EXPECT_EQ(actual.option, expected.option);
-    ASSERT_EQ(actual.header.has_value(), expected.header.has_value());
-    if (expected.header) {
-        EXPECT_EQ(actual.header->date, expected.header->date);
-        EXPECT_EQ(actual.header->title, expected.header->title);
-        EXPECT_EQ(actual.header->description, expected.header->description);
-    }
-    ASSERT_EQ(actual.items.size(), expected.items.size());
-    for (size_t i = 0; i < expected.items.size(); ++i) {
-        SCOPED_TRACE("item " + std::to_string(i));
-        EXPECT_EQ(actual.items[i].name, expected.items[i].name);
-        EXPECT_EQ(actual.items[i].kind, expected.items[i].kind);
-        EXPECT_EQ(actual.items[i].storedLong, expected.items[i].storedLong);
-        EXPECT_EQ(actual.items[i].attributes, expected.items[i].attributes);
-        EXPECT_TRUE(actual.items[i].data == expected.items[i].data);
-    }
-}
-
 TEST(SetContainerTest, SetsReadBackWholeAndSmallerThanTheirData) {
     const Package set = SampleSet();
     const std::vector<uint8_t> file = WriteSet(set);
@@ -62,7 +44,7 @@ TEST(SetContainerTest, SetsReadBackWholeAndSmallerThanTheirData) {
     EXPECT_TRUE(IsSetContainer(source));
     Package read;
     ASSERT_EQ(ReadPackage(source, read), kSuccess);
-    ExpectSame(read, set);
+    ExpectSamePackage(read, set);
     // Text and zeros are compressed, the random chunks stored: well under the 7 MiB of data.
     EXPECT_LT(file.size(), 3 * kSetChunkSize);
 
@@ -74,7 +56,7 @@ TEST(SetContainerTest, SetsReadBackWholeAndSmallerThanTheirData) {
     MemorySource packageSource(packageSink.Bytes());
     EXPECT_FALSE(IsSetContainer(packageSource));
     ASSERT_EQ(ReadPackage(packageSource, read), kSuccess);
-    ExpectSame(read, small);
+    ExpectSamePackage(read, small);
 }
 
 TEST(SetContainerTest, ManyLongNamesThatNoPackageFileCanListFit) {
