@@ -57,7 +57,7 @@ class StreamDataSource final : public ItemDataSource {
 
 HRESULT ItemObject::TakeStreamData() {
     if (streamTaken_)
-        return E_UNEXPECTED; // a backup set has read the stream already
+        return E_UNEXPECTED; // the stream was read already, by a backup set or in a failed read
     if (!stream_)
         return S_OK;
     std::vector<uint8_t> data;
@@ -67,10 +67,13 @@ HRESULT ItemObject::TakeStreamData() {
         return E_OUTOFMEMORY;
     }
     StreamDataSource source(stream_.Get());
-    if (const int code = source.Read(data); code != kSuccess)
-        return HRESULT_FROM_WIN32(static_cast<DWORD>(code));
-    item_.data = std::move(data);
+    const int code = source.Read(data);
     stream_.Reset();
+    if (code != kSuccess) {
+        streamTaken_ = true; // read in part: what is left of it is no longer the item's data
+        return HRESULT_FROM_WIN32(static_cast<DWORD>(code));
+    }
+    item_.data = std::move(data);
     return S_OK;
 }
 

@@ -80,7 +80,8 @@ class ItemObject : public tv::com::ComObject<ItemObject, ICapFileItem, ICapScrip
     void DropStream();
 
     PackageItem item_;
-    // Data still to be read from a stream; once a backup set took it, the item has no data left.
+    // Data still to be read from a stream; once a backup set took it (or a read of it failed), the
+    // item has no data left.
     tv::com::ComPtr<IStream> stream_;
     uint64_t streamSize_ = 0;
     bool streamTaken_ = false;
