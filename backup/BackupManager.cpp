@@ -26,6 +26,15 @@ const CATID kBackupersCategory = {0x22551026, 0xb440, 0x4c3d, {0xb0, 0xa6, 0x8b,
 
 constexpr long kModelWithMarkers = 21;
 
+// The hub's listing of a device path; a listing the hub answers without giving one is a failure.
+HRESULT ListItems(IZelvanMgrDisp* hub, BSTR path, com::ComPtr<IZvDispItems>& listing) {
+    com::ComPtr<IUnknown> items;
+    TV_RETURN_IF_FAILED(hub->Items(path, &items));
+    if (!items)
+        return E_FAIL;
+    return items->QueryInterface(__uuidof(IZvDispItems), reinterpret_cast<void**>(&listing));
+}
+
 } // namespace
 
 BackupManager::BackupManager() : dispatch_(__uuidof(IZvBackupMgrDisp)) {}
@@ -159,10 +168,8 @@ STDMETHODIMP BackupManager::CheckDevice(BSTR strDevID) {
     hr = hub->GetDeviceNameByID(strDevID, name.Put());
     bool markerMissing = false;
     if (model == kModelWithMarkers) {
-        com::ComPtr<IUnknown> rootItems;
-        TV_RETURN_IF_FAILED(hr = hub->Items(strDevID, &rootItems));
         com::ComPtr<IZvDispItems> root;
-        TV_RETURN_IF_FAILED(rootItems->QueryInterface(__uuidof(IZvDispItems), reinterpret_cast<void**>(&root)));
+        TV_RETURN_IF_FAILED(hr = ListItems(hub.Get(), strDevID, root));
         long count = 0;
         TV_RETURN_IF_FAILED(root->get_Count(&count));
         for (long i = 1; i <= count && !markerMissing; ++i) {
@@ -172,11 +179,8 @@ STDMETHODIMP BackupManager::CheckDevice(BSTR strDevID) {
                 continue;
             const std::string system = device + separator_ + com::ToAnsi(item.Get()) + separator_ + "System";
             com::UniqueBstr path = com::AnsiToUniqueBstr(system);
-            com::ComPtr<IUnknown> systemItems;
-            TV_RETURN_IF_FAILED(hr = hub->Items(path.Get(), &systemItems));
             com::ComPtr<IZvDispItems> listing;
-            TV_RETURN_IF_FAILED(
-                systemItems->QueryInterface(__uuidof(IZvDispItems), reinterpret_cast<void**>(&listing)));
+            TV_RETURN_IF_FAILED(hr = ListItems(hub.Get(), path.Get(), listing));
             long entries = 0;
             TV_RETURN_IF_FAILED(listing->get_Count(&entries));
             bool found = false;

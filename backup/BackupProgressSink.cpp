@@ -7,6 +7,13 @@
 
 namespace tv::backup {
 
+namespace {
+
+// The words by which a step counts files instead of bytes: the library removal's step text holds them.
+constexpr char kCountingStepWords[] = "being deleted";
+
+} // namespace
+
 BackupProgressSink::BackupProgressSink(HWND page, HMODULE language) : page_(page), language_(language) {}
 
 int BackupProgressSink::ScaledPosition(uint64_t position, uint64_t range) {
@@ -73,7 +80,7 @@ STDMETHODIMP BackupProgressSink::OnStatus(BSTR pEventStr) {
 
 STDMETHODIMP BackupProgressSink::OnProcess(BSTR pEventStr) {
     const std::string text = com::ToAnsi(pEventStr);
-    countingItems_ = text.find("being deleted") != std::string::npos;
+    countingItems_ = text.find(kCountingStepWords) != std::string::npos;
     ShowWindow(GetDlgItem(page_, IDC_BACKUP_DELETING), countingItems_ ? SW_SHOW : SW_HIDE);
     ShowWindow(GetDlgItem(page_, IDC_BACKUP_BUSY), countingItems_ ? SW_HIDE : SW_SHOW);
     SetDlgItemTextA(page_, IDC_BACKUP_STEP, text.c_str());

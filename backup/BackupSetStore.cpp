@@ -24,25 +24,26 @@ uint64_t AsUint64(const FILETIME& time) {
     return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
 
-// One consumer entry as a package item.
-HRESULT ItemFromEntry(IStream* entry, com::ComPtr<ICapFileItem>& item) {
+// One consumer entry as a package item, made by the items' class object (asked for once per set:
+// a device may have tens of thousands of files). The item reads the entry's data itself while the
+// set is written, so that no device file is held in memory whole.
+HRESULT ItemFromEntry(IClassFactory* items, IStream* entry, com::ComPtr<ICapFileItem>& item) {
     STATSTG stat = {};
     TV_RETURN_IF_FAILED(entry->Stat(&stat, STATFLAG_DEFAULT));
     com::UniqueTaskMem<wchar_t> name(stat.pwcsName);
-    TV_RETURN_IF_FAILED(Create(CLSID_CapFileItem, item));
+    item.Reset();
+    TV_RETURN_IF_FAILED(
+        items->CreateInstance(nullptr, __uuidof(ICapFileItem), reinterpret_cast<void**>(&item)));
     com::UniqueBstr bstrName(SysAllocString(name.Get() ? name.Get() : L""));
     if (!bstrName)
         return E_OUTOFMEMORY;
     TV_RETURN_IF_FAILED(item->put_Name(bstrName.Get()));
     // The entry's own size decides how much is read; an entry that ends early fails the set
     // rather than leaving unfilled bytes in it.
-    const uint32_t size = static_cast<uint32_t>(stat.cbSize.QuadPart);
-    if (stat.cbSize.QuadPart > 0x7FFFFFFF)
-        return E_OUTOFMEMORY;
-    if (size != 0) {
-        std::vector<uint8_t> data;
-        TV_RETURN_IF_FAILED(ReadWholeEntry(entry, size, data));
-        TV_RETURN_IF_FAILED(item->SetData(static_cast<long>(size), data.data()));
+    if (stat.cbSize.QuadPart != 0) {
+        com::ComPtr<ICapItemStream> data;
+        TV_RETURN_IF_FAILED(item->QueryInterface(__uuidof(ICapItemStream), reinterpret_cast<void**>(&data)));
+        TV_RETURN_IF_FAILED(data->SetDataStream(entry, stat.cbSize.QuadPart));
     }
     TV_RETURN_IF_FAILED(item->put_StoredLong(static_cast<long>(FileTimeToSetSeconds(AsUint64(stat.mtime)))));
     return item->put_Attributes(static_cast<long>(stat.grfStateBits));
@@ -84,13 +85,16 @@ HRESULT StoreBackupSet(HMODULE language, IZvCAPConsumer* consumer, BSTR deviceId
         return E_POINTER;
     com::ComPtr<ICapPackage> package;
     TV_RETURN_IF_FAILED(Create(CLSID_CapPackage, package));
+    com::ComPtr<IClassFactory> items;
+    TV_RETURN_IF_FAILED(CoGetClassObject(CLSID_CapFileItem, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                                         reinterpret_cast<void**>(&items)));
     for (;;) {
         com::ComPtr<IStream> entry;
         ULONG fetched = 0;
         if (entries->Next(1, &entry, &fetched) != S_OK || fetched != 1 || !entry)
             break;
         com::ComPtr<ICapFileItem> item;
-        TV_RETURN_IF_FAILED(ItemFromEntry(entry.Get(), item));
+        TV_RETURN_IF_FAILED(ItemFromEntry(items.Get(), entry.Get(), item));
         TV_RETURN_IF_FAILED(package->Add(item.Get()));
     }
     // The mark by which the set is known as this device's.
@@ -158,11 +162,14 @@ HRESULT RestoreBackupSet(IZvCAPConsumer* consumer, BSTR deviceId, BSTR fileName,
         com::ComPtr<BackupFileStream> entry;
         TV_RETURN_IF_FAILED(BackupFileStream::Described(name, static_cast<uint32_t>(size), time,
                                                         static_cast<uint32_t>(attributes), entry));
-        TV_RETURN_IF_FAILED(entry->Write(data.data(), static_cast<ULONG>(size), nullptr));
+        entry->TakeData(std::move(data));
         com::ComPtr<IStream> asStream;
         TV_RETURN_IF_FAILED(entry->QueryInterface(IID_IStream, reinterpret_cast<void**>(&asStream)));
         kept.push_back(std::move(asStream));
     }
+    // The entries hold the data now: the package's copy goes before the consumer writes them.
+    package.Reset();
+    archive.Reset();
     com::ComPtr<IZvEnumDevEntries> enumerator;
     TV_RETURN_IF_FAILED(DevEntryEnumerator::Create(std::move(kept), &enumerator));
     return consumer->PutEntries(enumerator.Get());

@@ -92,14 +92,8 @@ TEST_F(BackupTrayTest, TheTrayCommandBacksUpAndRestoresTheDeviceOfTheMenu) {
     {
         WizardUser user;
         OpenWizardAndChoose(user, false);
-        HWND classes = user.WaitForPageWith(IDC_BACKUP_APPS);
-        ASSERT_TRUE(classes);
-        user.Check(classes, IDC_BACKUP_OTHER, true);
-        user.Press(PSBTN_NEXT);
-        HWND sets = user.WaitForPageWith(IDC_BACKUP_SET_NAME);
+        HWND sets = user.ChooseOtherFilesAndName("tray set");
         ASSERT_TRUE(sets);
-        SetDlgItemTextA(sets, IDC_BACKUP_SET_NAME, "tray set");
-        user.Press(PSBTN_NEXT);
         ASSERT_TRUE(user.WaitForPageWith(IDC_BACKUP_BAR));
         EXPECT_TRUE(user.WaitForFinish());
         Shot(L"tray_backup_done.bmp");

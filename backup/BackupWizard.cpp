@@ -15,6 +15,7 @@
 #include <commctrl.h>
 #include <prsht.h>
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 namespace tv::backup {
@@ -496,10 +497,34 @@ INT_PTR CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
     }
 }
 
+// The wizard's pages until the sheet takes them over: pages made before one that cannot be made
+// are destroyed again.
+class SheetPages {
+  public:
+    SheetPages() = default;
+    SheetPages(const SheetPages&) = delete;
+    SheetPages& operator=(const SheetPages&) = delete;
+    ~SheetPages() {
+        for (HPROPSHEETPAGE page : pages_)
+            DestroyPropertySheetPage(page);
+    }
+    bool Add(const PROPSHEETPAGEA& page) {
+        HPROPSHEETPAGE made = CreatePropertySheetPageA(&page);
+        if (made)
+            pages_.push_back(made);
+        return made != nullptr;
+    }
+    // The pages for the sheet, which destroys them with itself.
+    std::vector<HPROPSHEETPAGE> HandOver() { return std::exchange(pages_, {}); }
+
+  private:
+    std::vector<HPROPSHEETPAGE> pages_;
+};
+
 INT_PTR RunWizardSheet(WizardState& state, HWND owner) {
     BackupJob& job = state.job;
     PageContext contexts[std::size(kPages)];
-    HPROPSHEETPAGE pages[std::size(kPages)] = {};
+    SheetPages pages;
     const UINT headers[][2] = {{0, 0},
                                {IDS_BACKUP_CHOICE_TITLE, IDS_BACKUP_CHOICE_SUBTITLE},
                                {IDS_BACKUP_SETS_TITLE, IDS_BACKUP_SETS_SUBTITLE},
@@ -520,8 +545,7 @@ INT_PTR RunWizardSheet(WizardState& state, HWND owner) {
         } else {
             page.dwFlags = PSP_HIDEHEADER;
         }
-        pages[i] = CreatePropertySheetPageA(&page);
-        if (!pages[i])
+        if (!pages.Add(page))
             return -1;
     }
     PROPSHEETHEADERA sheet = {};
@@ -533,8 +557,9 @@ INT_PTR RunWizardSheet(WizardState& state, HWND owner) {
                                                 LR_DEFAULTSIZE));
     sheet.pszbmWatermark = MAKEINTRESOURCEA(IDB_BACKUP_WATERMARK);
     sheet.pszbmHeader = MAKEINTRESOURCEA(IDB_BACKUP_HEADER);
-    sheet.nPages = static_cast<UINT>(std::size(pages));
-    sheet.phpage = pages;
+    std::vector<HPROPSHEETPAGE> handed = pages.HandOver();
+    sheet.nPages = static_cast<UINT>(handed.size());
+    sheet.phpage = handed.data();
     const INT_PTR result = PropertySheetA(&sheet);
     if (sheet.hIcon)
         DestroyIcon(sheet.hIcon);

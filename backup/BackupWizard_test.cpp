@@ -5,6 +5,7 @@
 #include "BackupIds.h"
 #include "CapArchive.h"
 #include "HubIds.h"
+#include "LanguageLibrary.h"
 #include "ServedHub.h"
 #include "UiHarness.h"
 #include "WizardUser.h"
@@ -13,6 +14,7 @@
 #include <commctrl.h>
 #include <prsht.h>
 #include <shlobj.h>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -160,14 +162,8 @@ TEST_F(BackupWizardTest, BadNamesAreRefusedAndASecondRunOpensNothing) {
         ASSERT_TRUE(choice);
         EXPECT_EQ(IsDlgButtonChecked(choice, IDC_BACKUP_CHOOSE_BACKUP), BST_CHECKED);
         user.Press(PSBTN_NEXT);
-        HWND classes = user.WaitForPageWith(IDC_BACKUP_APPS);
-        ASSERT_TRUE(classes);
-        user.Check(classes, IDC_BACKUP_OTHER, true);
-        user.Press(PSBTN_NEXT);
-        HWND sets = user.WaitForPageWith(IDC_BACKUP_SET_NAME);
+        HWND sets = user.ChooseOtherFilesAndName("a|b");
         ASSERT_TRUE(sets);
-        SetDlgItemTextA(sets, IDC_BACKUP_SET_NAME, "a|b");
-        user.Press(PSBTN_NEXT);
         HWND box = test::WaitForWindow(L"#32770", L"Backup and restore", 10000);
         ASSERT_TRUE(box);
         char text[512] = {};
@@ -288,14 +284,8 @@ TEST_F(BackupWizardTest, TheBackupOfferTakenOpensTheWizardThatBacksUp) {
                                 ASSERT_TRUE(user.Find());
                                 ASSERT_TRUE(user.WaitForPageWith(IDC_BACKUP_WELCOME_TITLE));
                                 user.Press(PSBTN_NEXT);
-                                HWND classes = user.WaitForPageWith(IDC_BACKUP_APPS);
-                                ASSERT_TRUE(classes);
-                                user.Check(classes, IDC_BACKUP_OTHER, true);
-                                user.Press(PSBTN_NEXT);
-                                HWND sets = user.WaitForPageWith(IDC_BACKUP_SET_NAME);
+                                HWND sets = user.ChooseOtherFilesAndName("offered set");
                                 ASSERT_TRUE(sets);
-                                SetDlgItemTextA(sets, IDC_BACKUP_SET_NAME, "offered set");
-                                user.Press(PSBTN_NEXT);
                                 ASSERT_TRUE(user.WaitForPageWith(IDC_BACKUP_BAR));
                                 finished = user.WaitForFinish();
                                 user.Press(finished ? PSBTN_FINISH : PSBTN_CANCEL);
@@ -308,5 +298,180 @@ TEST_F(BackupWizardTest, TheBackupOfferTakenOpensTheWizardThatBacksUp) {
     EXPECT_EQ(served_.BusyUI(), 0);
 }
 
-} // namespace
+// The wizard's buttons (the property sheet's own control ids).
+constexpr int kBackButton = 0x3023;
+constexpr int kNextButton = 0x3024;
 
+HMODULE BackupLanguage() {
+    return LoadLanguageLibrary(GetModuleHandleA("ZvBackupMgr.dll"));
+}
+
+TEST_F(BackupWizardTest, ARestoreWithoutASetOfTheDeviceOffersOnlyBack) {
+    com::UniqueBstr device = com::AnsiToUniqueBstr("@TDDev1");
+    CreateDirectoryA(sets_.c_str(), nullptr);
+    ASSERT_TRUE(SaveMarkedSet(sets_ + "\\other.zbk", "@TDDev9"));
+    std::string line;
+    bool listEnabled = true, nextEnabled = true, backEnabled = false;
+    EXPECT_EQ(WhileUserActs([&] { return manager_->RestoreDevice(device.Get()); },
+                            [&] {
+                                WizardUser user;
+                                ASSERT_TRUE(user.Find());
+                                user.Press(PSBTN_NEXT);
+                                HWND sets = user.WaitForPageWith(IDC_BACKUP_SET_LIST);
+                                ASSERT_TRUE(sets);
+                                test::PollUntil([&] { return !user.ButtonEnabled(kNextButton); }, 5000);
+                                char text[512] = {};
+                                SendDlgItemMessageA(sets, IDC_BACKUP_SET_LIST, LB_GETTEXT, 0,
+                                                    reinterpret_cast<LPARAM>(text));
+                                line = text;
+                                listEnabled = IsWindowEnabled(GetDlgItem(sets, IDC_BACKUP_SET_LIST));
+                                nextEnabled = user.ButtonEnabled(kNextButton);
+                                backEnabled = user.ButtonEnabled(kBackButton);
+                                Shot(L"restore_wizard_no_set.bmp");
+                                user.Press(PSBTN_CANCEL);
+                            }),
+              S_OK);
+    EXPECT_EQ(line, LoadLanguageString(BackupLanguage(), IDS_BACKUP_NO_SETS));
+    EXPECT_FALSE(listEnabled);
+    EXPECT_FALSE(nextEnabled);
+    EXPECT_TRUE(backEnabled);
+    EXPECT_EQ(served_.BusyUI(), 0);
+}
+
+// Answers the question about replacing a set with `button`; its text, empty when none came.
+std::string AnswerReplace(int button) {
+    const std::string caption = LoadLanguageString(BackupLanguage(), IDS_BACKUP_OVERWRITE_CAPTION);
+    HWND box = test::WaitForWindow(L"#32770", com::FromAnsi(caption).c_str(), 10000);
+    if (!box)
+        return {};
+    char text[512] = {};
+    if (!GetDlgItemTextA(box, 0xFFFF, text, sizeof(text)))
+        GetDlgItemTextA(box, 100, text, sizeof(text));
+    test::ClickButton(box, button);
+    test::WaitForWindowGone(box, 10000);
+    return text;
+}
+
+TEST_F(BackupWizardTest, ABackupUnderAnExistingSetNameAsksBeforeReplacingIt) {
+    com::UniqueBstr device = com::AnsiToUniqueBstr("@TDDev1");
+    CreateDirectoryA(sets_.c_str(), nullptr);
+    ASSERT_TRUE(SaveMarkedSet(sets_ + "\\kept.zbk", "@TDDev1"));
+    ASSERT_TRUE(SaveMarkedSet(sets_ + "\\foreign.zbk", "@TDDev9"));
+    std::string ownQuestion, foreignQuestion, replaceQuestion;
+    bool stayed = false;
+    EXPECT_EQ(WhileUserActs([&] { return manager_->BackupDevice(device.Get()); },
+                            [&] {
+                                WizardUser user;
+                                ASSERT_TRUE(user.Find());
+                                user.Press(PSBTN_NEXT);
+                                HWND sets = user.ChooseOtherFilesAndName("foreign");
+                                ASSERT_TRUE(sets);
+                                foreignQuestion = AnswerReplace(IDNO);
+                                SetDlgItemTextA(sets, IDC_BACKUP_SET_NAME, "kept");
+                                user.Press(PSBTN_NEXT);
+                                ownQuestion = AnswerReplace(IDNO);
+                                stayed = user.Page() == sets;
+                                user.Press(PSBTN_NEXT);
+                                replaceQuestion = AnswerReplace(IDYES);
+                                ASSERT_TRUE(user.WaitForPageWith(IDC_BACKUP_BAR));
+                                EXPECT_TRUE(user.WaitForFinish());
+                                user.Press(PSBTN_FINISH);
+                            }),
+              S_OK);
+    const std::string foreignNote = LoadLanguageString(BackupLanguage(), IDS_BACKUP_OVERWRITE_FOREIGN);
+    EXPECT_NE(foreignQuestion.find(foreignNote), std::string::npos) << foreignQuestion;
+    EXPECT_FALSE(ownQuestion.empty());
+    EXPECT_EQ(ownQuestion.find(foreignNote), std::string::npos) << ownQuestion;
+    EXPECT_TRUE(stayed);
+    EXPECT_EQ(replaceQuestion, ownQuestion);
+    // The set was replaced by the new backup, which holds the device's file.
+    com::ComPtr<ICapArchive> archive;
+    ASSERT_EQ(CoCreateInstance(CLSID_CapArchive, nullptr, CLSCTX_INPROC_SERVER, __uuidof(ICapArchive),
+                               reinterpret_cast<void**>(&archive)),
+              S_OK);
+    com::UniqueBstr path = com::AnsiToUniqueBstr(sets_ + "\\kept.zbk");
+    com::UniqueBstr file = com::AnsiToUniqueBstr("Docs\\a.txt");
+    EXPECT_EQ(archive->Has(path.Get(), file.Get(), 2), S_OK);
+    EXPECT_EQ(served_.BusyUI(), 0);
+}
+
+TEST_F(BackupWizardTest, CheckDeviceFailsWhenTheHubListsNothing) {
+    com::UniqueBstr device = com::AnsiToUniqueBstr("@TDDev1");
+    served_.Hub()->AnswerItemsWithNothing();
+    EXPECT_TRUE(FAILED(manager_->CheckDevice(device.Get())));
+    EXPECT_EQ(served_.BusyUI(), 0);
+}
+
+// Replaces the module's import of `function` from `library`; the address it had, or null when
+// the module imports no such function.
+void* PatchImport(HMODULE module, const char* library, const char* function, void* replacement) {
+    auto* base = reinterpret_cast<BYTE*>(module);
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto* entry = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); entry->Name;
+         ++entry) {
+        if (_stricmp(reinterpret_cast<const char*>(base + entry->Name), library) != 0)
+            continue;
+        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + entry->OriginalFirstThunk);
+        auto* addresses = reinterpret_cast<IMAGE_THUNK_DATA*>(base + entry->FirstThunk);
+        for (; names->u1.AddressOfData; ++names, ++addresses) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
+                continue;
+            const auto* byName =
+                reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            if (std::strcmp(reinterpret_cast<const char*>(byName->Name), function) != 0)
+                continue;
+            DWORD protection = 0;
+            VirtualProtect(&addresses->u1.Function, sizeof(void*), PAGE_READWRITE, &protection);
+            void* previous = reinterpret_cast<void*>(addresses->u1.Function);
+            addresses->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
+            VirtualProtect(&addresses->u1.Function, sizeof(void*), protection, &protection);
+            return previous;
+        }
+    }
+    return nullptr;
+}
+
+// The wizard's page creation as the test lets it happen: the third page cannot be made.
+using CreatePage = HPROPSHEETPAGE(WINAPI*)(LPCPROPSHEETPAGEA);
+using DestroyPage = BOOL(WINAPI*)(HPROPSHEETPAGE);
+CreatePage realCreatePage = nullptr;
+DestroyPage realDestroyPage = nullptr;
+std::atomic<int> pagesMade{0};
+std::atomic<int> pagesDestroyed{0};
+
+HPROPSHEETPAGE WINAPI CreatePageButTheThird(LPCPROPSHEETPAGEA page) {
+    if (pagesMade == 2)
+        return nullptr;
+    HPROPSHEETPAGE made = realCreatePage(page);
+    if (made)
+        ++pagesMade;
+    return made;
+}
+
+BOOL WINAPI CountedDestroyPage(HPROPSHEETPAGE page) {
+    ++pagesDestroyed;
+    return realDestroyPage(page);
+}
+
+TEST_F(BackupWizardTest, PagesMadeBeforeAPageFailsAreDestroyed) {
+    HMODULE module = GetModuleHandleA("ZvBackupMgr.dll");
+    ASSERT_TRUE(module);
+    realCreatePage = reinterpret_cast<CreatePage>(PatchImport(
+        module, "comctl32.dll", "CreatePropertySheetPageA", reinterpret_cast<void*>(&CreatePageButTheThird)));
+    ASSERT_TRUE(realCreatePage);
+    realDestroyPage = reinterpret_cast<DestroyPage>(PatchImport(
+        module, "comctl32.dll", "DestroyPropertySheetPage", reinterpret_cast<void*>(&CountedDestroyPage)));
+    com::UniqueBstr device = com::AnsiToUniqueBstr("@TDDev1");
+    EXPECT_EQ(manager_->BackupDevice(device.Get()), S_OK);
+    PatchImport(module, "comctl32.dll", "CreatePropertySheetPageA", reinterpret_cast<void*>(realCreatePage));
+    if (realDestroyPage)
+        PatchImport(module, "comctl32.dll", "DestroyPropertySheetPage",
+                    reinterpret_cast<void*>(realDestroyPage));
+    EXPECT_EQ(pagesMade, 2);
+    EXPECT_EQ(pagesDestroyed, 2);
+    EXPECT_EQ(served_.BusyUI(), 0);
+}
+
+} // namespace

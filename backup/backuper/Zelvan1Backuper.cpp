@@ -8,11 +8,11 @@
 #include "DllModule.h"
 #include "FileClass.h"
 #include "HResult.h"
+#include "LogLine.h"
 #include "SetNames.h"
 #include <shlwapi.h>
 #include <algorithm>
 #include <cstdio>
-#include <limits>
 
 namespace tv::backup {
 
@@ -39,21 +39,45 @@ std::string AfterFirstSeparator(const std::string& name, const std::string& sepa
     return at == std::string::npos ? std::string() : name.substr(at + separator.size());
 }
 
-// The item's strings belong to whoever fetched the record.
-struct FetchedItem {
-    ZVFILEITEM item = {};
-    ~FetchedItem() {
-        CoTaskMemFree(item.strName);
-        CoTaskMemFree(item.strDesc);
-        CoTaskMemFree(item.strIconFile);
-    }
-    std::string Name() const { return item.strName ? item.strName : ""; }
-};
+// Reads a device listing a batch of records at a time: each fetch is a call into the hub's
+// apartment. The records' strings belong to whoever fetched them.
+class ListingReader {
+  public:
+    explicit ListingReader(IZvEnumFileItems* items) : items_(items) {}
+    ListingReader(const ListingReader&) = delete;
+    ListingReader& operator=(const ListingReader&) = delete;
+    ~ListingReader() { Free(); }
 
-bool NextItem(IZvEnumFileItems* items, FetchedItem& out) {
-    LONG fetched = 0;
-    return SUCCEEDED(items->Next(1, &out.item, &fetched)) && fetched == 1;
-}
+    // The next record, null at the end of the listing.
+    const ZVFILEITEM* Next() {
+        if (at_ == count_) {
+            Free();
+            LONG fetched = 0;
+            if (FAILED(items_->Next(kBatch, batch_, &fetched)) || fetched <= 0)
+                return nullptr;
+            count_ = std::min<LONG>(fetched, kBatch);
+        }
+        return &batch_[at_++];
+    }
+    static std::string Name(const ZVFILEITEM& item) { return item.strName ? item.strName : ""; }
+
+  private:
+    void Free() {
+        for (LONG i = 0; i < count_; ++i) {
+            CoTaskMemFree(batch_[i].strName);
+            CoTaskMemFree(batch_[i].strDesc);
+            CoTaskMemFree(batch_[i].strIconFile);
+            batch_[i] = {};
+        }
+        count_ = at_ = 0;
+    }
+
+    static constexpr LONG kBatch = 64;
+    IZvEnumFileItems* items_;
+    ZVFILEITEM batch_[kBatch] = {};
+    LONG count_ = 0;
+    LONG at_ = 0;
+};
 
 HRESULT CreateEmptyFile(const std::string& path) {
     com::UniqueFileHandle file(
@@ -62,13 +86,7 @@ HRESULT CreateEmptyFile(const std::string& path) {
 }
 
 void DeleteStaged(const std::string& path) {
-    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileA(path.c_str());
-}
-
-long ClampedCount(uint64_t total) {
-    return total > static_cast<uint64_t>(std::numeric_limits<long>::max()) ? std::numeric_limits<long>::max()
-                                                                            : static_cast<long>(total);
+    DeleteLocalFile(path);
 }
 
 } // namespace
@@ -102,8 +120,12 @@ void Zelvan1Backuper::Step(UINT id) {
 }
 
 void Zelvan1Backuper::Status(UINT id) {
+    Status(Text(id));
+}
+
+void Zelvan1Backuper::Status(const std::string& text) {
     if (sink_)
-        if (com::UniqueBstr bstr = com::AnsiToUniqueBstr(Text(id)))
+        if (com::UniqueBstr bstr = com::AnsiToUniqueBstr(text))
             sink_->OnStatus(bstr.Get());
 }
 
@@ -192,6 +214,7 @@ STDMETHODIMP Zelvan1Backuper::Run(long isBackup, BSTR strDevID, BSTR strFileName
 
 HRESULT Zelvan1Backuper::RunOperation(bool isBackup, BSTR deviceId, BSTR fileName, long flags) {
     cancelled_ = errorReported_ = itemFailed_ = foreignSetAccepted_ = removingLibraries_ = false;
+    leftOut_.clear();
     hub_->put_AutoPC_ON_PC_OFF_Mode(deviceId_.data(), 0);
     HRESULT hr = S_OK;
     const std::string word = Text(isBackup ? IDS_BACKUP_WORD_BACKUP : IDS_BACKUP_WORD_RESTORE);
@@ -227,13 +250,13 @@ HRESULT Zelvan1Backuper::RunOperation(bool isBackup, BSTR deviceId, BSTR fileNam
                 if (hr == S_OK)
                     hr = provider->RestoreMe(this, deviceId, fileName, flags);
             }
-            if (hr == S_OK) {
+            if (hr == S_OK && isBackup && !leftOut_.empty()) {
+                // Not a whole backup: say so, with the count; the log names each file.
+                Status(FormatText(language_, IDS_BACKUP_LEFT_OUT, static_cast<long>(leftOut_.size())));
+            } else if (hr == S_OK) {
                 Status(isBackup ? IDS_BACKUP_SUCCEEDED : IDS_BACKUP_RESTORE_SUCCEEDED);
             } else if (hr == S_FALSE) {
-                if (sink_)
-                    if (com::UniqueBstr status = com::AnsiToUniqueBstr(
-                            FormatText(language_, IDS_BACKUP_CANCELLED, word.c_str(), deviceId_.c_str())))
-                        sink_->OnStatus(status.Get());
+                Status(FormatText(language_, IDS_BACKUP_CANCELLED, word.c_str(), deviceId_.c_str()));
             } else if (hr == kSetNotWritten) {
                 Error(FormatText(language_, IDS_BACKUP_NOT_WRITTEN, com::ToAnsi(fileName).c_str()));
             } else if (FAILED(hr) && !errorReported_) {
@@ -257,19 +280,36 @@ HRESULT Zelvan1Backuper::PrepareStagingFolder(std::string& folder) {
         Error(FormatText(language_, IDS_BACKUP_STAGING_FOLDER, folder.c_str()));
         return E_FAIL;
     }
+    stagedFolders_.clear();
+    stagedFolders_.insert(folder);
     return S_OK;
 }
 
 bool Zelvan1Backuper::CreateStagingFolders(const std::string& path) {
+    // Every level is made once per run: many files share a folder.
+    if (stagedFolders_.count(path))
+        return true;
     for (size_t at = path.find(separator_, 3);; at = path.find(separator_, at + separator_.size())) {
         const std::string level = at == std::string::npos ? path : path.substr(0, at);
-        if (!CreateDirectoryA(level.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-            Error(FormatText(language_, IDS_BACKUP_STAGING_FOLDER, level.c_str()));
-            return false;
+        if (!stagedFolders_.count(level)) {
+            if (!CreateDirectoryA(level.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+                Error(FormatText(language_, IDS_BACKUP_STAGING_FOLDER, level.c_str()));
+                return false;
+            }
+            stagedFolders_.insert(level);
         }
         if (at == std::string::npos)
             return true;
     }
+}
+
+bool Zelvan1Backuper::Stageable(const std::string& staging, const std::string& name) const {
+    return IsSafeEntryName(name) && staging.size() + separator_.size() + name.size() < MAX_PATH;
+}
+
+void Zelvan1Backuper::LeaveOut(const std::string& name) {
+    leftOut_.push_back(name);
+    WriteLogLine(FormatText(language_, IDS_BACKUP_LEFT_OUT_LOG, deviceId_.c_str(), name.c_str()));
 }
 
 void Zelvan1Backuper::QueueMarker(std::vector<PathPair>& markers, const std::string& staging, const std::string& root) {
@@ -299,16 +339,16 @@ STDMETHODIMP Zelvan1Backuper::GetEntries(long nInfoFlags, IZvEnumDevEntries** pE
     std::vector<PathPair> copies, markers;
     std::vector<com::ComPtr<BackupFileStream>> entries;
     uint64_t total = 0;
-    for (;;) {
-        FetchedItem fetched;
-        if (!NextItem(items.Get(), fetched))
-            break;
+    ListingReader listing(items.Get());
+    while (const ZVFILEITEM* next = listing.Next()) {
         if (CheckCancelled())
             return S_FALSE;
-        const ZVFILEITEM& item = fetched.item;
-        const std::string name = fetched.Name();
-        if (!IsSafeEntryName(name))
-            continue; // a name that could not be staged below the staging folder
+        const ZVFILEITEM& item = *next;
+        const std::string name = ListingReader::Name(item);
+        // A volume or folder whose name cannot be staged is not made; each file in it is left
+        // out on its own below.
+        if (item.type != kTypeFile && !Stageable(staging, name))
+            continue;
         if (item.type == kTypeVolume && model_ == kModel15) {
             QueueMarker(markers, staging, name);
         } else if ((item.type == kTypeVolume && model_ == kModel10) || (item.type == kTypeFolder && model_ == kModel15)) {
@@ -326,6 +366,12 @@ STDMETHODIMP Zelvan1Backuper::GetEntries(long nInfoFlags, IZvEnumDevEntries** pE
             if (StartsWith(AfterFirstSeparator(name, separator_), "System") ||
                 !IsFileInBackupSet(name, static_cast<uint32_t>(nInfoFlags), static_cast<uint32_t>(item.attr)))
                 continue;
+            // A name the PC cannot take (a device name such as COM1, a wildcard, a trailing dot) is
+            // never staged: it could open a device or land under another name.
+            if (!Stageable(staging, name)) {
+                LeaveOut(name);
+                continue;
+            }
             const size_t folderEnd = name.rfind(separator_);
             if (folderEnd != std::string::npos && !CreateStagingFolders(staging + separator_ + name.substr(0, folderEnd)))
                 return E_FAIL;
@@ -347,9 +393,7 @@ STDMETHODIMP Zelvan1Backuper::GetEntries(long nInfoFlags, IZvEnumDevEntries** pE
         return E_FAIL;
     }
     Step(IDS_BACKUP_COPYING_FROM);
-    if (sink_)
-        sink_->OnNumItems(ClampedCount(total));
-    hr = Transfer(copies, Direction::kFromDevice);
+    hr = Transfer(copies, Direction::kFromDevice, total);
     if (hr != S_OK) {
         for (const PathPair& copy : copies)
             DeleteStaged(copy.staged);
@@ -382,7 +426,7 @@ STDMETHODIMP Zelvan1Backuper::GetEntries(long nInfoFlags, IZvEnumDevEntries** pE
     return hr;
 }
 
-HRESULT Zelvan1Backuper::Transfer(const std::vector<PathPair>& pairs, Direction direction) {
+HRESULT Zelvan1Backuper::Transfer(const std::vector<PathPair>& pairs, Direction direction, uint64_t total) {
     std::vector<LPSTR> sources, destinations;
     size_t longest = 0;
     for (const PathPair& pair : pairs) {
@@ -392,6 +436,9 @@ HRESULT Zelvan1Backuper::Transfer(const std::vector<PathPair>& pairs, Direction 
         destinations.push_back(const_cast<LPSTR>(to.c_str()));
         longest = std::max({longest, from.size(), to.size()});
     }
+    scale_ = ProgressScale(total);
+    if (sink_)
+        sink_->OnNumItems(scale_.Total());
     ResetEvent(doneEvent_.Get());
     const HRESULT hr = hub_->CopyFileItems(static_cast<long>(pairs.size()), static_cast<long>(longest + 1),
                                            sources.data(), destinations.data(), this);
@@ -413,9 +460,10 @@ HRESULT Zelvan1Backuper::Transfer(const std::vector<PathPair>& pairs, Direction 
 
 void Zelvan1Backuper::WaitForTransfer() {
     // The cancel event wakes the wait too, so a cancel is passed on even when no message comes.
+    // A wait may not name one handle twice: without a cancel event it waits for the done event alone.
     for (;;) {
-        HANDLE handles[2] = {doneEvent_.Get(), cancelEvent_ ? cancelEvent_.Get() : doneEvent_.Get()};
-        const DWORD woken = MsgWaitForMultipleObjectsEx(2, handles, INFINITE, QS_ALLINPUT,
+        const HANDLE handles[2] = {doneEvent_.Get(), cancelEvent_.Get()};
+        const DWORD woken = MsgWaitForMultipleObjectsEx(cancelEvent_ ? 2 : 1, handles, INFINITE, QS_ALLINPUT,
                                                         MWMO_ALERTABLE | MWMO_INPUTAVAILABLE);
         if (woken == WAIT_OBJECT_0 || woken == WAIT_FAILED)
             return;
@@ -437,8 +485,6 @@ HRESULT Zelvan1Backuper::WriteMarkers(const std::vector<PathPair>& markers) {
     hub_->get_EnableUI(&oldUi);
     hub_->put_EnableUI(0);
     Step(IDS_BACKUP_WRITING_MARKERS);
-    if (sink_)
-        sink_->OnNumItems(static_cast<long>(markers.size()));
     HRESULT hr = S_OK;
     for (const PathPair& marker : markers) {
         const size_t folderEnd = marker.staged.rfind(separator_);
@@ -450,7 +496,7 @@ HRESULT Zelvan1Backuper::WriteMarkers(const std::vector<PathPair>& markers) {
             break;
         }
     }
-    // The marker's folder is made first: a volume the restore recreated has no "System" folder
+    // The marker's folder below its volume is made first: a volume may have no "System" folder
     // yet, and a marker that cannot land would fail a restore whose files are all written. A
     // folder that exists already refuses, which changes nothing.
     if (hr == S_OK)
@@ -459,7 +505,7 @@ HRESULT Zelvan1Backuper::WriteMarkers(const std::vector<PathPair>& markers) {
             hub_->CreateFolder(const_cast<LPSTR>(folder.c_str()));
         }
     if (hr == S_OK)
-        hr = Transfer(markers, Direction::kToDevice);
+        hr = Transfer(markers, Direction::kToDevice, markers.size());
     for (const PathPair& marker : markers)
         DeleteStaged(marker.staged);
     hub_->put_EnableUI(oldUi);
@@ -477,7 +523,6 @@ STDMETHODIMP Zelvan1Backuper::PutEntries(IZvEnumDevEntries* piEntries) {
     TV_RETURN_IF_FAILED(PrepareStagingFolder(staging));
     std::vector<PathPair> copies, markers;
     std::vector<std::string> markedRoots, createdFolders;
-    std::vector<FILETIME> times;
     uint64_t total = 0;
     auto removeStaged = [&] {
         for (const PathPair& copy : copies)
@@ -501,8 +546,9 @@ STDMETHODIMP Zelvan1Backuper::PutEntries(IZvEnumDevEntries* piEntries) {
             continue;
         if (IsDeviceLibrary(name))
             continue;
-        // A crafted set may name files outside the staging folder or the device: never written.
-        if (!IsSafeEntryName(name)) {
+        // A crafted set may name files outside the staging folder or the device, or devices
+        // such as a serial port: never written.
+        if (!Stageable(staging, name)) {
             Error(FormatText(language_, IDS_BACKUP_NOT_RESTORED, name.c_str()));
             continue;
         }
@@ -512,17 +558,21 @@ STDMETHODIMP Zelvan1Backuper::PutEntries(IZvEnumDevEntries* piEntries) {
                 removeStaged();
                 return E_FAIL;
             }
-            // The device folders along the path, each asked for once.
-            for (size_t at = name.find(separator_); at != std::string::npos && at <= folderEnd;
-                 at = name.find(separator_, at + separator_.size())) {
-                const std::string folder = deviceId_ + separator_ + name.substr(0, at);
-                if (std::find(createdFolders.begin(), createdFolders.end(), folder) == createdFolders.end()) {
-                    createdFolders.push_back(folder);
-                    hub_->CreateFolder(const_cast<LPSTR>(folder.c_str()));
-                }
-            }
             if (model_ == kModel15) {
-                const std::string root = name.substr(0, name.find(separator_));
+                // The device folders along the path below its volume, each asked for once. The
+                // volume (the first component) is the device's own and is never created.
+                const size_t volumeEnd = name.find(separator_);
+                for (size_t at = name.find(separator_, volumeEnd + separator_.size());
+                     at != std::string::npos && at <= folderEnd;
+                     at = name.find(separator_, at + separator_.size())) {
+                    const std::string folder = deviceId_ + separator_ + name.substr(0, at);
+                    if (std::find(createdFolders.begin(), createdFolders.end(), folder) ==
+                        createdFolders.end()) {
+                        createdFolders.push_back(folder);
+                        hub_->CreateFolder(const_cast<LPSTR>(folder.c_str()));
+                    }
+                }
+                const std::string root = name.substr(0, volumeEnd);
                 if (std::find(markedRoots.begin(), markedRoots.end(), root) == markedRoots.end()) {
                     markedRoots.push_back(root);
                     QueueMarker(markers, staging, root);
@@ -559,9 +609,7 @@ STDMETHODIMP Zelvan1Backuper::PutEntries(IZvEnumDevEntries* piEntries) {
             bootFile = copy.device.substr(copy.device.rfind('\\') + 1);
             break;
         }
-    if (sink_)
-        sink_->OnNumItems(ClampedCount(total));
-    HRESULT hr = Transfer(copies, Direction::kToDevice);
+    HRESULT hr = Transfer(copies, Direction::kToDevice, total);
     removeStaged();
     if (hr != S_OK)
         return hr;
@@ -591,14 +639,15 @@ HRESULT Zelvan1Backuper::RemoveLibraries() {
         return FAILED(hr) ? hr : E_FAIL;
     }
     std::vector<std::string> paths;
+    ListingReader listing(items.Get());
     for (;;) {
         if (CheckCancelled())
             return S_FALSE;
-        FetchedItem fetched;
-        if (!NextItem(items.Get(), fetched))
+        const ZVFILEITEM* item = listing.Next();
+        if (!item)
             break;
-        const std::string name = fetched.Name();
-        if ((fetched.item.type == kTypeFolder || fetched.item.type == kTypeFile) &&
+        const std::string name = ListingReader::Name(*item);
+        if ((item->type == kTypeFolder || item->type == kTypeFile) &&
             !StartsWith(AfterFirstSeparator(name, separator_), "System") && IsDeviceLibrary(name))
             paths.push_back(deviceId_ + separator_ + name);
     }
@@ -606,8 +655,9 @@ HRESULT Zelvan1Backuper::RemoveLibraries() {
         Error(Text(IDS_BACKUP_NOTHING_SELECTED));
         return S_OK;
     }
+    scale_ = ProgressScale(paths.size());
     if (sink_)
-        sink_->OnNumItems(static_cast<long>(paths.size()));
+        sink_->OnNumItems(scale_.Total());
     std::vector<LPSTR> list;
     size_t longest = 0;
     for (const std::string& path : paths) {
@@ -643,13 +693,13 @@ STDMETHODIMP Zelvan1Backuper::OnItemComplete(LPSTR strItem, LPSTR strErrorDescri
 
 STDMETHODIMP Zelvan1Backuper::OnItemInit(LPSTR, LONG nSize) {
     if (sink_)
-        sink_->OnNewItem(nSize);
+        sink_->OnNewItem(scale_.Scaled(nSize > 0 ? static_cast<uint64_t>(nSize) : 0));
     return S_OK;
 }
 
 STDMETHODIMP Zelvan1Backuper::OnItemProgress(LPSTR, LONG nProgress) {
     if (sink_)
-        sink_->OnItemProgress(nProgress);
+        sink_->OnItemProgress(scale_.Scaled(nProgress > 0 ? static_cast<uint64_t>(nProgress) : 0));
     return S_OK;
 }
 

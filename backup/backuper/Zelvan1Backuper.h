@@ -4,10 +4,12 @@
 #pragma once
 #include "ComObject.h"
 #include "Handles.h"
+#include "ProgressScale.h"
 #include "ZelvanMgr.h"
 #include "ZvBackupMgr.h"
 #include <cstdint>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace tv::backup {
@@ -53,20 +55,25 @@ private:
 
     HRESULT RunOperation(bool isBackup, BSTR deviceId, BSTR fileName, long flags);
     HRESULT RemoveLibraries();
-    // Copies the pairs through the hub and waits; S_FALSE when cancelled, E_FAIL when an item
-    // failed, the hub's failure when it refused.
-    HRESULT Transfer(const std::vector<PathPair>& pairs, Direction direction);
+    // Copies the pairs through the hub and waits, telling the sink the transfer's `total` first;
+    // S_FALSE when cancelled, E_FAIL when an item failed, the hub's failure when it refused.
+    HRESULT Transfer(const std::vector<PathPair>& pairs, Direction direction, uint64_t total);
     HRESULT WriteMarkers(const std::vector<PathPair>& markers);
     // Waits for the hub's transfer to end, passing a cancel on to the hub.
     void WaitForTransfer();
     bool CheckCancelled();
     HRESULT PrepareStagingFolder(std::string& folder);
     bool CreateStagingFolders(const std::string& path);
+    // Whether a device file's name can become a path below the staging folder.
+    bool Stageable(const std::string& staging, const std::string& name) const;
+    // Notes a device file a backup leaves out because its name cannot be staged.
+    void LeaveOut(const std::string& name);
     void QueueMarker(std::vector<PathPair>& markers, const std::string& staging, const std::string& root);
 
     void Error(const std::string& text);
     void Step(UINT id);
     void Status(UINT id);
+    void Status(const std::string& text);
     std::string Text(UINT id) const;
     std::string Hex(HRESULT hr) const;
 
@@ -83,6 +90,12 @@ private:
     bool itemFailed_ = false;
     bool foreignSetAccepted_ = false;
     bool removingLibraries_ = false;
+    // The device files the running backup left out.
+    std::vector<std::string> leftOut_;
+    // The running transfer's byte counts as the sink takes them.
+    ProgressScale scale_;
+    // The staging folders made (or found) by the running backup or restore.
+    std::unordered_set<std::string> stagedFolders_;
 };
 
 } // namespace tv::backup

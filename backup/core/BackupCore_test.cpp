@@ -1,6 +1,7 @@
 // The file-class rule, the set's time and date conversions and the naming of sets and entries.
 #include "BackupTime.h"
 #include "FileClass.h"
+#include "ProgressScale.h"
 #include "SetNames.h"
 #include <gtest/gtest.h>
 
@@ -104,7 +105,27 @@ TEST(SetNamesTest, EntryNamesThatCouldLeaveTheirFolderAreRefused) {
     for (const char* bad : {"", "\\abs.txt", "..\\up.txt", "a\\..\\..\\b", "a\\.\\b", "a\\\\b", "a\\", "C:x",
                             "c:\\win\\x", "a/b", "a\\b*", "a\x01", "a\\b.", "a\\b "})
         EXPECT_FALSE(IsSafeEntryName(bad)) << bad;
+    // Names of devices, in any case and with or without an extension, in any component.
+    for (const char* device :
+         {"COM1", "con", "Docs\\aux.txt", "nul.log.txt", "LPT9\\x", "Docs\\prn ", "com3 .dat"})
+        EXPECT_FALSE(IsSafeEntryName(device)) << device;
+    for (const char* plain : {"COM0", "com10.txt", "console.txt", "Docs\\nulls"})
+        EXPECT_TRUE(IsSafeEntryName(plain)) << plain;
     EXPECT_FALSE(IsSafeEntryName(std::string(260, 'a')));
+}
+
+TEST(ProgressScaleTest, TotalsOfAnySizeFitTheSinksFiguresWithTheirShares) {
+    const ProgressScale fits(0x7FFFFFFF);
+    EXPECT_EQ(fits.Total(), 0x7FFFFFFF);
+    EXPECT_EQ(fits.Scaled(1234), 1234);
+    const ProgressScale threeGiB(3ull << 30);
+    EXPECT_EQ(threeGiB.Total(), 3 << 29);
+    EXPECT_EQ(threeGiB.Scaled(1536ull << 20), 3 << 28);
+    const ProgressScale huge(~0ull);
+    EXPECT_LE(huge.Total(), 0x7FFFFFFF);
+    EXPECT_GT(huge.Total(), 0x3FFFFFFF);
+    EXPECT_EQ(huge.Scaled(~0ull / 2 + 1), huge.Total() / 2 + 1);
+    EXPECT_EQ(ProgressScale().Total(), 0);
 }
 
 } // namespace

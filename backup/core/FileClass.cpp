@@ -45,7 +45,7 @@ uint32_t FileClassOf(std::string_view name, uint32_t attributes) {
         return kSystemFiles;
     if (EndsWithNoCase(name, ".mp3") && !isProtected)
         return kMusic;
-    return isProtected ? 0 : kOtherFiles;
+    return isProtected ? 0u : static_cast<uint32_t>(kOtherFiles);
 }
 
 bool IsFileInBackupSet(std::string_view name, uint32_t flags, uint32_t attributes) {

@@ -1,4 +1,5 @@
 #include "SetNames.h"
+#include "PcSafeName.h"
 
 namespace tv::backup {
 
@@ -61,26 +62,7 @@ std::wstring SetFilePath(std::wstring_view folder, std::wstring_view separator, 
 }
 
 bool IsSafeEntryName(std::string_view name) {
-    if (name.empty() || name.size() >= 260)
-        return false;
-    size_t start = 0;
-    for (;;) {
-        const size_t end = name.find('\\', start);
-        const std::string_view part = name.substr(start, end == std::string_view::npos ? name.npos : end - start);
-        if (part.empty() || part == "." || part == "..")
-            return false;
-        for (char c : part) {
-            const unsigned char u = static_cast<unsigned char>(c);
-            if (u < 0x20 || std::string_view(":/*?\"<>|").find(c) != std::string_view::npos)
-                return false;
-        }
-        // A name ending in a dot or a space would be stored under another name.
-        if (part.back() == '.' || part.back() == ' ')
-            return false;
-        if (end == std::string_view::npos)
-            return true;
-        start = end + 1;
-    }
+    return name.size() <= kMaxEntryNameLength && portable::IsPcSafeRelativePath(name);
 }
 
 } // namespace tv::backup

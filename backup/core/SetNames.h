@@ -15,6 +15,8 @@ enum class SetNameProblem {
 
 // The longest path of a set file, in characters, without its terminating zero.
 inline constexpr size_t kMaxSetPath = 259;
+// The longest name of an entry in a set: what fits a PC path at all.
+inline constexpr size_t kMaxEntryNameLength = 259;
 
 // The name without white space at either end.
 std::wstring TrimSetName(std::wstring_view name);
@@ -30,9 +32,10 @@ std::wstring FormatSetName(std::wstring_view pattern, std::wstring_view deviceNa
 std::wstring SetFilePath(std::wstring_view folder, std::wstring_view separator, std::wstring_view name,
                          std::wstring_view suffix);
 
-// Whether an entry name read from a set may be written below a folder: a relative path of
-// non-empty components joined by "\", none of them "." or "..", with no drive colon, no "/" and
-// no character that is invalid in a file name.
+// Whether a device file's name (from a listing or a set) may become a path below a PC folder: a
+// relative path of fewer than 260 characters that the shared PC-safe name rule accepts (no empty,
+// "." or ".." component, no drive colon, separator, wildcard or control character, no trailing dot
+// or space, no device name such as COM1 or NUL).
 bool IsSafeEntryName(std::string_view name);
 
 } // namespace tv::backup

@@ -24,10 +24,15 @@ HRESULT BackupFileStream::Described(const std::string& name, uint32_t size, cons
 
 BackupFileStream::~BackupFileStream() {
     file_.Reset();
-    if (deleteOnRelease_ && !path_.empty()) {
-        SetFileAttributesA(path_.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(path_.c_str());
-    }
+    if (deleteOnRelease_ && !path_.empty())
+        DeleteLocalFile(path_);
+}
+
+void DeleteLocalFile(const std::string& path) {
+    if (DeleteFileA(path.c_str()) || GetLastError() != ERROR_ACCESS_DENIED)
+        return;
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(path.c_str());
 }
 
 HRESULT BackupFileStream::OpenFile(const std::string& path) {
@@ -35,7 +40,11 @@ HRESULT BackupFileStream::OpenFile(const std::string& path) {
                                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file)
         return E_FAIL;
+    LARGE_INTEGER size = {};
+    if (!GetFileSizeEx(file.Get(), &size) || static_cast<uint64_t>(size.QuadPart) > UINT32_MAX)
+        return E_FAIL;
     file_ = std::move(file);
+    size_ = static_cast<uint32_t>(size.QuadPart);
     path_ = path;
     fileBacked_ = true;
     deleteOnRelease_ = true;
@@ -83,6 +92,12 @@ STDMETHODIMP BackupFileStream::Write(const void* pv, ULONG cb, ULONG* pcbWritten
     if (pcbWritten)
         *pcbWritten = cb;
     return S_OK;
+}
+
+void BackupFileStream::TakeData(std::vector<uint8_t> data) {
+    buffer_ = std::move(data);
+    size_ = static_cast<uint32_t>(buffer_.size());
+    position_ = 0;
 }
 
 STDMETHODIMP BackupFileStream::Stat(STATSTG* pstatstg, DWORD grfStatFlag) {

@@ -21,8 +21,11 @@ public:
                              com::ComPtr<BackupFileStream>& out);
 
     // Reads the data from the local file `path` from now on; the file is deleted with the last
-    // reference. E_FAIL when it cannot be opened.
+    // reference. The entry's size becomes the file's: a device file that changed between its
+    // listing and its copy is taken as it was copied. E_FAIL when it cannot be opened.
     HRESULT OpenFile(const std::string& path);
+    // A memory-held entry's content, taken over as Write would copy it.
+    void TakeData(std::vector<uint8_t> data);
 
     const std::string& Name() const { return name_; }
 
@@ -54,6 +57,9 @@ private:
     bool deleteOnRelease_ = false;
     std::vector<uint8_t> buffer_;
 };
+
+// Deletes a local file; a read-only mark is cleared first only when it is in the way.
+void DeleteLocalFile(const std::string& path);
 
 // Reads exactly `size` bytes of an entry into `buffer`; E_FAIL when the entry ends early.
 HRESULT ReadWholeEntry(IStream* entry, uint32_t size, std::vector<uint8_t>& buffer);

@@ -49,6 +49,22 @@ public:
     void Check(HWND page, int id, bool on) const {
         SendDlgItemMessageW(page, id, BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0);
     }
+    // Backs up the other files only, under the set name `setName`: ticks the box on the classes
+    // page, types the name on the sets page and presses Next on each. The sets page, or null when
+    // a page did not come.
+    HWND ChooseOtherFilesAndName(const char* setName) const {
+        HWND classes = WaitForPageWith(IDC_BACKUP_APPS);
+        if (!classes)
+            return nullptr;
+        Check(classes, IDC_BACKUP_OTHER, true);
+        Press(PSBTN_NEXT);
+        HWND sets = WaitForPageWith(IDC_BACKUP_SET_NAME);
+        if (!sets)
+            return nullptr;
+        SetDlgItemTextA(sets, IDC_BACKUP_SET_NAME, setName);
+        Press(PSBTN_NEXT);
+        return sets;
+    }
     // Waits until the progress page shows the operation's end (Finish enabled).
     bool WaitForFinish(DWORD timeoutMs = 60000) const {
         return test::PollUntil(

@@ -124,6 +124,17 @@ STDMETHODIMP ZvDevice15::RenameFileItem(LPSTR strItem, LPSTR strNewName, long nM
 STDMETHODIMP ZvDevice15::CreateFolder(LPSTR strFolderName) {
     if (!strFolderName)
         return E_INVALIDARG;
+    // A bare volume (nothing below its label) is the device's own and exists already: no command
+    // is sent, which would make a folder of that name at the device's root. A label the device
+    // does not have fails.
+    std::string volume = strFolderName;
+    if (!volume.empty() && volume.back() == '\\')
+        volume.pop_back();
+    if (volume.find('\\') == std::string::npos) {
+        bool known = false;
+        MapVolumeLabel(volume, Texts(), volumes_, known);
+        return known ? S_OK : E_FAIL;
+    }
     std::string devicePath;
     if (FAILED(MapToDevicePath(strFolderName, devicePath)))
         return E_FAIL;

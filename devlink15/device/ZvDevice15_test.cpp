@@ -409,6 +409,12 @@ TEST_F(DeviceTest, DeletesRenamesCreatesFoldersAndSetsAttributesWithTheExpectedC
     EXPECT_EQ(device_->CreateFolder(const_cast<LPSTR>("Stick\\New")), E_FAIL);
     EXPECT_EQ(device_->CreateFolder(const_cast<LPSTR>(P("a\"b").c_str())), E_INVALIDARG);
     TakeLog();
+    // A bare volume is there already: answered without a command; an unknown one fails.
+    EXPECT_EQ(device_->CreateFolder(const_cast<LPSTR>(main_.c_str())), S_OK);
+    EXPECT_EQ(device_->CreateFolder(const_cast<LPSTR>("Card")), S_OK);
+    EXPECT_EQ(device_->CreateFolder(const_cast<LPSTR>((main_ + "\\").c_str())), S_OK);
+    EXPECT_EQ(device_->CreateFolder(const_cast<LPSTR>("Stick")), E_FAIL);
+    EXPECT_TRUE(TakeLog().empty());
 
     // Rename: refusals first, then a move.
     unsigned char error[260] = "x";

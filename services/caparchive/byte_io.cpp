@@ -47,6 +47,15 @@ int64_t FileSize(std::FILE* file) {
 
 } // namespace
 
+int ReadBlock(ByteSource& source, uint64_t offset, uint64_t length, std::vector<uint8_t>& block) {
+    try {
+        block.resize(static_cast<size_t>(length));
+    } catch (const std::bad_alloc&) {
+        return kErrorNotEnoughMemory;
+    }
+    return source.ReadAt(offset, block);
+}
+
 int MemorySource::ReadAt(uint64_t offset, std::span<uint8_t> out) {
     if (offset > bytes_.size() || out.size() > bytes_.size() - offset)
         return kErrorInvalidData;

@@ -76,6 +76,9 @@ class FileSink final : public ByteSink {
     std::FILE* file_ = nullptr;
 };
 
+// Reads `length` bytes at `offset` into `block`, which is resized to hold them.
+int ReadBlock(ByteSource& source, uint64_t offset, uint64_t length, std::vector<uint8_t>& block);
+
 // Reads a whole file into `bytes`.
 int ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes);
 

@@ -110,26 +110,36 @@ TEST(EntryCodecTest, RefusesEmptyAndTooSmallInputs) {
     EXPECT_EQ(CompressEntry(tiny, zeros), -1);
 }
 
+// Text, random bytes, zeros and small alphabets of one size.
+std::vector<std::vector<uint8_t>> Samples(size_t size) {
+    const auto seed = static_cast<uint32_t>(size);
+    std::vector<std::vector<uint8_t>> samples{testdata::MakeText(size, seed), testdata::MakeRandom(size, seed),
+                                              std::vector<uint8_t>(size, 0)};
+    for (unsigned alphabet : {2u, 3u, 5u})
+        samples.push_back(testdata::MakeSmallAlphabet(size, alphabet, seed));
+    return samples;
+}
+
+// A random block of `period` bytes repeated over five periods and more.
+std::vector<uint8_t> Repeats(size_t period) {
+    const std::vector<uint8_t> block = testdata::MakeRandom(period, static_cast<uint32_t>(period));
+    std::vector<uint8_t> input;
+    while (input.size() < 5 * period + 1000)
+        input.insert(input.end(), block.begin(), block.end());
+    return input;
+}
+
 TEST(EntryCodecTest, RoundTripsTextRandomAndPatternsOfManySizes) {
     const std::vector<size_t> sizes{0,   1,    2,    3,    4,    9,    17,    64,    255,    256,   257,
                                     511, 1000, 4095, 8191, 8192, 8193, 16385, 65536, 100000, 262143};
-    for (size_t size : sizes) {
-        ExpectBodyRoundTrip(testdata::MakeText(size, static_cast<uint32_t>(size)));
-        ExpectBodyRoundTrip(testdata::MakeRandom(size, static_cast<uint32_t>(size)));
-        ExpectBodyRoundTrip(std::vector<uint8_t>(size, 0));
-        for (unsigned alphabet : {2u, 3u, 5u})
-            ExpectBodyRoundTrip(testdata::MakeSmallAlphabet(size, alphabet, static_cast<uint32_t>(size)));
-    }
+    for (size_t size : sizes)
+        for (const std::vector<uint8_t>& input : Samples(size))
+            ExpectBodyRoundTrip(input);
 }
 
 TEST(EntryCodecTest, RoundTripsRepeatsAtTheEdgesOfTheWindow) {
-    for (size_t period : {1u, 2u, 3u, 255u, 256u, 257u, 300u, 8000u, 8189u, 8190u, 8191u, 8192u, 8193u}) {
-        const std::vector<uint8_t> block = testdata::MakeRandom(period, static_cast<uint32_t>(period));
-        std::vector<uint8_t> input;
-        while (input.size() < 5 * period + 1000)
-            input.insert(input.end(), block.begin(), block.end());
-        ExpectBodyRoundTrip(input);
-    }
+    for (size_t period : {1u, 2u, 3u, 255u, 256u, 257u, 300u, 8000u, 8189u, 8190u, 8191u, 8192u, 8193u})
+        ExpectBodyRoundTrip(Repeats(period));
 }
 
 TEST(EntryCodecTest, RoundTripsSeveralMebibytes) {
@@ -143,6 +153,40 @@ TEST(EntryCodecTest, RoundTripsSeveralMebibytes) {
 
     ExpectBodyRoundTrip(testdata::MakeRandom(3 << 20, 2));
     ExpectBodyRoundTrip(testdata::MakeSmallAlphabet(2 << 20, 4, 3));
+}
+
+// The quick encoder's streams decode to their input with the same decoder.
+void ExpectFastRoundTrip(const std::vector<uint8_t>& input) {
+    std::vector<uint8_t> stream(input.size());
+    const std::ptrdiff_t length = CompressEntryFast(stream, input);
+    if (length < 0)
+        return; // not smaller: the caller stores the bytes
+    ASSERT_LT(static_cast<size_t>(length), input.size());
+    stream.resize(static_cast<size_t>(length));
+    std::vector<uint8_t> output;
+    ASSERT_EQ(Expand(stream, input.size(), output), kSuccess) << "size " << input.size();
+    ASSERT_TRUE(output == input) << "size " << input.size();
+}
+
+TEST(EntryCodecTest, TheQuickEncoderWritesStreamsTheDecoderReads) {
+    for (size_t size : {size_t{0}, size_t{1}, size_t{2}, size_t{3}, size_t{17}, size_t{256}, size_t{257},
+                        size_t{8191}, size_t{8192}, size_t{8449}, size_t{65536}, size_t{262143}})
+        for (const std::vector<uint8_t>& input : Samples(size))
+            ExpectFastRoundTrip(input);
+    // Repeats of every period around the window's edge, where matches must come from far back.
+    for (size_t period : {1u, 2u, 3u, 255u, 256u, 257u, 8000u, 8191u, 8192u, 8193u, 8447u, 8448u, 8449u})
+        ExpectFastRoundTrip(Repeats(period));
+    std::vector<uint8_t> output(8);
+    EXPECT_EQ(CompressEntryFast(output, std::vector<uint8_t>{}), -1);
+    EXPECT_EQ(CompressEntryFast(output, std::vector<uint8_t>{'a'}), -1);
+    std::vector<uint8_t> random(4096);
+    EXPECT_EQ(CompressEntryFast(random, testdata::MakeRandom(4096, 9)), -1);
+    std::vector<uint8_t> tiny(4);
+    EXPECT_EQ(CompressEntryFast(tiny, std::vector<uint8_t>(4096, 0)), -1);
+    // Text still shrinks well.
+    const std::vector<uint8_t> text = testdata::MakeText(1 << 20, 4);
+    std::vector<uint8_t> stream(text.size());
+    EXPECT_LT(CompressEntryFast(stream, text), static_cast<std::ptrdiff_t>(text.size() * 6 / 10));
 }
 
 TEST(EntryCodecTest, TruncatedStreamsAreRefused) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -117,6 +118,15 @@ static_assert(RowsAreConsistent(kDistanceRows, 0, kMaxDistance));
 
 inline constexpr DecodeTree kLengthTree = BuildDecodeTree(kLengthRows);
 inline constexpr DecodeTree kDistanceTree = BuildDecodeTree(kDistanceRows);
+
+// Bits of an encoder's hash table for an input of `size` bytes: it grows with the input, from 8
+// bits up to `most`, so that small entries do not pay for clearing a large table.
+constexpr unsigned HashTableBits(size_t size, unsigned most) {
+    unsigned bits = 8;
+    while (bits < most && (size_t{1} << bits) < size)
+        ++bits;
+    return bits;
+}
 
 constexpr const CodeRow& RowFor(std::span<const CodeRow> rows, unsigned value) {
     size_t r = 0;

@@ -108,9 +108,7 @@ class EntryCompressor {
 };
 
 EntryCompressor::EntryCompressor(size_t inputSize) {
-    unsigned hashBits = 8;
-    while (hashBits < 16 && (size_t{1} << hashBits) < inputSize)
-        ++hashBits;
+    const unsigned hashBits = codes::HashTableBits(inputSize, 16);
     hashShift_ = 32 - hashBits;
     chainHead_.assign(size_t{1} << hashBits, kNone);
     lastByte_.fill(kNone);

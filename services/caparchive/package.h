@@ -10,6 +10,9 @@ namespace caparchive {
 
 inline constexpr int32_t kItemKindFile = 2;
 inline constexpr int32_t kItemKindScript = 3;
+// The package option of backup sets, which are written in a container of their own
+// (set_container.h); other packages are package files.
+inline constexpr int32_t kBackupSetOption = 1;
 
 struct PackageHeader {
     double date = 0; // an automation date (days since 30 December 1899)

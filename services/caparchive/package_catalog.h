@@ -45,6 +45,13 @@ struct Catalog {
     std::vector<ItemProperties> items;
 };
 
+class FieldReader;
+
+// The optional header as the catalog and the backup set directory keep it: a flag byte (bit 0 set
+// when a header is attached), then the date bits and the three texts.
+void AppendPackageHeader(std::vector<uint8_t>& out, const std::optional<PackageHeader>& header);
+bool ReadPackageHeader(FieldReader& reader, std::optional<PackageHeader>& header);
+
 std::vector<uint8_t> EncodeCatalog(const Catalog& catalog);
 
 // kErrorInvalidData when the bytes are not a whole, well-formed catalog.

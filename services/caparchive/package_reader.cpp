@@ -4,6 +4,7 @@
 #include "entry_codes.h"
 #include "package_catalog.h"
 #include "result_codes.h"
+#include "set_container.h"
 
 #include <algorithm>
 #include <cstring>
@@ -11,15 +12,6 @@
 
 namespace caparchive {
 namespace {
-
-int ReadBlock(ByteSource& source, uint64_t offset, uint64_t length, std::vector<uint8_t>& block) {
-    try {
-        block.resize(static_cast<size_t>(length));
-    } catch (const std::bad_alloc&) {
-        return kErrorNotEnoughMemory;
-    }
-    return source.ReadAt(offset, block);
-}
 
 // The names of all records, read in one block: name offsets are 16-bit, so the block is at most
 // 64 KiB plus the longest name. A name ends at its zero byte or at the end of the file.
@@ -87,6 +79,8 @@ int ReadCatalog(ByteSource& source, const DirectoryRecord& record, const std::st
 
 int ReadPackageDirectory(ByteSource& source, PackageDirectory& directory) {
     directory = {};
+    if (IsSetContainer(source))
+        return ReadSetDirectory(source, directory);
     const uint64_t fileSize = source.Size();
     if (fileSize < kFileHeaderSize)
         return kErrorInvalidData;
@@ -141,10 +135,28 @@ const ItemEntry* FindItem(const PackageDirectory& directory, std::string_view na
 }
 
 int ReadItemLayout(ByteSource& source, const ItemEntry& item, EntryLayout& layout) {
+    if (item.setBody) {
+        layout = {};
+        return kErrorInvalidParameter;
+    }
     return ReadEntryLayout(source, item.record, layout);
 }
 
+int ReadItemSize(ByteSource& source, const ItemEntry& item, uint64_t& size) {
+    size = 0;
+    if (item.setBody) {
+        size = item.setBody->size;
+        return kSuccess;
+    }
+    EntryLayout layout;
+    const int result = ReadEntryLayout(source, item.record, layout);
+    size = layout.size;
+    return result;
+}
+
 int ReadItemData(ByteSource& source, const ItemEntry& item, std::vector<uint8_t>& data) {
+    if (item.setBody)
+        return ReadSetItemData(source, *item.setBody, data);
     data.clear();
     EntryLayout layout;
     if (const int result = ReadEntryLayout(source, item.record, layout); result != kSuccess)
@@ -170,14 +182,18 @@ int ReadPackage(ByteSource& source, Package& package) {
     // whole file could; more than that is a file whose records share one body, refused before
     // anything is allocated.
     uint64_t totalSize = 0;
+    bool set = false;
     for (const ItemEntry& entry : directory.items) {
-        EntryLayout layout;
-        if (const int result = ReadItemLayout(source, entry, layout); result != kSuccess)
+        uint64_t size = 0;
+        if (const int result = ReadItemSize(source, entry, size); result != kSuccess)
             return result;
-        totalSize += layout.size;
+        totalSize += size;
+        set = set || entry.setBody;
     }
-    if (totalSize >
-        MaxExpandedSize(source.Size()) + uint64_t{codes::kMaxMatchLength} * directory.items.size())
+    const uint64_t bound =
+        set ? MaxSetDataSize(source.Size())
+            : MaxExpandedSize(source.Size()) + uint64_t{codes::kMaxMatchLength} * directory.items.size();
+    if (totalSize > bound)
         return kErrorInvalidData;
     Package read;
     read.option = directory.option;

@@ -3,6 +3,7 @@
 #include "big_endian.h"
 #include "package_writer.h"
 #include "result_codes.h"
+#include "package_test_support.h"
 #include "test_data.h"
 
 #include <gtest/gtest.h>
@@ -47,26 +48,6 @@ std::vector<uint8_t> Write(const Package& package) {
     VectorSink sink;
     EXPECT_EQ(WritePackage(package, sink), kSuccess);
     return sink.Bytes();
-}
-
-void ExpectSamePackage(const Package& actual, const Package& expected) {
-    EXPECT_EQ(actual.option, expected.option);
-    ASSERT_EQ(actual.header.has_value(), expected.header.has_value());
-    if (expected.header) {
-        EXPECT_EQ(actual.header->date, expected.header->date);
-        EXPECT_EQ(actual.header->title, expected.header->title);
-        EXPECT_EQ(actual.header->description, expected.header->description);
-        EXPECT_EQ(actual.header->iconName, expected.header->iconName);
-    }
-    ASSERT_EQ(actual.items.size(), expected.items.size());
-    for (size_t i = 0; i < expected.items.size(); ++i) {
-        SCOPED_TRACE("item " + std::to_string(i));
-        EXPECT_EQ(actual.items[i].name, expected.items[i].name);
-        EXPECT_EQ(actual.items[i].kind, expected.items[i].kind);
-        EXPECT_EQ(actual.items[i].storedLong, expected.items[i].storedLong);
-        EXPECT_EQ(actual.items[i].attributes, expected.items[i].attributes);
-        EXPECT_TRUE(actual.items[i].data == expected.items[i].data);
-    }
 }
 
 TEST(PackageReaderTest, WrittenPackageReadsBackInOrder) {
@@ -156,7 +137,7 @@ TEST(PackageReaderTest, WriterRefusesWhatTheFormatCannotHold) {
     for (int i = 0; i < 40; ++i)
         manyNames.items.push_back(
             {std::string(2000, static_cast<char>('a' + i % 26)), kItemKindFile, 0, 0, {}});
-    EXPECT_EQ(WritePackage(manyNames, sink), kErrorInvalidParameter);
+    EXPECT_EQ(WritePackage(manyNames, sink), kErrorPackageTooLarge);
     manyNames.items.resize(30);
     EXPECT_EQ(WritePackage(manyNames, sink), kSuccess);
 }

@@ -32,9 +32,9 @@ int BuildFront(const Package& package, const std::vector<std::vector<uint8_t>>& 
     for (size_t i = 0; i < entryCount; ++i) {
         const uint64_t nameLength = i == 0 ? 0 : package.items[i - 1].name.size();
         if (nameOffset > std::numeric_limits<uint16_t>::max())
-            return kErrorInvalidParameter;
+            return kErrorPackageTooLarge;
         if (dataOffset + bodies[i].size() > std::numeric_limits<uint32_t>::max())
-            return kErrorInvalidParameter;
+            return kErrorPackageTooLarge;
         AppendU16(front, static_cast<uint16_t>(nameOffset));
         AppendU32(front, static_cast<uint32_t>(dataOffset));
         AppendU32(front, static_cast<uint32_t>(bodies[i].size()));
@@ -53,7 +53,7 @@ int BuildFront(const Package& package, const std::vector<std::vector<uint8_t>>& 
 
 int WritePackage(const Package& package, ByteSink& sink) {
     if (package.items.size() >= std::numeric_limits<uint16_t>::max())
-        return kErrorInvalidParameter;
+        return kErrorPackageTooLarge;
     for (const PackageItem& item : package.items)
         if (item.name.size() > kMaxItemNameLength || item.name.find('\0') != std::string::npos)
             return kErrorInvalidParameter;

@@ -7,9 +7,9 @@
 
 namespace caparchive {
 
-// kErrorInvalidParameter when the package cannot be represented: more than 65534 items, a name
-// with a zero byte or longer than kMaxItemNameLength, names past the first 64 KiB of the file, or a
-// file of 4 GiB or more.
+// kErrorInvalidParameter for a name with a zero byte or longer than kMaxItemNameLength;
+// kErrorPackageTooLarge when the package does not fit the layout: more than 65534 items, names past
+// the first 64 KiB of the file, or a file of 4 GiB or more. Nothing is written then.
 int WritePackage(const Package& package, ByteSink& sink);
 
 } // namespace caparchive

@@ -13,6 +13,8 @@ inline constexpr int kErrorInvalidData = 13;
 inline constexpr int kErrorWriteFault = 29;
 inline constexpr int kErrorReadFault = 30;
 inline constexpr int kErrorInvalidParameter = 87;
+// More items, or longer names, than a package file's 16-bit directory can list.
+inline constexpr int kErrorPackageTooLarge = 223;
 inline constexpr int kErrorNotFound = 1168;
 
 } // namespace caparchive

@@ -129,6 +129,30 @@ HBITMAP ScriptedHub::PictureAtLastCopy(int controlId) const {
     return nullptr;
 }
 
+std::vector<std::string> ScriptedHub::CreatedFolders() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return createdFolders_;
+}
+
+STDMETHODIMP ScriptedHub::CreateFolder(LPSTR strFolderPathName) {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        createdFolders_.push_back(strFolderPathName ? strFolderPathName : "");
+    }
+    return Hub::CreateFolder(strFolderPathName);
+}
+
+STDMETHODIMP ScriptedHub::Items(BSTR strPath, IUnknown** ppItems) {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (itemsWithNothing_ && ppItems) {
+            *ppItems = nullptr;
+            return S_OK;
+        }
+    }
+    return Hub::Items(strPath, ppItems);
+}
+
 STDMETHODIMP ScriptedHub::Refresh() {
     {
         std::lock_guard<std::mutex> guard(lock_);

@@ -17,6 +17,7 @@ class ScriptedHub : public hub::Hub {
   public:
     using Hub::BrowseForFolder;
     using Hub::Command;
+    using Hub::CreateFolder;
 
     // What the next folder choices give: a device folder (S_OK), or a cancel (S_FALSE) when empty.
     void AnswerBrowse(std::optional<std::string> folder);
@@ -35,6 +36,13 @@ class ScriptedHub : public hub::Hub {
     // The bitmap that the picture control `controlId` of the hub's busy window (a copy's progress
     // window) showed when the last copy started; null when it showed none or there was no window.
     HBITMAP PictureAtLastCopy(int controlId) const;
+    // Every folder the hub was asked to create on a device, in order.
+    std::vector<std::string> CreatedFolders() const;
+    // From now on Items answers S_OK without a listing, as a faulty hub might.
+    void AnswerItemsWithNothing() {
+        std::lock_guard<std::mutex> guard(lock_);
+        itemsWithNothing_ = true;
+    }
 
     STDMETHODIMP BrowseForFolder2(BSTR bsTitle, BSTR bsText, BSTR bsStatus, BSTR* bsPath) override;
     STDMETHODIMP BrowseForFolder(LPSTR strTitle, LPSTR strText, LONG nMaxLen, unsigned char* strPath) override;
@@ -42,6 +50,8 @@ class ScriptedHub : public hub::Hub {
     STDMETHODIMP Refresh() override;
     STDMETHODIMP CopyFileItems(LONG nStringCount, LONG nMaxLen, LPSTR* aStrSrc, LPSTR* aStrDest,
                                IZvFileOperationCallback* callback) override;
+    STDMETHODIMP CreateFolder(LPSTR strFolderPathName) override;
+    STDMETHODIMP Items(BSTR strPath, IUnknown** ppItems) override;
 
   private:
     mutable std::mutex lock_;
@@ -50,6 +60,8 @@ class ScriptedHub : public hub::Hub {
     std::optional<std::string> version_;
     std::wstring browseTitle_, browseText_;
     std::vector<std::string> commands_;
+    std::vector<std::string> createdFolders_;
+    bool itemsWithNothing_ = false;
     int refreshes_ = 0;
     std::vector<std::pair<int, HBITMAP>> picturesAtCopy_;
 };

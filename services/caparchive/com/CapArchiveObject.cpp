@@ -80,8 +80,15 @@ STDMETHODIMP ArchiveObject::Save(BSTR path, ICapPackage* package) {
     ComPtr<PackageObject> object = OwnObject<PackageObject>(package);
     if (!object)
         return E_INVALIDARG;
-    Package snapshot = object->Snapshot();
-    HRESULT hr = win::SaveAtomically(path, [&](ByteSink& sink) { return WritePackage(snapshot, sink); });
+    HRESULT hr = S_OK;
+    if (object->Option() == kBackupSetOption) {
+        // A backup set is written item by item, each one's data read as it is written.
+        hr = win::SaveAtomically(path, [&](ByteSink& sink) { return object->WriteSet(sink); });
+    } else {
+        Package snapshot;
+        TV_RETURN_IF_FAILED(object->Snapshot(snapshot));
+        hr = win::SaveAtomically(path, [&](ByteSink& sink) { return WritePackage(snapshot, sink); });
+    }
     return FAILED(hr) ? FailHr(hr) : S_OK;
 }
 

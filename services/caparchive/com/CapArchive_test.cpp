@@ -3,8 +3,11 @@
 #include "CapArchive.h"
 #include "ComPtr.h"
 #include "Handles.h"
+#include "package_writer.h"
+#include "result_codes.h"
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <shlwapi.h>
 #include <cstdint>
 #include <fstream>
 #include <random>
@@ -53,7 +56,7 @@ void WriteFileBytes(const std::wstring& path, const std::vector<uint8_t>& bytes)
 }
 
 class CapArchiveTest : public ::testing::Test {
-protected:
+  public:
     void SetUp() override {
         ASSERT_HRESULT_SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
         ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_CapArchive, nullptr, CLSCTX_INPROC_SERVER,
@@ -288,6 +291,170 @@ TEST_F(CapArchiveTest, FailedSaveLeavesTheOldFileAndNoTemporaryFile) {
     EXPECT_TRUE(FAILED(archive_->Save(Bstr(path_), tooMany.Get())));
     EXPECT_EQ(before, ReadFileBytes(path_));
     EXPECT_EQ(1, FilesInFolder());
+}
+
+// Twenty thousand items with 60-character names: their names alone fill more than a package
+// file's 16-bit name positions reach.
+ComPtr<ICapPackage> ManyLongNames(CapArchiveTest& test, long option, std::vector<std::wstring>& names);
+
+TEST_F(CapArchiveTest, BackupSetsHoldManyLongNamesWhilePackageFilesRefuseThemWhole) {
+    std::vector<std::wstring> names;
+    ComPtr<ICapPackage> set = ManyLongNames(*this, 1, names);
+    ASSERT_EQ(S_OK, archive_->Save(Bstr(path_), set.Get()));
+
+    ComPtr<ICapPackage> loaded;
+    ASSERT_EQ(S_OK, archive_->Load(Bstr(path_), &loaded));
+    long count = 0;
+    ASSERT_HRESULT_SUCCEEDED(loaded->get_Count(&count));
+    ASSERT_EQ(static_cast<long>(names.size()), count);
+    for (long i : {0L, 1L, 9999L, count - 1}) {
+        SCOPED_TRACE(i);
+        ComPtr<ICapItem> item;
+        ASSERT_EQ(S_OK, loaded->get_Item(i, &item));
+        BSTR name = nullptr;
+        item->get_Name(&name);
+        EXPECT_EQ(names[i], Take(name));
+        long value = 0;
+        item->get_StoredLong(&value);
+        EXPECT_EQ(i, value);
+        ComPtr<ICapFileItem> file;
+        ASSERT_HRESULT_SUCCEEDED(item.As(&file));
+        std::vector<uint8_t> data(4);
+        ASSERT_HRESULT_SUCCEEDED(file->GetData(4, data.data()));
+        EXPECT_EQ(data, std::vector<uint8_t>({uint8_t(i), uint8_t(i >> 8), 'd', 'x'}));
+    }
+    EXPECT_EQ(S_OK, archive_->Has(Bstr(path_), Bstr(names.back()), 2));
+    ComPtr<ICapDirectory> directory;
+    ASSERT_EQ(S_OK, archive_->Dir(Bstr(path_), &directory));
+    directory->get_Count(&count);
+    EXPECT_EQ(static_cast<long>(names.size()), count);
+
+    // The same items as a package file: refused as a whole with its own error, nothing written.
+    const std::wstring packagePath = folder_ + L"\\many.cap";
+    ComPtr<ICapPackage> package = ManyLongNames(*this, 0, names);
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE), archive_->Save(Bstr(packagePath), package.Get()));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(packagePath.c_str()));
+    EXPECT_EQ(1, FilesInFolder());
+}
+
+ComPtr<ICapPackage> ManyLongNames(CapArchiveTest& test, long option, std::vector<std::wstring>& names) {
+    ComPtr<ICapPackage> package = test.NewPackage();
+    EXPECT_HRESULT_SUCCEEDED(package->put_Option(option));
+    // The items' class object makes them: twenty thousand creations by class id take long here.
+    ComPtr<IClassFactory> items;
+    EXPECT_HRESULT_SUCCEEDED(CoGetClassObject(CLSID_CapFileItem, CLSCTX_INPROC_SERVER, nullptr,
+                                              IID_IClassFactory, reinterpret_cast<void**>(&items)));
+    names.clear();
+    for (long i = 0; i < 20000; ++i) {
+        std::wstring name = L"Folder" + std::to_wstring(100000 + i).substr(1) + L"\\a long file name";
+        name.resize(56, L'-');
+        name += L".dat";
+        names.push_back(name);
+        EXPECT_EQ(60u, names.back().size());
+        ComPtr<ICapFileItem> item;
+        EXPECT_HRESULT_SUCCEEDED(
+            items->CreateInstance(nullptr, IID_ICapFileItem, reinterpret_cast<void**>(&item)));
+        uint8_t data[] = {uint8_t(i), uint8_t(i >> 8), 'd', 'x'};
+        item->put_Name(Bstr(name));
+        item->put_StoredLong(i);
+        item->SetData(4, data);
+        package->Add(item.Get());
+    }
+    return package;
+}
+
+// An item given its data as a stream: a backup set reads the stream once while it is written;
+// a package file, which holds its items whole, reads it first.
+ComPtr<ICapFileItem> StreamItem(CapArchiveTest& test, const std::wstring& name,
+                                const std::vector<uint8_t>& data) {
+    ComPtr<ICapFileItem> item = test.NewItem(name, 2, 9, 0, {});
+    ComPtr<ICapItemStream> streamed;
+    EXPECT_HRESULT_SUCCEEDED(item.As(&streamed));
+    ComPtr<IStream> stream;
+    stream.Attach(SHCreateMemStream(data.data(), static_cast<UINT>(data.size())));
+    EXPECT_HRESULT_SUCCEEDED(streamed->SetDataStream(stream.Get(), data.size()));
+    return item;
+}
+
+TEST_F(CapArchiveTest, ItemsGivenAsStreamsAreReadOnceAndNeverSavedShort) {
+    const std::vector<uint8_t> text = TextBytes(3 << 20);
+    ComPtr<ICapPackage> set = NewPackage();
+    set->put_Option(1);
+    ComPtr<ICapFileItem> big = StreamItem(*this, L"big.txt", text);
+    set->Add(big.Get());
+    long size = 0;
+    big->get_Size(&size);
+    EXPECT_EQ(static_cast<long>(text.size()), size);
+    ASSERT_EQ(S_OK, archive_->Save(Bstr(path_), set.Get()));
+    ComPtr<ICapPackage> loaded;
+    ASSERT_EQ(S_OK, archive_->Load(Bstr(path_), &loaded));
+    ComPtr<ICapItem> item;
+    ASSERT_EQ(S_OK, loaded->get_Item(0, &item));
+    ComPtr<ICapFileItem> file;
+    ASSERT_HRESULT_SUCCEEDED(item.As(&file));
+    std::vector<uint8_t> data(text.size());
+    ASSERT_HRESULT_SUCCEEDED(file->GetData(static_cast<long>(data.size()), data.data()));
+    EXPECT_TRUE(data == text);
+    // The stream is used up: a second save fails and leaves the first file as it was.
+    const std::vector<uint8_t> saved = ReadFileBytes(path_);
+    EXPECT_TRUE(FAILED(archive_->Save(Bstr(path_), set.Get())));
+    EXPECT_TRUE(FAILED(big->GetData(static_cast<long>(data.size()), data.data())));
+    EXPECT_EQ(saved, ReadFileBytes(path_));
+
+    // A stream shorter than stated fails the save; nothing is written.
+    const std::wstring shortPath = folder_ + L"\\short.zbk";
+    ComPtr<ICapPackage> shortSet = NewPackage();
+    shortSet->put_Option(1);
+    ComPtr<ICapFileItem> shortItem = StreamItem(*this, L"short.txt", TextBytes(10));
+    ComPtr<ICapItemStream> claim;
+    ASSERT_HRESULT_SUCCEEDED(shortItem.As(&claim));
+    ComPtr<IStream> tenBytes;
+    const std::vector<uint8_t> ten = TextBytes(10);
+    tenBytes.Attach(SHCreateMemStream(ten.data(), 10));
+    ASSERT_HRESULT_SUCCEEDED(claim->SetDataStream(tenBytes.Get(), 20));
+    shortSet->Add(shortItem.Get());
+    EXPECT_TRUE(FAILED(archive_->Save(Bstr(shortPath), shortSet.Get())));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(shortPath.c_str()));
+
+    // A package file takes the stream's data whole before it writes.
+    const std::wstring capPath = folder_ + L"\\streamed.cap";
+    ComPtr<ICapPackage> package = NewPackage();
+    package->Add(StreamItem(*this, L"small.txt", TextBytes(500)).Get());
+    ASSERT_EQ(S_OK, archive_->Save(Bstr(capPath), package.Get()));
+    ASSERT_EQ(S_OK, archive_->Load(Bstr(capPath), &loaded));
+    ASSERT_EQ(S_OK, loaded->get_Item(0, &item));
+    ASSERT_HRESULT_SUCCEEDED(item.As(&file));
+    data.assign(500, 0);
+    ASSERT_HRESULT_SUCCEEDED(file->GetData(500, data.data()));
+    EXPECT_EQ(TextBytes(500), data);
+}
+
+TEST_F(CapArchiveTest, SetsWrittenInThePackageLayoutStillLoad) {
+    // A backup set as the archive wrote them before sets had a container of their own.
+    caparchive::Package old;
+    old.option = 1;
+    old.header = caparchive::PackageHeader{45000.25, "Device backup set, version 1", "old", ""};
+    old.items.push_back({"Docs\\a.txt", 2, 1200000000, 0x21, TextBytes(3000)});
+    old.items.push_back({"@ABCDEFG", 2, 0, 0, {}});
+    caparchive::VectorSink sink;
+    ASSERT_EQ(caparchive::kSuccess, caparchive::WritePackage(old, sink));
+    WriteFileBytes(path_, sink.Bytes());
+
+    EXPECT_EQ(S_OK, archive_->Has(Bstr(path_), Bstr(L"@ABCDEFG"), 2));
+    ComPtr<ICapPackage> loaded;
+    ASSERT_EQ(S_OK, archive_->Load(Bstr(path_), &loaded));
+    long value = 0;
+    loaded->get_Option(&value);
+    EXPECT_EQ(1, value);
+    ComPtr<ICapItem> item;
+    ASSERT_EQ(S_OK, loaded->get_Item(0, &item));
+    item->get_StoredLong(&value);
+    EXPECT_EQ(1200000000, value);
+    ComPtr<ICapFileItem> file;
+    ASSERT_HRESULT_SUCCEEDED(item.As(&file));
+    std::vector<uint8_t> data(3000);
+    ASSERT_HRESULT_SUCCEEDED(file->GetData(3000, data.data()));
+    EXPECT_EQ(TextBytes(3000), data);
 }
 
 TEST_F(CapArchiveTest, PackageTakesOnlyItsOwnItemsAndRemovesThem) {

@@ -1,6 +1,7 @@
 #include "CapObjects.h"
 #include "AnsiText.h"
 #include "Win32FileIo.h"
+#include "result_codes.h"
 #include <algorithm>
 #include <cstring>
 
@@ -28,9 +29,93 @@ HRESULT OutText(BSTR* out, const std::string& text) {
     return AnsiToBstr(text, out);
 }
 
+// Reads an item's data from the stream it was given, to the last byte or failing.
+class StreamDataSource final : public ItemDataSource {
+  public:
+    explicit StreamDataSource(IStream* stream) : stream_(stream) {}
+    int Read(std::span<uint8_t> out) override {
+        size_t done = 0;
+        while (done < out.size()) {
+            const ULONG want = static_cast<ULONG>(std::min<size_t>(out.size() - done, 1u << 30));
+            ULONG got = 0;
+            if (FAILED(stream_->Read(out.data() + done, want, &got)))
+                return kErrorReadFault;
+            if (got == 0)
+                return kErrorInvalidData; // the stream ended before its stated size
+            done += got;
+        }
+        return kSuccess;
+    }
+
+  private:
+    IStream* stream_;
+};
+
 } // namespace
 
 // ---- ItemObject ----
+
+HRESULT ItemObject::TakeStreamData() {
+    if (streamTaken_)
+        return E_UNEXPECTED; // the stream was read already, by a backup set or in a failed read
+    if (!stream_)
+        return S_OK;
+    std::vector<uint8_t> data;
+    try {
+        data.resize(static_cast<size_t>(streamSize_));
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+    StreamDataSource source(stream_.Get());
+    const int code = source.Read(data);
+    stream_.Reset();
+    if (code != kSuccess) {
+        streamTaken_ = true; // read in part: what is left of it is no longer the item's data
+        return HRESULT_FROM_WIN32(static_cast<DWORD>(code));
+    }
+    item_.data = std::move(data);
+    return S_OK;
+}
+
+void ItemObject::DropStream() {
+    stream_.Reset();
+    streamSize_ = 0;
+    streamTaken_ = false;
+}
+
+HRESULT ItemObject::Materialized(const PackageItem*& item) {
+    item = nullptr;
+    TV_RETURN_IF_FAILED(TakeStreamData());
+    item = &item_;
+    return S_OK;
+}
+
+int ItemObject::AddTo(SetWriter& writer) {
+    if (streamTaken_)
+        return kErrorInvalidParameter;
+    if (!stream_) {
+        SpanDataSource source(item_.data);
+        return writer.Add(item_.name, item_.kind, item_.storedLong, item_.attributes, item_.data.size(),
+                          source);
+    }
+    StreamDataSource source(stream_.Get());
+    const int code =
+        writer.Add(item_.name, item_.kind, item_.storedLong, item_.attributes, streamSize_, source);
+    stream_.Reset();
+    streamTaken_ = true;
+    return code;
+}
+
+STDMETHODIMP ItemObject::SetDataStream(IStream* stream, ULONGLONG size) {
+    if (!stream)
+        return E_POINTER;
+    item_.data.clear();
+    item_.data.shrink_to_fit();
+    stream_ = stream;
+    streamSize_ = size;
+    streamTaken_ = false;
+    return S_OK;
+}
 
 void* ItemObject::QueryOtherInterface(REFIID riid) {
     if (IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, IID_ICapItem))
@@ -64,7 +149,12 @@ STDMETHODIMP ItemObject::put_StoredLong(long value) {
     item_.storedLong = value;
     return S_OK;
 }
-STDMETHODIMP ItemObject::get_Size(long* value) { return OutLong(value, static_cast<long>(item_.data.size())); }
+STDMETHODIMP ItemObject::get_Size(long* value) {
+    const uint64_t size = stream_ || streamTaken_ ? streamSize_ : item_.data.size();
+    if (size > 0x7FFFFFFF)
+        return HRESULT_FROM_WIN32(ERROR_ARITHMETIC_OVERFLOW);
+    return OutLong(value, static_cast<long>(size));
+}
 STDMETHODIMP ItemObject::get_Kind(long* value) { return OutLong(value, item_.kind); }
 STDMETHODIMP ItemObject::put_Kind(long value) {
     item_.kind = value;
@@ -87,6 +177,7 @@ STDMETHODIMP ItemObject::put_Attributes(long value) {
 STDMETHODIMP ItemObject::SaveToFile(BSTR path) {
     if (!path || !*path)
         return E_INVALIDARG;
+    TV_RETURN_IF_FAILED(TakeStreamData());
     return win::WriteWholeFile(path, item_.data);
 }
 
@@ -97,6 +188,7 @@ STDMETHODIMP ItemObject::LoadFromFile(BSTR path) {
     HRESULT hr = win::ReadWholeFile(path, data);
     if (FAILED(hr))
         return hr;
+    DropStream();
     item_.data = std::move(data);
     return S_OK;
 }
@@ -104,6 +196,7 @@ STDMETHODIMP ItemObject::LoadFromFile(BSTR path) {
 STDMETHODIMP ItemObject::GetData(long size, byte* buffer) {
     if (size < 0)
         return E_INVALIDARG;
+    TV_RETURN_IF_FAILED(TakeStreamData());
     if (static_cast<size_t>(size) < item_.data.size())
         return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
     if (!buffer && size > 0)
@@ -118,16 +211,19 @@ STDMETHODIMP ItemObject::SetData(long size, byte* buffer) {
         return E_INVALIDARG;
     if (!buffer && size > 0)
         return E_POINTER;
+    DropStream();
     item_.data.assign(buffer, buffer + size);
     return S_OK;
 }
 
 STDMETHODIMP ItemObject::get_Text(BSTR* value) {
+    TV_RETURN_IF_FAILED(TakeStreamData());
     return OutText(value, std::string(item_.data.begin(), item_.data.end()));
 }
 
 STDMETHODIMP ItemObject::put_Text(BSTR value) {
     std::string text = ToAnsi(value);
+    DropStream();
     item_.data.assign(text.begin(), text.end());
     return S_OK;
 }
@@ -202,15 +298,31 @@ HRESULT PackageObject::Assign(Package package) {
     return S_OK;
 }
 
-Package PackageObject::Snapshot() const {
-    Package package;
+HRESULT PackageObject::Snapshot(Package& package) const {
+    package = {};
     package.option = option_;
     if (header_)
         package.header = header_->Header();
     package.items.reserve(items_.size());
+    for (const ComPtr<ItemObject>& item : items_) {
+        const PackageItem* data = nullptr;
+        TV_RETURN_IF_FAILED(item->Materialized(data));
+        package.items.push_back(*data);
+    }
+    return S_OK;
+}
+
+int PackageObject::WriteSet(ByteSink& sink) const {
+    SetWriter writer(sink);
+    if (const int code = writer.Begin(); code != kSuccess)
+        return code;
     for (const ComPtr<ItemObject>& item : items_)
-        package.items.push_back(item->Item());
-    return package;
+        if (const int code = item->AddTo(writer); code != kSuccess)
+            return code;
+    std::optional<PackageHeader> header;
+    if (header_)
+        header = header_->Header();
+    return writer.Finish(option_, header);
 }
 
 STDMETHODIMP PackageObject::get_Option(long* value) { return OutLong(value, option_); }
@@ -280,7 +392,7 @@ STDMETHODIMP PackageObject::Find(BSTR name, long kind, ICapItem** item) {
     *item = nullptr;
     std::string wanted = ToAnsi(name);
     for (const ComPtr<ItemObject>& held : items_) {
-        if (held->Item().kind == kind && held->Item().name == wanted) {
+        if (held->Properties().kind == kind && held->Properties().name == wanted) {
             *item = static_cast<ICapFileItem*>(held.Get());
             (*item)->AddRef();
             return S_OK;

@@ -9,6 +9,7 @@
 #include "TypeInfoDispatch.h"
 #include "package.h"
 #include "package_reader.h"
+#include "set_container.h"
 #include <string>
 #include <vector>
 
@@ -33,12 +34,16 @@ tv::com::ComPtr<T> OwnObject(IUnknown* unknown) {
     return object;
 }
 
-class ItemObject : public tv::com::ComObject<ItemObject, ICapFileItem, ICapScriptItem> {
-public:
+class ItemObject : public tv::com::ComObject<ItemObject, ICapFileItem, ICapScriptItem, ICapItemStream> {
+  public:
     explicit ItemObject(int32_t kind = kItemKindFile) { item_.kind = kind; }
     explicit ItemObject(PackageItem item) : item_(std::move(item)) {}
 
-    PackageItem& Item() { return item_; }
+    // The item with its data in memory (a stream given for it is read now).
+    HRESULT Materialized(const PackageItem*& item);
+    const PackageItem& Properties() const { return item_; }
+    // Writes the item into a backup set; data given as a stream is read from it now, once.
+    int AddTo(SetWriter& writer);
     void* QueryOtherInterface(REFIID riid);
 
     // IDispatch: the file face's members and the script face's Text, told apart by their ids.
@@ -66,8 +71,20 @@ public:
     STDMETHODIMP get_Text(BSTR* value) override;
     STDMETHODIMP put_Text(BSTR value) override;
 
-private:
+    STDMETHODIMP SetDataStream(IStream* stream, ULONGLONG size) override;
+
+  private:
+    // Reads the data of a stream given for the item into memory.
+    HRESULT TakeStreamData();
+    // Drops a stream given for the item: its data is set another way.
+    void DropStream();
+
     PackageItem item_;
+    // Data still to be read from a stream; once a backup set took it (or a read of it failed), the
+    // item has no data left.
+    tv::com::ComPtr<IStream> stream_;
+    uint64_t streamSize_ = 0;
+    bool streamTaken_ = false;
     tv::com::TypeInfoDispatch fileDispatch_{IID_ICapFileItem};
     tv::com::TypeInfoDispatch scriptDispatch_{IID_ICapScriptItem};
 };
@@ -107,8 +124,11 @@ public:
 
     // Makes the objects of a loaded package.
     HRESULT Assign(Package package);
-    // A copy of the package as it stands, for saving.
-    Package Snapshot() const;
+    // A copy of the package as it stands, for saving as a package file.
+    HRESULT Snapshot(Package& package) const;
+    // Writes the package as a backup set container, one item at a time.
+    int WriteSet(ByteSink& sink) const;
+    int32_t Option() const { return option_; }
     void* QueryOtherInterface(REFIID riid);
     TV_DUAL_DISPATCH(ICapPackage, dispatch_)
 
