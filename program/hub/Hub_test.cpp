@@ -176,16 +176,20 @@ TEST_F(HubTest, ListsTheFactorysDevicesAndTheirFolders) {
 
     // A device reported again replaces its record; the factory gets the event script's answer.
     std::string scriptCall;
-    hub::SetHubServices({.runDeviceEventScript = [&](const char* function, const char* strId) {
+    hub::HubServices scriptServices;
+    scriptServices.runDeviceEventScript = [&](const char* function, const char* strId) {
         scriptCall = std::string(function) + " " + strId;
         return static_cast<HRESULT>(0x80020009);
-    }});
+    };
+    hub::SetHubServices(scriptServices);
     EXPECT_EQ(hub_->OnDeviceFound(tests::CLSID_TestDeviceFactory, hub_->Slot(0)->device.Get()),
               static_cast<HRESULT>(0x80020009));
     EXPECT_EQ(scriptCall, "OnDeviceFound @TDDev1");
     // The PC-mode switch talks to the device: the tray shows busy for it, then connected.
     std::vector<UINT> trayStates;
-    hub::SetHubServices({.setTrayState = [&](UINT state) { trayStates.push_back(state); }});
+    hub::HubServices trayServices;
+    trayServices.setTrayState = [&](UINT state) { trayStates.push_back(state); };
+    hub::SetHubServices(trayServices);
     LONG mode = -1;
     EXPECT_EQ(hub_->get_AutoPC_ON_PC_OFF_Mode(const_cast<LPSTR>("Dev1"), &mode), S_OK);
     EXPECT_EQ(hub_->put_AutoPC_ON_PC_OFF_Mode(const_cast<LPSTR>("Dev1"), mode), S_OK);
