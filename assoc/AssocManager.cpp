@@ -3,7 +3,7 @@
 #include "AssociationKeys.h"
 #include "HResult.h"
 #include "LangIds.h"
-#include "ZvLogger.h"
+#include "LogLine.h"
 #include <comcat.h>
 #include <cstdarg>
 #include <cstdio>
@@ -23,18 +23,12 @@ std::string LoadText(HMODULE language, UINT id) {
 
 // One trace line through the logger, made for this message; no logger, no line.
 void Log(const char* format, ...) {
-    com::ComPtr<IZvLogger> logger;
-    if (FAILED(CoCreateInstance(CLSID_ZvLogger, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
-                                __uuidof(IZvLogger), reinterpret_cast<void**>(&logger))))
-        return;
     std::vector<char> text(kLogBufferSize);
     va_list arguments;
     va_start(arguments, format);
     std::vsnprintf(text.data(), text.size(), format, arguments);
     va_end(arguments);
-    char lineEnd[] = "\r\n";
-    logger->Write(text.data());
-    logger->Write(lineEnd);
+    WriteLogLine(text.data());
 }
 
 // The default-value texts of one file type's keys; false when a part is missing.

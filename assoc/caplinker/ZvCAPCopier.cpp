@@ -136,10 +136,14 @@ HRESULT ZvCAPCopier::CopyWithProgress(const std::string& folder) {
     SendDlgItemMessageW(dialog, IDC_CAP_OVERALL_PROGRESS, PBM_SETPOS, 0, 0);
     ShowWindow(dialog, SW_SHOWNORMAL);
     SetForegroundWindow(dialog);
-    const HRESULT hr = hub_->CopyFileItems(static_cast<LONG>(files_.size()), static_cast<LONG>(longest + 1),
-                                           sourceList.data(), targetList.data(), this);
-    if (hr == S_OK && CopyWindow())
+    HRESULT hr = hub_->CopyFileItems(static_cast<LONG>(files_.size()), static_cast<LONG>(longest + 1),
+                                     sourceList.data(), targetList.data(), this);
+    // A loop ended by a quit meant for the thread cancelled the copy: not installed.
+    if (hr == S_OK && CopyWindow()) {
         RunCopyLoop();
+        if (CopyInterrupted())
+            hr = E_ABORT;
+    }
     DestroyCopyWindow();
     SetCopy(nullptr, {});
     return hr;

@@ -141,6 +141,30 @@ TEST_F(CapLinkerTest, DefaultInstallWithoutItsProgressWindowFailsAndCopiesNothin
     EXPECT_EQ(CountTempFiles(), before);
 }
 
+TEST_F(CapLinkerTest, AQuitForTheThreadDuringTheCopyCancelsItFailsTheInstallAndIsPassedOn) {
+    const int before = CountTempFiles();
+    served_.Hub()->AnswerBrowse("Dev1\\Apps");
+    LONG length = 0;
+    LPSTR response = nullptr;
+    ASSERT_EQ(served_.Hub()->Command(const_cast<LPSTR>("Dev1"), const_cast<LPSTR>("delay 2000"), &length, &response),
+              S_OK);
+    CoTaskMemFree(response);
+    // The program ends while the first file is on its way.
+    const DWORD installing = GetCurrentThreadId();
+    const HRESULT hr = OpenWhile(TestData("plain.cap"), [installing] {
+        if (test::WaitForWindow(L"#32770", L"Installing the package", 20000))
+            PostThreadMessageW(installing, WM_QUIT, 7, 0);
+    });
+    EXPECT_EQ(hr, E_ABORT);
+    // The copy was cancelled and had ended: nothing more arrives, the temporary files are gone
+    // only now that the hub no longer reads them, and the quit is there for the thread's loop.
+    EXPECT_FALSE(test::PollUntil([&] { return Exists(Device("Apps\\data.bin")); }, 3000));
+    EXPECT_EQ(CountTempFiles(), before);
+    MSG quit{};
+    EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(quit.wParam, 7u);
+}
+
 TEST_F(CapLinkerTest, DefaultInstallWithoutAFolderOrWithoutFilesCopiesNothing) {
     served_.Hub()->AnswerBrowse(std::nullopt);
     EXPECT_EQ(OpenWhile(TestData("plain.cap")), S_FALSE);

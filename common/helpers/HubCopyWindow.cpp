@@ -10,6 +10,7 @@ void HubCopyWindow::SetCopy(IZelvanMgr* hub, std::string device) {
 void HubCopyWindow::ResetCopyState() {
     done_ = false;
     errorShown_ = false;
+    interrupted_ = false;
 }
 
 HWND HubCopyWindow::CreateCopyWindow(HMODULE language, UINT dialogId) {
@@ -27,13 +28,44 @@ int HubCopyWindow::RunCopyLoop() {
     MSG message;
     for (;;) {
         const BOOL got = GetMessageW(&message, nullptr, 0, 0);
-        if (got == 0)
-            return static_cast<int>(message.wParam);
+        if (got == 0) {
+            // A quit meant for the thread (the program ends) while the hub still copies: the
+            // copy is cancelled and awaited, since the caller may delete what the hub reads, and
+            // the quit is posted again for the thread's own loop.
+            const int code = static_cast<int>(message.wParam);
+            if (!done_) {
+                interrupted_ = true;
+                CancelAndAwaitCopy();
+                PostQuitMessage(code);
+            }
+            return code;
+        }
         if (got < 0)
             return 0;
         if (!IsDialogMessageW(window_, &message)) {
             TranslateMessage(&message);
             DispatchMessageW(&message);
+        }
+    }
+}
+
+void HubCopyWindow::CancelAndAwaitCopy() {
+    if (hub_)
+        hub_->CancelFileOperation(device_.data());
+    const ULONGLONG deadline = GetTickCount64() + kCancelWaitMs;
+    while (!done_) {
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline)
+            return;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(deadline - now), QS_ALLINPUT);
+        MSG message;
+        while (!done_ && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT)
+                continue; // the quit being served already
+            if (!IsDialogMessageW(window_, &message)) {
+                TranslateMessage(&message);
+                DispatchMessageW(&message);
+            }
         }
     }
 }

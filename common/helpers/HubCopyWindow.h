@@ -23,8 +23,10 @@ public:
     void DestroyCopyWindow();
     HWND CopyWindow() const { return window_; }
     // Dispatches this thread's messages, the window getting its dialog messages first, until the
-    // loop quits; the quit code.
+    // loop quits; the quit code. A quit that arrives before the copy is done cancels the copy,
+    // waits for its end (at most kCancelWaitMs) and is posted again; CopyInterrupted() then says so.
     int RunCopyLoop();
+    static constexpr DWORD kCancelWaitMs = 30000;
 
 protected:
     virtual ~HubCopyWindow() = default;
@@ -35,6 +37,8 @@ protected:
     // The copy has ended: the window closes unless an error shown in it waits to be read.
     void MarkCopyDone();
     bool CopyDone() const { return done_; }
+    // The last copy loop ended by a quit before the copy was done (the copy was cancelled).
+    bool CopyInterrupted() const { return interrupted_; }
     bool ErrorShown() const { return errorShown_; }
     void MarkErrorShown() { errorShown_ = true; }
     // Before a new copy: neither done nor an error shown.
@@ -44,12 +48,14 @@ private:
     static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
     void OnCloseRequest();
     void OnCancel();
+    void CancelAndAwaitCopy();
 
     HWND window_ = nullptr;
     com::ComPtr<IZelvanMgr> hub_;
     std::string device_;
     bool done_ = false;
     bool errorShown_ = false;
+    bool interrupted_ = false;
 };
 
 } // namespace tv

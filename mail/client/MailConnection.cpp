@@ -1,7 +1,7 @@
 #include "MailConnection.h"
 #include "ComPtr.h"
 #include "Handles.h"
-#include "ZvLogger.h"
+#include "LogLine.h"
 #include <cstring>
 
 namespace tv::mail {
@@ -29,14 +29,7 @@ ServerSettings ReadServerSettings(const char* kind, const char* defaultAddress, 
     return settings;
 }
 
-void TraceLine(const std::string& text) {
-    com::ComPtr<IZvLogger> logger;
-    if (FAILED(CoCreateInstance(CLSID_ZvLogger, nullptr, CLSCTX_INPROC_SERVER, IID_IZvLogger,
-                                reinterpret_cast<void**>(&logger))))
-        return;
-    if (SUCCEEDED(logger->Write(const_cast<LPSTR>(text.c_str()))))
-        logger->Write(const_cast<LPSTR>("\r\n"));
-}
+void TraceLine(const std::string& text) { WriteLogLine(text); }
 
 bool MailConnection::Connect(const std::string& address, long port, const char* client) {
     Close();
