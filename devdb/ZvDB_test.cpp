@@ -287,6 +287,33 @@ TEST_F(ZvDBTest, TablesAnswerNamesSpaceValidityAndTheFixedRefusals) {
     EXPECT_EQ(1, count);
 }
 
+// A table file may reach 4 GiB, more than a long holds: its size is given as the largest long.
+// The file is made longer without being written (sparse), which leaves the table valid.
+TEST_F(ZvDBTest, TheSizeOfATableFileAbove2GiBIsClampedToTheLargestLong) {
+    const std::string catalog = CopyFixture("mail", "bigtable");
+    const std::string path = TablePath(catalog, "12345678.t");
+    {
+        tv::com::UniqueHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_NE(INVALID_HANDLE_VALUE, file.Get());
+        LARGE_INTEGER size;
+        size.QuadPart = 0x80001000ll;
+        ASSERT_TRUE(SetFilePointerEx(file.Get(), size, nullptr, FILE_BEGIN));
+        ASSERT_TRUE(SetEndOfFile(file.Get()));
+    }
+    {
+        ComPtr<IZvDBConnection> connection = Open(catalog);
+        ASSERT_TRUE(connection);
+        ComPtr<IZvDBTable> table = TableNamed(connection.Get(), "Mail");
+        ASSERT_TRUE(table);
+        EXPECT_EQ(S_OK, table->IsValid());
+        long space = 0;
+        EXPECT_EQ(S_OK, table->GetTotalSpace(&space));
+        EXPECT_EQ(LONG_MAX, space);
+    }
+    DeleteFileA(path.c_str()); // the connection closed with its last wrapper
+
+}
+
 TEST_F(ZvDBTest, ATableWhoseFileIsDamagedIsInvalidUntilAReloadFindsItSound) {
     const std::string catalog = CopyFixture("mail", "invalid");
     const std::string path = TablePath(catalog, "12345678.t");

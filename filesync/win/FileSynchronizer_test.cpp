@@ -166,8 +166,9 @@ protected:
     void SetUp() override {
         Reset("F15");
         Reset("F10");
-        RegDeleteKeyValueA(HKEY_CURRENT_USER, (std::string(tv::tests::kTestDeviceSettingsKey) + "\\F15").c_str(),
-                           "FreeBytes");
+        for (const char* setting : {"FreeBytes", "ProgressEveryMs"})
+            RegDeleteKeyValueA(HKEY_CURRENT_USER,
+                               (std::string(tv::tests::kTestDeviceSettingsKey) + "\\F15").c_str(), setting);
     }
     // A device with empty folders and a stored state naming its PC folder and masks.
     void Reset(const std::string& device) {
@@ -493,8 +494,8 @@ TEST_F(FileSyncTest, DeviceFilesWhoseNamesThePcCannotHoldAreLeftOutAndTheSession
 }
 
 // The wait for a copy can end early (a quit message, as when the program closes) while the copy
-// goes on in the hub, which reports it later. By then the synchronizer may be gone: a late report
-// must reach nothing of it.
+// goes on in the hub, which reports its progress later. The phase is over by then, and the
+// synchronizer may be gone: a late report reaches nothing of it, alive or released.
 TEST_F(FileSyncTest, ACopyReportingAfterItsWaitEndedReachesNoReleasedSynchronizer) {
     const std::string dev = DeviceFolder("F15"), pc = PcFolder("F15");
     CreateDirectoryA((pc + "\\Main").c_str(), nullptr);
@@ -504,6 +505,8 @@ TEST_F(FileSyncTest, ACopyReportingAfterItsWaitEndedReachesNoReleasedSynchronize
     ASSERT_TRUE(sync);
     LONG length = 0;
     LPSTR reply = nullptr;
+    // The delayed copy reports its progress every 100 ms, before and after the wait ends.
+    SetNumber(std::string(tv::tests::kTestDeviceSettingsKey) + "\\F15", "ProgressEveryMs", 100);
     hub_->Hub()->Command(const_cast<LPSTR>("@TDF15"), const_cast<LPSTR>("delay 1500"), &length, &reply);
     CoTaskMemFree(reply);
     ASSERT_EQ(sync->Synchronize(SPH_INITIALIZE), S_OK);
@@ -518,6 +521,8 @@ TEST_F(FileSyncTest, ACopyReportingAfterItsWaitEndedReachesNoReleasedSynchronize
     MSG quit;
     EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)); // handed back by the wait
     const size_t reported = sink_->reports.size();
+    tv::test::PollUntil([] { return false; }, 500); // progress of the copy arrives meanwhile
+    EXPECT_EQ(sink_->reports.size(), reported);
     sync = nullptr; // the synchronizer's last reference
     EXPECT_TRUE(tv::test::PollUntil([&] { return Exists(dev + "\\Main\\late.txt"); }, 20000));
     tv::test::PollUntil([] { return false; }, 1000); // the copy's last reports arrive meanwhile
