@@ -293,7 +293,8 @@ TEST_F(ZvDBTest, TheSizeOfATableFileAbove2GiBIsClampedToTheLargestLong) {
     const std::string catalog = CopyFixture("mail", "bigtable");
     const std::string path = TablePath(catalog, "12345678.t");
     {
-        tv::com::UniqueHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        tv::com::UniqueHandle file(
+            CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
         ASSERT_NE(INVALID_HANDLE_VALUE, file.Get());
         LARGE_INTEGER size;
         size.QuadPart = 0x80001000ll;
@@ -311,7 +312,6 @@ TEST_F(ZvDBTest, TheSizeOfATableFileAbove2GiBIsClampedToTheLargestLong) {
         EXPECT_EQ(LONG_MAX, space);
     }
     DeleteFileA(path.c_str()); // the connection closed with its last wrapper
-
 }
 
 TEST_F(ZvDBTest, ATableWhoseFileIsDamagedIsInvalidUntilAReloadFindsItSound) {
