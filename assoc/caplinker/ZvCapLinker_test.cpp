@@ -156,13 +156,14 @@ TEST_F(CapLinkerTest, AQuitForTheThreadDuringTheCopyCancelsItFailsTheInstallAndI
             PostThreadMessageW(installing, WM_QUIT, 7, 0);
     });
     EXPECT_EQ(hr, E_ABORT);
-    // The copy was cancelled and had ended: nothing more arrives, the temporary files are gone
-    // only now that the hub no longer reads them, and the quit is there for the thread's loop.
-    EXPECT_FALSE(test::PollUntil([&] { return Exists(Device("Apps\\data.bin")); }, 3000));
-    EXPECT_EQ(CountTempFiles(), before);
+    // The quit is there for the thread's loop (taken before the wait below, whose pumping would
+    // take it); the copy was cancelled and had ended: nothing more arrives, and the temporary
+    // files are gone only now that the hub no longer reads them.
     MSG quit{};
     EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
     EXPECT_EQ(quit.wParam, 7u);
+    EXPECT_FALSE(test::PollUntil([&] { return Exists(Device("Apps\\data.bin")); }, 3000));
+    EXPECT_EQ(CountTempFiles(), before);
 }
 
 TEST_F(CapLinkerTest, DefaultInstallWithoutAFolderOrWithoutFilesCopiesNothing) {
