@@ -9,6 +9,7 @@
 #include "CapArchive.h"
 #include "DevEntryEnumerator.h"
 #include "FileClass.h"
+#include "ImportPatch.h"
 #include "LanguageLibrary.h"
 #include "ServedHub.h"
 #include "UiHarness.h"
@@ -882,7 +883,27 @@ TEST_F(BackupDeviceTest, TotalsOverTwoGibibytesKeepTheirShareOnTheBar) {
     EXPECT_LE(std::stoll(totals.front()), 0x7FFFFFFFll);
 }
 
+// A wait as the system documents it: an array that names one handle twice is refused
+// (ERROR_INVALID_PARAMETER), as Windows may refuse it and Wine does not.
+DWORD WINAPI StrictMsgWait(DWORD count, const HANDLE* handles, DWORD timeout, DWORD wake, DWORD flags) {
+    for (DWORD i = 0; i < count; ++i)
+        for (DWORD j = i + 1; j < count; ++j)
+            if (handles[i] == handles[j]) {
+                SetLastError(ERROR_INVALID_PARAMETER);
+                return WAIT_FAILED;
+            }
+    return MsgWaitForMultipleObjectsEx(count, handles, timeout, wake, flags);
+}
+
 TEST_F(BackupDeviceTest, ATransferIsAwaitedWithoutACancelEvent) {
+    // The backuper's module stays loaded for the case, its waits held to the documented rule.
+    com::ComPtr<IUnknown> loaded;
+    ASSERT_EQ(CoCreateInstance(kBackuper, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                               reinterpret_cast<void**>(&loaded)),
+              S_OK);
+    test::ImportPatch strictWaits(GetModuleHandleA("Zelvan1Backuper.dll"), "user32.dll",
+                                  "MsgWaitForMultipleObjectsEx", reinterpret_cast<void*>(&StrictMsgWait));
+    ASSERT_TRUE(strictWaits.Applied());
     for (int i = 0; i < 3; ++i)
         WriteFile(Device("Docs\\f" + std::to_string(i) + ".txt"), "data " + std::to_string(i), 1200000000);
     std::string command = "delay 200";

@@ -8,6 +8,8 @@ namespace {
 // The question thread's exit codes.
 constexpr DWORD kQuestionAnswered = 0;
 constexpr DWORD kQuestionNotShown = 1;
+// How often a question to be closed is asked again (its window may not be made yet).
+constexpr DWORD kCloseRetryMs = 50;
 
 } // namespace
 
@@ -41,8 +43,15 @@ STDMETHODIMP ZvCAPAsker::AskUser(BSTR strAskCapt, BSTR strAskText, LONG* isYes) 
     thread_.Reset(CreateThread(nullptr, 0, QuestionThread, this, 0, nullptr));
     if (!thread_)
         return E_FAIL;
-    // The user answers in their own time; the caller's windows and COM calls go on meanwhile.
-    WaitForThreadWithPump(thread_.Get());
+    // The user answers in their own time; the caller's windows and COM calls go on meanwhile. A
+    // quit meant for this thread (the program ends) closes the question unanswered and is passed
+    // on to the thread's own loop; the question's thread, which uses this object, is awaited.
+    if (!WaitWithMessagePump(thread_.Get(), INFINITE)) {
+        while (WaitForSingleObject(thread_.Get(), kCloseRetryMs) == WAIT_TIMEOUT)
+            if (HWND dialog = dialog_.load())
+                PostMessageW(dialog, WM_CLOSE, 0, 0);
+        return E_ABORT;
+    }
     DWORD asked = kQuestionNotShown;
     if (!GetExitCodeThread(thread_.Get(), &asked) || asked != kQuestionAnswered)
         return E_FAIL;

@@ -1,6 +1,7 @@
 // The asker of an install script: a yes/no question in a window of its own thread, whose
 // answer may be kept for every later question ("Yes to all", "No to all"). AskUser returns only
-// once that thread has ended, and keeps the object alive until then.
+// once that thread has ended, and keeps the object alive until then; a quit for the calling
+// thread closes the question, fails the call (E_ABORT) and is posted again.
 #pragma once
 #include "CapLinker.h"
 #include "ComObject.h"

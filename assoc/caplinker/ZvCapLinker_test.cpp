@@ -156,13 +156,14 @@ TEST_F(CapLinkerTest, AQuitForTheThreadDuringTheCopyCancelsItFailsTheInstallAndI
             PostThreadMessageW(installing, WM_QUIT, 7, 0);
     });
     EXPECT_EQ(hr, E_ABORT);
-    // The copy was cancelled and had ended: nothing more arrives, the temporary files are gone
-    // only now that the hub no longer reads them, and the quit is there for the thread's loop.
-    EXPECT_FALSE(test::PollUntil([&] { return Exists(Device("Apps\\data.bin")); }, 3000));
-    EXPECT_EQ(CountTempFiles(), before);
+    // The quit is there for the thread's loop (taken before the wait below, whose pumping would
+    // take it); the copy was cancelled and had ended: nothing more arrives, and the temporary
+    // files are gone only now that the hub no longer reads them.
     MSG quit{};
     EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
     EXPECT_EQ(quit.wParam, 7u);
+    EXPECT_FALSE(test::PollUntil([&] { return Exists(Device("Apps\\data.bin")); }, 3000));
+    EXPECT_EQ(CountTempFiles(), before);
 }
 
 TEST_F(CapLinkerTest, DefaultInstallWithoutAFolderOrWithoutFilesCopiesNothing) {
@@ -254,6 +255,32 @@ TEST_F(CapLinkerTest, AskerWithoutItsQuestionWindowFails) {
         hr = asker->AskUser(caption.Get(), text.Get(), &yes);
     }
     EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
+}
+
+// The program ends while a question is shown: the question closes unanswered, the asker fails,
+// and the quit is there for the thread's own loop (a user answers after a while if it stays).
+TEST_F(CapLinkerTest, AQuitForTheThreadDuringAQuestionClosesItAndIsPassedOn) {
+    com::ComPtr<IZvCAPAsker> asker;
+    ASSERT_EQ(installer_->get_Asker(&asker), S_OK);
+    com::UniqueBstr caption(SysAllocString(L"Install question")), text(SysAllocString(L"Replace the file?"));
+    const DWORD asking = GetCurrentThreadId();
+    bool closedByQuit = false;
+    std::thread user([asking, &closedByQuit] {
+        HWND dialog = test::WaitForWindow(L"#32770", L"Install question", 20000);
+        if (!dialog)
+            return;
+        PostThreadMessageW(asking, WM_QUIT, 7, 0);
+        closedByQuit = test::WaitForWindowGone(dialog, 5000);
+        if (!closedByQuit)
+            test::ClickButton(dialog, IDYES);
+    });
+    LONG yes = -1;
+    EXPECT_EQ(asker->AskUser(caption.Get(), text.Get(), &yes), E_ABORT);
+    user.join();
+    EXPECT_TRUE(closedByQuit);
+    MSG quit{};
+    EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(quit.wParam, 7u);
 }
 
 // What the timer of the next test does once the question is shown.
