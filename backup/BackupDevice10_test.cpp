@@ -33,12 +33,9 @@ class Backup10EndToEnd : public testing::Test {
 protected:
     static void SetUpTestSuite() {
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        root_ = Device10Root();
+        root_ = UseOnlyDevice10("tvbackup10", kRegistration, kName);
         if (root_.empty())
             return;
-        UseOnlyEmulatedDevice("tvbackup10", kRegistration, kName);
-        SetUserNumber(kRegistration, "DisconnectionAlert", 0);
-        StoreScript(L"DeviceEvents", nullptr);
         const std::string folderName = "tvbackup10-" + std::to_string(GetCurrentProcessId());
         SetUserString("Software\\Zelvan\\Tavrilon\\Common", "BackupFolder", folderName);
         char documents[MAX_PATH] = {};

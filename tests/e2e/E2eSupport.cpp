@@ -324,12 +324,16 @@ void ForgetEmulatedDevice(const std::string& registration, const std::string& pr
         SetUserString(kTestDevicesKey, "Root", previousRoot);
 }
 
-std::string Device10Root() {
+std::string UseOnlyDevice10(const std::string& tag, const std::string& registration,
+                            const std::string& name) {
     const char* prefix = std::getenv("WINEPREFIX");
     if (!prefix)
         return {};
     std::string root = std::string("Z:") + prefix + "\\device-root";
     std::replace(root.begin(), root.end(), '/', '\\');
+    UseOnlyEmulatedDevice(tag, registration, name);
+    SetUserNumber(registration, "DisconnectionAlert", 0);
+    StoreScript(L"DeviceEvents", nullptr);
     return root;
 }
 

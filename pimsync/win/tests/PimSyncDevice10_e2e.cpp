@@ -55,17 +55,14 @@ class PimSync10EndToEnd : public testing::Test {
   protected:
     static void SetUpTestSuite() {
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        root_ = Device10Root();
+        root_ = UseOnlyDevice10("tvpimsync10", kRegistration, kName);
         if (root_.empty())
             return;
-        UseOnlyEmulatedDevice("tvpimsync10", kRegistration, kName);
-        SetUserNumber(kRegistration, "DisconnectionAlert", 0);
         SetUserNumber(kRegistration, "ConflictResolution", 1);
         // Only the two synchronizers of this phase are offered and scheduled for the device.
         only_ = std::make_unique<tests::SynchronizersOnly>(
             std::initializer_list<CLSID>{CLSID_ZvSyncContacts10, CLSID_ZvSyncTasks10});
         ScheduleOnly({CLSID_ZvSyncContacts10, CLSID_ZvSyncTasks10}, kStrId);
-        StoreScript(L"DeviceEvents", nullptr);
         char temp[MAX_PATH] = {};
         GetTempPathA(MAX_PATH, temp);
         fixture_ = std::string(temp) + "tvpimsync10-fixture.txt";
