@@ -23,7 +23,6 @@ using test::FileTree;
 constexpr UINT kBackUpCommand = 0x4500; // the tray's back-up command of the first device
 const char kName[] = "Preset10";
 const char kStrId[] = "@ZV10E2E";
-const char kTestDeviceKey[] = "Software\\Zelvan\\Tavrilon\\TestDevice";
 const std::string kRegistration = std::string("Software\\Zelvan\\Tavrilon\\DeviceList\\") + kStrId;
 
 void Shot(const std::string& name) {
@@ -34,22 +33,9 @@ class Backup10EndToEnd : public testing::Test {
 protected:
     static void SetUpTestSuite() {
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        const char* prefix = std::getenv("WINEPREFIX");
-        if (!prefix)
+        root_ = UseOnlyDevice10("tvbackup10", kRegistration, kName);
+        if (root_.empty())
             return;
-        root_ = std::string("Z:") + prefix + "\\device-root";
-        std::replace(root_.begin(), root_.end(), '/', '\\');
-        char temp[MAX_PATH] = {};
-        GetTempPathA(MAX_PATH, temp);
-        const std::string noTestDevices = std::string(temp) + "tvbackup10-none";
-        CreateDirectoryA(noTestDevices.c_str(), nullptr);
-        SetUserString(kTestDeviceKey, "Root", noTestDevices);
-        SetUserNumber("Software\\Zelvan\\Tavrilon", "TvOptions", 3); // no start-up dialog, no balloon
-        SetUserString(kRegistration, "Name", kName);
-        SetUserNumber(kRegistration, "IsGuest", 0);
-        SetUserNumber(kRegistration, "DisconnectionAlert", 0);
-        RegDeleteKeyValueA(HKEY_CURRENT_USER, kRegistration.c_str(), "BackupFlags");
-        StoreScript(L"DeviceEvents", nullptr);
         const std::string folderName = "tvbackup10-" + std::to_string(GetCurrentProcessId());
         SetUserString("Software\\Zelvan\\Tavrilon\\Common", "BackupFolder", folderName);
         char documents[MAX_PATH] = {};
@@ -83,11 +69,7 @@ protected:
         ASSERT_FALSE(root_.empty()) << "no WINEPREFIX: run by devlink10/tests/zvl10_e2e.sh";
         ASSERT_TRUE(seeded_);
         if (!program_.MainDialog()) {
-            hub_ = ConnectHub();
-            ASSERT_TRUE(hub_);
-            ASSERT_TRUE(program_.Attach(30000));
-            // The factory probes the serial ports in rounds 5 s apart.
-            ASSERT_TRUE(WaitUntil([] { return HubDeviceCount() == 1; }, 40000));
+            ASSERT_TRUE(AttachWithOneDevice(program_));
         }
         hub_ = ConnectHub();
         ASSERT_TRUE(hub_);

@@ -217,12 +217,7 @@ STDMETHODIMP ZvUpdate15UIObject::SetUpdateDialogLabel(tagZvUpdate15Label nID) {
 }
 
 STDMETHODIMP ZvUpdate15UIObject::GetPressedButton(tagZvUpdate15Button* pVal) {
-    if (!pVal)
-        return E_POINTER;
-    return OnWizard([pVal](UpdateWizard& w) {
-        *pVal = ButtonOf(w.PressedButton());
-        return S_OK;
-    });
+    return ReadOnWizard(pVal, [](UpdateWizard& w) { return ButtonOf(w.PressedButton()); });
 }
 
 STDMETHODIMP ZvUpdate15UIObject::ConfigButton(tagZvUpdate15Button nButton, BSTR bsText, long isEnabled, long isVisible,
@@ -336,12 +331,7 @@ STDMETHODIMP ZvUpdate15UIObject::put_ZvID(BSTR newVal) {
 // ---- update level page ----
 
 STDMETHODIMP ZvUpdate15UIObject::get_ZUP00_UpdateLevel(tagZvUpdate15Level* pVal) {
-    if (!pVal)
-        return E_POINTER;
-    return OnWizard([pVal](UpdateWizard& w) {
-        *pVal = static_cast<tagZvUpdate15Level>(w.level);
-        return S_OK;
-    });
+    return ReadOnWizard(pVal, [](UpdateWizard& w) { return static_cast<tagZvUpdate15Level>(w.level); });
 }
 STDMETHODIMP ZvUpdate15UIObject::put_ZUP00_UpdateLevel(tagZvUpdate15Level newVal) {
     return OnWizard([newVal](UpdateWizard& w) {
@@ -351,12 +341,8 @@ STDMETHODIMP ZvUpdate15UIObject::put_ZUP00_UpdateLevel(tagZvUpdate15Level newVal
     });
 }
 STDMETHODIMP ZvUpdate15UIObject::get_ZUP00_RecommendedUpdateLevel(tagZvUpdate15Level* pVal) {
-    if (!pVal)
-        return E_POINTER;
-    return OnWizard([pVal](UpdateWizard& w) {
-        *pVal = static_cast<tagZvUpdate15Level>(w.recommendedLevel);
-        return S_OK;
-    });
+    return ReadOnWizard(pVal,
+                        [](UpdateWizard& w) { return static_cast<tagZvUpdate15Level>(w.recommendedLevel); });
 }
 STDMETHODIMP ZvUpdate15UIObject::put_ZUP00_RecommendedUpdateLevel(tagZvUpdate15Level newVal) {
     return OnWizard([newVal](UpdateWizard& w) {
@@ -384,128 +370,107 @@ STDMETHODIMP ZvUpdate15UIObject::ZUP00_SetUpdateLevelDescription(tagZvUpdate15Le
 
 // ---- file pages ----
 
-#define TV_FILE_PAGE_PROPERTIES(Prefix, advanced)                                                                      \
-    STDMETHODIMP ZvUpdate15UIObject::get_##Prefix##_SelectAll(long* pVal) {                                            \
-        if (!pVal)                                                                                                     \
-            return E_POINTER;                                                                                          \
-        return OnWizard([pVal](UpdateWizard& w) {                                                                      \
-            *pVal = w.Files(advanced).selectAll;                                                                       \
-            return S_OK;                                                                                               \
-        });                                                                                                            \
-    }                                                                                                                  \
-    STDMETHODIMP ZvUpdate15UIObject::put_##Prefix##_SelectAll(long newVal) {                                           \
-        return OnWizard([newVal](UpdateWizard& w) {                                                                    \
-            w.Files(advanced).selectAll = newVal != 0;                                                                 \
-            w.ApplySelectAll(advanced);                                                                                \
-            return S_OK;                                                                                               \
-        });                                                                                                            \
-    }                                                                                                                  \
-    STDMETHODIMP ZvUpdate15UIObject::get_##Prefix##_FormatFlash(long* pVal) {                                          \
-        if (!pVal)                                                                                                     \
-            return E_POINTER;                                                                                          \
-        return OnWizard([pVal](UpdateWizard& w) {                                                                      \
-            *pVal = w.Files(advanced).formatFlash;                                                                     \
-            return S_OK;                                                                                               \
-        });                                                                                                            \
-    }                                                                                                                  \
-    STDMETHODIMP ZvUpdate15UIObject::put_##Prefix##_FormatFlash(long newVal) {                                         \
-        return OnWizard([newVal](UpdateWizard& w) {                                                                    \
-            w.Files(advanced).formatFlash = newVal != 0;                                                               \
-            w.ApplyFormatFlash(advanced);                                                                              \
-            return S_OK;                                                                                               \
-        });                                                                                                            \
-    }                                                                                                                  \
-    STDMETHODIMP ZvUpdate15UIObject::get_##Prefix##_FreeSpace(long* pVal) {                                            \
-        if (!pVal)                                                                                                     \
-            return E_POINTER;                                                                                          \
-        return OnWizard([pVal](UpdateWizard& w) {                                                                      \
-            *pVal = zvupdate::ClampToLong(w.Files(advanced).freeSpace);                                                \
-            return S_OK;                                                                                               \
-        });                                                                                                            \
-    }                                                                                                                  \
-    STDMETHODIMP ZvUpdate15UIObject::put_##Prefix##_FreeSpace(long newVal) {                                           \
-        return OnWizard([newVal](UpdateWizard& w) {                                                                    \
-            w.Files(advanced).freeSpace = newVal;                                                                      \
-            w.RecomputeSpace(advanced);                                                                                \
-            return S_OK;                                                                                               \
-        });                                                                                                            \
-    }                                                                                                                  \
-    STDMETHODIMP ZvUpdate15UIObject::get_##Prefix##_TotalSpace(long* pVal) {                                           \
-        if (!pVal)                                                                                                     \
-            return E_POINTER;                                                                                          \
-        return OnWizard([pVal](UpdateWizard& w) {                                                                      \
-            *pVal = zvupdate::ClampToLong(w.Files(advanced).totalSpace);                                               \
-            return S_OK;                                                                                               \
-        });                                                                                                            \
-    }                                                                                                                  \
-    STDMETHODIMP ZvUpdate15UIObject::put_##Prefix##_TotalSpace(long newVal) {                                          \
-        return OnWizard([newVal](UpdateWizard& w) {                                                                    \
-            w.Files(advanced).totalSpace = newVal;                                                                     \
-            w.RecomputeSpace(advanced);                                                                                \
-            return S_OK;                                                                                               \
-        });                                                                                                            \
-    }                                                                                                                  \
-    STDMETHODIMP ZvUpdate15UIObject::get_##Prefix##_RequiredSpace(long* pVal) {                                        \
-        if (!pVal)                                                                                                     \
-            return E_POINTER;                                                                                          \
-        return OnWizard([pVal](UpdateWizard& w) {                                                                      \
-            *pVal = w.Files(advanced).requiredSpace;                                                                   \
-            return S_OK;                                                                                               \
-        });                                                                                                            \
-    }                                                                                                                  \
-    STDMETHODIMP ZvUpdate15UIObject::put_##Prefix##_RequiredSpace(long newVal) {                                       \
-        return OnWizard([newVal](UpdateWizard& w) {                                                                    \
-            w.Files(advanced).requiredSpace = newVal;                                                                  \
-            return S_OK;                                                                                               \
-        });                                                                                                            \
-    }                                                                                                                  \
-    STDMETHODIMP ZvUpdate15UIObject::Prefix##_GetUpdateFilesCount(long* pCount) {                                      \
-        return FileCount(advanced, false, pCount);                                                                     \
-    }                                                                                                                  \
-    STDMETHODIMP ZvUpdate15UIObject::Prefix##_GetUpdateFileName(long index, BSTR* pbsName) {                           \
-        return FileName(advanced, false, index, pbsName);                                                              \
-    }                                                                                                                  \
-    STDMETHODIMP ZvUpdate15UIObject::Prefix##_GetToDeleteFilesCount(long* pCount) {                                    \
-        return FileCount(advanced, true, pCount);                                                                      \
-    }                                                                                                                  \
-    STDMETHODIMP ZvUpdate15UIObject::Prefix##_GetToDeleteFileName(long index, BSTR* pbsName) {                         \
-        return FileName(advanced, true, index, pbsName);                                                               \
-    }                                                                                                                  \
-    STDMETHODIMP ZvUpdate15UIObject::Prefix##_RemoveAllUpdateFiles() {                                                 \
-        return OnWizard([](UpdateWizard& w) {                                                                          \
-            w.Files(advanced).updates.clear();                                                                         \
-            w.RefillFiles(advanced);                                                                                   \
-            return S_OK;                                                                                               \
-        });                                                                                                            \
-    }                                                                                                                  \
-    STDMETHODIMP ZvUpdate15UIObject::Prefix##_RemoveAllDeviceFiles() {                                                 \
-        return OnWizard([](UpdateWizard& w) {                                                                          \
-            w.Files(advanced).devices.clear();                                                                         \
-            w.RecomputeSpace(advanced);                                                                                \
-            return S_OK;                                                                                               \
-        });                                                                                                            \
-    }                                                                                                                  \
-    STDMETHODIMP ZvUpdate15UIObject::Prefix##_ConfigSelectAll(BSTR bsText, long isEnabled, long isVisible,             \
-                                                              long bFlags) {                                           \
-        return OnWizard([&, t = Text(bsText)](UpdateWizard& w) {                                                       \
-            ConfigureControl(GetDlgItem(w.Page(advanced ? 6 : 1), advanced ? IDC_ADVANCED_ALL : IDC_FILES_ALL), t,     \
-                             isEnabled, isVisible, bFlags);                                                            \
-            return S_OK;                                                                                               \
-        });                                                                                                            \
-    }                                                                                                                  \
-    STDMETHODIMP ZvUpdate15UIObject::Prefix##_ConfigFormatFlash(BSTR bsText, long isEnabled, long isVisible,           \
-                                                                long bFlags) {                                         \
-        return OnWizard([&, t = Text(bsText)](UpdateWizard& w) {                                                       \
-            ConfigureControl(GetDlgItem(w.Page(advanced ? 6 : 1), advanced ? IDC_ADVANCED_FORMAT : IDC_FILES_FORMAT),  \
-                             t, isEnabled, isVisible, bFlags);                                                         \
-            return S_OK;                                                                                               \
-        });                                                                                                            \
-    }                                                                                                                  \
-    STDMETHODIMP ZvUpdate15UIObject::Prefix##_SetText(BSTR bsText) {                                                   \
-        return OnWizard([t = Text(bsText)](UpdateWizard& w) {                                                          \
-            w.SetPageText(advanced ? 6 : 1, advanced ? IDC_ADVANCED_TEXT : IDC_FILES_TEXT, t);                         \
-            return S_OK;                                                                                               \
-        });                                                                                                            \
+#define TV_FILE_PAGE_PROPERTIES(Prefix, advanced)                                                            \
+    STDMETHODIMP ZvUpdate15UIObject::get_##Prefix##_SelectAll(long* pVal) {                                  \
+        return ReadOnWizard(pVal, [](UpdateWizard& w) { return w.Files(advanced).selectAll; });              \
+    }                                                                                                        \
+    STDMETHODIMP ZvUpdate15UIObject::put_##Prefix##_SelectAll(long newVal) {                                 \
+        return OnWizard([newVal](UpdateWizard& w) {                                                          \
+            w.Files(advanced).selectAll = newVal != 0;                                                       \
+            w.ApplySelectAll(advanced);                                                                      \
+            return S_OK;                                                                                     \
+        });                                                                                                  \
+    }                                                                                                        \
+    STDMETHODIMP ZvUpdate15UIObject::get_##Prefix##_FormatFlash(long* pVal) {                                \
+        return ReadOnWizard(pVal, [](UpdateWizard& w) { return w.Files(advanced).formatFlash; });            \
+    }                                                                                                        \
+    STDMETHODIMP ZvUpdate15UIObject::put_##Prefix##_FormatFlash(long newVal) {                               \
+        return OnWizard([newVal](UpdateWizard& w) {                                                          \
+            w.Files(advanced).formatFlash = newVal != 0;                                                     \
+            w.ApplyFormatFlash(advanced);                                                                    \
+            return S_OK;                                                                                     \
+        });                                                                                                  \
+    }                                                                                                        \
+    STDMETHODIMP ZvUpdate15UIObject::get_##Prefix##_FreeSpace(long* pVal) {                                  \
+        return ReadOnWizard(                                                                                 \
+            pVal, [](UpdateWizard& w) { return zvupdate::ClampToLong(w.Files(advanced).freeSpace); });       \
+    }                                                                                                        \
+    STDMETHODIMP ZvUpdate15UIObject::put_##Prefix##_FreeSpace(long newVal) {                                 \
+        return OnWizard([newVal](UpdateWizard& w) {                                                          \
+            w.Files(advanced).freeSpace = newVal;                                                            \
+            w.RecomputeSpace(advanced);                                                                      \
+            return S_OK;                                                                                     \
+        });                                                                                                  \
+    }                                                                                                        \
+    STDMETHODIMP ZvUpdate15UIObject::get_##Prefix##_TotalSpace(long* pVal) {                                 \
+        return ReadOnWizard(                                                                                 \
+            pVal, [](UpdateWizard& w) { return zvupdate::ClampToLong(w.Files(advanced).totalSpace); });      \
+    }                                                                                                        \
+    STDMETHODIMP ZvUpdate15UIObject::put_##Prefix##_TotalSpace(long newVal) {                                \
+        return OnWizard([newVal](UpdateWizard& w) {                                                          \
+            w.Files(advanced).totalSpace = newVal;                                                           \
+            w.RecomputeSpace(advanced);                                                                      \
+            return S_OK;                                                                                     \
+        });                                                                                                  \
+    }                                                                                                        \
+    STDMETHODIMP ZvUpdate15UIObject::get_##Prefix##_RequiredSpace(long* pVal) {                              \
+        return ReadOnWizard(pVal, [](UpdateWizard& w) { return w.Files(advanced).requiredSpace; });          \
+    }                                                                                                        \
+    STDMETHODIMP ZvUpdate15UIObject::put_##Prefix##_RequiredSpace(long newVal) {                             \
+        return OnWizard([newVal](UpdateWizard& w) {                                                          \
+            w.Files(advanced).requiredSpace = newVal;                                                        \
+            return S_OK;                                                                                     \
+        });                                                                                                  \
+    }                                                                                                        \
+    STDMETHODIMP ZvUpdate15UIObject::Prefix##_GetUpdateFilesCount(long* pCount) {                            \
+        return FileCount(advanced, false, pCount);                                                           \
+    }                                                                                                        \
+    STDMETHODIMP ZvUpdate15UIObject::Prefix##_GetUpdateFileName(long index, BSTR* pbsName) {                 \
+        return FileName(advanced, false, index, pbsName);                                                    \
+    }                                                                                                        \
+    STDMETHODIMP ZvUpdate15UIObject::Prefix##_GetToDeleteFilesCount(long* pCount) {                          \
+        return FileCount(advanced, true, pCount);                                                            \
+    }                                                                                                        \
+    STDMETHODIMP ZvUpdate15UIObject::Prefix##_GetToDeleteFileName(long index, BSTR* pbsName) {               \
+        return FileName(advanced, true, index, pbsName);                                                     \
+    }                                                                                                        \
+    STDMETHODIMP ZvUpdate15UIObject::Prefix##_RemoveAllUpdateFiles() {                                       \
+        return OnWizard([](UpdateWizard& w) {                                                                \
+            w.Files(advanced).updates.clear();                                                               \
+            w.RefillFiles(advanced);                                                                         \
+            return S_OK;                                                                                     \
+        });                                                                                                  \
+    }                                                                                                        \
+    STDMETHODIMP ZvUpdate15UIObject::Prefix##_RemoveAllDeviceFiles() {                                       \
+        return OnWizard([](UpdateWizard& w) {                                                                \
+            w.Files(advanced).devices.clear();                                                               \
+            w.RecomputeSpace(advanced);                                                                      \
+            return S_OK;                                                                                     \
+        });                                                                                                  \
+    }                                                                                                        \
+    STDMETHODIMP ZvUpdate15UIObject::Prefix##_ConfigSelectAll(BSTR bsText, long isEnabled, long isVisible,   \
+                                                              long bFlags) {                                 \
+        return OnWizard([&, t = Text(bsText)](UpdateWizard& w) {                                             \
+            ConfigureControl(                                                                                \
+                GetDlgItem(w.Page(advanced ? 6 : 1), advanced ? IDC_ADVANCED_ALL : IDC_FILES_ALL), t,        \
+                isEnabled, isVisible, bFlags);                                                               \
+            return S_OK;                                                                                     \
+        });                                                                                                  \
+    }                                                                                                        \
+    STDMETHODIMP ZvUpdate15UIObject::Prefix##_ConfigFormatFlash(BSTR bsText, long isEnabled, long isVisible, \
+                                                                long bFlags) {                               \
+        return OnWizard([&, t = Text(bsText)](UpdateWizard& w) {                                             \
+            ConfigureControl(                                                                                \
+                GetDlgItem(w.Page(advanced ? 6 : 1), advanced ? IDC_ADVANCED_FORMAT : IDC_FILES_FORMAT), t,  \
+                isEnabled, isVisible, bFlags);                                                               \
+            return S_OK;                                                                                     \
+        });                                                                                                  \
+    }                                                                                                        \
+    STDMETHODIMP ZvUpdate15UIObject::Prefix##_SetText(BSTR bsText) {                                         \
+        return OnWizard([t = Text(bsText)](UpdateWizard& w) {                                                \
+            w.SetPageText(advanced ? 6 : 1, advanced ? IDC_ADVANCED_TEXT : IDC_FILES_TEXT, t);               \
+            return S_OK;                                                                                     \
+        });                                                                                                  \
     }
 
 TV_FILE_PAGE_PROPERTIES(ZUP01, false)
@@ -597,20 +562,15 @@ STDMETHODIMP ZvUpdate15UIObject::ZUP02_EnableProgressEx(long isEnabled) {
     });
 }
 
-#define TV_PROGRESS_PROPERTY(Name, member, ex, setter)                                                                 \
-    STDMETHODIMP ZvUpdate15UIObject::get_ZUP02_##Name(long* pVal) {                                                    \
-        if (!pVal)                                                                                                     \
-            return E_POINTER;                                                                                          \
-        return OnWizard([pVal](UpdateWizard& w) {                                                                      \
-            *pVal = w.member;                                                                                          \
-            return S_OK;                                                                                               \
-        });                                                                                                            \
-    }                                                                                                                  \
-    STDMETHODIMP ZvUpdate15UIObject::put_ZUP02_##Name(long newVal) {                                                   \
-        return OnWizard([newVal](UpdateWizard& w) {                                                                    \
-            w.setter(ex, newVal);                                                                                      \
-            return S_OK;                                                                                               \
-        });                                                                                                            \
+#define TV_PROGRESS_PROPERTY(Name, member, ex, setter)                                                       \
+    STDMETHODIMP ZvUpdate15UIObject::get_ZUP02_##Name(long* pVal) {                                          \
+        return ReadOnWizard(pVal, [](UpdateWizard& w) { return w.member; });                                 \
+    }                                                                                                        \
+    STDMETHODIMP ZvUpdate15UIObject::put_ZUP02_##Name(long newVal) {                                         \
+        return OnWizard([newVal](UpdateWizard& w) {                                                          \
+            w.setter(ex, newVal);                                                                            \
+            return S_OK;                                                                                     \
+        });                                                                                                  \
     }
 
 TV_PROGRESS_PROPERTY(ProgressRange, range, false, SetRange)
@@ -716,12 +676,7 @@ STDMETHODIMP ZvUpdate15UIObject::put_ZUP04_SelectedDeviceZvID(BSTR newVal) {
     });
 }
 STDMETHODIMP ZvUpdate15UIObject::get_ZUP04_UnknownDevice(long* pVal) {
-    if (!pVal)
-        return E_POINTER;
-    return OnWizard([pVal](UpdateWizard& w) {
-        *pVal = w.unknownDevice;
-        return S_OK;
-    });
+    return ReadOnWizard(pVal, [](UpdateWizard& w) { return w.unknownDevice; });
 }
 STDMETHODIMP ZvUpdate15UIObject::put_ZUP04_UnknownDevice(long newVal) {
     return OnWizard([newVal](UpdateWizard& w) {

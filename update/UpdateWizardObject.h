@@ -135,6 +135,15 @@ class ZvUpdate15UIObject final : public com::ComObject<ZvUpdate15UIObject, IZvUp
   private:
     // Runs `work` with the wizard on its thread; E_ABORT without a wizard.
     HRESULT OnWizard(const std::function<HRESULT(UpdateWizard&)>& work);
+    // A property getter: E_POINTER without `out`, else `*out` = `read(wizard)` on the wizard's thread.
+    template <class T, class Read> HRESULT ReadOnWizard(T* out, Read read) {
+        if (!out)
+            return E_POINTER;
+        return OnWizard([out, &read](UpdateWizard& w) {
+            *out = read(w);
+            return S_OK;
+        });
+    }
     // The selection sequence of one page: show, prepare, wait for a button, hide.
     HRESULT RunPage(int page, bool handWizard);
     HRESULT FileCount(bool advanced, bool toDelete, long* pCount);

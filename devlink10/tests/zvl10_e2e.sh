@@ -19,7 +19,8 @@
 # (default "factory hub backup mail pim").
 #
 # Without the host tree's emulator or shim the test is skipped (exit 77), unless TV_REQUIRE_DEVICES
-# is set, when their absence fails it. Any other failure exits non-zero.
+# is set, when their absence fails it. A phase asked for whose program is not built fails, as does
+# any other failure.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(realpath -m "$1"); host=$(realpath -m "$2"); prefix=$(realpath -m "$3")
@@ -99,9 +100,28 @@ start_emulator
 watcher_pid=$!
 
 status=0
-if has_phase factory; then
-    timeout "${ZVL10_E2E_LIMIT:-300}" "$TV_WINE" "$build/tests/bin/zvl10_e2e.exe" 'C:\zvl10' || status=$?
-    [ "$status" -eq 0 ] || echo "zvl10_e2e.exe: exit $status"
+# Runs one phase's program under a time limit; its failure fails the entry.
+run_program() { # <name> <limit in seconds> <command...>
+    local result=0
+    timeout "$2" "${@:3}" || result=$?
+    [ "$result" -eq 0 ] || { echo "$1: exit $result"; status=1; }
+    return "$result"
+}
+# A phase asked for whose programs are not built fails the entry: it was asked for and not run.
+phase_built() { # <phase> <programs...>
+    local program
+    for program in "${@:2}"; do
+        if [ ! -x "$program" ]; then
+            echo "FAIL: $1 phase not run (no $(basename "$program") in $build)"
+            status=1
+            return 1
+        fi
+    done
+}
+program=$build/bin/Tavrilon.exe
+
+if has_phase factory && phase_built factory "$build/tests/bin/zvl10_e2e.exe"; then
+    run_program zvl10_e2e.exe "${ZVL10_E2E_LIMIT:-300}" "$TV_WINE" "$build/tests/bin/zvl10_e2e.exe" 'C:\zvl10' || true
     if cmp -s "$work/up.bin" "$work/down.bin"; then
         echo "ok  : exported file equals the imported one"
     else
@@ -112,15 +132,11 @@ fi
 
 # The hub phase: the device holds up.bin on its main medium and card.txt on a card medium ("a").
 hub_test=$build/tests/bin/tavrilon_device10_e2e.exe
-if ! has_phase hub; then
-    :
-elif [ -x "$hub_test" ] && [ -x "$build/bin/Tavrilon.exe" ]; then
+if has_phase hub && phase_built hub "$hub_test" "$program"; then
     mkdir -p "$prefix/device-root/a"; printf 'card text\n' >"$prefix/device-root/a/card.txt"
     head -c 2000 /dev/urandom > "$work/hub-up.bin"
     rm -f "$work/hub-down.bin"
-    hub_status=0
-    timeout "${ZVL10_HUB_E2E_LIMIT:-240}" "$TV_WINE" "$hub_test" || hub_status=$?
-    [ "$hub_status" -eq 0 ] || { echo "tavrilon_device10_e2e.exe: exit $hub_status"; status=1; }
+    run_program tavrilon_device10_e2e.exe "${ZVL10_HUB_E2E_LIMIT:-240}" "$TV_WINE" "$hub_test" || true
     if cmp -s "$work/hub-up.bin" "$work/hub-down.bin"; then
         echo "ok  : the file exported through the hub equals the one imported through it"
     else
@@ -136,51 +152,31 @@ elif [ -x "$hub_test" ] && [ -x "$build/bin/Tavrilon.exe" ]; then
             status=1
         fi
     done
-else
-    echo "zvl10_e2e: hub phase not run (no Tavrilon.exe or tavrilon_device10_e2e.exe in $build)"
 fi
 # The backup phase: the program backs the device up and restores it through its wizard.
 backup_test=$build/tests/bin/backup_device10_e2e.exe
-if ! has_phase backup; then
-    :
-elif [ -x "$backup_test" ] && [ -x "$build/bin/Tavrilon.exe" ]; then
-    backup_status=0
-    timeout "${ZVL10_BACKUP_E2E_LIMIT:-300}" "$TV_WINE" "$backup_test" || backup_status=$?
-    [ "$backup_status" -eq 0 ] || { echo "backup_device10_e2e.exe: exit $backup_status"; status=1; }
-else
-    echo "zvl10_e2e: backup phase not run (no Tavrilon.exe or backup_device10_e2e.exe in $build)"
+if has_phase backup && phase_built backup "$backup_test" "$program"; then
+    run_program backup_device10_e2e.exe "${ZVL10_BACKUP_E2E_LIMIT:-300}" "$TV_WINE" "$backup_test" || true
 fi
 # The mail phase: the program's 1.0 mail synchronizer sends the letter waiting in the device's
 # mailbox file (written by the fixture writer) and receives the test mail server's letters; the
 # file is then compared with the writer's description of it (by mail_test.sh).
 mail_test=$build/tests/bin/syncmail10_e2e.exe
-if ! has_phase mail; then
-    :
-elif [ -x "$mail_test" ] && [ -x "$build/bin/Tavrilon.exe" ]; then
+if has_phase mail && phase_built mail "$mail_test" "$program"; then
     mail_work=$prefix/mail10
     rm -rf "$mail_work"; mkdir -p "$mail_work"
     python3 "$repo/tools/mailfixture/mailbox10.py" write "$repo/mail/sync10/fixtures/mail10_e2e.json" \
         "$prefix/device-root/default/email.dat"
     cp "$repo/mail/sync10/fixtures/mail10_e2e_after.json" "$mail_work/"
-    mail_status=0
     TV_MAIL_WORK_KEEP=1 TV_WINE=$TV_WINE TV_MAIL10_MAILBOX=$(tv_winpath "$prefix/device-root/default/email.dat") \
-        timeout "${ZVL10_MAIL_E2E_LIMIT:-180}" sh "$repo/mail/tests/mail_test.sh" "$mail_test" "$mail_work" ||
-        mail_status=$?
-    [ "$mail_status" -eq 0 ] || { echo "syncmail10_e2e.exe: exit $mail_status"; status=1; }
-else
-    echo "zvl10_e2e: mail phase not run (no Tavrilon.exe or syncmail10_e2e.exe in $build)"
+        run_program syncmail10_e2e.exe "${ZVL10_MAIL_E2E_LIMIT:-180}" sh "$repo/mail/tests/mail_test.sh" "$mail_test" \
+        "$mail_work" || true
 fi
 # The contacts and tasks phase: sessions of the program's contacts and tasks synchronizers with
 # the device and the stand-in desktop mail application.
 pim_test=$build/tests/bin/pimsync_device10_e2e.exe
-if ! has_phase pim; then
-    :
-elif [ -x "$pim_test" ] && [ -x "$build/bin/Tavrilon.exe" ]; then
-    pim_status=0
-    timeout "${ZVL10_PIM_E2E_LIMIT:-240}" "$TV_WINE" "$pim_test" || pim_status=$?
-    [ "$pim_status" -eq 0 ] || { echo "pimsync_device10_e2e.exe: exit $pim_status"; status=1; }
-else
-    echo "zvl10_e2e: contacts and tasks phase not run (no Tavrilon.exe or pimsync_device10_e2e.exe in $build)"
+if has_phase pim && phase_built "contacts and tasks" "$pim_test" "$program"; then
+    run_program pimsync_device10_e2e.exe "${ZVL10_PIM_E2E_LIMIT:-240}" "$TV_WINE" "$pim_test" || true
 fi
 # The file synchronization phases. filesync: sessions through the program's file synchronizer.
 # filesync_limits: sessions that stop at a device without room and on cancel, in the zone XST
@@ -189,17 +185,11 @@ fi
 # the past), and a last session must find nothing to do.
 filesync_test=$build/tests/bin/filesync_device10_e2e.exe
 run_filesync() { # <zone> <gtest filter>
-    local result=0
-    TZ=$1 timeout "${ZVL10_FILESYNC_E2E_LIMIT:-200}" "$TV_WINE" "$filesync_test" --gtest_filter="$2" || result=$?
-    [ "$result" -eq 0 ] || { echo "filesync_device10_e2e.exe $2: exit $result"; status=1; }
-    return "$result"
+    TZ=$1 run_program "filesync_device10_e2e.exe $2" "${ZVL10_FILESYNC_E2E_LIMIT:-200}" "$TV_WINE" "$filesync_test" \
+        --gtest_filter="$2"
 }
-if ! has_phase filesync && ! has_phase filesync_limits; then
-    :
-elif [ ! -x "$filesync_test" ] || [ ! -x "$build/bin/Tavrilon.exe" ]; then
-    echo "FAIL: file synchronization phase not run (no Tavrilon.exe or filesync_device10_e2e.exe in $build)"
-    status=1
-else
+if { has_phase filesync || has_phase filesync_limits; } &&
+    phase_built "file synchronization" "$filesync_test" "$program"; then
     if has_phase filesync; then
         run_filesync XST0 'FileSync10Sessions.*' || true
     fi

@@ -1,5 +1,6 @@
 // The DLL server of the script-hosted synchronizers: each class made with its own script item and
-// icon, registered apartment threaded in the category of synchronizers.
+// icon, registered apartment threaded in the category of synchronizers; each may be made inside
+// an outer object.
 #pragma once
 #include "ClassFactory.h"
 #include "ScriptSynchronizer.h"
@@ -8,16 +9,9 @@
 
 namespace tv::scriptsync {
 
+// A script-hosted class may be made inside an outer object.
 template <const ScriptSyncClass& Kind>
-class ScriptSyncFactory : public com::ComObjectImpl<ScriptSyncFactory<Kind>, IClassFactory>,
-                          private com::ModuleLockHolder<true> {
-  public:
-    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
-        TV_RETURN_IF_FAILED(com::CheckCreateRequest(outer, ppv));
-        return com::CreateComObject<ScriptSynchronizer>(riid, ppv, Kind);
-    }
-    STDMETHODIMP LockServer(BOOL lock) override { return com::LockModule(lock); }
-};
+using ScriptSyncFactory = com::KindClassFactory<ScriptSynchronizer, Kind, com::Aggregation::Accepted>;
 
 // One class: `name` is the class name, which also forms its ProgIDs and description.
 struct ScriptSyncRegistration {
@@ -30,7 +24,7 @@ struct ScriptSyncRegistration {
 
 template <const ScriptSyncClass& Kind>
 HRESULT CreateScriptSyncFactory(REFIID riid, void** ppv) {
-    return com::CreateComObject<ScriptSyncFactory<Kind>>(riid, ppv);
+    return com::CreateClassObjectOf<ScriptSyncFactory<Kind>>(riid, ppv);
 }
 
 inline com::ClassInfo ScriptSyncClassInfo(const ScriptSyncRegistration& entry, const GUID& typeLib) {

@@ -493,6 +493,60 @@ TEST_F(ScriptSynchronizerTest, TheScriptsHostObjectDoesNotKeepTheSynchronizerAli
     EXPECT_EQ(1u, sink->Release());
 }
 
+// An outer object that makes a synchronizer part of itself: it holds the synchronizer's inner
+// IUnknown and answers the synchronizer's interfaces through it. It lives on the test's stack.
+class OuterObject final : public IUnknown {
+  public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv)
+            return E_POINTER;
+        *ppv = nullptr;
+        if (IsEqualIID(riid, IID_IUnknown)) {
+            *ppv = static_cast<IUnknown*>(this);
+            AddRef();
+            return S_OK;
+        }
+        return inner ? inner->QueryInterface(riid, ppv) : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
+    STDMETHODIMP_(ULONG) Release() override { return --refs; }
+
+    ComPtr<IUnknown> inner;
+    ULONG refs = 1;
+};
+
+TEST_F(ScriptSynchronizerTest, AClassIsMadeInsideAnOuterObjectThatAnswersForIt) {
+    store_->PutScript(kTasks, kRecordingScript);
+    OuterObject outer;
+    // Only the inner IUnknown may be asked for: any other interface would count for the outer object.
+    ComPtr<IZvSynchronizer> direct;
+    EXPECT_TRUE(FAILED(CoCreateInstance(CLSID_ZvSyncTasks15, &outer, CLSCTX_INPROC_SERVER,
+                                        IID_IZvSynchronizer, reinterpret_cast<void**>(&direct))));
+    EXPECT_FALSE(direct);
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_ZvSyncTasks15, &outer, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                     reinterpret_cast<void**>(&outer.inner)));
+    ASSERT_TRUE(outer.inner);
+    const ULONG before = outer.refs;
+    ComPtr<RecordingSink> sink = Sink();
+    {
+        ComPtr<IZvSynchronizer> tasks;
+        ASSERT_HRESULT_SUCCEEDED(outer.QueryInterface(IID_IZvSynchronizer, reinterpret_cast<void**>(&tasks)));
+        // The synchronizer's references and identity are the outer object's.
+        EXPECT_EQ(before + 1, outer.refs);
+        EXPECT_EQ(static_cast<IUnknown*>(&outer), Identity(tasks.Get()).Get());
+        ComPtr<IZvSyncNotify> notify;
+        ASSERT_HRESULT_SUCCEEDED(tasks.As(&notify));
+        LONG cookie = 0;
+        ASSERT_EQ(S_OK, notify->Advise(sink.Get(), &cookie));
+    }
+    EXPECT_EQ(before, outer.refs);
+    // The outer object's release of the inner IUnknown destroys the synchronizer, and with it its
+    // reference to the sink.
+    outer.inner.Reset();
+    sink->AddRef();
+    EXPECT_EQ(1u, sink->Release());
+}
+
 TEST_F(ScriptSynchronizerTest, TheSubscriptionGetterSettlesNoConflicts) {
     store_->PutScript(kSubscription, kAcceptingScript);
     ComPtr<IZvSynchronizer> getter;

@@ -12,27 +12,17 @@ using namespace tv;
 namespace pim = tv::pimsync;
 
 template <const pim::SyncKind& Kind>
-class SynchronizerFactory : public com::ComObjectImpl<SynchronizerFactory<Kind>, IClassFactory>,
-                            private com::ModuleLockHolder<true> {
-  public:
-    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
-        TV_RETURN_IF_FAILED(com::CheckCreateRequest(outer, ppv));
-        return com::CreateComObject<pim::PimSynchronizer>(riid, ppv, Kind);
-    }
-    STDMETHODIMP LockServer(BOOL lock) override { return com::LockModule(lock); }
-};
-
-template <const pim::SyncKind& Kind>
-HRESULT CreateClassObject(REFIID riid, void** ppv) {
-    return com::CreateComObject<SynchronizerFactory<Kind>>(riid, ppv);
-}
+using SynchronizerFactory = com::KindClassFactory<pim::PimSynchronizer, Kind>;
 
 const com::DllServer& Server() {
     static const com::DllServer server(
-        {SynchronizerClassInfo(CLSID_ZvSyncContacts10, L"ZvSyncContacts10 Class", L"Tavrilon.ZvSyncContacts10.1",
-                               L"Tavrilon.ZvSyncContacts10", LIBID_ZVSYNCCT10Lib, CreateClassObject<pim::kContactsKind>),
+        {SynchronizerClassInfo(CLSID_ZvSyncContacts10, L"ZvSyncContacts10 Class",
+                               L"Tavrilon.ZvSyncContacts10.1", L"Tavrilon.ZvSyncContacts10",
+                               LIBID_ZVSYNCCT10Lib,
+                               com::CreateClassObjectOf<SynchronizerFactory<pim::kContactsKind>>),
          SynchronizerClassInfo(CLSID_ZvSyncTasks10, L"ZvSyncTasks10 Class", L"Tavrilon.ZvSyncTasks10.1",
-                               L"Tavrilon.ZvSyncTasks10", LIBID_ZVSYNCCT10Lib, CreateClassObject<pim::kTasksKind>)},
+                               L"Tavrilon.ZvSyncTasks10", LIBID_ZVSYNCCT10Lib,
+                               com::CreateClassObjectOf<SynchronizerFactory<pim::kTasksKind>>)},
         true);
     return server;
 }

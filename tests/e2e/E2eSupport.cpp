@@ -4,6 +4,7 @@
 #include "LanguageLibrary.h"
 #include "ZvRegistrar.h"
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <commctrl.h>
@@ -323,6 +324,24 @@ void ForgetEmulatedDevice(const std::string& registration, const std::string& pr
         SetUserString(kTestDevicesKey, "Root", previousRoot);
 }
 
+std::string UseOnlyDevice10(const std::string& tag, const std::string& registration,
+                            const std::string& name) {
+    const char* prefix = std::getenv("WINEPREFIX");
+    if (!prefix)
+        return {};
+    std::string root = std::string("Z:") + prefix + "\\device-root";
+    std::replace(root.begin(), root.end(), '/', '\\');
+    UseOnlyEmulatedDevice(tag, registration, name);
+    SetUserNumber(registration, "DisconnectionAlert", 0);
+    StoreScript(L"DeviceEvents", nullptr);
+    return root;
+}
+
+bool AttachWithOneDevice(ComStartedProgram& program) {
+    // The connection starts the program and keeps it running until it is attached.
+    const com::ComPtr<IZelvanMgr> hub = ConnectHub();
+    return hub && program.Attach(30000) && WaitUntil([] { return HubDeviceCount() == 1; }, 40000);
+}
 
 namespace {
 constexpr char kScheduleKey[] = "Software\\Zelvan\\Tavrilon\\ZvSyncMgr";

@@ -170,4 +170,13 @@ std::string UseOnlyEmulatedDevice(const std::string& tag, const std::string& reg
 // Deletes the device's registration and puts the test devices' previous root back.
 void ForgetEmulatedDevice(const std::string& registration, const std::string& previousRoot);
 
+// Makes the emulated 1.0 device of devlink10/tests/zvl10_e2e.sh, whose phases run in its prefix,
+// the program's only device (as UseOnlyEmulatedDevice), with no alert on its disconnection and no
+// device event script. The folder of its media ("Z:<prefix>\device-root"); empty outside a
+// prefix, when nothing is set up.
+std::string UseOnlyDevice10(const std::string& tag, const std::string& registration, const std::string& name);
+// Has the program started by COM and waits until its hub lists the one device (the 1.0 factory
+// probes the serial ports in rounds 5 s apart).
+bool AttachWithOneDevice(ComStartedProgram& program);
+
 } // namespace tv::e2e

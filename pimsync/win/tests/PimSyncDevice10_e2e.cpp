@@ -40,7 +40,6 @@ const char kName[] = "Preset10";
 const char kStrId[] = "@ZV10E2E";
 const char kContactsRow[] = "Contacts (Zelvan 1.0)";
 const char kTasksRow[] = "Tasks (Zelvan 1.0)";
-const char kTestDeviceKey[] = "Software\\Zelvan\\Tavrilon\\TestDevice";
 const char kMailAppKey[] = "Software\\Zelvan\\TavrilonTests\\MailApp";
 const char kCurVerKey[] = "Software\\Classes\\Outlook.Application\\CurVer";
 const std::string kRegistration = std::string("Software\\Zelvan\\Tavrilon\\DeviceList\\") + kStrId;
@@ -56,26 +55,16 @@ class PimSync10EndToEnd : public testing::Test {
   protected:
     static void SetUpTestSuite() {
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        const char* prefix = std::getenv("WINEPREFIX");
-        if (!prefix)
+        root_ = UseOnlyDevice10("tvpimsync10", kRegistration, kName);
+        if (root_.empty())
             return;
-        root_ = std::string("Z:") + prefix + "\\device-root";
-        std::replace(root_.begin(), root_.end(), '/', '\\');
-        char temp[MAX_PATH] = {};
-        GetTempPathA(MAX_PATH, temp);
-        const std::string noTestDevices = std::string(temp) + "tvpimsync10-none";
-        CreateDirectoryA(noTestDevices.c_str(), nullptr);
-        SetUserString(kTestDeviceKey, "Root", noTestDevices);
-        SetUserNumber("Software\\Zelvan\\Tavrilon", "TvOptions", 3);
-        SetUserString(kRegistration, "Name", kName);
-        SetUserNumber(kRegistration, "IsGuest", 0);
-        SetUserNumber(kRegistration, "DisconnectionAlert", 0);
         SetUserNumber(kRegistration, "ConflictResolution", 1);
         // Only the two synchronizers of this phase are offered and scheduled for the device.
         only_ = std::make_unique<tests::SynchronizersOnly>(
             std::initializer_list<CLSID>{CLSID_ZvSyncContacts10, CLSID_ZvSyncTasks10});
         ScheduleOnly({CLSID_ZvSyncContacts10, CLSID_ZvSyncTasks10}, kStrId);
-        StoreScript(L"DeviceEvents", nullptr);
+        char temp[MAX_PATH] = {};
+        GetTempPathA(MAX_PATH, temp);
         fixture_ = std::string(temp) + "tvpimsync10-fixture.txt";
         dump_ = std::string(temp) + "tvpimsync10-dump.txt";
         SetUserString(kMailAppKey, "Fixture", fixture_);
@@ -94,11 +83,7 @@ class PimSync10EndToEnd : public testing::Test {
     void SetUp() override {
         ASSERT_FALSE(root_.empty()) << "no WINEPREFIX: run by devlink10/tests/zvl10_e2e.sh";
         if (!program_.MainDialog()) {
-            ComPtr<IZelvanMgr> hub = ConnectHub();
-            ASSERT_TRUE(hub);
-            ASSERT_TRUE(program_.Attach(30000));
-            // The factory probes the serial ports in rounds 5 s apart.
-            ASSERT_TRUE(WaitUntil([] { return HubDeviceCount() == 1; }, 40000));
+            ASSERT_TRUE(AttachWithOneDevice(program_));
         }
     }
 
