@@ -6,6 +6,7 @@
 #include "ZvDevice15.h"
 
 #include "LangIds.h"
+#include "PcSafeName.h"
 #include "TransferSupport.h"
 
 #include <vector>
@@ -25,16 +26,37 @@ bool PcFileReadable(const std::string& path) {
     return static_cast<bool>(file);
 }
 
+// "/docs/old" of "/default/docs/old" with the source parent "/default".
+std::string RelativeDevicePath(const std::string& devicePath, const std::string& sourceParent) {
+    const size_t at = devicePath.find(sourceParent);
+    return at == std::string::npos ? devicePath : devicePath.substr(at + sourceParent.size());
+}
+
 // "\docs\old" of "/default/docs/old" with the source parent "/default".
 std::string RelativePcPath(const std::string& devicePath, const std::string& sourceParent) {
-    const size_t at = devicePath.find(sourceParent);
-    std::string relative = at == std::string::npos ? devicePath : devicePath.substr(at + sourceParent.size());
+    std::string relative = RelativeDevicePath(devicePath, sourceParent);
     for (char& c : relative)
         if (c == '/')
             c = '\\';
     if (relative.empty() || relative[0] != '\\')
         relative.insert(0, "\\");
     return relative;
+}
+
+// Whether every name below the source parent can name a PC file or folder: a device name holding
+// a backslash, a colon or ".." would put the item outside the folder it is exported to, or into a
+// stream or a device of the PC.
+bool NamesFitThePc(const std::string& devicePath, const std::string& sourceParent) {
+    const std::string relative = RelativeDevicePath(devicePath, sourceParent);
+    size_t start = relative.empty() || relative[0] != '/' ? 0 : 1;
+    for (;;) {
+        const size_t slash = relative.find('/', start);
+        if (!tv::portable::IsPcSafeComponent(std::string_view(relative).substr(start, slash - start)))
+            return false;
+        if (slash == std::string::npos)
+            return true;
+        start = slash + 1;
+    }
 }
 
 // The device lists local times; the PC file keeps UTC. A time the listing could not give (0)
@@ -173,6 +195,11 @@ HRESULT ZvDevice15::ExportFolder(const char* source, const char* destination,
     if (!listsItself)
         folders.insert(folders.begin(), folderPath);
     transfer::SortByDepth(folders);
+    // Nothing is written when one of the names cannot be written as it stands.
+    for (const std::vector<std::string>* paths : {&folders, &files})
+        for (const std::string& path : *paths)
+            if (!NamesFitThePc(path, sourceParent))
+                return Report({17, Text(IDS_HUB_BAD_PC_NAME)}, nMaxLen, strError);
 
     for (const std::string& folder : folders) {
         const std::string pcFolder = pcParent + RelativePcPath(folder, sourceParent);

@@ -233,6 +233,23 @@ TEST_F(TransferTest, ImportsAFolderTreeAndExportsItBackUnchanged) {
     EXPECT_EQ(error, Text(IDS_TRANSFER_SOURCE_MISSING));
 }
 
+// A device name holding a backslash would climb out of the PC folder the tree is exported to
+// (".." between backslashes): the export writes nothing and says why.
+TEST_F(TransferTest, AFolderExportWithANameThatCannotNameAPcFileWritesNothing) {
+    DeviceFolder("/default/y");
+    DeviceFolder("/default/y/t");
+    ASSERT_TRUE(test::WriteWholeFile(OnDevice("/y/t/f.txt"), test::Pattern(100, 5)));
+    DeviceFolder("/default/y/t/..\\..\\climbed");
+    const std::string out = PcFolder("outclimb");
+    const std::string below = PcFolder("outclimb\\in");
+    RemoveDirectoryA((out + "\\climbed").c_str());
+    std::string error;
+    EXPECT_EQ(Export(main_ + "\\y\\t", below + "\\t", &error), 17);
+    EXPECT_EQ(error, Text(IDS_HUB_BAD_PC_NAME));
+    EXPECT_EQ(GetFileAttributesA((out + "\\climbed").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesA((below + "\\t").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
 TEST_F(TransferTest, CopiesAndMovesOnTheDevice) {
     DeviceFolder("/default/docs");
     DeviceFolder("/default/docs/old");

@@ -454,4 +454,38 @@ TEST_F(OperationsTest, WhenTheProgramDiesDuringACopyTheWindowEndsWithAnError) {
     }
 }
 
+// The program answers but refuses the cancel, and no end of the operation ever comes: the
+// window does not wait for it for ever, it ends with the error and can be closed.
+TEST_F(OperationsTest, ACancelTheProgramRefusesWithoutAnEndEndsTheWindowWithAnError) {
+    auto state = std::make_shared<ProgressState>();
+    state->kind = ProgressKind::Copy;
+    state->deviceName = "NoSuchDevice"; // the hub refuses to cancel for a device it does not know
+    state->total = 100;
+    ASSERT_EQ(S_OK, served_.Hub()->QueryInterface(IID_PPV_ARGS(&state->hub)));
+    const DWORD testThread = GetCurrentThreadId();
+    std::string errors;
+    bool endedByItself = false;
+    std::thread user([&] {
+        HWND dialog = tv::test::WaitForWindow(L"#32770", L"Copying...", 20000);
+        if (dialog)
+            tv::test::ClickButton(dialog, IDCANCEL);
+        if (dialog &&
+            tv::test::PollUntil([&] { return IsWindowVisible(GetDlgItem(dialog, IDC_NS_CLOSE)) != FALSE; },
+                                kRefusedCancelGraceMs + 10000)) {
+            char text[1024] = {};
+            GetDlgItemTextA(dialog, IDC_NS_ERRORS, text, sizeof(text));
+            errors = text;
+            endedByItself = true;
+            tv::test::ClickButton(dialog, IDC_NS_CLOSE);
+        }
+        if (!tv::test::WaitForWindowGone(dialog, 10000))
+            EndModalLoop(testThread);
+    });
+    EXPECT_FALSE(RunProgressDialog(state));
+    user.join();
+    DropQuitMessage();
+    EXPECT_TRUE(endedByItself);
+    EXPECT_NE(std::string::npos, errors.find(LangString(IDS_NS_PROGRAM_GONE))) << errors;
+}
+
 } // namespace

@@ -409,6 +409,11 @@ TEST_F(ViewTest, WhileALabelIsEditedQGoesToTheEditControlAndF3IsLeftToTheShell) 
 // A browser that lets go of the view without asking it to destroy its window first: the view
 // still withdraws its window's drop target, which holds the folder's shared state.
 TEST_F(ViewTest, AViewReleasedWithItsWindowWithdrawsItsDropTarget) {
+    const auto hubReferences = [&] {
+        served_.Hub()->AddRef();
+        return served_.Hub()->Release();
+    };
+    const ULONG before = hubReferences();
     std::weak_ptr<NsGlobals> shared = AcquireGlobals();
     OpenAt("Dev1\\Main");
     HWND window = host_->ViewWindow();
@@ -416,6 +421,8 @@ TEST_F(ViewTest, AViewReleasedWithItsWindowWithdrawsItsDropTarget) {
     folder_.Reset();
     EXPECT_FALSE(IsWindow(window));
     EXPECT_TRUE(shared.expired());
+    // Nothing of the view keeps the program's hub.
+    EXPECT_EQ(before, hubReferences());
 }
 
 TEST_F(ViewTest, ACutPastedIntoAnotherDevicesFolderMovesTheFiles) {
