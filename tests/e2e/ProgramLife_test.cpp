@@ -169,8 +169,9 @@ TEST_F(ProgramLife, DevicesComeAndGoWithMenuScriptsAndAlertsThenExitEndsTheProgr
     ChooseExit(program.MainDialog());
     HWND refusal = nullptr;
     EXPECT_TRUE(WaitUntil([&] { return (refusal = FindMessageBox(program.ProcessId(), L"close its open windows")); }));
-    if (refusal)
+    if (refusal) {
         EXPECT_TRUE(test::ClickButton(refusal, IDOK));
+    }
     Sleep(1000);
     EXPECT_EQ(HubDeviceCount(), 0); // the program still answers
     ASSERT_HRESULT_SUCCEEDED(hub->put_BusyUI(0));
