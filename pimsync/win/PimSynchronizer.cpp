@@ -149,8 +149,7 @@ void AnsiUpperCase(std::string& text) {
         CharUpperBuffA(text.data(), static_cast<DWORD>(text.size()));
 }
 
-template <class List, class... Args>
-std::unique_ptr<::pimsync::ZvSyncRecordList> NewList(Args... args) {
+template <class List, class... Args> std::unique_ptr<::pimsync::ZvSyncRecordList> NewList(Args... args) {
     auto list = std::make_unique<List>(args...);
     list->SetUpperCase(AnsiUpperCase);
     return list;

@@ -459,8 +459,9 @@ TEST_F(PimSynchronizerTest, AVersionZeroPhoneBookNeverBlanksTheApplicationsConta
     ASSERT_EQ(contacts.size(), 3u);
     EXPECT_EQ(contacts[0], "contact\tFirstName=John\tLastName=Smith\tPhone=john\tTitle=Dr\t@ZvID=AAAAAAB");
     EXPECT_EQ(contacts[1], "contact\tFirstName=Jane\tLastName=Smith\tPhone=jane\t@ICQ=42");
-    EXPECT_EQ(contacts[2], "contact\tEmail=mail@device\tFirstName=Ann\tLastName=Solo\tPhone=device-Solo\tStreet=Main"
-                           "\tTitle=Ms\t@ICQ=7\t@ZvID=AAAAABA");
+    EXPECT_EQ(contacts[2],
+              "contact\tEmail=mail@device\tFirstName=Ann\tLastName=Solo\tPhone=device-Solo\tStreet=Main"
+              "\tTitle=Ms\t@ICQ=7\t@ZvID=AAAAABA");
 
     // The same under "replace on computer", and nothing left for the next session.
     WriteAll(fixture_, "contact\tLastName=Smith\tFirstName=John\tPhone=john\tTitle=Dr\t@ZvID=AAAAAAB\n"
@@ -547,8 +548,9 @@ TEST_F(PimSynchronizerTest, APhaseOutsideTheSessionTouchesNothing) {
     WriteOrganizer(device);
     WriteAll(fixture_, "task\tSubject=Other\tImportance=1\n");
     auto sink = NewSink();
-    Session session = Run(CLSID_ZvSyncTasks10, sink.Get(), SSR_MANUAL_RESOLUTION,
-                          {SPH_INITIALIZE, static_cast<ZVSYNCPHASE>(0), static_cast<ZVSYNCPHASE>(6), SPH_FINALIZE});
+    Session session =
+        Run(CLSID_ZvSyncTasks10, sink.Get(), SSR_MANUAL_RESOLUTION,
+            {SPH_INITIALIZE, static_cast<ZVSYNCPHASE>(0), static_cast<ZVSYNCPHASE>(6), SPH_FINALIZE});
     ASSERT_EQ(session.results.size(), 6u);
     EXPECT_EQ(session.results[3], E_INVALIDARG);
     EXPECT_EQ(session.results[4], E_INVALIDARG);
@@ -814,7 +816,6 @@ TEST_F(PimSynchronizerTest, NamesItemTypesAndAdviseCookies) {
     });
 }
 
-
 // A quit message posted to the session's thread while the conflict dialog is open is the thread's,
 // not an answer: the pair stays as it is on both sides and the quit is left for the thread's loop.
 TEST_F(PimSynchronizerTest, AQuitDuringTheConflictDialogSkipsThePairAndIsPassedOn) {
@@ -828,12 +829,14 @@ TEST_F(PimSynchronizerTest, AQuitDuringTheConflictDialogSkipsThePairAndIsPassedO
         if (!dialog)
             return;
         // The code a "keep the device's version" answer would have.
-        PostThreadMessageW(GetWindowThreadProcessId(dialog, nullptr), WM_QUIT, ::pimsync::kTakeDeviceVersion, 0);
+        PostThreadMessageW(GetWindowThreadProcessId(dialog, nullptr), WM_QUIT, ::pimsync::kTakeDeviceVersion,
+                           0);
         dialogEnded = test::WaitForWindowGone(dialog, 10000);
     });
     auto sink = NewSink();
-    Session session = Run(CLSID_ZvSyncContacts10, sink.Get(), SSR_MANUAL_RESOLUTION,
-                          {SPH_INITIALIZE, SPH_SYNCHRONIZE_ESTIMATE, SPH_SYNCHRONIZE_TRANSFER, SPH_SYNCHRONIZE_RESOLVE});
+    Session session =
+        Run(CLSID_ZvSyncContacts10, sink.Get(), SSR_MANUAL_RESOLUTION,
+            {SPH_INITIALIZE, SPH_SYNCHRONIZE_ESTIMATE, SPH_SYNCHRONIZE_TRANSFER, SPH_SYNCHRONIZE_RESOLVE});
     quitter.join();
     EXPECT_TRUE(dialogEnded);
     ASSERT_EQ(session.results.size(), 6u);
@@ -858,20 +861,21 @@ TEST_F(PimSynchronizerTest, CancelEndsAnOpenConflictDialog) {
     static UINT_PTR timer = 0;
     cancelledDialog = nullptr;
     auto sink = NewSink();
-    Session session = Run(CLSID_ZvSyncContacts10, sink.Get(), SSR_MANUAL_RESOLUTION,
-                          {SPH_INITIALIZE, SPH_SYNCHRONIZE_ESTIMATE, SPH_SYNCHRONIZE_TRANSFER, SPH_SYNCHRONIZE_RESOLVE,
-                           SPH_FINALIZE},
-                          [&](IZvSynchronizer* sync) {
-                              cancelled = sync;
-                              timer = SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR, DWORD) {
-                                  HWND dialog = test::FindShownWindow(L"#32770", L"Contact changed on both sides");
-                                  if (!dialog || GetWindowThreadProcessId(dialog, nullptr) != GetCurrentThreadId())
-                                      return;
-                                  KillTimer(nullptr, timer);
-                                  cancelledDialog = dialog;
-                                  EXPECT_EQ(cancelled->Cancel(), S_OK);
-                              });
-                          });
+    Session session =
+        Run(CLSID_ZvSyncContacts10, sink.Get(), SSR_MANUAL_RESOLUTION,
+            {SPH_INITIALIZE, SPH_SYNCHRONIZE_ESTIMATE, SPH_SYNCHRONIZE_TRANSFER, SPH_SYNCHRONIZE_RESOLVE,
+             SPH_FINALIZE},
+            [&](IZvSynchronizer* sync) {
+                cancelled = sync;
+                timer = SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR, DWORD) {
+                    HWND dialog = test::FindShownWindow(L"#32770", L"Contact changed on both sides");
+                    if (!dialog || GetWindowThreadProcessId(dialog, nullptr) != GetCurrentThreadId())
+                        return;
+                    KillTimer(nullptr, timer);
+                    cancelledDialog = dialog;
+                    EXPECT_EQ(cancelled->Cancel(), S_OK);
+                });
+            });
     KillTimer(nullptr, timer);
     ASSERT_NE(cancelledDialog, nullptr) << "the dialog was not met";
     EXPECT_FALSE(IsWindow(cancelledDialog));
@@ -891,7 +895,8 @@ TEST_F(PimSynchronizerTest, AnUnreadableFileAndAFailedCopyBackAreReported) {
         Session session = Run(CLSID_ZvSyncContacts10, sink.Get(), SSR_MANUAL_RESOLUTION, {SPH_INITIALIZE});
         ASSERT_EQ(session.results.size(), 3u);
         EXPECT_EQ(session.results[2], E_FAIL);
-        EXPECT_EQ(sink->Errors(), (std::vector<std::string>{"error 1 " + LoadLanguageString(language, 12243)}));
+        EXPECT_EQ(sink->Errors(),
+                  (std::vector<std::string>{"error 1 " + LoadLanguageString(language, 12243)}));
     }
     // The device file gives way to a folder of its name once the session has read it: the copy
     // back fails.
