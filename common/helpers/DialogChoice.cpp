@@ -7,6 +7,9 @@ void DialogChoice::End(int choice) {
         return;
     ended_ = true;
     choice_ = choice;
+    // An answer given while a message sent from another thread is handled (a click sent to a
+    // button) leaves the loop waiting for a posted message: this one wakes it.
+    PostThreadMessageW(GetCurrentThreadId(), WM_NULL, 0, 0);
 }
 
 int DialogChoice::Run(HWND dialog, int otherwise) {

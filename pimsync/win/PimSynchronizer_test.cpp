@@ -250,6 +250,22 @@ class PimSynchronizerTest : public ::testing::Test {
         com::MakeComObject(sink);
         return sink;
     }
+    // The next session, from what this one left on both sides, finds nothing to do: no item saved,
+    // the device file as it was, nothing unresolved.
+    void ExpectASecondSessionChangesNothing(const CLSID& clsid, const char* file,
+                                            int resolution = SSR_MANUAL_RESOLUTION) {
+        CarryAppState();
+        DeleteFileA(dump_.c_str());
+        const std::string deviceBefore = ReadAll(DevicePath(file));
+        auto sink = NewSink();
+        Session again = Run(clsid, sink.Get(), resolution);
+        ExpectAllSucceeded(again, sink.Get());
+        EXPECT_EQ(again.synchronized, 0);
+        EXPECT_EQ(again.unresolved, 0);
+        EXPECT_EQ(ReadAll(DevicePath(file)), deviceBefore);
+        EXPECT_EQ(ReadAll(dump_), "") << "nothing was saved in the application";
+    }
+
     static void ExpectAllSucceeded(const Session& session, RecordingSink* sink) {
         ASSERT_EQ(session.results.size(), 7u);
         for (HRESULT hr : session.results)
@@ -341,17 +357,7 @@ TEST_F(PimSynchronizerTest, ContactsNewOnEachSideMeetAndASecondSessionChangesNot
                            "@ICQ=\t@ZvID=AAAAAAB");
     EXPECT_EQ(AppItems("list").size(), 1u);
 
-    // Nothing left to do: no item saved, the device file as it was, nothing unresolved.
-    CarryAppState();
-    const std::string deviceBefore = ReadAll(DevicePath("phonebook.dat"));
-    DeleteFileA(dump_.c_str());
-    auto second = NewSink();
-    Session again = Run(CLSID_ZvSyncContacts10, second.Get());
-    ExpectAllSucceeded(again, second.Get());
-    EXPECT_EQ(again.synchronized, 0);
-    EXPECT_EQ(again.unresolved, 0);
-    EXPECT_EQ(ReadAll(DevicePath("phonebook.dat")), deviceBefore);
-    EXPECT_EQ(ReadAll(dump_), "");
+    ExpectASecondSessionChangesNothing(CLSID_ZvSyncContacts10, "phonebook.dat");
 }
 
 TEST_F(PimSynchronizerTest, AVersionZeroPhoneBookKeepsItsFieldsAndMakesNoDuplicates) {
@@ -438,10 +444,12 @@ TEST_F(PimSynchronizerTest, AVersionZeroPhoneBookNeverBlanksTheApplicationsConta
     }
     WritePhonebook(device);
     const std::string deviceBefore = ReadAll(DevicePath("phonebook.dat"));
-    WriteAll(fixture_, "contact\tLastName=Smith\tFirstName=John\tPhone=john\tTitle=Dr\t@ZvID=AAAAAAB\n"
-                       "contact\tLastName=Smith\tFirstName=Jane\tPhone=jane\t@ICQ=42\n"
-                       "contact\tLastName=Solo\tFirstName=Ann\tPhone=pc-Solo\tTitle=Ms\tStreet=Main\t@ICQ=7"
-                       "\t@ZvID=AAAAABA\n");
+    const std::string application =
+        "contact\tLastName=Smith\tFirstName=John\tPhone=john\tTitle=Dr\t@ZvID=AAAAAAB\n"
+        "contact\tLastName=Smith\tFirstName=Jane\tPhone=jane\t@ICQ=42\n"
+        "contact\tLastName=Solo\tFirstName=Ann\tPhone=pc-Solo\tTitle=Ms\tStreet=Main\t@ICQ=7\t@ZvID="
+        "AAAAABA\n";
+    WriteAll(fixture_, application);
     auto sink = NewSink();
     Session session;
     std::vector<std::string> seen;
@@ -464,23 +472,13 @@ TEST_F(PimSynchronizerTest, AVersionZeroPhoneBookNeverBlanksTheApplicationsConta
               "\tTitle=Ms\t@ICQ=7\t@ZvID=AAAAABA");
 
     // The same under "replace on computer", and nothing left for the next session.
-    WriteAll(fixture_, "contact\tLastName=Smith\tFirstName=John\tPhone=john\tTitle=Dr\t@ZvID=AAAAAAB\n"
-                       "contact\tLastName=Smith\tFirstName=Jane\tPhone=jane\t@ICQ=42\n"
-                       "contact\tLastName=Solo\tFirstName=Ann\tPhone=pc-Solo\tTitle=Ms\tStreet=Main\t@ICQ=7"
-                       "\t@ZvID=AAAAABA\n");
+    WriteAll(fixture_, application);
     DeleteFileA(dump_.c_str());
     auto replace = NewSink();
     Session replaced = Run(CLSID_ZvSyncContacts10, replace.Get(), SSR_REPLACE_ON_COMPUTER);
     ExpectAllSucceeded(replaced, replace.Get());
     EXPECT_EQ(AppItems("contact"), contacts);
-    CarryAppState();
-    DeleteFileA(dump_.c_str());
-    auto again = NewSink();
-    Session second = Run(CLSID_ZvSyncContacts10, again.Get(), SSR_REPLACE_ON_COMPUTER);
-    ExpectAllSucceeded(second, again.Get());
-    EXPECT_EQ(second.unresolved, 0);
-    EXPECT_EQ(second.synchronized, 0);
-    EXPECT_EQ(ReadAll(dump_), "") << "nothing was saved in the application";
+    ExpectASecondSessionChangesNothing(CLSID_ZvSyncContacts10, "phonebook.dat", SSR_REPLACE_ON_COMPUTER);
     EXPECT_EQ(ReadAll(DevicePath("phonebook.dat")), deviceBefore);
 }
 
@@ -511,16 +509,7 @@ TEST_F(PimSynchronizerTest, RepeatedTasksSettleOneToOne) {
             EXPECT_NE(tasks[0].find("Importance=1"), std::string::npos) << tasks[0];
             EXPECT_NE(tasks[1].find("Importance=0"), std::string::npos) << tasks[1];
         }
-        CarryAppState();
-        DeleteFileA(dump_.c_str());
-        const std::string deviceBefore = ReadAll(DevicePath("organizer.dat"));
-        auto second = NewSink();
-        Session again = Run(CLSID_ZvSyncTasks10, second.Get(), resolution);
-        ExpectAllSucceeded(again, second.Get());
-        EXPECT_EQ(again.unresolved, 0);
-        EXPECT_EQ(again.synchronized, 0);
-        EXPECT_EQ(ReadAll(DevicePath("organizer.dat")), deviceBefore);
-        EXPECT_EQ(ReadAll(dump_), "");
+        ExpectASecondSessionChangesNothing(CLSID_ZvSyncTasks10, "organizer.dat", resolution);
     }
 }
 
