@@ -58,7 +58,9 @@ class ZvDeviceFileListener final : public com::ComObject<ZvDeviceFileListener, I
 bool WaitWhileDispatching(HANDLE handle, DWORD silenceMs, DWORD limitMs) {
     const ULONGLONG start = GetTickCount64();
     for (;;) {
-        const DWORD woke = MsgWaitForMultipleObjects(1, &handle, FALSE, silenceMs, QS_ALLINPUT);
+        // Messages already in the queue count too: the hub's callback may arrive while the call
+        // that started the copy is still out, and that call's loop sees it without taking it.
+        const DWORD woke = MsgWaitForMultipleObjectsEx(1, &handle, silenceMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
         if (woke == WAIT_OBJECT_0)
             return true;
         if (woke != WAIT_OBJECT_0 + 1)
