@@ -1,4 +1,5 @@
 #include "SimpleMapi.h"
+#include "HResult.h"
 #include <cstring>
 
 namespace tv::pimbridge {
@@ -39,21 +40,21 @@ SimpleMapi::~SimpleMapi() {
         logoff(session_, 0, 0, 0);
 }
 
-bool SimpleMapi::FindInNextMessage(const std::string& name, std::string& address, bool& found) {
+HRESULT SimpleMapi::FindInNextMessage(const std::string& name, std::string& address, bool& found) {
     LPMAPIFINDNEXT findNext = nullptr;
     LPMAPIREADMAIL readMail = nullptr;
     LPMAPIFREEBUFFER freeBuffer = nullptr;
-    if (FAILED(Function("MAPIFindNext", findNext)) || FAILED(Function("MAPIReadMail", readMail)) ||
-        FAILED(Function("MAPIFreeBuffer", freeBuffer)))
-        return false;
+    TV_RETURN_IF_FAILED(Function("MAPIFindNext", findNext));
+    TV_RETURN_IF_FAILED(Function("MAPIReadMail", readMail));
+    TV_RETURN_IF_FAILED(Function("MAPIFreeBuffer", freeBuffer));
     char id[kMessageIdSize] = {};
     if (findNext(session_, 0, nullptr, lastMessage_.empty() ? nullptr : const_cast<LPSTR>(lastMessage_.c_str()),
                  MAPI_LONG_MSGID, 0, id) != SUCCESS_SUCCESS)
-        return false;
+        return S_FALSE;
     id[kMessageIdSize - 1] = 0;
     lpMapiMessage message = nullptr;
     if (readMail(session_, 0, id, MAPI_PEEK | MAPI_SUPPRESS_ATTACH, 0, &message) != SUCCESS_SUCCESS || !message)
-        return false;
+        return S_FALSE;
     lastMessage_ = id;
     const MapiRecipDesc* originator = message->lpOriginator;
     if (originator && originator->lpszName && name == originator->lpszName && HasAt(originator->lpszAddress)) {
@@ -69,7 +70,7 @@ bool SimpleMapi::FindInNextMessage(const std::string& name, std::string& address
         }
     }
     freeBuffer(message);
-    return true;
+    return S_OK;
 }
 
 HRESULT SimpleMapi::Resolve(const std::string& name, std::string& address) {
@@ -90,8 +91,10 @@ HRESULT SimpleMapi::Resolve(const std::string& name, std::string& address) {
             return S_OK;
     }
     bool found = false;
-    while (!found && FindInNextMessage(name, address, found)) {
+    while (!found && (hr = FindInNextMessage(name, address, found)) == S_OK) {
     }
+    if (FAILED(hr))
+        return hr;
     if (!found)
         address = name;
     return S_OK;

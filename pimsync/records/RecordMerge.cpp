@@ -1,17 +1,49 @@
 #include "RecordMerge.h"
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace pimsync {
 namespace {
 
-std::vector<std::string> KeysOf(const ZvSyncRecordList& list) {
-    std::vector<std::string> keys;
-    keys.reserve(list.Count());
-    for (size_t i = 0; i < list.Count(); ++i)
-        keys.push_back(list.At(i).Key());
-    return keys;
+constexpr size_t kNone = static_cast<size_t>(-1);
+
+// Pairs the PC's items with the device records one to one by key: the n-th item of a key with
+// the n-th record of that key, each side in its own order. Records of a key repeated on both
+// sides (two tasks "Pay rent") thus keep their partners from session to session.
+class KeyPairing {
+  public:
+    explicit KeyPairing(const ZvSyncRecordList& list) {
+        for (size_t i = 0; i < list.Count(); ++i)
+            groups_[list.At(i).Key()].device.push_back(i);
+    }
+
+    struct Group {
+        std::vector<size_t> device; // the device records of the key, in list order
+        size_t pcItems = 0;         // the PC items of the key met so far
+        bool ambiguous = false;     // a partial key held by several PC items: matches nothing
+    };
+
+    // Counts a PC item of `key` and gives its group.
+    Group& Meet(const std::string& key) {
+        Group& group = groups_[key];
+        ++group.pcItems;
+        return group;
+    }
+    // The device record of the PC item just met; kNone when the key has no record left.
+    static size_t Partner(const Group& group) {
+        return group.pcItems <= group.device.size() ? group.device[group.pcItems - 1] : kNone;
+    }
+
+  private:
+    std::unordered_map<std::string, Group> groups_;
+};
+
+// One pair settled: the counter never goes below zero.
+void Settled(MergeCounters& counters) {
+    if (counters.unresolved > 0)
+        --counters.unresolved;
 }
 
 } // namespace
@@ -31,7 +63,7 @@ MergeResult Transfer(ZvSyncRecordList& list, PcRecordSource& source, MergeCounte
     long count = 0;
     if (!source.Count(count))
         return MergeResult::kSourceFailed;
-    const std::vector<std::string> keys = KeysOf(list);
+    KeyPairing pairing(list);
     auto fromPc = list.NewList();
     for (long index = 1; index <= count; ++index) {
         auto record = list.NewRecord();
@@ -40,21 +72,28 @@ MergeResult Transfer(ZvSyncRecordList& list, PcRecordSource& source, MergeCounte
             return MergeResult::kSourceFailed;
         if (read == ItemRead::kRecord) {
             record->KeepStoredFields();
-            const std::string key = record->Key();
-            bool matched = false;
-            for (size_t i = 0; i < keys.size(); ++i) {
-                if (keys[i] != key)
-                    continue;
-                matched = true;
-                ZvSyncRecord& device = list.At(i);
+            KeyPairing::Group& group = pairing.Meet(record->Key());
+            if (!group.ambiguous && record->PartialKey() && group.pcItems == 2 && !group.device.empty()) {
+                // Which of the PC's items is the device's cannot be told: the key's records on
+                // both sides stay as they are, and the first item's pairing is taken back.
+                group.ambiguous = true;
+                if (list.At(group.device[0]).state == kChanged)
+                    Settled(counters);
+                for (size_t i : group.device)
+                    list.At(i).state = kSameOnPc;
+            }
+            const size_t partner = KeyPairing::Partner(group);
+            if (group.ambiguous) {
+                // neither side takes anything of the key
+            } else if (partner != kNone) {
+                ZvSyncRecord& device = list.At(partner);
                 if (device.Equals(*record)) {
                     device.state = kSameOnPc;
                 } else {
                     device.state = kChanged;
                     ++counters.unresolved;
                 }
-            }
-            if (!matched) {
+            } else {
                 record->state = kNewFromPc;
                 fromPc->Append(record->Clone());
                 ++counters.synchronized;
@@ -84,7 +123,10 @@ MergeResult Resolve(ZvSyncRecordList& list, PcRecordSource& source, int resoluti
     if (!source.Count(count))
         return MergeResult::kSourceFailed;
     const long before = counters.unresolved;
-    const std::vector<std::string> keys = KeysOf(list);
+    // The pairs are those of the transfer: the same one-to-one pairing over the list as it left
+    // the transfer (the PC's new records appended, the device's added to the PC), and only the
+    // pairs it found changed are settled, each once.
+    KeyPairing pairing(list);
     for (long index = 1; index <= count; ++index) {
         auto record = list.NewRecord();
         const ItemRead read = source.Read(index, *record);
@@ -93,25 +135,25 @@ MergeResult Resolve(ZvSyncRecordList& list, PcRecordSource& source, int resoluti
         if (read == ItemRead::kSkipped)
             continue;
         record->KeepStoredFields();
-        const std::string key = record->Key();
-        for (size_t i = 0; i < keys.size(); ++i) {
-            if (keys[i] != key || list.At(i).Equals(*record))
-                continue;
-            const int choice = resolution == kAskUser ? observer.ChooseVersion(list.At(i), *record) : 0;
-            if (choice == kEndResolve)
-                return MergeResult::kDone;
-            if (resolution == kReplaceOnComputer || choice == kTakeDeviceVersion) {
-                if (!source.Write(index, list.At(i)))
-                    return MergeResult::kSourceFailed;
-                --counters.unresolved;
-            } else if (resolution == kReplaceOnDevice || choice == kTakePcVersion) {
-                list.Replace(i, record->Clone());
-                --counters.unresolved;
-            }
-            observer.Progress(before - counters.unresolved, before);
-            if (observer.Cancelled())
-                return MergeResult::kCancelled;
+        const size_t i = KeyPairing::Partner(pairing.Meet(record->Key()));
+        if (i == kNone || list.At(i).state != kChanged || list.At(i).Equals(*record))
+            continue;
+        const int choice = resolution == kAskUser ? observer.ChooseVersion(list.At(i), *record) : 0;
+        if (choice == kEndResolve)
+            return MergeResult::kDone;
+        if (resolution == kReplaceOnComputer || choice == kTakeDeviceVersion) {
+            if (!source.Write(index, list.At(i)))
+                return MergeResult::kSourceFailed;
+            list.At(i).state = kSameOnPc;
+            Settled(counters);
+        } else if (resolution == kReplaceOnDevice || choice == kTakePcVersion) {
+            list.Replace(i, record->Clone());
+            list.At(i).state = kSameOnPc;
+            Settled(counters);
         }
+        observer.Progress(before - counters.unresolved, before);
+        if (observer.Cancelled())
+            return MergeResult::kCancelled;
     }
     return MergeResult::kDone;
 }

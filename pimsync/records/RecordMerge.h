@@ -59,10 +59,12 @@ MergeResult Estimate(const ZvSyncRecordList& list, PcRecordSource& source, Merge
 
 // Marks device records found on the PC as same or changed, appends the PC's new records to the
 // list, and adds the records only on the device to the PC. Deletions are not carried either way.
+// Items and records of one key pair one to one, in their order; a partial key held by several PC
+// items pairs with none of its device records, and neither side takes anything of that key.
 MergeResult Transfer(ZvSyncRecordList& list, PcRecordSource& source, MergeCounters& counters,
                      MergeObserver& observer);
 
-// Settles every device record that differs from a PC item with its key.
+// Settles the pairs the transfer found changed, each once.
 MergeResult Resolve(ZvSyncRecordList& list, PcRecordSource& source, int resolution, MergeCounters& counters,
                     MergeObserver& observer);
 

@@ -1,12 +1,13 @@
-// A device list and a PC folder made from the input, each without repeated keys, merged with a
-// resolution that needs no user: afterwards the written list and the folder agree, so a second
-// session finds nothing to transfer and nothing to resolve, and adds nothing.
+// A device list and a PC folder made from the input, keys repeated on either side as they come,
+// merged with a resolution that needs no user: afterwards nothing is left unresolved, no counter
+// went below zero, and a second session over the written list and the same folder changes
+// nothing on either side.
 #include "MemoryRecordSource.h"
 #include "RecordMerge.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <set>
+#include <vector>
 #include <string>
 
 namespace {
@@ -54,11 +55,16 @@ std::unique_ptr<pimsync::ZvSyncRecord> MakeRecord(const pimsync::ZvSyncRecordLis
 
 class QuietObserver : public pimsync::MergeObserver {
   public:
-    void Progress(long, long) override {}
+    // Whether any progress report had a count below zero.
+    bool Negative() const { return negative_; }
+    void Progress(long done, long total) override { negative_ = negative_ || done < 0 || total < 0; }
     bool Cancelled() override { return false; }
     int ChooseVersion(const pimsync::ZvSyncRecord&, const pimsync::ZvSyncRecord&) override {
         __builtin_trap(); // the resolutions used here never ask
     }
+
+  private:
+    bool negative_ = false;
 };
 
 } // namespace
@@ -74,16 +80,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int resolution = kind & 4 ? pimsync::kReplaceOnDevice : pimsync::kReplaceOnComputer;
 
     pimsync::testing::MemoryRecordSource pc;
-    std::set<std::string> deviceKeys, pcKeys;
     while (in.More()) {
         const bool onDevice = in.Byte() % 2 == 0;
         auto record = MakeRecord(*device, in);
-        auto stored = record->Clone();
-        stored->KeepStoredFields();
         if (onDevice) {
-            if (deviceKeys.insert(stored->Key()).second)
-                device->Append(std::move(stored)); // as read from the file
-        } else if (pcKeys.insert(stored->Key()).second) {
+            record->KeepStoredFields(); // as read from the file
+            device->Append(std::move(record));
+        } else {
             pc.items.push_back(std::move(record)); // as the PC has it
         }
     }
@@ -93,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (pimsync::Estimate(*device, pc, counters) != pimsync::MergeResult::kDone ||
         pimsync::Transfer(*device, pc, counters, observer) != pimsync::MergeResult::kDone ||
         pimsync::Resolve(*device, pc, resolution, counters, observer) != pimsync::MergeResult::kDone ||
-        counters.unresolved != 0)
+        counters.unresolved != 0 || observer.Negative())
         __builtin_trap();
 
     pimsync::MemoryWriter file;
@@ -103,13 +106,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     pimsync::MemoryReader reader(file.Bytes());
     if (!reread->ReadFile(reader))
         __builtin_trap();
-    const int addsBefore = pc.adds;
+    const int addsBefore = pc.adds, writesBefore = pc.writes;
     pimsync::MergeCounters second;
     if (pimsync::Estimate(*reread, pc, second) != pimsync::MergeResult::kDone ||
-        pimsync::Transfer(*reread, pc, second, observer) != pimsync::MergeResult::kDone)
+        pimsync::Transfer(*reread, pc, second, observer) != pimsync::MergeResult::kDone ||
+        pimsync::Resolve(*reread, pc, resolution, second, observer) != pimsync::MergeResult::kDone)
         __builtin_trap();
     if (second.synchronized != 0 || second.unresolved != 0 || pc.adds != addsBefore ||
-        reread->Count() != device->Count())
+        pc.writes != writesBefore || observer.Negative())
+        __builtin_trap();
+    pimsync::MemoryWriter again;
+    if (!reread->WriteFile(again) || again.Bytes() != file.Bytes())
         __builtin_trap();
     return 0;
 }

@@ -141,14 +141,133 @@ TEST(RecordMergeTest, ResolutionsAndDialogChoices) {
         EXPECT_EQ(s.counters.unresolved, 2);
     }
     {
-        // Two device records with one key are both marked by one PC item.
+        // Two device records with one key and one PC item: the first pairs, the second goes to the PC.
         auto device = makeDevice();
         device->Append(Contact("a", "", "other").Clone());
         auto pc = makePc();
         Session s;
         ASSERT_EQ(Transfer(*device, *pc, s.counters, s.observer), MergeResult::kDone);
-        EXPECT_EQ(s.counters.unresolved, 4);
-        EXPECT_EQ(device->At(3).state, kChanged);
+        EXPECT_EQ(s.counters.unresolved, 3);
+        EXPECT_EQ(device->At(0).state, kChanged);
+        EXPECT_EQ(device->At(3).state, kDeviceOnly);
+        EXPECT_EQ(pc->adds, 1);
+    }
+}
+
+ZvTaskRecord Task(const std::string& text, uint8_t priority) {
+    ZvTaskRecord task;
+    task.text = text;
+    task.priority = priority;
+    return task;
+}
+
+uint8_t PriorityAt(const ZvSyncRecord& record) {
+    return dynamic_cast<const ZvTaskRecord&>(record).priority;
+}
+
+// Reads the list back as the next session finds it on the device.
+std::unique_ptr<ZvSyncRecordList> Reread(const ZvSyncRecordList& list) {
+    MemoryWriter file;
+    EXPECT_TRUE(list.WriteFile(file));
+    auto reread = list.NewList();
+    MemoryReader in(file.Bytes());
+    EXPECT_TRUE(reread->ReadFile(in));
+    return reread;
+}
+
+// Two tasks of one text on each side, changed on both: every way of settling them pairs the n-th
+// with the n-th, leaves no counter below zero, and the next session finds nothing to do.
+TEST(RecordMergeTest, RepeatedKeysPairOneToOneAndSettle) {
+    struct Way {
+        int resolution;
+        std::vector<int> choices;
+        uint8_t first, second; // the priorities both sides end with
+    };
+    for (const Way& way : {Way{kReplaceOnDevice, {}, 0, 2}, Way{kReplaceOnComputer, {}, 1, 3},
+                           Way{kAskUser, {kTakePcVersion, kTakeDeviceVersion}, 0, 3}}) {
+        SCOPED_TRACE(way.resolution);
+        ZvOrganizerFile device;
+        device.Append(Task("Pay rent", 1).Clone());
+        device.Append(Task("Pay rent", 3).Clone());
+        MemoryRecordSource pc;
+        pc.Put(Task("Pay rent", 0));
+        pc.Put(Task("Pay rent", 2));
+        Session first;
+        first.observer.choices = way.choices;
+        ASSERT_EQ(Estimate(device, pc, first.counters), MergeResult::kDone);
+        ASSERT_EQ(Transfer(device, pc, first.counters, first.observer), MergeResult::kDone);
+        EXPECT_EQ(first.counters.unresolved, 2);
+        EXPECT_EQ(first.counters.synchronized, 0);
+        ASSERT_EQ(Resolve(device, pc, way.resolution, first.counters, first.observer), MergeResult::kDone);
+        EXPECT_EQ(first.counters.unresolved, 0);
+        EXPECT_EQ(first.observer.lastDone, 2);
+        ASSERT_EQ(device.Count(), 2u);
+        EXPECT_EQ(PriorityAt(device.At(0)), way.first);
+        EXPECT_EQ(PriorityAt(device.At(1)), way.second);
+        EXPECT_EQ(PriorityAt(*pc.items[0]), way.first);
+        EXPECT_EQ(PriorityAt(*pc.items[1]), way.second);
+
+        auto reread = Reread(device);
+        const int writes = pc.writes;
+        Session second;
+        ASSERT_EQ(second.Run(*reread, pc, kReplaceOnComputer), MergeResult::kDone);
+        EXPECT_EQ(second.counters.synchronized, 0);
+        EXPECT_EQ(second.counters.unresolved, 0);
+        EXPECT_EQ(pc.writes, writes);
+        EXPECT_EQ(pc.adds, 0);
+        EXPECT_EQ(reread->Count(), 2u);
+    }
+    // New on the PC twice: both reach the device once, and stay paired.
+    ZvOrganizerFile device;
+    MemoryRecordSource pc;
+    pc.Put(Task("Pay rent", 0));
+    pc.Put(Task("Pay rent", 2));
+    Session first;
+    ASSERT_EQ(first.Run(device, pc, kReplaceOnComputer), MergeResult::kDone);
+    EXPECT_EQ(first.counters.synchronized, 2);
+    auto reread = Reread(device);
+    Session second;
+    ASSERT_EQ(second.Run(*reread, pc, kReplaceOnComputer), MergeResult::kDone);
+    EXPECT_EQ(second.counters.unresolved, 0);
+    EXPECT_EQ(second.counters.synchronized, 0);
+    EXPECT_EQ(pc.writes, 0);
+}
+
+// A version 0 phone book keys on the last name alone: a name held by several PC contacts matches
+// none of them, and nothing of that name crosses or is overwritten on either side.
+TEST(RecordMergeTest, AVersionZeroKeyHeldBySeveralPcItemsMatchesNone) {
+    ZvPhonebookFile device(0);
+    ZvContactRecord smith(0);
+    smith.s3 = "Smith";
+    smith.s5 = "device";
+    device.Append(smith.Clone());
+    ZvContactRecord other(0);
+    other.s3 = "Other";
+    other.s5 = "device";
+    device.Append(other.Clone());
+    for (int resolution : {kReplaceOnDevice, kReplaceOnComputer, kAskUser}) {
+        SCOPED_TRACE(resolution);
+        MemoryRecordSource pc;
+        pc.Put(Contact("Smith", "Jane", "jane"));
+        pc.Put(Contact("Smith", "John", "john"));
+        pc.Put(Contact("Other", "Ann", "ann"));
+        auto list = Reread(device);
+        Session s;
+        s.observer.choices = {kTakeDeviceVersion};
+        ASSERT_EQ(s.Run(*list, pc, resolution), MergeResult::kDone);
+        EXPECT_EQ(s.counters.synchronized, 0);
+        EXPECT_EQ(s.counters.unresolved, 0);
+        EXPECT_EQ(pc.adds, 0);
+        ASSERT_EQ(list->Count(), 2u);
+        EXPECT_EQ(ContactAt(*list, 0).s5, "device");
+        EXPECT_EQ(dynamic_cast<ZvContactRecord&>(*pc.items[0]).s5, "jane");
+        EXPECT_EQ(dynamic_cast<ZvContactRecord&>(*pc.items[1]).s5, "john");
+        if (resolution == kAskUser)
+            EXPECT_EQ(s.observer.asked, 1u) << "only Other, which one PC contact holds, is asked about";
+        if (resolution == kReplaceOnComputer)
+            EXPECT_EQ(pc.writes, 1);
+        if (resolution == kReplaceOnDevice)
+            EXPECT_EQ(ContactAt(*list, 1).s5, "ann");
     }
 }
 

@@ -1,7 +1,6 @@
 #include "SyncRecords.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 
 #include "DeviceId.h"
@@ -31,9 +30,14 @@ bool ReadFixedText(ByteReader& in, uint8_t length, std::string& field, size_t mo
     return true;
 }
 
-void UpperFirstLetter(std::string& text) {
-    if (!text.empty() && std::isalpha(static_cast<unsigned char>(text[0])))
-        text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+// Upper-cases the first character (a character that is not a letter stays as it is).
+void UpperFirstLetter(std::string& text, UpperCaser upperCase) {
+    if (text.empty())
+        return;
+    std::string first(1, text[0]);
+    upperCase(first);
+    if (first.size() == 1)
+        text[0] = first[0];
 }
 
 UniqueFile OpenFile(const std::string& path, const char* mode) {
@@ -42,16 +46,19 @@ UniqueFile OpenFile(const std::string& path, const char* mode) {
 
 } // namespace
 
-std::string UpperCase(std::string text) {
-    for (char& c : text)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
+void AsciiUpperCase(std::string& text) {
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    }
 }
 
 // --- contacts ---
 
 std::string ZvContactRecord::Key() const {
-    return UpperCase(s3 + " " + s4 + " " + s1);
+    std::string key = s3 + " " + s4 + " " + s1;
+    upperCase(key);
+    return key;
 }
 
 bool ZvContactRecord::Write(ByteWriter& out) const {
@@ -89,7 +96,7 @@ bool ZvContactRecord::Read(ByteReader& in) {
         !ReadText(in, s4, W::s4) || !ReadText(in, s5, W::s5) || !ReadText(in, s6, W::s6) ||
         !ReadText(in, s7, W::s7) || !ReadText(in, s8, W::s8) || !ReadText(in, icq, W::icq))
         return false;
-    UpperFirstLetter(s1);
+    UpperFirstLetter(s1, upperCase);
     return true;
 }
 
@@ -128,13 +135,15 @@ void ZvContactRecord::KeepStoredFields() {
     CutTo(s8, W::s8);
     CutTo(icq, W::icq);
     if (version != 0)
-        UpperFirstLetter(s1);
+        UpperFirstLetter(s1, upperCase);
 }
 
 // --- tasks ---
 
 std::string ZvTaskRecord::Key() const {
-    return UpperCase(text);
+    std::string key = text;
+    upperCase(key);
+    return key;
 }
 
 bool ZvTaskRecord::Write(ByteWriter& out) const {
@@ -254,11 +263,13 @@ bool ZvPhonebookFile::WriteFile(ByteWriter& out) const {
 }
 
 std::unique_ptr<ZvSyncRecord> ZvPhonebookFile::NewRecord() const {
-    return std::make_unique<ZvContactRecord>(version_);
+    return MakeRecord<ZvContactRecord>(version_);
 }
 
 std::unique_ptr<ZvSyncRecordList> ZvPhonebookFile::NewList() const {
-    return std::make_unique<ZvPhonebookFile>(version_);
+    auto list = std::make_unique<ZvPhonebookFile>(version_);
+    list->SetUpperCase(UpperCase());
+    return list;
 }
 
 bool ZvOrganizerFile::ReadFile(ByteReader& in) {
@@ -290,12 +301,13 @@ bool ZvOrganizerFile::WriteFile(ByteWriter& out) const {
 }
 
 std::unique_ptr<ZvSyncRecord> ZvOrganizerFile::NewRecord() const {
-    return std::make_unique<ZvTaskRecord>();
+    return MakeRecord<ZvTaskRecord>();
 }
 
 std::unique_ptr<ZvSyncRecordList> ZvOrganizerFile::NewList() const {
     auto list = std::make_unique<ZvOrganizerFile>();
     list->headerFlag = headerFlag;
+    list->SetUpperCase(UpperCase());
     return list;
 }
 

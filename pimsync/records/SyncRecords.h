@@ -12,6 +12,11 @@
 
 namespace pimsync {
 
+// Upper-cases 8-bit text in place by the rules of the PC's ANSI code page. The records are given
+// it by their list; the default changes only the letters a to z.
+using UpperCaser = void (*)(std::string& text);
+void AsciiUpperCase(std::string& text);
+
 // Merge state of a record; never stored in a file.
 enum RecordState { kDeviceOnly = 0, kSameOnPc = 1, kNewFromPc = 2, kChanged = 3 };
 
@@ -19,6 +24,7 @@ class ZvSyncRecord {
   public:
     virtual ~ZvSyncRecord() = default;
     int state = kDeviceOnly;
+    UpperCaser upperCase = AsciiUpperCase;
 
     // The merge key (upper-cased).
     virtual std::string Key() const = 0;
@@ -30,6 +36,9 @@ class ZvSyncRecord {
     // fields, and the same normalisation as reading the file applies. A record compared with a
     // device record must have been through this, or it would differ in every session.
     virtual void KeepStoredFields() = 0;
+    // The key holds too little to tell several PC items apart (a version 0 contact keys on its
+    // last name alone): a key held by several PC items then matches none of its device records.
+    virtual bool PartialKey() const { return false; }
 };
 
 // The most characters each contact text keeps (one less than its width in the device record).
@@ -51,6 +60,7 @@ class ZvContactRecord : public ZvSyncRecord {
     std::unique_ptr<ZvSyncRecord> Clone() const override;
     bool Equals(const ZvSyncRecord& other) const override;
     void KeepStoredFields() override;
+    bool PartialKey() const override { return version == 0; }
 };
 
 class ZvTaskRecord : public ZvSyncRecord {
@@ -99,13 +109,23 @@ class ZvSyncRecordList {
         loaded_ = false;
     }
     bool Loaded() const { return loaded_; }
+    // The upper-casing of the keys of the records the list makes (and of the lists it makes).
+    void SetUpperCase(UpperCaser upperCase) { upperCase_ = upperCase; }
+    UpperCaser UpperCase() const { return upperCase_; }
 
   protected:
     void SetLoaded() { loaded_ = true; }
+    // A record made by the list: it upper-cases as the list does.
+    template <class Record, class... Args> std::unique_ptr<ZvSyncRecord> MakeRecord(Args... args) const {
+        auto record = std::make_unique<Record>(args...);
+        record->upperCase = upperCase_;
+        return record;
+    }
 
   private:
     std::vector<std::unique_ptr<ZvSyncRecord>> records_;
     bool loaded_ = false;
+    UpperCaser upperCase_ = AsciiUpperCase;
 };
 
 class ZvPhonebookFile : public ZvSyncRecordList {
@@ -136,8 +156,5 @@ class ZvOrganizerFile : public ZvSyncRecordList {
     std::unique_ptr<ZvSyncRecord> NewRecord() const override;
     std::unique_ptr<ZvSyncRecordList> NewList() const override;
 };
-
-// Upper-cases 8-bit text in the C library's current locale.
-std::string UpperCase(std::string text);
 
 } // namespace pimsync

@@ -196,6 +196,42 @@ TEST(ContactRecordTest, KeysAndEquality) {
     EXPECT_EQ(pc.s8.size(), 39u);
 }
 
+// Upper-casing by the rules of code page 1252, as the PC's ANSI code page gives it.
+void Cp1252UpperCase(std::string& text) {
+    for (char& c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte >= 'a' && byte <= 'z') || (byte >= 0xE0 && byte <= 0xFE && byte != 0xF7))
+            c = static_cast<char>(byte - 0x20);
+    }
+}
+
+// The keys and the first letter of s1 are upper-cased by the function the list is given, so that
+// "\xD6lfen" and "\xF6lfen" (Oelfen with an upper and a lower umlaut in code page 1252) are one key.
+TEST(ContactRecordTest, KeysUpperCaseByTheGivenCodePageRules) {
+    ZvPhonebookFile list(1);
+    list.SetUpperCase(Cp1252UpperCase);
+    auto upper = list.NewRecord(), lower = list.NewList()->NewRecord();
+    auto& a = dynamic_cast<ZvContactRecord&>(*upper);
+    auto& b = dynamic_cast<ZvContactRecord&>(*lower);
+    a.s3 = "\xD6lfen";
+    b.s3 = "\xF6lfen";
+    EXPECT_EQ(a.Key(), b.Key());
+    EXPECT_EQ(a.Key(), "\xD6LFEN  ");
+    b.s1 = "\xE9t\xE9";
+    b.KeepStoredFields();
+    EXPECT_EQ(b.s1, "\xC9t\xE9");
+    EXPECT_EQ(b.Clone()->Key(), b.Key());
+    ZvOrganizerFile tasks;
+    tasks.SetUpperCase(Cp1252UpperCase);
+    auto task = tasks.NewRecord();
+    dynamic_cast<ZvTaskRecord&>(*task).text = "\xF6l";
+    EXPECT_EQ(task->Key(), "\xD6L");
+    // Without a code page's rules only a to z change.
+    ZvContactRecord plain(1);
+    plain.s3 = "\xF6lfen";
+    EXPECT_EQ(plain.Key(), "\xF6LFEN  ");
+}
+
 TEST(OrganizerFileTest, DamagedRecordsEndTheListAndDeletedOnesDisappear) {
     const uint32_t day2 = 86400;
     const Bytes file = Concat({{7},

@@ -1,5 +1,6 @@
 #include "ConflictDialog.h"
 #include "ComPtr.h"
+#include "DialogChoice.h"
 #include "DllModule.h"
 #include "Handles.h"
 #include "HResult.h"
@@ -17,8 +18,7 @@ struct DialogContext {
     const std::wstring* caption2;
     IDispatch* item1;
     IDispatch* item2;
-    bool ended = false;
-    LONG choice = kChoiceCancel;
+    DialogChoice answer;
 };
 
 std::wstring LangText(UINT id) {
@@ -104,12 +104,8 @@ void ShowItem(HWND dialog, int listId, int captionId, const std::wstring& captio
 }
 
 void End(HWND dialog, LONG choice) {
-    auto* context = reinterpret_cast<DialogContext*>(GetWindowLongPtrW(dialog, DWLP_USER));
-    if (!context || context->ended)
-        return;
-    context->ended = true;
-    context->choice = choice;
-    PostQuitMessage(choice);
+    if (auto* context = reinterpret_cast<DialogContext*>(GetWindowLongPtrW(dialog, DWLP_USER)))
+        context->answer.End(choice);
 }
 
 INT_PTR CALLBACK ConflictProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -205,7 +201,7 @@ void EndConflictDialog(HWND dialog, LONG choice) {
 
 HRESULT RunConflictDialog(HWND owner, const std::wstring& caption1, const std::wstring& caption2, IDispatch* item1,
                           IDispatch* item2, HWND* openDialog, LONG* choice) {
-    DialogContext context{&caption1, &caption2, item1, item2};
+    DialogContext context{&caption1, &caption2, item1, item2, {}};
     HWND dialog = CreateDialogParamW(dll::LanguageLibrary(), MAKEINTRESOURCEW(IDD_SYNCHOST_CONFLICT), owner,
                                      ConflictProc, reinterpret_cast<LPARAM>(&context));
     if (!dialog)
@@ -214,23 +210,8 @@ HRESULT RunConflictDialog(HWND owner, const std::wstring& caption1, const std::w
     *openDialog = dialog;
     ShowWindow(dialog, SW_SHOW);
     SetForegroundWindow(dialog);
-    for (;;) {
-        MSG msg;
-        const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
-        if (got == -1)
-            break;
-        if (got == 0) {
-            // A quit the dialog did not ask for belongs to the thread's own loop: pass it on.
-            if (!context.ended)
-                PostQuitMessage(static_cast<int>(msg.wParam));
-            break;
-        }
-        if (!IsDialogMessageW(dialog, &msg)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-    }
-    *choice = context.ended ? context.choice : kChoiceCancel;
+    // A quit meant for the thread goes on to the thread's own loop and ends the dialog as a Cancel.
+    *choice = context.answer.Run(dialog, kChoiceCancel);
     *openDialog = nullptr;
     return S_OK;
 }

@@ -160,6 +160,15 @@ HRESULT ReadContact(IUnknown* item, ZvSyncRecord& record) {
 
 HRESULT WriteContact(IUnknown* item, ZvSyncRecord& record) {
     auto& contact = static_cast<ZvContactRecord&>(record);
+    if (contact.version == 0) {
+        // A version 0 phone book stores only these: the item keeps every other field it has.
+        for (const ContactText& text : kContactTexts) {
+            if (text.field == &ZvContactRecord::s3 || text.field == &ZvContactRecord::s5 ||
+                text.field == &ZvContactRecord::s8)
+                TV_RETURN_IF_FAILED(PutText(item, text.put, contact.*text.field));
+        }
+        return CallSlot(item, kItemSave);
+    }
     for (const ContactText& text : kContactTexts)
         TV_RETURN_IF_FAILED(PutText(item, text.put, contact.*text.field));
     ComPtr<IUnknown> properties;

@@ -3,6 +3,7 @@
 #include "AnsiText.h"
 #include "ComPtr.h"
 #include "DesktopMailApp.h"
+#include "DialogChoice.h"
 #include "DeviceId.h"
 #include "DllModule.h"
 #include "Handles.h"
@@ -75,21 +76,26 @@ int ChoiceOf(int button) {
     }
 }
 
-INT_PTR CALLBACK ConflictProc(HWND, UINT message, WPARAM wParam, LPARAM) {
-    switch (message) {
-    case WM_INITDIALOG:
+INT_PTR CALLBACK ConflictProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        SetWindowLongPtrA(dialog, DWLP_USER, lParam);
         return TRUE;
+    }
+    auto* answer = reinterpret_cast<DialogChoice*>(GetWindowLongPtrA(dialog, DWLP_USER));
+    if (!answer)
+        return FALSE;
+    switch (message) {
     case WM_COMMAND: {
         const int choice = ChoiceOf(LOWORD(wParam));
         if (choice != 0 && HIWORD(wParam) == BN_CLICKED)
-            PostQuitMessage(choice);
+            answer->End(choice);
         return TRUE;
     }
     case WM_CLOSE:
-        PostQuitMessage(::pimsync::kEndResolve);
+        answer->End(::pimsync::kEndResolve);
         return TRUE;
     case kEndWithChoice:
-        PostQuitMessage(static_cast<int>(wParam));
+        answer->End(static_cast<int>(wParam));
         return TRUE;
     default:
         return FALSE;
@@ -236,8 +242,9 @@ const char* ReminderText(uint8_t reminder) {
 }
 
 int RunConflictDialog(const SyncKind& kind, HWND parent, HWND& slot, const ZvSyncRecord& device, const ZvSyncRecord& pc) {
+    DialogChoice answer;
     HWND dialog = CreateDialogParamA(dll::LanguageLibrary(), MAKEINTRESOURCEA(kind.conflictDialog), parent,
-                                     ConflictProc, 0);
+                                     ConflictProc, reinterpret_cast<LPARAM>(&answer));
     if (!dialog)
         return ::pimsync::kEndResolve;
     const std::vector<FieldPair> pairs =
@@ -256,21 +263,8 @@ int RunConflictDialog(const SyncKind& kind, HWND parent, HWND& slot, const ZvSyn
     slot = dialog;
     ShowWindow(dialog, SW_SHOW);
     SetForegroundWindow(dialog);
-    MSG msg = {};
-    int choice = ::pimsync::kEndResolve;
-    for (;;) {
-        const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
-        if (got == 0) {
-            choice = static_cast<int>(msg.wParam);
-            break;
-        }
-        if (got < 0)
-            break;
-        if (!IsDialogMessageA(dialog, &msg)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-    }
+    // A quit meant for the thread leaves the pair as it is and goes on to the thread's own loop.
+    const int choice = answer.Run(dialog, ::pimsync::kSkipPair);
     slot = nullptr;
     DestroyWindow(dialog);
     return choice >= ::pimsync::kTakePcVersion && choice <= ::pimsync::kEndResolve ? choice : ::pimsync::kSkipPair;

@@ -58,7 +58,9 @@ class ZvDeviceFileListener final : public com::ComObject<ZvDeviceFileListener, I
 bool WaitWhileDispatching(HANDLE handle, DWORD silenceMs, DWORD limitMs) {
     const ULONGLONG start = GetTickCount64();
     for (;;) {
-        const DWORD woke = MsgWaitForMultipleObjects(1, &handle, FALSE, silenceMs, QS_ALLINPUT);
+        // Messages already in the queue count too: the hub's callback may arrive while the call
+        // that started the copy is still out, and that call's loop sees it without taking it.
+        const DWORD woke = MsgWaitForMultipleObjectsEx(1, &handle, silenceMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
         if (woke == WAIT_OBJECT_0)
             return true;
         if (woke != WAIT_OBJECT_0 + 1)
@@ -143,6 +145,18 @@ class ItemRecordSource : public ::pimsync::PcRecordSource {
     HRESULT hr_ = S_OK;
 };
 
+// Upper-cases by the rules of the user's ANSI code page.
+void AnsiUpperCase(std::string& text) {
+    if (!text.empty())
+        CharUpperBuffA(text.data(), static_cast<DWORD>(text.size()));
+}
+
+template <class List, class... Args> std::unique_ptr<::pimsync::ZvSyncRecordList> NewList(Args... args) {
+    auto list = std::make_unique<List>(args...);
+    list->SetUpperCase(AnsiUpperCase);
+    return list;
+}
+
 } // namespace
 
 const SyncKind kContactsKind = {
@@ -156,7 +170,7 @@ const SyncKind kContactsKind = {
     {IDS_PIMSYNC_TYPE_CONTACTS, IDS_PIMSYNC_TYPE_CONTACT_DETAILS},
     IDD_PIMSYNC_CONTACT_CONFLICT,
     &kContactItems,
-    [] { return std::unique_ptr<::pimsync::ZvSyncRecordList>(new ::pimsync::ZvPhonebookFile(1)); },
+    [] { return NewList<::pimsync::ZvPhonebookFile>(uint8_t{1}); },
 };
 
 const SyncKind kTasksKind = {
@@ -170,7 +184,7 @@ const SyncKind kTasksKind = {
     {IDS_PIMSYNC_TYPE_TASKS, IDS_PIMSYNC_TYPE_TASK_NOTES},
     IDD_PIMSYNC_TASK_CONFLICT,
     &kTaskItems,
-    [] { return std::unique_ptr<::pimsync::ZvSyncRecordList>(new ::pimsync::ZvOrganizerFile()); },
+    [] { return NewList<::pimsync::ZvOrganizerFile>(); },
 };
 
 HRESULT PimSynchronizer::FinalConstruct() {
@@ -289,44 +303,25 @@ STDMETHODIMP PimSynchronizer::Tune(LPSTR szDeviceID) {
 }
 
 STDMETHODIMP PimSynchronizer::Advise(IZvSyncCallback* piCallback, LONG* pnCookie) {
-    if (!piCallback)
-        return E_INVALIDARG;
-    if (!pnCookie)
-        return E_POINTER;
-    for (const auto& sink : sinks_) {
-        if (sink.second.Get() == piCallback)
-            return E_FAIL;
-    }
-    sinks_.emplace_back(++lastCookie_, ComPtr<IZvSyncCallback>(piCallback));
-    *pnCookie = lastCookie_;
-    return S_OK;
+    return sinks_.Advise(piCallback, pnCookie);
 }
 
 STDMETHODIMP PimSynchronizer::Unadvise(LONG nCookie) {
-    for (auto it = sinks_.begin(); it != sinks_.end(); ++it) {
-        if (it->first == nCookie) {
-            sinks_.erase(it);
-            return S_OK;
-        }
-    }
-    return E_FAIL;
+    return sinks_.Unadvise(nCookie);
 }
 
 void PimSynchronizer::Update(ZVSYNCPHASE phase, ZVSYNCSTATUS status, ULONG done, ULONG total) {
     errorReported_ = false;
     completionReported_ = status == SST_COMPLETE;
-    // A copy: a sink may unadvise while it is told.
-    const auto sinks = sinks_;
-    for (const auto& sink : sinks)
-        sink.second->OnUpdate(this, phase, status, done, total);
+    for (const auto& sink : sinks_.Snapshot())
+        sink->OnUpdate(this, phase, status, done, total);
 }
 
 HRESULT PimSynchronizer::Error(ZVSYNCPHASE phase, const std::string& text, HRESULT result) {
     errorReported_ = true;
-    const auto sinks = sinks_;
-    for (const auto& sink : sinks) {
+    for (const auto& sink : sinks_.Snapshot()) {
         std::string copy = text;
-        sink.second->OnError(this, phase, copy.data());
+        sink->OnError(this, phase, copy.data());
     }
     return result;
 }
@@ -340,10 +335,15 @@ void PimSynchronizer::Progress(long done, long total) {
 }
 
 int PimSynchronizer::ChooseVersion(const ::pimsync::ZvSyncRecord& device, const ::pimsync::ZvSyncRecord& pc) {
+    // A cancel served during the last call on the application asks nothing more.
+    if (cancelled_)
+        return ::pimsync::kSkipPair;
     return RunConflictDialog(kind_, parent_, conflictDialog_, device, pc);
 }
 
 STDMETHODIMP PimSynchronizer::Synchronize(ZVSYNCPHASE phase) {
+    if (phase < SPH_INITIALIZE || phase > SPH_FINALIZE)
+        return E_INVALIDARG; // no phase of a session: nothing is reported, merged or written
     phase_ = phase;
     HRESULT hr = S_OK;
     switch (phase) {
@@ -447,10 +447,8 @@ HRESULT PimSynchronizer::RunMergePhase(ZVSYNCPHASE phase) {
     case SPH_SYNCHRONIZE_TRANSFER:
         result = ::pimsync::Transfer(*list_, source, counters_, *this);
         break;
-    case SPH_SYNCHRONIZE_RESOLVE:
-        result = ::pimsync::Resolve(*list_, source, resolution_, counters_, *this);
-        break;
     default:
+        result = ::pimsync::Resolve(*list_, source, resolution_, counters_, *this);
         break;
     }
     if (result == MergeResult::kSourceFailed)

@@ -5,6 +5,7 @@
 #include "ComObject.h"
 #include "DesktopMailApp.h"
 #include "RecordMerge.h"
+#include "SyncSinks.h"
 #include "ZelvanMgr.h"
 #include "ZvSyncMgr.h"
 
@@ -82,8 +83,7 @@ class PimSynchronizer : public com::ComObject<PimSynchronizer, IZvSynchronizer, 
     const SyncKind& kind_;
     com::ComPtr<IZelvanMgr> hub_;
     std::string deviceId_;
-    std::vector<std::pair<LONG, com::ComPtr<IZvSyncCallback>>> sinks_;
-    LONG lastCookie_ = 0;
+    SyncSinks sinks_;
     bool errorReported_ = false;
     bool completionReported_ = false;
     ZVSYNCPHASE phase_ = SPH_INITIALIZE;

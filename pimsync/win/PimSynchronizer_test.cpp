@@ -8,6 +8,7 @@
 #include "LangIds.h"
 #include "LanguageLibrary.h"
 #include "ServedHub.h"
+#include "RecordMerge.h"
 #include "SyncRecords.h"
 #include "SyncTestSupport.h"
 #include "TestDeviceIds.h"
@@ -118,6 +119,7 @@ struct Session {
     std::vector<double> seconds;  // each phase's time
     std::vector<long> calls;      // each phase's calls that left the apartment
     long total = -1, synchronized = -1, unresolved = -1;
+    long quitCode = -1; // a quit message left for the thread's own loop, taken after the phases
 };
 
 class PimSynchronizerTest : public ::testing::Test {
@@ -234,6 +236,9 @@ class PimSynchronizerTest : public ::testing::Test {
                 sync->GetSynchronizedItems(&session.synchronized);
                 sync->GetUnresolvedItems(&session.unresolved);
                 notify->Unadvise(cookie);
+                MSG quit;
+                if (PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE))
+                    session.quitCode = static_cast<long>(quit.wParam);
             },
             limitMs);
         EXPECT_TRUE(ended);
@@ -245,6 +250,22 @@ class PimSynchronizerTest : public ::testing::Test {
         com::MakeComObject(sink);
         return sink;
     }
+    // The next session, from what this one left on both sides, finds nothing to do: no item saved,
+    // the device file as it was, nothing unresolved.
+    void ExpectASecondSessionChangesNothing(const CLSID& clsid, const char* file,
+                                            int resolution = SSR_MANUAL_RESOLUTION) {
+        CarryAppState();
+        DeleteFileA(dump_.c_str());
+        const std::string deviceBefore = ReadAll(DevicePath(file));
+        auto sink = NewSink();
+        Session again = Run(clsid, sink.Get(), resolution);
+        ExpectAllSucceeded(again, sink.Get());
+        EXPECT_EQ(again.synchronized, 0);
+        EXPECT_EQ(again.unresolved, 0);
+        EXPECT_EQ(ReadAll(DevicePath(file)), deviceBefore);
+        EXPECT_EQ(ReadAll(dump_), "") << "nothing was saved in the application";
+    }
+
     static void ExpectAllSucceeded(const Session& session, RecordingSink* sink) {
         ASSERT_EQ(session.results.size(), 7u);
         for (HRESULT hr : session.results)
@@ -336,17 +357,7 @@ TEST_F(PimSynchronizerTest, ContactsNewOnEachSideMeetAndASecondSessionChangesNot
                            "@ICQ=\t@ZvID=AAAAAAB");
     EXPECT_EQ(AppItems("list").size(), 1u);
 
-    // Nothing left to do: no item saved, the device file as it was, nothing unresolved.
-    CarryAppState();
-    const std::string deviceBefore = ReadAll(DevicePath("phonebook.dat"));
-    DeleteFileA(dump_.c_str());
-    auto second = NewSink();
-    Session again = Run(CLSID_ZvSyncContacts10, second.Get());
-    ExpectAllSucceeded(again, second.Get());
-    EXPECT_EQ(again.synchronized, 0);
-    EXPECT_EQ(again.unresolved, 0);
-    EXPECT_EQ(ReadAll(DevicePath("phonebook.dat")), deviceBefore);
-    EXPECT_EQ(ReadAll(dump_), "");
+    ExpectASecondSessionChangesNothing(CLSID_ZvSyncContacts10, "phonebook.dat");
 }
 
 TEST_F(PimSynchronizerTest, AVersionZeroPhoneBookKeepsItsFieldsAndMakesNoDuplicates) {
@@ -416,6 +427,127 @@ TEST_F(PimSynchronizerTest, TasksCrossWithTheirFieldsAndSettleWithoutPerpetualCo
     EXPECT_EQ(again.synchronized, 0);
     EXPECT_EQ(again.unresolved, 0);
     EXPECT_EQ(ReadAll(DevicePath("organizer.dat")), deviceBefore);
+}
+
+// A version 0 phone book keys on the last name alone. Two application contacts of one last name
+// match none of the device's records of it: nothing of that name is asked about, written or added
+// on either side. A pair that does match, settled by the device's version, changes only the three
+// fields version 0 stores: the contact keeps its first name, title, ICQ and identifier.
+TEST_F(PimSynchronizerTest, AVersionZeroPhoneBookNeverBlanksTheApplicationsContacts) {
+    ZvPhonebookFile device(0);
+    for (const char* name : {"Smith", "Solo"}) {
+        ZvContactRecord record(0);
+        record.s3 = name;
+        record.s5 = std::string("device-") + name;
+        record.s8 = "mail@device";
+        device.Append(record.Clone());
+    }
+    WritePhonebook(device);
+    const std::string deviceBefore = ReadAll(DevicePath("phonebook.dat"));
+    const std::string application =
+        "contact\tLastName=Smith\tFirstName=John\tPhone=john\tTitle=Dr\t@ZvID=AAAAAAB\n"
+        "contact\tLastName=Smith\tFirstName=Jane\tPhone=jane\t@ICQ=42\n"
+        "contact\tLastName=Solo\tFirstName=Ann\tPhone=pc-Solo\tTitle=Ms\tStreet=Main\t@ICQ=7\t@ZvID="
+        "AAAAABA\n";
+    WriteAll(fixture_, application);
+    auto sink = NewSink();
+    Session session;
+    std::vector<std::string> seen;
+    {
+        DialogAnswerer answerer(L"Contact changed on both sides", {14102}, L"");
+        session = Run(CLSID_ZvSyncContacts10, sink.Get());
+        seen = answerer.Seen();
+    }
+    ExpectAllSucceeded(session, sink.Get());
+    EXPECT_EQ(seen, std::vector<std::string>{"Solo"});
+    EXPECT_EQ(session.unresolved, 0);
+    EXPECT_EQ(session.synchronized, 0);
+    EXPECT_EQ(ReadAll(DevicePath("phonebook.dat")), deviceBefore);
+    const std::vector<std::string> contacts = AppItems("contact");
+    ASSERT_EQ(contacts.size(), 3u);
+    EXPECT_EQ(contacts[0], "contact\tFirstName=John\tLastName=Smith\tPhone=john\tTitle=Dr\t@ZvID=AAAAAAB");
+    EXPECT_EQ(contacts[1], "contact\tFirstName=Jane\tLastName=Smith\tPhone=jane\t@ICQ=42");
+    EXPECT_EQ(contacts[2],
+              "contact\tEmail=mail@device\tFirstName=Ann\tLastName=Solo\tPhone=device-Solo\tStreet=Main"
+              "\tTitle=Ms\t@ICQ=7\t@ZvID=AAAAABA");
+
+    // The same under "replace on computer", and nothing left for the next session.
+    WriteAll(fixture_, application);
+    DeleteFileA(dump_.c_str());
+    auto replace = NewSink();
+    Session replaced = Run(CLSID_ZvSyncContacts10, replace.Get(), SSR_REPLACE_ON_COMPUTER);
+    ExpectAllSucceeded(replaced, replace.Get());
+    EXPECT_EQ(AppItems("contact"), contacts);
+    ExpectASecondSessionChangesNothing(CLSID_ZvSyncContacts10, "phonebook.dat", SSR_REPLACE_ON_COMPUTER);
+    EXPECT_EQ(ReadAll(DevicePath("phonebook.dat")), deviceBefore);
+}
+
+// Two tasks of one text on each side, changed on both: the n-th pairs with the n-th, each
+// resolution settles them once, and the next session finds nothing to do.
+TEST_F(PimSynchronizerTest, RepeatedTasksSettleOneToOne) {
+    for (int resolution : {SSR_REPLACE_ON_DEVICE, SSR_REPLACE_ON_COMPUTER}) {
+        SCOPED_TRACE(resolution);
+        ZvOrganizerFile device;
+        device.Append(Task("Pay rent", 1).Clone());
+        device.Append(Task("Pay rent", 0).Clone());
+        WriteOrganizer(device);
+        WriteAll(fixture_, "task\tSubject=Pay rent\tImportance=0\ntask\tSubject=Pay rent\tImportance=2\n");
+        DeleteFileA(dump_.c_str());
+        auto sink = NewSink();
+        Session session = Run(CLSID_ZvSyncTasks10, sink.Get(), resolution);
+        ExpectAllSucceeded(session, sink.Get());
+        EXPECT_EQ(session.unresolved, 0);
+        const std::vector<uint8_t> expected =
+            resolution == SSR_REPLACE_ON_DEVICE ? std::vector<uint8_t>{0, 2} : std::vector<uint8_t>{1, 0};
+        auto after = ReadOrganizer();
+        ASSERT_EQ(after->Count(), 2u);
+        EXPECT_EQ(static_cast<const ZvTaskRecord&>(after->At(0)).priority, expected[0]);
+        EXPECT_EQ(static_cast<const ZvTaskRecord&>(after->At(1)).priority, expected[1]);
+        if (resolution == SSR_REPLACE_ON_COMPUTER) {
+            const std::vector<std::string> tasks = AppItems("task");
+            ASSERT_EQ(tasks.size(), 2u);
+            EXPECT_NE(tasks[0].find("Importance=1"), std::string::npos) << tasks[0];
+            EXPECT_NE(tasks[1].find("Importance=0"), std::string::npos) << tasks[1];
+        }
+        ExpectASecondSessionChangesNothing(CLSID_ZvSyncTasks10, "organizer.dat", resolution);
+    }
+}
+
+// Keys upper-case by the ANSI code page's rules: a contact whose last name starts with an upper
+// umlaut on the device and a lower one in the application is the same contact.
+TEST_F(PimSynchronizerTest, KeysMatchByTheCodePagesUpperCase) {
+    ASSERT_EQ(GetACP(), 1252u) << "the case below is written in code page 1252";
+    ZvPhonebookFile device(1);
+    device.Append(Contact("\xD6lfen", "Eva", "1").Clone());
+    WritePhonebook(device);
+    WriteAll(fixture_, "contact\tLastName=\xC3\xB6lfen\tFirstName=eva\tPhone=1\n"); // the fixture is UTF-8
+    auto sink = NewSink();
+    Session session = Run(CLSID_ZvSyncContacts10, sink.Get(), SSR_REPLACE_ON_DEVICE);
+    ExpectAllSucceeded(session, sink.Get());
+    EXPECT_EQ(session.synchronized, 0) << "one contact on each side, not two new ones";
+    auto after = ReadPhonebook();
+    ASSERT_EQ(after->Count(), 1u);
+    EXPECT_EQ(static_cast<const ZvContactRecord&>(after->At(0)).s3, "\xF6lfen");
+}
+
+// A phase number that is none of a session's answers E_INVALIDARG and touches nothing.
+TEST_F(PimSynchronizerTest, APhaseOutsideTheSessionTouchesNothing) {
+    ZvOrganizerFile device;
+    device.Append(Task("Kept", 1).Clone());
+    WriteOrganizer(device);
+    WriteAll(fixture_, "task\tSubject=Other\tImportance=1\n");
+    auto sink = NewSink();
+    Session session =
+        Run(CLSID_ZvSyncTasks10, sink.Get(), SSR_MANUAL_RESOLUTION,
+            {SPH_INITIALIZE, static_cast<ZVSYNCPHASE>(0), static_cast<ZVSYNCPHASE>(6), SPH_FINALIZE});
+    ASSERT_EQ(session.results.size(), 6u);
+    EXPECT_EQ(session.results[3], E_INVALIDARG);
+    EXPECT_EQ(session.results[4], E_INVALIDARG);
+    EXPECT_EQ(session.results[5], S_OK);
+    EXPECT_TRUE(sink->Errors().empty()) << ::testing::PrintToString(sink->Errors());
+    auto after = ReadOrganizer();
+    ASSERT_EQ(after->Count(), 1u) << "nothing merged into the file copied back";
+    EXPECT_EQ(ReadAll(dump_), "");
 }
 
 // Three contacts changed on both sides, settled without asking: the device takes the computer's
@@ -673,6 +805,111 @@ TEST_F(PimSynchronizerTest, NamesItemTypesAndAdviseCookies) {
     });
 }
 
+// A quit message posted to the session's thread while the conflict dialog is open is the thread's,
+// not an answer: the pair stays as it is on both sides and the quit is left for the thread's loop.
+TEST_F(PimSynchronizerTest, AQuitDuringTheConflictDialogSkipsThePairAndIsPassedOn) {
+    ZvPhonebookFile device(1);
+    device.Append(Contact("Both", "X", "device-phone").Clone());
+    WritePhonebook(device);
+    WriteAll(fixture_, "contact\tLastName=Both\tFirstName=X\tPhone=pc-phone\n");
+    bool dialogEnded = false;
+    std::thread quitter([&] {
+        HWND dialog = test::WaitForWindow(L"#32770", L"Contact changed on both sides", 60000);
+        if (!dialog)
+            return;
+        // The code a "keep the device's version" answer would have.
+        PostThreadMessageW(GetWindowThreadProcessId(dialog, nullptr), WM_QUIT, ::pimsync::kTakeDeviceVersion,
+                           0);
+        dialogEnded = test::WaitForWindowGone(dialog, 10000);
+    });
+    auto sink = NewSink();
+    Session session =
+        Run(CLSID_ZvSyncContacts10, sink.Get(), SSR_MANUAL_RESOLUTION,
+            {SPH_INITIALIZE, SPH_SYNCHRONIZE_ESTIMATE, SPH_SYNCHRONIZE_TRANSFER, SPH_SYNCHRONIZE_RESOLVE});
+    quitter.join();
+    EXPECT_TRUE(dialogEnded);
+    ASSERT_EQ(session.results.size(), 6u);
+    for (HRESULT hr : session.results)
+        EXPECT_EQ(hr, S_OK);
+    EXPECT_EQ(session.unresolved, 1);
+    EXPECT_EQ(session.quitCode, ::pimsync::kTakeDeviceVersion) << "the quit went on to the thread";
+    EXPECT_EQ(ReadAll(dump_), "") << "nothing was written into the application";
+}
+
+// The synchronizer's Cancel, served on its own thread while the conflict dialog runs its loop (as
+// the manager's call arrives there), ends the dialog; the pair stays as it was on both sides and the
+// rest of the session completes. The call is made by a timer of the session's thread, so that no
+// proxy of another apartment is left to be released while the session's apartment ends.
+TEST_F(PimSynchronizerTest, CancelEndsAnOpenConflictDialog) {
+    ZvPhonebookFile device(1);
+    device.Append(Contact("Both", "X", "device-phone").Clone());
+    WritePhonebook(device);
+    WriteAll(fixture_, "contact\tLastName=Both\tFirstName=X\tPhone=pc-phone\n");
+    static IZvSynchronizer* cancelled = nullptr;
+    static HWND cancelledDialog = nullptr;
+    static UINT_PTR timer = 0;
+    cancelledDialog = nullptr;
+    auto sink = NewSink();
+    Session session =
+        Run(CLSID_ZvSyncContacts10, sink.Get(), SSR_MANUAL_RESOLUTION,
+            {SPH_INITIALIZE, SPH_SYNCHRONIZE_ESTIMATE, SPH_SYNCHRONIZE_TRANSFER, SPH_SYNCHRONIZE_RESOLVE,
+             SPH_FINALIZE},
+            [&](IZvSynchronizer* sync) {
+                cancelled = sync;
+                timer = SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR, DWORD) {
+                    HWND dialog = test::FindShownWindow(L"#32770", L"Contact changed on both sides");
+                    if (!dialog || GetWindowThreadProcessId(dialog, nullptr) != GetCurrentThreadId())
+                        return;
+                    KillTimer(nullptr, timer);
+                    cancelledDialog = dialog;
+                    EXPECT_EQ(cancelled->Cancel(), S_OK);
+                });
+            });
+    KillTimer(nullptr, timer);
+    ASSERT_NE(cancelledDialog, nullptr) << "the dialog was not met";
+    EXPECT_FALSE(IsWindow(cancelledDialog));
+    ExpectAllSucceeded(session, sink.Get());
+    EXPECT_EQ(session.unresolved, 1);
+    EXPECT_EQ(static_cast<const ZvContactRecord&>(ReadPhonebook()->At(0)).s5, "device-phone");
+    EXPECT_EQ(ReadAll(dump_), "");
+}
+
+// The reports of a device file that cannot be read and of a file that cannot be copied back.
+TEST_F(PimSynchronizerTest, AnUnreadableFileAndAFailedCopyBackAreReported) {
+    static HMODULE language = LoadLanguageLibrary(nullptr);
+    // A version 1 header naming another version.
+    WriteAll(DevicePath("phonebook.dat"), std::string("#\x02\x00\x00", 4));
+    {
+        auto sink = NewSink();
+        Session session = Run(CLSID_ZvSyncContacts10, sink.Get(), SSR_MANUAL_RESOLUTION, {SPH_INITIALIZE});
+        ASSERT_EQ(session.results.size(), 3u);
+        EXPECT_EQ(session.results[2], E_FAIL);
+        EXPECT_EQ(sink->Errors(),
+                  (std::vector<std::string>{"error 1 " + LoadLanguageString(language, 12243)}));
+    }
+    // The device file gives way to a folder of its name once the session has read it: the copy
+    // back fails.
+    WritePhonebook(ZvPhonebookFile(1));
+    WriteAll(fixture_, "contact\tLastName=New\tFirstName=One\tPhone=1\n");
+    const std::string path = DevicePath("phonebook.dat");
+    auto sink = NewSink();
+    Session session = Run(CLSID_ZvSyncContacts10, sink.Get(), SSR_MANUAL_RESOLUTION,
+                          {SPH_INITIALIZE, SPH_SYNCHRONIZE_ESTIMATE, SPH_SYNCHRONIZE_TRANSFER, SPH_FINALIZE},
+                          [&](IZvSynchronizer*) {
+                              DeleteFileA(path.c_str());
+                              CreateDirectoryA(path.c_str(), nullptr);
+                          });
+    const bool folderStayed = (GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    RemoveDirectoryA(path.c_str());
+    EXPECT_TRUE(folderStayed);
+    ASSERT_EQ(session.results.size(), 6u);
+    EXPECT_EQ(session.results[5], E_FAIL);
+    ASSERT_EQ(sink->Errors().size(), 1u);
+    const std::string format = LoadLanguageString(language, 12245);
+    const std::string before = format.substr(0, format.find("%s"));
+    EXPECT_EQ(sink->Errors()[0].rfind("error 5 " + before, 0), 0u) << sink->Errors()[0];
+    EXPECT_NE(sink->Errors()[0].find(Temp()), std::string::npos) << "the temporary path is named";
+}
 
 // The options choose the device folder of the file: stored as "<folder>;" under the device's key
 // and used by the next session.
