@@ -57,7 +57,7 @@ void HubCopyWindow::CancelAndAwaitCopy() {
         const ULONGLONG now = GetTickCount64();
         if (now >= deadline)
             return;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(deadline - now), QS_ALLINPUT);
+        MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(deadline - now), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
         MSG message;
         while (!done_ && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
             if (message.message == WM_QUIT)

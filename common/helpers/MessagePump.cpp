@@ -68,7 +68,7 @@ bool WaitWithMessagePump(HANDLE handle, DWORD timeoutMs) {
 
 bool WaitForThreadWithPump(HANDLE handle) {
     for (;;) {
-        DWORD result = MsgWaitForMultipleObjects(1, &handle, FALSE, INFINITE, QS_ALLINPUT);
+        DWORD result = MsgWaitForMultipleObjectsEx(1, &handle, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
         if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED_0)
             return true;
         if (result != WAIT_OBJECT_0 + 1)

@@ -32,7 +32,7 @@ bool WaitForUi() {
         if (elapsed >= kUiReadyWaitMs)
             return false;
         const DWORD result =
-            MsgWaitForMultipleObjects(2, handles, FALSE, kUiReadyWaitMs - elapsed, QS_ALLINPUT);
+            MsgWaitForMultipleObjectsEx(2, handles, kUiReadyWaitMs - elapsed, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
         if (result == WAIT_OBJECT_0)
             return true;
         if (result == WAIT_OBJECT_0 + 1 || result == WAIT_TIMEOUT || result == WAIT_FAILED)
