@@ -1,4 +1,5 @@
 #include "PortTexts.h"
+#include "ConsoleSafeText.h"
 #include <cstdio>
 
 namespace zvport {
@@ -59,13 +60,6 @@ std::string FormatInfo(int openPort, int freePort, int kind, long timeoutMs, uin
     return text;
 }
 
-bool IsSafeDeviceName(std::string_view name) {
-    for (char ch : name) {
-        auto c = static_cast<unsigned char>(ch);
-        if (c < 0x20 || c == 0x7F || ch == '"' || ch == '|')
-            return false;
-    }
-    return true;
-}
+bool IsSafeDeviceName(std::string_view name) { return tv::portable::IsConsoleSafeText(name); }
 
 } // namespace zvport

@@ -1,4 +1,5 @@
 #include "Listing10.h"
+#include "ConsoleSafeText.h"
 
 #include <algorithm>
 #include <array>
@@ -223,12 +224,7 @@ bool IsSystemFile(const std::string& itemPath) {
                         [&](const char* name) { return last == name; }) != kBuiltInFiles.end();
 }
 
-bool IsSafeDeviceName(const std::string& name) {
-    return std::none_of(name.begin(), name.end(), [](char c) {
-        const auto byte = static_cast<unsigned char>(c);
-        return c == '"' || c == '|' || byte < 0x20 || byte == 0x7F;
-    });
-}
+bool IsSafeDeviceName(const std::string& name) { return tv::portable::IsConsoleSafeText(name); }
 
 long SysinfoValue(const std::string& reply, const std::string& key) {
     const size_t at = reply.find(key);
