@@ -1,9 +1,8 @@
 // Texts of the language library for the backup components, formatted printf-style (8-bit).
 #pragma once
+#include "PrintfText.h"
 #include <windows.h>
-#include <cstdio>
 #include <string>
-#include <vector>
 
 namespace tv::backup {
 
@@ -14,12 +13,8 @@ std::string LoadText(HMODULE language, UINT id);
 template <class... Args>
 std::string FormatText(HMODULE language, UINT id, Args... args) {
     const std::string pattern = LoadText(language, id);
-    const int needed = std::snprintf(nullptr, 0, pattern.c_str(), args...);
-    if (needed <= 0)
-        return pattern;
-    std::vector<char> text(static_cast<size_t>(needed) + 1);
-    std::snprintf(text.data(), text.size(), pattern.c_str(), args...);
-    return std::string(text.data(), static_cast<size_t>(needed));
+    const std::string text = FormatPrintf(pattern, args...);
+    return text.empty() ? pattern : text;
 }
 
 // A BSTR of 8-bit text (null when it cannot be allocated).

@@ -6,6 +6,7 @@
 #include "MailConnection.h"
 #include "MailText.h"
 #include "MessagePump.h"
+#include "PrintfText.h"
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -100,18 +101,6 @@ template <class Start> HRESULT RunDeviceOperation(const std::string& what, DWORD
     return listener->Reported() && listener->ErrorText().empty() ? S_OK : E_FAIL;
 }
 
-std::string Expand(const std::string& format, auto... arguments) {
-    if (format.empty())
-        return {};
-    int size = std::snprintf(nullptr, 0, format.c_str(), arguments...);
-    if (size < 0)
-        return format;
-    std::string text(static_cast<size_t>(size) + 1, '\0');
-    std::snprintf(text.data(), text.size(), format.c_str(), arguments...);
-    text.resize(static_cast<size_t>(size));
-    return text;
-}
-
 } // namespace
 
 HRESULT SyncReports::Advise(IZvSyncCallback* sink, LONG* cookie) { return sinks_.Advise(sink, cookie); }
@@ -155,9 +144,13 @@ std::string LangText(UINT id) {
     return language ? LoadLanguageString(language, id) : std::string();
 }
 
-std::string LangFormat(UINT id, const char* argument) { return Expand(LangText(id), argument); }
+std::string LangFormat(UINT id, const char* argument) {
+    return FormatPrintf(LangText(id), argument);
+}
 
-std::string LangFormat(UINT id, long first, long second) { return Expand(LangText(id), first, second); }
+std::string LangFormat(UINT id, long first, long second) {
+    return FormatPrintf(LangText(id), first, second);
+}
 
 std::string MailWorkingFolder() {
     char temp[MAX_PATH + 1] = {};

@@ -4,6 +4,7 @@
 #include "Handles.h"
 #include "PimDialogs.h"
 #include "PimSyncIds.h"
+#include "PrintfText.h"
 #include "Devlink10Ids.h"
 #include "ZvSyncCT10.h"
 
@@ -84,13 +85,7 @@ bool WaitWhileDispatching(HANDLE handle, DWORD silenceMs, DWORD limitMs) {
 std::string Format(const std::string& format, const std::string& argument) {
     if (format.empty())
         return argument;
-    const int size = std::snprintf(nullptr, 0, format.c_str(), argument.c_str());
-    if (size < 0)
-        return format;
-    std::string text(static_cast<size_t>(size) + 1, '\0');
-    std::snprintf(text.data(), text.size(), format.c_str(), argument.c_str());
-    text.resize(static_cast<size_t>(size));
-    return text;
+    return FormatPrintf(format, argument.c_str());
 }
 
 uint64_t FileSize(const std::string& path) {
