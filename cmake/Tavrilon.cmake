@@ -21,6 +21,48 @@ if(NOT TARGET gtest)
     add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 endif()
 
+# Windows tests run in Wine prefixes that the test command makes alike and hands out as the ctest
+# resource "prefix" (tools/test-prefix.sh puts a test in the one it was given). A prefix has
+# TV_PREFIX_SLOTS slots: a test takes one, and a test that must be alone in its prefix (RUN_SERIAL,
+# or the "devices" lock: it plugs devices into the prefix's test USB driver, and every hub of the
+# prefix loads every device factory) takes them all, so it runs beside the tests of the other
+# prefixes only. Tests labelled "own_prefix" make a prefix of their own and take none; benchmarks
+# keep their RUN_SERIAL and run in the first prefix. A plain ctest run gets one prefix
+# (test-prefixes.json); the test command gives its own spec with more.
+set(TV_PREFIX_SLOTS 4)
+set(TV_IN_TEST_PREFIX bash ${CMAKE_CURRENT_LIST_DIR}/../tools/test-prefix.sh)
+
+function(_tv_place_tests_in_prefixes)
+    get_property(tests DIRECTORY PROPERTY TESTS)
+    foreach(test IN LISTS tests)
+        get_test_property(${test} LABELS labels)
+        if("own_prefix" IN_LIST labels OR "benchmark" IN_LIST labels)
+            continue()
+        endif()
+        get_test_property(${test} RUN_SERIAL serial)
+        get_test_property(${test} RESOURCE_LOCK locks)
+        if(NOT locks)
+            set(locks "")
+        endif()
+        set(slots 1)
+        if(serial OR "devices" IN_LIST locks)
+            set(slots ${TV_PREFIX_SLOTS})
+            list(REMOVE_ITEM locks devices)
+        endif()
+        set_tests_properties(${test} PROPERTIES RUN_SERIAL FALSE RESOURCE_GROUPS "prefix:${slots}"
+                                                RESOURCE_LOCK "${locks}")
+    endforeach()
+endfunction()
+
+# Places the current directory's tests at the end of the directory, when their properties are set.
+function(_tv_schedule_prefix_placement)
+    get_property(scheduled DIRECTORY PROPERTY TV_PREFIX_PLACEMENT_SCHEDULED)
+    if(TV_WINDOWS_TREE AND NOT scheduled)
+        set_property(DIRECTORY PROPERTY TV_PREFIX_PLACEMENT_SCHEDULED ON)
+        cmake_language(DEFER CALL _tv_place_tests_in_prefixes)
+    endif()
+endfunction()
+
 # tv_portable_library(<name> SOURCES <files...> [LIBS <libs...>])
 # A static library without Windows headers, built in both trees; its folder is its include path.
 function(tv_portable_library name)
@@ -43,6 +85,7 @@ function(_tv_gtest_executable name timeout)
     if(TV_WINDOWS_TREE)
         set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${TV_TEST_BIN_DIR})
         add_test(NAME ${name} COMMAND ${name} WORKING_DIRECTORY ${TV_TEST_BIN_DIR})
+        _tv_schedule_prefix_placement()
     else()
         add_test(NAME ${name} COMMAND ${name})
     endif()
@@ -107,6 +150,7 @@ function(tv_win_executable name)
         return()
     endif()
     cmake_parse_arguments(ARG "GUI;TEST_ONLY;UNICODE" "" "SOURCES;LIBS" ${ARGN})
+    _tv_schedule_prefix_placement()
     if(ARG_GUI)
         add_executable(${name} WIN32 ${ARG_SOURCES})
     else()
@@ -129,6 +173,7 @@ function(tv_com_dll name)
         return()
     endif()
     cmake_parse_arguments(ARG "TEST_ONLY;NO_REGISTER" "DEF" "SOURCES;LIBS" ${ARGN})
+    _tv_schedule_prefix_placement()
     add_library(${name} MODULE ${ARG_SOURCES} ${ARG_DEF})
     set_target_properties(${name} PROPERTIES PREFIX "")
     target_link_libraries(${name} PRIVATE ${ARG_LIBS})

@@ -23,20 +23,69 @@ bash "$root/tools/setup-deps.sh" || exit 1
 bash "$root/tools/build.sh" || exit 1
 
 . "$root/tools/wine-env.sh"
-trap tv_wine_stop EXIT
+# The Windows tests run in several prefixes made alike, handed out by ctest as the resource
+# "prefix" (tools/test-prefix.sh): prefix 0 is build/wineprefix, prefix n build/wineprefix-n, each
+# with its own wineserver, its own X display (Wine's desktops of two prefixes on one screen would
+# cover each other's windows and take each other's focus) and its test USB driver on its own
+# port. They are made side by side.
 prefix=$root/build/wineprefix
-tv_wine_start "$prefix" fresh 9>&- || exit 1
-bash "$root/tools/install-prefix.sh" "$root/build/win" "$prefix" || status=1
-# The test USB driver: device tests reach the emulator through it.
-TVUSBSIM_BIN_DIR="$root/build/win/tests/bin" bash "$root/tools/usbsim/install.sh" "$prefix" "${TV_USBSIM_PORT:-47350}" >/dev/null || status=1
+prefix_count=${TV_WIN_PREFIXES:-2}
+usbsim_port=${TV_USBSIM_PORT:-47350}
+prefix_path() { if [ "$1" = 0 ]; then echo "$prefix"; else echo "$prefix-$1"; fi; }
+xvfb_pids=()
+stop_prefixes() {
+    local n
+    for n in $(seq 0 $((prefix_count - 1))); do
+        WINEPREFIX=$(prefix_path "$n") "$TV_WINESERVER" -k >/dev/null 2>&1 || true
+    done
+    [ "${#xvfb_pids[@]}" -eq 0 ] || kill "${xvfb_pids[@]}" 2>/dev/null || true
+}
+trap stop_prefixes EXIT
+make_prefix() { # <n> <display>
+    local path
+    path=$(prefix_path "$1")
+    export DISPLAY=$2
+    tv_wine_start "$path" fresh || return 1
+    echo "$DISPLAY" >"$path/.tv-display"
+    bash "$root/tools/install-prefix.sh" "$root/build/win" "$path" || return 1
+    # The test USB driver: device tests reach the emulator through it.
+    TVUSBSIM_BIN_DIR="$root/build/win/tests/bin" \
+        bash "$root/tools/usbsim/install.sh" "$path" $((usbsim_port + 10 * $1)) >/dev/null || return 1
+    # A window kept open for the whole run keeps Wine's desktop process alive between test
+    # programs; otherwise a test program may restart it, the restarted process inherits ctest's
+    # output pipe and ctest waits on it.
+    tv_wine start /min notepad.exe >/dev/null 2>&1 </dev/null || true
+}
+displays=()
+for n in $(seq 0 $((prefix_count - 1))); do
+    # The first prefix takes the display given, if any; the others get an Xvfb each.
+    [ "$n" = 0 ] || unset DISPLAY
+    TV_XVFB_PID=
+    tv_start_display 9>&- || exit 1
+    displays+=("$DISPLAY")
+    [ -z "$TV_XVFB_PID" ] || xvfb_pids+=("$TV_XVFB_PID")
+done
+makers=()
+for n in $(seq 0 $((prefix_count - 1))); do
+    ( make_prefix "$n" "${displays[$n]}" ) 9>&- &
+    makers+=("$!")
+done
+for maker in "${makers[@]}"; do
+    wait "$maker" || status=1
+done
+export WINEPREFIX=$prefix DISPLAY=${displays[0]}
+# ctest's spec of those prefixes: as many as were made, with the slots of the build's own spec.
+prefix_spec=$root/build/test-prefixes.json
+python3 - "$root/build/win/test-prefixes.json" "$prefix_count" >"$prefix_spec" <<'PY'
+import json, sys
+spec = json.load(open(sys.argv[1]))
+slots = spec["local"][0]["prefix"][0]["slots"]
+spec["local"][0]["prefix"] = [{"id": str(n), "slots": slots} for n in range(int(sys.argv[2]))]
+json.dump(spec, sys.stdout)
+PY
 export TV_REQUIRE_DEVICES=1
 # A server missing from the install fails the tests that need it instead of skipping them.
 export TV_REQUIRE_INSTALL=1
-
-# A window kept open for the whole run keeps Wine's desktop process alive between test
-# programs; otherwise a test program may restart it, the restarted process inherits ctest's
-# output pipe and ctest waits on it.
-tv_wine start /min notepad.exe >/dev/null 2>&1 </dev/null 9>&- || true
 
 summary=$root/build/test-summary
 rm -rf "$summary"; mkdir -p "$summary"
@@ -47,7 +96,8 @@ ctest --test-dir "$root/build/host" --output-on-failure -j "$(nproc)" -LE benchm
     --output-junit "$summary/host-tests.xml" || status=1
 echo "== Windows tree (Wine) =="
 win_started=$(date +%s)
-ctest --test-dir "$root/build/win" --output-on-failure -j "${TV_WIN_JOBS:-4}" -LE benchmark \
+ctest --test-dir "$root/build/win" --output-on-failure -j "${TV_WIN_JOBS:-6}" -LE benchmark \
+    --resource-spec-file "$prefix_spec" \
     --output-junit "$summary/win-tests.xml" || status=1
 win_elapsed=$(( $(date +%s) - win_started ))
 

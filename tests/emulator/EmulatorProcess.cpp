@@ -44,8 +44,16 @@ std::string EmulatorProcess::Start(const std::string& emulator, const std::strin
                                    const std::string& arguments) {
     if (!FileExists(WindowsPath(emulator)))
         return "the device emulator " + emulator + " is missing (build the host tree or set TV_ZVEMU)";
-    root_ = "/tmp/" + tag + "-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount());
-    CreateDirectoryW(WindowsPath(root_).c_str(), nullptr);
+    // Process numbers are per wineserver, so test programs of two prefixes can share one: a folder
+    // already there belongs to another session and the name is drawn again.
+    const std::string base = "/tmp/" + tag + "-" + std::to_string(GetCurrentProcessId()) + "-";
+    for (unsigned attempt = 0;; ++attempt) {
+        root_ = base + std::to_string(GetTickCount() + attempt);
+        if (CreateDirectoryW(WindowsPath(root_).c_str(), nullptr))
+            break;
+        if (GetLastError() != ERROR_ALREADY_EXISTS || attempt == 1000)
+            return "cannot create " + root_;
+    }
     // Wine starts a Unix program when given its Unix path. The emulator ends when this test's
     // control connection goes (the test program ended or was killed by a timeout: a device left
     // plugged would show up in the next test program); the shell around it stops it as soon as

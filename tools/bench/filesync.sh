@@ -37,12 +37,17 @@ if [ -z "$session" ] || [ -z "$cold" ]; then
     echo "no-change session: no figure"
     exit 1
 fi
-# rsync's dry run between the same two folders (the program moved them aside after its sessions).
-begin=$(date +%s.%N)
-rsync -a --dry-run "$work/run/device_tree/" "$work/run/pc_tree/Main/"
-end=$(date +%s.%N)
-awk -v s="$session" -v c="$cold" -v b="$begin" -v e="$end" 'BEGIN {
-    r = e - b;
+# rsync's dry run between the same two folders (the program moved them aside after its sessions),
+# the median of three runs as the sessions' figures are.
+rsync_times=()
+for _ in 1 2 3; do
+    begin=$(date +%s.%N)
+    rsync -a --dry-run "$work/run/device_tree/" "$work/run/pc_tree/Main/"
+    end=$(date +%s.%N)
+    rsync_times+=("$(awk -v b="$begin" -v e="$end" 'BEGIN { printf "%.6f", e - b }')")
+done
+rsync_median=$(printf '%s\n' "${rsync_times[@]}" | sort -g | sed -n 2p)
+awk -v s="$session" -v c="$cold" -v r="$rsync_median" 'BEGIN {
     n = split("the synchronizer of the previous session|a new synchronizer (stored state read from the registry)", what, "|");
     split(s " " c, time, " ");
     for (i = 1; i <= n; ++i) {
