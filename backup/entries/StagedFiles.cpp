@@ -29,6 +29,19 @@ bool WriteStagedFile(const StagedFileWriter::File& file) {
     return true;
 }
 
+// Waits, under `lock`, for the next job of a worker's queue; false once the queue is empty and
+// the worker is finishing.
+template <class Job>
+bool TakeNext(std::unique_lock<std::mutex>& lock, std::condition_variable& changed, std::deque<Job>& queue,
+              const bool& finishing, Job& next) {
+    changed.wait(lock, [&] { return !queue.empty() || finishing; });
+    if (queue.empty())
+        return false;
+    next = std::move(queue.front());
+    queue.pop_front();
+    return true;
+}
+
 } // namespace
 
 StagedFileWriter::StagedFileWriter() {
@@ -76,12 +89,7 @@ std::string StagedFileWriter::Finish() {
 
 void StagedFileWriter::Work() {
     std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-        changed_.wait(lock, [&] { return !queue_.empty() || finishing_; });
-        if (queue_.empty())
-            return;
-        File file = std::move(queue_.front());
-        queue_.pop_front();
+    for (File file; TakeNext(lock, changed_, queue_, finishing_, file);) {
         // A file after a failure is not written: the caller removes what was staged.
         const bool skip = !failed_.empty();
         lock.unlock();
@@ -133,12 +141,7 @@ void StagedFileRemover::Remove(const std::string& path) {
 
 void StagedFileRemover::Work() {
     std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-        changed_.wait(lock, [&] { return !queue_.empty() || finishing_; });
-        if (queue_.empty())
-            return;
-        std::string path = std::move(queue_.front());
-        queue_.pop_front();
+    for (std::string path; TakeNext(lock, changed_, queue_, finishing_, path);) {
         lock.unlock();
         DeleteLocalFile(path);
         lock.lock();
