@@ -151,23 +151,18 @@ HRESULT RestoreBackupSet(IZvCAPConsumer* consumer, BSTR deviceId, BSTR fileName,
         TV_RETURN_IF_FAILED(fileItem->get_Attributes(&attributes));
         const uint64_t fileTime = SetSecondsToFileTime(static_cast<uint32_t>(seconds));
         const FILETIME time = {static_cast<DWORD>(fileTime), static_cast<DWORD>(fileTime >> 32)};
-        std::vector<uint8_t> data;
-        try {
-            data.resize(static_cast<size_t>(size));
-        } catch (const std::bad_alloc&) {
-            return E_OUTOFMEMORY;
-        }
-        if (size)
-            TV_RETURN_IF_FAILED(fileItem->GetData(size, data.data()));
         com::ComPtr<BackupFileStream> entry;
         TV_RETURN_IF_FAILED(BackupFileStream::Described(name, static_cast<uint32_t>(size), time,
                                                         static_cast<uint32_t>(attributes), entry));
-        entry->TakeData(std::move(data));
+        // The entry reads the item's data when it is read itself, straight into its reader's
+        // buffer: the set is held once, and each item goes with its entry.
+        entry->TakeSource([fileItem, size](uint8_t* out) { return fileItem->GetData(size, out); });
         com::ComPtr<IStream> asStream;
         TV_RETURN_IF_FAILED(entry->QueryInterface(IID_IStream, reinterpret_cast<void**>(&asStream)));
         kept.push_back(std::move(asStream));
     }
-    // The entries hold the data now: the package's copy goes before the consumer writes them.
+    // The entries hold the items now: the package goes, so that each item's data goes once its
+    // entry has been read.
     package.Reset();
     archive.Reset();
     com::ComPtr<IZvEnumDevEntries> enumerator;

@@ -10,6 +10,7 @@
 #include "HResult.h"
 #include "LogLine.h"
 #include "SetNames.h"
+#include "StagedFiles.h"
 #include <shlwapi.h>
 #include <algorithm>
 #include <cstdio>
@@ -407,9 +408,20 @@ STDMETHODIMP Zelvan1Backuper::GetEntries(long nInfoFlags, IZvEnumDevEntries** pE
             return hr;
         }
     }
+    // Each staged copy goes as soon as the set has read it, beside the set's writing; any left
+    // go with the last entry.
+    std::shared_ptr<StagedFileRemover> remover;
+    try {
+        std::vector<std::string> staged;
+        for (const PathPair& copy : copies)
+            staged.push_back(copy.staged);
+        remover = std::make_shared<StagedFileRemover>(staged);
+    } catch (const std::bad_alloc&) {
+        remover.reset(); // the entries remove their copies themselves
+    }
     EntryList list;
     for (size_t i = 0; i < entries.size(); ++i) {
-        hr = entries[i]->OpenFile(copies[i].staged);
+        hr = entries[i]->OpenFile(copies[i].staged, remover);
         if (FAILED(hr)) {
             char shortened[36] = {};
             PathCompactPathExA(shortened, copies[i].staged.c_str(), sizeof(shortened), 0);
@@ -524,9 +536,19 @@ STDMETHODIMP Zelvan1Backuper::PutEntries(IZvEnumDevEntries* piEntries) {
     std::vector<PathPair> copies, markers;
     std::vector<std::string> markedRoots, createdFolders;
     uint64_t total = 0;
+    StagedFileWriter writer;
     auto removeStaged = [&] {
+        writer.Finish();
         for (const PathPair& copy : copies)
             DeleteStaged(copy.staged);
+    };
+    // The path named is the first file that could not be staged: one the writers refused, or else
+    // `path`, whose entry could not be read.
+    auto stagingFailed = [&](const std::string& path) {
+        const std::string refused = writer.Finish();
+        Error(FormatText(language_, IDS_BACKUP_NOT_RESTORED, (refused.empty() ? path : refused).c_str()));
+        removeStaged();
+        return E_FAIL;
     };
     for (;;) {
         com::ComPtr<IStream> entry;
@@ -581,23 +603,15 @@ STDMETHODIMP Zelvan1Backuper::PutEntries(IZvEnumDevEntries* piEntries) {
         }
         const std::string stagedPath = staging + separator_ + name;
         const uint32_t size = static_cast<uint32_t>(stat.cbSize.QuadPart);
-        std::vector<uint8_t> data;
-        HRESULT hr = ReadWholeEntry(entry.Get(), size, data);
-        com::UniqueFileHandle file(CreateFileA(stagedPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        DWORD written = 0;
-        if (FAILED(hr) || !file || (size && (!WriteFile(file.Get(), data.data(), size, &written, nullptr) || written != size))) {
-            file.Reset();
-            DeleteStaged(stagedPath);
-            Error(FormatText(language_, IDS_BACKUP_NOT_RESTORED, stagedPath.c_str()));
-            removeStaged();
-            return E_FAIL;
-        }
-        // The staged file carries the entry's time, so that the copy can give it to the device.
-        SetFileTime(file.Get(), nullptr, nullptr, &stat.mtime);
+        // The writers stage the file while the next entry is read.
+        StagedFileWriter::File file{stagedPath, {}, stat.mtime};
+        if (FAILED(ReadWholeEntry(entry.Get(), size, file.data)) || !writer.Write(std::move(file)))
+            return stagingFailed(stagedPath);
         copies.push_back({deviceId_ + separator_ + name, stagedPath});
         total += size;
     }
+    if (const std::string refused = writer.Finish(); !refused.empty())
+        return stagingFailed(refused);
     if (copies.empty()) {
         Error(Text(IDS_BACKUP_NOTHING_SELECTED));
         return E_FAIL;
@@ -609,8 +623,17 @@ STDMETHODIMP Zelvan1Backuper::PutEntries(IZvEnumDevEntries* piEntries) {
             bootFile = copy.device.substr(copy.device.rfind('\\') + 1);
             break;
         }
-    HRESULT hr = Transfer(copies, Direction::kToDevice, total);
-    removeStaged();
+    HRESULT hr = S_OK;
+    {
+        // Each staged file goes as soon as the device has taken it, beside the transfer.
+        std::vector<std::string> staged;
+        for (const PathPair& copy : copies)
+            staged.push_back(copy.staged);
+        StagedFileRemover remover(staged);
+        remover_ = &remover;
+        hr = Transfer(copies, Direction::kToDevice, total);
+        remover_ = nullptr;
+    }
     if (hr != S_OK)
         return hr;
     if (model_ == kModel15 && !markers.empty()) {
@@ -680,6 +703,8 @@ STDMETHODIMP Zelvan1Backuper::OnOperationComplete() {
 }
 
 STDMETHODIMP Zelvan1Backuper::OnItemComplete(LPSTR strItem, LPSTR strErrorDescription, LONG) {
+    if (remover_ && strItem)
+        remover_->Remove(strItem);
     if (sink_)
         sink_->OnItemComplete();
     if (strErrorDescription && *strErrorDescription) {

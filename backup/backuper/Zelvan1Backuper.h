@@ -14,6 +14,8 @@
 
 namespace tv::backup {
 
+class StagedFileRemover;
+
 extern const CLSID CLSID_Zelvan1Backuper;
 
 class Zelvan1Backuper : public com::ComObject<Zelvan1Backuper, IZvBackuper, IZvBackupNotify, IZvCAPConsumer,
@@ -90,6 +92,8 @@ private:
     bool itemFailed_ = false;
     bool foreignSetAccepted_ = false;
     bool removingLibraries_ = false;
+    // The staged files of a restore's transfer, removed as the hub reports each one done.
+    StagedFileRemover* remover_ = nullptr;
     // The device files the running backup left out.
     std::vector<std::string> leftOut_;
     // The running transfer's byte counts as the sink takes them.

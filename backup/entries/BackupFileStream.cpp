@@ -1,4 +1,5 @@
 #include "BackupFileStream.h"
+#include "HResult.h"
 #include <cstring>
 #include <new>
 
@@ -24,8 +25,12 @@ HRESULT BackupFileStream::Described(const std::string& name, uint32_t size, cons
 
 BackupFileStream::~BackupFileStream() {
     file_.Reset();
-    if (deleteOnRelease_ && !path_.empty())
-        DeleteLocalFile(path_);
+    if (deleteOnRelease_ && !path_.empty()) {
+        if (remover_)
+            remover_->Remove(path_);
+        else
+            DeleteLocalFile(path_);
+    }
 }
 
 void DeleteLocalFile(const std::string& path) {
@@ -35,7 +40,7 @@ void DeleteLocalFile(const std::string& path) {
     DeleteFileA(path.c_str());
 }
 
-HRESULT BackupFileStream::OpenFile(const std::string& path) {
+HRESULT BackupFileStream::OpenFile(const std::string& path, std::shared_ptr<StagedFileRemover> remover) {
     com::UniqueFileHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file)
@@ -45,9 +50,11 @@ HRESULT BackupFileStream::OpenFile(const std::string& path) {
         return E_FAIL;
     file_ = std::move(file);
     size_ = static_cast<uint32_t>(size.QuadPart);
+    position_ = 0;
     path_ = path;
     fileBacked_ = true;
     deleteOnRelease_ = true;
+    remover_ = std::move(remover);
     const DWORD attributes = GetFileAttributesA(path.c_str());
     attributes_ = attributes == INVALID_FILE_ATTRIBUTES ? attributes_ : attributes;
     return S_OK;
@@ -60,10 +67,42 @@ STDMETHODIMP BackupFileStream::Read(void* pv, ULONG cb, ULONG* pcbRead) {
     HRESULT hr = S_OK;
     if (fileBacked_) {
         DWORD read = 0;
-        if (!ReadFile(file_.Get(), pv, cb, &read, nullptr))
+        if (file_ && !ReadFile(file_.Get(), pv, cb, &read, nullptr))
             hr = E_FAIL;
         done = read;
+        position_ += read;
+        if (SUCCEEDED(hr) && remover_ && position_ >= size_) {
+            // Read to its end: the staged copy is no longer needed.
+            file_.Reset();
+            remover_->Remove(path_);
+        }
     } else {
+        if (source_) {
+            // Asked once: straight into the reader's buffer when it takes the whole entry.
+            DataSource source = std::move(source_);
+            source_ = nullptr;
+            if (position_ == 0 && cb >= size_) {
+                hr = size_ ? source(static_cast<uint8_t*>(pv)) : S_OK;
+                if (FAILED(hr))
+                    return hr;
+                position_ = size_;
+                if (pcbRead)
+                    *pcbRead = size_;
+                return cb > size_ ? S_FALSE : S_OK;
+            }
+            try {
+                buffer_.resize(size_);
+            } catch (const std::bad_alloc&) {
+                return E_OUTOFMEMORY;
+            }
+            if (size_) {
+                hr = source(buffer_.data());
+                if (FAILED(hr)) {
+                    buffer_.clear();
+                    return hr;
+                }
+            }
+        }
         const uint32_t left = position_ < buffer_.size() ? static_cast<uint32_t>(buffer_.size()) - position_ : 0;
         done = cb < left ? cb : left;
         if (done)
@@ -82,6 +121,7 @@ STDMETHODIMP BackupFileStream::Write(const void* pv, ULONG cb, ULONG* pcbWritten
         return E_FAIL;
     if (!pv && cb)
         return E_POINTER;
+    source_ = nullptr;
     try {
         buffer_.assign(static_cast<const uint8_t*>(pv), static_cast<const uint8_t*>(pv) + cb);
     } catch (const std::bad_alloc&) {
@@ -94,10 +134,10 @@ STDMETHODIMP BackupFileStream::Write(const void* pv, ULONG cb, ULONG* pcbWritten
     return S_OK;
 }
 
-void BackupFileStream::TakeData(std::vector<uint8_t> data) {
-    buffer_ = std::move(data);
-    size_ = static_cast<uint32_t>(buffer_.size());
+void BackupFileStream::TakeSource(DataSource source) {
+    buffer_.clear();
     position_ = 0;
+    source_ = std::move(source);
 }
 
 STDMETHODIMP BackupFileStream::Stat(STATSTG* pstatstg, DWORD grfStatFlag) {

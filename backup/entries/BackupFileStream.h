@@ -1,12 +1,15 @@
 // One device file in transit between a backuper and the backup manager: a read-only stream over
 // a staged local file (deleted with the last reference), or a stream held in memory that takes
-// its content in one Write.
+// its content in one Write or reads it from the object that holds it.
 #pragma once
 #include "ComObject.h"
 #include "Handles.h"
+#include "StagedFiles.h"
 #include "ZvDevice.h"
 #include <objidl.h>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,9 +26,14 @@ public:
     // Reads the data from the local file `path` from now on; the file is deleted with the last
     // reference. The entry's size becomes the file's: a device file that changed between its
     // listing and its copy is taken as it was copied. E_FAIL when it cannot be opened.
-    HRESULT OpenFile(const std::string& path);
-    // A memory-held entry's content, taken over as Write would copy it.
-    void TakeData(std::vector<uint8_t> data);
+    // With a remover, the file goes to it as soon as its last byte is read (the stream is read
+    // once, from its start), and with the last reference at the latest.
+    HRESULT OpenFile(const std::string& path, std::shared_ptr<StagedFileRemover> remover = nullptr);
+    // Fills `out` with the entry's whole data (its stated size); the source of an entry whose
+    // data is held elsewhere. It is asked once, at the first Read: a reader that asks for the
+    // whole entry at once gets it straight into its buffer. The source goes once it is asked.
+    using DataSource = std::function<HRESULT(uint8_t* out)>;
+    void TakeSource(DataSource source);
 
     const std::string& Name() const { return name_; }
 
@@ -56,6 +64,8 @@ private:
     bool fileBacked_ = false;
     bool deleteOnRelease_ = false;
     std::vector<uint8_t> buffer_;
+    std::shared_ptr<StagedFileRemover> remover_;
+    DataSource source_;
 };
 
 // Deletes a local file; a read-only mark is cleared first only when it is in the way.
