@@ -1003,7 +1003,7 @@ CallCosts ProbeCallCosts() {
     for (int i = 0; i < kCalls; ++i)
         ItemCount(items.Get(), count);
     costs.plain = SecondsEach(start, Now(), kCalls);
-    constexpr int kItems = 100;
+    constexpr int kItems = 250;
     EXPECT_GE(count, kItems);
     std::vector<com::ComPtr<IDispatch>> fetched(kItems);
     start = Now();
