@@ -998,12 +998,12 @@ CallCosts ProbeCallCosts() {
         return costs;
     long count = 0;
     ItemCount(items.Get(), count); // the first call may set up the channel
-    constexpr int kCalls = 2000;
+    constexpr int kCalls = 1000;
     LARGE_INTEGER start = Now();
     for (int i = 0; i < kCalls; ++i)
         ItemCount(items.Get(), count);
     costs.plain = SecondsEach(start, Now(), kCalls);
-    constexpr int kItems = 250;
+    constexpr int kItems = 150;
     EXPECT_GE(count, kItems);
     std::vector<com::ComPtr<IDispatch>> fetched(kItems);
     start = Now();
@@ -1028,15 +1028,52 @@ template <typename T> T Median(std::vector<T> values) {
     return values.size() % 2 != 0 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
+// The benchmark's sink: it probes the call costs when the transfer has reached each of `marks`
+// contacts, on the session's thread, and keeps the probes' own time and calls so that they can be
+// taken out of the transfer's. Errors are kept.
+class ProbingSink : public com::ComObject<ProbingSink, IZvSyncCallback> {
+  public:
+    std::vector<ULONG> marks;
+    std::vector<CallCosts> probes;
+    double probeSeconds = 0;
+    long probeCalls = 0;
+    std::vector<std::string> errors;
+
+    STDMETHODIMP OnUpdate(IZvSynchronizer*, ZVSYNCPHASE phase, ZVSYNCSTATUS status, ULONG done,
+                          ULONG) override {
+        if (phase != SPH_SYNCHRONIZE_TRANSFER || status != SST_UPDATE || next_ >= marks.size() ||
+            done < marks[next_])
+            return S_OK;
+        ++next_;
+        const long calls = g_outgoingCalls;
+        const LARGE_INTEGER start = Now();
+        probes.push_back(ProbeCallCosts());
+        probeSeconds += SecondsEach(start, Now(), 1);
+        probeCalls += g_outgoingCalls - calls;
+        return S_OK;
+    }
+    STDMETHODIMP OnCustomUpdate(IZvSynchronizer*, ZVSYNCPHASE, ZVSYNCSTATUS, LPSTR, ULONG, ULONG) override {
+        return S_OK;
+    }
+    STDMETHODIMP OnError(IZvSynchronizer*, ZVSYNCPHASE phase, LPSTR text) override {
+        errors.push_back("error " + std::to_string(phase) + " " + (text ? text : ""));
+        return S_OK;
+    }
+
+  private:
+    size_t next_ = 0;
+};
+
 // The transfer of 1000 contacts from the application to the device, against the bound of the calls
 // any reader of the application must make, each at the cost of its kind. Per contact it must fetch
 // the item (a new object through IDispatch), its contact interface, its user-property collection
 // (a new object through IDispatch, then its interface) and each property the item stores (here its
 // "ZvID", brought back through its interface); every other call counted is taken as a plain one.
 // The load of the machine changes while it runs, so the transfer is made in a few rounds (sessions
-// from the same empty device file) and the costs are probed right before and right after each
-// transfer, while the session holds the application; the figure takes the median round and the
-// median probe of each kind.
+// from the same empty device file) and the costs are probed right before each transfer, at each
+// quarter of it (the probes' time and calls taken out of the transfer's) and right after it, while
+// the session holds the application; the figure takes the median round and the median probe of
+// each kind.
 TEST_F(PimSynchronizerTest, BenchmarkTransferOf1000Contacts) {
     static CallCounter counter;
     ASSERT_HRESULT_SUCCEEDED(CoRegisterChannelHook(kCountingExtension, &counter));
@@ -1053,36 +1090,43 @@ TEST_F(PimSynchronizerTest, BenchmarkTransferOf1000Contacts) {
     std::vector<long> calls;
     for (int round = 0; round < kRounds; ++round) {
         WritePhonebook(ZvPhonebookFile(1));
-        auto sink = NewSink();
-        std::vector<CallCosts> roundProbes;
+        com::ComPtr<ProbingSink> sink;
+        ASSERT_HRESULT_SUCCEEDED(com::MakeComObject(sink));
+        sink->marks = {kContacts / 4, kContacts / 2, kContacts * 3 / 4};
+        std::vector<CallCosts> outside;
         Session session =
             Run(CLSID_ZvSyncContacts10, sink.Get(), SSR_MANUAL_RESOLUTION,
                 {SPH_INITIALIZE, SPH_SYNCHRONIZE_ESTIMATE, SPH_SYNCHRONIZE_TRANSFER, SPH_FINALIZE}, nullptr,
                 120000, [&](ZVSYNCPHASE phase) {
                     if (phase == SPH_SYNCHRONIZE_ESTIMATE || phase == SPH_SYNCHRONIZE_TRANSFER)
-                        roundProbes.push_back(ProbeCallCosts());
+                        outside.push_back(ProbeCallCosts());
                 });
         ASSERT_EQ(session.results.size(), 6u);
         for (HRESULT hr : session.results)
             EXPECT_EQ(hr, S_OK);
-        EXPECT_TRUE(sink->Errors().empty()) << ::testing::PrintToString(sink->Errors());
+        EXPECT_TRUE(sink->errors.empty()) << ::testing::PrintToString(sink->errors);
         ASSERT_EQ(session.seconds.size(), 4u);
-        ASSERT_EQ(roundProbes.size(), 2u);
+        ASSERT_EQ(outside.size(), 2u);
+        ASSERT_EQ(sink->probes.size(), 3u);
         EXPECT_EQ(ReadPhonebook()->Count(), static_cast<size_t>(kContacts));
-        transfers.push_back(session.seconds[2]);
-        calls.push_back(session.calls[2]);
-        for (const CallCosts& probe : roundProbes) {
+        transfers.push_back(session.seconds[2] - sink->probeSeconds);
+        calls.push_back(session.calls[2] - sink->probeCalls);
+        std::vector<CallCosts> probes = {outside[0]};
+        probes.insert(probes.end(), sink->probes.begin(), sink->probes.end());
+        probes.push_back(outside[1]);
+        std::string costs;
+        for (const CallCosts& probe : probes) {
             plain.push_back(probe.plain);
             newObject.push_back(probe.newObject);
             newInterface.push_back(probe.newInterface);
+            char text[64];
+            std::snprintf(text, sizeof(text), " %.0f/%.0f/%.0f", probe.plain * 1e6, probe.newObject * 1e6,
+                          probe.newInterface * 1e6);
+            costs += text;
         }
-        std::printf("round %d: transfer %.3f s, %ld calls; call costs before %.1f/%.1f/%.1f us, after "
-                    "%.1f/%.1f/%.1f us "
-                    "(plain/new object/new interface)\n",
-                    round + 1, session.seconds[2], session.calls[2], roundProbes[0].plain * 1e6,
-                    roundProbes[0].newObject * 1e6, roundProbes[0].newInterface * 1e6,
-                    roundProbes[1].plain * 1e6, roundProbes[1].newObject * 1e6,
-                    roundProbes[1].newInterface * 1e6);
+        std::printf("round %d: transfer %.3f s, %ld calls (the probes inside it taken out); call costs in us "
+                    "(plain/new object/new interface):%s\n",
+                    round + 1, transfers.back(), calls.back(), costs.c_str());
     }
     const double transfer = Median(transfers);
     const CallCosts cost = {Median(plain), Median(newObject), Median(newInterface)};
