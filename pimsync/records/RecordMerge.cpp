@@ -125,9 +125,13 @@ MergeResult Resolve(ZvSyncRecordList& list, PcRecordSource& source, int resoluti
     const long before = counters.unresolved;
     // The pairs are those of the transfer: the same one-to-one pairing over the list as it left
     // the transfer (the PC's new records appended, the device's added to the PC), and only the
-    // pairs it found changed are settled, each once.
+    // pairs it found changed are settled, each once. Each of those meets one item, so the items
+    // after the last of them are not read (none at all when the transfer found no pair changed).
     KeyPairing pairing(list);
-    for (long index = 1; index <= count; ++index) {
+    size_t pending = 0;
+    for (size_t i = 0; i < list.Count(); ++i)
+        pending += list.At(i).state == kChanged ? 1 : 0;
+    for (long index = 1; index <= count && pending > 0; ++index) {
         auto record = list.NewRecord();
         const ItemRead read = source.Read(index, *record);
         if (read == ItemRead::kFailed)
@@ -136,7 +140,10 @@ MergeResult Resolve(ZvSyncRecordList& list, PcRecordSource& source, int resoluti
             continue;
         record->KeepStoredFields();
         const size_t i = KeyPairing::Partner(pairing.Meet(record->Key()));
-        if (i == kNone || list.At(i).state != kChanged || list.At(i).Equals(*record))
+        if (i == kNone || list.At(i).state != kChanged)
+            continue;
+        --pending;
+        if (list.At(i).Equals(*record))
             continue;
         const int choice = resolution == kAskUser ? observer.ChooseVersion(list.At(i), *record) : 0;
         if (choice == kEndResolve)

@@ -64,7 +64,8 @@ MergeResult Estimate(const ZvSyncRecordList& list, PcRecordSource& source, Merge
 MergeResult Transfer(ZvSyncRecordList& list, PcRecordSource& source, MergeCounters& counters,
                      MergeObserver& observer);
 
-// Settles the pairs the transfer found changed, each once.
+// Settles the pairs the transfer found changed, each once; the PC items after the last of them are
+// not read.
 MergeResult Resolve(ZvSyncRecordList& list, PcRecordSource& source, int resolution, MergeCounters& counters,
                     MergeObserver& observer);
 

@@ -60,9 +60,11 @@ TEST(RecordMergeTest, NewOnEachSideEqualAndASecondSessionChangesNothing) {
     EXPECT_EQ(ContactAt(device, 2).s3, "Brown");
     EXPECT_EQ(pc.adds, 0);
 
+    int reads = pc.reads;
     ASSERT_EQ(Resolve(device, pc, kReplaceOnDevice, first.counters, first.observer), MergeResult::kDone);
     EXPECT_EQ(first.counters.unresolved, 0);
     EXPECT_EQ(ContactAt(device, 0).s3, "SMITH");
+    EXPECT_EQ(pc.reads - reads, 1) << "the items after the last changed pair are not read";
 
     // The list as the device file reads it back next time, and the same PC folder: nothing to do.
     MemoryWriter file;
@@ -77,6 +79,9 @@ TEST(RecordMergeTest, NewOnEachSideEqualAndASecondSessionChangesNothing) {
     EXPECT_EQ(second.observer.asked, 0u);
     EXPECT_EQ(reread.Count(), 3u);
     EXPECT_EQ(pc.items.size(), 4u);
+    reads = pc.reads;
+    ASSERT_EQ(Resolve(reread, pc, kAskUser, second.counters, second.observer), MergeResult::kDone);
+    EXPECT_EQ(pc.reads, reads) << "no pair changed: no item is read";
 }
 
 TEST(RecordMergeTest, DeviceOnlyRecordsGoToThePcAndDeletionsAreNotCarried) {

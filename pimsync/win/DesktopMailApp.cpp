@@ -158,24 +158,36 @@ HRESULT ReadContact(IUnknown* item, ZvSyncRecord& record) {
     return S_OK;
 }
 
-HRESULT WriteContact(IUnknown* item, ZvSyncRecord& record) {
+// The fields a version 0 phone book stores.
+bool StoredInVersion0(std::string ZvContactRecord::*field) {
+    return field == &ZvContactRecord::s3 || field == &ZvContactRecord::s5 || field == &ZvContactRecord::s8;
+}
+
+HRESULT WriteContact(IUnknown* item, ZvSyncRecord& record, const ZvSyncRecord* heldRecord) {
     auto& contact = static_cast<ZvContactRecord&>(record);
-    if (contact.version == 0) {
-        // A version 0 phone book stores only these: the item keeps every other field it has.
-        for (const ContactText& text : kContactTexts) {
-            if (text.field == &ZvContactRecord::s3 || text.field == &ZvContactRecord::s5 ||
-                text.field == &ZvContactRecord::s8)
-                TV_RETURN_IF_FAILED(PutText(item, text.put, contact.*text.field));
-        }
-        return CallSlot(item, kItemSave);
-    }
-    for (const ContactText& text : kContactTexts)
+    const auto* held = static_cast<const ZvContactRecord*>(heldRecord);
+    bool written = false;
+    for (const ContactText& text : kContactTexts) {
+        // A version 0 phone book stores only some fields: the item keeps every other field it has.
+        if ((contact.version == 0 && !StoredInVersion0(text.field)) ||
+            (held && held->*text.field == contact.*text.field))
+            continue;
         TV_RETURN_IF_FAILED(PutText(item, text.put, contact.*text.field));
-    ComPtr<IUnknown> properties;
-    TV_RETURN_IF_FAILED(UserProperties(item, properties));
-    TV_RETURN_IF_FAILED(PutUserProperty(properties.Get(), L"ICQ", contact.icq));
-    TV_RETURN_IF_FAILED(PutUserProperty(properties.Get(), L"ZvID", ::pimsync::EncodeDeviceId(contact.idNumber)));
-    return CallSlot(item, kItemSave);
+        written = true;
+    }
+    const bool icq = contact.version != 0 && (!held || held->icq != contact.icq);
+    const bool id = contact.version != 0 && (!held || held->idNumber != contact.idNumber);
+    if (icq || id) {
+        ComPtr<IUnknown> properties;
+        TV_RETURN_IF_FAILED(UserProperties(item, properties));
+        if (icq)
+            TV_RETURN_IF_FAILED(PutUserProperty(properties.Get(), L"ICQ", contact.icq));
+        if (id)
+            TV_RETURN_IF_FAILED(
+                PutUserProperty(properties.Get(), L"ZvID", ::pimsync::EncodeDeviceId(contact.idNumber)));
+        written = true;
+    }
+    return written ? CallSlot(item, kItemSave) : S_OK;
 }
 
 // --- tasks ---
@@ -210,7 +222,7 @@ HRESULT ReadTask(IUnknown* item, ZvSyncRecord& record) {
     return S_OK;
 }
 
-HRESULT WriteTask(IUnknown* item, ZvSyncRecord& record) {
+HRESULT WriteTask(IUnknown* item, ZvSyncRecord& record, const ZvSyncRecord*) {
     auto& task = static_cast<ZvTaskRecord&>(record);
     TV_RETURN_IF_FAILED(CallSlot(item, kTaskPutImportance, ::pimsync::PriorityToPc(task.priority)));
     DATE due = kNoAutomationDate;

@@ -48,7 +48,10 @@ struct ItemKind {
     IID iid;
     HRESULT (*read)(IUnknown* item, ::pimsync::ZvSyncRecord& record);
     // Writes the record and saves the item; brings the record to what the item keeps of it.
-    HRESULT (*write)(IUnknown* item, ::pimsync::ZvSyncRecord& record);
+    // `held` is what the item was just read as, or null when that is not known (a new item, whose
+    // fields its form may preset): a field the item already holds is not written again, and an
+    // item that holds them all is not saved.
+    HRESULT (*write)(IUnknown* item, ::pimsync::ZvSyncRecord& record, const ::pimsync::ZvSyncRecord* held);
 };
 extern const ItemKind kContactItems;
 extern const ItemKind kTaskItems;

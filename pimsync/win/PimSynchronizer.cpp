@@ -10,6 +10,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <utility>
 
 namespace tv::pimsync {
 
@@ -96,7 +98,9 @@ uint64_t FileSize(const std::string& path) {
 }
 
 // The application's items collection as the merge's record source; keeps the failure of the last
-// call for the report.
+// call for the report. The item last read is kept with what it was read as until the next read:
+// when its pair is settled the write goes into that item, not into a new fetch of its index, and
+// leaves out the fields the item already holds.
 class ItemRecordSource : public ::pimsync::PcRecordSource {
   public:
     ItemRecordSource(IUnknown* items, const SyncKind& kind) : items_(items), kind_(kind) {}
@@ -104,12 +108,14 @@ class ItemRecordSource : public ::pimsync::PcRecordSource {
 
     bool Count(long& count) override { return Ok(ItemCount(items_, count)); }
     ::pimsync::ItemRead Read(long index, ::pimsync::ZvSyncRecord& record) override {
+        last_ = {};
         ComPtr<IUnknown> item;
         const HRESULT hr = OpenItem(index, item);
         if (hr == E_NOINTERFACE)
             return ::pimsync::ItemRead::kSkipped; // an item of another kind, such as a distribution list
         if (!Ok(hr) || !Ok(kind_.items->read(item.Get(), record)))
             return ::pimsync::ItemRead::kFailed;
+        last_ = {index, std::move(item), record.Clone()};
         return ::pimsync::ItemRead::kRecord;
     }
     bool Add(::pimsync::ZvSyncRecord& record) override {
@@ -117,14 +123,25 @@ class ItemRecordSource : public ::pimsync::PcRecordSource {
         ComPtr<IUnknown> item;
         return Ok(AddItem(items_, kind_.newItemType, added)) &&
                Ok(added->QueryInterface(kind_.items->iid, reinterpret_cast<void**>(&item))) &&
-               Ok(kind_.items->write(item.Get(), record));
+               Ok(kind_.items->write(item.Get(), record, nullptr));
     }
     bool Write(long index, ::pimsync::ZvSyncRecord& record) override {
-        ComPtr<IUnknown> item;
-        return Ok(OpenItem(index, item)) && Ok(kind_.items->write(item.Get(), record));
+        ReadItem target = std::exchange(last_, {});
+        if (!target.item || target.index != index) {
+            target = {};
+            if (!Ok(OpenItem(index, target.item)))
+                return false;
+        }
+        return Ok(kind_.items->write(target.item.Get(), record, target.record.get()));
     }
 
   private:
+    struct ReadItem {
+        long index = 0;
+        ComPtr<IUnknown> item;
+        std::unique_ptr<::pimsync::ZvSyncRecord> record; // as read, before the merge keeps its stored fields
+    };
+
     HRESULT OpenItem(long index, ComPtr<IUnknown>& item) {
         ComPtr<IDispatch> dispatch;
         TV_RETURN_IF_FAILED(ItemAt(items_, index, dispatch));
@@ -138,6 +155,7 @@ class ItemRecordSource : public ::pimsync::PcRecordSource {
     IUnknown* items_;
     const SyncKind& kind_;
     HRESULT hr_ = S_OK;
+    ReadItem last_;
 };
 
 // Upper-cases by the rules of the user's ANSI code page.

@@ -28,14 +28,20 @@
 
 using namespace tv::com;
 
-// IDispatch of an object's one dual interface, from the embedded type library.
+// IDispatch of an object's one dual interface, from the embedded type library. The type
+// information is loaded once per interface and kept for the server's life, as an application
+// keeps it: loading it for every item would put a type library load on each item's first
+// late-bound call. Every call runs on the server's one thread.
 #define TV_STANDIN_DUAL(Iface)                                                                               \
     void* QueryOtherInterface(REFIID riid) {                                                                 \
         return IsEqualIID(riid, IID_IDispatch) ? static_cast<IDispatch*>(static_cast<Iface*>(this))          \
                                                : nullptr;                                                    \
     }                                                                                                        \
-    TV_DUAL_DISPATCH(Iface, dispatch_)                                                                       \
-    TypeInfoDispatch dispatch_{__uuidof(Iface)};
+    static TypeInfoDispatch& Dispatch() {                                                                    \
+        static TypeInfoDispatch* const dispatch = new TypeInfoDispatch(__uuidof(Iface));                     \
+        return *dispatch;                                                                                    \
+    }                                                                                                        \
+    TV_DUAL_DISPATCH(Iface, Dispatch())
 
 namespace {
 
