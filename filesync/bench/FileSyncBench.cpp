@@ -191,8 +191,8 @@ int main(int argc, char** argv) {
         LONG freshSynchronized = 0;
         const double cold = MedianOfThree([&] {
             com::ComPtr<IZvSynchronizer> fresh;
-            if (FAILED(CoCreateInstance(CLSID_ZvSyncFiles15, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IZvSynchronizer),
-                                        reinterpret_cast<void**>(&fresh))))
+            if (FAILED(CoCreateInstance(CLSID_ZvSyncFiles15, nullptr, CLSCTX_INPROC_SERVER,
+                                        __uuidof(IZvSynchronizer), reinterpret_cast<void**>(&fresh))))
                 return -1.0;
             fresh->SetDevice(const_cast<LPSTR>(kDeviceId));
             const double time = Session(fresh.Get());
