@@ -36,11 +36,7 @@ protected:
         root_ = UseOnlyDevice10("tvbackup10", kRegistration, kName);
         if (root_.empty())
             return;
-        const std::string folderName = "tvbackup10-" + std::to_string(GetCurrentProcessId());
-        SetUserString("Software\\Zelvan\\Tavrilon\\Common", "BackupFolder", folderName);
-        char documents[MAX_PATH] = {};
-        SHGetFolderPathA(nullptr, CSIDL_PERSONAL | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT, documents);
-        sets_ = std::string(documents) + "\\" + folderName;
+        sets_ = UseNewSetFolder("tvbackup10");
 
         // Files of every class on the main medium, besides what the earlier phases left.
         CreateDirectoryA((root_ + "\\a").c_str(), nullptr);
@@ -62,12 +58,13 @@ protected:
         if (program_.MainDialog()) {
             EXPECT_EQ(program_.Exit(), 0);
         }
-        RegDeleteKeyValueA(HKEY_CURRENT_USER, "Software\\Zelvan\\Tavrilon\\Common", "BackupFolder");
+        RemoveSetFolder(sets_);
         CoUninitialize();
     }
     void SetUp() override {
         ASSERT_FALSE(root_.empty()) << "no WINEPREFIX: run by devlink10/tests/zvl10_e2e.sh";
         ASSERT_TRUE(seeded_);
+        ASSERT_FALSE(sets_.empty()) << "no folder for the sets";
         if (!program_.MainDialog()) {
             ASSERT_TRUE(AttachWithOneDevice(program_));
         }

@@ -108,11 +108,11 @@ protected:
         SetUserNumber(kRegistration, "DisconnectionAlert", 0);
         StoreScript(L"DeviceEvents", nullptr); // no connect-time offer
         // The sets of this run go to a folder of their own below the documents folder.
-        const std::string folderName = "tvbackup15-" + std::to_string(GetCurrentProcessId());
-        SetUserString("Software\\Zelvan\\Tavrilon\\Common", "BackupFolder", folderName);
-        char documents[MAX_PATH] = {};
-        SHGetFolderPathA(nullptr, CSIDL_PERSONAL | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT, documents);
-        sets_ = std::string(documents) + "\\" + folderName;
+        sets_ = UseNewSetFolder("tvbackup15");
+        if (sets_.empty()) {
+            problem_ = "no folder for the sets";
+            return;
+        }
 
         // The device: files of every class in folders and in the volume's root.
         volume_ = Narrow(SharedEmulator().VolumeWindowsPath(kSlot));
@@ -144,12 +144,7 @@ protected:
         if (problem_.empty()) {
             SharedEmulator().Unplug(kSlot, kDeviceId);
             ForgetEmulatedDevice(kRegistration, testDeviceRoot_);
-            RegDeleteKeyValueA(HKEY_CURRENT_USER, "Software\\Zelvan\\Tavrilon\\Common", "BackupFolder");
-            if (!sets_.empty()) {
-                for (const std::string& name : SetFiles())
-                    DeleteFileA((sets_ + "\\" + name).c_str());
-                RemoveDirectoryA(sets_.c_str());
-            }
+            RemoveSetFolder(sets_);
         }
         CoUninitialize();
     }

@@ -4,11 +4,13 @@
 #include "LanguageLibrary.h"
 #include "ZvRegistrar.h"
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <commctrl.h>
 #include <shellapi.h>
+#include <shlobj.h>
 
 namespace tv::e2e {
 namespace {
@@ -322,6 +324,32 @@ void ForgetEmulatedDevice(const std::string& registration, const std::string& pr
         RegDeleteKeyValueA(HKEY_CURRENT_USER, kTestDevicesKey, "Root");
     else
         SetUserString(kTestDevicesKey, "Root", previousRoot);
+}
+
+std::string UseNewSetFolder(const std::string& tag) {
+    char documents[MAX_PATH] = {};
+    if (FAILED(SHGetFolderPathA(nullptr, CSIDL_PERSONAL | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT,
+                                documents)))
+        return {};
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        GUID random{};
+        if (FAILED(CoCreateGuid(&random)))
+            return {};
+        char name[64] = {};
+        std::snprintf(name, sizeof(name), "%s-%08lx", tag.c_str(), static_cast<unsigned long>(random.Data1));
+        const std::string path = std::string(documents) + "\\" + name;
+        if (CreateDirectoryA(path.c_str(), nullptr)) {
+            SetUserString("Software\\Zelvan\\Tavrilon\\Common", "BackupFolder", name);
+            return path;
+        }
+    }
+    return {};
+}
+
+void RemoveSetFolder(const std::string& path) {
+    RegDeleteKeyValueA(HKEY_CURRENT_USER, "Software\\Zelvan\\Tavrilon\\Common", "BackupFolder");
+    if (!path.empty())
+        DeleteTree(path);
 }
 
 std::string UseOnlyDevice10(const std::string& tag, const std::string& registration,

@@ -116,6 +116,15 @@ public:
 void SetUserString(const std::string& key, const char* name, const std::string& value);
 void SetUserNumber(const std::string& key, const char* name, DWORD value);
 
+// The backup folder of one test program's sets: a folder below the documents folder, named anew
+// for each run ("<tag>-" and a random part) and made. Under Wine the documents folder is
+// the user's home, shared by every prefix and kept between runs, and process ids repeat from
+// one fresh prefix to the next, so a name made of the process id alone meets an earlier run's
+// sets. The program is pointed at it (the "BackupFolder" value); the full path is returned, empty
+// when none could be made. RemoveSetFolder takes it and the value away again.
+std::string UseNewSetFolder(const std::string& tag);
+void RemoveSetFolder(const std::string& path);
+
 // Polls `condition` every 100 ms; false when it still does not hold after `timeoutMs`.
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 10000);
 
