@@ -65,8 +65,8 @@ protected:
 
     // The tray's back-up command for DevA, then the wizard's choice page with `restore` chosen.
     void OpenWizardAndChoose(WizardUser& user, bool restore) {
-        PostMessageW(program_.MainDialog(), WM_COMMAND, kBackUpCommand + index_, 0);
-        ASSERT_TRUE(user.Find());
+        ASSERT_TRUE(user.OpenAndFind(
+            [&] { PostMessageW(program_.MainDialog(), WM_COMMAND, kBackUpCommand + index_, 0); }));
         ASSERT_TRUE(user.WaitForPageWith(IDC_BACKUP_WELCOME_TITLE));
         user.Press(PSBTN_NEXT);
         HWND choice = user.WaitForPageWith(IDC_BACKUP_CHOOSE_RESTORE);

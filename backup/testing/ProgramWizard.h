@@ -65,8 +65,7 @@ public:
 
     // Opens the wizard and goes past the choice page with a backup or a restore chosen.
     testing::AssertionResult Open(WizardUser& user, bool restore, const std::string& shotPrefix) {
-        PostMessageW(mainDialog_, WM_COMMAND, command_, 0);
-        if (!user.Find())
+        if (!user.OpenAndFind([&] { PostMessageW(mainDialog_, WM_COMMAND, command_, 0); }))
             return testing::AssertionFailure() << "no wizard";
         if (!user.WaitForPageWith(IDC_BACKUP_WELCOME_TITLE))
             return testing::AssertionFailure() << "no welcome page";

@@ -12,7 +12,7 @@ namespace tv::test {
 
 class WizardUser {
 public:
-    bool Find() {
+    bool Find(DWORD timeoutMs = 20000) {
         sheet_ = nullptr;
         test::PollUntil(
             [&] {
@@ -28,8 +28,20 @@ public:
                 }
                 return false;
             },
-            20000);
+            timeoutMs);
         return sheet_ != nullptr;
+    }
+    // Opens the wizard with `open` (a command posted to the program) and finds it. The program
+    // runs one wizard at a time and passes over a command that comes while the last wizard's
+    // thread is still ending, its window already gone; so the command is given again until a
+    // wizard shows (a command that comes while the new one runs is passed over too).
+    template <class Open> bool OpenAndFind(Open open) {
+        for (int attempt = 0; attempt < 8; ++attempt) {
+            open();
+            if (Find(2500))
+                return true;
+        }
+        return false;
     }
     HWND Sheet() const { return sheet_; }
     HWND Page() const { return reinterpret_cast<HWND>(SendMessageW(sheet_, PSM_GETCURRENTPAGEHWND, 0, 0)); }
