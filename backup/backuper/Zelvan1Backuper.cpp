@@ -14,6 +14,7 @@
 #include <shlwapi.h>
 #include <algorithm>
 #include <cstdio>
+#include <new>
 
 namespace tv::backup {
 
@@ -410,15 +411,8 @@ STDMETHODIMP Zelvan1Backuper::GetEntries(long nInfoFlags, IZvEnumDevEntries** pE
     }
     // Each staged copy goes as soon as the set has read it, beside the set's writing; any left
     // go with the last entry.
-    std::shared_ptr<StagedFileRemover> remover;
-    try {
-        std::vector<std::string> staged;
-        for (const PathPair& copy : copies)
-            staged.push_back(copy.staged);
-        remover = std::make_shared<StagedFileRemover>(staged);
-    } catch (const std::bad_alloc&) {
-        remover.reset(); // the entries remove their copies themselves
-    }
+    // Without a remover the entries remove their copies themselves.
+    const std::shared_ptr<StagedFileRemover> remover = RemoverOf(copies);
     EntryList list;
     for (size_t i = 0; i < entries.size(); ++i) {
         hr = entries[i]->OpenFile(copies[i].staged, remover);
@@ -436,6 +430,17 @@ STDMETHODIMP Zelvan1Backuper::GetEntries(long nInfoFlags, IZvEnumDevEntries** pE
     if (FAILED(hr))
         Error(Hex(hr));
     return hr;
+}
+
+std::shared_ptr<StagedFileRemover> Zelvan1Backuper::RemoverOf(const std::vector<PathPair>& pairs) {
+    try {
+        std::vector<std::string> staged;
+        for (const PathPair& pair : pairs)
+            staged.push_back(pair.staged);
+        return std::make_shared<StagedFileRemover>(staged);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
 }
 
 HRESULT Zelvan1Backuper::Transfer(const std::vector<PathPair>& pairs, Direction direction, uint64_t total) {
@@ -626,13 +631,13 @@ STDMETHODIMP Zelvan1Backuper::PutEntries(IZvEnumDevEntries* piEntries) {
     HRESULT hr = S_OK;
     {
         // Each staged file goes as soon as the device has taken it, beside the transfer.
-        std::vector<std::string> staged;
-        for (const PathPair& copy : copies)
-            staged.push_back(copy.staged);
-        StagedFileRemover remover(staged);
-        remover_ = &remover;
+        const std::shared_ptr<StagedFileRemover> remover = RemoverOf(copies);
+        remover_ = remover.get();
         hr = Transfer(copies, Direction::kToDevice, total);
         remover_ = nullptr;
+        if (!remover)
+            for (const PathPair& copy : copies)
+                DeleteStaged(copy.staged);
     }
     if (hr != S_OK)
         return hr;

@@ -8,6 +8,7 @@
 #include "ZelvanMgr.h"
 #include "ZvBackupMgr.h"
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -54,6 +55,9 @@ private:
         std::string staged;
     };
     enum class Direction { kFromDevice, kToDevice };
+    // A remover of the pairs' staged files; null when there is no memory for it, and the caller
+    // removes them itself.
+    static std::shared_ptr<StagedFileRemover> RemoverOf(const std::vector<PathPair>& pairs);
 
     HRESULT RunOperation(bool isBackup, BSTR deviceId, BSTR fileName, long flags);
     HRESULT RemoveLibraries();
