@@ -51,6 +51,7 @@ int main(int argc, char** argv) {
     if (argc != 2)
         return 2;
     tv::devdb::testing::PosixPlatform platform;
+    // Five rounds of some 12 s each.
     return RunBenchmark(platform, std::string(argv[1]) + "/",
-                        {"native", "write+fsync", RunWriteFsync, ReadSequentially});
+                        {"native", "write+fsync", RunWriteFsync, ReadSequentially, 5});
 }

@@ -16,10 +16,11 @@ struct DiskRuns {
     const char* boundName; // how the bound writes
     double (*writeAndFlush)(const std::string& path);
     double (*readSequentially)(const std::string& path);
+    int rounds; // of each store, taken in turn; a round writes 30 000 letters, each forced to the disk
 };
 
-// Runs the engine, SQLite and the bound in `folder` (ending in a separator) and prints one line per
-// ratio with its goal; the program's exit code.
+// Runs the engine, SQLite and the bound in turn, round after round, in `folder` (ending in a
+// separator) and prints one line per ratio with its goal; the program's exit code.
 int RunBenchmark(DbPlatform& platform, const std::string& folder, const DiskRuns& disk);
 
 } // namespace tv::devdb::benchmark
