@@ -590,8 +590,9 @@ TEST_F(PortTest, DISABLED_Benchmark4MiBBothWays) {
         std::printf("%s %zu bytes in %.2f s (rounds:%s): %.0f bytes/s; link bound %.0f bytes/s\n", name,
                     bytes.size(), seconds, listed(times, 1).c_str(), rate, bound);
         // The figure line the test command's summary collects.
-        std::printf("benchmark 1.5 port %s (rate/link bound, median of %d rounds): ratio %.2f (goal >= 0.5)\n", name,
-                    kRounds, rate / bound);
+        std::printf(
+            "benchmark 1.5 port %s (rate/link bound, median of %d rounds): ratio %.2f (goal >= 0.5)\n", name,
+            kRounds, rate / bound);
     }
     std::fflush(stdout);
 }

@@ -5,7 +5,9 @@
 //   <bytes>" mail_benchmark bare-receive <user>                 the same exchanges with plain Winsock calls
 //   mail_benchmark send <user> <count> <size>          ZvSMTP Send of <count> letters; prints "<seconds>"
 //   mail_benchmark bare-send <user> <count> <size>     the same exchanges with plain Winsock calls
-//   mail_benchmark base64 <file> <encoded> <decoded>   prints "<encode seconds> <decode seconds>"
+//   mail_benchmark base64 <file> <encoded> <decoded> <passes>
+//                                                      prints "<encode seconds> <decode seconds>", each
+//                                                      the mean of <passes> passes (encode, decode, ...)
 // The clients' server comes from the environment as for the clients' tests (TV_POP3_PORT, ...).
 #include "BareWinsockClient.h"
 #include "MailCoders.h"
@@ -155,16 +157,17 @@ double Stream(const char* source, const char* target, size_t block, Code code) {
     return Now() - start;
 }
 
-int Base64(const char* source, const char* encodedPath, const char* decodedPath) {
+int Base64(const char* source, const char* encodedPath, const char* decodedPath, int passes) {
     // 57000 bytes are exactly 1000 lines of 76 characters and their CR LF (78000 characters), so
     // the blocks code to the same text as the whole file would.
-    double encodeSeconds = Stream(source, encodedPath, 57000, [](std::string_view bytes) {
-        return tv::mail::Base64Encode(bytes);
-    });
-    double decodeSeconds = Stream(encodedPath, decodedPath, 78000, [](std::string_view text) {
-        return tv::mail::Base64Decode(text);
-    });
-    std::printf("%.4f %.4f\n", encodeSeconds, decodeSeconds);
+    double encodeSeconds = 0, decodeSeconds = 0;
+    for (int pass = 0; pass < passes; ++pass) {
+        encodeSeconds += Stream(source, encodedPath, 57000,
+                                [](std::string_view bytes) { return tv::mail::Base64Encode(bytes); });
+        decodeSeconds += Stream(encodedPath, decodedPath, 78000,
+                                [](std::string_view text) { return tv::mail::Base64Decode(text); });
+    }
+    std::printf("%.4f %.4f\n", encodeSeconds / passes, decodeSeconds / passes);
     return 0;
 }
 
@@ -172,8 +175,8 @@ int Base64(const char* source, const char* encodedPath, const char* decodedPath)
 
 int main(int argc, char** argv) {
     std::string mode = argc > 1 ? argv[1] : "";
-    if (mode == "base64" && argc == 5)
-        return Base64(argv[2], argv[3], argv[4]);
+    if (mode == "base64" && argc == 6 && std::atoi(argv[5]) > 0)
+        return Base64(argv[2], argv[3], argv[4], std::atoi(argv[5]));
     MailServer server;
     if (!server.Load()) {
         std::fprintf(stderr, "no test mail server in the environment\n");

@@ -110,6 +110,11 @@ ROUNDS = 7
 SENDING_ROUNDS = 3
 # Loopback TCP moves the mail in milliseconds: a round pushes it again and again for this long.
 LOOPBACK_ROUND_SECONDS = 0.1
+# A pass of Base64 coding takes a tenth of a second, most of it writing the file, which moves by
+# half from one pass to the next: a round codes the file this many times, encoding and decoding in
+# turn, and its figures are the means of its passes.
+BASE64_PASSES = 5
+BASE64_ROUNDS = 5
 
 
 def median_rounds(rounds, *sides):
@@ -217,7 +222,7 @@ def base64_coding(exe, work):
 
     def ours():
         return tuple(map(float, run_exe(exe, os.environ.copy(), "base64", winpath(source),
-                                        winpath(ours_encoded), winpath(ours_decoded))))
+                                        winpath(ours_encoded), winpath(ours_decoded), str(BASE64_PASSES))))
 
     def timed(command, target):
         start = time.perf_counter()
@@ -225,8 +230,11 @@ def base64_coding(exe, work):
             subprocess.run(command, stdout=out, check=True)
         return time.perf_counter() - start
 
-    def their_decoding():
-        seconds = timed(["base64", "-d", theirs_encoded], theirs_decoded)
+    def theirs():
+        encode = decode = 0.0
+        for _ in range(BASE64_PASSES):
+            encode += timed(["base64", source], theirs_encoded)
+            decode += timed(["base64", "-d", theirs_encoded], theirs_decoded)
         with open(ours_encoded, "rb") as a, open(theirs_encoded, "rb") as b:
             if a.read().replace(b"\r\n", b"\n").rstrip(b"\n") != b.read().rstrip(b"\n"):
                 raise SystemExit("our Base64 text differs from coreutils' (line ends aside)")
@@ -236,14 +244,13 @@ def base64_coding(exe, work):
         # The next round writes new files: these need not reach the disk.
         for path in (ours_encoded, ours_decoded, theirs_encoded, theirs_decoded):
             os.remove(path)
-        return seconds
+        return encode / BASE64_PASSES, decode / BASE64_PASSES
 
-    encode_seconds, decode_seconds, their_encode, their_decode = median_rounds(
-        ROUNDS, ours, lambda: timed(["base64", source], theirs_encoded), their_decoding)
-    print("Base64 64 MiB encode (file to file in blocks): ours %.3f s, base64 %.3f s (median of %d rounds); speed ratio ours/base64: %.2f (goal >= 0.8)"
-          % (encode_seconds, their_encode, ROUNDS, their_encode / encode_seconds))
-    print("Base64 64 MiB decode (file to file in blocks): ours %.3f s, base64 -d %.3f s (median of %d rounds); speed ratio ours/base64: %.2f (goal >= 0.8)"
-          % (decode_seconds, their_decode, ROUNDS, their_decode / decode_seconds))
+    encode_seconds, decode_seconds, their_encode, their_decode = median_rounds(BASE64_ROUNDS, ours, theirs)
+    print("Base64 64 MiB encode (file to file in blocks): ours %.3f s, base64 %.3f s (median of %d rounds of %d passes); speed ratio ours/base64: %.2f (goal >= 0.8)"
+          % (encode_seconds, their_encode, BASE64_ROUNDS, BASE64_PASSES, their_encode / encode_seconds))
+    print("Base64 64 MiB decode (file to file in blocks): ours %.3f s, base64 -d %.3f s (median of %d rounds of %d passes); speed ratio ours/base64: %.2f (goal >= 0.8)"
+          % (decode_seconds, their_decode, BASE64_ROUNDS, BASE64_PASSES, their_decode / decode_seconds))
 
 
 def main():

@@ -38,8 +38,8 @@ template <class Work> double SecondsPerCall(Work&& work, double least) {
 // Runs `rounds` rounds, each calling every side once in the order given; a side returns the
 // seconds it took (a negative number when it failed). The times of each side, in that order, one a
 // round; nothing when any call failed.
-inline std::vector<std::vector<double>> InterleavedRounds(int rounds,
-                                                          std::initializer_list<std::function<double()>> sides) {
+inline std::vector<std::vector<double>>
+InterleavedRounds(int rounds, std::initializer_list<std::function<double()>> sides) {
     std::vector<std::vector<double>> times(sides.size());
     for (int round = 0; round < rounds; ++round) {
         size_t side = 0;

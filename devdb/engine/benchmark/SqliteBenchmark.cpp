@@ -7,7 +7,6 @@
 
 namespace tv::devdb::benchmark {
 
-
 // SQLite: one autocommit insert per letter, every commit synchronous.
 double RunSqlite(const std::string& path) {
     sqlite3* db = nullptr;
@@ -72,11 +71,13 @@ int RunBenchmark(DbPlatform& platform, const std::string& folder, const DiskRuns
     const double engineRate = Rate(kRecords, commit);
     std::printf("devdb commits (%s): engine %.0f/s vs SQLite synchronous=FULL %.0f/s (median of %d rounds): "
                 "ratio %.2fx (goal >= 1x)\n",
-                disk.where, engineRate, Rate(kRecords, sqlite), disk.rounds, engineRate / Rate(kRecords, sqlite));
-    std::printf("devdb commits (%s): engine %.0f/s vs %s %.0f/s (median of %d rounds): ratio %.2fx (the bound, "
-                "goal <= 1x)\n",
-                disk.where, engineRate, disk.boundName, Rate(kRecords, bound), disk.rounds,
-                engineRate / Rate(kRecords, bound));
+                disk.where, engineRate, Rate(kRecords, sqlite), disk.rounds,
+                engineRate / Rate(kRecords, sqlite));
+    std::printf(
+        "devdb commits (%s): engine %.0f/s vs %s %.0f/s (median of %d rounds): ratio %.2fx (the bound, "
+        "goal <= 1x)\n",
+        disk.where, engineRate, disk.boundName, Rate(kRecords, bound), disk.rounds,
+        engineRate / Rate(kRecords, bound));
     std::printf(
         "devdb scan (%s): condition cursor over %d letters (%d kept) %.1f ms vs sequential read %.2f ms: "
         "ratio %.2fx of the read's speed (the read is the bound)\n",
