@@ -7,13 +7,15 @@
 //   2. 100 new files of 1 MiB sent to the device by a session, against the hub's own copies of
 //      the same files: the session's throughput as a ratio of the hub's.
 //   3. 200 new files of 1 KiB: the session's items per second, as a ratio of the hub's copies.
+// The figures of 2 and 3 are medians of rounds that time the hub and the session in turn, each
+// round from the same start.
 //   FileSyncBench.exe <work folder>
 #include "AnsiText.h"
+#include "BenchmarkRounds.h"
 #include "ComObject.h"
 #include "FileOpListener.h"
 #include "ServedHub.h"
 #include "ZvSyncFiles10.h"
-#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -25,13 +27,7 @@ namespace {
 
 constexpr char kDeviceId[] = "@TDB15";
 constexpr DWORD kCopyTimeoutMs = 600000;
-
-double Now() {
-    LARGE_INTEGER counter, frequency;
-    QueryPerformanceCounter(&counter);
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
+constexpr int kNewFileRounds = 5;
 
 class NullSink : public com::ComObject<NullSink, IZvSyncCallback> {
 public:
@@ -66,27 +62,14 @@ void ResetState(const std::string& pc) {
 
 // One whole session; its time in seconds, or a negative value when a phase failed.
 double Session(IZvSynchronizer* sync) {
-    const double begin = Now();
+    const double begin = test::BenchmarkClock();
     for (int phase = SPH_INITIALIZE; phase <= SPH_FINALIZE; ++phase) {
         if (phase == SPH_SYNCHRONIZE_RESOLVE)
             continue;
         if (FAILED(sync->Synchronize(static_cast<ZVSYNCPHASE>(phase))))
             return -1;
     }
-    return Now() - begin;
-}
-
-// The median of three runs of `run` (each a time in seconds, negative when it failed): one
-// lucky or slow run moves the figure no more than the middle one does.
-template <class Run> double MedianOfThree(Run run) {
-    double times[3];
-    for (double& time : times) {
-        time = run();
-        if (time < 0)
-            return -1;
-    }
-    std::sort(std::begin(times), std::end(times));
-    return times[1];
+    return test::BenchmarkClock() - begin;
 }
 
 void WriteFiles(const std::string& folder, int count, size_t size, std::vector<std::string>* names = nullptr) {
@@ -103,7 +86,7 @@ void WriteFiles(const std::string& folder, int count, size_t size, std::vector<s
 // The hub's own copies of `names` from the PC folder `from` to the device folder `to`, one
 // operation each as the synchronizer makes them; the time in seconds or a negative value.
 double HubCopies(IZelvanMgr* hub, const std::string& from, const std::string& to, const std::vector<std::string>& names) {
-    const double begin = Now();
+    const double begin = test::BenchmarkClock();
     for (const std::string& name : names) {
         std::string source = from + "\\" + name, target = to + "\\" + name;
         LPSTR sources[] = {source.data()};
@@ -113,7 +96,7 @@ double HubCopies(IZelvanMgr* hub, const std::string& from, const std::string& to
             !done->WaitForComplete(kCopyTimeoutMs))
             return -1;
     }
-    return Now() - begin;
+    return test::BenchmarkClock() - begin;
 }
 
 void Ratio(const char* what, double ratio, const char* goal, bool met, const std::string& detail) {
@@ -185,11 +168,11 @@ int main(int argc, char** argv) {
         // Each figure is the median of three sessions.
         ResetState(pc);
         const double first = Session(sync.Get());
-        const double second = MedianOfThree([&] { return Session(sync.Get()); });
+        const double second = test::MedianOfRounds(3, [&] { return Session(sync.Get()); })[0];
         LONG synchronized = 0;
         sync->GetSynchronizedItems(&synchronized);
         LONG freshSynchronized = 0;
-        const double cold = MedianOfThree([&] {
+        const double cold = test::MedianOfRounds(3, [&] {
             com::ComPtr<IZvSynchronizer> fresh;
             if (FAILED(CoCreateInstance(CLSID_ZvSyncFiles15, nullptr, CLSCTX_INPROC_SERVER,
                                         __uuidof(IZvSynchronizer), reinterpret_cast<void**>(&fresh))))
@@ -198,7 +181,7 @@ int main(int argc, char** argv) {
             const double time = Session(fresh.Get());
             fresh->GetSynchronizedItems(&freshSynchronized);
             return time;
-        });
+        })[0];
         if (first < 0 || second < 0 || cold < 0 || synchronized != 10000 || freshSynchronized != 10000) {
             std::printf("no-change session failed (%ld, %ld synchronized)\n", static_cast<long>(synchronized),
                         static_cast<long>(freshSynchronized));
@@ -214,46 +197,66 @@ int main(int argc, char** argv) {
         MoveFileA(pc.c_str(), (root + "\\pc_tree").c_str());
         for (const std::string& folder : {device + "\\Main", pc, pc + "\\Main"})
             CreateDirectoryA(folder.c_str(), nullptr);
-        ResetState(pc);
-        if (Session(sync.Get()) < 0)
-            status = 1;
 
-        // 2. 100 x 1 MiB: the hub's copies, then a session sending the same files.
-        // The hub's sources lie outside the synchronized folder, so the session copies only its own.
-        std::vector<std::string> names;
-        WriteFiles(hubSources + "\\big", 100, 1 << 20, &names);
-        WriteFiles(pc + "\\Main\\big", 100, 1 << 20);
-        CreateDirectoryA((device + "\\hubbig").c_str(), nullptr);
-        const double hubBig =
-            HubCopies(served.Hub(), hubSources + "\\big", std::string(kDeviceId) + "\\hubbig", names);
-        const double syncBig = Session(sync.Get());
-        if (hubBig <= 0 || syncBig <= 0) {
-            std::printf("100 x 1 MiB failed\n");
+        // 2. 100 x 1 MiB and 3. 200 x 1 KiB: the hub's copies, then a session sending the same
+        // files. The hub's sources lie outside the synchronized folder, so the session copies only
+        // its own. The files are written once; the PC's wait aside while a round starts from a
+        // stored state that knows none of them, and come into the synchronized folder just
+        // before their hub copies.
+        std::vector<std::string> bigNames, smallNames;
+        const std::string aside = root + "\\aside";
+        CreateDirectoryA(aside.c_str(), nullptr);
+        WriteFiles(hubSources + "\\big", 100, 1 << 20, &bigNames);
+        WriteFiles(aside + "\\big", 100, 1 << 20);
+        WriteFiles(hubSources + "\\small", 200, 1024, &smallNames);
+        WriteFiles(aside + "\\small", 200, 1024);
+        const auto bringIn = [&](const char* name) {
+            return MoveFileA((aside + "\\" + name).c_str(), (pc + "\\Main\\" + name).c_str()) != FALSE;
+        };
+        // Each round begins with neither side holding the new files and a session over the empty
+        // folder recording that state.
+        const auto startRound = [&] {
+            for (const char* name : {"big", "small"}) {
+                MoveFileA((pc + "\\Main\\" + name).c_str(), (aside + "\\" + name).c_str());
+                test::DeleteTree(com::FromAnsi(device + "\\Main\\" + name));
+            }
+            for (const char* name : {"hubbig", "hubsmall"}) {
+                test::DeleteTree(com::FromAnsi(device + "\\" + name));
+                CreateDirectoryA((device + "\\" + name).c_str(), nullptr);
+            }
+            ResetState(pc);
+            return Session(sync.Get()) >= 0;
+        };
+        const auto hubBig = [&] {
+            if (!startRound() || !bringIn("big"))
+                return -1.0;
+            return HubCopies(served.Hub(), hubSources + "\\big", std::string(kDeviceId) + "\\hubbig",
+                             bigNames);
+        };
+        const auto hubSmall = [&] {
+            if (!bringIn("small"))
+                return -1.0;
+            return HubCopies(served.Hub(), hubSources + "\\small", std::string(kDeviceId) + "\\hubsmall",
+                             smallNames);
+        };
+        const auto session = [&] { return Session(sync.Get()); };
+        const auto [hubBigTime, syncBig, hubSmallTime, syncSmall] =
+            test::MedianOfRounds(kNewFileRounds, hubBig, session, hubSmall, session);
+        const std::string rounds = ", median of " + std::to_string(kNewFileRounds) + " rounds";
+        if (hubBigTime <= 0 || syncBig <= 0 || hubSmallTime <= 0 || syncSmall <= 0) {
+            std::printf("new files failed\n");
             status = 1;
         } else {
-            const double ratio = hubBig / syncBig;
-            Ratio("100 x 1 MiB new files, session throughput / hub CopyFileItems throughput", ratio, ">= 0.8",
-                  ratio >= 0.8,
-                  "session " + std::to_string(100.0 / syncBig) + " MiB/s, hub " + std::to_string(100.0 / hubBig) +
-                      " MiB/s");
-        }
-
-        // 3. 200 x 1 KiB: items per second.
-        names.clear();
-        WriteFiles(hubSources + "\\small", 200, 1024, &names);
-        WriteFiles(pc + "\\Main\\small", 200, 1024);
-        CreateDirectoryA((device + "\\hubsmall").c_str(), nullptr);
-        const double hubSmall =
-            HubCopies(served.Hub(), hubSources + "\\small", std::string(kDeviceId) + "\\hubsmall", names);
-        const double syncSmall = Session(sync.Get());
-        if (hubSmall <= 0 || syncSmall <= 0) {
-            std::printf("200 x 1 KiB failed\n");
-            status = 1;
-        } else {
-            const double ratio = hubSmall / syncSmall;
-            Ratio("200 x 1 KiB new files, session items/s / hub CopyFileItems items/s", ratio, ">= 0.5", ratio >= 0.5,
+            const double big = hubBigTime / syncBig;
+            Ratio("100 x 1 MiB new files, session throughput / hub CopyFileItems throughput", big, ">= 0.8",
+                  big >= 0.8,
+                  "session " + std::to_string(100.0 / syncBig) + " MiB/s, hub " +
+                      std::to_string(100.0 / hubBigTime) + " MiB/s" + rounds);
+            const double small = hubSmallTime / syncSmall;
+            Ratio("200 x 1 KiB new files, session items/s / hub CopyFileItems items/s", small, ">= 0.5",
+                  small >= 0.5,
                   "session " + std::to_string(200.0 / syncSmall) + " items/s, hub " +
-                      std::to_string(200.0 / hubSmall) + " items/s");
+                      std::to_string(200.0 / hubSmallTime) + " items/s" + rounds);
         }
         notify->Unadvise(cookie);
     }

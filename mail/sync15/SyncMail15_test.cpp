@@ -2,6 +2,7 @@
 // folder-backed test devices, a mail database written by the fixture writer, the test mail
 // server (both of its sides), a recording sink.
 #include "AnsiText.h"
+#include "BenchmarkRounds.h"
 #include "MailServerFixture.h"
 #include "MailTable.h"
 #include "ServedHub.h"
@@ -130,9 +131,9 @@ class SyncMail15Test : public ::testing::Test {
         for (const char* folder : {"", "\\devices", "\\devices\\MAILB", "\\devices\\MAILB\\default",
                                    "\\devices\\MAILB\\default\\System", "\\devices\\MAILB\\default\\System\\EMAIL"})
             CreateDirectoryA((root_ + folder).c_str(), nullptr);
-        const std::string fixture = ExeFolder() + "\\..\\..\\mail\\mail15-fixture\\";
-        for (const char* name : {"email.db", kTable})
-            ASSERT_TRUE(CopyFileA((fixture + name).c_str(), Device(name).c_str(), FALSE)) << fixture << name;
+        CopyDatabaseFixture();
+        if (HasFatalFailure())
+            return;
         testing::WriteWholeFile(Device("email.app"), "application");
         testing::WriteWholeFile(Device("System\\EMAIL\\00000001.att"), "attached note");
         const std::string key = std::string("Software\\Zelvan\\Tavrilon\\TestDevice\\Devices\\") + kDevice;
@@ -147,6 +148,13 @@ class SyncMail15Test : public ::testing::Test {
     }
 
     std::string Device(const std::string& path) const { return root_ + "\\devices\\MAILB\\default\\" + path; }
+
+    // The device's mail database and table as the fixture writer made them.
+    void CopyDatabaseFixture() const {
+        const std::string fixture = ExeFolder() + "\\..\\..\\mail\\mail15-fixture\\";
+        for (const char* name : {"email.db", kTable})
+            ASSERT_TRUE(CopyFileA((fixture + name).c_str(), Device(name).c_str(), FALSE)) << fixture << name;
+    }
 
     // Runs a session with a new recording sink; the sink.
     com::ComPtr<testing::RecordingSink> Session(std::function<void()> between = nullptr,
@@ -497,109 +505,139 @@ TEST_F(SyncMail15Test, ADeviceCopyWaitsForSilenceNotForItsWholeLength) {
     EXPECT_EQ(silent, E_FAIL) << "three seconds of silence";
 }
 
-double Seconds() {
-    LARGE_INTEGER count, frequency;
-    QueryPerformanceCounter(&count);
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(count.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
 // Benchmark (its own ctest entry): a session that receives 200 letters of 4 KB and sends 200,
-// against the raw hub copies and client transfers it contains, timed in the same run.
+// against the raw hub copies and client transfers it contains. Each round starts the device and
+// the mailboxes afresh (untimed), then times the session and its raw transfers in turn; one
+// untimed round first pays the process's one-time costs of both, and each side's figure is the
+// median of the timed rounds.
 TEST_F(SyncMail15Test, BenchmarkASessionAgainstItsRawTransfers) {
     constexpr int kLetters = 200;
+    constexpr int kRounds = 5;
     const std::string body(4000, 'b');
-    const double setupStart = Seconds();
-    {
+    std::vector<std::string> incoming;
+    for (int i = 0; i < kLetters; ++i)
+        incoming.push_back(Plain("in" + std::to_string(i), body));
+    std::vector<std::string> outgoing;
+    for (int i = 0; i < kLetters; ++i)
+        outgoing.push_back(
+            "From: @TDMAILB<TDMAILB@zelvan.net>\r\nTo: bench@example.org\r\nSubject: Bench\r\n\r\n" + body +
+            "\r\n.\r\n");
+    double committing = -1;
+
+    // The fixture's database with kLetters letters of 4 KB in its outbox, written through the
+    // database engine.
+    const auto prepareDevice = [&] {
+        CopyDatabaseFixture();
+        const double start = test::BenchmarkClock();
         com::ComPtr<IZvDBEngine> engine;
         com::ComPtr<IZvDBConnection> connection;
         com::ComPtr<IZvDBTable> table;
         com::ComPtr<IZvDBCursor> cursor;
         std::string path = Device("email.db");
-        ASSERT_EQ(CoCreateInstance(CLSID_ZvDatabaseMgr, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IZvDBEngine),
-                                   reinterpret_cast<void**>(&engine)), S_OK);
-        ASSERT_EQ(engine->OpenConnection(path.data(), &connection), S_OK);
-        ASSERT_EQ(connection->GetTableByIdx(0, &table), S_OK);
-        ASSERT_EQ(table->OpenNullCursor(&cursor), S_OK);
+        if (HasFatalFailure() ||
+            FAILED(CoCreateInstance(CLSID_ZvDatabaseMgr, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IZvDBEngine),
+                                    reinterpret_cast<void**>(&engine))) ||
+            FAILED(engine->OpenConnection(path.data(), &connection)) ||
+            FAILED(connection->GetTableByIdx(0, &table)) || FAILED(table->OpenNullCursor(&cursor)))
+            return false;
         for (int i = 0; i < kLetters; ++i) {
             com::ComPtr<IZvDBRecord> record;
             std::string from = "TDMAILB@zelvan.net", to = "bench@example.org", subject = "Bench " + std::to_string(i);
             std::string text = body;
-            ASSERT_EQ(cursor->Add(&record), S_OK);
+            if (FAILED(cursor->Add(&record)))
+                return false;
             record->SetByte(0, 4);
             record->SetString(4, from.data());
             record->SetString(5, to.data());
             record->SetString(6, subject.data());
             record->SetString(7, text.data());
-            ASSERT_EQ(record->Commit(), S_OK);
+            if (FAILED(record->Commit()))
+                return false;
         }
-    }
-    // For comparison: 200 records written through the database engine alone (each commit flushes).
-    std::printf("200 committed records of 4 KB through the database engine: %.2f s\n", Seconds() - setupStart);
-    std::vector<std::string> incoming;
-    for (int i = 0; i < kLetters; ++i)
-        incoming.push_back(Plain("in" + std::to_string(i), body));
-    server_.FillMailbox(kUser, incoming);
-
-    com::ComPtr<testing::RecordingSink> sink;
-    com::MakeComObject(sink);
-    double start = Seconds();
-    RunSession(sink.Get());
-    const double session = Seconds() - start;
-    ASSERT_TRUE(sink->Errors().empty()) << ::testing::PrintToString(sink->Errors());
-    ASSERT_EQ(sink->Events().back(), "custom 5 3 201 letters sent, 200 letters received.");
-
-    // The same transfers without the synchronizer: the four hub copies of a session, one SMTP
-    // send of the letters, one POP3 receive of the letters.
-    server_.FillMailbox(kUser, incoming);
-    std::vector<std::string> outgoing;
-    for (int i = 0; i < kLetters; ++i)
-        outgoing.push_back("From: @TDMAILB<TDMAILB@zelvan.net>\r\nTo: bench@example.org\r\nSubject: Bench\r\n\r\n" +
-                           body + "\r\n.\r\n");
-    double raw = 0;
-    bool ok = true;
-    testing::RunOnWorkerThread([&] {
-        com::ComApartment apartment;
-        com::ComPtr<IZelvanMgr> hub;
-        ok = SUCCEEDED(CreateHub(hub));
-        const std::string pc = MailWorkingFolder() + "\\bench.";
-        double begin = Seconds();
-        for (const char* name : {"email.db", "4D41494C.t"})
-            ok = ok && SUCCEEDED(CopyDeviceFile(hub.Get(), std::string(kDeviceId) + "\\default\\" + name, pc + name));
-        for (int i = 0; i < 2; ++i)
-            ok = ok && SUCCEEDED(CopyDeviceFile(hub.Get(), pc + "4D41494C.t", std::string(kDeviceId) + "\\default\\bench.t"));
-        com::ComPtr<IZvMailClient> smtp, pop3;
-        com::ComPtr<ZvLetterEnum> letters;
-        ok = ok && SUCCEEDED(ZvLetterEnum::Create(letters));
-        for (const std::string& text : outgoing)
-            ok = ok && SUCCEEDED(letters->Append("TDMAILB@zelvan.net", "bench@example.org", text.c_str()));
-        std::string user = kUser;
-        ok = ok && SUCCEEDED(CoCreateInstance(CLSID_ZvSMTP, nullptr, CLSCTX_INPROC_SERVER, IID_IZvMailClient,
-                                              reinterpret_cast<void**>(&smtp))) &&
-             SUCCEEDED(smtp->Send(user.data(), letters.Get())) && SUCCEEDED(smtp->Disconnect());
-        ok = ok && SUCCEEDED(CoCreateInstance(CLSID_ZvPOP3, nullptr, CLSCTX_INPROC_SERVER, IID_IZvMailClient,
-                                              reinterpret_cast<void**>(&pop3)));
-        for (int received = 0; ok;) {
-            ZVLETTER letter = {};
-            HRESULT hr = pop3->Receive(user.data(), &letter);
-            FreeLetterStrings(letter);
-            if (FAILED(hr) || hr == S_FALSE) {
-                ok = hr == S_FALSE && received == kLetters;
-                break;
-            }
-            ++received;
-            pop3->EndReceive(0);
+        if (committing < 0)
+            committing = test::BenchmarkClock() - start;
+        return true;
+    };
+    const auto session = [&]() -> double {
+        if (!prepareDevice()) {
+            ADD_FAILURE() << "the device's outbox could not be written";
+            return -1;
         }
-        ok = ok && SUCCEEDED(pop3->Disconnect());
-        raw = Seconds() - begin;
-        for (const char* name : {"email.db", "4D41494C.t"})
-            DeleteFileA((pc + name).c_str());
-    }, 600000);
-    ASSERT_TRUE(ok);
-    ASSERT_GT(raw, 0.0);
-    std::printf("mail sync 1.5 session receiving 200 letters of 4 KB and sending 200: %.2f s against %.2f s of its "
-                "raw hub copies and client transfers: ratio %.2f (goal <= 1.5)\n",
-                session, raw, session / raw);
+        server_.FillMailbox(kUser, incoming);
+        server_.FillMailbox("bench@example.org", {});
+        com::ComPtr<testing::RecordingSink> sink;
+        com::MakeComObject(sink);
+        const double start = test::BenchmarkClock();
+        RunSession(sink.Get());
+        const double seconds = test::BenchmarkClock() - start;
+        const std::string summary = "custom 5 3 201 letters sent, 200 letters received.";
+        EXPECT_TRUE(sink->Errors().empty()) << ::testing::PrintToString(sink->Errors());
+        EXPECT_EQ(sink->Events().back(), summary);
+        return sink->Errors().empty() && sink->Events().back() == summary ? seconds : -1;
+    };
+    // The same transfers without the synchronizer, from the device as the session left it: the
+    // four hub copies of a session, one SMTP send of the letters, one POP3 receive of the letters.
+    const auto raw = [&]() -> double {
+        server_.FillMailbox(kUser, incoming);
+        server_.FillMailbox("bench@example.org", {});
+        double seconds = -1;
+        bool ok = true;
+        const bool ended = testing::RunOnWorkerThread(
+            [&] {
+                com::ComApartment apartment;
+                com::ComPtr<IZelvanMgr> hub;
+                ok = SUCCEEDED(CreateHub(hub));
+                const std::string pc = MailWorkingFolder() + "\\bench.";
+                const double begin = test::BenchmarkClock();
+                for (const char* name : {"email.db", "4D41494C.t"})
+                    ok = ok && SUCCEEDED(CopyDeviceFile(
+                                   hub.Get(), std::string(kDeviceId) + "\\default\\" + name, pc + name));
+                for (int i = 0; i < 2; ++i)
+                    ok = ok && SUCCEEDED(CopyDeviceFile(hub.Get(), pc + "4D41494C.t",
+                                                        std::string(kDeviceId) + "\\default\\bench.t"));
+                com::ComPtr<IZvMailClient> smtp, pop3;
+                com::ComPtr<ZvLetterEnum> letters;
+                ok = ok && SUCCEEDED(ZvLetterEnum::Create(letters));
+                for (const std::string& text : outgoing)
+                    ok = ok &&
+                         SUCCEEDED(letters->Append("TDMAILB@zelvan.net", "bench@example.org", text.c_str()));
+                std::string user = kUser;
+                ok = ok &&
+                     SUCCEEDED(CoCreateInstance(CLSID_ZvSMTP, nullptr, CLSCTX_INPROC_SERVER,
+                                                IID_IZvMailClient, reinterpret_cast<void**>(&smtp))) &&
+                     SUCCEEDED(smtp->Send(user.data(), letters.Get())) && SUCCEEDED(smtp->Disconnect());
+                ok = ok && SUCCEEDED(CoCreateInstance(CLSID_ZvPOP3, nullptr, CLSCTX_INPROC_SERVER,
+                                                      IID_IZvMailClient, reinterpret_cast<void**>(&pop3)));
+                for (int received = 0; ok;) {
+                    ZVLETTER letter = {};
+                    HRESULT hr = pop3->Receive(user.data(), &letter);
+                    FreeLetterStrings(letter);
+                    if (FAILED(hr) || hr == S_FALSE) {
+                        ok = hr == S_FALSE && received == kLetters;
+                        break;
+                    }
+                    ++received;
+                    pop3->EndReceive(0);
+                }
+                ok = ok && SUCCEEDED(pop3->Disconnect());
+                seconds = test::BenchmarkClock() - begin;
+                for (const char* name : {"email.db", "4D41494C.t"})
+                    DeleteFileA((pc + name).c_str());
+            },
+            600000);
+        EXPECT_TRUE(ended && ok) << "the raw transfers failed";
+        return ended && ok ? seconds : -1;
+    };
+    ASSERT_GE(session(), 0);
+    ASSERT_GE(raw(), 0);
+    // For comparison: kLetters records written through the database engine alone (each commit flushes).
+    std::printf("200 committed records of 4 KB through the database engine: %.2f s\n", committing);
+    const auto [sessionSeconds, rawSeconds] = test::MedianOfRounds(kRounds, session, raw);
+    ASSERT_GT(rawSeconds, 0.0);
+    std::printf(
+        "mail sync 1.5 session receiving 200 letters of 4 KB and sending 200: %.2f s against %.2f s of its "
+        "raw hub copies and client transfers (median of %d rounds each): ratio %.2f (goal <= 1.5)\n",
+        sessionSeconds, rawSeconds, kRounds, sessionSeconds / rawSeconds);
 }
 
 } // namespace
