@@ -3,6 +3,8 @@
 // falls on both sides alike, and one slow or lucky round moves a figure no more than the middle
 // one does.
 #pragma once
+#include "BenchRounds.h"
+
 #include <windows.h>
 #include <algorithm>
 #include <array>
@@ -18,14 +20,7 @@ inline double BenchmarkClock() {
     return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
-// The middle value, or the mean of the middle two of an even count; -1 when there are none.
-inline double Median(std::vector<double> values) {
-    if (values.empty())
-        return -1;
-    std::sort(values.begin(), values.end());
-    const size_t middle = values.size() / 2;
-    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
+using tv::bench::Median;
 
 // Runs `rounds` rounds, each calling every side once in the order given; a side times what it
 // measures itself (so that it can prepare a round untimed) and gives the seconds, or a negative
