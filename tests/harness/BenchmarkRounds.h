@@ -6,8 +6,8 @@
 #include "BenchRounds.h"
 
 #include <windows.h>
-#include <algorithm>
 #include <array>
+#include <functional>
 #include <vector>
 
 namespace tv::test {
@@ -22,26 +22,15 @@ inline double BenchmarkClock() {
 
 using tv::bench::Median;
 
-// Runs `rounds` rounds, each calling every side once in the order given; a side times what it
-// measures itself (so that it can prepare a round untimed) and gives the seconds, or a negative
-// value when it failed. The median of each side's rounds, in the order of the sides; all -1 when
-// a side failed.
+// The rounds of tv::bench::InterleavedRounds, each side timing what it measures itself (so that
+// it can prepare a round untimed) and giving the seconds, or a negative value when it failed. The
+// median of each side's rounds, in the order of the sides; all -1 when a side failed.
 template <class... Sides> std::array<double, sizeof...(Sides)> MedianOfRounds(int rounds, Sides&&... sides) {
-    constexpr size_t kSides = sizeof...(Sides);
-    std::array<std::vector<double>, kSides> times;
-    std::array<double, kSides> medians;
+    std::array<double, sizeof...(Sides)> medians;
     medians.fill(-1);
-    for (int round = 0; round < rounds; ++round) {
-        size_t side = 0;
-        const auto take = [&](double seconds) {
-            times[side++].push_back(seconds);
-            return seconds >= 0;
-        };
-        // Left to right, and no further once a side has failed.
-        if (!(... && take(sides())))
-            return medians;
-    }
-    for (size_t side = 0; side < kSides; ++side)
+    const std::vector<std::vector<double>> times =
+        tv::bench::InterleavedRounds(rounds, {std::function<double()>(std::ref(sides))...});
+    for (size_t side = 0; side < times.size(); ++side)
         medians[side] = Median(times[side]);
     return medians;
 }
