@@ -22,14 +22,19 @@ inline double BenchmarkClock() {
 
 using tv::bench::Median;
 
+// The rounds of every side, each side's times in round order (for tv::bench::RatioOfRounds);
+// nothing when a side failed.
+template <class... Sides> std::vector<std::vector<double>> TimesOfRounds(int rounds, Sides&&... sides) {
+    return tv::bench::InterleavedRounds(rounds, {std::function<double()>(std::ref(sides))...});
+}
+
 // The rounds of tv::bench::InterleavedRounds, each side timing what it measures itself (so that
 // it can prepare a round untimed) and giving the seconds, or a negative value when it failed. The
 // median of each side's rounds, in the order of the sides; all -1 when a side failed.
 template <class... Sides> std::array<double, sizeof...(Sides)> MedianOfRounds(int rounds, Sides&&... sides) {
     std::array<double, sizeof...(Sides)> medians;
     medians.fill(-1);
-    const std::vector<std::vector<double>> times =
-        tv::bench::InterleavedRounds(rounds, {std::function<double()>(std::ref(sides))...});
+    const std::vector<std::vector<double>> times = TimesOfRounds(rounds, sides...);
     for (size_t side = 0; side < times.size(); ++side)
         medians[side] = Median(times[side]);
     return medians;

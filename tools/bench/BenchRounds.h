@@ -5,8 +5,10 @@
 #pragma once
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <initializer_list>
+#include <string>
 #include <vector>
 
 namespace tv::bench {
@@ -51,6 +53,37 @@ InterleavedRounds(int rounds, std::initializer_list<std::function<double()>> sid
         }
     }
     return times;
+}
+
+// A ratio of two sides timed in rounds: the ratio of their median rounds, and the least and the
+// greatest ratio of one round's pair, printed beside it to show how far the rounds spread. All -1
+// when a side has no rounds or a zero time.
+struct RoundsRatio {
+    double median = -1, least = -1, most = -1;
+};
+
+inline RoundsRatio RatioOfRounds(const std::vector<double>& top, const std::vector<double>& bottom) {
+    RoundsRatio ratio;
+    const size_t rounds = std::min(top.size(), bottom.size());
+    if (rounds == 0 || Median(bottom) <= 0)
+        return ratio;
+    ratio.median = Median(top) / Median(bottom);
+    for (size_t round = 0; round < rounds; ++round) {
+        if (bottom[round] <= 0)
+            return RoundsRatio{};
+        const double one = top[round] / bottom[round];
+        ratio.least = ratio.least < 0 ? one : std::min(ratio.least, one);
+        ratio.most = std::max(ratio.most, one);
+    }
+    return ratio;
+}
+
+// The figure's text for a benchmark line: "ratio 1.23 (min 1.10, max 1.40, goal <= 1.5)".
+inline std::string RatioText(const RoundsRatio& ratio, const char* goal) {
+    char text[128];
+    std::snprintf(text, sizeof text, "ratio %.2f (min %.2f, max %.2f, goal %s)", ratio.median, ratio.least,
+                  ratio.most, goal);
+    return text;
 }
 
 } // namespace tv::bench
