@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 namespace devlink15 {
 namespace {
 
@@ -87,6 +89,23 @@ TEST(McpLinkTest, ReopensAfterAResetAndGoesDownWhenTheDeviceLeaves) {
     ASSERT_TRUE(again.ConnectMcpLink(0));
     device.Request("unplug");
     EXPECT_TRUE(WaitUntil(15000, [&] { return again.Demux().IsMcpLinkDown(); }));
+}
+
+// A device that arrives later than a loaded machine once took to show a plug (over ten seconds) is
+// still awaited: the wait ends on its arrival.
+TEST(EmulatorSessionTest, AwaitsADeviceThatArrivesLate) {
+    REQUIRE_EMULATOR();
+    const std::string id = "T15LATEPLUG1";
+    std::thread plugger([&] {
+        Sleep(12000);
+        test::SharedEmulator().Plug(0, id, "L000001");
+    });
+    const ULONGLONG started = GetTickCount64();
+    EXPECT_EQ(test::WaitForDevice(id, true), 0);
+    EXPECT_GE(GetTickCount64() - started, 11000u);
+    plugger.join();
+    test::SharedEmulator().Unplug(0, id);
+    EXPECT_EQ(FindDeviceById(id), -1);
 }
 
 } // namespace

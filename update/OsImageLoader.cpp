@@ -316,7 +316,9 @@ void LoaderWindow::OnDeviceRemoveComplete(DeviceKind kind) {
 }
 
 void LoaderWindow::Close(int command) {
-    if (command == IDCANCEL)
+    // Once the image is in, the device is already starting its new system: a cancel then (one
+    // that came while the image was sent, say) ends the wait for it but changes no status.
+    if (command == IDCANCEL && !sent_)
         status_ = kStatusCancelled;
     image_ = OsImage{};
     for (UINT_PTR* timer : {&finishTimer_, &startTimer_, &sendTimer_}) {
@@ -390,8 +392,11 @@ long ReadOsImage(const std::wstring& fileName, OsImage& image) {
     // One request carries a 32-bit length: a larger image is refused, never cut short.
     if (size.QuadPart > MAXDWORD)
         return kStatusImageTooLarge;
+    // Nor is an empty file an image: a request without bytes would count as sent.
+    if (size.QuadPart == 0)
+        return kStatusEmptyImage;
     const DWORD length = static_cast<DWORD>(size.QuadPart);
-    std::unique_ptr<uint8_t[]> bytes(new (std::nothrow) uint8_t[length ? length : 1]);
+    std::unique_ptr<uint8_t[]> bytes(new (std::nothrow) uint8_t[length]);
     if (!bytes)
         return kStatusNoMemory;
     DWORD read = 0;

@@ -24,6 +24,7 @@ inline constexpr long kStatusCancelled = ERROR_CANCELLED;            // 1223
 inline constexpr long kStatusWaitTimedOut = ERROR_TIMEOUT;           // 1460
 inline constexpr long kStatusLoadRunning = ERROR_ALREADY_INITIALIZED; // 1247
 inline constexpr long kStatusImageTooLarge = ERROR_FILE_TOO_LARGE;   // 223
+inline constexpr long kStatusEmptyImage = ERROR_EMPTY;               // 4306: the image file has no bytes
 inline constexpr long kStatusNoTimer = ERROR_NO_SYSTEM_RESOURCES;    // 1450: a timer failed without a code
 
 inline constexpr DWORD kLoadImageRequest = 0x22003C;
@@ -53,7 +54,8 @@ struct OsImage {
 };
 
 // Reads the file whole: 0, or the system error code of the open or the read, 8 when there is no
-// memory, and ERROR_FILE_TOO_LARGE for a file of 4 GiB or more (one request cannot carry it).
+// memory, ERROR_FILE_TOO_LARGE for a file of 4 GiB or more (one request cannot carry it) and
+// kStatusEmptyImage for an empty file.
 long ReadOsImage(const std::wstring& fileName, OsImage& image);
 
 // The result of handing an image to the device with the image request.

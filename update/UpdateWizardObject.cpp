@@ -3,6 +3,7 @@
 #include "AnsiText.h"
 #include "ComPtr.h"
 #include "DllModule.h"
+#include "HResult.h"
 #include "MessagePump.h"
 #include "UpdateIds.h"
 #include "ZelvanMgr.h"
@@ -233,12 +234,21 @@ STDMETHODIMP ZvUpdate15UIObject::ConfigButton(tagZvUpdate15Button nButton, BSTR 
 }
 
 STDMETHODIMP ZvUpdate15UIObject::WaitButtons(long nTimeOut, tagZvUpdate15Button* pVal) {
-    UpdateWizard* wizard = wizard_.load();
-    if (!wizard)
-        return E_ABORT;
-    // The event is the wizard's; resetting and waiting on it need no window call.
-    ResetEvent(wizard->ButtonEvent());
-    WaitWithMessagePump(wizard->ButtonEvent(), nTimeOut == 0 ? INFINITE : static_cast<DWORD>(nTimeOut));
+    // The wait holds a handle of its own to the wizard's button event: the wizard may end while
+    // the wait dispatches messages, and the handle it owns goes with it.
+    com::UniqueHandle event;
+    const HRESULT hr = OnWizard([&event](UpdateWizard& w) {
+        HANDLE own = nullptr;
+        if (!DuplicateHandle(GetCurrentProcess(), w.ButtonEvent(), GetCurrentProcess(), &own, 0, FALSE,
+                             DUPLICATE_SAME_ACCESS))
+            return com::LastErrorHResult();
+        event.Reset(own);
+        return S_OK;
+    });
+    if (FAILED(hr))
+        return hr;
+    ResetEvent(event.Get());
+    WaitWithMessagePump(event.Get(), nTimeOut == 0 ? INFINITE : static_cast<DWORD>(nTimeOut));
     return GetPressedButton(pVal);
 }
 

@@ -13,9 +13,13 @@
 
 namespace devlink15::test {
 
+// How long a plug or an unplug is awaited: generous, for a loaded machine.
+inline constexpr DWORD kDeviceWaitMs = 60000;
+
 class EmulatorSession {
   public:
-    // Starts the emulator on the USB port the installed test driver uses; see Ready().
+    // Starts the emulator on the USB port the installed test driver uses, and makes sure that
+    // device arrivals are heard; see Problem().
     EmulatorSession();
     ~EmulatorSession();
     EmulatorSession(const EmulatorSession&) = delete;
@@ -26,8 +30,9 @@ class EmulatorSession {
 
     // One control request; the first answer line followed by its extra lines, joined by LF.
     std::string Request(const std::string& line);
-    // Plugs a device backed by a fresh folder and waits until its interface is present; the
-    // device number, or -1.
+    // Plugs a device backed by a fresh folder and waits until its interface has arrived; the
+    // device number, or -1 (the emulator refused it, or it did not arrive within kDeviceWaitMs,
+    // which is told on stderr).
     int Plug(int slot, const std::string& id, const std::string& shortId, const std::string& extra = {});
     void Unplug(int slot, const std::string& id);
     // The Unix path of the slot's main volume and the same folder as a Windows path.
@@ -36,12 +41,19 @@ class EmulatorSession {
     std::wstring ScratchWindowsPath() const;
 
   private:
+    // The plug request alone; false (told on stderr) when the emulator refuses it.
+    bool PlugRequest(int slot, const std::string& id, const std::string& shortId, const std::string& extra);
+    std::string Prime();
+
     std::string problem_;
     tv::test::EmulatorProcess process_;
 };
 
-// Waits until FindDeviceById finds (or no longer finds) the device; the device number or -1.
-int WaitForDevice(const std::string& id, bool present, DWORD timeoutMs = 10000);
+// Waits until FindDeviceById finds (or no longer finds) the device, looking again at each arrival
+// or removal of a device interface; the device number or -1. A wait that runs out says so on
+// stderr, named by `stage`.
+int WaitForDevice(const std::string& id, bool present, DWORD timeoutMs = kDeviceWaitMs,
+                  const char* stage = "device wait");
 
 using tv::test::FileExists;
 using tv::test::Pattern;

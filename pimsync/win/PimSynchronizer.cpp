@@ -24,20 +24,26 @@ constexpr LONG kModel10 = 0x10;
 constexpr DWORD kCopySilenceMs = 60000;
 // However busy the thread's queue, a copy is given up after this long.
 constexpr DWORD kCopyLimitMs = 600000;
+// How long a copy given up is awaited once cancelled.
+constexpr DWORD kCancelWaitMs = 30000;
 
-// The sink of one hub copy: the item's error text, and an event set when the item ended (or the
-// operation ended without reporting it, which did not copy it).
+// The sink of one hub copy: the item's error text, an event set when the item ended (or the
+// operation ended without reporting it, which did not copy it), and one set when the operation
+// ended.
 class ZvDeviceFileListener final : public com::ComObject<ZvDeviceFileListener, IZvFileOperationCallback> {
   public:
     HRESULT FinalConstruct() {
         done_.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-        return done_ ? S_OK : com::LastErrorHResult();
+        ended_.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+        return done_ && ended_ ? S_OK : com::LastErrorHResult();
     }
     HANDLE Done() const { return done_.Get(); }
+    HANDLE Ended() const { return ended_.Get(); }
     bool Copied() const { return reported_ && error_.empty(); }
 
     STDMETHODIMP OnOperationComplete() override {
         SetEvent(done_.Get());
+        SetEvent(ended_.Get());
         return S_OK;
     }
     STDMETHODIMP OnItemComplete(LPSTR, LPSTR strErrorDescription, LONG) override {
@@ -52,36 +58,51 @@ class ZvDeviceFileListener final : public com::ComObject<ZvDeviceFileListener, I
 
   private:
     com::UniqueHandle done_;
+    com::UniqueHandle ended_;
     std::string error_;
     bool reported_ = false;
 };
 
 // Waits for `handle` while dispatching this thread's messages; fails after `silenceMs` without
-// either, or after `limitMs` in all.
-bool WaitWhileDispatching(HANDLE handle, DWORD silenceMs, DWORD limitMs) {
+// either, or after `limitMs` in all. A quit message ends the wait as a failure when `quitEnds`,
+// else it is held until the wait ends; either way it is posted again for the thread's own loop.
+bool WaitWhileDispatching(HANDLE handle, DWORD silenceMs, DWORD limitMs, bool quitEnds = true) {
     const ULONGLONG start = GetTickCount64();
+    bool quit = false;
+    int quitCode = 0;
+    bool signalled = false;
     for (;;) {
         // Messages already in the queue count too: the hub's callback may arrive while the call
         // that started the copy is still out, and that call's loop sees it without taking it.
         const DWORD woke = MsgWaitForMultipleObjectsEx(1, &handle, silenceMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-        if (woke == WAIT_OBJECT_0)
-            return true;
+        if (woke == WAIT_OBJECT_0) {
+            signalled = true;
+            break;
+        }
         if (woke != WAIT_OBJECT_0 + 1)
-            return false;
+            break;
         MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        while (!(quit && quitEnds) && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
             if (msg.message == WM_QUIT) {
-                PostQuitMessage(static_cast<int>(msg.wParam));
-                return false;
+                quit = true;
+                quitCode = static_cast<int>(msg.wParam);
+                continue;
             }
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
         }
-        if (WaitForSingleObject(handle, 0) == WAIT_OBJECT_0)
-            return true;
+        if (quit && quitEnds)
+            break;
+        if (WaitForSingleObject(handle, 0) == WAIT_OBJECT_0) {
+            signalled = true;
+            break;
+        }
         if (GetTickCount64() - start > limitMs)
-            return false;
+            break;
     }
+    if (quit)
+        PostQuitMessage(quitCode);
+    return signalled;
 }
 
 std::string Format(const std::string& format, const std::string& argument) {
@@ -217,8 +238,13 @@ HRESULT PimSynchronizer::FinalConstruct() {
 
 void PimSynchronizer::Reset() {
     counters_ = {};
-    if (!tempFile_.empty())
-        DeleteFileA(tempFile_.c_str());
+    if (!tempFile_.empty()) {
+        if (keepTempFile_)
+            keptFiles_.push_back({deviceFile_, tempFile_});
+        else
+            DeleteFileA(tempFile_.c_str());
+    }
+    keepTempFile_ = false;
     deviceFile_.clear();
     tempFile_.clear();
     conflictDialog_ = nullptr;
@@ -395,15 +421,27 @@ std::string PimSynchronizer::StoredDeviceFolder() const {
     return end == std::string::npos ? fallback : text.substr(0, end);
 }
 
-HRESULT PimSynchronizer::CopyThroughHub(const std::string& from, const std::string& to, bool& copied) {
+HRESULT PimSynchronizer::CopyThroughHub(const std::string& from, const std::string& to, bool& copied,
+                                        bool& ended) {
     copied = false;
+    ended = true;
     ComPtr<ZvDeviceFileListener> listener;
     TV_RETURN_IF_FAILED(com::MakeComObject(listener));
     std::string source = from, destination = to;
     LPSTR sources[] = {source.data()};
     LPSTR destinations[] = {destination.data()};
     TV_RETURN_IF_FAILED(hub_->CopyFileItems(1, MAX_PATH, sources, destinations, listener.Get()));
-    copied = WaitWhileDispatching(listener->Done(), kCopySilenceMs, kCopyLimitMs) && listener->Copied();
+    if (WaitWhileDispatching(listener->Done(), kCopySilenceMs, kCopyLimitMs)) {
+        copied = listener->Copied();
+        return S_OK;
+    }
+    // A copy given up is stopped, and its end awaited, before the session goes on: it must not
+    // write the device file after the failure was reported, nor read a file a reset removes. A
+    // quit that comes meanwhile waits for the end too.
+    std::string device = deviceId_;
+    const HRESULT cancelled = hub_->CancelFileOperation(device.data());
+    ended =
+        SUCCEEDED(cancelled) && WaitWhileDispatching(listener->Ended(), kCancelWaitMs, kCancelWaitMs, false);
     return S_OK;
 }
 
@@ -420,10 +458,12 @@ HRESULT PimSynchronizer::Initialize() {
         return Error(SPH_INITIALIZE, "", com::LastErrorHResult());
     tempFile_ = path;
 
-    bool copied = false;
-    const HRESULT hr = CopyThroughHub(deviceFile_, tempFile_, copied);
+    bool copied = false, ended = true;
+    const HRESULT hr = CopyThroughHub(deviceFile_, tempFile_, copied, ended);
     if (FAILED(hr))
         return Error(SPH_INITIALIZE, "", hr);
+    // A copy that could not be awaited may still write the file: it is left in place.
+    keepTempFile_ = !ended;
     if (!copied)
         return Error(SPH_INITIALIZE, Format(LangText(IDS_PIMSYNC_COPY_IN_FAILED), deviceFile_));
     Update(SPH_INITIALIZE, SST_UPDATE, 2, 4);
@@ -488,17 +528,30 @@ HRESULT PimSynchronizer::Finalize() {
         return Error(SPH_FINALIZE, "", hr);
     if (!::pimsync::FitsOnVolume(FileSize(tempFile_), volume.nBlockSize, volume.nFreeBlocks))
         return Error(SPH_FINALIZE, Format(LangText(IDS_PIMSYNC_NO_ROOM), deviceFolder_));
-    bool copied = false;
-    hr = CopyThroughHub(tempFile_, deviceFile_, copied);
+    bool copied = false, ended = true;
+    hr = CopyThroughHub(tempFile_, deviceFile_, copied, ended);
     if (FAILED(hr))
         return Error(SPH_FINALIZE, "", hr);
-    if (!copied)
+    if (!copied) {
+        // The copy may have cut the device file short: the temporary file, named in the report,
+        // is the only whole copy of the merged list and stays until a session of the device
+        // succeeds.
+        keepTempFile_ = true;
         return Error(SPH_FINALIZE, Format(LangText(IDS_PIMSYNC_COPY_BACK_FAILED), tempFile_));
+    }
+    DeleteKeptFiles();
     Update(SPH_FINALIZE, SST_UPDATE, 2, 3);
     items_.Reset();
     list_ = kind_.newList();
     Update(SPH_FINALIZE, SST_COMPLETE, 0, 0);
     return S_OK;
+}
+
+void PimSynchronizer::DeleteKeptFiles() {
+    std::erase_if(keptFiles_, [this](const KeptFile& kept) {
+        return kept.deviceFile == deviceFile_ &&
+               (DeleteFileA(kept.tempFile.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND);
+    });
 }
 
 } // namespace tv::pimsync

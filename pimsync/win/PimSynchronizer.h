@@ -64,8 +64,11 @@ class PimSynchronizer : public com::ComObject<PimSynchronizer, IZvSynchronizer, 
     HRESULT Finalize();
     void Reset();
 
-    // Copies one file through the hub; the error text of a failure that is not the call's own.
-    HRESULT CopyThroughHub(const std::string& from, const std::string& to, bool& copied);
+    // Copies one file through the hub. A copy not done in time is cancelled and awaited; `ended`
+    // is false when even that wait gave up, the copy possibly still running.
+    HRESULT CopyThroughHub(const std::string& from, const std::string& to, bool& copied, bool& ended);
+    // Deletes the kept temporary files of this session's device file.
+    void DeleteKeptFiles();
     // The device folder chosen in the options (the device's default medium when none is).
     std::string StoredDeviceFolder() const;
 
@@ -91,6 +94,15 @@ class PimSynchronizer : public com::ComObject<PimSynchronizer, IZvSynchronizer, 
     com::ComPtr<IUnknown> items_;
     std::unique_ptr<::pimsync::ZvSyncRecordList> list_;
     std::string deviceFolder_, deviceFile_, tempFile_;
+    // The temporary file stays at the next reset: a copy to the device did not end well, or a
+    // copy could not be awaited.
+    bool keepTempFile_ = false;
+    // Temporary files kept by earlier sessions, deleted once a session of their device file
+    // succeeds; those left when the object goes stay on the disk.
+    struct KeptFile {
+        std::string deviceFile, tempFile;
+    };
+    std::vector<KeptFile> keptFiles_;
     ::pimsync::MergeCounters counters_;
     int resolution_ = ::pimsync::kAskUser;
     HWND parent_ = nullptr;

@@ -15,6 +15,7 @@
 #include "UiHarness.h"
 #include "ZvSyncCT10.h"
 #include "DesktopMailApp.h"
+#include "ImportPatch.h"
 #include "ZvSyncMgr.h"
 
 #include <gtest/gtest.h>
@@ -43,6 +44,8 @@ constexpr char kFolder[] = "Device Flash";
 constexpr wchar_t kMailAppKey[] = L"Software\\Zelvan\\TavrilonTests\\MailApp";
 constexpr char kCurVerKey[] = "Software\\Classes\\Outlook.Application\\CurVer";
 constexpr char kStandInVersion[] = "Outlook.Application.9";
+const std::vector<ZVSYNCPHASE> kAllPhases = {SPH_INITIALIZE, SPH_SYNCHRONIZE_ESTIMATE,
+                                             SPH_SYNCHRONIZE_TRANSFER, SPH_SYNCHRONIZE_RESOLVE, SPH_FINALIZE};
 
 void SetMailAppVersion(const std::string& progId) {
     RegSetKeyValueA(HKEY_LOCAL_MACHINE, kCurVerKey, nullptr, REG_SZ, progId.c_str(), static_cast<DWORD>(progId.size() + 1));
@@ -202,12 +205,25 @@ class PimSynchronizerTest : public ::testing::Test {
     // `during` runs on that thread with the synchronizer after Initialize (or with no phases),
     // `afterPhase` there after each phase, outside the phase's time and calls.
     Session Run(const CLSID& clsid, IZvSyncCallback* sink, int resolution = SSR_MANUAL_RESOLUTION,
-                std::vector<ZVSYNCPHASE> phases = {SPH_INITIALIZE, SPH_SYNCHRONIZE_ESTIMATE,
-                                                   SPH_SYNCHRONIZE_TRANSFER, SPH_SYNCHRONIZE_RESOLVE,
-                                                   SPH_FINALIZE},
+                std::vector<ZVSYNCPHASE> phases = kAllPhases,
                 std::function<void(IZvSynchronizer*)> during = nullptr, DWORD limitMs = 120000,
                 std::function<void(ZVSYNCPHASE)> afterPhase = nullptr) {
-        Session session;
+        std::function<void(size_t, ZVSYNCPHASE)> after;
+        if (afterPhase)
+            after = [&](size_t, ZVSYNCPHASE phase) { afterPhase(phase); };
+        return RunSessions(clsid, {sink}, resolution, phases, during, limitMs, after).at(0);
+    }
+
+    // The same for one session per sink, one after the other on one synchronizer object, as the
+    // manager keeps one object of each class for the program's life; `afterPhase` is also given
+    // the session's index.
+    std::vector<Session> RunSessions(const CLSID& clsid, const std::vector<IZvSyncCallback*>& sinks,
+                                     int resolution = SSR_MANUAL_RESOLUTION,
+                                     std::vector<ZVSYNCPHASE> phases = kAllPhases,
+                                     std::function<void(IZvSynchronizer*)> during = nullptr,
+                                     DWORD limitMs = 120000,
+                                     std::function<void(size_t, ZVSYNCPHASE)> afterPhase = nullptr) {
+        std::vector<Session> sessions(sinks.size());
         HMODULE library = library_.Get();
         const bool ended = mail::testing::RunOnWorkerThread(
             [&] {
@@ -217,39 +233,43 @@ class PimSynchronizerTest : public ::testing::Test {
                     return;
                 com::ComPtr<IZvSyncNotify> notify;
                 sync->QueryInterface(__uuidof(IZvSyncNotify), reinterpret_cast<void**>(&notify));
-                LONG cookie = 0;
-                notify->Advise(sink, &cookie);
-                std::string id = kDeviceId;
-                session.results.push_back(sync->IsCompatible(id.data()));
-                session.results.push_back(sync->SetDevice(id.data()));
-                sync->SetConflictResolution(static_cast<ZVSYNCRESOLUTION>(resolution));
-                if (during && phases.empty())
-                    during(sync.Get());
-                for (ZVSYNCPHASE phase : phases) {
-                    if (during && phase == SPH_SYNCHRONIZE_ESTIMATE)
+                for (size_t i = 0; i < sinks.size(); ++i) {
+                    Session& session = sessions[i];
+                    LONG cookie = 0;
+                    notify->Advise(sinks[i], &cookie);
+                    std::string id = kDeviceId;
+                    session.results.push_back(sync->IsCompatible(id.data()));
+                    session.results.push_back(sync->SetDevice(id.data()));
+                    sync->SetConflictResolution(static_cast<ZVSYNCRESOLUTION>(resolution));
+                    if (during && phases.empty())
                         during(sync.Get());
-                    LARGE_INTEGER frequency, start, end;
-                    QueryPerformanceFrequency(&frequency);
-                    const long callsBefore = g_outgoingCalls;
-                    QueryPerformanceCounter(&start);
-                    session.results.push_back(sync->Synchronize(phase));
-                    QueryPerformanceCounter(&end);
-                    session.seconds.push_back(static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart);
-                    session.calls.push_back(g_outgoingCalls - callsBefore);
-                    if (afterPhase)
-                        afterPhase(phase);
+                    for (ZVSYNCPHASE phase : phases) {
+                        if (during && phase == SPH_SYNCHRONIZE_ESTIMATE)
+                            during(sync.Get());
+                        LARGE_INTEGER frequency, start, end;
+                        QueryPerformanceFrequency(&frequency);
+                        const long callsBefore = g_outgoingCalls;
+                        QueryPerformanceCounter(&start);
+                        session.results.push_back(sync->Synchronize(phase));
+                        QueryPerformanceCounter(&end);
+                        session.seconds.push_back(static_cast<double>(end.QuadPart - start.QuadPart) /
+                                                  frequency.QuadPart);
+                        session.calls.push_back(g_outgoingCalls - callsBefore);
+                        if (afterPhase)
+                            afterPhase(i, phase);
+                    }
+                    sync->GetTotalItems(&session.total);
+                    sync->GetSynchronizedItems(&session.synchronized);
+                    sync->GetUnresolvedItems(&session.unresolved);
+                    notify->Unadvise(cookie);
+                    MSG quit;
+                    if (PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE))
+                        session.quitCode = static_cast<long>(quit.wParam);
                 }
-                sync->GetTotalItems(&session.total);
-                sync->GetSynchronizedItems(&session.synchronized);
-                sync->GetUnresolvedItems(&session.unresolved);
-                notify->Unadvise(cookie);
-                MSG quit;
-                if (PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE))
-                    session.quitCode = static_cast<long>(quit.wParam);
             },
             limitMs);
         EXPECT_TRUE(ended);
-        return session;
+        return sessions;
     }
 
     static com::ComPtr<RecordingSink> NewSink() {
@@ -916,6 +936,110 @@ TEST_F(PimSynchronizerTest, AnUnreadableFileAndAFailedCopyBackAreReported) {
     const std::string before = format.substr(0, format.find("%s"));
     EXPECT_EQ(sink->Errors()[0].rfind("error 5 " + before, 0), 0u) << sink->Errors()[0];
     EXPECT_NE(sink->Errors()[0].find(Temp()), std::string::npos) << "the temporary path is named";
+}
+
+// The temporary file a failed copy back names in its report, from the report's text.
+std::string TemporaryPathIn(const std::string& report) {
+    const size_t start = report.find(Temp());
+    const size_t end = start == std::string::npos ? start : report.find(".tmp", start);
+    return end == std::string::npos ? std::string() : report.substr(start, end + 4 - start);
+}
+
+// The copy of the merged list to the device is cut off in the middle, leaving a device file that
+// cannot be read. The report names the temporary file, the only whole copy of the merged list: it
+// stays through the next session, which fails on the damaged file, and goes once a session of the
+// device succeeds.
+TEST_F(PimSynchronizerTest, AFailedCopyBackKeepsTheMergedListUntilASessionSucceeds) {
+    static HMODULE language = LoadLanguageLibrary(nullptr);
+    ZvPhonebookFile device(1);
+    device.Append(Contact("Device", "Only", "1").Clone());
+    WritePhonebook(device);
+    WriteAll(fixture_, "contact\tLastName=Pc\tFirstName=Only\tPhone=2\n");
+    SetDeviceSetting("ImportsBeforeFailure", 0);
+    auto failed = NewSink(), damaged = NewSink(), repaired = NewSink();
+    bool keptThroughTheNextSession = false;
+    std::string kept;
+    std::vector<Session> sessions = RunSessions(
+        CLSID_ZvSyncContacts10, {failed.Get(), damaged.Get(), repaired.Get()}, SSR_MANUAL_RESOLUTION,
+        kAllPhases, nullptr, 120000, [&](size_t session, ZVSYNCPHASE phase) {
+            if (phase != SPH_FINALIZE)
+                return;
+            if (session == 0) {
+                // What a copy cut off after its first bytes leaves on the device.
+                WriteAll(DevicePath("phonebook.dat"), std::string("#\x01", 2));
+                SetDeviceSetting("ImportsBeforeFailure", MAXDWORD);
+                if (!failed->Errors().empty())
+                    kept = TemporaryPathIn(failed->Errors()[0]);
+            } else if (session == 1) {
+                keptThroughTheNextSession =
+                    !kept.empty() && GetFileAttributesA(kept.c_str()) != INVALID_FILE_ATTRIBUTES;
+                WritePhonebook(device);
+            }
+        });
+    ASSERT_EQ(sessions.size(), 3u);
+    EXPECT_EQ(sessions[0].results[6], E_FAIL);
+    ASSERT_EQ(failed->Errors().size(), 1u);
+    ASSERT_FALSE(kept.empty()) << failed->Errors()[0];
+    EXPECT_EQ(sessions[1].results[2], E_FAIL);
+    EXPECT_EQ(damaged->Errors().at(0), "error 1 " + LoadLanguageString(language, 12243));
+    EXPECT_TRUE(keptThroughTheNextSession) << kept;
+    ExpectAllSucceeded(sessions[2], repaired.Get());
+    EXPECT_EQ(GetFileAttributesA(kept.c_str()), INVALID_FILE_ATTRIBUTES) << "gone once a session succeeded";
+}
+
+// Makes the synchronizer's copy waits give up after 1.5 s of silence instead of a minute, while
+// `g_shortCopyWait` is set.
+std::atomic<bool> g_shortCopyWait{false};
+DWORD WINAPI ShortenedCopyWait(DWORD count, const HANDLE* handles, DWORD ms, DWORD mask, DWORD flags) {
+    if (g_shortCopyWait && ms == 60000)
+        ms = 1500;
+    return MsgWaitForMultipleObjectsEx(count, handles, ms, mask, flags);
+}
+
+// The copy back outlasts its wait: the session reports it failed, and it has really ended (it was
+// cancelled and awaited) by then, so that it neither writes the device file afterwards nor reads a
+// temporary file a later reset removes.
+TEST_F(PimSynchronizerTest, ACopyThatOutlastsItsWaitIsCancelledAndAwaited) {
+    tv::test::ImportPatch shortWait(library_.Get(), "user32.dll", "MsgWaitForMultipleObjectsEx",
+                                    reinterpret_cast<void*>(&ShortenedCopyWait));
+    ASSERT_TRUE(shortWait.Applied());
+    ZvPhonebookFile device(1);
+    device.Append(Contact("Device", "Only", "1").Clone());
+    WritePhonebook(device);
+    const std::string before = ReadAll(DevicePath("phonebook.dat"));
+    WriteAll(fixture_, "contact\tLastName=Pc\tFirstName=Only\tPhone=2\n");
+    std::string id = kDeviceId, delay = "delay 4000";
+    LONG length = 0;
+    LPSTR response = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(served_.Hub()->Command(id.data(), delay.data(), &length, &response));
+    CoTaskMemFree(response);
+    auto sink = NewSink();
+    std::string afterTheDelay;
+    Session session = Run(CLSID_ZvSyncContacts10, sink.Get(), SSR_MANUAL_RESOLUTION,
+                          {SPH_INITIALIZE, SPH_SYNCHRONIZE_ESTIMATE, SPH_SYNCHRONIZE_TRANSFER, SPH_FINALIZE},
+                          nullptr, 120000, [&](ZVSYNCPHASE phase) {
+                              if (phase == SPH_SYNCHRONIZE_TRANSFER)
+                                  g_shortCopyWait = true;
+                              if (phase != SPH_FINALIZE)
+                                  return;
+                              g_shortCopyWait = false;
+                              // Longer than the device's delay, with the object and its file still there.
+                              const ULONGLONG end = GetTickCount64() + 5000;
+                              while (GetTickCount64() < end) {
+                                  MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+                                  MSG message;
+                                  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+                                      DispatchMessageW(&message);
+                              }
+                              afterTheDelay = ReadAll(DevicePath("phonebook.dat"));
+                          });
+    g_shortCopyWait = false;
+    ASSERT_EQ(session.results.size(), 6u);
+    EXPECT_EQ(session.results[5], E_FAIL);
+    ASSERT_EQ(sink->Errors().size(), 1u);
+    EXPECT_EQ(sink->Errors()[0].rfind("error 5 ", 0), 0u) << sink->Errors()[0];
+    EXPECT_EQ(afterTheDelay, before) << "the copy reported failed went on and wrote the device file";
+    DeleteFileA(TemporaryPathIn(sink->Errors()[0]).c_str()); // kept for the user after the failure
 }
 
 // The options choose the device folder of the file: stored as "<folder>;" under the device's key

@@ -101,19 +101,20 @@ SpaceFigures ComputeSpace(FilePage page, const std::vector<UpdateFile>& updates,
 void CommitFileSelection(FilePage page, bool formatFlash, std::vector<UpdateFile>& updates,
                          std::vector<DeviceFile>& devices) {
     std::erase_if(updates, [](const UpdateFile& file) { return !file.selected; });
-    for (DeviceFile& device : devices) {
-        bool replaced = false;
+    // A device file stays when the script flagged it or a kept update file replaces it. The
+    // script's flag is left as it is, so that a later commit weighs the match afresh.
+    std::erase_if(devices, [&](const DeviceFile& device) {
+        if (device.flag)
+            return false;
         for (const UpdateFile& file : updates) {
             if (file.name != device.name)
                 continue;
             if (page == FilePage::Advanced && (formatFlash || IsPackageFile(file.name)))
                 continue;
-            replaced = true;
-            break;
+            return false;
         }
-        device.flag = replaced;
-    }
-    std::erase_if(devices, [](const DeviceFile& device) { return !device.flag; });
+        return true;
+    });
 }
 
 void FileSortOrder::Click(int column) {

@@ -59,7 +59,7 @@ SpaceFigures ComputeSpace(FilePage page, const std::vector<UpdateFile>& updates,
                           bool formatFlash, int64_t freeSpace, int64_t totalSpace);
 
 // What a file page keeps when it is hidden: the selected update files, and the device files
-// that are to be deleted because a kept update file replaces them.
+// that are to be deleted: those the script flagged and those a kept update file replaces.
 void CommitFileSelection(FilePage page, bool formatFlash, std::vector<UpdateFile>& updates,
                          std::vector<DeviceFile>& devices);
 

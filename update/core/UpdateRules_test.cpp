@@ -123,6 +123,34 @@ TEST(Commit, KeepsSelectedUpdatesAndTheDeviceFilesTheyReplace) {
     EXPECT_FALSE(IsPackageFile("cap"));
 }
 
+// A device file the script added for deletion stays to be deleted whether or not an update file
+// replaces it; the flag a match gives lasts only as long as the match, also when the page is
+// committed again after its update file was deselected.
+TEST(Commit, KeepsTheDeleteFlagTheScriptSet) {
+    std::vector<UpdateFile> updates = {Update("os.bin", 1, true), Update("app.cap", 1, true)};
+    DeviceFile obsolete = Device("obsolete.dat", 1);
+    obsolete.flag = true;
+    DeviceFile replacedByScript = Device("os.bin", 1);
+    replacedByScript.flag = true;
+    std::vector<DeviceFile> devices = {obsolete, Device("os.bin", 1), Device("other", 1)};
+    CommitFileSelection(FilePage::Simple, false, updates, devices);
+    ASSERT_EQ(devices.size(), 2u);
+    EXPECT_EQ(devices[0].name, "obsolete.dat");
+    EXPECT_EQ(devices[1].name, "os.bin");
+
+    updates[0].selected = false;
+    CommitFileSelection(FilePage::Simple, false, updates, devices);
+    ASSERT_EQ(devices.size(), 1u);
+    EXPECT_EQ(devices[0].name, "obsolete.dat");
+
+    // A file both flagged by the script and matched is listed once.
+    updates = {Update("os.bin", 1, true)};
+    devices = {replacedByScript};
+    CommitFileSelection(FilePage::Simple, true, updates, devices);
+    ASSERT_EQ(devices.size(), 1u);
+    EXPECT_EQ(devices[0].name, "os.bin");
+}
+
 TEST(SortOrder, EachKindKeepsItsDirection) {
     FileSortOrder order;
     EXPECT_TRUE(order.ByName());

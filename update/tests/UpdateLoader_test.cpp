@@ -8,6 +8,7 @@
 #include "Handles.h"
 #include "ImportPatch.h"
 #include "LanguageLibrary.h"
+#include "OsImageLoader.h"
 #include "UiHarness.h"
 #include "UpdateIds.h"
 #include "UsbDevices.h"
@@ -201,6 +202,17 @@ TEST_F(LoaderTest, ImagesThatCannotBeReadAreRefused) {
     EXPECT_EQ(loader_->SendFile(name.Get()), E_INVALIDARG);
     EXPECT_EQ(SharedEmulator().Images().size(), imagesBefore); // nothing reached the device
     DeleteFileW(huge.c_str());
+
+    // An empty image is no image: refused before the load with its own status, and nothing is
+    // handed to the device, by a load or by SendFile.
+    const std::wstring empty = tv::test::WindowsPath(SharedEmulator().Root() + "/empty.img");
+    ASSERT_TRUE(tv::test::WriteWholeFile(empty, {}));
+    EXPECT_EQ(Load(empty, 0, 5000), 0);
+    EXPECT_EQ(WaitForLoad(5000), kStatusEmptyImage);
+    EXPECT_EQ(Status(), kStatusEmptyImage);
+    com::UniqueBstr emptyName(SysAllocString(empty.c_str()));
+    EXPECT_EQ(loader_->SendFile(emptyName.Get()), E_INVALIDARG);
+    EXPECT_EQ(SharedEmulator().Images().size(), imagesBefore);
 }
 
 TEST_F(LoaderTest, SendFileHandsTheImageOverWithoutAWindow) {
@@ -241,9 +253,10 @@ TEST_F(LoaderTest, ReleasingTheObjectWhileTheImageIsSentWaitsForTheWorker) {
 }
 
 // Cancel while the worker is held in the image request: without waiting, the worker is still
-// known (a new load is refused, the waits find it and see the cancel); waiting, it returns once the
-// worker has ended.
-TEST_F(LoaderTest, CancelDuringTheSendKeepsTheWorkerUntilItEnds) {
+// known (a new load is refused, the waits find it); waiting, it returns once the worker has ended.
+// The image the device then took whole is a finished load: the device is already starting its new
+// system, and the late cancel changes no status.
+TEST_F(LoaderTest, CancelDuringTheSendKeepsTheWorkerUntilItEndsAndLeavesASentImageLoaded) {
     uint32_t crc = 0;
     const std::wstring image = SharedEmulator().MakeImage("os-cancel-sending.img", 4096, crc);
     com::UniqueBstr name(SysAllocString(image.c_str()));
@@ -255,8 +268,12 @@ TEST_F(LoaderTest, CancelDuringTheSendKeepsTheWorkerUntilItEnds) {
     long code = -1;
     EXPECT_EQ(loader_->LoadZvOS(name.Get(), 1, 0, &code), E_ABORT);
     EXPECT_EQ(code, 1247);
-    EXPECT_EQ(WaitForLoad(20000), 1223);
+    EXPECT_EQ(WaitForLoad(20000), 0);
     EXPECT_EQ(WaitForSingleObject(worker.Get(), 0), WAIT_OBJECT_0);
+    auto images = SharedEmulator().Images();
+    ASSERT_FALSE(images.empty());
+    EXPECT_NE(images.back().find("length=4096 crc=" + Hex(crc) + " accepted=4096"), std::string::npos)
+        << images.back();
 
     SharedEmulator().UnplugAll();
     ASSERT_TRUE(HoldTheNextSend());
@@ -265,6 +282,13 @@ TEST_F(LoaderTest, CancelDuringTheSendKeepsTheWorkerUntilItEnds) {
     ASSERT_TRUE(worker);
     EXPECT_HRESULT_SUCCEEDED(loader_->Cancel(0, -1));
     EXPECT_EQ(WaitForSingleObject(worker.Get(), 0), WAIT_OBJECT_0);
+    EXPECT_EQ(Status(), 0);
+
+    // A cancel that comes before the image was handed over still cancels.
+    SharedEmulator().UnplugAll();
+    ASSERT_HRESULT_SUCCEEDED(loader_->put_Timeout(0));
+    EXPECT_EQ(Load(image, 0, 5000), 0); // no device: the load waits
+    EXPECT_HRESULT_SUCCEEDED(loader_->Cancel(0, -1));
     EXPECT_EQ(Status(), 1223);
 }
 

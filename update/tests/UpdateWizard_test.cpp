@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cwchar>
 #include <tuple>
+#include <vector>
 
 namespace tv::update::test {
 namespace {
@@ -194,6 +195,31 @@ TEST_F(WizardTest, LevelPageButtonsAndCancel) {
     EXPECT_TRUE(IsWindowVisible(GetDlgItem(wizard, IDC_WIZARD_LABEL_WARNING)));
     EXPECT_FALSE(IsWindowVisible(GetDlgItem(wizard, IDC_WIZARD_LABEL_NORMAL)));
     Shot(L"wizard-cancelled");
+}
+
+// The wizard ends while WaitButtons waits: a call served by the wait's message loop destroys it
+// (as a script's event handler may), and the handles it held are taken again by new events. The
+// wait holds a handle of its own to the button event, which the wizard's OK has signalled, so it
+// ends at once instead of waiting on whatever the wizard's handle value names now.
+IZvUpdate15UI3* destroyedDuringWait = nullptr;
+std::vector<HANDLE> takenHandles;
+TEST_F(WizardTest, WaitButtonsOutlivesAWizardEndedDuringTheWait) {
+    ASSERT_NE(Create(), nullptr);
+    destroyedDuringWait = ui_.Get();
+    SetTimer(nullptr, 0, 200, [](HWND, UINT, UINT_PTR id, DWORD) {
+        KillTimer(nullptr, id);
+        destroyedDuringWait->DestroyUpdateDialog();
+        for (int i = 0; i < 64; ++i)
+            takenHandles.push_back(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    });
+    tagZvUpdate15Button pressed = ZUB_DIMENSION;
+    const DWORD started = GetTickCount();
+    EXPECT_EQ(ui_->WaitButtons(8000, &pressed), E_ABORT); // no wizard left to ask
+    EXPECT_LT(GetTickCount() - started, 4000u);
+    EXPECT_EQ(takenHandles.size(), 64u);
+    for (HANDLE handle : takenHandles)
+        CloseHandle(handle);
+    takenHandles.clear();
 }
 
 TEST_F(WizardTest, FilePagesWeighSpaceAndCommitTheirLists) {
