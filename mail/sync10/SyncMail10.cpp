@@ -219,13 +219,17 @@ HRESULT SyncMail10::Send(IZvMailClient* client) {
         if (!letter.strFrom && !letter.strTo && !letter.strMessage) {
             mailbox_->MarkSent(index, stamp);
             ++sent_;
+        } else if (sendResult == E_UNEXPECTED) {
+            held_.unsendable.push_back(mailbox_->Letter(index).recipient);
         }
     }
     if (sent_ > 0 && !StoreMailbox()) {
         reports_.Error(this, SPH_SYNCHRONIZE_TRANSFER, LangFormat(IDS_MAILSYNC_FILE_TRANSFER_FAILED, kMailboxName));
         return E_FAIL;
     }
-    if (FAILED(sendResult)) {
+    // Letters the server refused failed alone: they stay to be sent and are named once the
+    // receiving is done. Any other failure ends the transfer here.
+    if (FAILED(sendResult) && sendResult != E_UNEXPECTED) {
         reports_.Error(this, SPH_SYNCHRONIZE_TRANSFER, SendFailedText(held_.unsendable));
         return sendResult;
     }
@@ -239,7 +243,8 @@ HRESULT SyncMail10::Receive(IZvMailClient* client) {
         OwnedLetter received;
         HRESULT hr = client->Receive(user.data(), &received.letter);
         if (FAILED(hr)) {
-            reports_.Error(this, SPH_SYNCHRONIZE_TRANSFER, LangText(IDS_MAILSYNC_RECEIVE_FAILED));
+            reports_.Error(this, SPH_SYNCHRONIZE_TRANSFER,
+                           WithHeldLetters(held_, LangText(IDS_MAILSYNC_RECEIVE_FAILED)));
             return hr;
         }
         if (hr == S_FALSE)
@@ -259,7 +264,9 @@ HRESULT SyncMail10::Receive(IZvMailClient* client) {
             // The device holds the letter before the server may delete it.
             if (!StoreMailbox()) {
                 client->EndReceive(1);
-                reports_.Error(this, SPH_SYNCHRONIZE_TRANSFER, LangFormat(IDS_MAILSYNC_FILE_TRANSFER_FAILED, kMailboxName));
+                reports_.Error(
+                    this, SPH_SYNCHRONIZE_TRANSFER,
+                    WithHeldLetters(held_, LangFormat(IDS_MAILSYNC_FILE_TRANSFER_FAILED, kMailboxName)));
                 return E_FAIL;
             }
             client->EndReceive(0);
@@ -269,10 +276,11 @@ HRESULT SyncMail10::Receive(IZvMailClient* client) {
             client->EndReceive(0);
             break;
         case MailboxAdd::Unbuildable:
-            TraceLine("Mail sync: a letter from " + letter.sender + " cannot be stored on the device; the server keeps it");
-            client->EndReceive(1);
-            break;
+            TraceLine("Mail sync: a letter from " + letter.sender + " cannot be stored on the device");
+            [[fallthrough]];
         case MailboxAdd::Full:
+            // A letter not added stays on the server and ends the receiving, so a server that
+            // offers it again finds nobody asking; Finalize reports the full mailbox.
             mailboxFull_ = true;
             client->EndReceive(1);
             return S_OK;
