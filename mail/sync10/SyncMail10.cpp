@@ -1,4 +1,5 @@
 #include "SyncMail10.h"
+#include "Crc32.h"
 #include "DeviceTime.h"
 #include "MailAddress.h"
 #include "MailConnection.h"
@@ -9,6 +10,7 @@
 #include "ZvSMTP.h"
 #include <algorithm>
 #include <ctime>
+#include <set>
 
 namespace tv::mail {
 namespace {
@@ -239,6 +241,7 @@ HRESULT SyncMail10::Send(IZvMailClient* client) {
 HRESULT SyncMail10::Receive(IZvMailClient* client) {
     reports_.Custom(this, SPH_SYNCHRONIZE_TRANSFER, SST_UPDATE, LangText(IDS_MAILSYNC_RECEIVING), 3, 4);
     std::string user = UserId();
+    std::set<uint32_t> offered; // checksums of this session's letters; each one not accepted ends it
     for (;;) {
         OwnedLetter received;
         HRESULT hr = client->Receive(user.data(), &received.letter);
@@ -249,6 +252,18 @@ HRESULT SyncMail10::Receive(IZvMailClient* client) {
         }
         if (hr == S_FALSE)
             return S_OK;
+        // A server that delivers an accepted letter again would do so for ever: the letter is on
+        // the device, and the receiving ends; the rest waits for the next session.
+        const std::string whole = OwnedLetter::Text(received.letter.strFrom) + '\n' +
+                                  OwnedLetter::Text(received.letter.strTo) + '\n' +
+                                  OwnedLetter::Text(received.letter.strMessage);
+        const uint32_t checksum =
+            portable::Crc32({reinterpret_cast<const uint8_t*>(whole.data()), whole.size()});
+        if (!offered.insert(checksum).second) {
+            TraceLine("Mail sync: the server delivers a letter it had accepted again; receiving ends");
+            client->EndReceive(0);
+            return S_OK;
+        }
         const MailHeaders headers = ReadMailHeaders(OwnedLetter::Text(received.letter.strMessage));
         MailboxLetter letter;
         letter.status = kMailReceived;

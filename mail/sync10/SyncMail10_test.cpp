@@ -327,6 +327,31 @@ TEST_F(SyncMail10Test, ALetterThatCannotBeStoredEndsReceivingWithTheFullMailboxR
     EXPECT_EQ(refusals, 1u) << "the letter is refused once";
 }
 
+// A faulty server that delivers a letter again after it was accepted does not keep the session
+// going: receiving ends at the letter offered a second time, which is stored once; what was not
+// received stays on the server for the next session.
+TEST_F(SyncMail10Test, AServerOfferingAnAcceptedLetterAgainDoesNotKeepTheSessionGoing) {
+    WriteMailbox(MailboxFile(0, 0, 4000));
+    server_.FillMailbox(kUser, {Incoming("again", "offered over and over"), Incoming("later", "next time")});
+    server_.SetFaults("repeat 5\n");
+    const std::string logPath = server_.root + "\\log.txt";
+    DeleteFileA(logPath.c_str()); // what earlier tests said
+    auto sink = Session();
+    EXPECT_TRUE(sink->Errors().empty()) << ::testing::PrintToString(sink->Events());
+    std::optional<MailboxFile> after = ReadMailbox();
+    ASSERT_TRUE(after);
+    ASSERT_EQ(after->Count(), 1u);
+    EXPECT_EQ(after->Letter(0).subject, "again");
+    const std::string log = testing::ReadWholeFile(logPath);
+    size_t offers = 0;
+    for (size_t at = log.find("C: 354 ok"); at != std::string::npos; at = log.find("C: 354 ok", at + 1))
+        ++offers;
+    EXPECT_EQ(offers, 2u) << "the letter is taken once and refused no second round";
+    const std::vector<std::string> left = server_.Mailbox(kUser);
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_NE(left[0].find("Subject: later"), std::string::npos);
+}
+
 // A letter to a device address that cannot go on a command line stays to be sent and is named in
 // the report; the other letter is sent and the receiving goes on.
 TEST_F(SyncMail10Test, ALetterThatCannotGoStaysToBeSentAndTheRestGoesOn) {

@@ -23,6 +23,7 @@ Fault switches: <root>/faults, read at every new connection, one switch per line
                     the answer to it (default: the first): the letter stays
   reoffer N         after TURN, a letter answered with anything but "250" is delivered again,
                     up to N more times
+  repeat N          after TURN, every letter is delivered N more times, whatever the answer
   silent            read everything, answer nothing
   pieces N          send every answer in pieces of N bytes
   long-line         the POP3 greeting and the SMTP opening line are over 255 bytes long
@@ -361,15 +362,19 @@ class SmtpSession(Session):
     def deliver(self, user):
         root = self.server.root
         delivered = 0
+        repeat = self.config.number("repeat")
         for path in mailbox_files(root, user):
-            for _ in range(1 + self.config.number("reoffer")):
+            data = served(path, self.config)
+            for _ in range(1 + max(repeat, self.config.number("reoffer"))):
                 delivered += 1
-                verdict = self.deliver_one(path, user, delivered)
+                verdict = self.deliver_one(path, data, user, delivered)
                 if verdict is None:
                     return
                 if verdict.startswith(b"250"):
-                    os.remove(path)
-                    break
+                    if os.path.exists(path):
+                        os.remove(path)
+                    if not repeat:
+                        break
         self.send(b"QUIT")
         try:
             self.read_line()
@@ -377,10 +382,9 @@ class SmtpSession(Session):
         except Closed:
             pass
 
-    def deliver_one(self, path, user, delivered):
+    def deliver_one(self, path, data, user, delivered):
         """Delivers one stored message; the answer to it, or None when the connection is to end."""
         root = self.server.root
-        data = served(path, self.config)
         sender = b"postmaster@" + DOMAIN.encode()
         for header in data.replace(b"\r\n", b"\n").split(b"\n"):
             if header == b"":
