@@ -2,8 +2,9 @@
 // Sending: HELO with the device user, then per letter MAIL FROM, RCPT TO, DATA and the message;
 // every reply is read one step behind the command it answers, and each message is followed by an
 // empty line that the server answers too. A letter with a refused recipient is abandoned before
-// DATA (RSET) and fails alone; the letters after it are still sent. Receiving: after TURN the roles are
-// reversed and the server delivers the user's letters with MAIL FROM, RCPT TO and DATA, which we answer.
+// DATA (RSET) and fails alone; the letters after it are still sent. Receiving: after TURN the
+// roles are reversed and the server delivers the user's letters with MAIL FROM, RCPT TO and DATA,
+// which we answer.
 #pragma once
 #include "LineChannel.h"
 #include "MailResult.h"
