@@ -123,14 +123,14 @@ bool BareSmtpSend(unsigned short port, const std::string& user, const std::strin
     if (!connection.Connected())
         return false;
     // Replies one step behind: the opening line after HELO, the answer to HELO (or to the empty
-    // line after a message) after MAIL FROM, and so on.
+    // line after a message) after MAIL FROM, and so on; the answer to RCPT TO comes before DATA.
     if (!connection.Command("HELO " + user) || !connection.Reply("220"))
         return false;
     for (const std::string& message : wireMessages) {
         std::string line;
         if (!connection.Command("MAIL FROM:<" + user + "@zelvan.net>") || !connection.ReadLine(line) ||
             !connection.Command("RCPT TO:<" + recipient + ">") || !connection.ReadLine(line) ||
-            !connection.Command("DATA") || !connection.Reply("250") || !connection.Reply("354") ||
+            !connection.Reply("250") || !connection.Command("DATA") || !connection.Reply("354") ||
             !connection.Send(message + "\r\n") || !connection.Reply("250"))
             return false;
     }

@@ -30,22 +30,27 @@ MailResult SmtpDialogue::Greet(const std::string& user) {
 MailResult SmtpDialogue::SendLetter(const std::string& user, const std::vector<std::string>& recipients,
                                     const OutgoingLetters::View& letter) {
     channel_.SendLine("MAIL FROM:<" + user + "@" + domain_ + ">");
-    channel_.ReadReply(); // answers HELO, or the empty line after the previous message
-    for (const std::string& recipient : recipients) {
-        channel_.SendLine("RCPT TO:<" + recipient + ">");
-        std::string reply = channel_.ReadReply();
+    channel_.ReadReply(); // answers HELO, or the line after the previous letter
+    // Each check reads the answer to the command before; the answer to the last recipient (or to
+    // MAIL FROM when there is none) is read before DATA, so that a refusal is known while the
+    // letter can still be abandoned: after DATA it would reach the recipients that were accepted.
+    for (size_t i = 0; i <= recipients.size(); ++i) {
+        const bool sending = i < recipients.size();
+        if (sending)
+            channel_.SendLine("RCPT TO:<" + recipients[i] + ">");
+        const std::string reply = channel_.ReadReply();
         if (!HasReplyCode(reply, "250")) {
             Trace("SMTP: recipient refused: " + reply);
+            if (sending)
+                channel_.ReadReply(); // answers the recipient just sent
+            // The letter is abandoned. The answer to RSET is read one step behind, as the answer
+            // to the empty line after a message is.
+            channel_.SendLine("RSET");
             return MailResult::Unexpected;
         }
     }
     channel_.SendLine("DATA");
     std::string reply = channel_.ReadReply();
-    if (!HasReplyCode(reply, "250")) {
-        Trace("SMTP: recipient refused: " + reply);
-        return MailResult::Fail;
-    }
-    reply = channel_.ReadReply();
     if (!HasReplyCode(reply, "354")) {
         Trace("SMTP: DATA refused: " + reply);
         return MailResult::Fail;
@@ -84,6 +89,10 @@ MailResult SmtpDialogue::Send(const std::string& user, OutgoingLetters& letters)
                 continue;
             }
             MailResult sent = SendLetter(user, *recipients, letter);
+            if (sent == MailResult::Unexpected) {
+                allSent = false; // refused by the server: this letter fails alone
+                continue;
+            }
             if (sent != MailResult::Ok)
                 return sent;
             letters.Acknowledge(position);

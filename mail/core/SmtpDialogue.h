@@ -1,8 +1,10 @@
 // The SMTP-style dialogue with the device service's mail server, spoken over a line channel.
 // Sending: HELO with the device user, then per letter MAIL FROM, RCPT TO, DATA and the message;
 // every reply is read one step behind the command it answers, and each message is followed by an
-// empty line that the server answers too. Receiving: after TURN the roles are reversed and the
-// server delivers the user's letters with MAIL FROM, RCPT TO and DATA, which we answer.
+// empty line that the server answers too. A letter with a refused recipient is abandoned before
+// DATA (RSET) and fails alone; the letters after it are still sent. Receiving: after TURN the
+// roles are reversed and the server delivers the user's letters with MAIL FROM, RCPT TO and DATA,
+// which we answer.
 #pragma once
 #include "LineChannel.h"
 #include "MailResult.h"
@@ -42,6 +44,8 @@ class SmtpDialogue {
         : channel_(channel), domain_(std::move(mailDomain)), trace_(std::move(trace)) {}
 
     // Sends every letter on behalf of `user`; accepted letters are acknowledged as they go.
+    // Unexpected when a letter could not go (a recipient refused, or one that cannot go on a
+    // command line) but the others were sent; Fail when the dialogue itself broke off.
     MailResult Send(const std::string& user, OutgoingLetters& letters);
     // The next letter the server delivers after TURN; NoLetter when it says QUIT.
     MailResult Receive(const std::string& user, Letter& letter);

@@ -105,20 +105,74 @@ TEST_F(SmtpFixture, SendsToEveryRecipientStuffsDotsAndAcknowledges) {
     EXPECT_EQ(peer.Unread(), "") << "every reply was read, one step behind";
 }
 
-TEST_F(SmtpFixture, RefusedRecipientStopsAndEarlierLettersStayAcknowledged) {
+// A refused recipient fails its letter alone: the letter is abandoned before DATA (no part of it
+// reaches the recipients the server accepted), never acknowledged, and the letters after it are
+// sent; Send reports that not every letter went. The replies stay one step behind throughout.
+TEST_F(SmtpFixture, RefusedRecipientFailsItsLetterAloneAndTheOthersGoOn) {
     server.refuseRcpt = 2;
-    Letters letters({{"", "a@b", "one\r\n.\r\n"}, {"", "c@d;e@f", "two\r\n.\r\n"}});
+    Letters letters(
+        {{"", "a@b", "one\r\n.\r\n"}, {"", "c@d;e@f", "two\r\n.\r\n"}, {"", "g@h", "three\r\n.\r\n"}});
     EXPECT_EQ(dialogue.Send("U", letters), MailResult::Unexpected);
-    EXPECT_EQ(letters.acknowledged, (std::vector<long>{0}));
-    // The answer to a letter's last recipient is read after DATA, so its refusal is a failed DATA.
-    FakeSmtpServer last;
-    last.refuseRcpt = 1;
-    ScriptedPeer peer2("220 hi\r\n", [&](const std::string& line) { return last.Answer(line); });
+    EXPECT_EQ(letters.acknowledged, (std::vector<long>{0, 2}));
+    EXPECT_EQ(server.messages, (std::vector<std::string>{"one\r\n", "three\r\n"}));
+    std::vector<std::string> expected = {"HELO U",
+                                         "MAIL FROM:<U@zelvan.net>",
+                                         "RCPT TO:<a@b>",
+                                         "DATA",
+                                         "one",
+                                         ".",
+                                         "",
+                                         "MAIL FROM:<U@zelvan.net>",
+                                         "RCPT TO:<c@d>",
+                                         "RCPT TO:<e@f>",
+                                         "RSET",
+                                         "MAIL FROM:<U@zelvan.net>",
+                                         "RCPT TO:<g@h>",
+                                         "DATA",
+                                         "three",
+                                         ".",
+                                         ""};
+    EXPECT_EQ(peer.Lines(), expected);
+    EXPECT_EQ(peer.Unread(), "");
+}
+
+// The last recipient of a letter is answered before DATA goes: its refusal abandons the letter
+// as well, and receiving after TURN finds the dialogue in step.
+TEST_F(SmtpFixture, RefusedLastRecipientAbandonsTheLetterBeforeData) {
+    server.refuseRcpt = 1;
+    Letters letters({{"", "a@b", "one\r\n.\r\n"}, {"", "c@d", "two\r\n.\r\n"}});
+    EXPECT_EQ(dialogue.Send("U", letters), MailResult::Unexpected);
+    EXPECT_EQ(letters.acknowledged, (std::vector<long>{1}));
+    EXPECT_EQ(server.messages, (std::vector<std::string>{"two\r\n"}));
+    std::vector<std::string> expected = {"HELO U",
+                                         "MAIL FROM:<U@zelvan.net>",
+                                         "RCPT TO:<a@b>",
+                                         "RSET",
+                                         "MAIL FROM:<U@zelvan.net>",
+                                         "RCPT TO:<c@d>",
+                                         "DATA",
+                                         "two",
+                                         ".",
+                                         ""};
+    EXPECT_EQ(peer.Lines(), expected);
+    EXPECT_EQ(peer.Unread(), "");
+
+    FakeSmtpServer alone;
+    alone.refuseRcpt = 1;
+    ScriptedPeer peer2("220 hi\r\n", [&](const std::string& line) {
+        if (line == "TURN")
+            return std::string("250 turning\r\nQUIT\r\n");
+        return alone.Answer(line);
+    });
     LineConnection connection2(peer2);
     SmtpDialogue dialogue2(connection2, "d", {});
     Letters one({{"", "a@b", "one\r\n.\r\n"}});
-    EXPECT_EQ(dialogue2.Send("U", one), MailResult::Fail);
+    EXPECT_EQ(dialogue2.Send("U", one), MailResult::Unexpected);
     EXPECT_TRUE(one.acknowledged.empty());
+    EXPECT_TRUE(alone.messages.empty());
+    Letter letter;
+    EXPECT_EQ(dialogue2.Receive("U", letter), MailResult::NoLetter) << "TURN is answered in step";
+    EXPECT_EQ(peer2.Unread(), "");
 }
 
 // A letter whose recipients cannot go on a command line fails alone: it is never acknowledged,

@@ -110,4 +110,14 @@ AddressKind ClassifyAddress(std::string_view address) {
 
 std::string MakeMessageId(uint64_t seconds, uint32_t owner) { return SixBitText(seconds) + "," + SixBitText(owner); }
 
+bool IsMadeMessageId(std::string_view id, uint32_t owner) {
+    const size_t comma = id.find(',');
+    if (comma == std::string_view::npos || id.substr(comma + 1) != SixBitText(owner))
+        return false;
+    const std::string_view time = id.substr(0, comma);
+    // Seconds up to 2^36 (six characters), the most significant character never the zero "A".
+    return time.size() <= 6 && (time.empty() || time.back() != kIdAlphabet[0]) &&
+           time.find_first_not_of(kIdAlphabet) == std::string_view::npos;
+}
+
 } // namespace tv::mail

@@ -31,5 +31,7 @@ AddressKind ClassifyAddress(std::string_view address);
 // A message id from a time (seconds since 1970) and an owner number: each written six bits per
 // character, least significant first, joined by ",".
 std::string MakeMessageId(uint64_t seconds, uint32_t owner);
+// Whether `id` has the form MakeMessageId gives for `owner` (some time, then that owner).
+bool IsMadeMessageId(std::string_view id, uint32_t owner);
 
 } // namespace tv::mail

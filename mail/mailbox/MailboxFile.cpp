@@ -1,6 +1,7 @@
 #include "MailboxFile.h"
 #include "Crc32.h"
 #include "MailAddress.h"
+#include <algorithm>
 
 namespace tv::mail {
 namespace {
@@ -174,10 +175,21 @@ uint16_t MailboxFile::UsedBytes() const {
     return used;
 }
 
+uint32_t MailboxFile::MatchKey(const MailRecord& record) const {
+    if (!IsMadeMessageId(record.letter.messageId, owner_))
+        return record.crc;
+    MailboxLetter letter = record.letter;
+    letter.messageId.clear();
+    const std::optional<MailRecord> withoutId = BuildMailRecord(std::move(letter));
+    return withoutId ? withoutId->crc : record.crc;
+}
+
 MailboxAdd MailboxFile::Add(const MailboxLetter& letter) {
     std::optional<MailRecord> record = BuildMailRecord(letter);
     if (!record)
         return MailboxAdd::Unbuildable;
+    if (std::find(matchKeys_.begin(), matchKeys_.end(), MatchKey(*record)) != matchKeys_.end())
+        return MailboxAdd::Duplicate;
     return AddRecord(std::move(*record));
 }
 
@@ -188,6 +200,7 @@ MailboxAdd MailboxFile::AddRecord(MailRecord record) {
     if (records_.size() >= kMailboxMaxLetters || capacity_ == 0 ||
         static_cast<uint16_t>(capacity_ - UsedBytes()) < record.Length())
         return MailboxAdd::Full;
+    matchKeys_.push_back(MatchKey(record));
     records_.push_back(std::move(record));
     return MailboxAdd::Added;
 }

@@ -68,7 +68,9 @@ class MailboxFile {
 
     // Adds a letter: Duplicate when a letter of the same content checksum is held (nothing is
     // stored, the letter counts as added); Full when the count or the capacity does not allow
-    // it; Unbuildable when the letter cannot be stored at all.
+    // it; Unbuildable when the letter cannot be stored at all. A message id made for a letter
+    // without one (MakeMessageId for this mailbox's owner) is left out of that checksum on both
+    // sides: the same letter delivered again gets another one.
     MailboxAdd Add(const MailboxLetter& letter);
 
     // The whole file: header, records with their indexes, the unused capacity as zero bytes.
@@ -85,11 +87,14 @@ class MailboxFile {
 
   private:
     MailboxAdd AddRecord(MailRecord record);
+    // The checksum a record is matched by when a letter is added.
+    uint32_t MatchKey(const MailRecord& record) const;
 
     uint8_t flags_;
     uint32_t owner_;
     uint16_t capacity_;
     std::vector<MailRecord> records_;
+    std::vector<uint32_t> matchKeys_; // one per record
 };
 
 } // namespace tv::mail

@@ -1,5 +1,6 @@
 #include "MailboxFile.h"
 #include "Crc32.h"
+#include "MailAddress.h"
 #include <gtest/gtest.h>
 
 namespace tv::mail {
@@ -130,6 +131,38 @@ TEST(MailboxFileTest, LimitsOfCountCapacityAndDuplicates) {
     EXPECT_EQ(tight.Add(Letter(std::string(40, 'a'))), MailboxAdd::Added);
     EXPECT_EQ(tight.Add(Letter(std::string(40, 'b'))), MailboxAdd::Full);
     EXPECT_EQ(tight.Add(Letter("c")), MailboxAdd::Added);
+}
+
+// A letter delivered again after its answer was lost comes with a new id when it had none of its
+// own: the id made for it does not make it a new letter. Ids of the letters' own still tell
+// letters apart, and so does an id made for another owner's mailbox.
+TEST(MailboxFileTest, DuplicatesAreFoundPastTheIdsMadeForLettersWithoutOne) {
+    const uint32_t owner = 67108865;
+    MailboxFile mailbox(0, owner, 4000);
+    MailboxLetter first = Letter("no id of its own");
+    first.messageId = MakeMessageId(1800000000, owner);
+    ASSERT_EQ(mailbox.Add(first), MailboxAdd::Added);
+    MailboxLetter again = first;
+    again.messageId = MakeMessageId(1800000007, owner);
+    EXPECT_EQ(mailbox.Add(again), MailboxAdd::Duplicate);
+    // The same after the file went to the device and came back.
+    std::optional<MailboxFile> read = MailboxFile::Parse(mailbox.Serialize());
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->Add(again), MailboxAdd::Duplicate);
+    EXPECT_EQ(read->Count(), 1u);
+
+    MailboxLetter own = first;
+    own.messageId = "<one@x>";
+    EXPECT_EQ(mailbox.Add(own), MailboxAdd::Added);
+    own.messageId = "<two@x>";
+    EXPECT_EQ(mailbox.Add(own), MailboxAdd::Added);
+    MailboxLetter foreign = first;
+    foreign.messageId = MakeMessageId(1800000009, owner + 1);
+    EXPECT_EQ(mailbox.Add(foreign), MailboxAdd::Added);
+    MailboxLetter other = again;
+    other.body = "another text";
+    EXPECT_EQ(mailbox.Add(other), MailboxAdd::Added);
+    EXPECT_EQ(mailbox.Count(), 5u);
 }
 
 TEST(MailboxFileTest, LettersAreBuiltWithinWhatReadsBack) {

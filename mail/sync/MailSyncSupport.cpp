@@ -225,6 +225,10 @@ std::string HeldLettersText(const HeldLetters& held) {
     return text;
 }
 
+std::string WithHeldLetters(const HeldLetters& held, const std::string& failure) {
+    return held.Any() ? HeldLettersText(held) + " " + failure : failure;
+}
+
 std::vector<std::string> ListedNames(IZvEnumFileItems* items) {
     std::vector<std::string> names;
     if (!items)

@@ -58,7 +58,8 @@ HRESULT DeleteDeviceFile(IZelvanMgr* hub, const std::string& path);
 
 // Letters left in the outbox this time, reported at the end of the transfer.
 struct HeldLetters {
-    std::vector<std::string> unsendable; // recipients of letters that cannot go on a command line
+    std::vector<std::string> unsendable; // recipients of letters that could not go: a recipient
+                                         // that cannot go on a command line, or one refused by the server
     int unreadable = 0;                  // letters whose attachment could not be fetched
     bool Any() const { return !unsendable.empty() || unreadable > 0; }
 };
@@ -71,6 +72,8 @@ std::string SendFailedText(const std::vector<std::string>& unsendable);
 // The report of the letters held back: the send failure text naming the unsendable ones, the
 // read failure text for those whose attachment could not be fetched.
 std::string HeldLettersText(const HeldLetters& held);
+// A failure of the transfer after letters were held back: one report naming both.
+std::string WithHeldLetters(const HeldLetters& held, const std::string& failure);
 
 // The names of the entries of a listing, in order (one record at a time until none comes).
 std::vector<std::string> ListedNames(IZvEnumFileItems* items);

@@ -1,4 +1,5 @@
 #include "SyncMail10.h"
+#include "Crc32.h"
 #include "DeviceTime.h"
 #include "MailAddress.h"
 #include "MailConnection.h"
@@ -9,6 +10,7 @@
 #include "ZvSMTP.h"
 #include <algorithm>
 #include <ctime>
+#include <set>
 
 namespace tv::mail {
 namespace {
@@ -219,13 +221,17 @@ HRESULT SyncMail10::Send(IZvMailClient* client) {
         if (!letter.strFrom && !letter.strTo && !letter.strMessage) {
             mailbox_->MarkSent(index, stamp);
             ++sent_;
+        } else if (sendResult == E_UNEXPECTED) {
+            held_.unsendable.push_back(mailbox_->Letter(index).recipient);
         }
     }
     if (sent_ > 0 && !StoreMailbox()) {
         reports_.Error(this, SPH_SYNCHRONIZE_TRANSFER, LangFormat(IDS_MAILSYNC_FILE_TRANSFER_FAILED, kMailboxName));
         return E_FAIL;
     }
-    if (FAILED(sendResult)) {
+    // Letters the server refused failed alone: they stay to be sent and are named once the
+    // receiving is done. Any other failure ends the transfer here.
+    if (FAILED(sendResult) && sendResult != E_UNEXPECTED) {
         reports_.Error(this, SPH_SYNCHRONIZE_TRANSFER, SendFailedText(held_.unsendable));
         return sendResult;
     }
@@ -235,15 +241,29 @@ HRESULT SyncMail10::Send(IZvMailClient* client) {
 HRESULT SyncMail10::Receive(IZvMailClient* client) {
     reports_.Custom(this, SPH_SYNCHRONIZE_TRANSFER, SST_UPDATE, LangText(IDS_MAILSYNC_RECEIVING), 3, 4);
     std::string user = UserId();
+    std::set<uint32_t> offered; // checksums of this session's letters; each one not accepted ends it
     for (;;) {
         OwnedLetter received;
         HRESULT hr = client->Receive(user.data(), &received.letter);
         if (FAILED(hr)) {
-            reports_.Error(this, SPH_SYNCHRONIZE_TRANSFER, LangText(IDS_MAILSYNC_RECEIVE_FAILED));
+            reports_.Error(this, SPH_SYNCHRONIZE_TRANSFER,
+                           WithHeldLetters(held_, LangText(IDS_MAILSYNC_RECEIVE_FAILED)));
             return hr;
         }
         if (hr == S_FALSE)
             return S_OK;
+        // A server that delivers an accepted letter again would do so for ever: the letter is on
+        // the device, and the receiving ends; the rest waits for the next session.
+        const std::string whole = OwnedLetter::Text(received.letter.strFrom) + '\n' +
+                                  OwnedLetter::Text(received.letter.strTo) + '\n' +
+                                  OwnedLetter::Text(received.letter.strMessage);
+        const uint32_t checksum =
+            portable::Crc32({reinterpret_cast<const uint8_t*>(whole.data()), whole.size()});
+        if (!offered.insert(checksum).second) {
+            TraceLine("Mail sync: the server delivers a letter it had accepted again; receiving ends");
+            client->EndReceive(0);
+            return S_OK;
+        }
         const MailHeaders headers = ReadMailHeaders(OwnedLetter::Text(received.letter.strMessage));
         MailboxLetter letter;
         letter.status = kMailReceived;
@@ -259,7 +279,9 @@ HRESULT SyncMail10::Receive(IZvMailClient* client) {
             // The device holds the letter before the server may delete it.
             if (!StoreMailbox()) {
                 client->EndReceive(1);
-                reports_.Error(this, SPH_SYNCHRONIZE_TRANSFER, LangFormat(IDS_MAILSYNC_FILE_TRANSFER_FAILED, kMailboxName));
+                reports_.Error(
+                    this, SPH_SYNCHRONIZE_TRANSFER,
+                    WithHeldLetters(held_, LangFormat(IDS_MAILSYNC_FILE_TRANSFER_FAILED, kMailboxName)));
                 return E_FAIL;
             }
             client->EndReceive(0);
@@ -269,10 +291,11 @@ HRESULT SyncMail10::Receive(IZvMailClient* client) {
             client->EndReceive(0);
             break;
         case MailboxAdd::Unbuildable:
-            TraceLine("Mail sync: a letter from " + letter.sender + " cannot be stored on the device; the server keeps it");
-            client->EndReceive(1);
-            break;
+            TraceLine("Mail sync: a letter from " + letter.sender + " cannot be stored on the device");
+            [[fallthrough]];
         case MailboxAdd::Full:
+            // A letter not added stays on the server and ends the receiving, so a server that
+            // offers it again finds nobody asking; Finalize reports the full mailbox.
             mailboxFull_ = true;
             client->EndReceive(1);
             return S_OK;

@@ -150,21 +150,76 @@ TEST_F(SyncMail10Test, AFileOfAnUnknownVersionIsNeverWrittenBack) {
     EXPECT_EQ(server_.Mailbox(kUser).size(), 1u);
 }
 
-TEST_F(SyncMail10Test, ARefusedRecipientStillMarksTheLettersAcceptedBeforeIt) {
+// A refused recipient fails its letter alone: it stays to be sent and is named in the report, the
+// letters before and after it are sent and marked, and the receiving goes on.
+TEST_F(SyncMail10Test, ARefusedRecipientFailsItsLetterAlone) {
     MailboxFile mailbox(0, 0, 4000);
     ASSERT_EQ(mailbox.Add(Outgoing("first@example.org", "accepted")), MailboxAdd::Added);
     ASSERT_EQ(mailbox.Add(Outgoing("second@example.org", "refused")), MailboxAdd::Added);
+    ASSERT_EQ(mailbox.Add(Outgoing("third@example.org", "accepted after it")), MailboxAdd::Added);
     WriteMailbox(mailbox);
+    for (const char* box : {"first@example.org", "second@example.org", "third@example.org"})
+        server_.FillMailbox(box, {});
+    server_.FillMailbox(kUser, {Incoming("incoming", "still received")});
     server_.SetFaults("refuse-rcpt 2\n");
-    com::ComPtr<testing::RecordingSink> sink;
-    com::MakeComObject(sink);
-    RunSession(sink.Get());
+    auto sink = Session();
+    ASSERT_EQ(sink->Errors().size(), 1u) << ::testing::PrintToString(sink->Events());
+    EXPECT_EQ(sink->Errors()[0].rfind("error 3 The mail could not be sent.", 0), 0u) << sink->Errors()[0];
+    EXPECT_NE(sink->Errors()[0].find("second@example.org"), std::string::npos) << sink->Errors()[0];
     std::optional<MailboxFile> after = ReadMailbox();
     ASSERT_TRUE(after);
+    ASSERT_EQ(after->Count(), 4u);
     EXPECT_EQ(after->Letter(0).status, kMailSent);
     EXPECT_EQ(after->Letter(1).status, kMailToSend);
+    EXPECT_EQ(after->Letter(2).status, kMailSent);
+    EXPECT_EQ(after->Letter(3).subject, "incoming");
     EXPECT_EQ(server_.Mailbox("first@example.org").size(), 1u);
-    EXPECT_EQ(sink->Errors().size(), 1u);
+    EXPECT_TRUE(server_.Mailbox("second@example.org").empty());
+    EXPECT_EQ(server_.Mailbox("third@example.org").size(), 1u);
+    EXPECT_TRUE(server_.Mailbox(kUser).empty());
+}
+
+// Without a mail server the letters cannot go and nothing comes: one report says both, and the
+// letter stays to be sent.
+TEST_F(SyncMail10Test, WithoutAMailServerTheReportNamesTheLetterThatStays) {
+    MailboxFile mailbox(0, 0, 4000);
+    ASSERT_EQ(mailbox.Add(Outgoing("nobody@example.org", "waits")), MailboxAdd::Added);
+    WriteMailbox(mailbox);
+    server_.PointClient("SMTP", "127.0.0.1", 1);
+    auto sink = Session();
+    ASSERT_EQ(sink->Errors().size(), 1u) << ::testing::PrintToString(sink->Events());
+    const std::string error = sink->Errors()[0];
+    EXPECT_EQ(error.rfind("error 3 The mail could not be sent.", 0), 0u) << error;
+    EXPECT_NE(error.find("nobody@example.org"), std::string::npos) << error;
+    EXPECT_NE(error.find("The mail could not be received."), std::string::npos) << error;
+    std::optional<MailboxFile> after = ReadMailbox();
+    ASSERT_TRUE(after);
+    EXPECT_EQ(after->Letter(0).status, kMailToSend);
+}
+
+// A letter without a Message-ID whose "250 ok" never reached the server comes again in the next
+// session, with a new id made for it: it is recognised, answered and not stored twice.
+TEST_F(SyncMail10Test, ALetterDeliveredAgainAfterALostAnswerIsStoredOnce) {
+    WriteMailbox(MailboxFile(0, 0, 4000));
+    server_.FillMailbox(kUser, {"From: Sender <sender@example.org>\r\nTo: TDMAILA@zelvan.net\r\n"
+                                "Subject: no id\r\n\r\nA letter without a Message-ID\r\n"});
+    server_.SetFaults("close-verdict 1\n");
+    auto cut = Session();
+    EXPECT_FALSE(cut->Errors().empty());
+    std::optional<MailboxFile> first = ReadMailbox();
+    ASSERT_TRUE(first);
+    ASSERT_EQ(first->Count(), 1u);
+    ASSERT_EQ(server_.Mailbox(kUser).size(), 1u) << "the server never heard the answer";
+
+    Sleep(1100); // the id made for the letter now is another one
+    server_.SetFaults("");
+    auto again = Session();
+    EXPECT_TRUE(again->Errors().empty()) << ::testing::PrintToString(again->Events());
+    EXPECT_EQ(again->Events().back(), "custom 5 3 0 letters sent, 0 letters received.");
+    std::optional<MailboxFile> after = ReadMailbox();
+    ASSERT_TRUE(after);
+    EXPECT_EQ(after->Count(), 1u);
+    EXPECT_TRUE(server_.Mailbox(kUser).empty());
 }
 
 TEST_F(SyncMail10Test, AFailedDeviceCopyLeavesTheLetterOnTheServerAndAFullMailboxIsReported) {
@@ -243,23 +298,58 @@ TEST_F(SyncMail10Test, TheFlagsByteLeadsToTheOwnersMailbox) {
     EXPECT_EQ(server_.Mailbox(kUser).size(), 1u);
 }
 
-// A letter that cannot be stored in the mailbox file is answered "500 error" (the server keeps
-// it) and the next letter is received.
-TEST_F(SyncMail10Test, AnUnbuildableLetterIsRefusedAndTheNextGoesOn) {
+// A letter that cannot be stored in the mailbox file is not added: it is answered "500 error"
+// (the server keeps it), receiving ends there and Finalize reports the full mailbox. A server that
+// offers the refused letter again finds receiving over.
+TEST_F(SyncMail10Test, ALetterThatCannotBeStoredEndsReceivingWithTheFullMailboxReport) {
     WriteMailbox(MailboxFile(0, 0, 4000));
     server_.FillMailbox(kUser,
                         {"From: Odd <odd@@example.org>\r\nSubject: odd\r\n\r\nno address of a known kind\r\n",
-                         Incoming("normal", "stored")});
+                         Incoming("normal", "stays for now")});
+    server_.SetFaults("reoffer 3\n");
+    const std::string logPath = server_.root + "\\log.txt";
+    DeleteFileA(logPath.c_str()); // what earlier tests said
+    std::vector<HRESULT> results;
+    auto sink = Session(nullptr, &results);
+    ASSERT_EQ(results.size(), 6u) << ::testing::PrintToString(sink->Events());
+    EXPECT_TRUE(FAILED(results.back()));
+    ASSERT_EQ(sink->Errors().size(), 1u) << ::testing::PrintToString(sink->Events());
+    EXPECT_EQ(sink->Errors()[0],
+              "error 5 The mailbox on the device is full; further letters stay on the server.");
+    std::optional<MailboxFile> after = ReadMailbox();
+    ASSERT_TRUE(after);
+    EXPECT_EQ(after->Count(), 0u);
+    EXPECT_EQ(server_.Mailbox(kUser).size(), 2u);
+    const std::string log = testing::ReadWholeFile(logPath);
+    size_t refusals = 0;
+    for (size_t at = log.find("C: 500 error"); at != std::string::npos; at = log.find("C: 500 error", at + 1))
+        ++refusals;
+    EXPECT_EQ(refusals, 1u) << "the letter is refused once";
+}
+
+// A faulty server that delivers a letter again after it was accepted does not keep the session
+// going: receiving ends at the letter offered a second time, which is stored once; what was not
+// received stays on the server for the next session.
+TEST_F(SyncMail10Test, AServerOfferingAnAcceptedLetterAgainDoesNotKeepTheSessionGoing) {
+    WriteMailbox(MailboxFile(0, 0, 4000));
+    server_.FillMailbox(kUser, {Incoming("again", "offered over and over"), Incoming("later", "next time")});
+    server_.SetFaults("repeat 5\n");
+    const std::string logPath = server_.root + "\\log.txt";
+    DeleteFileA(logPath.c_str()); // what earlier tests said
     auto sink = Session();
     EXPECT_TRUE(sink->Errors().empty()) << ::testing::PrintToString(sink->Events());
     std::optional<MailboxFile> after = ReadMailbox();
     ASSERT_TRUE(after);
     ASSERT_EQ(after->Count(), 1u);
-    EXPECT_EQ(after->Letter(0).subject, "normal");
+    EXPECT_EQ(after->Letter(0).subject, "again");
+    const std::string log = testing::ReadWholeFile(logPath);
+    size_t offers = 0;
+    for (size_t at = log.find("C: 354 ok"); at != std::string::npos; at = log.find("C: 354 ok", at + 1))
+        ++offers;
+    EXPECT_EQ(offers, 2u) << "the letter is taken once and refused no second round";
     const std::vector<std::string> left = server_.Mailbox(kUser);
     ASSERT_EQ(left.size(), 1u);
-    EXPECT_NE(left[0].find("Subject: odd"), std::string::npos);
-    EXPECT_NE(testing::ReadWholeFile(server_.root + "\\log.txt").find("C: 500 error"), std::string::npos);
+    EXPECT_NE(left[0].find("Subject: later"), std::string::npos);
 }
 
 // A letter to a device address that cannot go on a command line stays to be sent and is named in

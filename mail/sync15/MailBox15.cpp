@@ -174,8 +174,10 @@ HRESULT MailBox15::BuildOutbox(com::ComPtr<ZvLetterEnum>& letters, std::vector<l
     return S_OK;
 }
 
-HRESULT MailBox15::MarkSent(IZvEnumLetters* letters, const std::vector<long>& keys, long& marked) {
+HRESULT MailBox15::MarkSent(IZvEnumLetters* letters, const std::vector<long>& keys, long& marked,
+                            std::vector<std::string>& unsent) {
     marked = 0;
+    unsent.clear();
     com::ComPtr<IZvDBCursor> cursor;
     HRESULT hr = OpenOutbox(cursor);
     if (FAILED(hr))
@@ -186,8 +188,10 @@ HRESULT MailBox15::MarkSent(IZvEnumLetters* letters, const std::vector<long>& ke
         long fetched = 0;
         if (FAILED(letters->Next(1, &letter, &fetched)) || fetched == 0)
             return E_FAIL;
-        if (letter.strFrom || letter.strTo || letter.strMessage)
+        if (letter.strFrom || letter.strTo || letter.strMessage) {
+            unsent.emplace_back(letter.strTo ? letter.strTo : "");
             continue;
+        }
         long index = 0;
         com::ComPtr<IZvDBRecord> record;
         if (FAILED(hr = cursor->GetIndexByKey(key, &index)) || FAILED(hr = cursor->EditAt(index, &record)) ||
@@ -227,17 +231,54 @@ HRESULT MailBox15::CopyAttachmentsToDevice(const std::vector<std::pair<std::stri
     return S_OK;
 }
 
+HRESULT MailBox15::HoldsMessageId(const std::string& id, bool& held) {
+    held = false;
+    if (id.empty())
+        return S_OK;
+    if (!messageIds_) {
+        com::ComPtr<IZvDBCursor> cursor;
+        long count = 0;
+        HRESULT hr = table_->OpenWideCursor(&cursor);
+        if (FAILED(hr) || FAILED(hr = cursor->GetRecordCount(&count)))
+            return hr;
+        std::set<std::string> ids;
+        for (long i = 0; i < count; ++i) {
+            com::ComPtr<IZvDBRecord> record;
+            std::string value;
+            if (FAILED(hr = cursor->GetAt(i, &record)) ||
+                FAILED(hr = ReadString(record.Get(), kFieldMessageId, value)))
+                return hr;
+            if (!value.empty())
+                ids.insert(std::move(value));
+        }
+        messageIds_ = std::move(ids);
+    }
+    held = messageIds_->count(id) > 0;
+    return S_OK;
+}
+
 HRESULT MailBox15::Store(const std::string& text, StoreResult& result) {
     result = StoreResult::Stored;
+    const MailHeaders headers = ReadMailHeaders(text);
+    // A session cut off before its end leaves the letters it stored on the server: they come
+    // again, and the server may delete them now.
+    bool held = false;
+    HRESULT hr = HoldsMessageId(headers.messageId, held);
+    if (FAILED(hr))
+        return hr;
+    if (held) {
+        result = StoreResult::Duplicate;
+        return S_OK;
+    }
+
     VOLUMEINFO volume = {};
     std::string volumePath = deviceId_ + "\\" + LangText(IDS_DEVICE15_MAIN_LABEL);
-    HRESULT hr = hub_->GetVolumeInfo(volumePath.data(), &volume);
+    hr = hub_->GetVolumeInfo(volumePath.data(), &volume);
     if (FAILED(hr))
         return hr;
     const uint64_t freeBytes = uint64_t{static_cast<uint32_t>(volume.nFreeBlocks)} *
                                static_cast<uint32_t>(volume.nBlockSize);
 
-    const MailHeaders headers = ReadMailHeaders(text);
     std::string body = headers.body;
     std::vector<std::pair<std::string, std::string>> files; // stored name, attachment name
     if (headers.mime) {
@@ -309,6 +350,8 @@ HRESULT MailBox15::Store(const std::string& text, StoreResult& result) {
         return S_OK;
     }
     ++stored_;
+    if (messageIds_ && !headers.messageId.empty())
+        messageIds_->insert(headers.messageId);
     return S_OK;
 }
 

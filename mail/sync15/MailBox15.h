@@ -9,6 +9,8 @@
 #include "ZelvanMgr.h"
 #include "ZvDB.h"
 #include "ZvLetterEnum.h"
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -29,8 +31,9 @@ class ZvMailCondition final : public com::ComObject<ZvMailCondition, IZvDBCondit
     BYTE mask_;
 };
 
-// What storing a letter gave.
-enum class StoreResult { Stored = 0, NoSpace = 2, Refused = 3 };
+// What storing a letter gave. Duplicate: the table holds a letter of the same Message-ID
+// already (fetched by a session the server never saw end), and nothing was stored.
+enum class StoreResult { Stored = 0, Duplicate = 1, NoSpace = 2, Refused = 3 };
 
 class MailBox15 {
   public:
@@ -45,8 +48,10 @@ class MailBox15 {
     // that cannot go this time (a recipient that cannot go on a command line, an attachment that
     // cannot be fetched) stays out, and in the outbox: `held` tells which.
     HRESULT BuildOutbox(com::ComPtr<ZvLetterEnum>& letters, std::vector<long>& keys, HeldLetters& held);
-    // Marks the letters the client acknowledged (all three fields null) as sent.
-    HRESULT MarkSent(IZvEnumLetters* letters, const std::vector<long>& keys, long& marked);
+    // Marks the letters the client acknowledged (all three fields null) as sent; `unsent` gets
+    // the recipients of the others.
+    HRESULT MarkSent(IZvEnumLetters* letters, const std::vector<long>& keys, long& marked,
+                     std::vector<std::string>& unsent);
     // Stores one received letter. A failure (an attachment that cannot be written or copied) leaves
     // nothing of the letter behind on the PC or the device.
     HRESULT Store(const std::string& text, StoreResult& result);
@@ -62,6 +67,9 @@ class MailBox15 {
                                     std::string& descriptor);
     // Deletes stored files of a letter from the device again (best effort, traced).
     void RemoveFromDevice(const std::vector<std::string>& stored);
+    // Whether the table holds a letter of this Message-ID; an empty id matches none. The ids are
+    // read from the table once, at the first letter with one.
+    HRESULT HoldsMessageId(const std::string& id, bool& held);
 
     IZelvanMgr* hub_;
     std::string deviceId_;
@@ -72,6 +80,7 @@ class MailBox15 {
     AttachmentNames names_; // stored-file names in use on the device
     uint64_t plainTotal_ = 0;
     long stored_ = 0;
+    std::optional<std::set<std::string>> messageIds_; // of the table's letters, once read
 };
 
 } // namespace tv::mail

@@ -109,8 +109,11 @@ HRESULT SyncMail15::Transfer() {
     tableChanged_ = false;
     failure_.clear();
     HRESULT hr = Send();
-    if (SUCCEEDED(hr))
+    if (SUCCEEDED(hr)) {
         hr = Receive();
+        if (FAILED(hr) && !failure_.empty())
+            failure_ = WithHeldLetters(held_, failure_);
+    }
     if (FAILED(hr)) {
         // Letters marked sent or stored are on the device before the error is reported.
         if (tableChanged_ && !CopyTableBack())
@@ -152,9 +155,16 @@ HRESULT SyncMail15::Send() {
     std::string user = UserId();
     const HRESULT sendResult = client->Send(user.data(), letters.Get());
     // The letters the server accepted are marked, also when a later one failed.
-    const HRESULT marked = mailbox.MarkSent(letters.Get(), keys, sent_);
+    std::vector<std::string> unsent;
+    const HRESULT marked = mailbox.MarkSent(letters.Get(), keys, sent_, unsent);
     tableChanged_ = tableChanged_ || sent_ > 0;
     client->Disconnect();
+    if (sendResult == E_UNEXPECTED) {
+        // Letters the server refused failed alone: they stay in the outbox and are named once
+        // the receiving is done.
+        held_.unsendable.insert(held_.unsendable.end(), unsent.begin(), unsent.end());
+        return marked;
+    }
     if (FAILED(sendResult)) {
         failure_ = SendFailedText(held_.unsendable);
         return sendResult;
@@ -191,6 +201,12 @@ HRESULT SyncMail15::Receive() {
             if (FAILED(hr)) {
                 client->EndReceive(1);
                 break;
+            }
+            if (result == StoreResult::Duplicate) {
+                // On the device already: the server may delete it.
+                if (FAILED(client->EndReceive(0)))
+                    TraceLine("Mail sync: the server keeps a letter it was asked to delete");
+                continue;
             }
             lastResult_ = result;
             if (result != StoreResult::Stored) {

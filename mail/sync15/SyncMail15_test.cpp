@@ -425,16 +425,56 @@ TEST_F(SyncMail15Test, LettersThatCannotGoStayInTheOutboxAndTheRestGoesOn) {
     EXPECT_TRUE(server_.Mailbox(kUser).empty());
 }
 
-// A refused recipient fails the send: the letter stays in the outbox, nothing is delivered, and
-// the session ends there.
-TEST_F(SyncMail15Test, ARefusedRecipientKeepsTheLetterInTheOutbox) {
-    server_.SetFaults("refuse-rcpt 1\n");
+// A refused recipient fails its letter alone: it stays in the outbox and is named in the report,
+// none of its recipients gets it, the other letter is sent and the receiving goes on.
+TEST_F(SyncMail15Test, ARefusedRecipientFailsItsLetterAlone) {
+    AddOutboxLetter("later@example.org", "goes");
+    server_.FillMailbox(kUser, {Plain("incoming", "still received")});
+    server_.SetFaults("refuse-rcpt 2\n"); // other@example.org, the second recipient of the first letter
     auto sink = Session();
     ASSERT_EQ(sink->Errors().size(), 1u) << ::testing::PrintToString(sink->Events());
-    EXPECT_EQ(sink->Errors()[0].rfind("error 3 The mail could not be sent.", 0), 0u) << sink->Errors()[0];
-    EXPECT_EQ(Rows()[1].status, 4);
+    const std::string error = sink->Errors()[0];
+    EXPECT_EQ(error.rfind("error 3 The mail could not be sent.", 0), 0u) << error;
+    EXPECT_NE(error.find("friend@example.org;other@example.org"), std::string::npos) << error;
     EXPECT_TRUE(server_.Mailbox("friend@example.org").empty());
     EXPECT_TRUE(server_.Mailbox("other@example.org").empty());
+    EXPECT_EQ(server_.Mailbox("later@example.org").size(), 1u);
+    const std::vector<MailRow> rows = Rows();
+    ASSERT_EQ(rows.size(), 5u);
+    EXPECT_EQ(rows[1].status, 4);
+    EXPECT_EQ(rows[3].subject, "goes");
+    EXPECT_EQ(rows[3].status, 32);
+    EXPECT_EQ(rows[4].subject, "incoming");
+    EXPECT_TRUE(server_.Mailbox(kUser).empty());
+}
+
+// The connection breaking after letter 3 of 5 ends the POP3 session without QUIT, so the server
+// keeps all five: the next session knows the three by their Message-ID, deletes them on the
+// server without storing them again, and stores the others (a letter without a Message-ID too).
+TEST_F(SyncMail15Test, AReceiveBrokenOffIsTakenUpWithoutDuplicates) {
+    std::vector<std::string> letters;
+    for (int i = 1; i <= 5; ++i)
+        letters.push_back(Plain("letter " + std::to_string(i), "number " + std::to_string(i)));
+    server_.FillMailbox(kUser, letters);
+    server_.SetFaults("close-retr 4\n");
+    auto broken = Session();
+    EXPECT_FALSE(broken->Errors().empty());
+    for (int i = 1; i <= 3; ++i)
+        EXPECT_EQ(RowsWithSubject("letter " + std::to_string(i)), 1u) << i;
+    ASSERT_EQ(server_.Mailbox(kUser).size(), 5u) << "without QUIT the server deletes nothing";
+
+    testing::WriteWholeFile(server_.MailboxFolder(kUser) + "\\000006.eml",
+                            "From: Sender <sender@example.org>\r\nTo: TDMAILB@zelvan.net\r\n"
+                            "Subject: no id\r\n\r\nA letter without a Message-ID\r\n");
+    server_.SetFaults("");
+    auto next = Session();
+    EXPECT_TRUE(next->Errors().empty()) << ::testing::PrintToString(next->Events());
+    EXPECT_EQ(next->Events().back(), "custom 5 3 0 letters sent, 3 letters received.");
+    for (int i = 1; i <= 5; ++i)
+        EXPECT_EQ(RowsWithSubject("letter " + std::to_string(i)), 1u) << i;
+    EXPECT_EQ(RowsWithSubject("no id"), 1u);
+    EXPECT_EQ(Rows().size(), 9u);
+    EXPECT_TRUE(server_.Mailbox(kUser).empty());
 }
 
 // A device without room for a letter: the letter stays on the server and Finalize says why.

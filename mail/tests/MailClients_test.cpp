@@ -318,19 +318,30 @@ TEST_F(MailClients, SmtpRepliesInSmallPiecesAndAnOpeningLineOver255Bytes) {
     EXPECT_EQ(stored[0], "Subject: pieces\r\n\r\nbody\r\n");
 }
 
-TEST_F(MailClients, SmtpRefusedRecipientEndsSendAndKeepsEarlierAcknowledgements) {
-    server.SetFaults("refuse-rcpt 2\n");
+// A refused recipient fails its letter alone: none of its recipients gets it, it stays
+// unacknowledged, and the letters around it are sent; Send says not all went.
+TEST_F(MailClients, SmtpRefusedRecipientFailsItsLetterAloneAndTheOthersGo) {
+    for (const char* box : {"one@example.org", "two@example.org", "three@example.org", "four@example.org"})
+        server.FillMailbox(box, {});
+    server.SetFaults("refuse-rcpt 3\n");
     ComPtr<ZvLetterEnum> letters;
     ASSERT_EQ(ZvLetterEnum::Create(letters), S_OK);
     letters->Append(nullptr, "one@example.org", "one\r\n.\r\n");
     letters->Append(nullptr, "two@example.org;three@example.org", "two\r\n.\r\n");
+    letters->Append(nullptr, "four@example.org", "four\r\n.\r\n");
     auto client = Create(CLSID_ZvSMTP);
     EXPECT_EQ(client->Send(const_cast<LPSTR>("SMTPUSR"), letters.Get()), E_UNEXPECTED);
     letters->Reset();
     auto after = Drain(letters.Get());
-    ASSERT_EQ(after.size(), 2u);
+    ASSERT_EQ(after.size(), 3u);
     EXPECT_EQ(after[0].strMessage, nullptr);
     EXPECT_EQ(Text(after[1].strMessage), "two\r\n.\r\n");
+    EXPECT_EQ(after[2].strMessage, nullptr);
+    EXPECT_EQ(server.Mailbox("one@example.org").size(), 1u);
+    EXPECT_TRUE(server.Mailbox("two@example.org").empty());
+    EXPECT_TRUE(server.Mailbox("three@example.org").empty());
+    EXPECT_EQ(server.Mailbox("four@example.org").size(), 1u);
+    EXPECT_EQ(client->Disconnect(), S_OK) << "the dialogue stayed in step";
 }
 
 // A letter with an unsafe recipient fails alone: it never reaches the server, stays

@@ -19,6 +19,11 @@ Fault switches: <root>/faults, read at every new connection, one switch per line
                     connection (default: the first)
   close-data [N]    SMTP closes halfway through the N-th DATA it receives, or the N-th letter it
                     delivers after TURN (default: the first)
+  close-verdict [N] after TURN, SMTP closes once the N-th letter is delivered, before reading
+                    the answer to it (default: the first): the letter stays
+  reoffer N         after TURN, a letter answered with anything but "250" is delivered again,
+                    up to N more times
+  repeat N          after TURN, every letter is delivered N more times, whatever the answer
   silent            read everything, answer nothing
   pieces N          send every answer in pieces of N bytes
   long-line         the POP3 greeting and the SMTP opening line are over 255 bytes long
@@ -303,6 +308,10 @@ class SmtpSession(Session):
                 sender = line
                 recipients = []
                 self.send(b"250 sender ok")
+            elif verb == b"RSET":
+                sender = None
+                recipients = []
+                self.send(b"250 reset")
             elif verb == b"RCPT":
                 rcpt_count += 1
                 address = line[line.find(b"<") + 1:line.rfind(b">")].decode("latin-1")
@@ -352,36 +361,53 @@ class SmtpSession(Session):
 
     def deliver(self, user):
         root = self.server.root
-        for delivered, path in enumerate(mailbox_files(root, user), 1):
+        delivered = 0
+        repeat = self.config.number("repeat")
+        for path in mailbox_files(root, user):
             data = served(path, self.config)
-            sender = b"postmaster@" + DOMAIN.encode()
-            for header in data.replace(b"\r\n", b"\n").split(b"\n"):
-                if header == b"":
-                    break
-                if header.lower().startswith(b"from:") and b"<" in header and b">" in header:
-                    sender = header[header.find(b"<") + 1:header.find(b">")]
-            self.send(b"MAIL FROM:<" + sender + b">")
-            self.read_line()
-            self.send(b"RCPT TO:<" + user.encode("latin-1") + b"@" + DOMAIN.encode() + b">")
-            self.read_line()
-            self.send(b"DATA")
-            self.read_line()
-            text = wire_text(data)
-            if self.closes_at(delivered):
-                self.send_raw(text[:len(text) // 2])
-                log(root, b"S:", b"<closed during DATA>")
-                return
-            log(root, b"S:", b"<%d bytes of %s>" % (len(text), os.path.basename(path).encode()))
-            self.send_raw(text + b".\r\n")
-            verdict = self.read_line()
-            if verdict.startswith(b"250"):
-                os.remove(path)
+            for _ in range(1 + max(repeat, self.config.number("reoffer"))):
+                delivered += 1
+                verdict = self.deliver_one(path, data, user, delivered)
+                if verdict is None:
+                    return
+                if verdict.startswith(b"250"):
+                    if os.path.exists(path):
+                        os.remove(path)
+                    if not repeat:
+                        break
         self.send(b"QUIT")
         try:
             self.read_line()
             self.send(b"221 bye")
         except Closed:
             pass
+
+    def deliver_one(self, path, data, user, delivered):
+        """Delivers one stored message; the answer to it, or None when the connection is to end."""
+        root = self.server.root
+        sender = b"postmaster@" + DOMAIN.encode()
+        for header in data.replace(b"\r\n", b"\n").split(b"\n"):
+            if header == b"":
+                break
+            if header.lower().startswith(b"from:") and b"<" in header and b">" in header:
+                sender = header[header.find(b"<") + 1:header.find(b">")]
+        self.send(b"MAIL FROM:<" + sender + b">")
+        self.read_line()
+        self.send(b"RCPT TO:<" + user.encode("latin-1") + b"@" + DOMAIN.encode() + b">")
+        self.read_line()
+        self.send(b"DATA")
+        self.read_line()
+        text = wire_text(data)
+        if self.closes_at(delivered):
+            self.send_raw(text[:len(text) // 2])
+            log(root, b"S:", b"<closed during DATA>")
+            return None
+        log(root, b"S:", b"<%d bytes of %s>" % (len(text), os.path.basename(path).encode()))
+        self.send_raw(text + b".\r\n")
+        if self.config.has("close-verdict") and delivered == self.config.number("close-verdict", 1):
+            log(root, b"S:", b"<closed before the verdict>")
+            return None
+        return self.read_line()
 
 
 class Server(socketserver.ThreadingTCPServer):

@@ -100,6 +100,18 @@ class MailServerWithPythonClients(unittest.TestCase):
             client.helo("PYUSER3")
             refused = client.sendmail("PYUSER3@zelvan.net", ["ok@example.org", "no@example.org"], b"x\r\n")
             self.assertEqual(list(refused), ["no@example.org"])
+        # RSET forgets the letter begun: its accepted recipient gets nothing from the next DATA.
+        self.faults("")
+        for box in ("kept@example.org", "after@example.org"):
+            shutil.rmtree(os.path.join(self.root, "mailboxes", box), ignore_errors=True)
+        with smtplib.SMTP("127.0.0.1", self.smtp, timeout=20) as client:
+            client.helo("PYUSER3")
+            client.mail("PYUSER3@zelvan.net")
+            client.rcpt("kept@example.org")
+            self.assertEqual(client.rset()[0], 250)
+            client.sendmail("PYUSER3@zelvan.net", ["after@example.org"], b"y\r\n")
+        self.assertFalse(os.path.exists(os.path.join(self.root, "mailboxes", "kept@example.org")))
+        self.assertEqual(len(os.listdir(os.path.join(self.root, "mailboxes", "after@example.org"))), 1)
         self.faults("pieces 5\nlong-line\n")
         client = poplib.POP3("127.0.0.1", self.pop3, timeout=20)
         self.assertGreater(len(client.getwelcome()), 255)
