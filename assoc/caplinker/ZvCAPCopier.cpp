@@ -6,6 +6,8 @@
 #include "InstallerCommon.h"
 #include "LangIds.h"
 #include "LanguageLibrary.h"
+#include "PcSafeName.h"
+#include "PrintfText.h"
 #include <commctrl.h>
 #include <algorithm>
 #include <vector>
@@ -48,8 +50,9 @@ STDMETHODIMP ZvCAPCopier::put_Icon(BSTR strPath) {
         return E_OUTOFMEMORY;
     }
     DWORD read = 0;
-    if (!image.empty() && (!ReadFile(file.Get(), image.data(), static_cast<DWORD>(image.size()), &read, nullptr) ||
-                           read != image.size()))
+    if (!image.empty() &&
+        (!ReadFile(file.Get(), image.data(), static_cast<DWORD>(image.size()), &read, nullptr) ||
+         read != image.size()))
         return E_FAIL;
     return assoc::ConvertDeviceImage(image.data(), image.size(), &iconBits_, &iconHeader_) ? S_OK : S_FALSE;
 }
@@ -71,7 +74,8 @@ HRESULT ZvCAPCopier::ChooseDestination(IZelvanMgr* hub, std::string& folder) {
         return S_FALSE;
     folder = reinterpret_cast<const char*>(chosen);
     if (folder.empty() || folder.find('\\') == std::string::npos) {
-        MessageBoxA(nullptr, LoadLanguageString(language_, IDS_CAP_NO_DEVICE_FOLDER).c_str(), "", MB_OK | MB_ICONERROR);
+        MessageBoxA(nullptr, LoadLanguageString(language_, IDS_CAP_NO_DEVICE_FOLDER).c_str(), "",
+                    MB_OK | MB_ICONERROR);
         return S_FALSE;
     }
     return S_OK;
@@ -83,6 +87,8 @@ STDMETHODIMP ZvCAPCopier::Run(LONG* pRes) {
     *pRes = -1;
     if (files_.empty())
         return S_FALSE;
+    if (!NamesStayInTheFolder())
+        return E_INVALIDARG;
     // The hub's class object is registered by the program that loaded us, for the local server.
     if (FAILED(CoCreateInstance(CLSID_ZelvanMgr, nullptr, CLSCTX_ALL, __uuidof(IZelvanMgr),
                                 reinterpret_cast<void**>(hub_.ReleaseAndGetAddressOf()))))
@@ -95,6 +101,22 @@ STDMETHODIMP ZvCAPCopier::Run(LONG* pRes) {
         *pRes = 0;
     hub_.Reset();
     return hr;
+}
+
+// A file's name is a path below the destination folder. The package's files were PC files when
+// it was made, so the name follows the PC's rule for a relative path: no "..", no start at the
+// root, no drive or device.
+bool ZvCAPCopier::NamesStayInTheFolder() const {
+    for (const CopyFile& file : files_) {
+        if (portable::IsPcSafeRelativePath(file.deviceName))
+            continue;
+        const std::string text =
+            FormatPrintf(LoadLanguageString(language_, IDS_CAP_NAME_OUTSIDE_FOLDER), file.deviceName.c_str());
+        MessageBoxA(nullptr, text.c_str(), LoadLanguageString(language_, IDS_INSTALL_CAPTION).c_str(),
+                    MB_OK | MB_ICONERROR);
+        return false;
+    }
+    return true;
 }
 
 HRESULT ZvCAPCopier::CopyWithProgress(const std::string& folder) {
@@ -121,6 +143,7 @@ HRESULT ZvCAPCopier::CopyWithProgress(const std::string& folder) {
     PcModeGuard pcMode(hub_.Get(), device_.c_str());
     SetCopy(hub_.Get(), device_);
     ResetCopyState();
+    itemFailed_ = false;
     wanted_ = drawn_ = ProgressView{};
     drawPending_ = false;
     lastDrawn_ = GetTickCount() - kDrawIntervalMs;
@@ -144,6 +167,8 @@ HRESULT ZvCAPCopier::CopyWithProgress(const std::string& folder) {
         if (CopyInterrupted())
             hr = E_ABORT;
     }
+    if (hr == S_OK && itemFailed_)
+        hr = E_FAIL;
     DestroyCopyWindow();
     SetCopy(nullptr, {});
     return hr;
@@ -186,9 +211,11 @@ void ZvCAPCopier::DrawProgress() {
     if (newRange)
         SendDlgItemMessageW(dialog, IDC_CAP_ITEM_PROGRESS, PBM_SETRANGE32, 0, wanted_.itemRange);
     if (newRange || wanted_.itemPosition != drawn_.itemPosition)
-        SendDlgItemMessageW(dialog, IDC_CAP_ITEM_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(wanted_.itemPosition), 0);
+        SendDlgItemMessageW(dialog, IDC_CAP_ITEM_PROGRESS, PBM_SETPOS,
+                            static_cast<WPARAM>(wanted_.itemPosition), 0);
     if (wanted_.filesDone != drawn_.filesDone)
-        SendDlgItemMessageW(dialog, IDC_CAP_OVERALL_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(wanted_.filesDone), 0);
+        SendDlgItemMessageW(dialog, IDC_CAP_OVERALL_PROGRESS, PBM_SETPOS,
+                            static_cast<WPARAM>(wanted_.filesDone), 0);
     drawn_ = wanted_;
     lastDrawn_ = GetTickCount();
 }
@@ -202,9 +229,11 @@ STDMETHODIMP ZvCAPCopier::OnOperationComplete() {
 }
 
 STDMETHODIMP ZvCAPCopier::OnItemComplete(LPSTR, LPSTR strErrorDescription, LONG) {
+    const bool failed = strErrorDescription && *strErrorDescription;
+    itemFailed_ = itemFailed_ || failed;
     if (!CopyWindow())
         return E_FAIL;
-    if (strErrorDescription && *strErrorDescription) {
+    if (failed) {
         wanted_.status = strErrorDescription;
         MarkErrorShown();
     } else {
@@ -233,6 +262,8 @@ STDMETHODIMP ZvCAPCopier::OnItemProgress(LPSTR, LONG nProgress) {
     return S_OK;
 }
 
-STDMETHODIMP ZvCAPCopier::OnItemInfo(LPSTR) { return CopyWindow() ? S_OK : E_FAIL; }
+STDMETHODIMP ZvCAPCopier::OnItemInfo(LPSTR) {
+    return CopyWindow() ? S_OK : E_FAIL;
+}
 
 } // namespace tv::caplinker

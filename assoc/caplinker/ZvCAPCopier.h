@@ -1,6 +1,7 @@
 // The copier of an install: the files to copy (a name below the destination folder and the
 // PC file), the icon and the destination folder on a device; Run copies them through the hub
-// while its progress window (also the copy's callback) shows how far it got.
+// while its progress window (also the copy's callback) shows how far it got. Run fails when a
+// name would leave the destination folder (nothing is copied then) or when a file failed.
 #pragma once
 #include "CapLinker.h"
 #include "ComObject.h"
@@ -16,7 +17,7 @@ namespace tv::caplinker {
 
 class ZvCAPCopier : public com::ComObject<ZvCAPCopier, IZvCAPCopier, IZvFileOperationCallback>,
                     private HubCopyWindow {
-public:
+  public:
     explicit ZvCAPCopier(HMODULE language) : language_(language) {}
     ~ZvCAPCopier() override;
 
@@ -38,7 +39,7 @@ public:
 
     bool HasIcon() const { return iconBits_ != nullptr; }
 
-private:
+  private:
     struct CopyFile {
         std::string deviceName; // below the destination folder
         std::string pcPath;
@@ -47,6 +48,8 @@ private:
     // The destination folder: the one given, or the user's choice; S_FALSE when there is none.
     HRESULT ChooseDestination(IZelvanMgr* hub, std::string& folder);
     HRESULT CopyWithProgress(const std::string& folder);
+    // False after telling the user, when a file's name would not lie below the destination folder.
+    bool NamesStayInTheFolder() const;
 
     void OnCopyWindowMade(HWND dialog) override;
     bool OnCopyWindowMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -66,6 +69,7 @@ private:
     // While Run copies.
     com::ComPtr<IZelvanMgr> hub_;
     std::string device_;
+    bool itemFailed_ = false; // a file came with an error
 
     // What the progress window shows (drawn_) and should show (wanted_).
     struct ProgressView {
