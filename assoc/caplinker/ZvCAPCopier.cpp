@@ -22,6 +22,8 @@ constexpr DWORD kDrawIntervalMs = 50;
 } // namespace
 
 ZvCAPCopier::~ZvCAPCopier() {
+    if (stager_ && copyRunning_)
+        stager_->LeaveFiles();
     CoTaskMemFree(iconBits_);
     CoTaskMemFree(iconHeader_);
 }
@@ -119,6 +121,18 @@ bool ZvCAPCopier::NamesStayInTheFolder() const {
     return true;
 }
 
+HRESULT ZvCAPCopier::AwaitSource(size_t index) {
+    if (!stager_ || index >= stager_->Count() || FAILED(sourceResult_))
+        return sourceResult_;
+    const HRESULT hr = stager_->WaitWritten(index);
+    if (FAILED(hr)) {
+        sourceResult_ = hr;
+        if (copyRunning_ && hub_)
+            hub_->CancelFileOperation(device_.data());
+    }
+    return hr;
+}
+
 HRESULT ZvCAPCopier::CopyWithProgress(const std::string& folder) {
     const std::string separator = LoadLanguageString(language_, IDS_CAP_SEPARATOR);
     const size_t cut = separator.empty() ? std::string::npos : folder.find(separator);
@@ -143,7 +157,9 @@ HRESULT ZvCAPCopier::CopyWithProgress(const std::string& folder) {
     PcModeGuard pcMode(hub_.Get(), device_.c_str());
     SetCopy(hub_.Get(), device_);
     ResetCopyState();
+    itemsDone_ = 0;
     itemFailed_ = false;
+    sourceResult_ = S_OK;
     wanted_ = drawn_ = ProgressView{};
     drawPending_ = false;
     lastDrawn_ = GetTickCount() - kDrawIntervalMs;
@@ -159,18 +175,29 @@ HRESULT ZvCAPCopier::CopyWithProgress(const std::string& folder) {
     SendDlgItemMessageW(dialog, IDC_CAP_OVERALL_PROGRESS, PBM_SETPOS, 0, 0);
     ShowWindow(dialog, SW_SHOWNORMAL);
     SetForegroundWindow(dialog);
-    HRESULT hr = hub_->CopyFileItems(static_cast<LONG>(files_.size()), static_cast<LONG>(longest + 1),
-                                     sourceList.data(), targetList.data(), this);
+    HRESULT hr = AwaitSource(0);
+    if (SUCCEEDED(hr))
+        hr = hub_->CopyFileItems(static_cast<LONG>(files_.size()), static_cast<LONG>(longest + 1),
+                                 sourceList.data(), targetList.data(), this);
     // A loop ended by a quit meant for the thread cancelled the copy: not installed.
-    if (hr == S_OK && CopyWindow()) {
-        RunCopyLoop();
-        if (CopyInterrupted())
-            hr = E_ABORT;
+    if (hr == S_OK) {
+        copyRunning_ = !CopyDone();
+        if (CopyWindow()) {
+            RunCopyLoop();
+            if (CopyInterrupted())
+                hr = E_ABORT;
+        }
     }
+    if (hr == S_OK && FAILED(sourceResult_))
+        hr = sourceResult_;
     if (hr == S_OK && itemFailed_)
         hr = E_FAIL;
     DestroyCopyWindow();
     SetCopy(nullptr, {});
+    // The staged files go once the hub no longer reads them: now, unless the copy still runs
+    // after the wait for its end gave up; then when its end is reported.
+    if (!copyRunning_)
+        stager_.reset();
     return hr;
 }
 
@@ -221,8 +248,13 @@ void ZvCAPCopier::DrawProgress() {
 }
 
 STDMETHODIMP ZvCAPCopier::OnOperationComplete() {
-    if (!CopyWindow())
+    // The hub reads no more PC files, also when Run has given up waiting for this.
+    copyRunning_ = false;
+    if (!CopyWindow()) {
+        stager_.reset();
+        MarkCopyDone();
         return E_FAIL;
+    }
     DrawProgress();
     MarkCopyDone();
     return hub_ ? hub_->Refresh() : S_OK;
@@ -230,6 +262,7 @@ STDMETHODIMP ZvCAPCopier::OnOperationComplete() {
 
 STDMETHODIMP ZvCAPCopier::OnItemComplete(LPSTR, LPSTR strErrorDescription, LONG) {
     const bool failed = strErrorDescription && *strErrorDescription;
+    ++itemsDone_;
     itemFailed_ = itemFailed_ || failed;
     if (!CopyWindow())
         return E_FAIL;
@@ -240,6 +273,10 @@ STDMETHODIMP ZvCAPCopier::OnItemComplete(LPSTR, LPSTR strErrorDescription, LONG)
         ++wanted_.filesDone;
     }
     ShowProgress();
+    // The hub goes on to the next file when this returns (a copy to the device stops at a
+    // failed file): it has to be written by then.
+    if (!failed)
+        AwaitSource(itemsDone_);
     return S_OK;
 }
 

@@ -6,9 +6,11 @@
 #include "CapLinker.h"
 #include "ComObject.h"
 #include "ComPtr.h"
+#include "FileStager.h"
 #include "HubCopyWindow.h"
 #include "TypeInfoDispatch.h"
 #include "ZelvanMgr.h"
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,6 +21,7 @@ class ZvCAPCopier : public com::ComObject<ZvCAPCopier, IZvCAPCopier, IZvFileOper
                     private HubCopyWindow {
   public:
     explicit ZvCAPCopier(HMODULE language) : language_(language) {}
+    // A copy that has not ended may still read the staged files: they stay.
     ~ZvCAPCopier() override;
 
     void* QueryOtherInterface(REFIID riid);
@@ -38,6 +41,11 @@ class ZvCAPCopier : public com::ComObject<ZvCAPCopier, IZvCAPCopier, IZvFileOper
     STDMETHODIMP OnItemInfo(LPSTR strInfo) override;
 
     bool HasIcon() const { return iconBits_ != nullptr; }
+    // The PC files are still being written by `stager` (its file i is the PC file of the i-th
+    // file added) when Run starts: the hub goes on to a file only once it is written, so the copy
+    // starts with the first while the rest are written. The copier keeps the stager, and with it
+    // the files, until the copy has ended, even when Run gave up waiting for that end.
+    void StageSourcesWith(std::unique_ptr<FileStager> stager) { stager_ = std::move(stager); }
 
   private:
     struct CopyFile {
@@ -50,6 +58,9 @@ class ZvCAPCopier : public com::ComObject<ZvCAPCopier, IZvCAPCopier, IZvFileOper
     HRESULT CopyWithProgress(const std::string& folder);
     // False after telling the user, when a file's name would not lie below the destination folder.
     bool NamesStayInTheFolder() const;
+    // Waits until the stager has written the PC file of file `index`; on a failure the copy is
+    // cancelled before that file and the failure kept for Run's result.
+    HRESULT AwaitSource(size_t index);
 
     void OnCopyWindowMade(HWND dialog) override;
     bool OnCopyWindowMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -66,10 +77,16 @@ class ZvCAPCopier : public com::ComObject<ZvCAPCopier, IZvCAPCopier, IZvFileOper
     BITMAPINFO* iconHeader_ = nullptr;
     std::optional<std::string> folder_;
 
+    std::unique_ptr<FileStager> stager_;
+
     // While Run copies.
     com::ComPtr<IZelvanMgr> hub_;
     std::string device_;
-    bool itemFailed_ = false; // a file came with an error
+    // The hub's copy was started and its end has not been reported.
+    bool copyRunning_ = false;
+    size_t itemsDone_ = 0;        // files the hub has reported, failed ones too
+    bool itemFailed_ = false;     // one of them came with an error
+    HRESULT sourceResult_ = S_OK; // a PC file that could not be written
 
     // What the progress window shows (drawn_) and should show (wanted_).
     struct ProgressView {

@@ -242,6 +242,32 @@ TEST_F(CapLinkerTest, AQuitForTheThreadDuringTheCopyCancelsItFailsTheInstallAndI
     EXPECT_EQ(CountTempFiles(), before);
 }
 
+// The program ends during a copy that the device does not stop at once: the install gives up
+// waiting for it and fails, but the temporary files stay until the copy has ended, so the file
+// on its way still arrives whole; then they go.
+TEST_F(CapLinkerTest, AfterGivingUpOnACancelledCopyTheTemporaryFilesStayUntilItEnds) {
+    const int before = CountTempFiles();
+    SetDeviceSetting("IgnoresCancel", 1);
+    served_.Hub()->AnswerBrowse("Dev1\\Apps");
+    std::string delay = "delay " + std::to_string(HubCopyWindow::kCancelWaitMs + 3000);
+    LONG length = 0;
+    LPSTR response = nullptr;
+    ASSERT_EQ(served_.Hub()->Command(const_cast<LPSTR>("Dev1"), delay.data(), &length, &response), S_OK);
+    CoTaskMemFree(response);
+    const DWORD installing = GetCurrentThreadId();
+    const HRESULT hr = OpenWhile(TestData("plain.cap"), [installing] {
+        if (test::WaitForWindow(L"#32770", L"Installing the package", 20000))
+            PostThreadMessageW(installing, WM_QUIT, 7, 0);
+    });
+    EXPECT_EQ(hr, E_ABORT);
+    MSG quit{};
+    EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_GT(CountTempFiles(), before);
+    EXPECT_TRUE(test::PollUntil([&] { return CountTempFiles() == before; }, 20000));
+    EXPECT_EQ(ReadWholeFile(Device("Apps\\readme.txt")), "Package readme\r\n");
+    EXPECT_FALSE(Exists(Device("Apps\\data.bin")));
+}
+
 TEST_F(CapLinkerTest, DefaultInstallWithoutAFolderOrWithoutFilesCopiesNothing) {
     served_.Hub()->AnswerBrowse(std::nullopt);
     EXPECT_EQ(OpenWhile(TestData("plain.cap")), S_FALSE);
