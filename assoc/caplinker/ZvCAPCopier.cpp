@@ -33,8 +33,12 @@ void* ZvCAPCopier::QueryOtherInterface(REFIID riid) {
 }
 
 STDMETHODIMP ZvCAPCopier::AddFile(BSTR strArg, BSTR strLocPath) {
-    files_.push_back(CopyFile{com::ToAnsi(strArg), com::ToAnsi(strLocPath)});
+    files_.push_back(CopyFile{com::ToAnsi(strArg), com::ToAnsi(strLocPath), std::nullopt});
     return S_OK;
+}
+
+void ZvCAPCopier::AddStagedFile(std::string deviceName) {
+    files_.push_back(CopyFile{std::move(deviceName), {}, stagedFiles_++});
 }
 
 STDMETHODIMP ZvCAPCopier::put_Icon(BSTR strPath) {
@@ -121,10 +125,25 @@ bool ZvCAPCopier::NamesStayInTheFolder() const {
     return true;
 }
 
+HRESULT ZvCAPCopier::ListSources(std::vector<std::string>& sources) {
+    for (const CopyFile& file : files_) {
+        if (!file.staged) {
+            sources.push_back(file.pcPath);
+            continue;
+        }
+        if (!stager_)
+            return E_UNEXPECTED;
+        std::wstring path;
+        TV_RETURN_IF_FAILED(stager_->WaitPath(*file.staged, path));
+        sources.push_back(com::TerminatedToAnsi(path.c_str()));
+    }
+    return S_OK;
+}
+
 HRESULT ZvCAPCopier::AwaitSource(size_t index) {
-    if (!stager_ || index >= stager_->Count() || FAILED(sourceResult_))
+    if (!stager_ || index >= files_.size() || !files_[index].staged || FAILED(sourceResult_))
         return sourceResult_;
-    const HRESULT hr = stager_->WaitWritten(index);
+    const HRESULT hr = stager_->WaitWritten(*files_[index].staged);
     if (FAILED(hr)) {
         sourceResult_ = hr;
         if (copyRunning_ && hub_)
@@ -139,19 +158,6 @@ HRESULT ZvCAPCopier::CopyWithProgress(const std::string& folder) {
     if (cut == std::string::npos)
         return E_FAIL;
     device_ = folder.substr(0, cut);
-
-    std::vector<std::string> sources, targets;
-    size_t longest = 0;
-    for (const CopyFile& file : files_) {
-        sources.push_back(file.pcPath);
-        targets.push_back(folder + separator + file.deviceName);
-        longest = std::max({longest, sources.back().size(), targets.back().size()});
-    }
-    std::vector<LPSTR> sourceList, targetList;
-    for (size_t i = 0; i < sources.size(); ++i) {
-        sourceList.push_back(sources[i].data());
-        targetList.push_back(targets[i].data());
-    }
 
     BusyGuard busy(hub_.Get());
     PcModeGuard pcMode(hub_.Get(), device_.c_str());
@@ -175,7 +181,21 @@ HRESULT ZvCAPCopier::CopyWithProgress(const std::string& folder) {
     SendDlgItemMessageW(dialog, IDC_CAP_OVERALL_PROGRESS, PBM_SETPOS, 0, 0);
     ShowWindow(dialog, SW_SHOWNORMAL);
     SetForegroundWindow(dialog);
-    HRESULT hr = AwaitSource(0);
+    // The lists are made once the window shows, the stager making the staged files' paths meanwhile.
+    std::vector<std::string> sources, targets;
+    HRESULT hr = ListSources(sources);
+    size_t longest = 0;
+    std::vector<LPSTR> sourceList, targetList;
+    for (size_t i = 0; SUCCEEDED(hr) && i < files_.size(); ++i) {
+        targets.push_back(folder + separator + files_[i].deviceName);
+        longest = std::max({longest, sources[i].size(), targets[i].size()});
+    }
+    for (size_t i = 0; SUCCEEDED(hr) && i < files_.size(); ++i) {
+        sourceList.push_back(sources[i].data());
+        targetList.push_back(targets[i].data());
+    }
+    if (SUCCEEDED(hr))
+        hr = AwaitSource(0);
     if (SUCCEEDED(hr))
         hr = hub_->CopyFileItems(static_cast<LONG>(files_.size()), static_cast<LONG>(longest + 1),
                                  sourceList.data(), targetList.data(), this);
@@ -262,8 +282,11 @@ STDMETHODIMP ZvCAPCopier::OnOperationComplete() {
 
 STDMETHODIMP ZvCAPCopier::OnItemComplete(LPSTR, LPSTR strErrorDescription, LONG) {
     const bool failed = strErrorDescription && *strErrorDescription;
-    ++itemsDone_;
     itemFailed_ = itemFailed_ || failed;
+    // The hub has done with this file's PC file.
+    const size_t done = itemsDone_++;
+    if (stager_ && done < files_.size() && files_[done].staged)
+        stager_->Release(*files_[done].staged);
     if (!CopyWindow())
         return E_FAIL;
     if (failed) {

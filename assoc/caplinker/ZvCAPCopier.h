@@ -41,16 +41,19 @@ class ZvCAPCopier : public com::ComObject<ZvCAPCopier, IZvCAPCopier, IZvFileOper
     STDMETHODIMP OnItemInfo(LPSTR strInfo) override;
 
     bool HasIcon() const { return iconBits_ != nullptr; }
-    // The PC files are still being written by `stager` (its file i is the PC file of the i-th
-    // file added) when Run starts: the hub goes on to a file only once it is written, so the copy
-    // starts with the first while the rest are written. The copier keeps the stager, and with it
-    // the files, until the copy has ended, even when Run gave up waiting for that end.
+    // Appends a file whose PC file is the stager's next one (see StageSourcesWith).
+    void AddStagedFile(std::string deviceName);
+    // The PC files of the staged files are still being written by `stager` when Run starts: the
+    // hub goes on to a file only once it is written, so the copy starts with the first while the
+    // rest are written, and each goes once the hub has copied it. The copier keeps the stager,
+    // and with it the files, until the copy has ended, even when Run gave up waiting for that end.
     void StageSourcesWith(std::unique_ptr<FileStager> stager) { stager_ = std::move(stager); }
 
   private:
     struct CopyFile {
         std::string deviceName; // below the destination folder
         std::string pcPath;
+        std::optional<size_t> staged; // the file of the stager that is the PC file
     };
 
     // The destination folder: the one given, or the user's choice; S_FALSE when there is none.
@@ -58,6 +61,8 @@ class ZvCAPCopier : public com::ComObject<ZvCAPCopier, IZvCAPCopier, IZvFileOper
     HRESULT CopyWithProgress(const std::string& folder);
     // False after telling the user, when a file's name would not lie below the destination folder.
     bool NamesStayInTheFolder() const;
+    // The PC paths of the files in order (a staged one's once the stager has made it).
+    HRESULT ListSources(std::vector<std::string>& sources);
     // Waits until the stager has written the PC file of file `index`; on a failure the copy is
     // cancelled before that file and the failure kept for Run's result.
     HRESULT AwaitSource(size_t index);
@@ -78,6 +83,7 @@ class ZvCAPCopier : public com::ComObject<ZvCAPCopier, IZvCAPCopier, IZvFileOper
     std::optional<std::string> folder_;
 
     std::unique_ptr<FileStager> stager_;
+    size_t stagedFiles_ = 0;
 
     // While Run copies.
     com::ComPtr<IZelvanMgr> hub_;

@@ -173,7 +173,7 @@ HRESULT ZvCapLinker::DefaultInstall(ICapPackage* package) {
     TV_RETURN_IF_FAILED(com::MakeComObject(copier, language_));
     // Each item goes to a temporary file of its own, written on the stager's thread while the
     // hub already copies the ones before it to the device.
-    auto stager = std::make_unique<FileStager>();
+    auto stager = std::make_unique<FileStager>(L"CAP");
     long count = 0;
     TV_RETURN_IF_FAILED(package->get_Count(&count));
     for (long index = 0; index < count; ++index) {
@@ -188,13 +188,10 @@ HRESULT ZvCapLinker::DefaultInstall(ICapPackage* package) {
             return E_NOINTERFACE;
         std::vector<uint8_t> data;
         TV_RETURN_IF_FAILED(ReadItemData(file.Get(), data));
-        const std::string path = MakeTempFile();
-        if (path.empty())
-            return HRESULT_FROM_WIN32(GetLastError());
-        TV_RETURN_IF_FAILED(stager->Add(com::FromAnsi(path), std::move(data)));
-        com::UniqueBstr name, pcPath = com::AnsiToUniqueBstr(path);
+        com::UniqueBstr name;
         TV_RETURN_IF_FAILED(item->get_Name(name.Put()));
-        TV_RETURN_IF_FAILED(copier->AddFile(name.Get(), pcPath.Get()));
+        TV_RETURN_IF_FAILED(stager->Add({}, std::move(data)));
+        copier->AddStagedFile(com::ToAnsi(name.Get()));
     }
 
     // The package's icon item, when its header names one that is there.

@@ -27,6 +27,15 @@ std::vector<uint8_t> Bytes(const std::string& text) {
     return {text.begin(), text.end()};
 }
 
+bool PollUntilGone(const std::wstring& path) {
+    for (int i = 0; i < 200; ++i) {
+        if (!Exists(path))
+            return true;
+        Sleep(10);
+    }
+    return false;
+}
+
 class FileStagerTest : public testing::Test {
   protected:
     void SetUp() override { CreateDirectoryW(folder_.c_str(), nullptr); }
@@ -85,6 +94,36 @@ TEST_F(FileStagerTest, LeftFilesStayAndAStagerGoesWhileWriting) {
         EXPECT_FALSE(Exists(Path(name)));
     FileStager unused;
     EXPECT_EQ(unused.WaitWritten(0), E_INVALIDARG);
+}
+
+// Files handed over without a path get fresh temporary files with the stager's prefix, made
+// ahead of the writing; a released file is deleted by the stager's thread, the rest at the end.
+TEST_F(FileStagerTest, TemporaryFilesAreMadeAheadAndReleasedOnesGoAtOnce) {
+    std::vector<std::wstring> paths(3);
+    {
+        FileStager stager(L"TVS");
+        for (const char* text : {"one", "two", "three"})
+            ASSERT_EQ(stager.Add({}, Bytes(text)), S_OK);
+        for (size_t i = 0; i < paths.size(); ++i)
+            ASSERT_EQ(stager.WaitPath(i, paths[i]), S_OK);
+        wchar_t folder[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, folder);
+        for (const std::wstring& path : paths) {
+            EXPECT_EQ(path.rfind(std::wstring(folder) + L"TVS", 0), 0u) << path;
+            EXPECT_TRUE(Exists(path));
+        }
+        EXPECT_NE(paths[0], paths[1]);
+        EXPECT_EQ(stager.WaitWritten(1), S_OK);
+        EXPECT_EQ(Content(paths[1]), "two");
+        stager.Release(1);
+        EXPECT_TRUE(PollUntilGone(paths[1]));
+        EXPECT_EQ(stager.WaitWritten(2), S_OK);
+        EXPECT_EQ(Content(paths[2]), "three");
+        std::wstring none;
+        EXPECT_EQ(stager.WaitPath(3, none), E_INVALIDARG);
+    }
+    for (const std::wstring& path : paths)
+        EXPECT_FALSE(Exists(path)) << path;
 }
 
 } // namespace
