@@ -549,14 +549,50 @@ TEST_F(CapLinkerTest, DefaultInstallBenchmark) {
         EXPECT_EQ(hr, S_OK);
         return hr == S_OK ? seconds : -1;
     };
+    // What the install costs besides unpacking: loading the package, and a copier's run over the
+    // same files where they lie on the PC (its progress window, the guards, the copy).
+    com::UniqueBstr packageFile = com::AnsiToUniqueBstr(packagePath);
+    auto load = [&] {
+        com::ComPtr<ICapArchive> archive;
+        com::ComPtr<ICapPackage> loaded;
+        const double start = test::BenchmarkClock();
+        HRESULT hr = CoCreateInstance(CLSID_CapArchive, nullptr, CLSCTX_INPROC_SERVER, __uuidof(ICapArchive),
+                                      reinterpret_cast<void**>(&archive));
+        if (SUCCEEDED(hr))
+            hr = archive->Load(packageFile.Get(), &loaded);
+        const double seconds = test::BenchmarkClock() - start;
+        EXPECT_EQ(hr, S_OK);
+        return hr == S_OK ? seconds : -1;
+    };
+    auto copierRun = [&] {
+        com::ComPtr<IZvCAPCopier> copier;
+        EXPECT_EQ(installer_->get_Copier(&copier), S_OK);
+        for (int i = 0; i < kFiles; ++i) {
+            com::UniqueBstr name = com::AnsiToUniqueBstr(items[i].first),
+                            file = com::AnsiToUniqueBstr(sources[i]);
+            copier->AddFile(name.Get(), file.Get());
+        }
+        com::UniqueBstr folder(SysAllocString(L"Dev1\\Apps"));
+        copier->put_ZelvanFolder(folder.Get());
+        LONG result = -1;
+        const double start = test::BenchmarkClock();
+        const HRESULT hr = copier->Run(&result);
+        const double seconds = test::BenchmarkClock() - start;
+        EXPECT_EQ(hr, S_OK);
+        return hr == S_OK ? seconds : -1;
+    };
     ASSERT_GE(rawCopy(), 0);
     ASSERT_GE(install(), 0);
-    const auto [raw, installed] = test::MedianOfRounds(kRounds, rawCopy, install);
+    const auto [raw, installed, loading, copying] =
+        test::MedianOfRounds(kRounds, rawCopy, install, load, copierRun);
     ASSERT_GE(raw, 0);
     EXPECT_EQ(ReadWholeFile(Device("Apps\\f49.bin")), ReadWholeFile(sources.back()));
     EXPECT_EQ(ReadWholeFile(Device("Raw\\f0.bin")), ReadWholeFile(sources.front()));
     std::printf("install %.0f ms, raw copy %.0f ms (median of %d rounds each)\n", installed * 1000,
                 raw * 1000, kRounds);
+    // The unpacking overlaps the copy; what is left is the package's load and the copier's run.
+    std::printf("floor: package load %.2f + copier's run over PC files %.2f = %.2f of the raw copy\n",
+                loading / raw, copying / raw, (loading + copying) / raw);
     std::printf("benchmark cap_default_install: ratio %.2f (goal <= 1.3)\n", installed / raw);
 }
 
