@@ -89,6 +89,26 @@ class CapLinkerTest : public test::InstallerTest<caplinker::ZvCapLinker> {
         RegSetKeyValueA(HKEY_CURRENT_USER, DeviceSettingsKey().c_str(), name, REG_DWORD, &value,
                         sizeof(value));
     }
+    // Installs plain.cap into Dev1\Apps, each file taking `delayMs` on the device, while the
+    // program ends as soon as the copy's window shows; the install's result. The quit is there
+    // for the thread's loop afterwards (taken here, before any wait whose pumping would take it).
+    HRESULT InstallEndedByAQuit(DWORD delayMs) {
+        served_.Hub()->AnswerBrowse("Dev1\\Apps");
+        std::string delay = "delay " + std::to_string(delayMs);
+        LONG length = 0;
+        LPSTR response = nullptr;
+        EXPECT_EQ(served_.Hub()->Command(const_cast<LPSTR>("Dev1"), delay.data(), &length, &response), S_OK);
+        CoTaskMemFree(response);
+        const DWORD installing = GetCurrentThreadId();
+        const HRESULT hr = OpenWhile(TestData("plain.cap"), [installing] {
+            if (test::WaitForWindow(L"#32770", L"Installing the package", 20000))
+                PostThreadMessageW(installing, WM_QUIT, 7, 0);
+        });
+        MSG quit{};
+        EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+        EXPECT_EQ(quit.wParam, 7u);
+        return hr;
+    }
     static std::string DeviceSettingsKey() { return std::string(tests::kTestDeviceSettingsKey) + "\\Dev1"; }
 };
 
@@ -218,26 +238,10 @@ TEST_F(CapLinkerTest, DefaultInstallWithoutItsProgressWindowFailsAndCopiesNothin
 
 TEST_F(CapLinkerTest, AQuitForTheThreadDuringTheCopyCancelsItFailsTheInstallAndIsPassedOn) {
     const int before = CountTempFiles();
-    served_.Hub()->AnswerBrowse("Dev1\\Apps");
-    LONG length = 0;
-    LPSTR response = nullptr;
-    ASSERT_EQ(served_.Hub()->Command(const_cast<LPSTR>("Dev1"), const_cast<LPSTR>("delay 2000"), &length,
-                                     &response),
-              S_OK);
-    CoTaskMemFree(response);
     // The program ends while the first file is on its way.
-    const DWORD installing = GetCurrentThreadId();
-    const HRESULT hr = OpenWhile(TestData("plain.cap"), [installing] {
-        if (test::WaitForWindow(L"#32770", L"Installing the package", 20000))
-            PostThreadMessageW(installing, WM_QUIT, 7, 0);
-    });
-    EXPECT_EQ(hr, E_ABORT);
-    // The quit is there for the thread's loop (taken before the wait below, whose pumping would
-    // take it); the copy was cancelled and had ended: nothing more arrives, and the temporary
-    // files are gone only now that the hub no longer reads them.
-    MSG quit{};
-    EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
-    EXPECT_EQ(quit.wParam, 7u);
+    EXPECT_EQ(InstallEndedByAQuit(2000), E_ABORT);
+    // The copy was cancelled and had ended: nothing more arrives, and the temporary files are
+    // gone only now that the hub no longer reads them.
     EXPECT_FALSE(test::PollUntil([&] { return Exists(Device("Apps\\data.bin")); }, 3000));
     EXPECT_EQ(CountTempFiles(), before);
 }
@@ -248,20 +252,7 @@ TEST_F(CapLinkerTest, AQuitForTheThreadDuringTheCopyCancelsItFailsTheInstallAndI
 TEST_F(CapLinkerTest, AfterGivingUpOnACancelledCopyTheTemporaryFilesStayUntilItEnds) {
     const int before = CountTempFiles();
     SetDeviceSetting("IgnoresCancel", 1);
-    served_.Hub()->AnswerBrowse("Dev1\\Apps");
-    std::string delay = "delay " + std::to_string(HubCopyWindow::kCancelWaitMs + 3000);
-    LONG length = 0;
-    LPSTR response = nullptr;
-    ASSERT_EQ(served_.Hub()->Command(const_cast<LPSTR>("Dev1"), delay.data(), &length, &response), S_OK);
-    CoTaskMemFree(response);
-    const DWORD installing = GetCurrentThreadId();
-    const HRESULT hr = OpenWhile(TestData("plain.cap"), [installing] {
-        if (test::WaitForWindow(L"#32770", L"Installing the package", 20000))
-            PostThreadMessageW(installing, WM_QUIT, 7, 0);
-    });
-    EXPECT_EQ(hr, E_ABORT);
-    MSG quit{};
-    EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(InstallEndedByAQuit(HubCopyWindow::kCancelWaitMs + 3000), E_ABORT);
     EXPECT_GT(CountTempFiles(), before);
     EXPECT_TRUE(test::PollUntil([&] { return CountTempFiles() == before; }, 20000));
     EXPECT_EQ(ReadWholeFile(Device("Apps\\readme.txt")), "Package readme\r\n");
