@@ -15,6 +15,8 @@
 #define IDS_CAP_NOT_A_PACKAGE 12426
 #define IDS_CAP_NO_DEVICE_FOLDER 12428
 #define IDS_APP_COPY_CAPTION 12455
+// Takes the name of a file to install that would not lie below the chosen folder.
+#define IDS_CAP_NAME_OUTSIDE_FOLDER 12493
 
 #define IDI_PACKAGE 11905
 

@@ -6,6 +6,8 @@
 #include "InstallerCommon.h"
 #include "LangIds.h"
 #include "LanguageLibrary.h"
+#include "PcSafeName.h"
+#include "PrintfText.h"
 #include <commctrl.h>
 #include <algorithm>
 #include <vector>
@@ -20,6 +22,8 @@ constexpr DWORD kDrawIntervalMs = 50;
 } // namespace
 
 ZvCAPCopier::~ZvCAPCopier() {
+    if (stager_ && copyRunning_)
+        stager_->LeaveFiles();
     CoTaskMemFree(iconBits_);
     CoTaskMemFree(iconHeader_);
 }
@@ -29,8 +33,12 @@ void* ZvCAPCopier::QueryOtherInterface(REFIID riid) {
 }
 
 STDMETHODIMP ZvCAPCopier::AddFile(BSTR strArg, BSTR strLocPath) {
-    files_.push_back(CopyFile{com::ToAnsi(strArg), com::ToAnsi(strLocPath)});
+    files_.push_back(CopyFile{com::ToAnsi(strArg), com::ToAnsi(strLocPath), std::nullopt});
     return S_OK;
+}
+
+void ZvCAPCopier::AddStagedFile(std::string deviceName) {
+    files_.push_back(CopyFile{std::move(deviceName), {}, stagedFiles_++});
 }
 
 STDMETHODIMP ZvCAPCopier::put_Icon(BSTR strPath) {
@@ -48,8 +56,9 @@ STDMETHODIMP ZvCAPCopier::put_Icon(BSTR strPath) {
         return E_OUTOFMEMORY;
     }
     DWORD read = 0;
-    if (!image.empty() && (!ReadFile(file.Get(), image.data(), static_cast<DWORD>(image.size()), &read, nullptr) ||
-                           read != image.size()))
+    if (!image.empty() &&
+        (!ReadFile(file.Get(), image.data(), static_cast<DWORD>(image.size()), &read, nullptr) ||
+         read != image.size()))
         return E_FAIL;
     return assoc::ConvertDeviceImage(image.data(), image.size(), &iconBits_, &iconHeader_) ? S_OK : S_FALSE;
 }
@@ -71,7 +80,8 @@ HRESULT ZvCAPCopier::ChooseDestination(IZelvanMgr* hub, std::string& folder) {
         return S_FALSE;
     folder = reinterpret_cast<const char*>(chosen);
     if (folder.empty() || folder.find('\\') == std::string::npos) {
-        MessageBoxA(nullptr, LoadLanguageString(language_, IDS_CAP_NO_DEVICE_FOLDER).c_str(), "", MB_OK | MB_ICONERROR);
+        MessageBoxA(nullptr, LoadLanguageString(language_, IDS_CAP_NO_DEVICE_FOLDER).c_str(), "",
+                    MB_OK | MB_ICONERROR);
         return S_FALSE;
     }
     return S_OK;
@@ -83,6 +93,8 @@ STDMETHODIMP ZvCAPCopier::Run(LONG* pRes) {
     *pRes = -1;
     if (files_.empty())
         return S_FALSE;
+    if (!NamesStayInTheFolder())
+        return E_INVALIDARG;
     // The hub's class object is registered by the program that loaded us, for the local server.
     if (FAILED(CoCreateInstance(CLSID_ZelvanMgr, nullptr, CLSCTX_ALL, __uuidof(IZelvanMgr),
                                 reinterpret_cast<void**>(hub_.ReleaseAndGetAddressOf()))))
@@ -97,6 +109,49 @@ STDMETHODIMP ZvCAPCopier::Run(LONG* pRes) {
     return hr;
 }
 
+// A file's name is a path below the destination folder. The package's files were PC files when
+// it was made, so the name follows the PC's rule for a relative path: no "..", no start at the
+// root, no drive or device.
+bool ZvCAPCopier::NamesStayInTheFolder() const {
+    for (const CopyFile& file : files_) {
+        if (portable::IsPcSafeRelativePath(file.deviceName))
+            continue;
+        const std::string text =
+            FormatPrintf(LoadLanguageString(language_, IDS_CAP_NAME_OUTSIDE_FOLDER), file.deviceName.c_str());
+        MessageBoxA(nullptr, text.c_str(), LoadLanguageString(language_, IDS_INSTALL_CAPTION).c_str(),
+                    MB_OK | MB_ICONERROR);
+        return false;
+    }
+    return true;
+}
+
+HRESULT ZvCAPCopier::ListSources(std::vector<std::string>& sources) {
+    for (const CopyFile& file : files_) {
+        if (!file.staged) {
+            sources.push_back(file.pcPath);
+            continue;
+        }
+        if (!stager_)
+            return E_UNEXPECTED;
+        std::wstring path;
+        TV_RETURN_IF_FAILED(stager_->WaitPath(*file.staged, path));
+        sources.push_back(com::TerminatedToAnsi(path.c_str()));
+    }
+    return S_OK;
+}
+
+HRESULT ZvCAPCopier::AwaitSource(size_t index) {
+    if (!stager_ || index >= files_.size() || !files_[index].staged || FAILED(sourceResult_))
+        return sourceResult_;
+    const HRESULT hr = stager_->WaitWritten(*files_[index].staged);
+    if (FAILED(hr)) {
+        sourceResult_ = hr;
+        if (copyRunning_ && hub_)
+            hub_->CancelFileOperation(device_.data());
+    }
+    return hr;
+}
+
 HRESULT ZvCAPCopier::CopyWithProgress(const std::string& folder) {
     const std::string separator = LoadLanguageString(language_, IDS_CAP_SEPARATOR);
     const size_t cut = separator.empty() ? std::string::npos : folder.find(separator);
@@ -104,23 +159,13 @@ HRESULT ZvCAPCopier::CopyWithProgress(const std::string& folder) {
         return E_FAIL;
     device_ = folder.substr(0, cut);
 
-    std::vector<std::string> sources, targets;
-    size_t longest = 0;
-    for (const CopyFile& file : files_) {
-        sources.push_back(file.pcPath);
-        targets.push_back(folder + separator + file.deviceName);
-        longest = std::max({longest, sources.back().size(), targets.back().size()});
-    }
-    std::vector<LPSTR> sourceList, targetList;
-    for (size_t i = 0; i < sources.size(); ++i) {
-        sourceList.push_back(sources[i].data());
-        targetList.push_back(targets[i].data());
-    }
-
     BusyGuard busy(hub_.Get());
     PcModeGuard pcMode(hub_.Get(), device_.c_str());
     SetCopy(hub_.Get(), device_);
     ResetCopyState();
+    itemsDone_ = 0;
+    itemFailed_ = false;
+    sourceResult_ = S_OK;
     wanted_ = drawn_ = ProgressView{};
     drawPending_ = false;
     lastDrawn_ = GetTickCount() - kDrawIntervalMs;
@@ -136,16 +181,43 @@ HRESULT ZvCAPCopier::CopyWithProgress(const std::string& folder) {
     SendDlgItemMessageW(dialog, IDC_CAP_OVERALL_PROGRESS, PBM_SETPOS, 0, 0);
     ShowWindow(dialog, SW_SHOWNORMAL);
     SetForegroundWindow(dialog);
-    HRESULT hr = hub_->CopyFileItems(static_cast<LONG>(files_.size()), static_cast<LONG>(longest + 1),
-                                     sourceList.data(), targetList.data(), this);
-    // A loop ended by a quit meant for the thread cancelled the copy: not installed.
-    if (hr == S_OK && CopyWindow()) {
-        RunCopyLoop();
-        if (CopyInterrupted())
-            hr = E_ABORT;
+    // The lists are made once the window shows, the stager making the staged files' paths meanwhile.
+    std::vector<std::string> sources, targets;
+    HRESULT hr = ListSources(sources);
+    size_t longest = 0;
+    std::vector<LPSTR> sourceList, targetList;
+    for (size_t i = 0; SUCCEEDED(hr) && i < files_.size(); ++i) {
+        targets.push_back(folder + separator + files_[i].deviceName);
+        longest = std::max({longest, sources[i].size(), targets[i].size()});
     }
+    for (size_t i = 0; SUCCEEDED(hr) && i < files_.size(); ++i) {
+        sourceList.push_back(sources[i].data());
+        targetList.push_back(targets[i].data());
+    }
+    if (SUCCEEDED(hr))
+        hr = AwaitSource(0);
+    if (SUCCEEDED(hr))
+        hr = hub_->CopyFileItems(static_cast<LONG>(files_.size()), static_cast<LONG>(longest + 1),
+                                 sourceList.data(), targetList.data(), this);
+    // A loop ended by a quit meant for the thread cancelled the copy: not installed.
+    if (hr == S_OK) {
+        copyRunning_ = !CopyDone();
+        if (CopyWindow()) {
+            RunCopyLoop();
+            if (CopyInterrupted())
+                hr = E_ABORT;
+        }
+    }
+    if (hr == S_OK && FAILED(sourceResult_))
+        hr = sourceResult_;
+    if (hr == S_OK && itemFailed_)
+        hr = E_FAIL;
     DestroyCopyWindow();
     SetCopy(nullptr, {});
+    // The staged files go once the hub no longer reads them: now, unless the copy still runs
+    // after the wait for its end gave up; then when its end is reported.
+    if (!copyRunning_)
+        stager_.reset();
     return hr;
 }
 
@@ -186,31 +258,48 @@ void ZvCAPCopier::DrawProgress() {
     if (newRange)
         SendDlgItemMessageW(dialog, IDC_CAP_ITEM_PROGRESS, PBM_SETRANGE32, 0, wanted_.itemRange);
     if (newRange || wanted_.itemPosition != drawn_.itemPosition)
-        SendDlgItemMessageW(dialog, IDC_CAP_ITEM_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(wanted_.itemPosition), 0);
+        SendDlgItemMessageW(dialog, IDC_CAP_ITEM_PROGRESS, PBM_SETPOS,
+                            static_cast<WPARAM>(wanted_.itemPosition), 0);
     if (wanted_.filesDone != drawn_.filesDone)
-        SendDlgItemMessageW(dialog, IDC_CAP_OVERALL_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(wanted_.filesDone), 0);
+        SendDlgItemMessageW(dialog, IDC_CAP_OVERALL_PROGRESS, PBM_SETPOS,
+                            static_cast<WPARAM>(wanted_.filesDone), 0);
     drawn_ = wanted_;
     lastDrawn_ = GetTickCount();
 }
 
 STDMETHODIMP ZvCAPCopier::OnOperationComplete() {
-    if (!CopyWindow())
+    // The hub reads no more PC files, also when Run has given up waiting for this.
+    copyRunning_ = false;
+    if (!CopyWindow()) {
+        stager_.reset();
+        MarkCopyDone();
         return E_FAIL;
+    }
     DrawProgress();
     MarkCopyDone();
     return hub_ ? hub_->Refresh() : S_OK;
 }
 
 STDMETHODIMP ZvCAPCopier::OnItemComplete(LPSTR, LPSTR strErrorDescription, LONG) {
+    const bool failed = strErrorDescription && *strErrorDescription;
+    itemFailed_ = itemFailed_ || failed;
+    // The hub has done with this file's PC file.
+    const size_t done = itemsDone_++;
+    if (stager_ && done < files_.size() && files_[done].staged)
+        stager_->Release(*files_[done].staged);
     if (!CopyWindow())
         return E_FAIL;
-    if (strErrorDescription && *strErrorDescription) {
+    if (failed) {
         wanted_.status = strErrorDescription;
         MarkErrorShown();
     } else {
         ++wanted_.filesDone;
     }
     ShowProgress();
+    // The hub goes on to the next file when this returns (a copy to the device stops at a
+    // failed file): it has to be written by then.
+    if (!failed)
+        AwaitSource(itemsDone_);
     return S_OK;
 }
 
@@ -233,6 +322,8 @@ STDMETHODIMP ZvCAPCopier::OnItemProgress(LPSTR, LONG nProgress) {
     return S_OK;
 }
 
-STDMETHODIMP ZvCAPCopier::OnItemInfo(LPSTR) { return CopyWindow() ? S_OK : E_FAIL; }
+STDMETHODIMP ZvCAPCopier::OnItemInfo(LPSTR) {
+    return CopyWindow() ? S_OK : E_FAIL;
+}
 
 } // namespace tv::caplinker

@@ -1,6 +1,7 @@
 #include "ZvCapLinker.h"
 #include "AnsiText.h"
 #include "CapArchive.h"
+#include "FileStager.h"
 #include "Handles.h"
 #include "HResult.h"
 #include "InstallerCommon.h"
@@ -10,6 +11,8 @@
 #include "ScriptHost.h"
 #include "ZvCAPAsker.h"
 #include "ZvCAPCopier.h"
+#include <memory>
+#include <new>
 #include <vector>
 
 namespace tv::caplinker {
@@ -46,21 +49,19 @@ HRESULT SaveItemToTempFile(ICapItem* item, std::string& path) {
     return hr;
 }
 
-// The temporary files of a default install, deleted when it ends whatever happened.
-class TempFiles {
-public:
-    TempFiles() = default;
-    TempFiles(const TempFiles&) = delete;
-    TempFiles& operator=(const TempFiles&) = delete;
-    ~TempFiles() {
-        for (const std::string& path : paths_)
-            DeleteFileA(path.c_str());
+// An item's whole data.
+HRESULT ReadItemData(ICapFileItem* item, std::vector<uint8_t>& data) {
+    long size = 0;
+    TV_RETURN_IF_FAILED(item->get_Size(&size));
+    if (size < 0)
+        return E_FAIL;
+    try {
+        data.resize(static_cast<size_t>(size));
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
     }
-    void Add(const std::string& path) { paths_.push_back(path); }
-
-private:
-    std::vector<std::string> paths_;
-};
+    return item->GetData(size, data.data());
+}
 
 HRESULT FindScript(ICapPackage* package, const wchar_t* name, com::ComPtr<ICapItem>& item) {
     com::UniqueBstr itemName(SysAllocString(name));
@@ -77,12 +78,15 @@ void* ZvCapLinker::QueryOtherInterface(REFIID riid) {
 
 // ---- IZvAssociation ----
 
-STDMETHODIMP ZvCapLinker::DoVerb(LPSTR, LONG) { return E_NOTIMPL; }
+STDMETHODIMP ZvCapLinker::DoVerb(LPSTR, LONG) {
+    return E_NOTIMPL;
+}
 
 STDMETHODIMP ZvCapLinker::GetAssociation(ZVASSOCIATION* pItem) {
     if (!pItem)
         return E_POINTER;
-    return assoc::CopyToRecord(assoc::HandlerAssociation(module_, language_, IDS_CAP_DESCRIPTION, ".cap"), *pItem);
+    return assoc::CopyToRecord(assoc::HandlerAssociation(module_, language_, IDS_CAP_DESCRIPTION, ".cap"),
+                               *pItem);
 }
 
 STDMETHODIMP ZvCapLinker::GetContextMenuID(LONG* dwID) {
@@ -92,7 +96,9 @@ STDMETHODIMP ZvCapLinker::GetContextMenuID(LONG* dwID) {
     return S_OK;
 }
 
-STDMETHODIMP ZvCapLinker::IsAcceptable(LPSTR strItem) { return assoc::AcceptsExtension(strItem, ".cap"); }
+STDMETHODIMP ZvCapLinker::IsAcceptable(LPSTR strItem) {
+    return assoc::AcceptsExtension(strItem, ".cap");
+}
 
 void ZvCapLinker::ShowMessage(UINT textId) const {
     MessageBoxA(nullptr, LoadLanguageString(language_, textId).c_str(),
@@ -155,16 +161,19 @@ HRESULT ZvCapLinker::RunInstallScript(const std::string& fileName, ICapPackage* 
     VariantClear(&result);
     if (FAILED(hr)) {
         com::UniqueBstr report(host.GetErrorText());
-        MessageBoxW(nullptr, report ? report.Get() : L"", kScriptErrorCaption, MB_OK | MB_TOPMOST | MB_ICONERROR);
+        MessageBoxW(nullptr, report ? report.Get() : L"", kScriptErrorCaption,
+                    MB_OK | MB_TOPMOST | MB_ICONERROR);
         return hr;
     }
     return S_OK;
 }
 
 HRESULT ZvCapLinker::DefaultInstall(ICapPackage* package) {
-    com::ComPtr<IZvCAPCopier> copier;
-    TV_RETURN_IF_FAILED(get_Copier(&copier));
-    TempFiles temporaries;
+    com::ComPtr<ZvCAPCopier> copier;
+    TV_RETURN_IF_FAILED(com::MakeComObject(copier, language_));
+    // Each item goes to a temporary file of its own, written on the stager's thread while the
+    // hub already copies the ones before it to the device.
+    auto stager = std::make_unique<FileStager>(L"CAP");
     long count = 0;
     TV_RETURN_IF_FAILED(package->get_Count(&count));
     for (long index = 0; index < count; ++index) {
@@ -174,12 +183,15 @@ HRESULT ZvCapLinker::DefaultInstall(ICapPackage* package) {
         long kind = 0;
         if (FAILED(item->get_Kind(&kind)) || kind != kKindFile)
             continue;
-        std::string path;
-        TV_RETURN_IF_FAILED(SaveItemToTempFile(item.Get(), path));
-        temporaries.Add(path);
-        com::UniqueBstr name, pcPath = com::AnsiToUniqueBstr(path);
+        com::ComPtr<ICapFileItem> file;
+        if (FAILED(item.As(&file)))
+            return E_NOINTERFACE;
+        std::vector<uint8_t> data;
+        TV_RETURN_IF_FAILED(ReadItemData(file.Get(), data));
+        com::UniqueBstr name;
         TV_RETURN_IF_FAILED(item->get_Name(name.Put()));
-        TV_RETURN_IF_FAILED(copier->AddFile(name.Get(), pcPath.Get()));
+        TV_RETURN_IF_FAILED(stager->Add({}, std::move(data)));
+        copier->AddStagedFile(com::ToAnsi(name.Get()));
     }
 
     // The package's icon item, when its header names one that is there.
@@ -191,11 +203,12 @@ HRESULT ZvCapLinker::DefaultInstall(ICapPackage* package) {
         if (package->Find(iconName.Get(), kKindFile, &icon) == S_OK && icon) {
             std::string iconPath;
             TV_RETURN_IF_FAILED(SaveItemToTempFile(icon.Get(), iconPath));
-            temporaries.Add(iconPath);
             com::UniqueBstr iconFile = com::AnsiToUniqueBstr(iconPath);
             copier->put_Icon(iconFile.Get());
+            DeleteFileA(iconPath.c_str());
         }
     }
+    copier->StageSourcesWith(std::move(stager));
     LONG result = -1;
     return copier->Run(&result);
 }
@@ -205,13 +218,15 @@ HRESULT ZvCapLinker::DefaultInstall(ICapPackage* package) {
 STDMETHODIMP ZvCapLinker::get_Copier(IZvCAPCopier** ppCopier) {
     if (!ppCopier)
         return E_POINTER;
-    return com::CreateComObject<ZvCAPCopier>(__uuidof(IZvCAPCopier), reinterpret_cast<void**>(ppCopier), language_);
+    return com::CreateComObject<ZvCAPCopier>(__uuidof(IZvCAPCopier), reinterpret_cast<void**>(ppCopier),
+                                             language_);
 }
 
 STDMETHODIMP ZvCapLinker::get_Asker(IZvCAPAsker** ppAsker) {
     if (!ppAsker)
         return E_POINTER;
-    return com::CreateComObject<ZvCAPAsker>(__uuidof(IZvCAPAsker), reinterpret_cast<void**>(ppAsker), language_);
+    return com::CreateComObject<ZvCAPAsker>(__uuidof(IZvCAPAsker), reinterpret_cast<void**>(ppAsker),
+                                            language_);
 }
 
 STDMETHODIMP ZvCapLinker::GetVersion(BSTR strFileName, BSTR* pVer) {

@@ -14,6 +14,7 @@
 #include "MessagePump.h"
 #include "InstallerTest.h"
 #include "RefusedDialogs.h"
+#include "TestDeviceIds.h"
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <atomic>
@@ -32,7 +33,9 @@ using test::ReadWholeFile;
 using test::TestData;
 using test::Text;
 
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 // The temporary "CAP" files of this user's temporary folder.
 int CountTempFiles() {
@@ -50,10 +53,101 @@ int CountTempFiles() {
     return count;
 }
 
+// Saves a package of file items at `path`: each an item name and the PC file whose data it holds.
+void SavePackage(const std::string& path, const std::vector<std::pair<std::string, std::string>>& items) {
+    com::ComPtr<ICapPackage> package;
+    ASSERT_EQ(CoCreateInstance(CLSID_CapPackage, nullptr, CLSCTX_INPROC_SERVER, __uuidof(ICapPackage),
+                               reinterpret_cast<void**>(&package)),
+              S_OK);
+    for (const auto& [name, file] : items) {
+        com::ComPtr<ICapFileItem> item;
+        ASSERT_EQ(CoCreateInstance(CLSID_CapFileItem, nullptr, CLSCTX_INPROC_SERVER, __uuidof(ICapFileItem),
+                                   reinterpret_cast<void**>(&item)),
+                  S_OK);
+        com::UniqueBstr itemName = com::AnsiToUniqueBstr(name), data = com::AnsiToUniqueBstr(file);
+        ASSERT_EQ(item->put_Name(itemName.Get()), S_OK);
+        ASSERT_EQ(item->LoadFromFile(data.Get()), S_OK);
+        ASSERT_EQ(package->Add(item.Get()), S_OK);
+    }
+    com::ComPtr<ICapArchive> archive;
+    ASSERT_EQ(CoCreateInstance(CLSID_CapArchive, nullptr, CLSCTX_INPROC_SERVER, __uuidof(ICapArchive),
+                               reinterpret_cast<void**>(&archive)),
+              S_OK);
+    com::UniqueBstr packageFile = com::AnsiToUniqueBstr(path);
+    ASSERT_EQ(archive->Save(packageFile.Get(), package.Get()), S_OK);
+}
+
 class CapLinkerTest : public test::InstallerTest<caplinker::ZvCapLinker> {
-protected:
+  protected:
     void SetUp() override { StartWith("tvcaptest", {"Packages", "Apps"}); }
+    void TearDown() override {
+        RegDeleteTreeA(HKEY_CURRENT_USER, DeviceSettingsKey().c_str());
+        InstallerTest::TearDown();
+    }
+    // A setting of the test device Dev1 (see TestDeviceIds.h), until the test ends.
+    static void SetDeviceSetting(const char* name, DWORD value) {
+        RegSetKeyValueA(HKEY_CURRENT_USER, DeviceSettingsKey().c_str(), name, REG_DWORD, &value,
+                        sizeof(value));
+    }
+    // Installs plain.cap into Dev1\Apps, each file taking `delayMs` on the device, while the
+    // program ends as soon as the copy's window shows; the install's result. The quit is there
+    // for the thread's loop afterwards (taken here, before any wait whose pumping would take it).
+    HRESULT InstallEndedByAQuit(DWORD delayMs) {
+        served_.Hub()->AnswerBrowse("Dev1\\Apps");
+        std::string delay = "delay " + std::to_string(delayMs);
+        LONG length = 0;
+        LPSTR response = nullptr;
+        EXPECT_EQ(served_.Hub()->Command(const_cast<LPSTR>("Dev1"), delay.data(), &length, &response), S_OK);
+        CoTaskMemFree(response);
+        const DWORD installing = GetCurrentThreadId();
+        const HRESULT hr = OpenWhile(TestData("plain.cap"), [installing] {
+            if (test::WaitForWindow(L"#32770", L"Installing the package", 20000))
+                PostThreadMessageW(installing, WM_QUIT, 7, 0);
+        });
+        MSG quit{};
+        EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+        EXPECT_EQ(quit.wParam, 7u);
+        return hr;
+    }
+    static std::string DeviceSettingsKey() { return std::string(tests::kTestDeviceSettingsKey) + "\\Dev1"; }
 };
+
+// Acts as the user of an install: answers the installer's message box with OK (counted in
+// `boxes`), and closes the copy's progress window once it shows `finalStatus` (an error it
+// keeps open) or after a while, pressing Cancel until it goes.
+std::function<void()> UserOfInstall(std::atomic<int>& boxes, std::string finalStatus = {}) {
+    return [&boxes, finalStatus] {
+        const ULONGLONG deadline = GetTickCount64() + 20000;
+        auto close = [](HWND copy) {
+            for (int i = 0; i < 100 && IsWindow(copy); ++i) {
+                test::ClickButton(copy, IDCANCEL);
+                test::WaitForWindowGone(copy, 200);
+            }
+        };
+        for (;;) {
+            if (GetTickCount64() >= deadline) {
+                if (HWND copy = test::FindShownWindow(L"#32770", L"Installing the package"))
+                    close(copy);
+                return;
+            }
+            if (HWND box = test::FindShownWindow(L"#32770", Text(IDS_INSTALL_CAPTION).c_str())) {
+                ++boxes;
+                test::ClickButton(box, IDOK);
+                test::WaitForWindowGone(box, 5000);
+                return;
+            }
+            if (HWND copy = test::FindShownWindow(L"#32770", L"Installing the package")) {
+                char status[512] = {};
+                GetDlgItemTextA(copy, IDC_CAP_STATUS, status, sizeof(status));
+                if (!finalStatus.empty() && std::string(status).find(finalStatus) != std::string::npos) {
+                    close(copy);
+                    return;
+                }
+            }
+            Sleep(20);
+        }
+    };
+}
 
 TEST_F(CapLinkerTest, HandlerRecordIsOwnedByTheCaller) {
     char upper[] = ".CAP", lower[] = ".cap", other[] = ".app";
@@ -144,27 +238,25 @@ TEST_F(CapLinkerTest, DefaultInstallWithoutItsProgressWindowFailsAndCopiesNothin
 
 TEST_F(CapLinkerTest, AQuitForTheThreadDuringTheCopyCancelsItFailsTheInstallAndIsPassedOn) {
     const int before = CountTempFiles();
-    served_.Hub()->AnswerBrowse("Dev1\\Apps");
-    LONG length = 0;
-    LPSTR response = nullptr;
-    ASSERT_EQ(served_.Hub()->Command(const_cast<LPSTR>("Dev1"), const_cast<LPSTR>("delay 2000"), &length, &response),
-              S_OK);
-    CoTaskMemFree(response);
     // The program ends while the first file is on its way.
-    const DWORD installing = GetCurrentThreadId();
-    const HRESULT hr = OpenWhile(TestData("plain.cap"), [installing] {
-        if (test::WaitForWindow(L"#32770", L"Installing the package", 20000))
-            PostThreadMessageW(installing, WM_QUIT, 7, 0);
-    });
-    EXPECT_EQ(hr, E_ABORT);
-    // The quit is there for the thread's loop (taken before the wait below, whose pumping would
-    // take it); the copy was cancelled and had ended: nothing more arrives, and the temporary
-    // files are gone only now that the hub no longer reads them.
-    MSG quit{};
-    EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
-    EXPECT_EQ(quit.wParam, 7u);
+    EXPECT_EQ(InstallEndedByAQuit(2000), E_ABORT);
+    // The copy was cancelled and had ended: nothing more arrives, and the temporary files are
+    // gone only now that the hub no longer reads them.
     EXPECT_FALSE(test::PollUntil([&] { return Exists(Device("Apps\\data.bin")); }, 3000));
     EXPECT_EQ(CountTempFiles(), before);
+}
+
+// The program ends during a copy that the device does not stop at once: the install gives up
+// waiting for it and fails, but the temporary files stay until the copy has ended, so the file
+// on its way still arrives whole; then they go.
+TEST_F(CapLinkerTest, AfterGivingUpOnACancelledCopyTheTemporaryFilesStayUntilItEnds) {
+    const int before = CountTempFiles();
+    SetDeviceSetting("IgnoresCancel", 1);
+    EXPECT_EQ(InstallEndedByAQuit(HubCopyWindow::kCancelWaitMs + 3000), E_ABORT);
+    EXPECT_GT(CountTempFiles(), before);
+    EXPECT_TRUE(test::PollUntil([&] { return CountTempFiles() == before; }, 20000));
+    EXPECT_EQ(ReadWholeFile(Device("Apps\\readme.txt")), "Package readme\r\n");
+    EXPECT_FALSE(Exists(Device("Apps\\data.bin")));
 }
 
 TEST_F(CapLinkerTest, DefaultInstallWithoutAFolderOrWithoutFilesCopiesNothing) {
@@ -174,6 +266,62 @@ TEST_F(CapLinkerTest, DefaultInstallWithoutAFolderOrWithoutFilesCopiesNothing) {
     served_.Hub()->AnswerBrowse("Dev1\\Apps");
     EXPECT_EQ(OpenWhile(TestData("empty.cap")), S_FALSE);
     EXPECT_TRUE(served_.Hub()->Commands().empty());
+}
+
+// A name to install that would leave the chosen folder (a ".." part, a start at the root, a
+// drive) is refused with a message before anything is copied, from a script's copier as from a
+// package's items.
+TEST_F(CapLinkerTest, NamesThatLeaveTheChosenFolderAreRefusedAndNothingIsCopied) {
+    for (const char* name :
+         {"..\\Packages\\escaped.txt", "sub\\..\\..\\escaped.txt", "\\escaped.txt", "C:\\escaped.txt"}) {
+        SCOPED_TRACE(name);
+        com::ComPtr<IZvCAPCopier> copier;
+        ASSERT_EQ(installer_->get_Copier(&copier), S_OK);
+        com::UniqueBstr good(SysAllocString(L"good.txt")), bad = com::AnsiToUniqueBstr(name);
+        com::UniqueBstr file = com::AnsiToUniqueBstr(TestData("readme.txt"));
+        ASSERT_EQ(copier->AddFile(good.Get(), file.Get()), S_OK);
+        ASSERT_EQ(copier->AddFile(bad.Get(), file.Get()), S_OK);
+        com::UniqueBstr folder(SysAllocString(L"Dev1\\Apps"));
+        ASSERT_EQ(copier->put_ZelvanFolder(folder.Get()), S_OK);
+        std::atomic<int> boxes{0};
+        std::thread user(UserOfInstall(boxes));
+        LONG result = 5;
+        const HRESULT hr = copier->Run(&result);
+        user.join();
+        EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
+        EXPECT_EQ(result, -1);
+        EXPECT_EQ(boxes, 1);
+        EXPECT_FALSE(Exists(Device("Apps\\good.txt")));
+        EXPECT_FALSE(Exists(Device("Packages\\escaped.txt")));
+        EXPECT_FALSE(Exists(Device("escaped.txt")));
+        EXPECT_FALSE(Exists(Device("Apps\\escaped.txt")));
+    }
+    const int before = CountTempFiles();
+    const std::string package = root_ + "\\escaping.cap";
+    SavePackage(package, {{"readme.txt", TestData("readme.txt")},
+                          {"..\\Packages\\escaped.txt", TestData("readme.txt")}});
+    served_.Hub()->AnswerBrowse("Dev1\\Apps");
+    std::atomic<int> boxes{0};
+    EXPECT_TRUE(FAILED(OpenWhile(package, UserOfInstall(boxes))));
+    EXPECT_EQ(boxes, 1);
+    EXPECT_FALSE(Exists(Device("Apps\\readme.txt")));
+    EXPECT_FALSE(Exists(Device("Packages\\escaped.txt")));
+    EXPECT_TRUE(served_.Hub()->Commands().empty());
+    EXPECT_EQ(CountTempFiles(), before);
+}
+
+// A file the device refuses fails the install (its error stays in the progress window until
+// the user closes it); the files before it were copied.
+TEST_F(CapLinkerTest, AFileTheDeviceRefusesFailsTheInstall) {
+    SetDeviceSetting("ImportsBeforeFailure", 1);
+    served_.Hub()->AnswerBrowse("Dev1\\Apps");
+    std::atomic<int> boxes{0};
+    const HRESULT hr = OpenWhile(TestData("plain.cap"), UserOfInstall(boxes, "Cannot write"));
+    EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
+    EXPECT_EQ(boxes, 0);
+    EXPECT_EQ(ReadWholeFile(Device("Apps\\readme.txt")), "Package readme\r\n");
+    EXPECT_FALSE(Exists(Device("Apps\\data.bin")));
+    EXPECT_EQ(served_.Hub()->Commands(), (std::vector<std::string>{"pc on busy", "pc off"}));
 }
 
 TEST_F(CapLinkerTest, FileThatIsNoPackageIsRefusedWithAMessage) {
@@ -316,7 +464,7 @@ TEST_F(CapLinkerTest, AskerLetGoWhileItsQuestionIsShownLivesUntilTheAnswer) {
 
 // Signals when a hub file operation has ended.
 class DoneListener : public com::ComObject<DoneListener, IZvFileOperationCallback> {
-public:
+  public:
     DoneListener() : done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
     STDMETHODIMP OnOperationComplete() override {
         SetEvent(done_.Get());
@@ -333,7 +481,7 @@ public:
     HANDLE Done() const { return done_.Get(); }
     int errors = 0;
 
-private:
+  private:
     com::UniqueHandle done_;
 };
 
@@ -347,11 +495,8 @@ TEST_F(CapLinkerTest, DefaultInstallBenchmark) {
     const size_t kFileSize = 8 * 1024 * 1024 / kFiles;
     CreateDirectoryA((root_ + "\\pc").c_str(), nullptr);
     CreateDirectoryA(Device("Raw").c_str(), nullptr);
-    com::ComPtr<ICapPackage> package;
-    ASSERT_EQ(CoCreateInstance(CLSID_CapPackage, nullptr, CLSCTX_INPROC_SERVER, __uuidof(ICapPackage),
-                               reinterpret_cast<void**>(&package)),
-              S_OK);
     std::vector<std::string> sources, targets;
+    std::vector<std::pair<std::string, std::string>> items;
     uint32_t seed = 12345;
     for (int i = 0; i < kFiles; ++i) {
         std::string bytes(kFileSize, '\0');
@@ -363,22 +508,11 @@ TEST_F(CapLinkerTest, DefaultInstallBenchmark) {
         sources.push_back(root_ + "\\pc\\" + name);
         targets.push_back("Dev1\\Raw\\" + name);
         std::ofstream(sources.back(), std::ios::binary) << bytes;
-        com::ComPtr<ICapFileItem> item;
-        ASSERT_EQ(CoCreateInstance(CLSID_CapFileItem, nullptr, CLSCTX_INPROC_SERVER, __uuidof(ICapFileItem),
-                                   reinterpret_cast<void**>(&item)),
-                  S_OK);
-        com::UniqueBstr itemName = com::AnsiToUniqueBstr(name), file = com::AnsiToUniqueBstr(sources.back());
-        ASSERT_EQ(item->put_Name(itemName.Get()), S_OK);
-        ASSERT_EQ(item->LoadFromFile(file.Get()), S_OK);
-        ASSERT_EQ(package->Add(item.Get()), S_OK);
+        items.emplace_back(name, sources.back());
     }
-    com::ComPtr<ICapArchive> archive;
-    ASSERT_EQ(CoCreateInstance(CLSID_CapArchive, nullptr, CLSCTX_INPROC_SERVER, __uuidof(ICapArchive),
-                               reinterpret_cast<void**>(&archive)),
-              S_OK);
     const std::string packagePath = root_ + "\\big.cap";
-    com::UniqueBstr packageFile = com::AnsiToUniqueBstr(packagePath);
-    ASSERT_EQ(archive->Save(packageFile.Get(), package.Get()), S_OK);
+    SavePackage(packagePath, items);
+    ASSERT_FALSE(HasFatalFailure());
 
     std::vector<LPSTR> sourceList, targetList;
     for (int i = 0; i < kFiles; ++i) {
@@ -389,7 +523,8 @@ TEST_F(CapLinkerTest, DefaultInstallBenchmark) {
         com::ComPtr<DoneListener> listener;
         EXPECT_EQ(com::MakeComObject(listener), S_OK);
         const double start = test::BenchmarkClock();
-        EXPECT_EQ(served_.Hub()->CopyFileItems(kFiles, MAX_PATH, sourceList.data(), targetList.data(), listener.Get()),
+        EXPECT_EQ(served_.Hub()->CopyFileItems(kFiles, MAX_PATH, sourceList.data(), targetList.data(),
+                                               listener.Get()),
                   S_OK);
         const bool done = WaitWithMessagePump(listener->Done(), 120000);
         const double seconds = test::BenchmarkClock() - start;
@@ -405,14 +540,50 @@ TEST_F(CapLinkerTest, DefaultInstallBenchmark) {
         EXPECT_EQ(hr, S_OK);
         return hr == S_OK ? seconds : -1;
     };
+    // What the install costs besides unpacking: loading the package, and a copier's run over the
+    // same files where they lie on the PC (its progress window, the guards, the copy).
+    com::UniqueBstr packageFile = com::AnsiToUniqueBstr(packagePath);
+    auto load = [&] {
+        com::ComPtr<ICapArchive> archive;
+        com::ComPtr<ICapPackage> loaded;
+        const double start = test::BenchmarkClock();
+        HRESULT hr = CoCreateInstance(CLSID_CapArchive, nullptr, CLSCTX_INPROC_SERVER, __uuidof(ICapArchive),
+                                      reinterpret_cast<void**>(&archive));
+        if (SUCCEEDED(hr))
+            hr = archive->Load(packageFile.Get(), &loaded);
+        const double seconds = test::BenchmarkClock() - start;
+        EXPECT_EQ(hr, S_OK);
+        return hr == S_OK ? seconds : -1;
+    };
+    auto copierRun = [&] {
+        com::ComPtr<IZvCAPCopier> copier;
+        EXPECT_EQ(installer_->get_Copier(&copier), S_OK);
+        for (int i = 0; i < kFiles; ++i) {
+            com::UniqueBstr name = com::AnsiToUniqueBstr(items[i].first),
+                            file = com::AnsiToUniqueBstr(sources[i]);
+            copier->AddFile(name.Get(), file.Get());
+        }
+        com::UniqueBstr folder(SysAllocString(L"Dev1\\Apps"));
+        copier->put_ZelvanFolder(folder.Get());
+        LONG result = -1;
+        const double start = test::BenchmarkClock();
+        const HRESULT hr = copier->Run(&result);
+        const double seconds = test::BenchmarkClock() - start;
+        EXPECT_EQ(hr, S_OK);
+        return hr == S_OK ? seconds : -1;
+    };
     ASSERT_GE(rawCopy(), 0);
     ASSERT_GE(install(), 0);
-    const auto [raw, installed] = test::MedianOfRounds(kRounds, rawCopy, install);
+    const auto [raw, installed, loading, copying] =
+        test::MedianOfRounds(kRounds, rawCopy, install, load, copierRun);
     ASSERT_GE(raw, 0);
     EXPECT_EQ(ReadWholeFile(Device("Apps\\f49.bin")), ReadWholeFile(sources.back()));
     EXPECT_EQ(ReadWholeFile(Device("Raw\\f0.bin")), ReadWholeFile(sources.front()));
     std::printf("install %.0f ms, raw copy %.0f ms (median of %d rounds each)\n", installed * 1000,
                 raw * 1000, kRounds);
+    // The unpacking overlaps the copy; what is left is the package's load and the copier's run.
+    std::printf("floor: package load %.2f + copier's run over PC files %.2f = %.2f of the raw copy\n",
+                loading / raw, copying / raw, (loading + copying) / raw);
     std::printf("benchmark cap_default_install: ratio %.2f (goal <= 1.3)\n", installed / raw);
 }
 

@@ -36,6 +36,8 @@ protected:
     virtual bool OnCopyWindowMessage(UINT, WPARAM, LPARAM) { return false; }
     // The copy has ended: the window closes unless an error shown in it waits to be read.
     void MarkCopyDone();
+    // False also after a copy loop that gave up waiting for a cancelled copy: the hub may then
+    // still read what the copy names, which has to stay until the end is reported.
     bool CopyDone() const { return done_; }
     // The last copy loop ended by a quit before the copy was done (the copy was cancelled).
     bool CopyInterrupted() const { return interrupted_; }

@@ -200,8 +200,9 @@ bool FolderDevice::DelayTransfer(IZvFileOperationCallback* callback, const std::
     DWORD left = static_cast<DWORD>(transferDelayMs_.load());
     const DWORD progressEvery = DeviceSetting(name_, "ProgressEveryMs", 0);
     DWORD sinceProgress = 0;
+    const bool ignoresCancel = DeviceSetting(name_, "IgnoresCancel", 0) != 0;
     while (left > 0) {
-        if (Cancelled())
+        if (!ignoresCancel && Cancelled())
             return false;
         DWORD step = std::min(left, kDelayStepMs);
         Sleep(step);
@@ -212,7 +213,7 @@ bool FolderDevice::DelayTransfer(IZvFileOperationCallback* callback, const std::
             sinceProgress = 0;
         }
     }
-    return !Cancelled();
+    return ignoresCancel || !Cancelled();
 }
 
 STDMETHODIMP FolderDevice::GetName(LONG nMaxLen, unsigned char* strName) { return CopyOut(name_, nMaxLen, strName); }

@@ -29,7 +29,8 @@ inline constexpr char kTestDeviceRootValue[] = "Root";
 // this), "MinuteTimes" (1: listing times are cut to whole minutes, as the 1.0 devices keep them),
 // "NoBlockSize" (1: the volume reports a block size of 0), "RenameResult" (a failure that SetDeviceName
 // answers instead of renaming), "ProgressEveryMs" (a delayed transfer reports progress this often),
-// "ImportsBeforeFailure" (copies from the PC after this many fail); and a string "StrId" (the string id
+// "ImportsBeforeFailure" (copies from the PC after this many fail), "IgnoresCancel" (1: a delayed transfer
+// runs its whole delay and completes although cancelled, as a device busy with a large file); and a string "StrId" (the string id
 // the device object gives from then on).
 inline constexpr char kTestDeviceSettingsKey[] = "Software\\Zelvan\\Tavrilon\\TestDevice\\Devices";
 // The value of kTestDeviceKey naming a file every console command is appended to, as
