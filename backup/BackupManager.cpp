@@ -35,6 +35,31 @@ HRESULT ListItems(IZelvanMgrDisp* hub, BSTR path, com::ComPtr<IZvDispItems>& lis
     return items->QueryInterface(__uuidof(IZvDispItems), reinterpret_cast<void**>(&listing));
 }
 
+// The window through which a job's thread talks to the user: its first shown top-level window
+// that takes input (a question over the wizard, or the wizard itself), else its first shown one;
+// null once the wizard has closed and the thread is only ending.
+HWND ShownWindowOf(HANDLE thread) {
+    struct Search {
+        HWND active = nullptr;
+        HWND shown = nullptr;
+    } search;
+    EnumThreadWindows(
+        GetThreadId(thread),
+        [](HWND window, LPARAM context) -> BOOL {
+            auto& found = *reinterpret_cast<Search*>(context);
+            if (!IsWindowVisible(window))
+                return TRUE;
+            if (!found.shown)
+                found.shown = window;
+            if (!IsWindowEnabled(window))
+                return TRUE;
+            found.active = window;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.active ? search.active : search.shown;
+}
+
 } // namespace
 
 BackupManager::BackupManager() : dispatch_(__uuidof(IZvBackupMgrDisp)) {}
@@ -95,11 +120,32 @@ bool BackupManager::StartWizard(std::unique_ptr<BackupJob> job) {
     return true;
 }
 
+void BackupManager::ShowRunningJob(HANDLE thread) const {
+    if (HWND shown = thread ? ShownWindowOf(thread) : nullptr) {
+        if (IsIconic(shown))
+            ShowWindow(shown, SW_RESTORE);
+        SetForegroundWindow(shown);
+        BringWindowToTop(shown);
+        return;
+    }
+    MessageBoxA(nullptr, LoadText(language_, IDS_BACKUP_STILL_ENDING).c_str(),
+                LoadText(language_, IDS_BACKUP_QUESTION_CAPTION).c_str(),
+                MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND);
+}
+
 STDMETHODIMP BackupManager::Run(BSTR pDevId) {
-    com::CriticalSectionLock guard(lock_);
-    if (PreviousJobRunning())
-        return S_FALSE;
-    return StartWizard(MakeJob(pDevId)) ? S_OK : E_FAIL;
+    com::UniqueHandle previous;
+    {
+        com::CriticalSectionLock guard(lock_);
+        if (!PreviousJobRunning())
+            return StartWizard(MakeJob(pDevId)) ? S_OK : E_FAIL;
+        if (!DuplicateHandle(GetCurrentProcess(), worker_.Get(), GetCurrentProcess(), previous.Put(), 0,
+                             FALSE, DUPLICATE_SAME_ACCESS))
+            previous.Reset();
+    }
+    // Nothing starts while the last job's thread runs, and the user sees why.
+    ShowRunningJob(previous.Get());
+    return S_FALSE;
 }
 
 HRESULT BackupManager::RunFixedJob(BSTR deviceId, bool isBackup) {

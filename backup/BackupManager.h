@@ -51,6 +51,9 @@ private:
     // Starts the wizard thread for the job; false when no thread could be made.
     bool StartWizard(std::unique_ptr<BackupJob> job);
     bool PreviousJobRunning();
+    // Brings the window of the job on `thread` to the front; with none shown (the wizard has
+    // closed, its thread still ends) says that the last job is still ending.
+    void ShowRunningJob(HANDLE thread) const;
     HRESULT RunFixedJob(BSTR deviceId, bool isBackup);
 
     com::TypeInfoDispatch dispatch_;

@@ -635,8 +635,16 @@ DWORD WINAPI BackupWizardThread(void* raw) {
         FAILED(state.hub->QueryInterface(__uuidof(IZelvanMgr), reinterpret_cast<void**>(&state.hubCustom))))
         return static_cast<DWORD>(E_FAIL);
     BusyGuard busy(state.hub.Get());
-    if (FAILED(busy.Result()))
+    if (FAILED(busy.Result())) {
+        // The hub brings a busy window it knows to the front itself; without one the user is told
+        // why no wizard comes.
+        LONG busyWindow = 0;
+        if (FAILED(state.hub->GetBusyUI(&busyWindow)) || busyWindow == 0 || busyWindow == -1)
+            MessageBoxA(nullptr, LoadText(job->language, IDS_BACKUP_HUB_BUSY).c_str(),
+                        LoadText(job->language, IDS_BACKUP_QUESTION_CAPTION).c_str(),
+                        MB_OK | MB_ICONEXCLAMATION | MB_SETFOREGROUND);
         return static_cast<DWORD>(E_FAIL);
+    }
     job->displayName = DisplayName(DeviceNameOf(state.hubCustom.Get(), job->deviceId), job->deviceId);
     job->backupFolder = GetBackupFolder(job->separator);
     state.titleFont = CreateFontA(-MulDiv(10, 96, 72), 0, 0, 0, FW_BOLD, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, "Verdana");

@@ -338,9 +338,10 @@ TEST_F(BackupWizardTest, ARestoreWithoutASetOfTheDeviceOffersOnlyBack) {
     EXPECT_EQ(served_.BusyUI(), 0);
 }
 
-// Answers the question about replacing a set with `button`; its text, empty when none came.
-std::string AnswerReplace(int button) {
-    const std::string caption = LoadLanguageString(BackupLanguage(), IDS_BACKUP_OVERWRITE_CAPTION);
+// Answers the next message box whose caption is string `captionId` with `button`; its text,
+// empty when none came.
+std::string AnswerBox(UINT captionId, int button) {
+    const std::string caption = LoadLanguageString(BackupLanguage(), captionId);
     HWND box = test::WaitForWindow(L"#32770", com::FromAnsi(caption).c_str(), 10000);
     if (!box)
         return {};
@@ -350,6 +351,67 @@ std::string AnswerReplace(int button) {
     test::ClickButton(box, button);
     test::WaitForWindowGone(box, 10000);
     return text;
+}
+
+// Answers the question about replacing a set with `button`; its text, empty when none came.
+std::string AnswerReplace(int button) {
+    return AnswerBox(IDS_BACKUP_OVERWRITE_CAPTION, button);
+}
+
+// Closes the next note of the manager (its question caption); its text, empty when none came.
+std::string CloseNote() {
+    return AnswerBox(IDS_BACKUP_QUESTION_CAPTION, IDOK);
+}
+
+// A second Run starts nothing: while the wizard is open it comes to the front; once its window
+// has gone and its thread still ends, a note says so.
+TEST_F(BackupWizardTest, ASecondRunShowsTheOpenWizardOrSaysTheLastOneIsEnding) {
+    com::UniqueBstr device = com::AnsiToUniqueBstr("@TDDev1");
+    com::ComPtr<IZvBackupMgr> runner;
+    ASSERT_EQ(manager_->QueryInterface(__uuidof(IZvBackupMgr), reinterpret_cast<void**>(&runner)), S_OK);
+    ASSERT_EQ(runner->Run(device.Get()), S_OK);
+    WizardUser user;
+    ASSERT_TRUE(user.Find());
+    ASSERT_TRUE(user.WaitForPageWith(IDC_BACKUP_WELCOME_TITLE));
+    // Another window of the program is in front, as the tray's would be.
+    com::UniqueWindow other(CreateWindowExW(0, L"STATIC", L"in front", WS_POPUP | WS_VISIBLE, 10, 10, 200,
+                                            100, nullptr, nullptr, nullptr, nullptr));
+    ASSERT_TRUE(other);
+    SetForegroundWindow(other.Get());
+    ASSERT_TRUE(test::PollUntil([&] { return GetForegroundWindow() == other.Get(); }, 5000));
+    EXPECT_EQ(runner->Run(device.Get()), S_FALSE);
+    EXPECT_TRUE(test::PollUntil([&] { return GetForegroundWindow() == user.Sheet(); }, 5000));
+
+    // The wizard's thread clears the hub's busy mark after its window has gone; while it waits
+    // for that call, the user asks again.
+    HRESULT again = E_UNEXPECTED;
+    std::string note;
+    bool sheetGone = false, asked = false;
+    served_.Hub()->BeforeBusyClears([&] {
+        sheetGone = !IsWindow(user.Sheet());
+        std::thread reading([&] { note = CloseNote(); });
+        again = runner->Run(device.Get());
+        reading.join();
+        asked = true;
+    });
+    user.Press(PSBTN_CANCEL);
+    EXPECT_TRUE(test::PollUntil([&] { return asked && served_.BusyUI() == 0; }, 30000));
+    served_.Hub()->BeforeBusyClears(nullptr);
+    EXPECT_TRUE(sheetGone);
+    EXPECT_EQ(again, S_FALSE);
+    EXPECT_EQ(note, LoadLanguageString(BackupLanguage(), IDS_BACKUP_STILL_ENDING));
+}
+
+TEST_F(BackupWizardTest, AWizardThatFindsTheHubBusySaysSo) {
+    com::UniqueBstr device = com::AnsiToUniqueBstr("@TDDev1");
+    served_.Hub()->put_BusyUI(1L); // busy without a window of its own
+    std::string note;
+    EXPECT_EQ(
+        WhileUserActs([&] { return manager_->BackupDevice(device.Get()); }, [&] { note = CloseNote(); }),
+        S_OK);
+    EXPECT_EQ(note, LoadLanguageString(BackupLanguage(), IDS_BACKUP_HUB_BUSY));
+    EXPECT_EQ(served_.BusyUI(), 1); // the other's mark stays
+    served_.Hub()->put_BusyUI(0L);
 }
 
 TEST_F(BackupWizardTest, ABackupUnderAnExistingSetNameAsksBeforeReplacingIt) {

@@ -107,8 +107,10 @@
 #define IDS_BACKUP_DONE 12451
 #define IDS_RESTORE_DONE 12452
 #define IDS_BACKUP_WAIT 12453
+#define IDS_BACKUP_STILL_ENDING 12460
 #define IDS_BACKUP_LIBRARY_FAILED 12465
 // Shared with the program: the caption of its questions and its warning header.
 // The shared captions of the language library (their texts stand with the program's).
 #define IDS_BACKUP_QUESTION_CAPTION 12469
+#define IDS_BACKUP_HUB_BUSY 12476
 #define IDS_BACKUP_ERROR_HEADER 11808

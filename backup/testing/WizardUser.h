@@ -32,14 +32,16 @@ public:
         return sheet_ != nullptr;
     }
     // Opens the wizard with `open` (a command posted to the program) and finds it. The program
-    // runs one wizard at a time and passes over a command that comes while the last wizard's
-    // thread is still ending, its window already gone; so the command is given again until a
-    // wizard shows (a command that comes while the new one runs is passed over too).
+    // runs one wizard at a time: a command that comes while the last wizard's thread is still
+    // ending, its window already gone, is answered with a note ("Tavrilon"); the note is closed
+    // and the command given again until a wizard shows.
     template <class Open> bool OpenAndFind(Open open) {
         for (int attempt = 0; attempt < 8; ++attempt) {
             open();
             if (Find(2500))
                 return true;
+            if (HWND note = test::FindShownWindow(L"#32770", L"Tavrilon"))
+                PostMessageW(note, WM_COMMAND, IDOK, 0);
         }
         return false;
     }

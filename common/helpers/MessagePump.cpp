@@ -1,4 +1,5 @@
 #include "MessagePump.h"
+#include <optional>
 
 namespace tv {
 
@@ -66,7 +67,10 @@ bool WaitWithMessagePump(HANDLE handle, DWORD timeoutMs) {
     return signalled;
 }
 
-bool WaitForThreadWithPump(HANDLE handle) {
+namespace {
+
+// Waits for the handle, dispatching every message but a quit, which is kept in `quit`.
+bool PumpUntilSignalled(HANDLE handle, std::optional<WPARAM>& quit) {
     for (;;) {
         DWORD result = MsgWaitForMultipleObjectsEx(1, &handle, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
         if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED_0)
@@ -75,12 +79,27 @@ bool WaitForThreadWithPump(HANDLE handle) {
             return false;
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                quit = msg.wParam;
+                continue;
+            }
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
             if (IsSignalled(handle))
                 return true;
         }
     }
+}
+
+} // namespace
+
+bool WaitForThreadWithPump(HANDLE handle) {
+    std::optional<WPARAM> quit;
+    const bool signalled = PumpUntilSignalled(handle, quit);
+    // A quit asked for meanwhile belongs to the thread's own loop, which ends once the wait is over.
+    if (quit)
+        PostQuitMessage(static_cast<int>(*quit));
+    return signalled;
 }
 
 } // namespace tv

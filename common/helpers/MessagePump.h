@@ -12,7 +12,8 @@ namespace tv {
 bool WaitWithMessagePump(HANDLE handle, DWORD timeoutMs);
 
 // Waits without limit for `handle` while dispatching every message; false only when the wait
-// itself fails.
+// itself fails. A quit message seen while waiting does not end the wait: it is posted again
+// after the wait, so that the thread's own message loop still ends.
 bool WaitForThreadWithPump(HANDLE handle);
 
 } // namespace tv

@@ -118,6 +118,50 @@ TEST(WaitForThreadWithPump, ReturnsWhenTheThreadEndsAndServesMessages) {
     EXPECT_EQ(1, g_pings);
 }
 
+// A window whose message, sent from another thread, asks the waiting thread's loop to end, as
+// a command handled during the wait does.
+const UINT kQuitAsked = WM_APP + 2;
+
+LRESULT CALLBACK QuittingProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == kQuitAsked) {
+        PostQuitMessage(static_cast<int>(wp));
+        return 0;
+    }
+    return CountingProc(hwnd, msg, wp, lp);
+}
+
+TEST(WaitForThreadWithPump, AQuitAskedMeanwhileKeepsTheWaitAndIsPostedAgainAtItsEnd) {
+    DrainQuit();
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = QuittingProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"TvPumpQuitWindow";
+    RegisterClassW(&wc);
+    tv::com::UniqueWindow window(
+        CreateWindowW(L"TvPumpQuitWindow", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr));
+    ASSERT_TRUE(window);
+    g_pings = 0;
+    UniqueHandle owned(CreateThread(
+        nullptr, 0,
+        [](void* param) -> DWORD {
+            HWND hwnd = static_cast<HWND>(param);
+            SendMessageW(hwnd, kQuitAsked, 9, 0);
+            Sleep(300);
+            // The waiting thread still serves its windows after the quit.
+            SendMessageW(hwnd, kPing, 0, 0);
+            Sleep(300);
+            return 0;
+        },
+        window.Get(), 0, nullptr));
+    ASSERT_TRUE(owned);
+    EXPECT_TRUE(tv::WaitForThreadWithPump(owned.Get()));
+    EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(owned.Get(), 0)) << "waited to the end";
+    EXPECT_EQ(1, g_pings);
+    MSG msg;
+    ASSERT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "the quit was swallowed";
+    EXPECT_EQ(9u, msg.wParam);
+}
+
 TEST(WaitWithMessagePump, AMutexLeftByAnEndedOwnerIsTakenOnce) {
     UniqueHandle mutex(CreateMutexW(nullptr, FALSE, nullptr));
     HANDLE raw = mutex.Get();

@@ -575,7 +575,10 @@ private:
             LONG busy = 0;
             if (hub)
                 hub->get_BusyUI(&busy);
-            if (!hub || busy == 1 || about_.Running() || options_.Running()) {
+            // A subscription update's thread goes on after it has given the hub back (while its
+            // script or its report runs), so it counts as an open window too.
+            if (!hub || busy == 1 || about_.Running() || options_.Running() ||
+                subscriptionUpdate_.Running()) {
                 MessageBoxW(GetDesktopWindow(), LoadText(IDS_EXIT_DIALOG_OPEN).c_str(),
                             LoadText(IDS_EXIT_CAPTION).c_str(), MB_OK | MB_ICONEXCLAMATION | MB_TOPMOST);
             } else {

@@ -184,5 +184,22 @@ TEST_F(ProgramLife, DevicesComeAndGoWithMenuScriptsAndAlertsThenExitEndsTheProgr
     EXPECT_TRUE(LogHas("finish " + marker_));
 }
 
+// An exit without questions that comes while the about dialog is open ends the program once the
+// dialog has closed: the wait for the dialog's thread passes the quit on.
+TEST_F(ProgramLife, ExitWithoutQuestionsWhileAboutIsOpenEndsTheProgramWhenItCloses) {
+    constexpr UINT kAboutCommand = 0x4000;
+    constexpr UINT kExitWithoutQuestionsCommand = 57665;
+    RunningProgram program;
+    ASSERT_TRUE(program.Start());
+    const HWND mainDialog = program.MainDialog();
+    PostMessageW(mainDialog, WM_COMMAND, kAboutCommand, 0);
+    HWND about = test::WaitForWindow(L"#32770", L"About Tavrilon", 15000);
+    ASSERT_NE(about, nullptr);
+    PostMessageW(mainDialog, WM_COMMAND, kExitWithoutQuestionsCommand, 0);
+    EXPECT_EQ(program.WaitForExit(1000), -1) << "ended under the open dialog";
+    EXPECT_TRUE(test::ClickButton(about, IDOK));
+    EXPECT_EQ(program.WaitForExit(30000), 0);
+}
+
 } // namespace
 } // namespace tv::e2e

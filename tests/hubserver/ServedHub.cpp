@@ -1,5 +1,6 @@
 #include "ServedHub.h"
 #include <cstring>
+#include <utility>
 #include "TestDeviceRegistration.h"
 #include "AnsiText.h"
 #include <oleauto.h>
@@ -32,6 +33,17 @@ std::wstring ScriptedHub::BrowseTitle() const {
 std::wstring ScriptedHub::BrowseText() const {
     std::lock_guard<std::mutex> guard(lock_);
     return browseText_;
+}
+
+STDMETHODIMP ScriptedHub::put_BusyUI(LONG nVal) {
+    std::function<void()> action;
+    if (nVal == 0) {
+        std::lock_guard<std::mutex> guard(lock_);
+        action = std::exchange(beforeBusyClears_, nullptr);
+    }
+    if (action)
+        action();
+    return Hub::put_BusyUI(nVal);
 }
 
 STDMETHODIMP ScriptedHub::BrowseForFolder2(BSTR bsTitle, BSTR bsText, BSTR bsStatus, BSTR* bsPath) {

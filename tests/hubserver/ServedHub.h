@@ -6,6 +6,7 @@
 #include "ClassFactory.h"
 #include "Hub.h"
 #include "UiHarness.h"
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -18,6 +19,7 @@ class ScriptedHub : public hub::Hub {
     using Hub::BrowseForFolder;
     using Hub::Command;
     using Hub::CreateFolder;
+    using Hub::put_BusyUI;
 
     // What the next folder choices give: a device folder (S_OK), or a cancel (S_FALSE) when empty.
     void AnswerBrowse(std::optional<std::string> folder);
@@ -44,6 +46,14 @@ class ScriptedHub : public hub::Hub {
         itemsWithNothing_ = true;
     }
 
+    // Runs `action` once, on the hub's thread, when BusyUI is next cleared, before the clearing
+    // caller has its answer: a component that ends its modal work waits in that call meanwhile.
+    void BeforeBusyClears(std::function<void()> action) {
+        std::lock_guard<std::mutex> guard(lock_);
+        beforeBusyClears_ = std::move(action);
+    }
+
+    STDMETHODIMP put_BusyUI(LONG nVal) override;
     STDMETHODIMP BrowseForFolder2(BSTR bsTitle, BSTR bsText, BSTR bsStatus, BSTR* bsPath) override;
     STDMETHODIMP BrowseForFolder(LPSTR strTitle, LPSTR strText, LONG nMaxLen, unsigned char* strPath) override;
     STDMETHODIMP Command(LPSTR strNameOrID, LPSTR strCommand, LONG* nMaxLen, LPSTR* strResponse) override;
@@ -62,6 +72,7 @@ class ScriptedHub : public hub::Hub {
     std::vector<std::string> commands_;
     std::vector<std::string> createdFolders_;
     bool itemsWithNothing_ = false;
+    std::function<void()> beforeBusyClears_;
     int refreshes_ = 0;
     std::vector<std::pair<int, HBITMAP>> picturesAtCopy_;
 };
