@@ -136,6 +136,7 @@ public:
     STDMETHODIMP OnError(BSTR text) override {
         std::lock_guard<std::mutex> guard(lock_);
         errors_.push_back(com::ToAnsi(text));
+        events_.push_back("error " + errors_.back());
         return S_OK;
     }
     STDMETHODIMP OnExit() override { return Add("exit"); }
@@ -832,6 +833,59 @@ TEST_F(BackupDeviceTest, ARestoreThatRemovesLibrariesCountsTheDeletedFilesOnTheB
         if (step.find("being deleted") != std::string::npos)
             counted.push_back(position);
     EXPECT_EQ(counted, (std::vector<int>{3333, 6666, 10000})) << testing::PrintToString(bar->Positions());
+}
+
+// The last step, status or error the run showed before it ended.
+std::string LastShown(RecordingSink& sink) {
+    std::string last;
+    for (const std::string& event : sink.Events())
+        for (const char* kind : {"step ", "status ", "error "})
+            if (event.rfind(kind, 0) == 0)
+                last = event;
+    return last;
+}
+
+TEST_F(BackupDeviceTest, ALibraryThatCannotBeDeletedFailsTheRestoreWhichStillPutsTheSetBack) {
+    WriteFile(Device("Docs\\a.txt"), "alpha", 1200000000);
+    com::ComPtr<RecordingSink> sink;
+    com::MakeComObject(sink);
+    ASSERT_EQ(RunBackuper(true, SetFile("docs"), kOtherFiles, sink.Get()), S_OK);
+    WriteFile(Device("Docs\\a.txt"), "changed", 1300000000);
+    WriteFile(Device("zvkernel.dl"), "kernel", 1200000000);
+    WriteFile(Device("Apps\\zvgraph.dl"), "graph", 1200000000);
+    const std::string done = "step " + LoadLanguageString(BackupLanguage(), IDS_RESTORE_DONE);
+    const std::string restored =
+        "status " + LoadLanguageString(BackupLanguage(), IDS_BACKUP_RESTORE_SUCCEEDED);
+    {
+        // Held open without delete sharing, the kernel library cannot be deleted.
+        com::UniqueFileHandle held(CreateFileA(Device("zvkernel.dl").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                               nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held);
+        com::ComPtr<RecordingSink> failed;
+        com::MakeComObject(failed);
+        EXPECT_TRUE(
+            FAILED(RunBackuper(false, SetFile("docs"), kFileClasses | kRemoveLibraries, failed.Get())));
+        // The restore went on: the other library went and the set's file came back.
+        EXPECT_FALSE(Exists(Device("Apps\\zvgraph.dl")));
+        EXPECT_EQ(ReadFile(Device("Docs\\a.txt")), "alpha");
+        // It ends on the library's failure: no success, no closing step.
+        const std::vector<std::string> events = failed->Events();
+        EXPECT_EQ(std::count(events.begin(), events.end(), restored), 0) << testing::PrintToString(events);
+        EXPECT_EQ(std::count(events.begin(), events.end(), done), 0) << testing::PrintToString(events);
+        const std::string last = LastShown(*failed.Get());
+        EXPECT_EQ(last.rfind("error ", 0), 0u) << testing::PrintToString(events);
+        EXPECT_NE(last.find("zvkernel.dl"), std::string::npos) << last;
+    }
+
+    // A device without libraries has nothing to remove: no error, the restore succeeds.
+    ASSERT_TRUE(DeleteFileA(Device("zvkernel.dl").c_str()));
+    WriteFile(Device("Docs\\a.txt"), "changed", 1300000000);
+    com::ComPtr<RecordingSink> none;
+    com::MakeComObject(none);
+    EXPECT_EQ(RunBackuper(false, SetFile("docs"), kFileClasses | kRemoveLibraries, none.Get()), S_OK);
+    EXPECT_TRUE(none->Errors().empty()) << testing::PrintToString(none->Errors());
+    EXPECT_EQ(ReadFile(Device("Docs\\a.txt")), "alpha");
+    EXPECT_EQ(LastShown(*none.Get()), done) << testing::PrintToString(none->Events());
 }
 
 TEST_F(BackupDeviceTest, ARestoreCreatesFoldersBelowTheVolumeOnModel21DevicesOnly) {

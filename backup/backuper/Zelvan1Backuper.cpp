@@ -109,6 +109,8 @@ std::string Zelvan1Backuper::Hex(HRESULT hr) const {
 }
 
 void Zelvan1Backuper::Error(const std::string& text) {
+    if (!errorReported_)
+        firstError_ = text;
     errorReported_ = true;
     if (sink_)
         if (com::UniqueBstr bstr = com::AnsiToUniqueBstr(text))
@@ -216,9 +218,12 @@ STDMETHODIMP Zelvan1Backuper::Run(long isBackup, BSTR strDevID, BSTR strFileName
 
 HRESULT Zelvan1Backuper::RunOperation(bool isBackup, BSTR deviceId, BSTR fileName, long flags) {
     cancelled_ = errorReported_ = itemFailed_ = foreignSetAccepted_ = removingLibraries_ = false;
+    firstError_.clear();
     leftOut_.clear();
     hub_->put_AutoPC_ON_PC_OFF_Mode(deviceId_.data(), 0);
     HRESULT hr = S_OK;
+    HRESULT removalFailure = S_OK;
+    std::string removalError;
     const std::string word = Text(isBackup ? IDS_BACKUP_WORD_BACKUP : IDS_BACKUP_WORD_RESTORE);
     {
         PcModeGuard pcMode(hub_.Get(), deviceId_.c_str());
@@ -246,11 +251,26 @@ HRESULT Zelvan1Backuper::RunOperation(bool isBackup, BSTR deviceId, BSTR fileNam
                 }
                 if (hr == S_OK && (flags & kRemoveLibraries)) {
                     removingLibraries_ = true;
-                    hr = RemoveLibraries();
-                    itemFailed_ = removingLibraries_ = errorReported_ = false;
+                    const HRESULT removed = RemoveLibraries();
+                    removingLibraries_ = false;
+                    // A library that could not be deleted does not stop the set's files from
+                    // going back; the run fails with it at the end. A cancel stops the restore.
+                    if (removed == S_FALSE)
+                        hr = S_FALSE;
+                    else if (FAILED(removed) || itemFailed_)
+                        removalFailure = FAILED(removed) ? removed : E_FAIL;
+                    if (FAILED(removalFailure))
+                        removalError = errorReported_ ? firstError_ : Hex(removalFailure);
+                    // The restore's own errors are counted afresh.
+                    itemFailed_ = errorReported_ = false;
                 }
                 if (hr == S_OK)
                     hr = provider->RestoreMe(this, deviceId, fileName, flags);
+                if (hr == S_OK && FAILED(removalFailure)) {
+                    // Shown again last: the restore's own steps replaced it on the page.
+                    Error(removalError);
+                    hr = removalFailure;
+                }
             }
             if (hr == S_OK && isBackup && !leftOut_.empty()) {
                 // Not a whole backup: say so, with the count; the log names each file.
@@ -266,7 +286,7 @@ HRESULT Zelvan1Backuper::RunOperation(bool isBackup, BSTR deviceId, BSTR fileNam
             }
         }
     }
-    if (!errorReported_)
+    if (!errorReported_ && SUCCEEDED(removalFailure))
         Step(isBackup ? IDS_BACKUP_DONE : IDS_RESTORE_DONE);
     return hr;
 }
@@ -679,8 +699,9 @@ HRESULT Zelvan1Backuper::RemoveLibraries() {
             !StartsWith(AfterFirstSeparator(name, separator_), "System") && IsDeviceLibrary(name))
             paths.push_back(deviceId_ + separator_ + name);
     }
+    // A device without libraries has nothing to remove: said, and no failure.
     if (paths.empty()) {
-        Error(Text(IDS_BACKUP_NOTHING_SELECTED));
+        Status(IDS_BACKUP_NOTHING_SELECTED);
         return S_OK;
     }
     scale_ = ProgressScale(paths.size());

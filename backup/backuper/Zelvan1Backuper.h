@@ -96,6 +96,8 @@ private:
     bool itemFailed_ = false;
     bool foreignSetAccepted_ = false;
     bool removingLibraries_ = false;
+    // The first error since the error-reported flag was last cleared.
+    std::string firstError_;
     // The staged files of a restore's transfer, removed as the hub reports each one done.
     StagedFileRemover* remover_ = nullptr;
     // The device files the running backup left out.
