@@ -109,6 +109,8 @@ std::string Zelvan1Backuper::Hex(HRESULT hr) const {
 }
 
 void Zelvan1Backuper::Error(const std::string& text) {
+    if (!errorReported_)
+        firstError_ = text;
     errorReported_ = true;
     if (sink_)
         if (com::UniqueBstr bstr = com::AnsiToUniqueBstr(text))
@@ -216,9 +218,12 @@ STDMETHODIMP Zelvan1Backuper::Run(long isBackup, BSTR strDevID, BSTR strFileName
 
 HRESULT Zelvan1Backuper::RunOperation(bool isBackup, BSTR deviceId, BSTR fileName, long flags) {
     cancelled_ = errorReported_ = itemFailed_ = foreignSetAccepted_ = removingLibraries_ = false;
+    firstError_.clear();
     leftOut_.clear();
     hub_->put_AutoPC_ON_PC_OFF_Mode(deviceId_.data(), 0);
     HRESULT hr = S_OK;
+    HRESULT removalFailure = S_OK;
+    std::string removalError;
     const std::string word = Text(isBackup ? IDS_BACKUP_WORD_BACKUP : IDS_BACKUP_WORD_RESTORE);
     {
         PcModeGuard pcMode(hub_.Get(), deviceId_.c_str());
@@ -246,11 +251,26 @@ HRESULT Zelvan1Backuper::RunOperation(bool isBackup, BSTR deviceId, BSTR fileNam
                 }
                 if (hr == S_OK && (flags & kRemoveLibraries)) {
                     removingLibraries_ = true;
-                    hr = RemoveLibraries();
-                    itemFailed_ = removingLibraries_ = errorReported_ = false;
+                    const HRESULT removed = RemoveLibraries();
+                    removingLibraries_ = false;
+                    // A library that could not be deleted does not stop the set's files from
+                    // going back; the run fails with it at the end. A cancel stops the restore.
+                    if (removed == S_FALSE)
+                        hr = S_FALSE;
+                    else if (FAILED(removed) || itemFailed_)
+                        removalFailure = FAILED(removed) ? removed : E_FAIL;
+                    if (FAILED(removalFailure))
+                        removalError = errorReported_ ? firstError_ : Hex(removalFailure);
+                    // The restore's own errors are counted afresh.
+                    itemFailed_ = errorReported_ = false;
                 }
                 if (hr == S_OK)
                     hr = provider->RestoreMe(this, deviceId, fileName, flags);
+                if (hr == S_OK && FAILED(removalFailure)) {
+                    // Shown again last: the restore's own steps replaced it on the page.
+                    Error(removalError);
+                    hr = removalFailure;
+                }
             }
             if (hr == S_OK && isBackup && !leftOut_.empty()) {
                 // Not a whole backup: say so, with the count; the log names each file.
@@ -266,7 +286,7 @@ HRESULT Zelvan1Backuper::RunOperation(bool isBackup, BSTR deviceId, BSTR fileNam
             }
         }
     }
-    if (!errorReported_)
+    if (!errorReported_ && SUCCEEDED(removalFailure))
         Step(isBackup ? IDS_BACKUP_DONE : IDS_RESTORE_DONE);
     return hr;
 }
@@ -443,7 +463,8 @@ std::shared_ptr<StagedFileRemover> Zelvan1Backuper::RemoverOf(const std::vector<
     }
 }
 
-HRESULT Zelvan1Backuper::Transfer(const std::vector<PathPair>& pairs, Direction direction, uint64_t total) {
+HRESULT Zelvan1Backuper::Transfer(const std::vector<PathPair>& pairs, Direction direction, uint64_t total,
+                                  const std::function<bool()>& work) {
     std::vector<LPSTR> sources, destinations;
     size_t longest = 0;
     for (const PathPair& pair : pairs) {
@@ -463,7 +484,7 @@ HRESULT Zelvan1Backuper::Transfer(const std::vector<PathPair>& pairs, Direction 
         Error(Text(IDS_BACKUP_TRANSFER_FAILED));
         return hr;
     }
-    WaitForTransfer();
+    WaitForTransfer(work);
     if (sink_)
         sink_->OnOperComplete();
     if (cancelled_)
@@ -475,13 +496,15 @@ HRESULT Zelvan1Backuper::Transfer(const std::vector<PathPair>& pairs, Direction 
     return S_OK;
 }
 
-void Zelvan1Backuper::WaitForTransfer() {
+void Zelvan1Backuper::WaitForTransfer(const std::function<bool()>& work) {
     // The cancel event wakes the wait too, so a cancel is passed on even when no message comes.
     // A wait may not name one handle twice: without a cancel event it waits for the done event alone.
+    // While there is work it only looks, and does a piece of it between the looks.
+    bool working = static_cast<bool>(work);
     for (;;) {
         const HANDLE handles[2] = {doneEvent_.Get(), cancelEvent_.Get()};
-        const DWORD woken = MsgWaitForMultipleObjectsEx(cancelEvent_ ? 2 : 1, handles, INFINITE, QS_ALLINPUT,
-                                                        MWMO_ALERTABLE | MWMO_INPUTAVAILABLE);
+        const DWORD woken = MsgWaitForMultipleObjectsEx(cancelEvent_ ? 2 : 1, handles, working ? 0 : INFINITE,
+                                                        QS_ALLINPUT, MWMO_ALERTABLE | MWMO_INPUTAVAILABLE);
         if (woken == WAIT_OBJECT_0 || woken == WAIT_FAILED)
             return;
         MSG msg;
@@ -489,11 +512,17 @@ void Zelvan1Backuper::WaitForTransfer() {
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
         }
-        if (cancelEvent_ && WaitForSingleObject(cancelEvent_.Get(), 0) == WAIT_OBJECT_0) {
-            ResetEvent(cancelEvent_.Get());
-            cancelled_ = true;
-            hub_->CancelFileOperation(deviceId_.data());
-        }
+        PassOnCancel();
+        if (working)
+            working = !cancelled_ && work();
+    }
+}
+
+void Zelvan1Backuper::PassOnCancel() {
+    if (cancelEvent_ && WaitForSingleObject(cancelEvent_.Get(), 0) == WAIT_OBJECT_0) {
+        ResetEvent(cancelEvent_.Get());
+        cancelled_ = true;
+        hub_->CancelFileOperation(deviceId_.data());
     }
 }
 
@@ -540,30 +569,17 @@ STDMETHODIMP Zelvan1Backuper::PutEntries(IZvEnumDevEntries* piEntries) {
     TV_RETURN_IF_FAILED(PrepareStagingFolder(staging));
     std::vector<PathPair> copies, markers;
     std::vector<std::string> markedRoots, createdFolders;
+    std::vector<OrderedStaging::Item> items;
     uint64_t total = 0;
-    StagedFileWriter writer;
-    auto removeStaged = [&] {
-        writer.Finish();
-        for (const PathPair& copy : copies)
-            DeleteStaged(copy.staged);
-    };
-    // The path named is the first file that could not be staged: one the writers refused, or else
-    // `path`, whose entry could not be read.
-    auto stagingFailed = [&](const std::string& path) {
-        const std::string refused = writer.Finish();
-        Error(FormatText(language_, IDS_BACKUP_NOT_RESTORED, (refused.empty() ? path : refused).c_str()));
-        removeStaged();
-        return E_FAIL;
-    };
+    // First the names and sizes of every file to restore, with their folders; the data is read
+    // when each file is staged.
     for (;;) {
         com::ComPtr<IStream> entry;
         ULONG fetched = 0;
         if (piEntries->Next(1, &entry, &fetched) != S_OK || fetched != 1 || !entry)
             break;
-        if (CheckCancelled()) {
-            removeStaged();
+        if (CheckCancelled())
             return S_FALSE;
-        }
         STATSTG stat = {};
         if (FAILED(entry->Stat(&stat, STATFLAG_DEFAULT)))
             continue;
@@ -581,10 +597,8 @@ STDMETHODIMP Zelvan1Backuper::PutEntries(IZvEnumDevEntries* piEntries) {
         }
         const size_t folderEnd = name.rfind(separator_);
         if (folderEnd != std::string::npos) {
-            if (!CreateStagingFolders(staging + separator_ + name.substr(0, folderEnd))) {
-                removeStaged();
+            if (!CreateStagingFolders(staging + separator_ + name.substr(0, folderEnd)))
                 return E_FAIL;
-            }
             if (model_ == kModel15) {
                 // The device folders along the path below its volume, each asked for once. The
                 // volume (the first component) is the device's own and is never created.
@@ -608,17 +622,31 @@ STDMETHODIMP Zelvan1Backuper::PutEntries(IZvEnumDevEntries* piEntries) {
         }
         const std::string stagedPath = staging + separator_ + name;
         const uint32_t size = static_cast<uint32_t>(stat.cbSize.QuadPart);
-        // The writers stage the file while the next entry is read.
-        StagedFileWriter::File file{stagedPath, {}, stat.mtime};
-        if (FAILED(ReadWholeEntry(entry.Get(), size, file.data)) || !writer.Write(std::move(file)))
-            return stagingFailed(stagedPath);
+        items.push_back({stagedPath, stat.mtime, [entry, size](std::vector<uint8_t>& data) {
+                             return SUCCEEDED(ReadWholeEntry(entry.Get(), size, data));
+                         }});
         copies.push_back({deviceId_ + separator_ + name, stagedPath});
         total += size;
     }
-    if (const std::string refused = writer.Finish(); !refused.empty())
-        return stagingFailed(refused);
     if (copies.empty()) {
         Error(Text(IDS_BACKUP_NOTHING_SELECTED));
+        return E_FAIL;
+    }
+    OrderedStaging staged(std::move(items));
+    auto removeStaged = [&] {
+        staged.Finish();
+        for (const PathPair& copy : copies)
+            DeleteStaged(copy.staged);
+    };
+    // The device copy starts once the first file is staged; the others are staged beside it,
+    // each one before the hub comes to it.
+    if (const auto ready = staged.ReadyThrough(0, cancelEvent_.Get()); ready != OrderedStaging::Ready::kYes) {
+        if (ready == OrderedStaging::Ready::kStopped && CheckCancelled()) {
+            removeStaged();
+            return S_FALSE;
+        }
+        Error(FormatText(language_, IDS_BACKUP_NOT_RESTORED, staged.Finish().c_str()));
+        removeStaged();
         return E_FAIL;
     }
     Step(IDS_BACKUP_COPYING_TO);
@@ -633,11 +661,21 @@ STDMETHODIMP Zelvan1Backuper::PutEntries(IZvEnumDevEntries* piEntries) {
         // Each staged file goes as soon as the device has taken it, beside the transfer.
         const std::shared_ptr<StagedFileRemover> remover = RemoverOf(copies);
         remover_ = remover.get();
-        hr = Transfer(copies, Direction::kToDevice, total);
+        staging_ = &staged;
+        copiedItems_ = 0;
+        hr =
+            Transfer(copies, Direction::kToDevice, total, [&] { return !itemFailed_ && staged.StageNext(); });
+        staging_ = nullptr;
         remover_ = nullptr;
+        // No file is written once the staging has finished: the remover may take them all.
+        const std::string refused = staged.Finish();
         if (!remover)
             for (const PathPair& copy : copies)
                 DeleteStaged(copy.staged);
+        if (hr == S_OK && !refused.empty()) {
+            Error(FormatText(language_, IDS_BACKUP_NOT_RESTORED, refused.c_str()));
+            hr = E_FAIL;
+        }
     }
     if (hr != S_OK)
         return hr;
@@ -679,8 +717,9 @@ HRESULT Zelvan1Backuper::RemoveLibraries() {
             !StartsWith(AfterFirstSeparator(name, separator_), "System") && IsDeviceLibrary(name))
             paths.push_back(deviceId_ + separator_ + name);
     }
+    // A device without libraries has nothing to remove: said, and no failure.
     if (paths.empty()) {
-        Error(Text(IDS_BACKUP_NOTHING_SELECTED));
+        Status(IDS_BACKUP_NOTHING_SELECTED);
         return S_OK;
     }
     scale_ = ProgressScale(paths.size());
@@ -717,6 +756,20 @@ STDMETHODIMP Zelvan1Backuper::OnItemComplete(LPSTR strItem, LPSTR strErrorDescri
             Error(FormatText(language_, removingLibraries_ ? IDS_BACKUP_LIBRARY_FAILED : IDS_BACKUP_COPY_FAILED,
                              strItem ? strItem : "", strErrorDescription));
         itemFailed_ = true;
+    }
+    // The hub takes the next file once this call returns: it is staged first. When it cannot
+    // be, the copy stops there.
+    if (staging_ && !itemFailed_ && !cancelled_) {
+        switch (staging_->ReadyThrough(++copiedItems_, cancelEvent_.Get())) {
+        case OrderedStaging::Ready::kFailed:
+            hub_->CancelFileOperation(deviceId_.data());
+            break;
+        case OrderedStaging::Ready::kStopped:
+            PassOnCancel();
+            break;
+        case OrderedStaging::Ready::kYes:
+            break;
+        }
     }
     return S_OK;
 }

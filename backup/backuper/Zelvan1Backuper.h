@@ -8,6 +8,7 @@
 #include "ZelvanMgr.h"
 #include "ZvBackupMgr.h"
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_set>
@@ -15,6 +16,7 @@
 
 namespace tv::backup {
 
+class OrderedStaging;
 class StagedFileRemover;
 
 extern const CLSID CLSID_Zelvan1Backuper;
@@ -63,10 +65,14 @@ private:
     HRESULT RemoveLibraries();
     // Copies the pairs through the hub and waits, telling the sink the transfer's `total` first;
     // S_FALSE when cancelled, E_FAIL when an item failed, the hub's failure when it refused.
-    HRESULT Transfer(const std::vector<PathPair>& pairs, Direction direction, uint64_t total);
+    // `work` (may be empty) runs a piece at a time during the wait until it returns false.
+    HRESULT Transfer(const std::vector<PathPair>& pairs, Direction direction, uint64_t total,
+                     const std::function<bool()>& work = nullptr);
     HRESULT WriteMarkers(const std::vector<PathPair>& markers);
-    // Waits for the hub's transfer to end, passing a cancel on to the hub.
-    void WaitForTransfer();
+    // Waits for the hub's transfer to end, passing a cancel on to the hub, with `work` as in Transfer.
+    void WaitForTransfer(const std::function<bool()>& work = nullptr);
+    // Passes a cancel asked for on to the hub's transfer.
+    void PassOnCancel();
     bool CheckCancelled();
     HRESULT PrepareStagingFolder(std::string& folder);
     bool CreateStagingFolders(const std::string& path);
@@ -96,8 +102,13 @@ private:
     bool itemFailed_ = false;
     bool foreignSetAccepted_ = false;
     bool removingLibraries_ = false;
+    // The first error since the error-reported flag was last cleared.
+    std::string firstError_;
     // The staged files of a restore's transfer, removed as the hub reports each one done.
     StagedFileRemover* remover_ = nullptr;
+    // The staging of a restore's files while its transfer runs, and the files the hub has done.
+    OrderedStaging* staging_ = nullptr;
+    size_t copiedItems_ = 0;
     // The device files the running backup left out.
     std::vector<std::string> leftOut_;
     // The running transfer's byte counts as the sink takes them.

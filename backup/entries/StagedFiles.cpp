@@ -1,6 +1,7 @@
 #include "StagedFiles.h"
 #include "BackupFileStream.h"
 #include "Handles.h"
+#include <chrono>
 #include <system_error>
 
 namespace tv::backup {
@@ -64,15 +65,39 @@ bool StagedFileWriter::Write(File file) {
     });
     if (!failed_.empty())
         return false;
+    const size_t sequence = done_.size();
+    done_.push_back(false);
     if (threads_.empty()) {
         if (!WriteStagedFile(file))
             failed_ = file.path;
+        MarkDone(sequence);
         return failed_.empty();
     }
     queuedBytes_ += file.data.size();
-    queue_.push_back(std::move(file));
+    queue_.emplace_back(sequence, std::move(file));
     changed_.notify_all();
     return true;
+}
+
+void StagedFileWriter::MarkDone(size_t sequence) {
+    done_[sequence] = true;
+    while (donePrefix_ < done_.size() && done_[donePrefix_])
+        ++donePrefix_;
+}
+
+bool StagedFileWriter::WaitWritten(size_t count, HANDLE stop) {
+    // Looks at the stop event between short waits: a writer's progress is all that wakes it.
+    constexpr auto kLook = std::chrono::milliseconds(20);
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        if (!failed_.empty())
+            return false;
+        if (donePrefix_ >= count)
+            return true;
+        if (stop && WaitForSingleObject(stop, 0) == WAIT_OBJECT_0)
+            return false;
+        changed_.wait_for(lock, kLook);
+    }
 }
 
 std::string StagedFileWriter::Finish() {
@@ -89,7 +114,8 @@ std::string StagedFileWriter::Finish() {
 
 void StagedFileWriter::Work() {
     std::unique_lock<std::mutex> lock(mutex_);
-    for (File file; TakeNext(lock, changed_, queue_, finishing_, file);) {
+    for (std::pair<size_t, File> job; TakeNext(lock, changed_, queue_, finishing_, job);) {
+        const File& file = job.second;
         // A file after a failure is not written: the caller removes what was staged.
         const bool skip = !failed_.empty();
         lock.unlock();
@@ -98,8 +124,42 @@ void StagedFileWriter::Work() {
         queuedBytes_ -= file.data.size();
         if (!written && failed_.empty())
             failed_ = file.path;
+        MarkDone(job.first);
         changed_.notify_all();
     }
+}
+
+bool OrderedStaging::StageNext() {
+    if (handed_ == items_.size() || !failed_.empty())
+        return false;
+    Item& item = items_[handed_];
+    StagedFileWriter::File file{item.path, {}, item.time};
+    const bool read = item.read(file.data);
+    item.read = nullptr;
+    if (!read) {
+        failed_ = item.path;
+        return false;
+    }
+    if (!writer_.Write(std::move(file)))
+        return false;
+    ++handed_;
+    return true;
+}
+
+OrderedStaging::Ready OrderedStaging::ReadyThrough(size_t index, HANDLE stop) {
+    if (index >= items_.size())
+        return Ready::kYes;
+    while (handed_ <= index)
+        if (!StageNext())
+            return Ready::kFailed;
+    if (writer_.WaitWritten(index + 1, stop))
+        return Ready::kYes;
+    return stop && WaitForSingleObject(stop, 0) == WAIT_OBJECT_0 ? Ready::kStopped : Ready::kFailed;
+}
+
+std::string OrderedStaging::Finish() {
+    const std::string refused = writer_.Finish();
+    return failed_.empty() ? refused : failed_;
 }
 
 StagedFileRemover::StagedFileRemover(const std::vector<std::string>& paths)
