@@ -70,7 +70,7 @@ STDMETHODIMP ZvPortProgressSink::OnUpdate(BSTR strUpdate, BSTR* pstrReply) {
     HANDLE cancel = device_.CancelEvent();
     if (!cancel)
         return E_POINTER;
-    if (::WaitForSingleObject(cancel, 0) == WAIT_OBJECT_0) {
+    if (device_.CancelSet()) {
         if (pstrReply)
             *pstrReply = nullptr;
         device_.CancelRunningRequest();

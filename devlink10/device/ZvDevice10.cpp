@@ -89,10 +89,38 @@ void ZvDevice10::Attach(const DeviceSlot& slot, DeviceLostSink* factory) {
 
 // --- connection cycle -------------------------------------------------------------------------
 
+VOID CALLBACK ZvDevice10::OnCancelSet(void* self, BOOLEAN) {
+    auto* device = static_cast<ZvDevice10*>(self);
+    if (!device->closing_)
+        device->CancelRunningRequest();
+}
+
+bool ZvDevice10::CancelSet() const {
+    const HANDLE cancel = CancelEvent();
+    return cancel && !closing_ && ::WaitForSingleObject(cancel, 0) == WAIT_OBJECT_0;
+}
+
 HRESULT ZvDevice10::Request(const std::string& command, std::string& reply) {
     reply.clear();
+    // Once the operation is cancelled its requests end as cancelled, the one running then
+    // included (no progress need come for that); switching PC mode off still goes through.
+    if (CancelSet())
+        return ZVPORT_E_RESULT(4);
     auto text = tv::com::AnsiToUniqueBstr(command);
     tv::com::UniqueBstr response;
+    // The watch ends with the request and waits for a cancel being carried out, so that the
+    // cancel never meets a later request.
+    struct CancelWatch {
+        HANDLE wait = nullptr;
+        ~CancelWatch() {
+            if (wait)
+                ::UnregisterWaitEx(wait, INVALID_HANDLE_VALUE);
+        }
+    } watch;
+    if (const HANDLE cancel = closing_ ? nullptr : CancelEvent();
+        cancel && !::RegisterWaitForSingleObject(&watch.wait, cancel, &ZvDevice10::OnCancelSet, this,
+                                                 INFINITE, WT_EXECUTEONLYONCE))
+        watch.wait = nullptr;
     const HRESULT hr = port_->RequestSync(text.Get(), response.Put());
     if (hr == S_OK)
         reply = tv::com::ToAnsi(response.Get());
@@ -124,7 +152,10 @@ bool ZvDevice10::PcModeOn() {
         if (attempt > 0)
             ::Sleep(1000);
         std::string reply;
-        if (Request("<Command>|pc on|>", reply) != S_OK)
+        const HRESULT hr = Request("<Command>|pc on|>", reply);
+        if (hr == ZVPORT_E_RESULT(4))
+            return false; // the operation was cancelled
+        if (hr != S_OK)
             continue;
         answered = true;
         if (reply.find("pc mode on") != std::string::npos)
@@ -134,8 +165,13 @@ bool ZvDevice10::PcModeOn() {
 }
 
 void ZvDevice10::PcModeOff(bool root) {
-    if (HANDLE cancel = CancelEvent())
-        ::ResetEvent(cancel);
+    // The hub's cancel stays set until its operation ends, so that the items after this one are
+    // not worked on; the requests that switch PC mode off are not cancelled by it.
+    closing_ = true;
+    struct Reopen {
+        std::atomic<bool>& closing;
+        ~Reopen() { closing = false; }
+    } reopen{closing_};
     ::Sleep(500);
     if (autoPcMode_ != 1)
         return;

@@ -113,8 +113,14 @@ private:
     // PC mode off with "pc off" or, after a delete or an import, "pc root".
     void PcModeOff(bool root = false);
     void Disconnect();
-    // One console command; the port's answer, the reply in `reply`.
+    // One console command; the port's answer, the reply in `reply`. While the hub's cancel is
+    // set (PC mode off aside) nothing is sent and the answer is the port's cancelled result; a
+    // cancel set while the request runs aborts it.
     HRESULT Request(const std::string& command, std::string& reply);
+    // Whether the hub's cancel is set and counts (it does not while PC mode is switched off).
+    bool CancelSet() const;
+    // The thread pool's call when the hub's cancel is set during a request: aborts it.
+    static VOID CALLBACK OnCancelSet(void* self, BOOLEAN timedOut);
     // One console command naming a device path between double quotes (`verb "path"`). A path
     // that would break the command (IsSafeDeviceName) is refused with E_INVALIDARG and nothing
     // is sent. Operations check their paths before they connect, so that nothing reaches the
@@ -152,6 +158,8 @@ private:
     tv::com::ComPtr<IZvPort> port_;
     tv::com::ComPtr<IZvAssocMgr> assoc_;
     HANDLE* cancelRef_ = nullptr;
+    // Set while PC mode is switched off, which the hub's cancel does not stop.
+    std::atomic<bool> closing_{false};
     tv::com::UniqueWindow window_;
     ZvPortProgressSink sink_{*this};
     tv::MarshalledInterface callbackStream_;

@@ -17,6 +17,7 @@
 #include <climits>
 #include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace devlink10 {
@@ -202,6 +203,39 @@ TEST_F(Device10Test, ImportsOntoExistingItemsAskTheQuestionOfTheirKind) {
 
 // OnItemInit takes a 32-bit size: a PC file beyond 2 GiB is reported as the largest size, never as
 // a negative one. The transfer itself is cancelled as soon as it starts.
+// The hub deletes several items one call each and looks at its cancel before each (its delete
+// worker). A cancel that comes while the device does not answer ends the running request at once
+// (it is not sent again), stays set for the hub to see, and the device is still taken out of PC
+// mode: no item is deleted after it.
+TEST_F(Device10Test, ACancelDuringADeleteAbortsTheRequestAndStaysSetForTheItemsAfterIt) {
+    PutOnDevice("first.txt", 10, 1);
+    PutOnDevice("second.txt", 10, 2);
+    // The device answers the next console frame ("pc on") not at all: the request would wait for
+    // its time-out and send it again.
+    ASSERT_EQ(0u, SharedBench().Request("fault noconfirm=1").rfind("ok", 0));
+    std::thread canceller([this] {
+        Sleep(300);
+        SetEvent(cancel_);
+    });
+    for (const char* name : {"first.txt", "second.txt"}) {
+        if (WaitForSingleObject(cancel_, 0) == WAIT_OBJECT_0)
+            break;
+        const std::string item = Item(name);
+        unsigned char error[260] = {};
+        device_->DeleteFileItem(const_cast<LPSTR>(item.c_str()), sizeof error, error);
+    }
+    canceller.join();
+    EXPECT_EQ(WaitForSingleObject(cancel_, 0), static_cast<DWORD>(WAIT_OBJECT_0)) << "the cancel was reset";
+    EXPECT_EQ(SizeOnDevice("first.txt"), 10u);
+    EXPECT_EQ(SizeOnDevice("second.txt"), 10u);
+    const auto log = SharedBench().TakeLog();
+    EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                            [](const std::string& line) { return line.rfind("rm", 0) == 0; }),
+              0);
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), "pc root");
+}
+
 TEST_F(Device10Test, AnImportReportsTheSizeOfAFileBeyondTwoGigabytesClamped) {
     {
         tv::com::UniqueFileHandle file(CreateFileW(SharedBench().PcFile("huge.bin").c_str(), GENERIC_WRITE, 0,

@@ -22,9 +22,10 @@ public:
     virtual StoreResult ReadMasks(std::vector<std::string>& masks) = 0;
     // Every stored item in enumeration order; Failed on a damaged item, keeping those read.
     virtual StoreResult ReadItems(std::vector<FileEntry>& items) = 0;
-    // Replaces every stored item; Missing when the state key is absent (nothing written),
-    // Failed when an old item could not be removed (nothing new written, so that no new item is
-    // read back beside an old one) or a new item could not be written (those before it stay).
+    // Replaces every stored item; Missing when the state key is absent (nothing written). The new
+    // items are stored before any old one is removed: Failed when a new item could not be written
+    // (those before it are stored, the old items after it stay) or an old item could not be
+    // removed (every new item is stored, and that old one beside them).
     virtual StoreResult WriteItems(const std::vector<FileEntry>& items) = 0;
 
     // Mask values one at a time, for saving an edited list.

@@ -5,6 +5,7 @@
 #include "FileSyncDialogs.h"
 #include "FileSyncIds.h"
 #include "LanguageLibrary.h"
+#include "MessagePump.h"
 
 #include <cstdio>
 #include <cstring>
@@ -267,6 +268,14 @@ HRESULT FileSynchronizer::DoEstimate() {
     return S_OK;
 }
 
+bool FileSynchronizer::Stopped() {
+    // A device call keeps this thread from serving calls while it runs: a stop sent meanwhile
+    // waits in the queue and is served here first.
+    if (!cancelled_ && pumpEvent_)
+        tv::WaitWithMessagePump(pumpEvent_.Get(), 0);
+    return cancelled_;
+}
+
 void FileSynchronizer::ShowItemMessage(UINT id, const std::string& name) {
     const std::string text = FormatText(LangText(id), name);
     const std::string caption = LangText(IDS_FILESYNC_CAPTION);
@@ -297,7 +306,9 @@ HRESULT FileSynchronizer::CopyItem(ZVSYNCPHASE phase, SyncItem item, uint64_t to
                                                            : LangText(IDS_FILESYNC_NO_LISTENER),
                          hr);
     }
-    hr = engine_->TransferItem(hub_.Get(), deviceId_, callback.Get(), item);
+    hr = engine_->TransferItem(hub_.Get(), deviceId_, callback.Get(), item, [this] { return Stopped(); });
+    if (hr == kStopped)
+        return FireError(phase, LangText(IDS_FILESYNC_CANCELLED));
     if (hr == E_PENDING) {
         ShowItemMessage(IDS_FILESYNC_NO_DEVICE_FOLDER, item.pcName);
         return S_FALSE;
@@ -345,9 +356,9 @@ HRESULT FileSynchronizer::DoTransfer() {
         done += ::filesync::ChooseDirection(item) == ::filesync::Direction::PcToDevice ? item.pcSize : item.deviceSize;
     }
     // What was copied is recorded at once, so a session that ends early leaves no false
-    // conflicts behind.
-    if (copied)
-        engine_->SaveSyncDatabase(deviceId_);
+    // conflicts behind; a record that cannot be saved fails the phase.
+    if (copied && FAILED(engine_->SaveSyncDatabase(deviceId_)) && SUCCEEDED(result))
+        result = FireError(SPH_SYNCHRONIZE_TRANSFER, LangText(IDS_FILESYNC_NO_MERGE));
     if (FAILED(result))
         return result;
     FireUpdate(SPH_SYNCHRONIZE_TRANSFER, SST_COMPLETE, 0, 0);
@@ -394,8 +405,8 @@ HRESULT FileSynchronizer::DoResolve() {
             FireUpdate(SPH_SYNCHRONIZE_RESOLVE, SST_UPDATE, position, conflicts.size());
         }
     }
-    if (copied)
-        engine_->SaveSyncDatabase(deviceId_);
+    if (copied && FAILED(engine_->SaveSyncDatabase(deviceId_)) && SUCCEEDED(result))
+        result = FireError(SPH_SYNCHRONIZE_RESOLVE, LangText(IDS_FILESYNC_NO_MERGE));
     if (FAILED(result))
         return result;
     FireUpdate(SPH_SYNCHRONIZE_RESOLVE, SST_COMPLETE, 0, 0);
@@ -404,9 +415,12 @@ HRESULT FileSynchronizer::DoResolve() {
 
 HRESULT FileSynchronizer::DoFinalize() {
     FireUpdate(SPH_FINALIZE, SST_START, 0, 0);
-    engine_->SaveSyncDatabase(deviceId_);
+    // The next session starts from this state: one that is not saved fails the session.
+    const HRESULT saved = engine_->SaveSyncDatabase(deviceId_);
     if (hub_)
         hub_->Refresh();
+    if (FAILED(saved))
+        return FireError(SPH_FINALIZE, LangText(IDS_FILESYNC_NO_MERGE));
     // Device files left out for their names are said in the session's last status.
     if (leftOut_ > 0)
         FireCustomUpdate(SPH_FINALIZE, SST_COMPLETE, LeftOutText());

@@ -3,6 +3,7 @@
 // engine of its generation.
 #pragma once
 #include "ComObject.h"
+#include "Handles.h"
 #include "HubSyncEngine.h"
 #include "SyncSinks.h"
 #include "ZelvanMgr.h"
@@ -61,6 +62,8 @@ private:
     // failure (already reported).
     HRESULT CopyItem(ZVSYNCPHASE phase, ::filesync::SyncItem item, uint64_t total, uint64_t done);
     void ShowItemMessage(UINT id, const std::string& name);
+    // Whether Cancel came, a Cancel waiting to be served included.
+    bool Stopped();
 
     void FireUpdate(ZVSYNCPHASE phase, ZVSYNCSTATUS status, uint64_t done, uint64_t total);
     // An update with a status text of the synchronizer's own.
@@ -77,6 +80,8 @@ private:
     HWND conflictWindow_ = nullptr;
     HWND parent_ = nullptr;
     bool cancelled_ = false;
+    // Never set: what Stopped waits on while it serves the calls that wait.
+    tv::com::UniqueHandle pumpEvent_{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
     std::unique_ptr<HubSyncEngine> engine_;
     std::string deviceId_;
     ZVSYNCRESOLUTION resolution_ = SSR_MANUAL_RESOLUTION;

@@ -10,6 +10,7 @@
 #include "TestDeviceIds.h"
 #include "UiHarness.h"
 #include "testing/FileAge.h"
+#include "testing/UndeletableKey.h"
 #include "ZvSyncFiles10.h"
 
 #include <gtest/gtest.h>
@@ -166,9 +167,11 @@ protected:
     void SetUp() override {
         Reset("F15");
         Reset("F10");
-        for (const char* setting : {"FreeBytes", "ProgressEveryMs"})
-            RegDeleteKeyValueA(HKEY_CURRENT_USER,
-                               (std::string(tv::tests::kTestDeviceSettingsKey) + "\\F15").c_str(), setting);
+        for (const char* device : {"F15", "F10"})
+            for (const char* setting : {"FreeBytes", "ProgressEveryMs", "VolumeInfoDelayMs"})
+                RegDeleteKeyValueA(HKEY_CURRENT_USER,
+                                   (std::string(tv::tests::kTestDeviceSettingsKey) + "\\" + device).c_str(),
+                                   setting);
     }
     // A device with empty folders and a stored state naming its PC folder and masks.
     void Reset(const std::string& device) {
@@ -443,6 +446,91 @@ TEST_F(FileSyncTest, CancelDuringTheTransferEndsThePhase) {
     ASSERT_EQ(Session(sync.Get()), 0) << LastError();
     for (int i = 0; i < 4; ++i)
         EXPECT_EQ(ReadFile(DeviceFolder("F15") + "\\Main\\f" + std::to_string(i) + ".txt"), "bytes");
+}
+
+// A stop that comes while the device answers a question of the phase (here how much room it has,
+// asked before a copy to it) holds: no copy starts after it, and the phase ends as stopped.
+TEST_F(FileSyncTest, AStopWhileTheDeviceTellsItsFreeSpaceStartsNoCopy) {
+    const std::string dev = DeviceFolder("F10"), pc = PcFolder("F10");
+    CreateDirectoryA((dev + "\\Device Flash").c_str(), nullptr);
+    CreateDirectoryA((pc + "\\Device Flash").c_str(), nullptr);
+    WriteFile(pc + "\\Device Flash\\memo.txt", "from the pc");
+    ComPtr<IZvSynchronizer> sync = Make(CLSID_ZvSyncFiles10, "@TDF10", SSR_MANUAL_RESOLUTION);
+    ASSERT_TRUE(sync);
+    ASSERT_EQ(sync->Synchronize(SPH_INITIALIZE), S_OK);
+    ASSERT_EQ(sync->Synchronize(SPH_SYNCHRONIZE_ESTIMATE), S_OK);
+    SetNumber(std::string(tv::tests::kTestDeviceSettingsKey) + "\\F10", "VolumeInfoDelayMs", 2000);
+    // The stop comes as the manager sends it: from another thread, served while the phase waits
+    // for the device's answer.
+    IStream* stream = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(
+        CoMarshalInterThreadInterfaceInStream(__uuidof(IZvSynchronizer), sync.Get(), &stream));
+    std::atomic<bool> stopSent{false}, stopperDone{false};
+    std::thread stopper([stream, &stopSent, &stopperDone] {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        IZvSynchronizer* remote = nullptr;
+        if (SUCCEEDED(CoGetInterfaceAndReleaseStream(stream, __uuidof(IZvSynchronizer),
+                                                     reinterpret_cast<void**>(&remote)))) {
+            Sleep(500);
+            remote->Cancel();
+            stopSent = true;
+            remote->Release();
+        }
+        CoUninitialize();
+        stopperDone = true;
+    });
+    const HRESULT transfer = sync->Synchronize(SPH_SYNCHRONIZE_TRANSFER);
+    const bool servedInPhase = stopSent;
+    // The stopper's last calls are served here once the phase is over.
+    EXPECT_TRUE(tv::test::PollUntil([&] { return stopperDone.load(); }, 20000));
+    stopper.join();
+    EXPECT_TRUE(servedInPhase) << "the stop was not served while the phase ran";
+    EXPECT_EQ(transfer, E_FAIL);
+    EXPECT_EQ(LastError(), Text(IDS_FILESYNC_CANCELLED));
+    EXPECT_FALSE(Exists(dev + "\\Device Flash\\memo.txt"));
+    // The next session copies it.
+    RegDeleteKeyValueA(HKEY_CURRENT_USER, (std::string(tv::tests::kTestDeviceSettingsKey) + "\\F10").c_str(),
+                       "VolumeInfoDelayMs");
+    ASSERT_EQ(Session(sync.Get()), 0) << LastError();
+    EXPECT_EQ(ReadFile(dev + "\\Device Flash\\memo.txt"), "from the pc");
+}
+
+// The stored state is saved whole or the session fails: an old item key that cannot be removed
+// fails the phase that saves (the finalize phase, or the transfer phase after a copy), and once
+// the key can go the next session records everything.
+TEST_F(FileSyncTest, AStoredStateThatCannotBeSavedFailsTheSession) {
+    const std::string dev = DeviceFolder("F15"), pc = PcFolder("F15");
+    const std::string state = std::string(kDeviceListKey) + "\\@TDF15\\SyncDataBase";
+    // Two records of files that are gone from both sides; the second key cannot be deleted.
+    for (int i = 0; i < 2; ++i) {
+        const std::string item = state + "\\Item" + std::to_string(i);
+        SetText(item, "Name", "Main\\gone" + std::to_string(i) + ".txt");
+        SetNumber(item, "TimeLow", 0);
+        SetNumber(item, "TimeHigh", 0x01D00000);
+        SetNumber(item, "Size", 5);
+    }
+    tv::filesync::testing::UndeletableKey stuck(state + "\\Item1");
+    ASSERT_TRUE(stuck.Made());
+    ComPtr<IZvSynchronizer> sync = Make(CLSID_ZvSyncFiles15, "@TDF15", SSR_MANUAL_RESOLUTION);
+    ASSERT_TRUE(sync);
+    EXPECT_EQ(Session(sync.Get()), SPH_FINALIZE);
+    EXPECT_EQ(LastError(), Text(IDS_FILESYNC_NO_MERGE));
+
+    // A copy is saved at once: that save fails the transfer phase.
+    CreateDirectoryA((pc + "\\Main").c_str(), nullptr);
+    CreateDirectoryA((dev + "\\Main").c_str(), nullptr);
+    WriteFile(pc + "\\Main\\new.txt", "new bytes");
+    EXPECT_EQ(Session(sync.Get()), SPH_SYNCHRONIZE_TRANSFER);
+    EXPECT_EQ(LastError(), Text(IDS_FILESYNC_NO_MERGE));
+    EXPECT_EQ(ReadFile(dev + "\\Main\\new.txt"), "new bytes");
+
+    // The copy's record was saved beside the key left over: nothing is copied again.
+    stuck.Release();
+    ASSERT_EQ(Session(sync.Get()), 0) << LastError();
+    for (const Report& report : sink_->reports)
+        EXPECT_FALSE(report.phase == SPH_SYNCHRONIZE_TRANSFER && report.status == SST_UPDATE);
+    EXPECT_EQ(Count(sync.Get(), &IZvSynchronizer::GetSynchronizedItems), 1);
+    EXPECT_EQ(Count(sync.Get(), &IZvSynchronizer::GetUnresolvedItems), 0);
 }
 
 TEST_F(FileSyncTest, FirstGenerationCopiesOnlyIntoFoldersTheDeviceHas) {

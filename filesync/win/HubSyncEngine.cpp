@@ -237,7 +237,8 @@ HRESULT HubSyncEngine::CheckRoom(IZelvanMgr* hub, const std::string& deviceId, c
 }
 
 HRESULT HubSyncEngine::TransferItem(IZelvanMgr* hub, const std::string& deviceId,
-                                    IZvFileOperationCallback* listener, const SyncItem& item) {
+                                    IZvFileOperationCallback* listener, const SyncItem& item,
+                                    const std::function<bool()>& stopped) {
     if (!hub || deviceId.empty() || !listener)
         return E_FAIL;
     const std::string& root = core_.Root();
@@ -260,6 +261,8 @@ HRESULT HubSyncEngine::TransferItem(IZelvanMgr* hub, const std::string& deviceId
         HRESULT hr = PrepareDeviceFolders(hub, deviceId, item.pcName);
         if (hr != S_OK)
             return hr;
+        if (stopped())
+            return kStopped;
         source = root + "\\" + item.pcName;
         destination = deviceId + "\\" + item.pcName;
         uint64_t size = 0;
@@ -271,6 +274,8 @@ HRESULT HubSyncEngine::TransferItem(IZelvanMgr* hub, const std::string& deviceId
         if (hr != S_OK)
             return hr;
     }
+    if (stopped())
+        return kStopped;
     UniqueTaskMem<char> from(tv::com::TaskTextCopy(source));
     UniqueTaskMem<char> to(tv::com::TaskTextCopy(destination));
     if (!from || !to)

@@ -18,6 +18,8 @@ namespace tv::filesync {
 inline constexpr HRESULT kNoRoom = 8;
 // TransferItem's failure for a PC file too large to be synchronized.
 inline constexpr HRESULT kFileTooLarge = HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
+// TransferItem's failure when the session was stopped before the copy could start.
+inline constexpr HRESULT kStopped = HRESULT_FROM_WIN32(ERROR_CANCELLED);
 
 // A language-library pattern with up to two "%s" filled in.
 std::string FormatText(const std::string& pattern, const std::string& first, const std::string& second = {});
@@ -52,9 +54,10 @@ public:
     HRESULT SaveSyncDatabase(const std::string& deviceId);
 
     // Starts the copy of one item in its direction: S_OK (started), E_FAIL, E_PENDING (the
-    // device lacks the folder), kNoRoom, kFileTooLarge, or the hub's failure.
+    // device lacks the folder), kNoRoom, kFileTooLarge, kStopped, or the hub's failure. `stopped`
+    // is asked after each device call; once it holds, no copy starts.
     HRESULT TransferItem(IZelvanMgr* hub, const std::string& deviceId, IZvFileOperationCallback* listener,
-                         const ::filesync::SyncItem& item);
+                         const ::filesync::SyncItem& item, const std::function<bool()>& stopped);
     // Polls "id " until the reply carries "@": at once, then every 500 ms, at most 51 times.
     HRESULT WaitForDeviceReady(IZelvanMgr* hub, const std::string& deviceId);
     // Records a copied item from a fresh listing of the device: the PC file takes the device copy's

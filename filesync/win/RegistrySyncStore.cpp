@@ -5,6 +5,8 @@
 
 #include <shlobj.h>
 
+#include <charconv>
+
 namespace tv::filesync {
 
 using ::filesync::FileEntry;
@@ -15,6 +17,8 @@ namespace {
 
 constexpr char kMasksKey[] = "Masks";
 constexpr char kItemPrefix[] = "Item";
+// The subkey a save makes and removes at once to mark the state key changed (not an item key).
+constexpr char kSaveMark[] = "SaveMark";
 
 LONG OpenKey(const std::string& path, REGSAM access, UniqueHKey& key) {
     return RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, access, key.Put());
@@ -54,6 +58,19 @@ std::vector<std::string> ItemKeyNames(HKEY key) {
             names.emplace_back(name, length);
     }
     return names;
+}
+
+// Whether `name` is one of the keys "Item0" to "Item<count - 1>" that a save of `count` items
+// writes.
+bool IsNewItemKey(const std::string& name, size_t count) {
+    const std::string_view prefix = kItemPrefix;
+    if (name.rfind(prefix, 0) != 0)
+        return false;
+    const std::string digits = name.substr(prefix.size());
+    size_t index = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), index);
+    return error == std::errc() && end == digits.data() + digits.size() && index < count &&
+           std::to_string(index) == digits;
 }
 
 bool KeyStamp(HKEY key, FILETIME& written, DWORD& subkeys) {
@@ -186,15 +203,11 @@ StoreResult RegistrySyncStore::WriteItems(const std::vector<FileEntry>& items) {
     UniqueHKey key;
     if (OpenKey(StateKeyPath(deviceId_), KEY_ALL_ACCESS, key) != ERROR_SUCCESS)
         return StoreResult::Missing;
-    // The old items go first. One that cannot be deleted would be read back beside the new items:
-    // the save stops there, before anything new is written, and the store holds old items only.
-    for (const std::string& name : ItemKeyNames(key.Get())) {
-        if (RegDeleteTreeA(key.Get(), name.c_str()) == ERROR_SUCCESS)
-            continue;
-        UniqueHKey left;
-        if (RegOpenKeyExA(key.Get(), name.c_str(), 0, KEY_READ, left.Put()) != ERROR_FILE_NOT_FOUND)
-            return StoreResult::Failed; // still there (a key gone meanwhile is as good as deleted)
-    }
+    // Every new item is written before any old item key goes, so that a failure part-way loses no
+    // record: "Item<i>" is written over where it exists. Only then go the old keys the new items
+    // did not take; each is tried, and one that stays (it would be read back beside the new
+    // items) fails the save.
+    const std::vector<std::string> oldNames = ItemKeyNames(key.Get());
     for (size_t i = 0; i < items.size(); ++i) {
         UniqueHKey item;
         const std::string name = kItemPrefix + std::to_string(i);
@@ -208,6 +221,28 @@ StoreResult RegistrySyncStore::WriteItems(const std::vector<FileEntry>& items) {
             WriteNumber(item.Get(), "Size", entry.size) != ERROR_SUCCESS)
             return StoreResult::Failed;
     }
+    // Values written over leave the state key's stamp as it was: a subkey made and removed again
+    // moves it, so that what a reader remembers of the old items goes stale.
+    {
+        UniqueHKey mark;
+        if (RegCreateKeyExA(key.Get(), kSaveMark, 0, nullptr, REG_OPTION_VOLATILE, KEY_READ, nullptr,
+                            mark.Put(), nullptr) != ERROR_SUCCESS)
+            return StoreResult::Failed;
+        mark.Reset();
+        if (RegDeleteKeyA(key.Get(), kSaveMark) != ERROR_SUCCESS)
+            return StoreResult::Failed;
+    }
+    bool leftOver = false;
+    for (const std::string& name : oldNames) {
+        if (IsNewItemKey(name, items.size()) || RegDeleteTreeA(key.Get(), name.c_str()) == ERROR_SUCCESS)
+            continue;
+        UniqueHKey left;
+        // A key gone meanwhile is as good as deleted.
+        leftOver = leftOver ||
+                   RegOpenKeyExA(key.Get(), name.c_str(), 0, KEY_READ, left.Put()) != ERROR_FILE_NOT_FOUND;
+    }
+    if (leftOver)
+        return StoreResult::Failed;
     Remember(key.Get(), items);
     return StoreResult::Ok;
 }

@@ -4,6 +4,7 @@
 #include "LocalFileTime.h"
 #include "RegistrySyncStore.h"
 #include "WinPcLister.h"
+#include "testing/UndeletableKey.h"
 
 #include <gtest/gtest.h>
 #include <algorithm>
@@ -57,70 +58,46 @@ TEST_F(RegistrySyncStoreTest, ItemsRoundTripAndReplaceTheOldOnes) {
     EXPECT_EQ(items.size(), 1u);
 }
 
-// Makes the key at `path` one that cannot be deleted: it gets a subkey that is a registry link to
-// a key that does not exist, which no delete of the tree gets past. `Release` takes the link away.
-class UndeletableKey {
-  public:
-    explicit UndeletableKey(const std::string& path) : path_(path) {
-        HKEY key = nullptr, link = nullptr;
-        if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
-            return;
-        static const wchar_t kTarget[] = L"\\Registry\\Machine\\Software\\Zelvan\\NoSuchKeyOfTheStoreTest";
-        made_ =
-            RegCreateKeyExW(key, L"Link", 0, nullptr, REG_OPTION_CREATE_LINK,
-                            KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &link, nullptr) == ERROR_SUCCESS &&
-            RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(kTarget),
-                           sizeof(kTarget) - sizeof(wchar_t)) == ERROR_SUCCESS;
-        if (link)
-            RegCloseKey(link);
-        RegCloseKey(key);
-    }
-    ~UndeletableKey() { Release(); }
-    bool Made() const { return made_; }
-    void Release() {
-        using DeleteKey = LONG(WINAPI*)(HANDLE);
-        const auto deleteKey = reinterpret_cast<DeleteKey>(
-            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtDeleteKey")));
-        HKEY link = nullptr;
-        if (deleteKey && RegOpenKeyExW(HKEY_CURRENT_USER, tv::com::FromAnsi(path_ + "\\Link").c_str(),
-                                       REG_OPTION_OPEN_LINK, DELETE, &link) == ERROR_SUCCESS) {
-            deleteKey(link);
-            RegCloseKey(link);
-        }
-    }
+// The items read back after a save, as name/size pairs.
+std::vector<std::pair<std::string, uint32_t>> Stored(RegistrySyncStore& store) {
+    std::vector<FileEntry> items;
+    EXPECT_EQ(store.ReadItems(items), StoreResult::Ok);
+    std::vector<std::pair<std::string, uint32_t>> stored;
+    for (const FileEntry& item : items)
+        stored.emplace_back(item.name, item.size);
+    std::sort(stored.begin(), stored.end());
+    return stored;
+}
 
-  private:
-    std::string path_;
-    bool made_ = false;
-};
-
-// An old item key that cannot be deleted would be read back as a stored item beside the new ones.
-// The save fails instead, before it writes anything: what the store holds is old items only.
-TEST_F(RegistrySyncStoreTest, AnItemKeyThatCannotBeDeletedFailsTheSaveAndLeavesNoNewItemBesideIt) {
+// A save writes every new item before it removes an old item key, so an old key that cannot be
+// deleted costs no record: a key the new items take is written over, and one they leave fails
+// the save with every new item stored beside it.
+TEST_F(RegistrySyncStoreTest, AnItemKeyThatCannotBeDeletedCostsTheSaveNoRecord) {
+    using Stored_ = std::vector<std::pair<std::string, uint32_t>>;
     MakeStateKey();
     RegistrySyncStore store(kDevice);
-    const std::vector<FileEntry> old = {{"Main\\a", 1, 0, 10}, {"Main\\b", 2, 0, 20}, {"Main\\c", 3, 0, 30}};
-    ASSERT_EQ(store.WriteItems(old), StoreResult::Ok);
-    UndeletableKey stuck(StateKeyPath(kDevice) + "\\Item1");
+    ASSERT_EQ(store.WriteItems({{"Main\\a", 1, 0, 10}, {"Main\\b", 2, 0, 20}, {"Main\\c", 3, 0, 30}}),
+              StoreResult::Ok);
+    tv::filesync::testing::UndeletableKey stuck(StateKeyPath(kDevice) + "\\Item1");
     ASSERT_TRUE(stuck.Made());
+    // The same files, one of them changed, and a new one.
+    EXPECT_EQ(
+        store.WriteItems(
+            {{"Main\\a", 1, 0, 10}, {"Main\\b", 5, 0, 21}, {"Main\\c", 3, 0, 30}, {"Main\\d", 4, 0, 40}}),
+        StoreResult::Ok);
+    EXPECT_EQ(Stored(store), (Stored_{{"Main\\a", 10}, {"Main\\b", 21}, {"Main\\c", 30}, {"Main\\d", 40}}));
+
+    // Fewer items: the stuck key is left over and fails the save; the new item is stored all the
+    // same.
     EXPECT_EQ(store.WriteItems({{"Main\\new", 9, 0, 90}}), StoreResult::Failed);
-    std::vector<FileEntry> items;
-    ASSERT_EQ(store.ReadItems(items), StoreResult::Ok);
-    bool stuckItemRead = false;
-    for (const FileEntry& item : items) {
-        const auto same = std::find_if(old.begin(), old.end(), [&](const FileEntry& o) {
-            return o.name == item.name && o.time == item.time && o.size == item.size;
-        });
-        EXPECT_NE(same, old.end()) << item.name; // an old item as it was, never a new one
-        stuckItemRead = stuckItemRead || item.name == "Main\\b";
-    }
-    EXPECT_TRUE(stuckItemRead);
+    const Stored_ afterFailure = Stored(store);
+    EXPECT_NE(
+        std::find(afterFailure.begin(), afterFailure.end(), std::make_pair(std::string("Main\\new"), 90u)),
+        afterFailure.end());
+    EXPECT_EQ(afterFailure.size(), 2u); // the new item and the stuck key's
     stuck.Release();
     EXPECT_EQ(store.WriteItems({{"Main\\new", 9, 0, 90}}), StoreResult::Ok);
-    items.clear();
-    ASSERT_EQ(store.ReadItems(items), StoreResult::Ok);
-    ASSERT_EQ(items.size(), 1u);
-    EXPECT_EQ(items[0].name, "Main\\new");
+    EXPECT_EQ(Stored(store), (Stored_{{"Main\\new", 90}}));
 }
 
 TEST_F(RegistrySyncStoreTest, RememberedItemsAreReadAgainOnceTheStateKeyChanged) {

@@ -413,6 +413,8 @@ STDMETHODIMP FolderDevice::GetVolumeInfo(LPSTR, VOLUMEINFO* pInfo) {
     if (DeviceSetting(name_, "NoBlockSize", 0) != 0)
         pInfo->nBlockSize = 0;
     pInfo->nBusyBlocks = pInfo->nTotalBlocks - std::min(pInfo->nFreeBlocks, pInfo->nTotalBlocks);
+    if (const DWORD pause = DeviceSetting(name_, "VolumeInfoDelayMs", 0))
+        Sleep(pause);
     return S_OK;
 }
 

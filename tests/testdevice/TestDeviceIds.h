@@ -29,9 +29,10 @@ inline constexpr char kTestDeviceRootValue[] = "Root";
 // this), "MinuteTimes" (1: listing times are cut to whole minutes, as the 1.0 devices keep them),
 // "NoBlockSize" (1: the volume reports a block size of 0), "RenameResult" (a failure that SetDeviceName
 // answers instead of renaming), "ProgressEveryMs" (a delayed transfer reports progress this often),
-// "ImportsBeforeFailure" (copies from the PC after this many fail), "IgnoresCancel" (1: a delayed transfer
-// runs its whole delay and completes although cancelled, as a device busy with a large file); and a string "StrId" (the string id
-// the device object gives from then on).
+// "ImportsBeforeFailure" (copies from the PC after this many fail), "IgnoresCancel" (1: a delayed
+// transfer runs its whole delay and completes although cancelled, as a device busy with a large file),
+// "VolumeInfoDelayMs" (the volume question is answered only after this pause, as a slow device answers
+// it); and a string "StrId" (the string id the device object gives from then on).
 inline constexpr char kTestDeviceSettingsKey[] = "Software\\Zelvan\\Tavrilon\\TestDevice\\Devices";
 // The value of kTestDeviceKey naming a file every console command is appended to, as
 // "device <name> <command>" (shared with other test logs, so one file orders them).
