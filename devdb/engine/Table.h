@@ -123,8 +123,8 @@ class Table {
     void NoteWritten();
     int FindSlot(uint32_t key) const;
     bool ReadSlotRecord(size_t index, SlotRecord& record);
-    // Reads from the file, or from the copy a condition walk holds.
-    bool ReadAt(uint64_t offset, void* buffer, size_t size);
+    // Reads slot bytes from the file, or from the window of the slots a condition walk holds.
+    bool ReadSlotBytes(uint64_t offset, void* buffer, size_t size);
     bool ReserveSpace(uint64_t need);
     bool Grow(uint64_t bytes);
     bool WriteEntry(uint32_t owner, const std::vector<uint8_t>& data, EntryRef& ref);
@@ -148,7 +148,11 @@ class Table {
     bool valid_ = false;
     TableLayout layout_;
     uint64_t generation_ = 1;
-    const std::vector<uint8_t>* scanImage_ = nullptr;
+    // A condition walk's window of the slots: from scanStart_, empty when stale.
+    static constexpr uint64_t kScanWindow = 256 << 10;
+    bool scanning_ = false;
+    uint64_t scanStart_ = 0;
+    std::vector<uint8_t> scanWindow_;
 
     std::mutex listsMutex_;
     std::vector<Cursor*> cursors_;

@@ -46,6 +46,9 @@ class MemoryPlatform : public DbPlatform {
     void FailWrite(int nth) { writesUntilFailure_ = nth; }
     void FailFlushes(bool fail) { failFlushes_ = fail; }
     int Writes() const { return writes_; }
+    // Bytes read from all files so far.
+    uint64_t BytesRead() const { return bytesRead_; }
+    void CountRead(size_t size) { bytesRead_ += size; }
 
     // For the files: counts the call and tells whether it goes through.
     bool AllowWrite();
@@ -60,6 +63,7 @@ class MemoryPlatform : public DbPlatform {
     uint32_t tick_ = 1;
     int flushes_ = 0;
     int writes_ = 0;
+    uint64_t bytesRead_ = 0;
     int writesUntilFailure_ = 0;
     bool failFlushes_ = false;
 };
