@@ -110,7 +110,8 @@ void Table::RefreshIfChanged() {
 }
 
 void Table::NoteWritten() {
-    scanWindow_.clear(); // a walk's copy of the slots is stale from now on
+    slotWindow_.bytes.clear(); // a walk's copies of the file are stale from now on
+    areaWindow_.bytes.clear();
     if (stamp_) {
         stamp_->Raise();
         seenStamp_ = stamp_->Read();
@@ -154,24 +155,28 @@ int Table::FindSlot(uint32_t key) const {
     return static_cast<int>(it - slots.begin());
 }
 
-bool Table::ReadSlotBytes(uint64_t offset, void* buffer, size_t size) {
-    if (!scanning_)
+bool Table::ReadThrough(ScanWindow& window, uint64_t from, uint64_t to, uint64_t offset, void* buffer,
+                        size_t size) {
+    if (!scanning_ || offset < from || offset + size > to || to - from > kScanWindow)
         return file_->Read(offset, buffer, size);
-    // A walk reads the slots a window at a time, the window reaching no further than the slots.
-    const uint64_t slotsEnd = layout_.SlotAreaEnd();
-    if (offset < scanStart_ || offset + size > scanStart_ + scanWindow_.size()) {
-        if (offset + size > slotsEnd)
-            return file_->Read(offset, buffer, size);
-        scanStart_ = offset;
-        scanWindow_.resize(static_cast<size_t>(
-            std::min<uint64_t>(std::max<uint64_t>(kScanWindow, size), slotsEnd - offset)));
-        if (!file_->Read(offset, scanWindow_.data(), scanWindow_.size())) {
-            scanWindow_.clear();
+    if (offset < window.start || offset + size > window.start + window.bytes.size()) {
+        window.start = from;
+        window.bytes.resize(static_cast<size_t>(to - from));
+        if (!file_->Read(from, window.bytes.data(), window.bytes.size())) {
+            window.bytes.clear();
             return false;
         }
     }
-    std::memcpy(buffer, scanWindow_.data() + (offset - scanStart_), size);
+    if (size > 0)
+        std::memcpy(buffer, window.bytes.data() + (offset - window.start), size);
     return true;
+}
+
+bool Table::ReadSlotBytes(uint64_t offset, void* buffer, size_t size) {
+    // The slots are walked upwards: the window reaches from the slot up, no further than the slots.
+    const uint64_t slotsEnd = layout_.SlotAreaEnd();
+    const uint64_t to = std::min(slotsEnd, offset + kScanWindow);
+    return ReadThrough(slotWindow_, offset, to, offset, buffer, size);
 }
 
 bool Table::ReadSlotRecord(size_t index, SlotRecord& record) {
@@ -214,7 +219,8 @@ bool Table::SelectKeys(const std::function<bool(uint32_t, const SlotRecord&)>& t
         Table& table;
         ~Scan() {
             table.scanning_ = false;
-            table.scanWindow_ = {};
+            table.slotWindow_ = {};
+            table.areaWindow_ = {};
         }
     } scan{*this};
     scanning_ = true;
@@ -273,7 +279,11 @@ bool Table::ReadEntry(const EntryRef& ref, std::vector<uint8_t>& data) {
     if (ref.length > kMaxEntryLength || ref.offset < layout_.SlotAreaEnd() || end > layout_.fileSize)
         return false;
     data.resize(ref.length);
-    return ref.length == 0 || file_->Read(uint64_t{ref.offset} + 4, data.data(), data.size());
+    // The slots' entries lie further down the area the later the slot: a walk's window reaches from
+    // the entry's end down, no further than the area.
+    const uint64_t from = std::max(layout_.bottom, end - std::min<uint64_t>(end, kScanWindow));
+    return ref.length == 0 || ReadThrough(areaWindow_, std::min<uint64_t>(from, ref.offset), end,
+                                          uint64_t{ref.offset} + 4, data.data(), data.size());
 }
 
 bool Table::WriteEntry(uint32_t owner, const std::vector<uint8_t>& data, EntryRef& ref) {

@@ -123,7 +123,16 @@ class Table {
     void NoteWritten();
     int FindSlot(uint32_t key) const;
     bool ReadSlotRecord(size_t index, SlotRecord& record);
-    // Reads slot bytes from the file, or from the window of the slots a condition walk holds.
+    // A condition walk's copy of a stretch of the file: from `start`, empty when stale.
+    struct ScanWindow {
+        uint64_t start = 0;
+        std::vector<uint8_t> bytes;
+    };
+    // Reads from the file, or during a condition walk through `window`: when it does not hold the
+    // bytes, it is filled with the stretch from `from` to `to` (which holds them, at most
+    // kScanWindow; a larger stretch is not copied) first.
+    bool ReadThrough(ScanWindow& window, uint64_t from, uint64_t to, uint64_t offset, void* buffer,
+                     size_t size);
     bool ReadSlotBytes(uint64_t offset, void* buffer, size_t size);
     bool ReserveSpace(uint64_t need);
     bool Grow(uint64_t bytes);
@@ -148,11 +157,11 @@ class Table {
     bool valid_ = false;
     TableLayout layout_;
     uint64_t generation_ = 1;
-    // A condition walk's window of the slots: from scanStart_, empty when stale.
+    // A condition walk's windows of the slots and of the out-of-line area, each up to kScanWindow.
     static constexpr uint64_t kScanWindow = 256 << 10;
     bool scanning_ = false;
-    uint64_t scanStart_ = 0;
-    std::vector<uint8_t> scanWindow_;
+    ScanWindow slotWindow_;
+    ScanWindow areaWindow_;
 
     std::mutex listsMutex_;
     std::vector<Cursor*> cursors_;
