@@ -91,11 +91,12 @@ bool Table::LoadFromFile() {
     uint64_t size = 0;
     if (!file_ || !file_->Size(size) || size < kTableHeaderSize || size > kMaxFileSize)
         return false;
-    std::vector<uint8_t> image(static_cast<size_t>(size));
-    if (!file_->Read(0, image.data(), image.size()))
-        return false;
     ++generation_;
-    return ParseTable(image.data(), size, id_, layout_);
+    // The header, the format and the slots are read; the records when they are asked for.
+    DbFile& file = *file_;
+    return ParseTable(
+        [&file](uint64_t offset, void* buffer, size_t n) { return file.Read(offset, buffer, n); }, size, id_,
+        layout_);
 }
 
 void Table::RefreshIfChanged() {
@@ -109,7 +110,8 @@ void Table::RefreshIfChanged() {
 }
 
 void Table::NoteWritten() {
-    scanImage_ = nullptr; // a walk's copy of the file is stale from now on
+    slotWindow_.bytes.clear(); // a walk's copies of the file are stale from now on
+    areaWindow_.bytes.clear();
     if (stamp_) {
         stamp_->Raise();
         seenStamp_ = stamp_->Read();
@@ -153,20 +155,35 @@ int Table::FindSlot(uint32_t key) const {
     return static_cast<int>(it - slots.begin());
 }
 
-bool Table::ReadAt(uint64_t offset, void* buffer, size_t size) {
-    if (!scanImage_)
+bool Table::ReadThrough(ScanWindow& window, uint64_t from, uint64_t to, uint64_t offset, void* buffer,
+                        size_t size) {
+    if (!scanning_ || offset < from || offset + size > to || to - from > kScanWindow)
         return file_->Read(offset, buffer, size);
-    if (offset > scanImage_->size() || size > scanImage_->size() - offset)
-        return false;
-    std::memcpy(buffer, scanImage_->data() + offset, size);
+    if (offset < window.start || offset + size > window.start + window.bytes.size()) {
+        window.start = from;
+        window.bytes.resize(static_cast<size_t>(to - from));
+        if (!file_->Read(from, window.bytes.data(), window.bytes.size())) {
+            window.bytes.clear();
+            return false;
+        }
+    }
+    if (size > 0)
+        std::memcpy(buffer, window.bytes.data() + (offset - window.start), size);
     return true;
+}
+
+bool Table::ReadSlotBytes(uint64_t offset, void* buffer, size_t size) {
+    // The slots are walked upwards: the window reaches from the slot up, no further than the slots.
+    const uint64_t slotsEnd = layout_.SlotAreaEnd();
+    const uint64_t to = std::min(slotsEnd, offset + kScanWindow);
+    return ReadThrough(slotWindow_, offset, to, offset, buffer, size);
 }
 
 bool Table::ReadSlotRecord(size_t index, SlotRecord& record) {
     record.bytes.assign(layout_.format.RecordSize(), 0);
     record.strings.clear();
     const uint64_t pos = layout_.SlotOffset(index) + kSlotHeaderSize;
-    if (!record.bytes.empty() && !ReadAt(pos, record.bytes.data(), record.bytes.size()))
+    if (!record.bytes.empty() && !ReadSlotBytes(pos, record.bytes.data(), record.bytes.size()))
         return false;
     if (layout_.format.HasStringList()) {
         const uint8_t* r = record.bytes.data() + layout_.format.ListReferenceOffset();
@@ -196,15 +213,17 @@ bool Table::SelectKeys(const std::function<bool(uint32_t, const SlotRecord&)>& t
     keys.clear();
     if (!valid_)
         return false;
-    // The walk reads the file once; the rows and the texts the test asks for come from that copy
-    // while the lock is held.
-    std::vector<uint8_t> image(static_cast<size_t>(layout_.fileSize));
-    if (!file_->Read(0, image.data(), image.size()))
-        return false;
-    struct ScanImage {
-        const std::vector<uint8_t>*& held;
-        ~ScanImage() { held = nullptr; }
-    } scan{scanImage_ = &image};
+    // The walk reads the slots a window at a time while the lock is held; the texts the test asks
+    // for are read from the file.
+    struct Scan {
+        Table& table;
+        ~Scan() {
+            table.scanning_ = false;
+            table.slotWindow_ = {};
+            table.areaWindow_ = {};
+        }
+    } scan{*this};
+    scanning_ = true;
     // A test may commit, and a commit may compact the table and move its slots: each row is found
     // again by its key, and a row removed meanwhile is passed over.
     const std::vector<SlotInfo> slots = layout_.slots;
@@ -260,7 +279,11 @@ bool Table::ReadEntry(const EntryRef& ref, std::vector<uint8_t>& data) {
     if (ref.length > kMaxEntryLength || ref.offset < layout_.SlotAreaEnd() || end > layout_.fileSize)
         return false;
     data.resize(ref.length);
-    return ref.length == 0 || ReadAt(uint64_t{ref.offset} + 4, data.data(), data.size());
+    // The slots' entries lie further down the area the later the slot: a walk's window reaches from
+    // the entry's end down, no further than the area.
+    const uint64_t from = std::max(layout_.bottom, end - std::min<uint64_t>(end, kScanWindow));
+    return ref.length == 0 || ReadThrough(areaWindow_, std::min<uint64_t>(from, ref.offset), end,
+                                          uint64_t{ref.offset} + 4, data.data(), data.size());
 }
 
 bool Table::WriteEntry(uint32_t owner, const std::vector<uint8_t>& data, EntryRef& ref) {
@@ -323,6 +346,20 @@ bool Table::Grow(uint64_t need) {
     layout_.fileSize = newSize;
     layout_.freeSpace += static_cast<int64_t>(bytes);
     NoteWritten();
+    // A table without holes has its area moved up to the new end with its references, which is all
+    // a compaction would change in it; any other table is compacted.
+    switch (MoveAreaToEnd(*file_, layout_, oldSize)) {
+    case AreaMove::Moved:
+        ++generation_; // records read before now reload their references
+        NoteWritten();
+        return true;
+    case AreaMove::WriteFailed:
+        valid_ = LoadFromFile();
+        NoteWritten();
+        return false;
+    case AreaMove::Declined:
+        break;
+    }
     return Compact();
 }
 

@@ -123,8 +123,17 @@ class Table {
     void NoteWritten();
     int FindSlot(uint32_t key) const;
     bool ReadSlotRecord(size_t index, SlotRecord& record);
-    // Reads from the file, or from the copy a condition walk holds.
-    bool ReadAt(uint64_t offset, void* buffer, size_t size);
+    // A condition walk's copy of a stretch of the file: from `start`, empty when stale.
+    struct ScanWindow {
+        uint64_t start = 0;
+        std::vector<uint8_t> bytes;
+    };
+    // Reads from the file, or during a condition walk through `window`: when it does not hold the
+    // bytes, it is filled with the stretch from `from` to `to` (which holds them, at most
+    // kScanWindow; a larger stretch is not copied) first.
+    bool ReadThrough(ScanWindow& window, uint64_t from, uint64_t to, uint64_t offset, void* buffer,
+                     size_t size);
+    bool ReadSlotBytes(uint64_t offset, void* buffer, size_t size);
     bool ReserveSpace(uint64_t need);
     bool Grow(uint64_t bytes);
     bool WriteEntry(uint32_t owner, const std::vector<uint8_t>& data, EntryRef& ref);
@@ -148,7 +157,11 @@ class Table {
     bool valid_ = false;
     TableLayout layout_;
     uint64_t generation_ = 1;
-    const std::vector<uint8_t>* scanImage_ = nullptr;
+    // A condition walk's windows of the slots and of the out-of-line area, each up to kScanWindow.
+    static constexpr uint64_t kScanWindow = 256 << 10;
+    bool scanning_ = false;
+    ScanWindow slotWindow_;
+    ScanWindow areaWindow_;
 
     std::mutex listsMutex_;
     std::vector<Cursor*> cursors_;

@@ -2,8 +2,11 @@
 // compaction. Every value taken from the bytes is checked against the file and its area in
 // 64-bit arithmetic, so a damaged file is refused rather than followed.
 #pragma once
+#include "Platform.h"
 #include "RecordFormat.h"
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <vector>
 
 namespace tv::devdb {
@@ -62,14 +65,39 @@ std::vector<uint32_t> OutOfLineRefOffsets(const RecordFormat& format);
 bool BuildNewTable(uint32_t id, const RecordFormat& format, uint64_t initialSize, int32_t growth,
                    uint32_t maxSize, std::vector<uint8_t>& image);
 
-// Reads a whole table file; false when it is not a valid table with that id.
+// Reads `size` bytes of a table file at `offset`; false when it cannot.
+using ReadBytes = std::function<bool(uint64_t offset, void* buffer, size_t size)>;
+
+// Reads a table file of `size` bytes; false when it is not a valid table with that id. It reads the
+// header, the format and the slots, and of the out-of-line area the lengths that close the live
+// entries; never more than a window of the file at a time.
+bool ParseTable(const ReadBytes& read, uint64_t size, uint32_t expectedId, TableLayout& layout);
 bool ParseTable(const uint8_t* data, uint64_t size, uint32_t expectedId, TableLayout& layout);
+
+// The live entries that the references of the live slots name: entry offset -> file position of
+// the reference. `slots` holds the slot area from the data start on. False when two references
+// name one entry.
+bool LiveReferences(const uint8_t* slots, const TableLayout& layout, std::map<uint64_t, uint64_t>& owners);
 
 // Compacts the image in place (live out-of-line entries packed against the end, live slots packed
 // from the data start, the last flag on the last kept slot); false when the image is damaged. The
 // live entries are those the references of live slots name, whatever other entries' owner fields
 // say.
 bool CompactTable(std::vector<uint8_t>& image, TableLayout& layout);
+
+// The growth of a table without holes. The file has just grown from `areaEnd` to
+// `layout.fileSize`, the new bytes one free entry. When no slot is deleted, each slot holds the
+// flags a compaction leaves (the last flag on the last slot only) and the live entries fill the
+// out-of-line area from `layout.bottom` to `areaEnd` back to back, a compaction would move the area
+// up against the new end and change only the owner fields and the references that follow it.
+// MoveAreaToEnd writes those very bytes through `file`, reading the slots and the area alone, a
+// window at a time; the area goes first, the slots after, as with a compaction.
+enum class AreaMove {
+    Moved,       // done; `layout` is the compacted table's
+    Declined,    // the table is not so, or could not be read: nothing written, it needs the compaction
+    WriteFailed, // the file is to be read again
+};
+AreaMove MoveAreaToEnd(DbFile& file, TableLayout& layout, uint64_t areaEnd);
 
 // What a trim of a compacted table gives back: the largest multiple of the growth step not above
 // the free space, at most reaching the gap (0 for a table that does not grow).

@@ -437,3 +437,96 @@ TEST(Table, TrimShortensTheFileAndKeepsEveryRecord) {
     kept.push_back("after the trim");
     EXPECT_EQ(SubjectsAfterReopen(db, "Mail"), kept);
 }
+
+namespace {
+
+// A mail table whose records carry long subjects: most of the file is its out-of-line area.
+std::shared_ptr<Table> TableOfLongLetters(TestDatabase& db, int letters, int32_t growth = 1024) {
+    auto table = db.AddTable("Mail", MailFormat(), 256 << 10, growth);
+    for (int i = 0; i < letters; ++i)
+        if (AddMail(db, table, std::string(6000, static_cast<char>('a' + i % 26)), i, "to") == 0)
+            return nullptr;
+    return table;
+}
+
+} // namespace
+
+// Reading a table again after another writer (as opening it) reads its header, format and slots
+// and the closing length of each live entry; the records are read when asked for.
+TEST(Table, RefreshingAfterAnotherWriterReadsTheSlotsNotTheRecords) {
+    TestDatabase db;
+    auto table = TableOfLongLetters(db, 30);
+    ASSERT_TRUE(table);
+    const uint64_t size = db.FileOf(table).size();
+
+    // Another writer's change: the next access reads the table again.
+    Engine other(db.platform);
+    auto connection = other.Open(kCatalogPath);
+    auto theirs = connection->CatalogOf().TableByName("Mail");
+    ASSERT_TRUE(theirs && theirs->IsValid());
+    ASSERT_NE(AddRecord(*connection, theirs, [](Record& r) { r.SetText(0, "theirs"); }), 0u);
+    const uint64_t read = db.platform.BytesRead();
+    std::vector<uint32_t> keys;
+    ASSERT_TRUE(table->LiveKeys(keys));
+    EXPECT_EQ(keys.size(), 31u);
+    EXPECT_LT(db.platform.BytesRead() - read, 8192u);
+    EXPECT_GT(size, 30 * 6000u);
+}
+
+// A condition walk reads the slots and the out-of-line area a window at a time, never the file
+// whole, and of a large record only what the condition asks for.
+TEST(Table, AConditionWalkReadsTheFileAWindowAtATime) {
+    TestDatabase db;
+    auto table = TableOfLongLetters(db, 300);
+    ASSERT_TRUE(table);
+    const uint64_t size = db.FileOf(table).size();
+    db.platform.ResetLargestRead();
+    auto cursor = db.connection->OpenConditionCursor(table, [](const std::shared_ptr<Record>& record) {
+        uint32_t flags = 0;
+        return record->GetNumber(1, kTypeDword, flags) && flags % 2 == 1;
+    });
+    ASSERT_TRUE(cursor);
+    EXPECT_EQ(cursor->RowCount(), 150u);
+    EXPECT_LT(db.platform.LargestRead(), size / 4);
+    cursor->Close();
+
+    // A record far larger than a window is read by itself when the condition asks for it.
+    auto big = db.AddTable("Big", MailFormat(), 4096, 4 << 20);
+    ASSERT_NE(AddMail(db, big, std::string(3 << 20, 'x'), 1), 0u);
+    db.platform.ResetLargestRead();
+    auto reading = db.connection->OpenConditionCursor(big, [](const std::shared_ptr<Record>& record) {
+        std::string subject;
+        return record->GetText(0, subject) && subject.size() == (3u << 20);
+    });
+    ASSERT_TRUE(reading);
+    EXPECT_EQ(reading->RowCount(), 1u);
+    EXPECT_LT(db.platform.LargestRead(), (3u << 20) + 64);
+    reading->Close();
+}
+
+// A commit that grows a table without holes moves the out-of-line area up to the new end and
+// fixes the references (the very bytes a compaction writes, which the table image tests prove):
+// it reads the slots and the area, not the whole file with its new growth step.
+TEST(Table, AGrowthOfATableWithoutHolesReadsItsSlotsAndItsAreaOnly) {
+    TestDatabase db;
+    auto table = db.AddTable("Mail", MailFormat(), 2048, 256 << 10);
+    std::vector<std::string> subjects;
+    for (int i = 0; i < 4; ++i) {
+        subjects.push_back(std::string(300, static_cast<char>('a' + i)));
+        ASSERT_NE(AddMail(db, table, subjects.back(), i, "to-" + std::to_string(i)), 0u);
+    }
+    ASSERT_EQ(db.FileOf(table).size(), 2048u);
+    const uint64_t read = db.platform.BytesRead();
+    subjects.push_back(std::string(1500, 'g'));
+    ASSERT_NE(AddMail(db, table, subjects.back(), 4, "to-4"), 0u);
+    EXPECT_EQ(db.FileOf(table).size(), 2048u + (256u << 10));
+    EXPECT_LT(db.platform.BytesRead() - read, 2048u);
+    EXPECT_EQ(SubjectsAfterReopen(db, "Mail"), subjects);
+    auto check = db.connection->OpenWideCursor(table);
+    for (size_t i = 0; i < check->RowCount(); ++i) {
+        auto row = check->GetAt(i);
+        EXPECT_EQ(ListText(*row, 2), "to-" + std::to_string(i));
+        row->Release();
+    }
+    check->Close();
+}

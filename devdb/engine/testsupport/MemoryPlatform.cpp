@@ -13,6 +13,7 @@ class MemoryFile : public DbFile {
     bool Read(uint64_t offset, void* buffer, size_t size) override {
         if (offset > bytes_->size() || size > bytes_->size() - offset)
             return false;
+        platform_.CountRead(size);
         if (size == 0)
             return true;
         std::memcpy(buffer, bytes_->data() + offset, size);

@@ -2,6 +2,7 @@
 // in-process locks and change stamps. Files can be seeded and inspected byte by byte.
 #pragma once
 #include "Platform.h"
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -46,6 +47,14 @@ class MemoryPlatform : public DbPlatform {
     void FailWrite(int nth) { writesUntilFailure_ = nth; }
     void FailFlushes(bool fail) { failFlushes_ = fail; }
     int Writes() const { return writes_; }
+    // Bytes read from all files so far, and the largest single read since the last reset.
+    uint64_t BytesRead() const { return bytesRead_; }
+    uint64_t LargestRead() const { return largestRead_; }
+    void ResetLargestRead() { largestRead_ = 0; }
+    void CountRead(size_t size) {
+        bytesRead_ += size;
+        largestRead_ = std::max<uint64_t>(largestRead_, size);
+    }
 
     // For the files: counts the call and tells whether it goes through.
     bool AllowWrite();
@@ -60,6 +69,8 @@ class MemoryPlatform : public DbPlatform {
     uint32_t tick_ = 1;
     int flushes_ = 0;
     int writes_ = 0;
+    uint64_t bytesRead_ = 0;
+    uint64_t largestRead_ = 0;
     int writesUntilFailure_ = 0;
     bool failFlushes_ = false;
 };

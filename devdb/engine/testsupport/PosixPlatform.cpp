@@ -12,7 +12,7 @@ namespace {
 
 class PosixFile : public DbFile {
   public:
-    explicit PosixFile(int fd) : fd_(fd) {}
+    PosixFile(int fd, bool flushes) : fd_(fd), flushes_(flushes) {}
     ~PosixFile() override { close(fd_); }
 
     bool Read(uint64_t offset, void* buffer, size_t size) override {
@@ -29,10 +29,11 @@ class PosixFile : public DbFile {
         return true;
     }
     bool Resize(uint64_t size) override { return ftruncate(fd_, static_cast<off_t>(size)) == 0; }
-    bool Flush() override { return fsync(fd_) == 0; }
+    bool Flush() override { return !flushes_ || fsync(fd_) == 0; }
 
   private:
     int fd_;
+    bool flushes_;
 };
 
 } // namespace
@@ -45,7 +46,7 @@ OpenOutcome PosixPlatform::OpenFile(const std::string& path, OpenMode mode, std:
         return errno == ENOENT   ? OpenOutcome::NotFound
                : errno == EEXIST ? OpenOutcome::AlreadyExists
                                  : OpenOutcome::Failed;
-    file = std::make_unique<PosixFile>(fd);
+    file = std::make_unique<PosixFile>(fd, flushes_);
     return OpenOutcome::Opened;
 }
 
