@@ -130,7 +130,7 @@ HRESULT HubSyncEngine::LoadSyncDatabase(const std::string& deviceId) {
             ERROR_SUCCESS)
             LoadSyncFolderData(deviceId);
     }
-    RegistrySyncStore store(deviceId, &storedItems_);
+    RegistrySyncStore store(deviceId, &storedItems_[deviceId]);
     std::optional<std::string> builtIn;
     if (!folders_.builtInMask.empty())
         builtIn = folders_.builtInMask;
@@ -179,7 +179,7 @@ HRESULT HubSyncEngine::SaveSyncDatabase(const std::string& deviceId) {
             return S_OK;
         }
     }
-    RegistrySyncStore store(deviceId, &storedItems_);
+    RegistrySyncStore store(deviceId, &storedItems_[deviceId]);
     return ::filesync::SaveSyncDatabase(store, core_) == StoreResult::Ok ? S_OK : E_FAIL;
 }
 

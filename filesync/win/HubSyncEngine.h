@@ -9,6 +9,7 @@
 
 #include <windows.h>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -74,8 +75,9 @@ private:
     TextSource texts_;
     GenerationFolders folders_;
     ::filesync::FileSyncEngine core_;
-    // Kept from session to session: the stored items need not be read again while unchanged.
-    StoredItemsMemo storedItems_;
+    // Kept from session to session for every device served: the stored items need not be read
+    // again while unchanged, also after sessions with other devices in between.
+    std::map<std::string, StoredItemsMemo> storedItems_;
 };
 
 // The two generations: 1.0 keeps one subfolder and copies to the device only into folders it has;
