@@ -23,7 +23,7 @@ inline constexpr HRESULT kFileTooLarge = HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE
 // A language-library pattern with up to two "%s" filled in.
 std::string FormatText(const std::string& pattern, const std::string& first, const std::string& second = {});
 
-// Reads a device listing one record at a time until the enumerator stops; the records' strings
+// Reads a device listing in batches of records until the enumerator stops; the records' strings
 // are freed here.
 void ReadDeviceListing(IZvEnumFileItems* items, std::vector<::filesync::DeviceListingEntry>& listing);
 

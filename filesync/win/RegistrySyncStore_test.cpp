@@ -1,6 +1,7 @@
 // The registry store of the stored state, the folder data of a first session, and the local-time
 // conversions of PC file times.
 #include "AnsiText.h"
+#include "FileItemEnumerator.h"
 #include "HubSyncEngine.h"
 #include "ImportPatch.h"
 #include "LocalFileTime.h"
@@ -445,6 +446,84 @@ TEST(WinPcListerTest, ListsEntriesWithFullSizes) {
     RemoveDirectoryA((folder + "\\sub").c_str());
     RemoveDirectoryA(folder.c_str());
     EXPECT_FALSE(lister.List(folder, entries));
+}
+
+// Conversions by the time zone in force, each of which fetches that zone again.
+std::atomic<int> zoneFetches{0};
+BOOL WINAPI CountingToLocal(const TIME_ZONE_INFORMATION* zone, const SYSTEMTIME* utc, SYSTEMTIME* local) {
+    using Call = BOOL(WINAPI*)(const TIME_ZONE_INFORMATION*, const SYSTEMTIME*, SYSTEMTIME*);
+    static const Call real = reinterpret_cast<Call>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "SystemTimeToTzSpecificLocalTime")));
+    if (!zone)
+        ++zoneFetches;
+    return real(zone, utc, local);
+}
+
+// A folder's listing gives every file's local time by the rules of its date, with the time zone
+// fetched once for the whole scan rather than once a file.
+TEST(WinPcListerTest, TimesAreLocalByOneFetchOfTheTimeZone) {
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    const std::string folder = std::string(temp) + "zvsyncfiles_lister_times";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    // Winter and summer dates, so that a daylight-saving zone shifts them differently.
+    const uint64_t times[] = {133497936000001234ull, 133654320000005678ull, 133600000000000000ull};
+    for (size_t i = 0; i < std::size(times); ++i) {
+        HANDLE file = CreateFileA((folder + "\\f" + std::to_string(i)).c_str(), GENERIC_WRITE, 0, nullptr,
+                                  CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        const FILETIME time = ToFileTime(times[i]);
+        SetFileTime(file, nullptr, nullptr, &time);
+        CloseHandle(file);
+    }
+    std::vector<::filesync::PcFolderEntry> entries;
+    {
+        tv::test::ImportPatch counting(GetModuleHandleW(nullptr), "kernel32.dll", "SystemTimeToTzSpecificLocalTime",
+                                       reinterpret_cast<void*>(&CountingToLocal));
+        ASSERT_TRUE(counting.Applied());
+        WinPcLister lister;
+        zoneFetches = 0;
+        ASSERT_TRUE(lister.List(folder, entries));
+        EXPECT_EQ(zoneFetches.load(), 0);
+    }
+    ASSERT_EQ(entries.size(), std::size(times));
+    for (const auto& entry : entries) {
+        uint64_t local = 0;
+        ASSERT_TRUE(UtcToLocalFileTime(times[std::stoul(entry.name.substr(1))], local));
+        EXPECT_EQ(entry.time, local) << entry.name;
+        DeleteFileA((folder + "\\" + entry.name).c_str());
+    }
+    RemoveDirectoryA(folder.c_str());
+}
+
+// A device listing longer than one batch of records comes whole and in order.
+TEST(DeviceListingTest, EveryRecordIsReadInOrderAcrossBatches) {
+    std::vector<tv::FileItemRecord> records;
+    for (int i = 0; i < 150; ++i) {
+        tv::FileItemRecord record;
+        record.type = i == 7 ? 2 : 8;
+        record.attr = i % 3 == 0 ? 8 : 0;
+        record.nSize = 10 + i;
+        record.nTimeLow = i;
+        record.nTimeHigh = 0x01D9;
+        record.strName = "Main\\f" + std::to_string(i);
+        records.push_back(std::move(record));
+    }
+    tv::com::ComPtr<IZvEnumFileItems> items;
+    ASSERT_EQ(tv::com::CreateComObject<tv::FileItemEnumerator>(__uuidof(IZvEnumFileItems),
+                                                               reinterpret_cast<void**>(items.ReleaseAndGetAddressOf()),
+                                                               records, size_t{0}),
+              S_OK);
+    std::vector<::filesync::DeviceListingEntry> listing;
+    ReadDeviceListing(items.Get(), listing);
+    ASSERT_EQ(listing.size(), records.size());
+    for (size_t i = 0; i < listing.size(); ++i) {
+        EXPECT_EQ(listing[i].name, records[i].strName);
+        EXPECT_EQ(listing[i].type, static_cast<uint32_t>(records[i].type));
+        EXPECT_EQ(listing[i].attr, static_cast<uint32_t>(records[i].attr));
+        EXPECT_EQ(listing[i].size, static_cast<uint32_t>(records[i].nSize));
+        EXPECT_EQ(listing[i].time, ::filesync::MakeTime(static_cast<uint32_t>(i), 0x01D9u));
+    }
 }
 
 } // namespace
