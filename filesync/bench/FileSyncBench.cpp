@@ -23,6 +23,7 @@
 #include "HubSyncEngine.h"
 #include "ImportPatch.h"
 #include "LocalFileTime.h"
+#include "WinPcLister.h"
 #include "RegistrySyncStore.h"
 #include "ServedHub.h"
 #include "ZvSyncFiles10.h"
@@ -298,8 +299,27 @@ int main(int argc, char** argv) {
             fresh->GetSynchronizedItems(&freshSynchronized);
             return time;
         };
-        const auto [rsyncTime, second, cold] = test::MedianOfRounds(
-            kNoChangeRounds, [] { return RsyncRound(); }, [&] { return Session(sync.Get()); }, freshSession);
+        // What every session reads whatever it keeps: the device's full listing from the hub and
+        // the PC folder's scan.
+        const auto deviceListing = [&] {
+            const double begin = test::BenchmarkClock();
+            std::string id = kDeviceId;
+            com::ComPtr<IZvEnumFileItems> items;
+            if (FAILED(served.Hub()->GetAllItems(id.data(), &items)) || !items)
+                return -1.0;
+            std::vector<::filesync::DeviceListingEntry> listing;
+            tv::filesync::ReadDeviceListing(items.Get(), listing);
+            return listing.size() >= 10000 ? test::BenchmarkClock() - begin : -1.0;
+        };
+        const auto pcScan = [&] {
+            const double begin = test::BenchmarkClock();
+            tv::filesync::WinPcLister lister;
+            const size_t files = ::filesync::ScanPcFolder(::filesync::Generation::V15, lister, pc).size();
+            return files == 10000 ? test::BenchmarkClock() - begin : -1.0;
+        };
+        const auto [rsyncTime, second, cold, listingTime, scanTime] =
+            test::MedianOfRounds(kNoChangeRounds, [] { return RsyncRound(); }, [&] { return Session(sync.Get()); },
+                                 freshSession, deviceListing, pcScan);
         LONG synchronized = 0;
         sync->GetSynchronizedItems(&synchronized);
         // One more new synchronizer, untimed, counts its registry calls; the stored items are then
@@ -319,7 +339,8 @@ int main(int argc, char** argv) {
                 return -1.0;
             return test::BenchmarkClock() - begin;
         })[0];
-        if (first < 0 || second < 0 || cold < 0 || rsyncTime <= 0 || counted < 0 || reading < 0 ||
+        if (first < 0 || second < 0 || cold < 0 || rsyncTime <= 0 || listingTime < 0 || scanTime < 0 || counted < 0 ||
+            reading < 0 ||
             synchronized != 10000 || freshSynchronized != 10000) {
             std::printf("no-change session failed (%ld, %ld synchronized)\n", static_cast<long>(synchronized),
                         static_cast<long>(freshSynchronized));
@@ -328,6 +349,7 @@ int main(int argc, char** argv) {
             std::printf("no-change session over 10000 files: %.3f s\n", second);
             std::printf("no-change session over 10000 files, new synchronizer: %.3f s\n", cold);
             std::printf("rsync dry run: %.3f s\n", rsyncTime);
+            std::printf("device listing: %.3f s, PC scan: %.3f s\n", listingTime, scanTime);
             std::printf("new synchronizer: %.1f registry calls per stored item, reading the stored items %.3f s\n",
                         static_cast<double>(calls) / 10000, reading);
         }
