@@ -27,15 +27,6 @@ LONG OpenKey(const std::string& path, REGSAM access, UniqueHKey& key) {
     return RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, access, key.Put());
 }
 
-bool ReadNumber(HKEY key, const char* name, uint32_t& value) {
-    DWORD data = 0;
-    DWORD size = sizeof(data);
-    if (RegGetValueA(key, nullptr, name, RRF_RT_REG_DWORD, nullptr, &data, &size) != ERROR_SUCCESS)
-        return false;
-    value = data;
-    return true;
-}
-
 LONG WriteNumber(HKEY key, const char* name, uint32_t value) {
     const DWORD data = value;
     return RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof(data));
@@ -78,7 +69,7 @@ constexpr size_t kKeysPerReader = 128;
 // reading is therefore not known by its time afterwards.
 constexpr uint64_t kSettledAge = 10'000'000;
 
-bool ReadWideNumber(HKEY key, const wchar_t* name, uint32_t& value) {
+bool ReadNumber(HKEY key, const wchar_t* name, uint32_t& value) {
     DWORD data = 0;
     DWORD size = sizeof(data);
     if (RegGetValueW(key, nullptr, name, RRF_RT_REG_DWORD, nullptr, &data, &size) != ERROR_SUCCESS)
@@ -144,8 +135,8 @@ void ReadSlot(HKEY state, DWORD index, const KnownKeys& known, ItemSlot& slot) {
     if (RegOpenKeyExW(state, slot.name.c_str(), 0, KEY_READ, item.Put()) != ERROR_SUCCESS)
         return;
     uint32_t high = 0, low = 0;
-    if (!ReadWideText(item.Get(), L"Name", slot.entry.name) || !ReadWideNumber(item.Get(), L"TimeHigh", high) ||
-        !ReadWideNumber(item.Get(), L"TimeLow", low) || !ReadWideNumber(item.Get(), L"Size", slot.entry.size))
+    if (!ReadWideText(item.Get(), L"Name", slot.entry.name) || !ReadNumber(item.Get(), L"TimeHigh", high) ||
+        !ReadNumber(item.Get(), L"TimeLow", low) || !ReadNumber(item.Get(), L"Size", slot.entry.size))
         return;
     slot.entry.time = ::filesync::MakeTime(low, high);
     slot.kind = ItemSlot::Kind::Item;
@@ -223,7 +214,7 @@ StoreResult RegistrySyncStore::ReadHeader(std::string& root, uint32_t& attribute
     UniqueHKey key;
     if (OpenKey(StateKeyPath(deviceId_), KEY_READ, key) != ERROR_SUCCESS)
         return StoreResult::Missing;
-    if (!ReadNumber(key.Get(), "dwAttribute", attribute))
+    if (!ReadNumber(key.Get(), L"dwAttribute", attribute))
         return StoreResult::Missing;
     return ReadRegistryText(key.Get(), "", "SyncFolder", root) ? StoreResult::Ok : StoreResult::Missing;
 }
