@@ -12,6 +12,7 @@
 #include "SyncStateStore.h"
 #include "WinPcLister.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -79,22 +80,29 @@ std::string FormatText(const std::string& pattern, const std::string& first, con
 }
 
 void ReadDeviceListing(IZvEnumFileItems* items, std::vector<DeviceListingEntry>& listing) {
+    // Records come in batches: through a marshalled enumerator every Next is a round trip.
+    constexpr unsigned long kBatch = 64;
     for (;;) {
-        ZVFILEITEM record = {};
+        ZVFILEITEM records[kBatch] = {};
         long fetched = 0;
-        if (items->Next(1, &record, &fetched) != S_OK || fetched == 0) {
-            if (fetched != 0)
-                tv::FreeFileItemStrings(record);
-            break;
+        const HRESULT hr = items->Next(kBatch, records, &fetched);
+        const long count = std::clamp<long>(fetched, 0, static_cast<long>(kBatch));
+        for (long i = 0; i < count; ++i) {
+            ZVFILEITEM& record = records[i];
+            if (SUCCEEDED(hr)) {
+                DeviceListingEntry entry;
+                entry.name = record.strName ? record.strName : "";
+                entry.type = static_cast<uint32_t>(record.type);
+                entry.attr = static_cast<uint32_t>(record.attr);
+                entry.time = ::filesync::MakeTime(static_cast<uint32_t>(record.nTimeLow),
+                                                  static_cast<uint32_t>(record.nTimeHigh));
+                entry.size = static_cast<uint32_t>(record.nSize);
+                listing.push_back(std::move(entry));
+            }
+            tv::FreeFileItemStrings(record);
         }
-        DeviceListingEntry entry;
-        entry.name = record.strName ? record.strName : "";
-        entry.type = static_cast<uint32_t>(record.type);
-        entry.attr = static_cast<uint32_t>(record.attr);
-        entry.time = ::filesync::MakeTime(static_cast<uint32_t>(record.nTimeLow), static_cast<uint32_t>(record.nTimeHigh));
-        entry.size = static_cast<uint32_t>(record.nSize);
-        tv::FreeFileItemStrings(record);
-        listing.push_back(std::move(entry));
+        if (hr != S_OK || count == 0)
+            break;
     }
 }
 
@@ -130,7 +138,7 @@ HRESULT HubSyncEngine::LoadSyncDatabase(const std::string& deviceId) {
             ERROR_SUCCESS)
             LoadSyncFolderData(deviceId);
     }
-    RegistrySyncStore store(deviceId, &storedItems_);
+    RegistrySyncStore store(deviceId, &storedItems_[deviceId]);
     std::optional<std::string> builtIn;
     if (!folders_.builtInMask.empty())
         builtIn = folders_.builtInMask;
@@ -179,7 +187,7 @@ HRESULT HubSyncEngine::SaveSyncDatabase(const std::string& deviceId) {
             return S_OK;
         }
     }
-    RegistrySyncStore store(deviceId, &storedItems_);
+    RegistrySyncStore store(deviceId, &storedItems_[deviceId]);
     return ::filesync::SaveSyncDatabase(store, core_) == StoreResult::Ok ? S_OK : E_FAIL;
 }
 

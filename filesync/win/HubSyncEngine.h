@@ -9,6 +9,7 @@
 
 #include <windows.h>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -24,7 +25,7 @@ inline constexpr HRESULT kStopped = HRESULT_FROM_WIN32(ERROR_CANCELLED);
 // A language-library pattern with up to two "%s" filled in.
 std::string FormatText(const std::string& pattern, const std::string& first, const std::string& second = {});
 
-// Reads a device listing one record at a time until the enumerator stops; the records' strings
+// Reads a device listing in batches of records until the enumerator stops; the records' strings
 // are freed here.
 void ReadDeviceListing(IZvEnumFileItems* items, std::vector<::filesync::DeviceListingEntry>& listing);
 
@@ -77,8 +78,9 @@ private:
     TextSource texts_;
     GenerationFolders folders_;
     ::filesync::FileSyncEngine core_;
-    // Kept from session to session: the stored items need not be read again while unchanged.
-    StoredItemsMemo storedItems_;
+    // Kept from session to session for every device served: the stored items need not be read
+    // again while unchanged, also after sessions with other devices in between.
+    std::map<std::string, StoredItemsMemo> storedItems_;
 };
 
 // The two generations: 1.0 keeps one subfolder and copies to the device only into folders it has;

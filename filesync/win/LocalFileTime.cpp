@@ -8,11 +8,11 @@ namespace {
 // applied to the full-precision time so that no 100-ns ticks are lost.
 using Convert = BOOL(WINAPI*)(const TIME_ZONE_INFORMATION*, const SYSTEMTIME*, SYSTEMTIME*);
 
-bool Shift(uint64_t from, uint64_t& to, Convert convert) {
+bool Shift(uint64_t from, uint64_t& to, Convert convert, const TIME_ZONE_INFORMATION* zone = nullptr) {
     SYSTEMTIME source = {};
     SYSTEMTIME converted = {};
     const FILETIME time = ToFileTime(from);
-    if (!FileTimeToSystemTime(&time, &source) || !convert(nullptr, &source, &converted))
+    if (!FileTimeToSystemTime(&time, &source) || !convert(zone, &source, &converted))
         return false;
     FILETIME sourceBack = {};
     FILETIME convertedTime = {};
@@ -35,6 +35,10 @@ BOOL WINAPI ToUtc(const TIME_ZONE_INFORMATION* zone, const SYSTEMTIME* local, SY
 
 bool UtcToLocalFileTime(uint64_t utc, uint64_t& local) {
     return Shift(utc, local, ToLocal);
+}
+
+bool UtcToLocalFileTime(uint64_t utc, uint64_t& local, const TIME_ZONE_INFORMATION* zone) {
+    return Shift(utc, local, ToLocal, zone);
 }
 
 bool LocalToUtcFileTime(uint64_t local, uint64_t& utc) {

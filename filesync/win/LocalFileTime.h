@@ -9,6 +9,9 @@ namespace tv::filesync {
 
 // UTC file time to local file time by the rules of its date; false when it cannot be converted.
 bool UtcToLocalFileTime(uint64_t utc, uint64_t& local);
+// The same by the rules of `zone` (the time zone in force when it was fetched); a null zone is
+// the one in force now, fetched again for this conversion.
+bool UtcToLocalFileTime(uint64_t utc, uint64_t& local, const TIME_ZONE_INFORMATION* zone);
 // Local file time to UTC by the rules of its date; false when it cannot be converted.
 bool LocalToUtcFileTime(uint64_t local, uint64_t& utc);
 

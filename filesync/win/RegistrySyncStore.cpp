@@ -2,10 +2,16 @@
 
 #include "AnsiText.h"
 #include "Handles.h"
+#include "LocalFileTime.h"
 
 #include <shlobj.h>
 
+#include <algorithm>
+#include <atomic>
 #include <charconv>
+#include <system_error>
+#include <thread>
+#include <unordered_map>
 
 namespace tv::filesync {
 
@@ -22,15 +28,6 @@ constexpr char kSaveMark[] = "SaveMark";
 
 LONG OpenKey(const std::string& path, REGSAM access, UniqueHKey& key) {
     return RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, access, key.Put());
-}
-
-bool ReadNumber(HKEY key, const char* name, uint32_t& value) {
-    DWORD data = 0;
-    DWORD size = sizeof(data);
-    if (RegGetValueA(key, nullptr, name, RRF_RT_REG_DWORD, nullptr, &data, &size) != ERROR_SUCCESS)
-        return false;
-    value = data;
-    return true;
 }
 
 LONG WriteNumber(HKEY key, const char* name, uint32_t value) {
@@ -78,6 +75,113 @@ bool KeyStamp(HKEY key, FILETIME& written, DWORD& subkeys) {
                             nullptr, &written) == ERROR_SUCCESS;
 }
 
+// Reading the item keys: each costs an enumeration, an open, four reads and a close, and under a
+// registry that answers each call slowly the calls of several threads overlap. One more thread
+// reads for every kKeysPerReader keys, up to kMaxReaders.
+constexpr unsigned kMaxReaders = 8;
+constexpr size_t kKeysPerReader = 128;
+// The registry's clock advances in ticks: a key written again within the tick of its last write
+// keeps its last-write time. A key last written less than this long (in 100 ns units) before a
+// reading is therefore not known by its time afterwards.
+constexpr uint64_t kSettledAge = 10'000'000;
+
+bool ReadNumber(HKEY key, const wchar_t* name, uint32_t& value) {
+    DWORD data = 0;
+    DWORD size = sizeof(data);
+    if (RegGetValueW(key, nullptr, name, RRF_RT_REG_DWORD, nullptr, &data, &size) != ERROR_SUCCESS)
+        return false;
+    value = data;
+    return true;
+}
+
+// A REG_SZ value read whole into the ANSI text the rest of the synchronizer keeps, converted once.
+bool ReadWideText(HKEY key, const wchar_t* name, std::string& text) {
+    std::wstring buffer(MAX_PATH + 2, L'\0');
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        DWORD size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
+        const LONG status = RegGetValueW(key, nullptr, name, RRF_RT_REG_SZ, nullptr, buffer.data(), &size);
+        if (status == ERROR_MORE_DATA) {
+            buffer.assign(size / sizeof(wchar_t) + 2, L'\0');
+            continue;
+        }
+        if (status != ERROR_SUCCESS)
+            return false;
+        text = tv::com::ToAnsi(buffer.data(), wcsnlen(buffer.data(), buffer.size()));
+        return true;
+    }
+    return false;
+}
+
+// One subkey of the state key, by its enumeration index, as a reader found it.
+struct ItemSlot {
+    enum class Kind { End, Other, Item, Damaged };
+    Kind kind = Kind::End;
+    std::wstring name;
+    FILETIME written = {};
+    FileEntry entry;
+};
+
+using KnownKeys = std::unordered_map<std::wstring, const StoredItemKey*>;
+
+// The subkey at `index`: past the end, not an item key, or an item key with its item, taken from
+// `known` when the key's last-write time is the one known, else read from the key.
+void ReadSlot(HKEY state, DWORD index, const KnownKeys& known, ItemSlot& slot) {
+    wchar_t name[256];
+    DWORD length = static_cast<DWORD>(std::size(name));
+    const LONG status = RegEnumKeyExW(state, index, name, &length, nullptr, nullptr, nullptr, &slot.written);
+    if (status == ERROR_MORE_DATA) {
+        slot.kind = ItemSlot::Kind::Other; // longer than any item key name
+        return;
+    }
+    if (status != ERROR_SUCCESS)
+        return;
+    slot.name.assign(name, length);
+    if (slot.name.find(L"Item") == std::wstring::npos) {
+        slot.kind = ItemSlot::Kind::Other;
+        return;
+    }
+    if (const auto same = known.find(slot.name);
+        same != known.end() && CompareFileTime(&same->second->written, &slot.written) == 0) {
+        slot.entry = same->second->item;
+        slot.kind = ItemSlot::Kind::Item;
+        return;
+    }
+    slot.kind = ItemSlot::Kind::Damaged;
+    UniqueHKey item;
+    if (RegOpenKeyExW(state, slot.name.c_str(), 0, KEY_READ, item.Put()) != ERROR_SUCCESS)
+        return;
+    uint32_t high = 0, low = 0;
+    if (!ReadWideText(item.Get(), L"Name", slot.entry.name) || !ReadNumber(item.Get(), L"TimeHigh", high) ||
+        !ReadNumber(item.Get(), L"TimeLow", low) || !ReadNumber(item.Get(), L"Size", slot.entry.size))
+        return;
+    slot.entry.time = ::filesync::MakeTime(low, high);
+    slot.kind = ItemSlot::Kind::Item;
+}
+
+// Every slot by its index, from the calling thread and as many readers as the count is worth;
+// the readers are joined before this returns. A reader that cannot be started leaves its share
+// to the others.
+void ReadSlots(HKEY state, const KnownKeys& known, std::vector<ItemSlot>& slots) {
+    std::atomic<size_t> next{0};
+    const auto read = [&] {
+        for (size_t index = next++; index < slots.size(); index = next++)
+            ReadSlot(state, static_cast<DWORD>(index), known, slots[index]);
+    };
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    const size_t readers = std::min<size_t>({kMaxReaders, cores, slots.size() / kKeysPerReader});
+    std::vector<std::thread> helpers;
+    for (size_t i = 1; i < readers; ++i) {
+        try {
+            helpers.emplace_back(read);
+        } catch (const std::system_error&) {
+            break;
+        }
+    }
+    read();
+    for (std::thread& helper : helpers)
+        helper.join();
+}
+
 } // namespace
 
 bool RegistrySyncStore::MemoHolds(HKEY key) const {
@@ -93,6 +197,7 @@ void RegistrySyncStore::Remember(HKEY key, const std::vector<FileEntry>& items) 
     memo_->valid = KeyStamp(key, memo_->written, memo_->subkeys);
     memo_->deviceId = deviceId_;
     memo_->items = items;
+    memo_->keys.clear(); // the times of the keys just written are not known
 }
 
 std::string StateKeyPath(const std::string& deviceId) {
@@ -125,7 +230,7 @@ StoreResult RegistrySyncStore::ReadHeader(std::string& root, uint32_t& attribute
     UniqueHKey key;
     if (OpenKey(StateKeyPath(deviceId_), KEY_READ, key) != ERROR_SUCCESS)
         return StoreResult::Missing;
-    if (!ReadNumber(key.Get(), "dwAttribute", attribute))
+    if (!ReadNumber(key.Get(), L"dwAttribute", attribute))
         return StoreResult::Missing;
     return ReadRegistryText(key.Get(), "", "SyncFolder", root) ? StoreResult::Ok : StoreResult::Missing;
 }
@@ -173,25 +278,39 @@ StoreResult RegistrySyncStore::ReadItems(std::vector<FileEntry>& items) {
     // The key's stamp is taken before the reading: a write meanwhile leaves the memo stale.
     FILETIME written = {};
     DWORD subkeys = 0;
-    const bool stamped = KeyStamp(key.Get(), written, subkeys);
-    const size_t first = items.size();
-    for (const std::string& itemName : ItemKeyNames(key.Get())) {
-        UniqueHKey item;
-        if (RegOpenKeyExA(key.Get(), itemName.c_str(), 0, KEY_READ, item.Put()) != ERROR_SUCCESS)
-            return StoreResult::Failed;
-        FileEntry entry;
-        uint32_t high = 0, low = 0;
-        if (!ReadRegistryText(item.Get(), "", "Name", entry.name) || !ReadNumber(item.Get(), "TimeHigh", high) ||
-            !ReadNumber(item.Get(), "TimeLow", low) || !ReadNumber(item.Get(), "Size", entry.size))
-            return StoreResult::Failed;
-        entry.time = ::filesync::MakeTime(low, high);
-        items.push_back(std::move(entry));
+    if (!KeyStamp(key.Get(), written, subkeys))
+        return StoreResult::Failed; // the count of subkeys to read is not known
+    FILETIME now = {};
+    GetSystemTimeAsFileTime(&now);
+    KnownKeys known;
+    if (memo_ && memo_->deviceId == deviceId_) {
+        for (const StoredItemKey& stored : memo_->keys)
+            known.emplace(stored.name, &stored);
     }
-    if (memo_ && stamped) {
+    // The subkeys are read by index, each reader filling the slots of the indexes it takes, and
+    // gathered in enumeration order. Subkeys made during the reading past the stamped count are
+    // not read; the memo is stale then anyway.
+    std::vector<ItemSlot> slots(subkeys);
+    ReadSlots(key.Get(), known, slots);
+    std::vector<StoredItemKey> keys;
+    const size_t first = items.size();
+    for (ItemSlot& slot : slots) {
+        if (slot.kind == ItemSlot::Kind::End)
+            break;
+        if (slot.kind == ItemSlot::Kind::Other)
+            continue;
+        if (slot.kind == ItemSlot::Kind::Damaged)
+            return StoreResult::Failed;
+        if (FromFileTime(slot.written) + kSettledAge <= FromFileTime(now))
+            keys.push_back(StoredItemKey{std::move(slot.name), slot.written, slot.entry});
+        items.push_back(std::move(slot.entry));
+    }
+    if (memo_) {
         memo_->deviceId = deviceId_;
         memo_->written = written;
         memo_->subkeys = subkeys;
         memo_->items.assign(items.begin() + static_cast<std::ptrdiff_t>(first), items.end());
+        memo_->keys = std::move(keys);
         memo_->valid = true;
     }
     return StoreResult::Ok;

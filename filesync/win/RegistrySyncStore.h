@@ -25,15 +25,26 @@ std::string StateKeyPath(const std::string& deviceId);
 // is not a string.
 bool ReadRegistryText(HKEY root, const std::string& keyPath, const char* name, std::string& text);
 
+// One item key as a whole reading found it: its name, its last-write time and the item it held.
+struct StoredItemKey {
+    std::wstring name;
+    FILETIME written = {};
+    ::filesync::FileEntry item;
+};
+
 // The stored items one device's store last read or wrote whole, with the state key's last-write
 // time and subkey count at that moment. Item keys are written only by the synchronizer, which
 // rewrites them all, so an unchanged key still holds these items and a session need not read
 // one key per item again; any write to the state key or its list of subkeys makes it stale.
+// After a reading, `keys` also holds the item keys whose last-write time lay well before the
+// reading: when the state key has changed, such a key whose time is still the same holds the
+// same item, and only the other keys are read again. A write leaves `keys` empty.
 struct StoredItemsMemo {
     std::string deviceId;
     FILETIME written = {};
     DWORD subkeys = 0;
     std::vector<::filesync::FileEntry> items;
+    std::vector<StoredItemKey> keys;
     bool valid = false;
 };
 

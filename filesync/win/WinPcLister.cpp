@@ -18,6 +18,8 @@ struct FindHandle {
 
 } // namespace
 
+WinPcLister::WinPcLister() : zoneKnown_(GetTimeZoneInformation(&zone_) != TIME_ZONE_ID_INVALID) {}
+
 bool WinPcLister::List(const std::string& path, std::vector<::filesync::PcFolderEntry>& entries) {
     WIN32_FIND_DATAA data = {};
     FindHandle find;
@@ -35,7 +37,7 @@ bool WinPcLister::List(const std::string& path, std::vector<::filesync::PcFolder
         entry.isLink = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
         entry.size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
         uint64_t local = 0;
-        if (UtcToLocalFileTime(FromFileTime(data.ftLastWriteTime), local))
+        if (UtcToLocalFileTime(FromFileTime(data.ftLastWriteTime), local, zoneKnown_ ? &zone_ : nullptr))
             entry.time = local;
         entries.push_back(std::move(entry));
     } while (FindNextFileA(find.handle, &data));

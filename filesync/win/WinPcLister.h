@@ -3,11 +3,19 @@
 #pragma once
 #include "PcFolderScan.h"
 
+#include <windows.h>
+
 namespace tv::filesync {
 
+// One lister serves one scan: the time zone in force is fetched once, when it is made.
 class WinPcLister : public ::filesync::PcFolderLister {
 public:
+    WinPcLister();
     bool List(const std::string& path, std::vector<::filesync::PcFolderEntry>& entries) override;
+
+private:
+    TIME_ZONE_INFORMATION zone_ = {};
+    bool zoneKnown_ = false;
 };
 
 } // namespace tv::filesync
