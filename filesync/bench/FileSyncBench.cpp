@@ -220,8 +220,10 @@ double HubCopiesWithCalls(IZelvanMgr* hub, const std::string& from, const std::s
     return test::BenchmarkClock() - begin;
 }
 
-void Ratio(const char* what, double ratio, const char* goal, bool met, const std::string& detail) {
-    std::printf("%s: %s, ratio %.2f (goal %s) %s\n", what, detail.c_str(), ratio, goal, met ? "met" : "missed");
+void Ratio(const char* what, const tv::bench::RoundsRatio& ratio, const char* goal, bool met,
+           const std::string& detail) {
+    std::printf("%s: %s, %s %s\n", what, detail.c_str(), tv::bench::RatioText(ratio, goal).c_str(),
+                met ? "met" : "missed");
 }
 
 } // namespace
@@ -317,9 +319,14 @@ int main(int argc, char** argv) {
             const size_t files = ::filesync::ScanPcFolder(::filesync::Generation::V15, lister, pc).size();
             return files == 10000 ? test::BenchmarkClock() - begin : -1.0;
         };
-        const auto [rsyncTime, second, cold, listingTime, scanTime] =
-            test::MedianOfRounds(kNoChangeRounds, [] { return RsyncRound(); }, [&] { return Session(sync.Get()); },
-                                 freshSession, deviceListing, pcScan);
+        const auto noChangeRounds =
+            test::TimesOfRounds(kNoChangeRounds, [] { return RsyncRound(); }, [&] { return Session(sync.Get()); },
+                                freshSession, deviceListing, pcScan);
+        const auto noChangeMedian = [&](size_t side) {
+            return side < noChangeRounds.size() ? test::Median(noChangeRounds[side]) : -1.0;
+        };
+        const double rsyncTime = noChangeMedian(0), second = noChangeMedian(1), cold = noChangeMedian(2),
+                     listingTime = noChangeMedian(3), scanTime = noChangeMedian(4);
         LONG synchronized = 0;
         sync->GetSynchronizedItems(&synchronized);
         // One more new synchronizer, untimed, counts its registry calls; the stored items are then
@@ -349,6 +356,11 @@ int main(int argc, char** argv) {
             std::printf("no-change session over 10000 files: %.3f s\n", second);
             std::printf("no-change session over 10000 files, new synchronizer: %.3f s\n", cold);
             std::printf("rsync dry run: %.3f s\n", rsyncTime);
+            // The least and greatest ratio of one round's session to that round's rsync run.
+            const auto warm = tv::bench::RatioOfRounds(noChangeRounds[1], noChangeRounds[0]);
+            const auto fresh = tv::bench::RatioOfRounds(noChangeRounds[2], noChangeRounds[0]);
+            std::printf("round ratios: previous min %.2f max %.2f, new min %.2f max %.2f\n", warm.least, warm.most,
+                        fresh.least, fresh.most);
             std::printf("device listing: %.3f s, PC scan: %.3f s\n", listingTime, scanTime);
             std::printf("new synchronizer: %.1f registry calls per stored item, reading the stored items %.3f s\n",
                         static_cast<double>(calls) / 10000, reading);
@@ -407,14 +419,21 @@ int main(int argc, char** argv) {
                              smallNames);
         };
         const auto session = [&] { return Session(sync.Get()); };
-        const auto [hubBigTime, callsBigTime, syncBig, hubSmallTime, syncSmall] =
-            test::MedianOfRounds(kNewFileRounds, hubBig, hubBigWithCalls, session, hubSmall, session);
+        const auto newFileRounds =
+            test::TimesOfRounds(kNewFileRounds, hubBig, hubBigWithCalls, session, hubSmall, session);
+        const auto newFileMedian = [&](size_t side) {
+            return side < newFileRounds.size() ? test::Median(newFileRounds[side]) : -1.0;
+        };
+        const double hubBigTime = newFileMedian(0), callsBigTime = newFileMedian(1), syncBig = newFileMedian(2),
+                     hubSmallTime = newFileMedian(3), syncSmall = newFileMedian(4);
         const std::string rounds = ", median of " + std::to_string(kNewFileRounds) + " rounds";
         if (hubBigTime <= 0 || callsBigTime <= 0 || syncBig <= 0 || hubSmallTime <= 0 || syncSmall <= 0) {
             std::printf("new files failed\n");
             status = 1;
         } else {
-            const double big = hubBigTime / syncBig;
+            // Throughput ratios: the hub's time over the session's.
+            const auto big = tv::bench::RatioOfRounds(newFileRounds[0], newFileRounds[2]);
+            const auto small = tv::bench::RatioOfRounds(newFileRounds[3], newFileRounds[4]);
             // The synchronizer's own calls per file, and their share of what the session spends
             // beyond the hub's copies.
             const double ownCalls = std::max(0.0, callsBigTime - hubBigTime);
@@ -426,12 +445,11 @@ int main(int argc, char** argv) {
                           "ratio %.2f at most",
                           ownCalls * 10, beyond > 0 ? 100 * ownCalls / beyond : 0.0, hubBigTime / callsBigTime);
             Ratio("100 x 1 MiB new files, session throughput / hub CopyFileItems throughput", big, ">= 0.8",
-                  big >= 0.8,
+                  big.median >= 0.8,
                   "session " + std::to_string(100.0 / syncBig) + " MiB/s, hub " +
                       std::to_string(100.0 / hubBigTime) + " MiB/s" + rounds + floor);
-            const double small = hubSmallTime / syncSmall;
             Ratio("200 x 1 KiB new files, session items/s / hub CopyFileItems items/s", small, ">= 0.5",
-                  small >= 0.5,
+                  small.median >= 0.5,
                   "session " + std::to_string(200.0 / syncSmall) + " items/s, hub " +
                       std::to_string(200.0 / hubSmallTime) + " items/s" + rounds);
         }
