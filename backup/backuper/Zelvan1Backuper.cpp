@@ -506,16 +506,25 @@ void Zelvan1Backuper::WaitForTransfer(const std::function<bool()>& work) {
         const DWORD woken = MsgWaitForMultipleObjectsEx(cancelEvent_ ? 2 : 1, handles, working ? 0 : INFINITE,
                                                         QS_ALLINPUT, MWMO_ALERTABLE | MWMO_INPUTAVAILABLE);
         if (woken == WAIT_OBJECT_0 || woken == WAIT_FAILED)
-            return;
+            break;
         MSG msg;
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
         }
+        RemoveCopiedFiles();
         PassOnCancel();
         if (working)
             working = !cancelled_ && work();
     }
+    RemoveCopiedFiles();
+}
+
+void Zelvan1Backuper::RemoveCopiedFiles() {
+    if (remover_)
+        for (const std::string& file : copiedFiles_)
+            remover_->Remove(file);
+    copiedFiles_.clear();
 }
 
 void Zelvan1Backuper::PassOnCancel() {
@@ -663,6 +672,7 @@ STDMETHODIMP Zelvan1Backuper::PutEntries(IZvEnumDevEntries* piEntries) {
         remover_ = remover.get();
         staging_ = &staged;
         copiedItems_ = 0;
+        copiedFiles_.clear();
         hr =
             Transfer(copies, Direction::kToDevice, total, [&] { return !itemFailed_ && staged.StageNext(); });
         staging_ = nullptr;
@@ -747,8 +757,14 @@ STDMETHODIMP Zelvan1Backuper::OnOperationComplete() {
 }
 
 STDMETHODIMP Zelvan1Backuper::OnItemComplete(LPSTR strItem, LPSTR strErrorDescription, LONG) {
-    if (remover_ && strItem)
-        remover_->Remove(strItem);
+    // The hub waits for this call: its staged file is removed once the call has returned.
+    if (remover_ && strItem) {
+        try {
+            copiedFiles_.emplace_back(strItem);
+        } catch (const std::bad_alloc&) {
+            remover_->Remove(strItem);
+        }
+    }
     if (sink_)
         sink_->OnItemComplete();
     if (strErrorDescription && *strErrorDescription) {

@@ -71,6 +71,8 @@ private:
     HRESULT WriteMarkers(const std::vector<PathPair>& markers);
     // Waits for the hub's transfer to end, passing a cancel on to the hub, with `work` as in Transfer.
     void WaitForTransfer(const std::function<bool()>& work = nullptr);
+    // Hands the staged files the hub has taken since the last look to the remover.
+    void RemoveCopiedFiles();
     // Passes a cancel asked for on to the hub's transfer.
     void PassOnCancel();
     bool CheckCancelled();
@@ -106,6 +108,8 @@ private:
     std::string firstError_;
     // The staged files of a restore's transfer, removed as the hub reports each one done.
     StagedFileRemover* remover_ = nullptr;
+    // The staged files the hub reported done, not yet handed to the remover.
+    std::vector<std::string> copiedFiles_;
     // The staging of a restore's files while its transfer runs, and the files the hub has done.
     OrderedStaging* staging_ = nullptr;
     size_t copiedItems_ = 0;

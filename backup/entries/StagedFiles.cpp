@@ -75,7 +75,8 @@ bool StagedFileWriter::Write(File file) {
     }
     queuedBytes_ += file.data.size();
     queue_.emplace_back(sequence, std::move(file));
-    changed_.notify_all();
+    // One writer takes it; waking them all would make each wake cost the caller.
+    jobs_.notify_one();
     return true;
 }
 
@@ -105,7 +106,7 @@ std::string StagedFileWriter::Finish() {
         std::lock_guard<std::mutex> lock(mutex_);
         finishing_ = true;
     }
-    changed_.notify_all();
+    jobs_.notify_all();
     for (std::thread& thread : threads_)
         thread.join();
     threads_.clear();
@@ -114,7 +115,7 @@ std::string StagedFileWriter::Finish() {
 
 void StagedFileWriter::Work() {
     std::unique_lock<std::mutex> lock(mutex_);
-    for (std::pair<size_t, File> job; TakeNext(lock, changed_, queue_, finishing_, job);) {
+    for (std::pair<size_t, File> job; TakeNext(lock, jobs_, queue_, finishing_, job);) {
         const File& file = job.second;
         // A file after a failure is not written: the caller removes what was staged.
         const bool skip = !failed_.empty();

@@ -46,7 +46,10 @@ class StagedFileWriter {
     void MarkDone(size_t sequence);
 
     std::mutex mutex_;
+    // Wakes the caller waiting for room or written files.
     std::condition_variable changed_;
+    // Wakes a writer for a file handed over, or all of them to finish.
+    std::condition_variable jobs_;
     std::deque<std::pair<size_t, File>> queue_;
     uint64_t queuedBytes_ = 0;
     bool finishing_ = false;
