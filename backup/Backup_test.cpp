@@ -1368,11 +1368,11 @@ TEST_F(BackupDeviceTest, DISABLED_BenchmarkBackupAndRestoreAgainstAPlainExport) 
         restoreRound.overImportMs / exportMs, restoreRound.stagingMs / exportMs, restoreRound.removalMs / exportMs,
         (static_cast<double>(restoreRound.restoreMs) - restoreRound.restoreCopyMs) / exportMs);
     std::printf(
-        "benchmark restore_vs_export: restore %lu ms, export %lu ms, ratio %.2f (goal <= 1.3; median of %d "
-        "rounds, %.2f to %.2f over them; %.2f against the export over the same files; the floor is the copy "
-        "to the device with the staging beside it, line above)\n",
+        "benchmark restore_vs_export: restore %lu ms, export %lu ms, ratio %.2f (min %.2f, max %.2f, goal <= "
+        "1.3; median of %d rounds; %.2f against the export over the same files; the floor is the copy to the "
+        "device with the staging beside it, line above)\n",
         static_cast<unsigned long>(restoreRound.restoreMs), static_cast<unsigned long>(restoreRound.exportMs),
-        restoreRatio(restoreRound), kRounds, lowest, highest,
+        restoreRatio(restoreRound), lowest, highest, kRounds,
         overwriteRatio(restoreRound, restoreRound.restoreMs));
     // The peak working set while backing up, above what the process held before: an upper bound
     // of what the backup needed (the set holds every byte of the device; 16 MiB here).
