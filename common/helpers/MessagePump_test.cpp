@@ -1,3 +1,4 @@
+#include "BackgroundWork.h"
 #include "Handles.h"
 #include "MessagePump.h"
 #include <gtest/gtest.h>
@@ -175,4 +176,30 @@ TEST(WaitWithMessagePump, AMutexLeftByAnEndedOwnerIsTakenOnce) {
         ReleaseMutex(raw);
     });
     other.join();
+}
+
+// Work run beside the caller's: the caller's window keeps answering while it waits, so that
+// work which needs the caller's thread (a call into its apartment, a message) cannot deadlock it.
+TEST(BackgroundWork, TheCallersMessagesFlowWhileItWaitsAndTheWorkHasEndedAfterwards) {
+    MessageWindow window;
+    ASSERT_NE(window.Get(), nullptr);
+    g_pings = 0;
+    LRESULT answered = 0;
+    bool ended = false;
+    {
+        tv::BackgroundWork work([&] {
+            DWORD_PTR result = 0;
+            answered = SendMessageTimeoutW(window.Get(), kPing, 0, 0, SMTO_BLOCK, 10000, &result);
+            Sleep(50);
+            ended = true;
+        });
+        work.Wait();
+        EXPECT_TRUE(ended);
+    }
+    EXPECT_NE(answered, 0) << "the caller's window did not answer during the wait";
+    EXPECT_EQ(g_pings, 1);
+    // Work that is never waited for explicitly is waited for when it goes.
+    ended = false;
+    { tv::BackgroundWork work([&] { Sleep(50); ended = true; }); }
+    EXPECT_TRUE(ended);
 }

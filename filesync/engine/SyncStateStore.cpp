@@ -5,7 +5,8 @@
 namespace filesync {
 
 StoreResult LoadSyncDatabase(SyncStateStore& store, FileSyncEngine& engine,
-                             const std::optional<std::string>& builtInMask) {
+                             const std::optional<std::string>& builtInMask,
+                             const std::function<void()>& rootKnown) {
     engine.SetStoredEntries({});
     engine.ForgetPersistedEntries();
     std::vector<std::string> masks;
@@ -22,6 +23,8 @@ StoreResult LoadSyncDatabase(SyncStateStore& store, FileSyncEngine& engine,
     if (result != StoreResult::Ok)
         return result;
     engine.SetRoot(std::move(root));
+    if (rootKnown)
+        rootKnown();
 
     std::vector<FileEntry> items;
     result = store.ReadItems(items);

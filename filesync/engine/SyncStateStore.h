@@ -4,6 +4,7 @@
 #include "FileSyncEngine.h"
 #include "SyncTypes.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -39,9 +40,12 @@ public:
 
 // Reads the stored state into the engine: masks (after `builtInMask` when given), root and the
 // stored list. Missing means the caller creates the folder data (first session). The stored
-// entries take the attribute as their flags.
+// entries take the attribute as their flags. `rootKnown`, when given, is called once the engine
+// holds its root and before the stored list is read, so that work that needs only the root (the
+// PC folder's scan) can start beside that reading; it must not touch the stored lists.
 StoreResult LoadSyncDatabase(SyncStateStore& store, FileSyncEngine& engine,
-                             const std::optional<std::string>& builtInMask);
+                             const std::optional<std::string>& builtInMask,
+                             const std::function<void()>& rootKnown = {});
 
 // Writes the result list as the stored items. Items copied in a session that ended early are in
 // the result list with their new values, so they are saved too. When the list equals what the

@@ -177,3 +177,26 @@ TEST(SyncStateStore, MasksAreWrittenBeforeRemovedOnesAreDeleted) {
               (std::vector<std::string>{"add *.b", "add *.c", "delete *.a", "delete *.gone"}));
     EXPECT_EQ(store.masks, (std::vector<std::string>{"*.b", "*.c"}));
 }
+
+// The PC scan starts beside the reading of the stored items: the load says when the root is known,
+// which is before any item is read, and not at all when the state cannot name its root.
+TEST(SyncStateStore, LoadNamesTheMomentTheRootIsKnownBeforeTheItemsAreRead) {
+    MemoryStore store;
+    store.items = {FileEntry{"D\\a", 5, 0, 1}};
+    FileSyncEngine engine;
+    std::string rootThen;
+    size_t calls = 0;
+    auto rootKnown = [&] {
+        ++calls;
+        rootThen = engine.Root();
+        EXPECT_TRUE(engine.StoredEntries().empty());
+        EXPECT_FALSE(engine.PersistedEntries().has_value());
+    };
+    EXPECT_EQ(LoadSyncDatabase(store, engine, std::nullopt, rootKnown), StoreResult::Ok);
+    EXPECT_EQ(calls, 1u);
+    EXPECT_EQ(rootThen, "C:\\Sync\\dev");
+    EXPECT_EQ(engine.StoredEntries().size(), 1u);
+    store.hasKey = false;
+    EXPECT_EQ(LoadSyncDatabase(store, engine, std::nullopt, rootKnown), StoreResult::Missing);
+    EXPECT_EQ(calls, 1u);
+}

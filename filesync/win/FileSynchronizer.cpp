@@ -1,5 +1,6 @@
 #include "FileSynchronizer.h"
 
+#include "BackgroundWork.h"
 #include "DllModule.h"
 #include "FileOpListener.h"
 #include "FileSyncDialogs.h"
@@ -9,6 +10,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 namespace tv::filesync {
 
@@ -231,6 +233,21 @@ HRESULT FileSynchronizer::DoInitialize() {
     std::string folder = deviceId_ + "\\" + LangText(IDS_FILESYNC_FOLDER15_SECOND);
     hub_->CreateFolder(folder.data());
 
+    // The stored state and the PC folder's scan need nothing of the device or of this
+    // apartment: they are read on threads of their own while this one takes the device's listing
+    // from the hub, the scan from the moment the state has named its root, beside the reading of
+    // the stored items. Their results are judged after the listing's, in the order the session
+    // reports them.
+    HRESULT stateLoaded = E_FAIL, pcScanned = E_FAIL;
+    BackgroundWork pcSide([&] {
+        std::optional<BackgroundWork> scan;
+        stateLoaded = engine_->LoadSyncDatabase(
+            deviceId_, [&] { scan.emplace([&] { pcScanned = engine_->ScanPcFolder(""); }); });
+        if (scan)
+            scan->Wait();
+        else if (SUCCEEDED(stateLoaded))
+            pcScanned = engine_->ScanPcFolder("");
+    });
     std::string id = deviceId_;
     ComPtr<IZvEnumFileItems> items;
     if (FAILED(hub_->GetAllItems(id.data(), &items)) || !items)
@@ -243,10 +260,11 @@ HRESULT FileSynchronizer::DoInitialize() {
     ::filesync::SortDeviceListing(listing, folders, files, excluded);
     FireUpdate(SPH_INITIALIZE, SST_UPDATE, 9, 16);
 
-    if (FAILED(engine_->LoadSyncDatabase(deviceId_)))
+    pcSide.Wait();
+    if (FAILED(stateLoaded))
         return FireError(SPH_INITIALIZE, LangText(IDS_FILESYNC_NO_STATE));
     FireUpdate(SPH_INITIALIZE, SST_UPDATE, 10, 16);
-    if (FAILED(engine_->ScanPcFolder("")))
+    if (FAILED(pcScanned))
         return FireError(SPH_INITIALIZE, LangText(IDS_FILESYNC_NO_PC_LISTING));
     FireUpdate(SPH_INITIALIZE, SST_UPDATE, 12, 16);
     if (FAILED(engine_->SetDeviceFolders(folders)))

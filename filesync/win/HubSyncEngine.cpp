@@ -131,7 +131,7 @@ void HubSyncEngine::LoadSyncFolderData(const std::string& deviceId) const {
     ::tv::filesync::LoadSyncFolderData(deviceId, folders_);
 }
 
-HRESULT HubSyncEngine::LoadSyncDatabase(const std::string& deviceId) {
+HRESULT HubSyncEngine::LoadSyncDatabase(const std::string& deviceId, const std::function<void()>& rootKnown) {
     {
         UniqueHKey key;
         if (RegOpenKeyExA(HKEY_CURRENT_USER, StateKeyPath(deviceId).c_str(), 0, KEY_ALL_ACCESS, key.Put()) !=
@@ -142,7 +142,7 @@ HRESULT HubSyncEngine::LoadSyncDatabase(const std::string& deviceId) {
     std::optional<std::string> builtIn;
     if (!folders_.builtInMask.empty())
         builtIn = folders_.builtInMask;
-    const StoreResult result = ::filesync::LoadSyncDatabase(store, core_, builtIn);
+    const StoreResult result = ::filesync::LoadSyncDatabase(store, core_, builtIn, rootKnown);
     if (result == StoreResult::Missing) {
         LoadSyncFolderData(deviceId);
         return E_FAIL;

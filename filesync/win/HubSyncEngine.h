@@ -45,7 +45,8 @@ public:
 
     void Clear() { core_.Clear(); }
     void LoadSyncFolderData(const std::string& deviceId) const;
-    HRESULT LoadSyncDatabase(const std::string& deviceId);
+    // `rootKnown` as ::filesync::LoadSyncDatabase takes it.
+    HRESULT LoadSyncDatabase(const std::string& deviceId, const std::function<void()>& rootKnown = {});
     HRESULT ScanPcFolder(const std::string& folder);
     HRESULT SetDeviceFolders(const std::vector<std::string>& folders);
     // The number of device names refused as unsafe is added to `refused`.
