@@ -282,8 +282,21 @@ HRESULT AttachMailApp(ComPtr<IUnknown>& application) {
     if (SUCCEEDED(GetActiveObject(clsid, nullptr, &running)) && running &&
         SUCCEEDED(running->QueryInterface(kApplicationIid, reinterpret_cast<void**>(&application))))
         return S_OK;
-    return CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, kApplicationIid,
-                            reinterpret_cast<void**>(&application));
+    // An application whose last client has just let go is ending: for a moment its activation
+    // answers "server stopping", which Wine's runtime reports as "class not registered" for a
+    // local server. A session started at that moment tries again a few times before it fails.
+    constexpr int kActivationAttempts = 5;
+    constexpr DWORD kActivationPauseMs = 200;
+    HRESULT hr = E_FAIL;
+    for (int attempt = 0; attempt < kActivationAttempts; ++attempt) {
+        if (attempt > 0)
+            Sleep(kActivationPauseMs);
+        hr = CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, kApplicationIid,
+                              reinterpret_cast<void**>(&application));
+        if (hr != CO_E_SERVER_STOPPING && hr != REGDB_E_CLASSNOTREG)
+            break;
+    }
+    return hr;
 }
 
 HRESULT OpenDefaultFolderItems(IUnknown* application, long folderNumber, ComPtr<IUnknown>& items) {
