@@ -472,19 +472,23 @@ TEST_F(FileSyncTest, AStopWhileTheDeviceTellsItsFreeSpaceStartsNoCopy) {
         if (SUCCEEDED(CoGetInterfaceAndReleaseStream(stream, __uuidof(IZvSynchronizer),
                                                      reinterpret_cast<void**>(&remote)))) {
             Sleep(500);
-            remote->Cancel();
+            // Set before the call: the phase may end, on the stop it served, before this thread
+            // runs again after the call returns.
             stopSent = true;
+            remote->Cancel();
             remote->Release();
         }
         CoUninitialize();
         stopperDone = true;
     });
     const HRESULT transfer = sync->Synchronize(SPH_SYNCHRONIZE_TRANSFER);
-    const bool servedInPhase = stopSent;
+    // The stop went out while the phase ran; that the phase ended as stopped with nothing copied
+    // (below) shows it was served there.
+    const bool sentInPhase = stopSent;
     // The stopper's last calls are served here once the phase is over.
     EXPECT_TRUE(tv::test::PollUntil([&] { return stopperDone.load(); }, 20000));
     stopper.join();
-    EXPECT_TRUE(servedInPhase) << "the stop was not served while the phase ran";
+    EXPECT_TRUE(sentInPhase) << "the phase ended before the stop was sent";
     EXPECT_EQ(transfer, E_FAIL);
     EXPECT_EQ(LastError(), Text(IDS_FILESYNC_CANCELLED));
     EXPECT_FALSE(Exists(dev + "\\Device Flash\\memo.txt"));
