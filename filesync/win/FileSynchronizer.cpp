@@ -237,16 +237,12 @@ HRESULT FileSynchronizer::DoInitialize() {
     // apartment: they are read on threads of their own while this one takes the device's listing
     // from the hub, the scan from the moment the state has named its root, beside the reading of
     // the stored items. Their results are judged after the listing's, in the order the session
-    // reports them.
+    // reports them. A state that names no root fails before any scan is asked for.
     HRESULT stateLoaded = E_FAIL, pcScanned = E_FAIL;
     BackgroundWork pcSide([&] {
         std::optional<BackgroundWork> scan;
         stateLoaded = engine_->LoadSyncDatabase(
             deviceId_, [&] { scan.emplace([&] { pcScanned = engine_->ScanPcFolder(""); }); });
-        if (scan)
-            scan->Wait();
-        else if (SUCCEEDED(stateLoaded))
-            pcScanned = engine_->ScanPcFolder("");
     });
     std::string id = deviceId_;
     ComPtr<IZvEnumFileItems> items;
